@@ -1,0 +1,108 @@
+#include "core/sql.h"
+
+#include "core/session.h"
+#include "platform/events.h"
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kNoStatement = QStringLiteral("sentencia SQL no proporcionada");
+
+int clampToInt(qint64 v) { return int(qBound(qint64(INT_MIN), v, qint64(INT_MAX))); }
+
+} // namespace
+
+QString sqlErrorText(const db::DbError& e, const QString& routine, const QString& sql) {
+    return QStringLiteral("Error: ") + QString::number(e.number) + e.description + kCrLf +
+           QStringLiteral("[Source]: public function ") + routine + kCrLf + QStringLiteral("[cadSQL]:") + sql;
+}
+
+bool esConexionPerdida(const QString& errorText, const db::DbError& e) {
+    return errorText.contains(QLatin1String("cerrado")) || errorText.contains(QLatin1String("response from the backend")) ||
+           errorText.contains(QLatin1String("connection dead")) || e.isLostConnection();
+}
+
+bool ExecuteSQLaction(const QString& sql, int& rowsAffected, QString& errorText) {
+    if (sql.trimmed().isEmpty()) {
+        errorText = kNoStatement;
+        return false;
+    }
+    for (int cycle = 0;; ++cycle) {
+        db::DbError e;
+        qint64 rows = 0;
+        if (conexionPrincipal().execute(sql, rows, e)) {
+            rowsAffected = clampToInt(rows);
+            errorText.clear();
+            return true;
+        }
+        rowsAffected = -1;
+        errorText = sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), sql);
+        if (!esConexionPerdida(errorText, e) || cycle >= kMaxReconnectCycles) {
+            return false;
+        }
+        if (!ConexionServer(sesion().CadenaConexion, errorText)) {
+            return false;
+        }
+        errorText.clear();
+    }
+}
+
+RecordsetPtr ExecuteSQLrs(const QString& sql, int& total, QString& errorText, const QString& countFrom) {
+    if (sql.trimmed().isEmpty()) {
+        errorText = kNoStatement;
+        return nullptr;
+    }
+    total = -1;
+    db::DbError e;
+    if (!countFrom.isEmpty()) {
+        auto count = conexionPrincipal().query(QStringLiteral("SELECT count(*) as total ") + countFrom, e);
+        if (!count) {
+            errorText = sqlErrorText(e, QStringLiteral("ExecuteSQLrs"), sql);
+            return nullptr;
+        }
+        bool ok = false;
+        qint64 n = count->eof() ? 0 : count->text(0).toLongLong(&ok);
+        total = clampToInt(n);
+        count->close();
+    } else {
+        total = 0;
+    }
+    auto rs = conexionPrincipal().query(sql, e);
+    if (!rs) {
+        total = -1;
+        errorText = sqlErrorText(e, QStringLiteral("ExecuteSQLrs"), sql);
+        return nullptr;
+    }
+    errorText.clear();
+    return rs;
+}
+
+bool ConexionServer(const QString& connectionString, QString& errorText) {
+    auto& s = sesion();
+    // A secondary variable that pointed at the old shared object keeps that object; only the
+    // shared variable is replaced, as before.
+    s.ConexionPrincipal = std::make_shared<db::Connection>();
+    s.ConexionPrincipal->setConnectionString(connectionString);
+    db::DbError e;
+    bool opened = s.ConexionPrincipal->open(e);
+    // The open is synchronous; the poll only guards against a driver that reports success
+    // without an open handle.
+    for (long polls = 0; opened && !s.ConexionPrincipal->isOpen(); ++polls) {
+        events::pump();
+        if (polls >= 5000000) {
+            e = db::DbError{QString(), 5000, QStringLiteral("Se agotó el tiempo de espera para la conexión")};
+            opened = false;
+        }
+    }
+    if (opened) {
+        return true;
+    }
+    errorText = QStringLiteral("Ocurrió el error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description +
+                kCrLf + db::redactPassword(connectionString);
+    s.ConexionPrincipal.reset();
+    return false;
+}
+
+} // namespace v7

@@ -1,0 +1,112 @@
+// Thin database access over unixODBC: a connection and fully fetched, read-only result sets.
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+#include <memory>
+#include <optional>
+
+namespace v7::db {
+
+// One failure of the driver or the driver manager.
+struct DbError {
+    QString sqlState;    // five characters, empty when none was reported
+    qint64 number = 0;   // error number as shown to users (negative, as the provider reports it)
+    QString description; // driver text, passwords redacted
+
+    bool isSet() const { return !description.isEmpty() || !sqlState.isEmpty(); }
+    // Class 08 (connection exceptions) and 57P01..57P03 (server shutting down / cannot connect now).
+    bool isLostConnection() const;
+};
+
+// The generic provider error number, the one callers used to see for every ODBC failure.
+inline constexpr qint64 kProviderErrorNumber = -2147467259;
+
+// Column type of a result field, reduced to what callers test.
+enum class FieldType { Text, Integer32, Integer64, SmallInt, Numeric, Double, Boolean, Date, Time, Timestamp, Binary, Other };
+
+struct Column {
+    QString name;
+    FieldType type = FieldType::Text;
+};
+
+// A result set held in memory: every row fetched at once, re-readable, with an optional
+// equality filter on one column.
+class Recordset {
+public:
+    Recordset(QVector<Column> columns, QVector<QVector<std::optional<QString>>> rows);
+
+    bool isOpen() const { return m_open; }
+    void close();
+
+    bool eof() const;
+    bool bof() const { return m_pos < 0; }
+    void moveFirst();
+    void moveNext();
+    int recordCount() const; // rows visible under the current filter
+
+    int fieldCount() const { return m_columns.size(); }
+    const Column& column(int index) const { return m_columns.at(index); }
+    int columnIndex(const QString& name) const; // case-insensitive; -1 when absent
+
+    // Current row's field; null when the field is NULL, when there is no current row or no such field.
+    std::optional<QString> value(int index) const;
+    std::optional<QString> value(const QString& name) const;
+    bool isNull(const QString& name) const { return !value(name).has_value(); }
+    // The field as text, empty for NULL.
+    QString text(const QString& name) const { return value(name).value_or(QString()); }
+    QString text(int index) const { return value(index).value_or(QString()); }
+
+    // Keep only rows whose column equals value (text comparison); moves to the first such row.
+    void setFilter(const QString& columnName, const QString& value);
+    void clearFilter();
+
+private:
+    void rebuildView();
+
+    bool m_open = true;
+    QVector<Column> m_columns;
+    QVector<QVector<std::optional<QString>>> m_rows;
+    QVector<int> m_view; // indexes into m_rows
+    int m_pos = 0;
+    int m_filterColumn = -1;
+    QString m_filterValue;
+};
+
+// An ODBC connection. Statements run through SQLExecDirect; a "BEGIN;" holds across calls.
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void setConnectionString(const QString& s) { m_connectionString = s; }
+    const QString& connectionString() const { return m_connectionString; }
+    void setTimeoutSeconds(int seconds) { m_timeoutSeconds = seconds; }
+
+    bool isOpen() const { return m_dbc != nullptr; }
+    [[nodiscard]] bool open(DbError& error);
+    void close();
+
+    // Runs a statement; rowsAffected gets the driver's count (0 when it reports no data).
+    [[nodiscard]] bool execute(const QString& sql, qint64& rowsAffected, DbError& error);
+    // Runs a query and fetches all of its rows; nullptr on failure.
+    [[nodiscard]] std::unique_ptr<Recordset> query(const QString& sql, DbError& error);
+
+private:
+    void* m_env = nullptr;
+    void* m_dbc = nullptr;
+    QString m_connectionString;
+    int m_timeoutSeconds = 0;
+};
+
+// Replaces the value of every PWD= entry of a connection string (braced or bare) by <redacted>.
+QString redactPassword(const QString& text);
+
+// Braces a value for a connection string: {value} with every "}" doubled.
+QString braceValue(const QString& value);
+
+} // namespace v7::db

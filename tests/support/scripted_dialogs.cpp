@@ -1,0 +1,58 @@
+#include "tests/support/scripted_dialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace v7::test {
+
+QStringList ScriptedDialogs::texts() const {
+    QStringList out;
+    for (const auto& d : m_shown) {
+        out << d.text;
+    }
+    return out;
+}
+
+MsgResult ScriptedDialogs::message(QWidget*, MsgIcon icon, const QString& text, MsgButtons buttons,
+                                   const QString& title) {
+    m_shown.push_back(ShownDialog{QStringLiteral("message"), icon, title.isEmpty() ? kProgramTitle : title, text, buttons});
+    if (m_answers.empty() || !std::holds_alternative<MsgResult>(m_answers.front())) {
+        ADD_FAILURE() << "unexpected message box: " << text.toStdString();
+        return MsgResult::Cancel;
+    }
+    MsgResult r = std::get<MsgResult>(m_answers.front());
+    m_answers.pop_front();
+    return r;
+}
+
+std::optional<QString> ScriptedDialogs::nextText(const ShownDialog& d) {
+    m_shown.push_back(d);
+    if (m_answers.empty() || !std::holds_alternative<std::optional<QString>>(m_answers.front())) {
+        ADD_FAILURE() << "unexpected " << d.kind.toStdString() << " dialog: " << d.text.toStdString();
+        return std::nullopt;
+    }
+    auto r = std::get<std::optional<QString>>(m_answers.front());
+    m_answers.pop_front();
+    return r;
+}
+
+std::optional<QString> ScriptedDialogs::input(QWidget*, const QString& prompt, const QString& title,
+                                              const QString&) {
+    return nextText(ShownDialog{QStringLiteral("input"), MsgIcon::None, title, prompt, MsgButtons::OkCancel});
+}
+
+QString ScriptedDialogs::openFile(QWidget*, const QString& title, const QString& initialPath, const QString&) {
+    return nextText(ShownDialog{QStringLiteral("open"), MsgIcon::None, title, initialPath, MsgButtons::OkCancel})
+        .value_or(QString());
+}
+
+QString ScriptedDialogs::saveFile(QWidget*, const QString& title, const QString& initialPath, const QString&) {
+    return nextText(ShownDialog{QStringLiteral("save"), MsgIcon::None, title, initialPath, MsgButtons::OkCancel})
+        .value_or(QString());
+}
+
+QString ScriptedDialogs::pickFolder(QWidget*, const QString& title, const QString& initialPath) {
+    return nextText(ShownDialog{QStringLiteral("folder"), MsgIcon::None, title, initialPath, MsgButtons::OkCancel})
+        .value_or(QString());
+}
+
+} // namespace v7::test

@@ -1,0 +1,55 @@
+// A dialogs service for tests: each dialog takes the next scripted answer and is recorded.
+// A dialog with no answer left fails the test and answers Cancel (or nothing).
+#pragma once
+
+#include "platform/dialogs_ui.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <optional>
+#include <variant>
+
+namespace v7::test {
+
+struct ShownDialog {
+    QString kind; // "message", "input", "open", "save", "folder"
+    MsgIcon icon = MsgIcon::None;
+    QString title;
+    QString text;
+    MsgButtons buttons = MsgButtons::Ok;
+};
+
+class ScriptedDialogs final : public Dialogs {
+public:
+    ScriptedDialogs() { setDialogs(this); }
+    ~ScriptedDialogs() override { setDialogs(nullptr); }
+
+    // Answers in the order dialogs will appear: a MsgResult for a box, a text for input and
+    // file dialogs (an empty text means cancelled; std::nullopt for a cancelled input box).
+    ScriptedDialogs& answer(MsgResult r) { m_answers.emplace_back(r); return *this; }
+    ScriptedDialogs& answer(const QString& text) { m_answers.emplace_back(std::optional<QString>(text)); return *this; }
+    ScriptedDialogs& cancelInput() { m_answers.emplace_back(std::optional<QString>()); return *this; }
+
+    const std::vector<ShownDialog>& shown() const { return m_shown; }
+    QStringList texts() const;
+    bool allAnswered() const { return m_answers.empty(); }
+    void clear() { m_shown.clear(); m_answers.clear(); }
+
+    MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons,
+                      const QString& title) override;
+    std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
+                                 const QString& defaultText) override;
+    QString openFile(QWidget* parent, const QString& title, const QString& initialPath, const QString& filter) override;
+    QString saveFile(QWidget* parent, const QString& title, const QString& initialPath, const QString& filter) override;
+    QString pickFolder(QWidget* parent, const QString& title, const QString& initialPath) override;
+
+private:
+    std::optional<QString> nextText(const ShownDialog& d);
+
+    std::deque<std::variant<MsgResult, std::optional<QString>>> m_answers;
+    std::vector<ShownDialog> m_shown;
+};
+
+} // namespace v7::test
