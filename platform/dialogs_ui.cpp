@@ -106,6 +106,9 @@ Dialogs& dialogs() {
     return g_replacement != nullptr ? *g_replacement : real;
 }
 
-void setDialogs(Dialogs* replacement) { g_replacement = replacement; }
+void setDialogs(Dialogs* replacement) {
+    g_replacement = replacement;
+    setNotifier(&dialogs());
+}
 
 } // namespace v7

@@ -2,6 +2,8 @@
 // so that tests can answer them and read what was shown.
 #pragma once
 
+#include "platform/notify.h"
+
 #include <QString>
 
 #include <optional>
@@ -10,16 +12,15 @@ class QWidget;
 
 namespace v7 {
 
-enum class MsgIcon { None, Information, Warning, Critical, Question };
-enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, AbortRetryIgnore };
-enum class MsgResult { Ok, Cancel, Yes, No, Retry, Abort, Ignore };
-
 // The caption of boxes shown without a title.
 inline const QString kProgramTitle = QStringLiteral("V7Tools");
 
-class Dialogs {
+// Also the notifier of shared routines: their messages become message boxes without a parent.
+class Dialogs : public Notifier {
 public:
-    virtual ~Dialogs() = default;
+    MsgResult notify(MsgIcon icon, const QString& text, MsgButtons buttons, const QString& title) override {
+        return message(nullptr, icon, text, buttons, title);
+    }
 
     // An empty title shows the program's title.
     virtual MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons = MsgButtons::Ok,
@@ -37,7 +38,8 @@ public:
 
 // The service in use: the real Qt dialogs unless a test installed its own.
 Dialogs& dialogs();
-// Installs a replacement (not owned); nullptr restores the real dialogs.
+// Installs a replacement (not owned); nullptr restores the real dialogs. Either way the service
+// in use also becomes the notifier of shared routines.
 void setDialogs(Dialogs* replacement);
 
 } // namespace v7

@@ -1,0 +1,143 @@
+#include "core/config.h"
+
+#include "core/session.h"
+#include "core/sql.h"
+#include "core/sqlutil.h"
+#include "platform/events.h"
+
+namespace v7 {
+
+QString ObtenerValorConfiguracion(const QString& key, db::Recordset& rs) {
+    rs.setFilter(QStringLiteral("descripcion"), key);
+    QString value;
+    if (!rs.eof()) {
+        value = rs.value(QStringLiteral("valor")).value_or(QString());
+    }
+    rs.clearFilter();
+    events::pump();
+    return value;
+}
+
+namespace {
+
+// A statement on the shared connection, only when it is open; -1 rows on failure.
+qint64 ejecutarSiAbierta(const QString& sql, QString* errorText) {
+    auto& s = sesion();
+    if (!s.ConexionPrincipal || !s.ConexionPrincipal->isOpen()) {
+        return 0;
+    }
+    qint64 rows = 0;
+    db::DbError e;
+    if (!s.ConexionPrincipal->execute(sql, rows, e)) {
+        if (errorText != nullptr) {
+            *errorText = sqlErrorText(e, QStringLiteral("GuardarConfiguracion"), sql);
+        }
+        return -1;
+    }
+    return rows;
+}
+
+} // namespace
+
+bool GuardarConfiguracion(QString& value, const QString& key, QString* errorText) {
+    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    const QString literal = EscaparComillas(value).trimmed();
+    // The doubled backslashes are escapes: E'…' stores the value as given.
+    const QString open = value.contains(QLatin1Char('\\')) ? QStringLiteral("E'") : QStringLiteral("'");
+    const QString update = QStringLiteral("UPDATE config_veliro.configuracion SET valor = ") + open + literal +
+                           QStringLiteral("' WHERE descripcion = '") + key + QLatin1Char('\'');
+    qint64 rows = ejecutarSiAbierta(update, errorText);
+    if (rows > 0) {
+        return true;
+    }
+    if (rows < 0) {
+        return false;
+    }
+    const QString insert = QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('") + key +
+                           QStringLiteral("', ") + open + literal + QStringLiteral("')");
+    return ejecutarSiAbierta(insert, errorText) > 0;
+}
+
+Configuracion& configuracion() {
+    static Configuracion c;
+    return c;
+}
+
+namespace {
+
+bool aBooleano(const QString& text) { return textoABooleano(text); } // absent or unreadable: false
+
+int aEntero(const QString& text, int min, int max) {
+    bool ok = false;
+    double d = text.trimmed().toDouble(&ok);
+    if (!ok || d < min || d > max) {
+        return 0;
+    }
+    return int(qRound(d));
+}
+
+QString primerCaracter(const QString& text) { return text.isEmpty() ? QStringLiteral(" ") : text.left(1); }
+
+} // namespace
+
+bool CargarConfiguracion(QString* errorText) {
+    std::unique_ptr<db::Recordset> rs;
+    db::DbError e;
+    auto& s = sesion();
+    if (s.ConexionSecundaria && s.ConexionSecundaria->isOpen()) {
+        rs = s.ConexionSecundaria->query(kConsultaConfiguracion, e);
+    }
+    if (s.ConexionPrincipal && s.ConexionPrincipal->isOpen()) {
+        rs = s.ConexionPrincipal->query(kConsultaConfiguracion, e);
+    }
+    if (!rs) {
+        if (errorText != nullptr) {
+            *errorText = e.isSet() ? sqlErrorText(e, QStringLiteral("CargarConfiguracion"), kConsultaConfiguracion)
+                                   : QStringLiteral("No existe conexion con el servidor");
+        }
+        return false;
+    }
+    auto v = [&](const char* key) { return ObtenerValorConfiguracion(QString::fromLatin1(key), *rs); };
+    auto& c = configuracion();
+    c.Sabados = aBooleano(v("SABADOS"));
+    c.Domingos = aBooleano(v("DOMINGOS"));
+    c.Estanteria = v("ESTANTERIA");
+    c.Vigencia = v("VIGENCIA");
+    const QString correo = v("CORREO");
+    if (!correo.isEmpty()) {
+        const int at = correo.indexOf(QChar(0x00E6)); // "æ"
+        c.CorreoNumero = aEntero(at < 0 ? correo : correo.left(at), INT_MIN, INT_MAX);
+        c.CorreoTexto = at < 0 ? QString() : correo.mid(at + 1);
+    }
+    c.Impresora = v("IMPRESORA");
+    c.ImpresoraPort = v("IMPRESORA_PORT");
+    c.TktPExterno = aBooleano(v("TKT_PEXTERNO"));
+    c.TktPInterno = aBooleano(v("TKT_PINTERNO"));
+    c.TktDExterno = aBooleano(v("TKT_DEXTERNO"));
+    c.TktDInterno = aBooleano(v("TKT_DINTERNO"));
+    c.TktMulta = aBooleano(v("TKT_MULTA"));
+    c.Institucion = v("INSTITUCION");
+    c.Biblioteca = v("BIBLIOTECA");
+    c.BiblioActiva = aEntero(v("BIBLIO_ACTIVA"), -32768, 32767);
+    c.ServerMail = v("SERVER_MAIL");
+    c.MailVencidos = v("MAIL_VENCIDOS");
+    c.MailMultas = v("MAIL_MULTAS");
+    c.Word = aBooleano(v("WORD"));
+    c.WordReporte = aEntero(v("WORD_REPORTE"), -32768, 32767);
+    const QString fuente = v("WORD_FUENTE");
+    const int slash = fuente.indexOf(QLatin1Char('/'));
+    c.WordFuenteNombre = slash < 0 ? fuente : fuente.left(slash);
+    c.WordFuenteTamano = slash < 0 ? 0 : aEntero(fuente.mid(slash + 1), -32768, 32767);
+    c.ArchivosCompartidos = v("ARCHIVOSCOMPARTIDOS");
+    c.AutoUpdate = primerCaracter(v("AUTO_UPDATE"));
+    c.BetaUpdate = primerCaracter(v("BETA_UPDATE"));
+    c.Departamento = v("DEPARTAMENTO");
+    c.Institucion2 = v("INSTITUCION");
+    c.XmlEtiquetasLibros = v("XMLETIQUETASLIBROS");
+    c.CatalogoLibrosDefault = v("CATALOGOLIBROSDEFAULT");
+    rs->close();
+    events::pump();
+    return true;
+}
+
+} // namespace v7

@@ -1,0 +1,38 @@
+// Small shared routines for building SQL and reading the catalogue.
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+namespace v7 {
+
+// Every single quote doubled.
+QString EscaparComillas(const QString& text);
+
+// Kinds of FormatearValorSQL; any other kind is numeric.
+enum TipoValorSQL { kTipoTexto = 2, kTipoFecha = 3, kTipoBooleano = 4, kTipoNumero = 5 };
+
+// The value as an SQL literal of the given kind; "NULL" for null, empty or unconvertible values.
+// Text is trimmed, quotes doubled and written E'…' with backslashes doubled, so the stored value
+// is the text itself whatever standard_conforming_strings says.
+QString FormatearValorSQL(const QVariant& value, int kind);
+
+// Whether schema.table exists (column empty) or has that column. Errors give false.
+bool ExisteColumna(const QString& schema, const QString& table, const QString& column = QString());
+
+// The server's clock through the secondary connection: raw true gives date and time, else "yyyy-mm-dd".
+// ok is false when the query could not run (the caller reports it).
+QString FechaServidor(bool raw, bool* ok = nullptr);
+
+// The Windows version name the scheduling code routes by; empty on this system.
+QString VersionWindows();
+// The mapping itself (platform 1 = 9x, 2 = NT).
+QString nombreVersionWindows(int platform, int major, int minor);
+
+// Text to Boolean the way stored values are read: TRUE/VERDADERO/FALSE/FALSO in any case, or a
+// number (0 is false). ok is false when the text is none of these.
+bool textoABooleano(const QString& text, bool* ok = nullptr);
+// The locale's words for a Boolean as the system writes them.
+QString booleanoATexto(bool value);
+
+} // namespace v7
