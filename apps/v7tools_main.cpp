@@ -1,9 +1,20 @@
+// V7Tools: the console first; it shows the login and ends the program when the login is not completed.
+#include "console/FrmInicio.h"
+#include "platform/dialogs_ui.h"
+
 #include <QApplication>
-#include <QLabel>
+
+#include <clocale>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QLabel l(QStringLiteral("V7Tools"));
-    l.show();
+    // Numbers written into SQL and files never follow the desktop's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    v7::setDialogs(nullptr); // shared routines' messages become message boxes
+    v7::FrmInicio consola;
+    if (!consola.Form_Load()) {
+        return 0;
+    }
+    consola.show();
     return app.exec();
 }

@@ -132,13 +132,18 @@ void PgCluster::init() {
            << "fsync = off\n"
            << "lc_messages = 'C'\n";
     }
-    // Private ODBC driver registry: both names psqlODBC is reached by, no communication log.
+    // Private ODBC driver registry: both names psqlODBC is reached by, no communication log. A test
+    // program that sets V7_TEST_SIN_ALIAS=1 gets only the distribution's own names (the driver
+    // manager reads its registry once per process, so this cannot change within a program).
     {
         QFile ini(m_root + QStringLiteral("/odbcinst.ini"));
         ini.open(QIODevice::WriteOnly);
         QTextStream ts(&ini);
+        const bool alias = qEnvironmentVariable("V7_TEST_SIN_ALIAS") != QLatin1String("1");
         for (const char* name : {"PostgreSQL ODBC Driver(UNICODE)", "PostgreSQL Unicode"}) {
-            ts << "[" << name << "]\nDriver=psqlodbcw.so\nCommLog=0\nDebug=0\n\n";
+            if (alias || QLatin1String(name) != QLatin1String("PostgreSQL ODBC Driver(UNICODE)")) {
+                ts << "[" << name << "]\nDriver=psqlodbcw.so\nCommLog=0\nDebug=0\n\n";
+            }
         }
         ts << "[PostgreSQL ANSI]\nDriver=psqlodbca.so\nCommLog=0\nDebug=0\n\n";
         QFile odbc(m_root + QStringLiteral("/odbc.ini"));

@@ -1,0 +1,630 @@
+#include "console/FrmInicio.h"
+
+#include "console/pendiente_ui.h"
+#include "core/FrmIniciarSesion.h"
+#include "core/login.h"
+#include "core/listas.h"
+#include "core/scripts.h"
+#include "core/servidor.h"
+#include "core/session.h"
+#include "core/sql.h"
+#include "core/tema_ui.h"
+#include "core/versiones.h"
+#include "platform/dialogs_ui.h"
+#include "platform/events.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/service.h"
+#include "platform/widgets_ui.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFile>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPainter>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <unistd.h>
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kEnLinea = QStringLiteral("En línea");
+
+constexpr int px(int twips) { return twips / kTwipsPorPixel; }
+
+constexpr int kVerde = 32768;
+constexpr int kRojo = 255;
+constexpr int kAzul = 16711680;
+
+// The three lights of the status picture, drawn rather than shipped.
+QPixmap luz(int imagen) {
+    QPixmap p(24, 24);
+    p.fill(Qt::transparent);
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    const QColor c = imagen == 1 ? QColor(0, 160, 0) : imagen == 2 ? QColor(230, 180, 0) : QColor(200, 0, 0);
+    g.setBrush(c);
+    g.setPen(c.darker());
+    g.drawEllipse(2, 2, 20, 20);
+    return p;
+}
+
+void error(QWidget* parent, const QString& text) { dialogs().message(parent, MsgIcon::Critical, text); }
+
+} // namespace
+
+VentanasConsola VentanasConsola::predeterminadas() {
+    VentanasConsola v;
+    v.login = [](QWidget*) {
+        // The login has no parent: the console is not shown yet.
+        FrmIniciarSesion login;
+        login.setMostrarRestauracion([](FrmIniciarSesion& w) {
+            mostrarPendiente(&w, QStringLiteral("FrmBase"), QStringLiteral("Herramientas de la base de datos"));
+        });
+        login.exec();
+        return login.tag();
+    };
+    auto pendiente = [](const char* name, const char* caption) {
+        return [n = QString::fromLatin1(name), c = QString::fromUtf8(caption)](QWidget* parent) {
+            mostrarPendiente(parent, n, c);
+        };
+    };
+    v.base = pendiente("FrmBase", "Herramientas de la base de datos");
+    v.monitoreo = pendiente("FrmUsuariosConectados", "Usuarios conectados");
+    v.usuarios = pendiente("FrmUsuarios", "Usuarios");
+    v.permisos = pendiente("FrmPermisosAcceso", "Permisos de acceso");
+    v.respaldo = pendiente("FrmProgTareas", "Respaldos automáticos");
+    v.rutaTrabajo = pendiente("FrmRutaTrabajo", "Archivos de trabajo");
+    v.reportes = pendiente("frmGrabaReporte", "Administración de reportes");
+    v.acervo = pendiente("frmActualizarAcervo", "Actualizar acervo");
+    return v;
+}
+
+FrmInicio::FrmInicio(VentanasConsola ventanas, QWidget* parent) : QMainWindow(parent), m_ventanas(std::move(ventanas)) {
+    setObjectName(QStringLiteral("FrmInicio"));
+    setWindowTitle(QStringLiteral("VELIRO7 - [Módulo de Administración]"));
+    construir();
+}
+
+FrmInicio::~FrmInicio() = default;
+
+void FrmInicio::construir() {
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    setFixedSize(px(9600), px(7200));
+
+    auto* mnuConfig = menuBar()->addMenu(QStringLiteral("Configuración"));
+    mnuConfig->setObjectName(QStringLiteral("mnuConfig"));
+    opcResp = mnuConfig->addAction(QStringLiteral("Respaldo"));
+    opcResp->setObjectName(QStringLiteral("opcResp"));
+    connect(opcResp, &QAction::triggered, this, [this] { BtnRespaldo_Click(); });
+    mnuSalir = menuBar()->addAction(QStringLiteral("&Salir"));
+    mnuSalir->setObjectName(QStringLiteral("mnuSalir"));
+    connect(mnuSalir, &QAction::triggered, this, [this] { mnuSalir_Click(); });
+
+    ImgCabecera = new QLabel(central);
+    ImgCabecera->setObjectName(QStringLiteral("ImgCabecera"));
+    ImgCabecera->setPixmap(imagenCabecera());
+    ImgCabecera->setScaledContents(true);
+
+    PanelCentral = new MyFrame(central);
+    PanelCentral->setObjectName(QStringLiteral("PanelCentral"));
+    PanelCentral->setGeometry(px(360), px(1000), px(5700), px(5000));
+
+    auto boton = [this](QWidget* parent, const char* name, const QString& caption, int left, int top, int width) {
+        auto* b = new MyButton(caption, parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(px(left), px(top), px(width), px(420));
+        return b;
+    };
+    auto etiqueta = [](QWidget* parent, const char* name, const QString& text, int left, int top, int width) {
+        auto* l = new QLabel(text, parent);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(px(left), px(top), px(width), px(300));
+        return l;
+    };
+
+    Label1 = etiqueta(PanelCentral, "Label1", QStringLiteral("Estado del servidor:"), 240, 240, 2400);
+    EtStatus = etiqueta(PanelCentral, "EtStatus", QStringLiteral("  Espere..."), 240, 600, 4800);
+    EtStatus->setWordWrap(true);
+    EtStatus->setMinimumHeight(px(1300));
+    EtStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    PicSemaforo1 = new QLabel(PanelCentral);
+    PicSemaforo1->setObjectName(QStringLiteral("PicSemaforo1"));
+    PicSemaforo1->setGeometry(px(5000), px(200), 24, 24);
+    BtnIniciar = boton(PanelCentral, "BtnIniciar", QStringLiteral("Iniciar"), 240, 2100, 1600);
+    BtnDetener = boton(PanelCentral, "BtnDetener", QStringLiteral("Detener"), 2000, 2100, 1600);
+    BtnReiniciar = boton(PanelCentral, "BtnReiniciar", QStringLiteral("Reiniciar"), 3760, 2100, 1600);
+    for (auto* b : {BtnIniciar, BtnDetener, BtnReiniciar}) {
+        b->setEnabled(false);
+    }
+    connect(BtnIniciar, &QPushButton::clicked, this, [this] { BtnIniciar_Click(); });
+    connect(BtnDetener, &QPushButton::clicked, this, [this] { BtnDetener_Click(); });
+    connect(BtnReiniciar, &QPushButton::clicked, this, [this] { BtnReiniciar_Click(); });
+
+    EtServerHost = etiqueta(PanelCentral, "EtServerHost", QStringLiteral("HostName"), 240, 2800, 5200);
+    EtServerIp = etiqueta(PanelCentral, "EtServerIp", QStringLiteral("255.255.255.255"), 240, 3120, 5200);
+    EtUsuario = etiqueta(PanelCentral, "EtUsuario", QStringLiteral("El último usuario que inicio sesión fue:"), 240,
+                         3440, 5300);
+    EtUsuario->setWordWrap(true);
+    EtUsuario->setMinimumHeight(px(600));
+    EtRuta = etiqueta(PanelCentral, "EtRuta", QStringLiteral("Ruta de los archivos de trabajo de VELIRO7:"), 240, 4100,
+                      5200);
+    EtRutaTrabajo = etiqueta(PanelCentral, "EtRutaTrabajo", QStringLiteral("No se ha definido ninguna ruta...."), 240,
+                             4420, 5200);
+
+    PanelSec = new MyFrame(central);
+    PanelSec->setObjectName(QStringLiteral("PanelSec"));
+    PanelSec->setGeometry(px(6300), px(1000), px(2900), px(5000));
+    BtnUsuarios = boton(PanelSec, "BtnUsuarios", QStringLiteral("&Usuarios"), 200, 500, 2500);
+    BtnPermisos = boton(PanelSec, "BtnPermisos", QStringLiteral("&Permisos"), 200, 1000, 2500);
+    BtnBaseDeDatos = boton(PanelSec, "BtnBaseDeDatos", QStringLiteral("&Herramientas"), 200, 1500, 2500);
+    BtnMonitoreo = boton(PanelSec, "BtnMonitoreo", QStringLiteral("&Monitorear"), 200, 2000, 2500);
+    BtnRespaldo = boton(PanelSec, "BtnRespaldo", QStringLiteral("&Respaldos"), 200, 2500, 2500);
+    BtnRutaTrabjo = boton(PanelSec, "BtnRutaTrabjo", QStringLiteral("Administración de reportes"), 200, 3000, 2500);
+    cmdExportarAcervo = boton(PanelSec, "cmdExportarAcervo", QStringLiteral("Actuali&zar acervo"), 200, 3500, 2500);
+    BtnSalir = boton(PanelSec, "BtnSalir", QStringLiteral("&Salir"), 200, 4300, 2500);
+    connect(BtnUsuarios, &QPushButton::clicked, this, [this] { BtnUsuarios_Click(); });
+    connect(BtnPermisos, &QPushButton::clicked, this, [this] { BtnPermisos_Click(); });
+    connect(BtnBaseDeDatos, &QPushButton::clicked, this, [this] { BtnBaseDeDatos_Click(); });
+    connect(BtnMonitoreo, &QPushButton::clicked, this, [this] { BtnMonitoreo_Click(); });
+    connect(BtnRespaldo, &QPushButton::clicked, this, [this] { BtnRespaldo_Click(); });
+    connect(BtnRutaTrabjo, &QPushButton::clicked, this, [this] { BtnRutaTrabjo_Click(); });
+    connect(cmdExportarAcervo, &QPushButton::clicked, this, [this] { cmdExportarAcervo_Click(); });
+    connect(BtnSalir, &QPushButton::clicked, this, [this] { BtnSalir_Click(); });
+
+    Label3 = etiqueta(central, "Label3", QStringLiteral("versión [La version se extrae de una variable]"), 360, 6250,
+                      5000);
+
+    TmrStatus = new QTimer(this);
+    TmrStatus->setObjectName(QStringLiteral("TmrStatus"));
+    TmrStatus->setInterval(2000);
+    connect(TmrStatus, &QTimer::timeout, this, [this] { TmrStatus_Timer(); });
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_bandeja = new QSystemTrayIcon(this);
+        m_bandeja->setObjectName(QStringLiteral("Bandeja"));
+    }
+}
+
+bool FrmInicio::Form_Load() {
+    // 1-3. The login decides whether the program goes on.
+    const QString tag = m_ventanas.login ? m_ventanas.login(this) : QString();
+    if (tag != QLatin1String("OK")) {
+        Form_Unload();
+        m_cerrado = true;
+        return false;
+    }
+    auto& s = sesion();
+    // 4.
+    TmrStatus->start();
+    // 5-9.
+    Label3->setText(s.VersionHerramienta);
+    AplicarEstiloPanel(PanelCentral);
+    AplicarEstiloPanelEncabezado(PanelSec, QStringLiteral("Opciones"), false, false);
+    AplicarEstiloBotones(this);
+    ajustarImagenCabecera(ImgCabecera, centralWidget());
+    aplicarColorFondo(this);
+    events::pump();
+    // 10-11.
+    EtServerHost->setText(QStringLiteral("Host Cliente: ") + paths::hostName());
+    EtServerIp->setText(QStringLiteral("IP Servidor: ") + s.ServidorConexion);
+    // 12.
+    if (!s.ConexionPrincipal || !s.ConexionPrincipal->isOpen()) {
+        return true;
+    }
+    db::Connection& con = *s.ConexionPrincipal;
+    db::DbError e;
+    // 13. The shared work-files setting.
+    if (auto rs = con.query(QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion = "
+                                           "'ARCHIVOSCOMPARTIDOS'"),
+                            e)) {
+        if (rs->eof()) {
+            s.RutaTrabajo = QStringLiteral(" Pendiente de configurar...");
+        } else if (rs->isNull(QStringLiteral("valor"))) {
+            s.RutaTrabajo = QStringLiteral(" Pendiente de configurar");
+        } else {
+            s.RutaTrabajo = QLatin1Char(' ') + rs->text(QStringLiteral("valor"));
+        }
+    }
+    // 14. The last session on the database.
+    auto sesionPrevia = con.query(QStringLiteral("SELECT usename, backend_start, client_addr FROM pg_stat_activity "
+                                                 "WHERE datname = 'veliro7' ORDER BY backend_start DESC LIMIT 1"),
+                                  e);
+    events::pump();
+    QString banner = QStringLiteral("El último usuario que inicio sesión fue ");
+    if (sesionPrevia && !sesionPrevia->eof()) {
+        banner += sesionPrevia->isNull(QStringLiteral("usename"))
+                      ? QStringLiteral("- Desconocido -")
+                      : QLatin1Char('\'') + sesionPrevia->text(QStringLiteral("usename")) + QLatin1Char('\'');
+        banner += QStringLiteral(" desde la dirección IP  ") +
+                  (sesionPrevia->isNull(QStringLiteral("client_addr")) ? QStringLiteral("###.###.###.###")
+                                                                       : sesionPrevia->text(QStringLiteral("client_addr")));
+        QString inicio = QStringLiteral("- Desconocido -");
+        if (!sesionPrevia->isNull(QStringLiteral("backend_start"))) {
+            const QString raw = sesionPrevia->text(QStringLiteral("backend_start"));
+            const QDateTime d = QDateTime::fromString(raw.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            inicio = d.isValid() ? QLocale::system().toString(d, QLocale::ShortFormat) : raw;
+        }
+        banner += QStringLiteral(" el día  ") + inicio;
+    }
+    EtUsuario->setText(banner);
+    // 15.
+    s.NombreServicio = s.EsWindows32Bits ? QStringLiteral("postgresql-9.0") : QStringLiteral("postgresql-x64-9.0");
+    // 16.
+    EtRutaTrabajo->setText(s.RutaTrabajo);
+    // 17. Staff table from version 1 to 2.
+    QString msg, encontrada;
+    ValidarVersionTabla(QStringLiteral("catalogos"), QStringLiteral("analistas"), 2, msg, encontrada);
+    bool leida = false;
+    const int version = encontrada.toInt(&leida);
+    if (leida && version <= 1) {
+        int rows = 0;
+        QString err;
+        if (!ExecuteSQLaction(QStringLiteral("ALTER TABLE catalogos.analistas ADD COLUMN idbiblioteca bigint NOT NULL "
+                                             "DEFAULT 0;"),
+                              rows, err)) {
+            error(this, err);
+        } else if (!ExecuteSQLaction(QStringLiteral("UPDATE config_veliro.tablaver SET version = 2, usuario = '") +
+                                         QString(s.UsuarioSesion).replace(QLatin1Char('\''), QStringLiteral("''")) +
+                                         QStringLiteral("', fecha = '2009-11-29' WHERE esquema = 'catalogos' AND "
+                                                        "tabla = 'analistas';"),
+                                     rows, err)) {
+            error(this, QStringLiteral("No se actualizó la tabla \"catalogos.analistas\""));
+        }
+    }
+    // 18. Duplicated staff rows: keep the newest of the one duplicated name.
+    {
+        int rows = 0;
+        QString err;
+        (void)ExecuteSQLaction(
+            QStringLiteral("DELETE FROM catalogos.analistas WHERE usuario = (SELECT usuario FROM catalogos.analistas "
+                           "GROUP BY usuario HAVING count(usuario) >= 2) AND idanalista NOT IN (SELECT idanalista "
+                           "FROM catalogos.analistas WHERE usuario = (SELECT usuario FROM catalogos.analistas "
+                           "GROUP BY usuario HAVING count(usuario) >= 2) ORDER BY 1 DESC LIMIT 1)"),
+            rows, err);
+    }
+    // 19-21.
+    VerificarArchivosCompartidos();
+    aplicarArchivosCompartidos();
+    return true;
+}
+
+void FrmInicio::aplicarArchivosCompartidos() {
+    const bool hay = sesion().HayArchivosCompartidos;
+    BtnRutaTrabjo->setText(hay ? QStringLiteral("Archivos de trabajo") : QStringLiteral("Administración de reportes"));
+    EtRuta->setVisible(hay);
+    EtRutaTrabajo->setVisible(hay);
+}
+
+void FrmInicio::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void FrmInicio::Form_Unload() {
+    if (m_cerrado) {
+        return;
+    }
+    m_cerrado = true;
+    if (TmrStatus->isActive()) {
+        TmrStatus->stop();
+        events::pump();
+    }
+    auto& s = sesion();
+    if (s.ConexionPrincipal && s.ConexionPrincipal->isOpen()) {
+        s.ConexionPrincipal->close();
+        events::pump();
+    }
+    s.ConexionPrincipal.reset();
+    if (m_bandeja != nullptr) {
+        m_bandeja->hide();
+    }
+}
+
+void FrmInicio::mnuSalir_Click() { close(); }
+
+void FrmInicio::BtnSalir_Click() {
+    // At once, without the closing step.
+    terminarPrograma(0);
+}
+
+// ---------------------------------------------------------------- status and service
+
+void FrmInicio::ponerEstado(const QString& text, int colorBgr) {
+    EtStatus->setText(text);
+    QPalette p = EtStatus->palette();
+    p.setColor(QPalette::WindowText, colorDesdeBGR(colorBgr));
+    EtStatus->setPalette(p);
+    EtStatus->setProperty("ForeColor", colorBgr);
+}
+
+void FrmInicio::ponerSemaforo(int imagen) {
+    m_semaforo = imagen;
+    PicSemaforo1->setPixmap(luz(imagen));
+    PicSemaforo1->setProperty("Imagen", imagen);
+}
+
+void FrmInicio::ActualizarIconoBandeja() {
+    if (m_bandeja == nullptr) {
+        return;
+    }
+    if (m_semaforo != 0) {
+        m_bandeja->setIcon(QIcon(luz(m_semaforo)));
+    }
+    m_bandeja->setToolTip((QStringLiteral("VELIRO7 - ") + db::redactPassword(EtStatus->text())).left(127));
+    m_bandeja->show();
+}
+
+void FrmInicio::cursorEspera(bool on) {
+    if (on != m_cursorEspera) {
+        m_cursorEspera = on;
+        if (on) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+}
+
+void FrmInicio::TmrStatus_Timer() {
+    try {
+        int rows = 0;
+        QString err;
+        if (ExecuteSQLaction(QStringLiteral("SELECT 1;"), rows, err)) {
+            ponerEstado(kEnLinea, kVerde);
+            ponerSemaforo(1);
+            ActualizarIconoBandeja();
+            BtnIniciar->setEnabled(false);
+            BtnDetener->setEnabled(true);
+            BtnReiniciar->setEnabled(true);
+        } else {
+            EtStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            ponerEstado(QStringLiteral("Detenido ") + db::redactPassword(err), kRojo);
+            events::pump();
+            ponerSemaforo(3);
+            ActualizarIconoBandeja();
+            BtnIniciar->setEnabled(true);
+            BtnDetener->setEnabled(false);
+            BtnReiniciar->setEnabled(false);
+        }
+        events::pump();
+    } catch (const std::exception& ex) {
+        dialogs().message(this, MsgIcon::None,
+                          QStringLiteral("Ocurrió el error no.  0") + kCrLf + QString::fromLocal8Bit(ex.what()));
+    }
+}
+
+void FrmInicio::BtnIniciar_Click() {
+    BtnIniciar->setEnabled(false);
+    Iniciar_Server();
+}
+
+void FrmInicio::BtnDetener_Click() {
+    const QString pregunta =
+        QStringLiteral("Esta acción detendra todos los procesos activos con los clientes conectados.Si continua y "
+                       "existe una transferecnia de información puede perder los datos.Cerciorese de que ninguna "
+                       "computadora cliente este conectada al servidor.") +
+        kCrLf + kCrLf + QString(35, QLatin1Char(' ')) + QStringLiteral("¿ Desea continuar ?");
+    if (dialogs().message(this, MsgIcon::Critical, pregunta, MsgButtons::YesNo) != MsgResult::Yes) {
+        return;
+    }
+    BtnDetener->setEnabled(false);
+    BtnReiniciar->setEnabled(false);
+    TmrStatus->stop();
+    Detener_Server();
+    TmrStatus->start();
+}
+
+void FrmInicio::BtnReiniciar_Click() {
+    BtnReiniciar->setEnabled(false);
+    BtnDetener->setEnabled(false);
+    Reiniciar_Server();
+    BtnReiniciar->setEnabled(true);
+    BtnDetener->setEnabled(true);
+}
+
+void FrmInicio::Iniciar_Server() {
+    cursorEspera(true);
+    TmrStatus->stop();
+    if (EtStatus->text() == kEnLinea) {
+        dialogs().message(this, MsgIcon::Information, QStringLiteral("El servidor ya está en funcionamiento"));
+        cursorEspera(false);
+        TmrStatus->start();
+        return;
+    }
+    const QString servicio = sesion().NombreServicio;
+    if (servicio.isEmpty()) {
+        dialogs().message(this, MsgIcon::Critical,
+                          QStringLiteral("No se pudo encontrar el nombre del servicio del servidor") + kCrLf +
+                              QStringLiteral("Verifique la instalación y reinténtelo nuevamente"));
+    } else {
+        ponerEstado(QStringLiteral("Iniciando..."), kAzul);
+        EsperarShell(QStringLiteral("net start ") + servicio);
+    }
+    TmrStatus->start();
+    cursorEspera(false);
+    events::pump();
+    ponerSemaforo(2);
+    ActualizarIconoBandeja();
+}
+
+void FrmInicio::Detener_Server() {
+    if (EtStatus->text().startsWith(QLatin1String("Detenido"))) {
+        dialogs().message(this, MsgIcon::Information, QStringLiteral("Actualmente ya está detenido el Servidor"));
+        return;
+    }
+    cursorEspera(true);
+    TmrStatus->stop();
+    ponerEstado(QStringLiteral("Deteniendo..."), kAzul);
+    EsperarShell(QStringLiteral("net stop ") + sesion().NombreServicio);
+    events::pump();
+    TmrStatus->start();
+    cursorEspera(false);
+    events::pump();
+    ActualizarIconoBandeja();
+}
+
+void FrmInicio::Reiniciar_Server() {
+    auto& s = sesion();
+    const QString bat = s.RutaTemporal + QStringLiteral("v7.reload.bat");
+    const QString txt = s.RutaTemporal + QStringLiteral("v7.reload.txt");
+    try {
+        cursorEspera(true);
+        ponerEstado(QStringLiteral("Reiniciando..."), kAzul);
+        events::pump();
+        ponerSemaforo(2);
+        ActualizarIconoBandeja();
+        TmrStatus->stop();
+        // pg_ctl refuses root: the reload runs as the data folder's owner, its output still
+        // redirected by the script into the file read below.
+        const QString datos = s.RutaPostgres + QStringLiteral("data");
+        const QString duenio = process::ownerOf(datos);
+        QString pgctl = QStringLiteral("LC_ALL=C pg_ctl reload");
+        if (::geteuid() == 0 && !duenio.isEmpty() && duenio != QLatin1String("root")) {
+            pgctl = QStringLiteral("runuser -u ") + citarSh(duenio) + QStringLiteral(" -- env LC_ALL=C PGDATA=") +
+                    citarSh(datos) + QStringLiteral(" pg_ctl reload");
+        }
+        const QString r = CrearArchivoBat(
+            bat, QStringLiteral("set PGDATA=") + datos + kCrLf + pgctl + QStringLiteral(" > ") + citarSh(txt), QString());
+        if (r != QLatin1String("OK")) {
+            dialogs().message(this, MsgIcon::None, QStringLiteral("No se logro crear el archivo .bat"));
+            cursorEspera(false);
+            TmrStatus->start();
+            return;
+        }
+        EsperarShell(bat);
+        events::pump();
+        cursorEspera(false);
+        QFile f(txt);
+        if (!f.open(QIODevice::ReadOnly)) {
+            throw std::runtime_error("No se encontró el archivo v7.reload.txt");
+        }
+        const QByteArray contenido = f.readAll();
+        f.close();
+        if (contenido.trimmed().isEmpty()) {
+            dialogs().message(this, MsgIcon::Critical,
+                              QStringLiteral("El servidor NO se puede reiniciar debido a que NO esta en ejecución.") +
+                                  kCrLf + QString(10, QLatin1Char(' ')) +
+                                  QStringLiteral("Por favor, inicie el Servidor en inténtelo nuevamente."));
+            ActualizarIconoBandeja();
+        } else {
+            const QString primera = QString::fromLocal8Bit(contenido).section(QLatin1Char('\n'), 0, 0);
+            if (primera.contains(QLatin1String("server signaled"))) {
+                ponerEstado(kEnLinea, kVerde);
+                events::pump();
+                ponerSemaforo(1);
+                ActualizarIconoBandeja();
+            }
+        }
+        QFile::remove(txt);
+        QFile::remove(bat);
+        events::pump();
+        TmrStatus->start();
+    } catch (const std::exception& ex) {
+        QFile::remove(txt);
+        QFile::remove(bat);
+        dialogs().message(this, MsgIcon::None,
+                          QStringLiteral("Ocurrió el error no. 53") + kCrLf + QString::fromLocal8Bit(ex.what()));
+        cursorEspera(false);
+        TmrStatus->start();
+    }
+}
+
+void FrmInicio::EsperarShell(const QString& command) {
+    // "net start|stop <service>" are the server's service commands: the service layer runs them
+    // against the session's installation; anything else runs through the shell.
+    if (auto r = service::runNetCommand(command, sesion().RutaPostgres)) {
+        if (r->refused() && !r->message.isEmpty()) {
+            dialogs().message(this, MsgIcon::None, QStringLiteral("Ocurrió el Error No. 5") + kCrLf + r->message,
+                              MsgButtons::Ok, QStringLiteral("VELIRO7 [EsperarShell]"));
+        }
+    } else {
+        int estado = -1;
+        const QString fallo = EjecutarArchivoBat(command, &estado);
+        if (!fallo.isEmpty()) {
+            dialogs().message(this, MsgIcon::None, QStringLiteral("Ocurrió el Error No. ") + fallo, MsgButtons::Ok,
+                              QStringLiteral("VELIRO7 [EsperarShell]"));
+        }
+    }
+    // Closed during the wait: the program ends here.
+    if (!isVisible() && m_cerrado) {
+        if (TmrStatus->isActive()) {
+            TmrStatus->stop();
+        }
+        terminarPrograma(0);
+    }
+}
+
+// ---------------------------------------------------------------- tool windows
+
+bool FrmInicio::compuertaServidor() {
+    if (EtStatus->text() != kEnLinea) {
+        error(this, QStringLiteral("Espere un momento mientras se verifica el estado del servidor"));
+        return false;
+    }
+    return VerificarConexion().isEmpty() && EtStatus->text() == kEnLinea;
+}
+
+void FrmInicio::BtnBaseDeDatos_Click() {
+    if (!compuertaServidor()) {
+        return;
+    }
+    if (m_ventanas.base) {
+        m_ventanas.base(this);
+    }
+    aplicarArchivosCompartidos();
+}
+
+void FrmInicio::BtnMonitoreo_Click() {
+    if (compuertaServidor() && m_ventanas.monitoreo) {
+        m_ventanas.monitoreo(this);
+    }
+}
+
+void FrmInicio::BtnUsuarios_Click() {
+    if (compuertaServidor() && m_ventanas.usuarios) {
+        m_ventanas.usuarios(this);
+    }
+}
+
+void FrmInicio::BtnPermisos_Click() {
+    if (m_ventanas.permisos) {
+        m_ventanas.permisos(this);
+    }
+}
+
+void FrmInicio::BtnRespaldo_Click() {
+    if (m_ventanas.respaldo) {
+        m_ventanas.respaldo(this);
+    }
+}
+
+void FrmInicio::BtnRutaTrabjo_Click() {
+    auto& show = sesion().HayArchivosCompartidos ? m_ventanas.rutaTrabajo : m_ventanas.reportes;
+    if (show) {
+        show(this);
+    }
+}
+
+void FrmInicio::cmdExportarAcervo_Click() {
+    if (sesion().RolSesion != QLatin1String("superusuario")) {
+        dialogs().message(this, MsgIcon::Warning,
+                          QStringLiteral("Se necesita una cuenta de superusuario, para realizar") + kCrLf +
+                              QStringLiteral("esta operación."),
+                          MsgButtons::Ok, QStringLiteral("Accion denegada"));
+        return;
+    }
+    if (m_ventanas.acervo) {
+        m_ventanas.acervo(this);
+    }
+}
+
+} // namespace v7

@@ -1,0 +1,119 @@
+// The console: the program's first window and hub. It shows the login, then the server's status
+// every two seconds, starts, stops and reloads the server and opens every tool window.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+
+class QLabel;
+class QTimer;
+class QAction;
+class QSystemTrayIcon;
+
+namespace v7 {
+
+class MyButton;
+class MyFrame;
+
+// How the console shows its other windows; each is modal and closes itself. Later windows replace
+// the placeholders; tests replace any of them.
+struct VentanasConsola {
+    // Shows the login modally and returns its tag ("OK" after a successful login).
+    std::function<QString(QWidget* parent)> login;
+    std::function<void(QWidget* parent)> base;            // maintenance
+    std::function<void(QWidget* parent)> monitoreo;       // connected sessions
+    std::function<void(QWidget* parent)> usuarios;        // staff accounts
+    std::function<void(QWidget* parent)> permisos;        // client-address rules
+    std::function<void(QWidget* parent)> respaldo;        // backup schedule
+    std::function<void(QWidget* parent)> rutaTrabajo;     // shared work files
+    std::function<void(QWidget* parent)> reportes;        // report templates
+    std::function<void(QWidget* parent)> acervo;          // collection transfer
+
+    static VentanasConsola predeterminadas();
+};
+
+class FrmInicio : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit FrmInicio(VentanasConsola ventanas = VentanasConsola::predeterminadas(), QWidget* parent = nullptr);
+    ~FrmInicio() override;
+
+    // The start-up sequence; false when the login did not end with "OK" (the console is then closed
+    // and the program is to end without a message).
+    bool Form_Load();
+
+    // Service operations, also used by the client-address window.
+    void Iniciar_Server();
+    void Detener_Server();
+    void Reiniciar_Server();
+    void EsperarShell(const QString& command);
+
+    // The status probe (the timer's slot).
+    void TmrStatus_Timer();
+
+    void BtnIniciar_Click();
+    void BtnDetener_Click();
+    void BtnReiniciar_Click();
+    void BtnBaseDeDatos_Click();
+    void BtnMonitoreo_Click();
+    void BtnUsuarios_Click();
+    void BtnPermisos_Click();
+    void BtnRespaldo_Click();
+    void BtnRutaTrabjo_Click();
+    void cmdExportarAcervo_Click();
+    void BtnSalir_Click();
+    void mnuSalir_Click();
+
+    QTimer* statusTimer() const { return TmrStatus; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void construir();
+    void Form_Unload();
+    bool compuertaServidor();
+    void aplicarArchivosCompartidos();
+    void ponerEstado(const QString& text, int colorBgr);
+    void ponerSemaforo(int imagen); // 1 verde, 2 amarillo, 3 rojo
+    void ActualizarIconoBandeja();
+    void cursorEspera(bool on);
+
+    VentanasConsola m_ventanas;
+    bool m_cerrado = false;
+    bool m_cursorEspera = false;
+    int m_semaforo = 0;
+
+    QLabel* ImgCabecera = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* EtStatus = nullptr;
+    QLabel* PicSemaforo1 = nullptr;
+    QTimer* TmrStatus = nullptr;
+    MyButton* BtnIniciar = nullptr;
+    MyButton* BtnDetener = nullptr;
+    MyButton* BtnReiniciar = nullptr;
+    MyFrame* PanelCentral = nullptr;
+    MyFrame* PanelSec = nullptr;
+    MyButton* BtnUsuarios = nullptr;
+    MyButton* BtnPermisos = nullptr;
+    MyButton* BtnBaseDeDatos = nullptr;
+    MyButton* BtnMonitoreo = nullptr;
+    MyButton* BtnRespaldo = nullptr;
+    MyButton* BtnRutaTrabjo = nullptr;
+    MyButton* cmdExportarAcervo = nullptr;
+    MyButton* BtnSalir = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* EtRuta = nullptr;
+    QLabel* EtRutaTrabajo = nullptr;
+    QLabel* EtServerHost = nullptr;
+    QLabel* EtServerIp = nullptr;
+    QLabel* EtUsuario = nullptr;
+    QAction* opcResp = nullptr;
+    QAction* mnuSalir = nullptr;
+    QSystemTrayIcon* m_bandeja = nullptr;
+};
+
+} // namespace v7

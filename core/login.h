@@ -1,0 +1,76 @@
+// The login's routines without windows: connection strings, the classification of connection
+// failures, the session file and the user class.
+#pragma once
+
+#include "platform/db.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace v7 {
+
+inline const QString kDriverPrincipal = QStringLiteral("PostgreSQL ODBC Driver(UNICODE)");
+inline const QString kDriverAlterno = QStringLiteral("PostgreSQL Unicode");
+
+// First attempt: the password braced (a "}" in it doubled).
+QString cadenaConexionPrincipal(const QString& servidor, int puerto, const QString& usuario, const QString& clave);
+// The retry with the other driver name: the password as typed, without braces.
+QString cadenaConexionAlterna(const QString& servidor, int puerto, const QString& usuario, const QString& clave);
+
+// A port as typed in the login: 1..65535 (leading zeros allowed); nullopt otherwise.
+std::optional<int> puertoDesdeTexto(const QString& text);
+
+// What the login does with a failure of its sequence, decided by the error's description.
+enum class FalloLogin {
+    CrearBase,         // the database does not exist: create it
+    PuertoBloqueado,   // E1
+    ClaveIncorrecta,   // E2
+    ErrorCatastrofico, // E3
+    PgHba,             // E4
+    ReintentarDriver,  // the other driver name
+    SinDriver,         // E5
+    SinDescripcion,    // E6
+    Otro,              // E7
+};
+
+// contadorDriver is the press's count of driver failures; it is raised here for "ODBC" texts.
+FalloLogin clasificarFalloLogin(const db::DbError& error, int& contadorDriver);
+
+// The texts of the login's failure boxes.
+QString textoFalloLogin(FalloLogin kind, const db::DbError& error, const QString& puertoTecleado, int linea);
+
+// The user class of a group role name: "superusuario" for v7_super or for no group at all (empty),
+// "administrador" for v7_admin, empty (refused) for every other group.
+QString claseDeGrupo(const QString& grupo);
+
+// The class query of a login name (its quotes doubled).
+QString consultaClaseUsuario(const QString& usuario);
+
+// The session file V7.pres.sesion.cnf: user, server and port in double quotes, then the options
+// check box as 0 or 1, on one CR LF line. Never the password.
+struct ArchivoSesion {
+    QString usuario, servidor, puerto;
+    int opciones = 0;
+};
+QString rutaArchivoSesion(); // in the work folder
+bool escribirArchivoSesion(const ArchivoSesion& datos, const QString& ruta = rutaArchivoSesion());
+// Fields read so far stay when the line is damaged; nullopt when there is no file.
+std::optional<ArchivoSesion> leerArchivoSesion(const QString& ruta = rutaArchivoSesion());
+
+// Creating a missing database: createdb, then a psql -l check for "veliro7". Empty on success, else
+// the text to show (empty text with ok false: the silent ends).
+struct ResultadoCrearBase {
+    bool ok = false;
+    QString mensaje;
+};
+ResultadoCrearBase crearBaseDatos(const QString& servidor, const QString& puerto, const QString& usuario,
+                                  const QString& clave);
+
+// Ends the program: by default at once with the given code; tests install their own.
+using SalidaPrograma = std::function<void(int)>;
+void terminarPrograma(int code);
+void setSalidaPrograma(SalidaPrograma salida); // an empty function restores the default
+
+} // namespace v7

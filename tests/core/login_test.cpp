@@ -1,0 +1,267 @@
+#include "core/FrmIniciarSesion.h"
+#include "core/login.h"
+#include "core/session.h"
+#include "platform/widgets_ui.h"
+#include "tests/support/pg_cluster.h"
+#include "tests/support/scripted_dialogs.h"
+#include "tests/support/v7_fixture.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace v7;
+using namespace v7::test;
+
+namespace {
+
+struct Salida : std::runtime_error {
+    int code;
+    explicit Salida(int c) : std::runtime_error("exit"), code(c) {}
+};
+
+class Login : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_server = std::make_unique<ServidorPreparado>();
+        setSalidaPrograma([this](int code) { m_salidas.push_back(code); });
+    }
+    void TearDown() override {
+        setSalidaPrograma({});
+        m_server.reset();
+    }
+
+    // Fills the four boxes and clicks Aceptar.
+    void entrar(FrmIniciarSesion& w, const QString& usuario, const QString& clave,
+                const QString& puerto = QString::number(PgCluster::instance().port()),
+                const QString& servidor = QStringLiteral("127.0.0.1")) {
+        w.findChild<QLineEdit*>(QStringLiteral("TxtUsuario"))->setText(usuario);
+        w.findChild<QLineEdit*>(QStringLiteral("TxtPassword"))->setText(clave);
+        w.findChild<QLineEdit*>(QStringLiteral("TxtIpServidor"))->setText(servidor);
+        w.findChild<QLineEdit*>(QStringLiteral("TxtPuerto"))->setText(puerto);
+        QTest::mouseClick(w.findChild<MyButton*>(QStringLiteral("BtnAceptar")), Qt::LeftButton);
+    }
+
+    std::unique_ptr<ServidorPreparado> m_server;
+    std::vector<int> m_salidas;
+    ScriptedDialogs m_dialogs;
+};
+
+TEST_F(Login, GoodCredentialsFillTheSessionAndWriteTheSessionFile) {
+    FrmIniciarSesion w;
+    w.show();
+    entrar(w, kJefe.usuario, kJefe.clave);
+    EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(w.tieneCatalogos());
+    const auto& s = sesion();
+    EXPECT_EQ(s.TipoUsuario, QStringLiteral("superusuario"));
+    EXPECT_EQ(s.RolSesion, QStringLiteral("superusuario"));
+    EXPECT_EQ(s.PuertoSesion, PgCluster::instance().port());
+    EXPECT_TRUE(s.ConexionPrincipal && s.ConexionPrincipal->isOpen());
+    EXPECT_EQ(s.RutaPostgres, PgCluster::instance().installFolder());
+    EXPECT_TRUE(s.VersionServidor.startsWith(QStringLiteral("PostgreSQL 15")));
+    EXPECT_TRUE(s.CadenaConexion.startsWith(QStringLiteral("DRIVER={PostgreSQL ODBC Driver(UNICODE)};")));
+
+    QFile f(rutaArchivoSesion());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray contenido = f.readAll();
+    EXPECT_EQ(contenido, QStringLiteral("\"jefe\",\"127.0.0.1\",\"%1\",1\r\n").arg(PgCluster::instance().port()).toUtf8());
+    EXPECT_FALSE(contenido.contains("pa'ss"));
+
+    // The next window restores user, server and port from it.
+    FrmIniciarSesion otra;
+    EXPECT_EQ(otra.findChild<QLineEdit*>(QStringLiteral("TxtUsuario"))->text(), QStringLiteral("jefe"));
+    EXPECT_TRUE(otra.findChild<QCheckBox*>(QStringLiteral("chkOpciones"))->isChecked());
+}
+
+TEST_F(Login, AdministratorGetsItsClassWithoutTheSuperuserRole) {
+    FrmIniciarSesion w;
+    entrar(w, kAdmin.usuario, kAdmin.clave);
+    EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+    EXPECT_EQ(sesion().TipoUsuario, QStringLiteral("administrador"));
+    EXPECT_EQ(sesion().RolSesion, QString());
+}
+
+TEST_F(Login, FailuresShowTheirMessageAndKeepTheWindow) {
+    struct Case {
+        const char* name;
+        QString usuario, clave, puerto;
+        QString begins;
+    };
+    const QString port = QString::number(PgCluster::instance().port());
+    const Case cases[] = {
+        {"empty box", kJefe.usuario, QString(), port,
+         QStringLiteral("No se puede inciar la sesión debido a que faltan parámetros de conexión.")},
+        {"wrong password", kJefe.usuario, QStringLiteral("mala"), port,
+         QStringLiteral("El nombre de usuario o el password que proporcionó es incorrecto")},
+        {"refused port", kJefe.usuario, kJefe.clave, QStringLiteral("1"),
+         QStringLiteral("Por favor, verifique que el puerto de conexión 1 no este bloqueado")},
+        {"port out of range", kJefe.usuario, kJefe.clave, QStringLiteral("70000"),
+         QStringLiteral("Ocurrió el Error No. 6 en la línea 2")},
+    };
+    for (const auto& c : cases) {
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        FrmIniciarSesion w;
+        entrar(w, c.usuario, c.clave, c.puerto);
+        ASSERT_EQ(m_dialogs.shown().size(), 1u) << c.name;
+        EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(c.begins)) << c.name << ": "
+                                                                   << m_dialogs.shown()[0].text.toStdString();
+        EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical) << c.name;
+        EXPECT_EQ(w.tag(), QString()) << c.name;
+        EXPECT_TRUE(w.findChild<MyButton*>(QStringLiteral("BtnAceptar"))->isEnabled()) << c.name;
+    }
+    // Ports above 32767 are ports like any other.
+    EXPECT_EQ(puertoDesdeTexto(QStringLiteral("54321")), 54321);
+    EXPECT_EQ(puertoDesdeTexto(QStringLiteral("05432")), 5432);
+    EXPECT_EQ(puertoDesdeTexto(QStringLiteral("0")), std::nullopt);
+}
+
+TEST_F(Login, OperatorGroupIsRefusedAndTheConnectionClosed) {
+    m_dialogs.answer(MsgResult::Ok);
+    FrmIniciarSesion w;
+    entrar(w, kOperador.usuario, kOperador.clave);
+    ASSERT_EQ(m_dialogs.texts().size(), 1);
+    EXPECT_EQ(m_dialogs.texts()[0], QStringLiteral("Solo un usuario con permisos de Superusuario ó Administrador "
+                                                   "pueden hacer uso de esta funcionalidad"));
+    EXPECT_EQ(w.tag(), QString());
+    EXPECT_FALSE(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen());
+}
+
+TEST_F(Login, QuoteInTheUserNameCannotBreakTheClassQuery) {
+    EXPECT_TRUE(consultaClaseUsuario(QStringLiteral("o'neil")).endsWith(QStringLiteral("usuario = 'o''neil'")));
+}
+
+TEST_F(Login, MissingDatabaseIsCreatedAndTheRestoreOffered) {
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DROP DATABASE veliro7 WITH (FORCE);"), nullptr,
+                                           QStringLiteral("postgres")));
+    m_dialogs.answer(MsgResult::No);  // M3: restore now?
+    m_dialogs.answer(MsgResult::Ok);  // the empty database has no version row: the tool gate ends the program
+    FrmIniciarSesion w;
+    entrar(w, kJefe.usuario, kJefe.clave);
+    EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT count(*) FROM pg_database WHERE datname='veliro7'"),
+                                           QStringLiteral("postgres")),
+              QStringLiteral("1"));
+    ASSERT_GE(m_dialogs.shown().size(), 1u);
+    EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(QStringLiteral("No se encontro la base de VELIRO7")));
+    EXPECT_EQ(m_dialogs.shown()[0].buttons, MsgButtons::YesNo);
+    EXPECT_FALSE(sesion().BaseDatosValida);
+    EXPECT_EQ(w.tag(), QString());
+    ASSERT_EQ(m_dialogs.shown().size(), 2u);
+    EXPECT_EQ(m_dialogs.shown()[1].title, QStringLiteral("Falta actualizar Módulo"));
+    EXPECT_EQ(m_salidas, std::vector<int>{0});
+    const QString work = sesion().RutaTemporal;
+    EXPECT_FALSE(QFile::exists(work + QStringLiteral("v7.CreateV7.bat")));
+    EXPECT_FALSE(QFile::exists(work + QStringLiteral("v7.CheckBD.bat")));
+    EXPECT_FALSE(QFile::exists(work + QStringLiteral("v7.CheckBD.txt")));
+}
+
+TEST_F(Login, RestoreOfferAnsweredYesWithoutCatalogueEndsTheProgram) {
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DROP TABLE catalogos.analistas;")));
+    m_dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
+    int shown = 0;
+    FrmIniciarSesion w;
+    w.setMostrarRestauracion([&](FrmIniciarSesion&) { ++shown; });
+    entrar(w, kJefe.usuario, kJefe.clave);
+    EXPECT_EQ(shown, 1);
+    ASSERT_EQ(m_dialogs.texts().size(), 2);
+    EXPECT_EQ(m_dialogs.texts()[1], QStringLiteral("No se encontraron los catalogos de la base de veliro7"));
+    EXPECT_EQ(m_salidas, std::vector<int>{0});
+}
+
+TEST_F(Login, ToolVersionGateFailuresEndTheProgram) {
+    struct Case {
+        const char* sql;
+        const char* begins;
+    };
+    const Case cases[] = {
+        {"UPDATE config_veliro.configuracion SET valor = 'R1.02 - 2019/01/01' WHERE descripcion = 'VER_V7TOOLS';",
+         "Se ha detectado que su Módulo de Administración no cuenta con la versión de actualización más reciente.\r\n"
+         "La última versión disponible es R1.02 - 2019/01/01"},
+        {"DELETE FROM config_veliro.configuracion WHERE descripcion = 'VER_V7TOOLS';",
+         "Se ha detectado que su Módulo de Administración no coincide con la versión de actualización más reciente."},
+    };
+    for (const auto& c : cases) {
+        ServidorPreparado fresh;
+        ASSERT_TRUE(PgCluster::instance().psql(QString::fromUtf8(c.sql)));
+        m_dialogs.clear();
+        m_salidas.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        FrmIniciarSesion w;
+        entrar(w, kJefe.usuario, kJefe.clave);
+        ASSERT_EQ(m_dialogs.shown().size(), 1u) << c.sql;
+        EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(QString::fromUtf8(c.begins)))
+            << m_dialogs.shown()[0].text.toStdString();
+        EXPECT_EQ(m_dialogs.shown()[0].title, QStringLiteral("Falta actualizar Módulo"));
+        EXPECT_EQ(m_salidas, std::vector<int>{0}) << c.sql;
+    }
+}
+
+TEST_F(Login, BackupNotices) {
+    auto& c = PgCluster::instance();
+    // Never configured: the row is written as false and the notice shown.
+    ASSERT_TRUE(c.psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = 'RESPALDOCONFIG';")));
+    m_dialogs.answer(MsgResult::Ok);
+    {
+        FrmIniciarSesion w;
+        entrar(w, kJefe.usuario, kJefe.clave);
+        ASSERT_EQ(m_dialogs.shown().size(), 1u);
+        EXPECT_EQ(m_dialogs.shown()[0].title, QStringLiteral("IMPORTANTE: aún no se configuran los respaldos automáticos"));
+        EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(QStringLiteral("! ! ! I M P O R T A N T E ¡ ¡ ¡\r\n\r\n")));
+        EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+    }
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion='RESPALDOCONFIG'")),
+              QStringLiteral("Falso"));
+
+    // Configured (any case, blanks around it) but the last unattended backup failed; " true" is not trimmed.
+    for (const char* ok : {"Falso", " true"}) {
+        ASSERT_TRUE(c.psql(QStringLiteral("UPDATE config_veliro.configuracion SET valor = '  verdadero ' WHERE "
+                                          "descripcion = 'RESPALDOCONFIG';"
+                                          "UPDATE config_veliro.configuracion SET valor = '%1' WHERE descripcion = "
+                                          "'RESPALDOOK';")
+                               .arg(QString::fromLatin1(ok))));
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        FrmIniciarSesion w;
+        entrar(w, kJefe.usuario, kJefe.clave);
+        ASSERT_EQ(m_dialogs.shown().size(), 1u) << ok;
+        EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(
+            QStringLiteral("Se ha detectado que no se estan realizando los respaldos automáticos")))
+            << ok;
+    }
+}
+
+TEST(LoginFailures, ClassifiedByTheirTexts) {
+    struct Case {
+        const char* text;
+        FalloLogin expected;
+    };
+    const Case cases[] = {
+        {"FATAL:  database \"veliro7\" does not exist", FalloLogin::CrearBase},
+        {"FATAL:  no existe la base de datos «veliro7»", FalloLogin::CrearBase},
+        {"Could not connect to the server; ODBC", FalloLogin::PuertoBloqueado},
+        {"connection to server at \"127.0.0.1\", port 1 failed: Connection refused", FalloLogin::PuertoBloqueado},
+        {"FATAL:  la autentificación password falló para el usuario «x»", FalloLogin::ClaveIncorrecta},
+        {"Error catastrófico", FalloLogin::ErrorCatastrofico},
+        {"could not receive data: Connection Reset By Peer", FalloLogin::ErrorCatastrofico},
+        {"FATAL:  no pg_hba.conf entry for host", FalloLogin::PgHba},
+        {"", FalloLogin::SinDescripcion},
+        {"something else", FalloLogin::Otro},
+    };
+    for (const auto& c : cases) {
+        int counter = 0;
+        EXPECT_EQ(clasificarFalloLogin(db::DbError{QString(), 1, QString::fromUtf8(c.text)}, counter), c.expected)
+            << c.text;
+    }
+    int counter = 0;
+    const db::DbError driver{QStringLiteral("01000"), 1, QStringLiteral("[unixODBC][Driver Manager]Can't open lib")};
+    EXPECT_EQ(clasificarFalloLogin(driver, counter), FalloLogin::ReintentarDriver);
+    EXPECT_EQ(clasificarFalloLogin(driver, counter), FalloLogin::SinDriver);
+}
+
+} // namespace
