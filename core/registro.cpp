@@ -1,0 +1,56 @@
+#include "core/registro.h"
+
+#include "platform/keystore.h"
+#include "platform/notify.h"
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+keystore::Error pathError() {
+    return keystore::Error{keystore::ErrorKind::InvalidKey, 0,
+                           QStringLiteral("Raíz no válida en la clave del registro")};
+}
+
+} // namespace
+
+QString LeerRegistro(const QString& fullPath) {
+    QString key, name;
+    keystore::ReadResult r;
+    if (keystore::splitValuePath(fullPath, key, name)) {
+        r = keystore::KeyStore().read(key, name);
+    } else {
+        r.error = pathError();
+    }
+    if (r.error.isSet()) {
+        avisar(MsgIcon::None, QStringLiteral("Ocurrió el error # ") + QString::number(r.error.number) +
+                                  QStringLiteral(" Al intentar leer en el Registro de Windows") + kCrLf +
+                                  r.error.description);
+        return QString();
+    }
+    return r.value;
+}
+
+void EscribirRegistro(const QString& fullPath, const QString& data) {
+    QString key, name;
+    const keystore::Error e =
+        keystore::splitValuePath(fullPath, key, name) ? keystore::KeyStore().write(key, name, data) : pathError();
+    if (!e.isSet()) {
+        return;
+    }
+    // A refused root key was what Windows reported without administrator rights; here the
+    // refusal is the file system's.
+    if (e.kind == keystore::ErrorKind::Denied || e.kind == keystore::ErrorKind::InvalidKey) {
+        avisar(
+            MsgIcon::Critical,
+            QStringLiteral("Es necesario restaurar el respaldo con una cuenta de Administrador de Windows debido a que "
+                           "unos parámetros de control no se restauraron adecuadamente"));
+        return;
+    }
+    avisar(MsgIcon::None, QStringLiteral("Ocurrió el Error No. ") + QString::number(e.number) +
+                              QStringLiteral(" al tratar de Escribir en el Registro") + kCrLf + e.description);
+}
+
+} // namespace v7

@@ -1,0 +1,214 @@
+#include "core/versiones.h"
+
+#include "core/cifrado.h"
+#include "core/sql.h"
+#include "core/sqlutil.h"
+#include "platform/db.h"
+#include "platform/events.h"
+
+#include <QVector>
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kClaveVersionHerramienta = QStringLiteral("VER_V7TOOLS");
+
+QString mensajeImprevisto(qint64 number, const QString& description) {
+    return QStringLiteral("Ocurrió un error imprevisto en la detección de la versión del módulo.") + kCrLf +
+           QString::number(number) + QStringLiteral(", ") + description;
+}
+
+// The date part of a version text as it is compared: after the first "-", trimmed.
+QString textoFecha(const QString& version) {
+    const qsizetype dash = version.indexOf(QLatin1Char('-'));
+    return (dash < 0 ? version : version.mid(dash + 1)).trimmed();
+}
+
+QString literal(const QString& text) {
+    return FormatearValorSQL(text, kTipoTexto);
+}
+
+// The raise of VER_V7TOOLS across the cut-over: every staff clave goes from key A into key B in the
+// same transaction as the raise, so a failure leaves both as they were and the next login retries.
+// (Raising first and rewriting row by row would leave, after a failure, rows in both forms and a
+// raised version that never rewrites them again.)
+bool subirConRecifrado(const QString& key, const QString& expected, QString& message) {
+    int total = 0;
+    QString err;
+    auto rs = ExecuteSQLrs(QStringLiteral("SELECT idanalista, usuario, clave FROM catalogos.analistas"), total, err);
+    if (!rs) {
+        message = mensajeImprevisto(db::kProviderErrorNumber, err);
+        return false;
+    }
+    struct Cambio {
+        QString id, clave;
+    };
+    QVector<Cambio> cambios;
+    for (; !rs->eof(); rs->moveNext()) {
+        const auto clave = rs->value(QStringLiteral("clave"));
+        if (!clave) {
+            message = mensajeImprevisto(94, QStringLiteral("Uso no válido de Null: la clave del analista ") +
+                                                rs->text(QStringLiteral("usuario")) + QStringLiteral(" es nula"));
+            return false;
+        }
+        // Key B: the one the version just raised selects.
+        cambios.append({rs->text(QStringLiteral("idanalista")), cifrarConClave(DescifrarCadena(*clave, true), false)});
+    }
+    rs->close();
+
+    int rows = 0;
+    auto fallar = [&](const QString& why) {
+        QString ignored;
+        (void)ExecuteSQLaction(QStringLiteral("ROLLBACK;"), rows, ignored);
+        message = mensajeImprevisto(db::kProviderErrorNumber, why);
+        return false;
+    };
+    if (!ExecuteSQLaction(QStringLiteral("BEGIN;"), rows, err)) {
+        message = mensajeImprevisto(db::kProviderErrorNumber, err);
+        return false;
+    }
+    if (!ExecuteSQLaction(QStringLiteral("UPDATE config_veliro.configuracion SET valor=") + literal(expected) +
+                              QStringLiteral(" WHERE descripcion=") + literal(key),
+                          rows, err)) {
+        return fallar(err);
+    }
+    for (const Cambio& c : cambios) {
+        if (!ExecuteSQLaction(QStringLiteral("UPDATE catalogos.analistas SET clave = '") + c.clave +
+                                  QStringLiteral("' WHERE idanalista = ") + c.id,
+                              rows, err)) {
+            return fallar(err);
+        }
+        events::pump();
+    }
+    if (!ExecuteSQLaction(QStringLiteral("COMMIT;"), rows, err)) {
+        return fallar(err);
+    }
+    return true;
+}
+
+} // namespace
+
+QString FormatearVersion(QString& version, QString& message) {
+    message = QStringLiteral("parametros de entrada de version incorrectos");
+    version = version.trimmed();
+    const qsizetype open = version.indexOf(QLatin1Char('['));
+    if (version.isEmpty() || open < 0) {
+        return QString();
+    }
+    if (open == version.size() - 1) {
+        message = QStringLiteral("formato de entrada de version incompatible [---]");
+        return QString();
+    }
+    const qsizetype close = version.indexOf(QLatin1Char(']'));
+    if (close != version.size() - 1 || close < open) {
+        return QString();
+    }
+    const QString label = version.left(open).trimmed() + QStringLiteral(" - ");
+    const QString date = version.mid(open + 1, close - open - 1);
+    if (date.size() != 8) {
+        message = QStringLiteral("error al tranformar cadena de fecha de version");
+        return QString();
+    }
+    message.clear();
+    return label + date.left(4) + QLatin1Char('/') + date.mid(4, 2) + QLatin1Char('/') + date.mid(6, 2);
+}
+
+bool ValidarVersionModulo(const QString& key, const QString& expected, QString& message, QString& stored) {
+    if (key.trimmed().isEmpty() || expected.trimmed().isEmpty() || !expected.contains(QLatin1Char('-'))) {
+        message = QStringLiteral("Alguno de los parámetros para la validación no es correcto");
+        return false;
+    }
+    if (!ExisteColumna(QStringLiteral("config_veliro"), QStringLiteral("configuracion"))) {
+        message = QStringLiteral(
+            "No existe la tabla de Validaciones de Versión 'configuracion', actualización ultra necesaria");
+        return false;
+    }
+    int total = 0;
+    QString err;
+    auto rs = ExecuteSQLrs(QStringLiteral("SELECT c.valor FROM config_veliro.configuracion c WHERE c.descripcion=") +
+                               literal(key),
+                           total, err);
+    if (!rs) {
+        message = QStringLiteral("Error al recuperar información de versión del Módulo...") + err;
+        return false;
+    }
+    if (rs->eof()) {
+        message = QStringLiteral("No existe la información de versión del Modulo. Actualizar Módulo");
+        return false;
+    }
+    stored = rs->text(0);
+    rs->close();
+
+    const QString storedDate = textoFecha(stored);
+    const QString expectedDate = textoFecha(expected);
+    if (storedDate == expectedDate) {
+        message.clear();
+        return true;
+    }
+    const auto storedDay = fechaDeVersion(stored);
+    const auto expectedDay = fechaDeVersion(expected);
+    if (!storedDay || !expectedDay) {
+        message =
+            mensajeImprevisto(13, QStringLiteral("No coinciden los tipos: '") +
+                                      (storedDay ? expectedDate : storedDate) + QStringLiteral("' no es una fecha"));
+        return false;
+    }
+    if (*expectedDay <= *storedDay) {
+        message =
+            QStringLiteral("La versión del Módulo actual es obsoleta. Es necesario actualizar su módulo de VELIRO7");
+        return false;
+    }
+    message.clear();
+    if (key.trimmed() == kClaveVersionHerramienta && *storedDay <= kFechaCambioClave &&
+        *expectedDay > kFechaCambioClave) {
+        return subirConRecifrado(key, expected, message);
+    }
+    // The raise of other modules stays best-effort: the database may be used either way.
+    int rows = 0;
+    (void)ExecuteSQLaction(QStringLiteral("UPDATE config_veliro.configuracion SET valor=") + literal(expected) +
+                               QStringLiteral(" WHERE descripcion=") + literal(key),
+                           rows, err);
+    return true;
+}
+
+bool ValidarVersionTabla(const QString& schema, const QString& table, int expected, QString& message, QString& stored) {
+    if (table.trimmed().isEmpty() || schema.trimmed().isEmpty() || expected < 1) {
+        message = QStringLiteral("Alguno de los parámetros para la validación no es correcto");
+        return false;
+    }
+    if (!ExisteColumna(schema, table)) {
+        message = QStringLiteral("No existe la tabla de Validaciones de Versiones, actualización ultra necesaria");
+        return false;
+    }
+    int total = 0;
+    QString err;
+    auto rs = ExecuteSQLrs(QStringLiteral("SELECT vt.version FROM config_veliro.tablaver vt WHERE vt.esquema=") +
+                               literal(schema) + QStringLiteral(" AND vt.tabla=") + literal(table),
+                           total, err);
+    if (!rs) {
+        message = QStringLiteral("Error al recuperar información de versión de tablas...") + err;
+        return false;
+    }
+    if (rs->eof()) {
+        message = QStringLiteral("No existe la informacion de versión de la tabla. Actualizar tablas");
+        return false;
+    }
+    bool ok = false;
+    const int recorded = rs->text(0).trimmed().toInt(&ok);
+    if (!ok) {
+        message =
+            QStringLiteral("La versión registrada de la tabla no es un número: '") + rs->text(0) + QStringLiteral("'");
+        return false;
+    }
+    stored = QString::number(recorded);
+    if (recorded == expected) {
+        message.clear();
+        return true;
+    }
+    message = QStringLiteral("La versión de la tabla es diferente a la esperada. Actualizar");
+    return false;
+}
+
+} // namespace v7
