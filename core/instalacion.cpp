@@ -4,6 +4,7 @@
 #include "core/session.h"
 #include "platform/paths.h"
 
+#include <QFile>
 #include <QVector>
 
 #include <cmath>
@@ -20,6 +21,20 @@ struct Candidatos {
     QVector<QString> rutas;
     QVector<double> puertos;
 };
+
+// The product's own server was always a 9.0; here it is whatever the setup installed, so its
+// entry is named by the cluster's own version file ("PostgreSQL 15"), which the choice of the
+// client tools' folder compares with the connected server.
+QString nombreInstalacion(const QString& ruta) {
+    QFile f(paths::withSlash(ruta) + QStringLiteral("data/PG_VERSION"));
+    if (f.open(QIODevice::ReadOnly)) {
+        const QString v = QString::fromLatin1(f.readLine()).trimmed();
+        if (!v.isEmpty()) {
+            return QStringLiteral("PostgreSQL ") + v;
+        }
+    }
+    return QStringLiteral("PostgreSQL 9.0");
+}
 
 // Adds one candidate; false (with the conversion error) when its port is not a number.
 bool agregar(Candidatos& c, const QString& version, const QString& ruta, const QString& rutaPuerto,
@@ -90,7 +105,7 @@ ResultadoInstalacion BuscarInstalacionPostgres() {
     ruta = LeerRegistro(kGlobals + QStringLiteral("RutaPg"));
     if (!ruta.isEmpty()) {
         const QString puertoPg = kGlobals + QStringLiteral("PuertoPg");
-        if (!agregar(c, QStringLiteral("PostgreSQL 9.0"), ruta, puertoPg, LeerRegistro(puertoPg), r)) {
+        if (!agregar(c, nombreInstalacion(ruta), ruta, puertoPg, LeerRegistro(puertoPg), r)) {
             return r;
         }
     }

@@ -42,10 +42,18 @@ bool ExecuteSQLaction(const QString& sql, int& rowsAffected, QString& errorText)
         if (!esConexionPerdida(errorText, e) || cycle >= kMaxReconnectCycles) {
             return false;
         }
+        // A transaction dies with its connection: the statement is not run again on the new one,
+        // where it would commit on its own what belonged to the lost transaction.
+        const bool transaccionPerdida = conexionPrincipal().inTransaction();
+        const QString perdida = errorText;
         if (!ConexionServer(sesion().CadenaConexion, errorText)) {
             return false;
         }
         errorText.clear();
+        if (transaccionPerdida) {
+            errorText = perdida;
+            return false;
+        }
     }
 }
 

@@ -258,6 +258,7 @@ bool Connection::open(DbError& error) {
 }
 
 void Connection::close() {
+    m_inTransaction = false;
     if (m_dbc != nullptr) {
         SQLDisconnect(static_cast<SQLHDBC>(m_dbc));
         SQLFreeHandle(SQL_HANDLE_DBC, static_cast<SQLHDBC>(m_dbc));
@@ -308,7 +309,27 @@ bool execDirect(Statement& st, const QString& sql, bool& noData, DbError& error)
 
 } // namespace
 
+namespace {
+
+// The transaction state a statement leaves, judged by its first word; nullopt when it changes none.
+std::optional<bool> transactionAfter(const QString& sql) {
+    const QString w = sql.trimmed().section(QRegularExpression(QStringLiteral("[\\s;]")), 0, 0).toUpper();
+    if (w == QLatin1String("BEGIN") || w == QLatin1String("START")) {
+        return true;
+    }
+    if (w == QLatin1String("COMMIT") || w == QLatin1String("ROLLBACK") || w == QLatin1String("END") ||
+        w == QLatin1String("ABORT")) {
+        return false;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 bool Connection::execute(const QString& sql, qint64& rowsAffected, DbError& error) {
+    if (auto t = transactionAfter(sql)) {
+        m_inTransaction = *t;
+    }
     Statement st;
     if (!allocStatement(m_dbc, st, error)) {
         return false;

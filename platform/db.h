@@ -91,6 +91,9 @@ public:
     [[nodiscard]] bool open(DbError& error);
     void close();
 
+    // Whether a transaction opened by a "BEGIN"/"START TRANSACTION" statement is still open here.
+    bool inTransaction() const { return m_inTransaction; }
+
     // Runs a statement; rowsAffected gets the driver's count (0 when it reports no data).
     [[nodiscard]] bool execute(const QString& sql, qint64& rowsAffected, DbError& error);
     // Runs a query and fetches all of its rows; nullptr on failure.
@@ -101,6 +104,7 @@ private:
     void* m_dbc = nullptr;
     QString m_connectionString;
     int m_timeoutSeconds = 0;
+    bool m_inTransaction = false;
 };
 
 // Replaces the value of every PWD= entry of a connection string (braced or bare) by <redacted>.

@@ -1,5 +1,6 @@
 #include "core/FrmIniciarSesion.h"
 #include "core/login.h"
+#include "core/servidor.h"
 #include "core/session.h"
 #include "platform/widgets_ui.h"
 #include "tests/support/pg_cluster.h"
@@ -65,6 +66,8 @@ TEST_F(Login, GoodCredentialsFillTheSessionAndWriteTheSessionFile) {
     EXPECT_TRUE(s.ConexionPrincipal && s.ConexionPrincipal->isOpen());
     EXPECT_EQ(s.RutaPostgres, PgCluster::instance().installFolder());
     EXPECT_TRUE(s.VersionServidor.startsWith(QStringLiteral("PostgreSQL 15")));
+    // The product's own installation is named by its cluster's version, so its tools are chosen.
+    EXPECT_EQ(ObtenerRutaBinPostgres(), PgCluster::instance().installFolder() + QStringLiteral("bin"));
     EXPECT_TRUE(s.CadenaConexion.startsWith(QStringLiteral("DRIVER={PostgreSQL ODBC Driver(UNICODE)};")));
 
     QFile f(rutaArchivoSesion());

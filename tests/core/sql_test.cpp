@@ -101,6 +101,25 @@ TEST_F(SqlLayer, KilledBackendIsReopenedAndStatementRetried) {
     EXPECT_NE(rs->text(0), pid);
 }
 
+TEST_F(SqlLayer, StatementOfALostTransactionIsNotRetriedOutsideIt) {
+    int rows = 0;
+    QString err;
+    ASSERT_TRUE(ExecuteSQLaction(QStringLiteral("CREATE TABLE IF NOT EXISTS tx_lost (a int); TRUNCATE tx_lost;"), rows, err));
+    ASSERT_TRUE(ExecuteSQLaction(QStringLiteral("BEGIN;"), rows, err));
+    ASSERT_TRUE(ExecuteSQLaction(QStringLiteral("INSERT INTO tx_lost VALUES (1);"), rows, err));
+    auto rs = ExecuteSQLrs(QStringLiteral("SELECT pg_backend_pid()"), rows, err);
+    ASSERT_NE(rs, nullptr);
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("SELECT pg_terminate_backend(%1);").arg(rs->text(0))));
+
+    EXPECT_FALSE(ExecuteSQLaction(QStringLiteral("INSERT INTO tx_lost VALUES (2);"), rows, err));
+    EXPECT_EQ(rows, -1);
+    EXPECT_TRUE(err.contains(QStringLiteral("[cadSQL]:INSERT INTO tx_lost VALUES (2);"))) << err.toStdString();
+    // The connection itself is healed, and nothing of the lost transaction was committed.
+    ASSERT_TRUE(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen());
+    EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT count(*) FROM tx_lost")), QStringLiteral("0"));
+    EXPECT_TRUE(ExecuteSQLaction(QStringLiteral("DROP TABLE tx_lost;"), rows, err)) << err.toStdString();
+}
+
 TEST_F(SqlLayer, ServerDownEmptiesConnectionAndHidesPassword) {
     auto& c = PgCluster::instance();
     ASSERT_TRUE(c.stop());

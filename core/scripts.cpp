@@ -1,0 +1,260 @@
+#include "core/scripts.h"
+
+#include "core/session.h"
+#include "platform/events.h"
+#include "platform/notify.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unistd.h>
+
+namespace v7 {
+
+namespace {
+
+const QString kLineaClave = QStringLiteral("export PGPASSWORD=");
+
+// Password scripts written and not yet run: removed at a normal exit if nobody ran them.
+std::mutex g_pendientesMutex;
+std::set<std::string> g_pendientes;
+
+void borrarPendientes() {
+    std::lock_guard<std::mutex> lock(g_pendientesMutex);
+    for (const std::string& p : g_pendientes) {
+        ::unlink(p.c_str());
+    }
+    g_pendientes.clear();
+}
+
+void registrarPendiente(const QString& ruta) {
+    static const bool registrado = [] { return std::atexit(borrarPendientes) == 0; }();
+    (void)registrado;
+    std::lock_guard<std::mutex> lock(g_pendientesMutex);
+    g_pendientes.insert(QFile::encodeName(QFileInfo(ruta).absoluteFilePath()).toStdString());
+}
+
+// Forgets the script as pending; true when it was a pending password script.
+bool olvidarPendiente(const QString& ruta) {
+    std::lock_guard<std::mutex> lock(g_pendientesMutex);
+    return g_pendientes.erase(QFile::encodeName(QFileInfo(ruta).absoluteFilePath()).toStdString()) > 0;
+}
+
+bool contieneClave(const QString& ruta) {
+    QFile f(ruta);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray marca = kLineaClave.toUtf8();
+    while (!f.atEnd()) {
+        if (f.readLine().trimmed().startsWith(marca)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString lineaPath(const QString& carpetaBin) {
+    return QStringLiteral("export PATH=") + citarSh(carpetaBin) + QStringLiteral(":\"$PATH\"");
+}
+
+// The lines of a caller's command text, with the Windows-style "set" and PATH lines translated.
+QStringList lineasComando(const QString& comando) {
+    static const QRegularExpression separador(QStringLiteral("\r\n|\n"));
+    static const QRegularExpression set(QStringLiteral("^\\s*set\\s+([A-Za-z_][A-Za-z0-9_]*)=(.*)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression path(QStringLiteral("^\\s*PATH=%PATH%;(.*)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    QStringList lineas;
+    for (QString linea : comando.split(separador)) {
+        if (linea.endsWith(QLatin1Char('\r'))) {
+            linea.chop(1);
+        }
+        if (const auto m = path.match(linea); m.hasMatch()) {
+            lineas << lineaPath(m.captured(1));
+        } else if (const auto m2 = set.match(linea); m2.hasMatch()) {
+            lineas << exportarSh(m2.captured(1), m2.captured(2));
+        } else {
+            lineas << linea;
+        }
+    }
+    return lineas;
+}
+
+ErrorSistema errorCarpetaOArchivo(int err) {
+    // Creating a file: a missing component is a missing path, not a missing file.
+    return errorSistema(err == ENOENT ? ENOTDIR : err);
+}
+
+// Writes the script anew (mode 0600, LF ends). On failure nothing is left at the path.
+ErrorSistema escribirScript(const QString& ruta, const QStringList& lineas) {
+    QByteArray contenido;
+    for (const QString& l : lineas) {
+        contenido += l.toUtf8();
+        contenido += '\n';
+    }
+    const QByteArray nativo = QFile::encodeName(ruta);
+    // Removed first, so the new file gets our mode whatever the old one had and no link is followed.
+    if (::unlink(nativo.constData()) != 0 && errno != ENOENT) {
+        return errorCarpetaOArchivo(errno);
+    }
+    olvidarPendiente(ruta); // whatever was there is gone
+    const int fd = ::open(nativo.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errorCarpetaOArchivo(errno);
+    }
+    const char* p = contenido.constData();
+    qsizetype resto = contenido.size();
+    int err = 0;
+    while (resto > 0) {
+        const ssize_t n = ::write(fd, p, size_t(resto));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            err = errno;
+            break;
+        }
+        p += n;
+        resto -= n;
+    }
+    if (::close(fd) != 0 && err == 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        ::unlink(nativo.constData());
+        return errorSistema(err);
+    }
+    if (contenido.contains(kLineaClave.toUtf8())) {
+        registrarPendiente(ruta);
+    }
+    return ErrorSistema{};
+}
+
+} // namespace
+
+QString citarSh(const QString& value) {
+    return process::shellQuote(value);
+}
+
+QString exportarSh(const QString& name, const QString& value) {
+    return QStringLiteral("export ") + name + QLatin1Char('=') + citarSh(value);
+}
+
+ErrorSistema errorSistema(int errnoValue) {
+    switch (errnoValue) {
+    case 0:
+        return ErrorSistema{};
+    case ENOENT:
+        return {53, QStringLiteral("No se ha encontrado el archivo")};
+    case ENOTDIR:
+        return {76, QStringLiteral("No se ha encontrado la ruta de acceso")};
+    case EACCES:
+    case EPERM:
+        return {70, QStringLiteral("Permiso denegado")};
+    case ENOSPC:
+    case EDQUOT:
+        return {61, QStringLiteral("Disco lleno")};
+    case EROFS:
+    case EISDIR:
+    case EBUSY:
+    case ETXTBSY:
+        return {75, QStringLiteral("Error de acceso a la ruta o el archivo")};
+    default:
+        return {1000 + errnoValue, QString::fromLocal8Bit(std::strerror(errnoValue))};
+    }
+}
+
+QString CrearArchivoBat(const QString& rutaScript, const QString& comando, const QString& clave) {
+    QStringList lineas;
+    if (!clave.isEmpty()) {
+        lineas << exportarSh(QStringLiteral("PGPASSWORD"), clave);
+    }
+    lineas << lineaPath(paths::withSlash(sesion().RutaPostgres) + QStringLiteral("bin"));
+    lineas << lineasComando(comando);
+    const ErrorSistema e = escribirScript(rutaScript, lineas);
+    if (e.hayError()) {
+        return QStringLiteral("Ocurrió el error no. ") + QString::number(e.numero) + QStringLiteral("\r\n") +
+               e.descripcion + QStringLiteral("\r\n") + rutaScript;
+    }
+    return QStringLiteral("OK");
+}
+
+ErrorSistema CrearBatDirectorio(const QString& rutaScript, const QString& primeraLinea, const QString& carpeta,
+                                const QString& comando, const QString& clave) {
+    static const QRegularExpression unidad(QStringLiteral("^\\s*[A-Za-z]:\\s*$"));
+    QStringList lineas;
+    if (!primeraLinea.trimmed().isEmpty() && !unidad.match(primeraLinea).hasMatch()) {
+        lineas << lineasComando(primeraLinea);
+    }
+    lineas << QStringLiteral("cd ") + citarSh(carpeta);
+    lineas << exportarSh(QStringLiteral("PGPASSWORD"), clave);
+    lineas << lineasComando(comando);
+    return escribirScript(rutaScript, lineas);
+}
+
+void CrearBatRuta(const QString& rutaScript, const QString& carpetaBin, const QString& comando, const QString& clave) {
+    QStringList lineas;
+    lineas << lineaPath(carpetaBin);
+    lineas << exportarSh(QStringLiteral("PGPASSWORD"), clave);
+    lineas << lineasComando(comando);
+    const ErrorSistema e = escribirScript(rutaScript, lineas);
+    if (e.hayError()) {
+        avisar(MsgIcon::None, QString::number(e.numero) + QStringLiteral(", ") + e.descripcion, MsgButtons::Ok);
+    }
+}
+
+ResultadoScript ejecutarScript(const QString& rutaOComando) {
+    const QFileInfo fi(rutaOComando);
+    const bool esScript = !rutaOComando.isEmpty() && fi.isFile();
+    const bool conClave = esScript && (olvidarPendiente(rutaOComando) || contieneClave(rutaOComando));
+
+    const process::Command cmd =
+        esScript ? process::Command::shellScript(fi.absoluteFilePath()) : process::Command::shellLine(rutaOComando);
+    const process::Result r = process::run(cmd);
+    if (conClave) {
+        QFile::remove(fi.absoluteFilePath());
+    }
+
+    ResultadoScript res;
+    res.iniciado = r.started;
+    res.estado = r.status();
+    if (!r.started) {
+        res.error = errorSistema(r.startErrno);
+    }
+    return res;
+}
+
+QString EjecutarArchivoBat(const QString& rutaOComando, int* estado) {
+    const ResultadoScript r = ejecutarScript(rutaOComando);
+    if (estado != nullptr) {
+        *estado = r.estado;
+    }
+    if (!r.iniciado) {
+        return QString::number(r.error.numero) + QLatin1Char(' ') + r.error.descripcion;
+    }
+    // Whatever the child left queued (its end may have been seen by a nested wait's events).
+    events::pump();
+    return QString();
+}
+
+bool EjecutarShellEspera(const QString& comando, bool mostrarVentana, int* estado) {
+    (void)mostrarVentana;
+    const ResultadoScript r = ejecutarScript(comando);
+    if (estado != nullptr) {
+        *estado = r.estado;
+    }
+    return r.iniciado;
+}
+
+} // namespace v7

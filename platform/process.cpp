@@ -1,0 +1,325 @@
+#include "platform/process.h"
+
+#include "platform/events.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace v7::process {
+
+namespace {
+
+// Between two polls of the child: short enough that windows stay responsive and short tools end quickly.
+constexpr int kPollMs = 3;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
+    Fd& operator=(Fd&& o) noexcept {
+        if (this != &o) {
+            reset();
+            m_fd = o.m_fd;
+            o.m_fd = -1;
+        }
+        return *this;
+    }
+    ~Fd() { reset(); }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+QByteArray readAll(int fd) {
+    QByteArray data;
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
+        return data;
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof(buf));
+        if (n > 0) {
+            data.append(buf, n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    return data;
+}
+
+// The file descriptor a stream of the child is given (-1 for Inherit/Stdout), or an errno.
+int openSink(Sink sink, const QString& file, bool append, const char* captureName, Fd& fd) {
+    switch (sink) {
+    case Sink::Discard:
+        fd = Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+        break;
+    case Sink::Capture:
+        fd = Fd(::memfd_create(captureName, MFD_CLOEXEC));
+        break;
+    case Sink::File:
+        fd = Fd(::open(QFile::encodeName(file).constData(),
+                       O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600));
+        break;
+    case Sink::Inherit:
+    case Sink::Stdout:
+        return 0;
+    }
+    return fd.valid() ? 0 : errno;
+}
+
+QString findProgram(const QString& program, const QString& pathValue) {
+    if (program.contains(QLatin1Char('/'))) {
+        return program;
+    }
+    for (const QString& dir : pathValue.split(QLatin1Char(':'))) {
+        const QString candidate = (dir.isEmpty() ? QStringLiteral(".") : dir) + QLatin1Char('/') + program;
+        const QFileInfo fi(candidate);
+        if (fi.isFile() && fi.isExecutable()) {
+            return candidate;
+        }
+    }
+    return QString();
+}
+
+std::vector<std::string> childEnvironment(const Command& c) {
+    QMap<QString, QString> extra = c.environment;
+    if (c.cLocale) {
+        extra.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    }
+    std::vector<std::string> env;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        const char* eq = std::strchr(*e, '=');
+        const QString name = QString::fromLocal8Bit(*e, eq != nullptr ? int(eq - *e) : -1);
+        if (!extra.contains(name)) {
+            env.emplace_back(*e);
+        }
+    }
+    for (auto it = extra.cbegin(); it != extra.cend(); ++it) {
+        env.emplace_back((it.key() + QLatin1Char('=') + it.value()).toLocal8Bit().toStdString());
+    }
+    return env;
+}
+
+QString pathOf(const std::vector<std::string>& env) {
+    for (const std::string& e : env) {
+        if (e.rfind("PATH=", 0) == 0) {
+            return QString::fromLocal8Bit(e.c_str() + 5);
+        }
+    }
+    return QStringLiteral("/usr/bin:/bin");
+}
+
+Result notStarted(int err) {
+    Result r;
+    r.startErrno = err;
+    r.startError = QString::fromLocal8Bit(std::strerror(err));
+    return r;
+}
+
+} // namespace
+
+Command Command::shellScript(const QString& scriptPath, const QStringList& args) {
+    Command c;
+    c.program = QStringLiteral("/bin/sh");
+    c.arguments = QStringList{scriptPath} + args;
+    return c;
+}
+
+Command Command::shellLine(const QString& commandLine) {
+    Command c;
+    c.program = QStringLiteral("/bin/sh");
+    c.arguments = QStringList{QStringLiteral("-c"), commandLine};
+    return c;
+}
+
+int Result::status() const {
+    if (!started) {
+        return -1;
+    }
+    return signal != 0 ? 128 + signal : exitCode;
+}
+
+Result run(const Command& c) {
+    const std::vector<std::string> env = childEnvironment(c);
+    const QString exe = findProgram(c.program, pathOf(env));
+    if (exe.isEmpty()) {
+        return notStarted(ENOENT);
+    }
+
+    Fd in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!in.valid()) {
+        return notStarted(errno);
+    }
+    Fd out, err;
+    if (int e = openSink(c.out == Sink::Stdout ? Sink::Inherit : c.out, c.outFile, c.append, "v7-stdout", out)) {
+        return notStarted(e);
+    }
+    if (int e = openSink(c.err, c.errFile, c.append, "v7-stderr", err)) {
+        return notStarted(e);
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in.get(), STDIN_FILENO);
+    if (out.valid()) {
+        posix_spawn_file_actions_adddup2(&actions, out.get(), STDOUT_FILENO);
+    }
+    if (c.err == Sink::Stdout) {
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    } else if (err.valid()) {
+        posix_spawn_file_actions_adddup2(&actions, err.get(), STDERR_FILENO);
+    }
+    const QByteArray folder = QFile::encodeName(c.workingFolder);
+    if (!c.workingFolder.isEmpty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
+    }
+
+    // Its own process group, so a timeout also ends what a script started; default signals and an
+    // empty mask, whatever this program blocked or ignored.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+    const QByteArray exeName = QFile::encodeName(exe);
+    std::vector<QByteArray> argStore;
+    argStore.push_back(QFile::encodeName(c.program));
+    for (const QString& a : c.arguments) {
+        argStore.push_back(a.toLocal8Bit());
+    }
+    std::vector<char*> argv;
+    for (QByteArray& a : argStore) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& e : env) {
+        envp.push_back(const_cast<char*>(e.c_str()));
+    }
+    envp.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int spawnErr = ::posix_spawn(&pid, exeName.constData(), &actions, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (spawnErr != 0) {
+        return notStarted(spawnErr);
+    }
+
+    Result r;
+    r.started = true;
+    QElapsedTimer clock;
+    clock.start();
+    int wstatus = 0;
+    for (;;) {
+        const pid_t w = ::waitpid(pid, &wstatus, WNOHANG);
+        if (w == pid) {
+            break;
+        }
+        if (w < 0 && errno != EINTR) {
+            // Someone else reaped it: the outcome is lost, but the child is gone.
+            r.exitCode = -1;
+            return r;
+        }
+        if (c.timeoutMs >= 0 && clock.elapsed() >= c.timeoutMs) {
+            ::kill(-pid, SIGKILL);
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+            }
+            r.timedOut = true;
+            break;
+        }
+        events::pump();
+        ::usleep(kPollMs * 1000);
+    }
+    if (WIFEXITED(wstatus)) {
+        r.exitCode = WEXITSTATUS(wstatus);
+    } else if (WIFSIGNALED(wstatus)) {
+        r.signal = WTERMSIG(wstatus);
+    }
+    if (c.out == Sink::Capture) {
+        r.output = readAll(out.get());
+    }
+    if (c.err == Sink::Capture) {
+        r.errorOutput = readAll(err.get());
+    }
+    return r;
+}
+
+QString shellQuote(const QString& value) {
+    QString q = value;
+    q.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + q + QLatin1Char('\'');
+}
+
+QString ownerOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        return QString();
+    }
+    if (const passwd* pw = ::getpwuid(st.st_uid)) {
+        return QString::fromLocal8Bit(pw->pw_name);
+    }
+    return QString();
+}
+
+bool needsRunuser(const QString& user) {
+    return ::geteuid() == 0 && !user.isEmpty() && user != QLatin1String("root");
+}
+
+QString runuserProgram() {
+    for (const char* p : {"/usr/sbin/runuser", "/sbin/runuser", "/usr/bin/runuser", "/bin/runuser"}) {
+        if (::access(p, X_OK) == 0) {
+            return QString::fromLatin1(p);
+        }
+    }
+    return QStringLiteral("runuser");
+}
+
+Command asUser(const Command& command, const QString& user) {
+    if (!needsRunuser(user)) {
+        return command;
+    }
+    Command wrapped = command;
+    wrapped.program = runuserProgram();
+    wrapped.arguments =
+        QStringList{QStringLiteral("-u"), user, QStringLiteral("--"), command.program} + command.arguments;
+    return wrapped;
+}
+
+} // namespace v7::process

@@ -1,0 +1,82 @@
+// The one way this system starts a child process and waits for it.
+//
+// The wait never freezes the windows: it polls the child every few milliseconds and lets window events
+// and timers run in between (v7::events::pump()). A handler that runs during a wait may start another
+// wait; each wait keeps its own child and outcome.
+//
+//     v7::process::Command c = v7::process::Command::shellScript(path);
+//     c.out = v7::process::Sink::Capture;
+//     const v7::process::Result r = v7::process::run(c);
+//     if (r.ok()) … r.output …
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+namespace v7::process {
+
+// Where a child's stdout or stderr goes.
+enum class Sink {
+    Discard, // /dev/null
+    Capture, // kept in Result::output / Result::errorOutput
+    File,    // written to Command::outFile / errFile (created mode 0600; truncated unless append)
+    Inherit, // this program's own stream
+    Stdout,  // stderr only: wherever stdout goes (2>&1)
+};
+
+struct Command {
+    QString program; // a path, or a name looked up on the child's PATH
+    QStringList arguments;
+    QString workingFolder;              // empty: this program's current folder
+    QMap<QString, QString> environment; // added to (or replacing in) this program's environment
+    bool cLocale = false;               // LC_ALL=C, for output that is parsed
+    Sink out = Sink::Discard;
+    Sink err = Sink::Discard;
+    QString outFile, errFile;
+    bool append = false;
+    int timeoutMs = -1; // < 0: no limit; on expiry the child's process group is killed
+
+    // /bin/sh running a script file, or a command line.
+    static Command shellScript(const QString& scriptPath, const QStringList& args = {});
+    static Command shellLine(const QString& commandLine);
+};
+
+struct Result {
+    bool started = false;
+    int startErrno = 0;     // why it did not start (errno), when !started
+    QString startError;     // the same as text
+    int exitCode = -1;      // when it exited by itself
+    int signal = 0;         // when a signal ended it
+    bool timedOut = false;  // killed at the time limit
+    QByteArray output;      // captured stdout
+    QByteArray errorOutput; // captured stderr
+
+    // Exit status in the shell's terms: exitCode, 128 + signal, or -1 when it did not start.
+    int status() const;
+    // Started, ended by itself with exit code 0.
+    bool ok() const { return started && !timedOut && signal == 0 && exitCode == 0; }
+};
+
+// Starts the command (stdin at /dev/null) and waits for its end, letting events run.
+Result run(const Command& command);
+
+// value quoted for sh as one word: 'value', each ' written as '\''.
+QString shellQuote(const QString& value);
+
+// The login name owning path (empty when it cannot be told).
+QString ownerOf(const QString& path);
+
+// Whether a program running as root must hand this user's tools to runuser: true when this program runs
+// as root and user is someone else.
+bool needsRunuser(const QString& user);
+// The runuser program (an absolute path where one exists: cron's PATH has no sbin).
+QString runuserProgram();
+
+// The command run as the given user: wrapped in "runuser -u <user> --" when this program runs as root and
+// user is someone else (tools such as pg_ctl refuse root); unchanged otherwise. The environment additions
+// still reach the program.
+Command asUser(const Command& command, const QString& user);
+
+} // namespace v7::process

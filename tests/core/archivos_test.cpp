@@ -1,0 +1,185 @@
+#include "core/archivos.h"
+#include "core/session.h"
+#include "platform/archiver.h"
+#include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <zip.h>
+
+using namespace v7;
+using v7::test::TempDir;
+
+namespace {
+
+void escribir(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(data);
+}
+
+QByteArray leer(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The names in a zip archive, read with the zip library.
+QStringList entradas(const QString& zipPath) {
+    QStringList names;
+    int err = 0;
+    zip_t* za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &err);
+    if (za == nullptr) {
+        return {QStringLiteral("<not a zip>")};
+    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        names << QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
+    }
+    zip_discard(za);
+    names.sort();
+    return names;
+}
+
+class Archivos : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reiniciarSesion();
+        qputenv("V7_HOME", QFile::encodeName(programa.path()));
+        sesion().RutaTemporal = trabajo.path();
+        ASSERT_TRUE(QDir().mkpath(programa.file(QStringLiteral("r20261209"))));
+        carpeta = programa.file(QStringLiteral("r20261209"));
+        escribir(carpeta + QStringLiteral("/base.backup"), QByteArray(200000, 'b'));
+        escribir(carpeta + QStringLiteral("/rolesv7.sql"), "CREATE ROLE x;\n");
+        escribir(carpeta + QStringLiteral("/checksum.dat"), "0A0B\n");
+        escribir(carpeta + QStringLiteral("/sin punto"), "no dot in this name\n");
+    }
+    void TearDown() override {
+        qunsetenv("V7_HOME");
+        reiniciarSesion();
+    }
+    // A 7za of the program folder's own, which is looked up before the one on PATH.
+    void falso7za(const QByteArray& cuerpo) {
+        const QString p = programa.file(QStringLiteral("7za"));
+        escribir(p, "#!/bin/sh\n" + cuerpo);
+        QFile::setPermissions(p, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    TempDir programa, trabajo, destino;
+    QString carpeta;
+};
+
+TEST_F(Archivos, PackTestAndExtractOverExistingFiles) {
+    ASSERT_TRUE(archiver::sieteZa().endsWith(QStringLiteral("/7za")));
+    ASSERT_NE(archiver::sieteZa(), programa.file(QStringLiteral("7za")));
+    const QString zip = destino.file(QStringLiteral("mi respaldo.zip"));
+    EXPECT_EQ(ComprimirRespaldo(zip, carpeta), QString());
+    EXPECT_EQ(entradas(zip), (QStringList{"base.backup", "checksum.dat", "rolesv7.sql", "sin punto"}));
+    // The work files stay in config/ for the next run to overwrite.
+    const QString config = programa.file(QStringLiteral("config/"));
+    for (const char* f : {"r_backup.bat", "r_backup.txt", "r_integral.bat", "r_integral.txt"}) {
+        EXPECT_TRUE(QFile::exists(config + QString::fromLatin1(f))) << f;
+    }
+    EXPECT_TRUE(leer(config + QStringLiteral("r_integral.txt")).contains("Everything is Ok"));
+
+    const QString salida = trabajo.file(QStringLiteral("TempVeliro"));
+    ASSERT_TRUE(QDir().mkpath(salida));
+    escribir(salida + QStringLiteral("/rolesv7.sql"), "stale\n");
+    EXPECT_TRUE(Unzip2(zip, salida)); // no prompt: stdin is /dev/null and 7za is told yes
+    EXPECT_EQ(leer(salida + QStringLiteral("/rolesv7.sql")), QByteArray("CREATE ROLE x;\n"));
+    EXPECT_EQ(leer(salida + QStringLiteral("/base.backup")), QByteArray(200000, 'b'));
+    EXPECT_EQ(leer(salida + QStringLiteral("/sin punto")), QByteArray("no dot in this name\n"));
+    EXPECT_TRUE(QFile::exists(trabajo.file(QStringLiteral("Unzip.bat"))));
+}
+
+TEST_F(Archivos, CorruptedArchiveIsAFailure) {
+    const QString zip = destino.file(QStringLiteral("r.zip"));
+    ASSERT_EQ(ComprimirRespaldo(zip, carpeta), QString());
+    QFile f(zip);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.seek(100);
+    f.write(QByteArray(64, 'X'));
+    f.close();
+
+    test::ScriptedDialogs dialogs;
+    dialogs.answer(MsgResult::Ok);
+    EXPECT_FALSE(Unzip2(zip, destino.path()));
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].icon, MsgIcon::Warning);
+    EXPECT_TRUE(dialogs.shown()[0].text.startsWith(QStringLiteral("Unzip2: Error No. 2\r\n")))
+        << dialogs.shown()[0].text.toStdString();
+}
+
+TEST_F(Archivos, ComprimirRespaldoJudgesOutputExitStatusAndSize) {
+    const QString zip = destino.file(QStringLiteral("r.zip"));
+    struct Case {
+        const char* name;
+        QByteArray script; // $1 is "a" or "t", $3 the archive for "a"
+        QString esperado;
+    };
+    const Case cases[] = {
+        {"pack says Ok but fails", "echo 'Everything is Ok'; exit 1\n",
+         QStringLiteral("No se logro crear el archivo de respaldo: ") + zip},
+        {"pack without Ok", "echo 'ERROR: cannot open'; exit 0\n",
+         QStringLiteral("No se logro crear el archivo de respaldo: ") + zip},
+        {"test fails", "if [ \"$1\" = a ]; then echo data > \"$3\"; echo 'Everything is Ok'; else exit 2; fi\n",
+         QStringLiteral("El respaldo se realizó, sin embargo, al parecer el archivo esta corrupto")},
+        {"empty archive", "[ \"$1\" = a ] && : > \"$3\"; echo 'Everything is Ok'\n",
+         QStringLiteral("No se encontro el archivo con el respaldo\r\n") + zip},
+        {"no archive", "echo 'Everything is Ok'\n", QStringLiteral("No se generó el respaldo en la ubicación ") + zip},
+        {"all well", "[ \"$1\" = a ] && echo data > \"$3\"; echo 'Everything is Ok'\n", QString()},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(zip);
+        falso7za(c.script);
+        EXPECT_EQ(ComprimirRespaldo(zip, carpeta), c.esperado) << c.name;
+    }
+    // An older archive of the same name does not pass when the packing script cannot even be written
+    // (its path taken by a folder).
+    escribir(zip, "older archive");
+    const QString bat = programa.file(QStringLiteral("config/r_backup.bat"));
+    QFile::remove(bat);
+    ASSERT_TRUE(QDir().mkpath(bat + QStringLiteral("/x")));
+    EXPECT_EQ(ComprimirRespaldo(zip, carpeta), QStringLiteral("No se logro crear el archivo de respaldo: ") + zip);
+}
+
+TEST_F(Archivos, MissingFolderIsNotPacked) {
+    const QString zip = destino.file(QStringLiteral("r.zip"));
+    EXPECT_EQ(ComprimirRespaldo(zip, programa.file(QStringLiteral("no such folder"))),
+              QStringLiteral("No se logro crear el archivo de respaldo: ") + zip);
+}
+
+TEST_F(Archivos, RespaldarZipsOneDumpWithoutFolders) {
+    const QString backup = destino.file(QStringLiteral("acervo 12.backup"));
+    QByteArray dump;
+    for (int i = 0; i < 50000; ++i) {
+        dump += QByteArray::number(i) + ",";
+    }
+    escribir(backup, dump);
+    EXPECT_EQ(Respaldar(backup), QStringLiteral("OK"));
+    const QString zip = destino.file(QStringLiteral("acervo 12.zip"));
+    EXPECT_FALSE(QFile::exists(backup));
+    EXPECT_EQ(entradas(zip), QStringList{QStringLiteral("acervo 12.backup")});
+    QProcess p;
+    p.start(QStringLiteral("7za"), {QStringLiteral("x"), QStringLiteral("-so"), zip});
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.readAllStandardOutput(), dump);
+
+    // Failures give the library's code and keep the dump.
+    EXPECT_EQ(Respaldar(destino.file(QStringLiteral("missing.backup"))), QStringLiteral("12"));
+    const QString sinExtension = destino.file(QStringLiteral("dump.bin"));
+    escribir(sinExtension, "x");
+    EXPECT_EQ(Respaldar(sinExtension), QStringLiteral("16")); // would be its own archive
+    EXPECT_TRUE(QFile::exists(sinExtension));
+    const QString sinCarpeta = destino.file(QStringLiteral("x.backup/y.backup"));
+    ASSERT_TRUE(QDir().mkpath(destino.file(QStringLiteral("x.backup"))));
+    escribir(sinCarpeta, "y");
+    EXPECT_EQ(Respaldar(sinCarpeta), QStringLiteral("15")); // x.zip/ folder does not exist
+    EXPECT_TRUE(QFile::exists(sinCarpeta));
+}
+
+} // namespace
