@@ -162,15 +162,15 @@ void FrmInicio::construir() {
 
     PanelSec = new MyFrame(central);
     PanelSec->setObjectName(QStringLiteral("PanelSec"));
-    PanelSec->setGeometry(px(6300), px(1000), px(2900), px(5000));
-    BtnUsuarios = boton(PanelSec, "BtnUsuarios", QStringLiteral("&Usuarios"), 200, 500, 2500);
-    BtnPermisos = boton(PanelSec, "BtnPermisos", QStringLiteral("&Permisos"), 200, 1000, 2500);
-    BtnBaseDeDatos = boton(PanelSec, "BtnBaseDeDatos", QStringLiteral("&Herramientas"), 200, 1500, 2500);
-    BtnMonitoreo = boton(PanelSec, "BtnMonitoreo", QStringLiteral("&Monitorear"), 200, 2000, 2500);
-    BtnRespaldo = boton(PanelSec, "BtnRespaldo", QStringLiteral("&Respaldos"), 200, 2500, 2500);
-    BtnRutaTrabjo = boton(PanelSec, "BtnRutaTrabjo", QStringLiteral("Administración de reportes"), 200, 3000, 2500);
-    cmdExportarAcervo = boton(PanelSec, "cmdExportarAcervo", QStringLiteral("Actuali&zar acervo"), 200, 3500, 2500);
-    BtnSalir = boton(PanelSec, "BtnSalir", QStringLiteral("&Salir"), 200, 4300, 2500);
+    PanelSec->setGeometry(px(6200), px(1000), px(3300), px(5000));
+    BtnUsuarios = boton(PanelSec, "BtnUsuarios", QStringLiteral("&Usuarios"), 200, 500, 2900);
+    BtnPermisos = boton(PanelSec, "BtnPermisos", QStringLiteral("&Permisos"), 200, 1000, 2900);
+    BtnBaseDeDatos = boton(PanelSec, "BtnBaseDeDatos", QStringLiteral("&Herramientas"), 200, 1500, 2900);
+    BtnMonitoreo = boton(PanelSec, "BtnMonitoreo", QStringLiteral("&Monitorear"), 200, 2000, 2900);
+    BtnRespaldo = boton(PanelSec, "BtnRespaldo", QStringLiteral("&Respaldos"), 200, 2500, 2900);
+    BtnRutaTrabjo = boton(PanelSec, "BtnRutaTrabjo", QStringLiteral("Administración de reportes"), 200, 3000, 2900);
+    cmdExportarAcervo = boton(PanelSec, "cmdExportarAcervo", QStringLiteral("Actuali&zar acervo"), 200, 3500, 2900);
+    BtnSalir = boton(PanelSec, "BtnSalir", QStringLiteral("&Salir"), 200, 4300, 2900);
     connect(BtnUsuarios, &QPushButton::clicked, this, [this] { BtnUsuarios_Click(); });
     connect(BtnPermisos, &QPushButton::clicked, this, [this] { BtnPermisos_Click(); });
     connect(BtnBaseDeDatos, &QPushButton::clicked, this, [this] { BtnBaseDeDatos_Click(); });
@@ -210,7 +210,7 @@ bool FrmInicio::Form_Load() {
     AplicarEstiloPanel(PanelCentral);
     AplicarEstiloPanelEncabezado(PanelSec, QStringLiteral("Opciones"), false, false);
     AplicarEstiloBotones(this);
-    ajustarImagenCabecera(ImgCabecera, centralWidget());
+    ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
     events::pump();
     // 10-11.

@@ -1,0 +1,289 @@
+#include "platform/service.h"
+
+#include "platform/paths.h"
+#include "platform/process.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace v7::service {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// pg_ctl's exit status of "status" on a stopped server, and on a folder that is no cluster.
+constexpr int kStatusNotRunning = 3;
+constexpr int kStatusNoDataFolder = 4;
+
+struct Target {
+    QString dataFolder;
+    QString pgCtl;
+    QString owner;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+Result refusal(Outcome outcome, const QString& message) {
+    Result r;
+    r.outcome = outcome;
+    r.message = message;
+    return r;
+}
+
+Result noInstallation(const QString& what, const QString& path) {
+    return refusal(Outcome::NoInstallation,
+                   what + path + kCrLf + QStringLiteral("Verifique la instalación y reinténtelo nuevamente"));
+}
+
+Result notPermitted(const QString& owner, const QString& dataFolder) {
+    const QString who =
+        owner.isEmpty() ? QStringLiteral("el dueño de la carpeta de datos %1").arg(dataFolder)
+                        : QStringLiteral("el usuario \"%1\", dueño de la carpeta de datos %2,").arg(owner, dataFolder);
+    return refusal(Outcome::NotPermitted,
+                   QStringLiteral("Solo root o %1 puede iniciar, detener o recargar el servidor PostgreSQL.").arg(who) +
+                       kCrLf + QStringLiteral("Ejecute el programa como uno de ellos e inténtelo nuevamente"));
+}
+
+// The installation's data folder and pg_ctl, and who may run pg_ctl on them; a refusal when there is no
+// such installation or this program may not act on it.
+std::optional<Result> locate(const QString& installFolder, Target& t) {
+    const QString folder = paths::withSlash(installFolder.trimmed());
+    t.dataFolder = folder + QStringLiteral("data");
+    t.pgCtl = folder + QStringLiteral("bin/pg_ctl");
+    struct stat st {};
+    if (folder.isEmpty() || ::stat(QFile::encodeName(t.dataFolder).constData(), &st) != 0) {
+        if (!folder.isEmpty() && errno == EACCES) {
+            return notPermitted(QString(), t.dataFolder); // there, but hidden from this user
+        }
+        return noInstallation(QStringLiteral("No se encontró la carpeta de datos del servidor PostgreSQL: "),
+                              t.dataFolder);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return noInstallation(QStringLiteral("No se encontró la carpeta de datos del servidor PostgreSQL: "),
+                              t.dataFolder);
+    }
+    t.uid = st.st_uid;
+    t.gid = st.st_gid;
+    if (const passwd* pw = ::getpwuid(st.st_uid)) {
+        t.owner = QString::fromLocal8Bit(pw->pw_name);
+    }
+    if (::geteuid() != 0 && ::geteuid() != st.st_uid) {
+        return notPermitted(t.owner.isEmpty() ? QString::number(st.st_uid) : t.owner, t.dataFolder);
+    }
+    if (t.owner.isEmpty()) {
+        return refusal(
+            Outcome::NotPermitted,
+            QStringLiteral("La carpeta de datos %1 pertenece a un usuario que no existe en este equipo (%2).")
+                .arg(t.dataFolder, QString::number(st.st_uid)));
+    }
+    if (!QFileInfo::exists(t.dataFolder + QStringLiteral("/PG_VERSION"))) {
+        return noInstallation(QStringLiteral("La carpeta no contiene los datos de un servidor PostgreSQL: "),
+                              t.dataFolder);
+    }
+    const QFileInfo pgCtl(t.pgCtl);
+    if (!pgCtl.isFile() || !pgCtl.isExecutable()) {
+        return noInstallation(QStringLiteral("No se encontró el programa pg_ctl del servidor PostgreSQL: "), t.pgCtl);
+    }
+    return std::nullopt;
+}
+
+// pg_ctl as the data folder's owner, C locale, stdin at /dev/null. Without an output file both of its
+// outputs are captured together; with one, stdout goes to the file and stderr is captured.
+process::Result runPgCtl(const Target& t, const QStringList& args, const QString& outputFile = QString()) {
+    process::Command c;
+    c.program = t.pgCtl;
+    c.arguments = args;
+    c.cLocale = true;
+    c.workingFolder = QStringLiteral("/"); // the owner may not be allowed into this program's folder
+    if (outputFile.isEmpty()) {
+        c.out = process::Sink::Capture;
+        c.err = process::Sink::Stdout;
+    } else {
+        c.out = process::Sink::File;
+        c.outFile = outputFile;
+        c.err = process::Sink::Capture;
+    }
+    return process::run(process::asUser(c, t.owner));
+}
+
+Result fromRun(const process::Result& p, const QString& outputFile) {
+    Result r;
+    r.exitCode = p.status();
+    r.output = QString::fromLocal8Bit(outputFile.isEmpty() ? p.output : p.errorOutput);
+    if (!p.started) {
+        r.output = p.startError;
+    }
+    return r;
+}
+
+Result failed(Result r, const QString& what) {
+    r.outcome = Outcome::Failed;
+    r.message = what;
+    if (!r.output.trimmed().isEmpty()) {
+        r.message += kCrLf + r.output.trimmed();
+    }
+    return r;
+}
+
+// Whether the server runs; nullopt (with the failure in r) when pg_ctl could not tell.
+std::optional<bool> probe(const Target& t, Result& r) {
+    r = fromRun(runPgCtl(t, {QStringLiteral("status"), QStringLiteral("-D"), t.dataFolder}), QString());
+    if (r.exitCode == 0) {
+        return true;
+    }
+    if (r.exitCode == kStatusNotRunning) {
+        return false;
+    }
+    if (r.exitCode == kStatusNoDataFolder) {
+        r = noInstallation(QStringLiteral("La carpeta no contiene los datos de un servidor PostgreSQL: "),
+                           t.dataFolder);
+        return std::nullopt;
+    }
+    r = failed(r, QStringLiteral("No se logró consultar el estado del servidor PostgreSQL."));
+    return std::nullopt;
+}
+
+bool runsNow(const Target& t) {
+    Result ignored;
+    return probe(t, ignored).value_or(false);
+}
+
+// The folder the start log goes to, owned like the data folder (the server's logging collector creates
+// it too, but only once it runs).
+void ensureLogFolder(const Target& t) {
+    const QByteArray logFolder = QFile::encodeName(t.dataFolder + QStringLiteral("/pg_log"));
+    if (::mkdir(logFolder.constData(), 0700) == 0 && ::geteuid() == 0) {
+        if (::chown(logFolder.constData(), t.uid, t.gid) != 0) {
+            ::rmdir(logFolder.constData()); // pg_ctl then reports that it cannot open its log
+        }
+    }
+}
+
+} // namespace
+
+bool isServiceName(const QString& name) {
+    for (const QString& known : kServiceNames) {
+        if (known.compare(name.trimmed(), Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Result start(const QString& installFolder) {
+    Target t;
+    if (auto refused = locate(installFolder, t)) {
+        return *refused;
+    }
+    Result r;
+    const std::optional<bool> running = probe(t, r);
+    if (!running) {
+        return r;
+    }
+    if (*running) {
+        r = Result{};
+        r.outcome = Outcome::AlreadyThere;
+        r.running = true;
+        return r;
+    }
+    ensureLogFolder(t);
+    r = fromRun(runPgCtl(t, {QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
+                             QStringLiteral("-D"), t.dataFolder, QStringLiteral("-l"),
+                             t.dataFolder + QStringLiteral("/pg_log/startup.log")}),
+                QString());
+    if (r.exitCode != 0) {
+        r = failed(r, QStringLiteral("No se logró iniciar el servidor PostgreSQL."));
+        r.running = runsNow(t);
+        return r;
+    }
+    r.outcome = Outcome::Done;
+    r.running = true;
+    return r;
+}
+
+Result stop(const QString& installFolder) {
+    Target t;
+    if (auto refused = locate(installFolder, t)) {
+        return *refused;
+    }
+    Result r;
+    const std::optional<bool> running = probe(t, r);
+    if (!running) {
+        return r;
+    }
+    if (!*running) {
+        r = Result{};
+        r.outcome = Outcome::AlreadyThere;
+        return r;
+    }
+    r = fromRun(runPgCtl(t, {QStringLiteral("stop"), QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),
+                             QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-D"), t.dataFolder}),
+                QString());
+    if (r.exitCode != 0) {
+        r = failed(r, QStringLiteral("No se logró detener el servidor PostgreSQL."));
+        r.running = runsNow(t);
+        return r;
+    }
+    r.outcome = Outcome::Done;
+    return r;
+}
+
+Result status(const QString& installFolder) {
+    Target t;
+    if (auto refused = locate(installFolder, t)) {
+        return *refused;
+    }
+    Result r;
+    if (const std::optional<bool> running = probe(t, r)) {
+        r.outcome = Outcome::Done;
+        r.running = *running;
+    }
+    return r;
+}
+
+Result reload(const QString& installFolder, const QString& outputFile) {
+    Target t;
+    if (auto refused = locate(installFolder, t)) {
+        return *refused;
+    }
+    Result r =
+        fromRun(runPgCtl(t, {QStringLiteral("reload"), QStringLiteral("-D"), t.dataFolder}, outputFile), outputFile);
+    if (r.exitCode != 0) {
+        r = failed(r, QStringLiteral("No se logró recargar la configuración del servidor PostgreSQL."));
+        r.running = runsNow(t);
+        return r;
+    }
+    r.outcome = Outcome::Done;
+    r.running = true;
+    return r;
+}
+
+std::optional<Result> runNetCommand(const QString& commandLine, const QString& installFolder) {
+    static const QRegularExpression net(QStringLiteral(R"(^\s*net\s+(start|stop)\s+(.*?)\s*$)"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = net.match(commandLine);
+    if (!m.hasMatch()) {
+        return std::nullopt;
+    }
+    QString name = m.captured(2);
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"'))) {
+        name = name.mid(1, name.size() - 2).trimmed();
+    }
+    if (!isServiceName(name)) {
+        return refusal(Outcome::UnknownService,
+                       QStringLiteral("No existe el servicio \"%1\" en este equipo.").arg(name));
+    }
+    if (m.captured(1).compare(QLatin1String("start"), Qt::CaseInsensitive) == 0) {
+        return start(installFolder);
+    }
+    return stop(installFolder);
+}
+
+} // namespace v7::service

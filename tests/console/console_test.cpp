@@ -1,0 +1,300 @@
+#include "console/FrmInicio.h"
+#include "core/login.h"
+#include "core/session.h"
+#include "platform/widgets_ui.h"
+#include "tests/support/pg_cluster.h"
+#include "tests/support/scripted_dialogs.h"
+#include "tests/support/v7_fixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace v7;
+using namespace v7::test;
+
+namespace {
+
+class Consola : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_server = std::make_unique<ServidorPreparado>();
+        setSalidaPrograma([this](int code) { m_salidas.push_back(code); });
+    }
+    void TearDown() override {
+        setSalidaPrograma({});
+        auto& c = PgCluster::instance();
+        if (!c.isRunning()) {
+            c.start();
+        }
+        m_server.reset();
+    }
+
+    // A console whose login logs in without its window, and whose tool windows only count.
+    std::unique_ptr<FrmInicio> consola(bool loginOk = true) {
+        VentanasConsola v = VentanasConsola::predeterminadas();
+        v.login = [this, loginOk](QWidget*) {
+            if (!loginOk) {
+                return QString();
+            }
+            return m_server->iniciarSesion() ? QStringLiteral("OK") : QString();
+        };
+        v.base = [this](QWidget*) { m_abiertas << QStringLiteral("FrmBase"); };
+        v.monitoreo = [this](QWidget*) { m_abiertas << QStringLiteral("FrmUsuariosConectados"); };
+        v.reportes = [this](QWidget*) { m_abiertas << QStringLiteral("frmGrabaReporte"); };
+        v.rutaTrabajo = [this](QWidget*) { m_abiertas << QStringLiteral("FrmRutaTrabajo"); };
+        auto w = std::make_unique<FrmInicio>(v);
+        return w;
+    }
+
+    QLabel* label(FrmInicio& w, const char* name) { return w.findChild<QLabel*>(QString::fromLatin1(name)); }
+    MyButton* button(FrmInicio& w, const char* name) { return w.findChild<MyButton*>(QString::fromLatin1(name)); }
+    QString status(FrmInicio& w) { return label(w, "EtStatus")->text(); }
+    // Which of Iniciar, Detener, Reiniciar are enabled, as "IDR" letters.
+    QString enabled(FrmInicio& w) {
+        QString s;
+        s += button(w, "BtnIniciar")->isEnabled() ? QLatin1Char('I') : QLatin1Char('-');
+        s += button(w, "BtnDetener")->isEnabled() ? QLatin1Char('D') : QLatin1Char('-');
+        s += button(w, "BtnReiniciar")->isEnabled() ? QLatin1Char('R') : QLatin1Char('-');
+        return s;
+    }
+    void expectOnline(FrmInicio& w) {
+        EXPECT_EQ(status(w), QStringLiteral("En línea"));
+        EXPECT_EQ(label(w, "EtStatus")->property("ForeColor").toInt(), 32768);
+        EXPECT_EQ(label(w, "PicSemaforo1")->property("Imagen").toInt(), 1);
+        EXPECT_EQ(enabled(w), QStringLiteral("-DR"));
+    }
+    void expectStopped(FrmInicio& w) {
+        // The statement's own text, or the reopening's (which names the connection string, redacted).
+        EXPECT_TRUE(status(w).startsWith(QStringLiteral("Detenido Error: ")) ||
+                    status(w).startsWith(QStringLiteral("Detenido Ocurrió el error: ")))
+            << status(w).toStdString();
+        EXPECT_EQ(label(w, "EtStatus")->property("ForeColor").toInt(), 255);
+        EXPECT_EQ(label(w, "PicSemaforo1")->property("Imagen").toInt(), 3);
+        EXPECT_EQ(enabled(w), QStringLiteral("I--"));
+        EXPECT_FALSE(status(w).contains(kJefe.clave));
+        EXPECT_FALSE(status(w).contains(QStringLiteral("pa'ss")));
+    }
+
+    std::unique_ptr<ServidorPreparado> m_server;
+    std::vector<int> m_salidas;
+    QStringList m_abiertas;
+    ScriptedDialogs m_dialogs;
+};
+
+TEST_F(Consola, CancelledLoginEndsWithoutMessageOrProbe) {
+    auto w = consola(false);
+    EXPECT_FALSE(w->Form_Load());
+    EXPECT_FALSE(w->statusTimer()->isActive());
+    EXPECT_TRUE(m_dialogs.shown().empty());
+}
+
+TEST_F(Consola, StartUpFillsTheLabelsAndStartsTheProbe) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    EXPECT_TRUE(w->statusTimer()->isActive());
+    EXPECT_EQ(w->statusTimer()->interval(), 2000);
+    EXPECT_EQ(status(*w), QStringLiteral("  Espere..."));
+    EXPECT_EQ(enabled(*w), QStringLiteral("---"));
+    EXPECT_EQ(label(*w, "Label3")->text(), QStringLiteral("R1.01 [20180907]"));
+    EXPECT_EQ(label(*w, "EtServerIp")->text(), QStringLiteral("IP Servidor: 127.0.0.1"));
+    EXPECT_TRUE(label(*w, "EtServerHost")->text().startsWith(QStringLiteral("Host Cliente: ")));
+    EXPECT_TRUE(label(*w, "EtUsuario")->text().startsWith(QStringLiteral("El último usuario que inicio sesión fue 'jefe' "
+                                                                         "desde la dirección IP  127.0.0.1")))
+        << label(*w, "EtUsuario")->text().toStdString();
+    EXPECT_EQ(sesion().NombreServicio, QStringLiteral("postgresql-x64-9.0"));
+    // No shared work-files row.
+    EXPECT_EQ(label(*w, "EtRutaTrabajo")->text(), QStringLiteral(" Pendiente de configurar..."));
+    EXPECT_FALSE(label(*w, "EtRutaTrabajo")->isVisibleTo(w.get()));
+    EXPECT_EQ(button(*w, "BtnRutaTrabjo")->text(), QStringLiteral("Administración de reportes"));
+    EXPECT_TRUE(m_dialogs.shown().empty());
+}
+
+TEST_F(Consola, SharedWorkFilesFolderIsShown) {
+    ASSERT_TRUE(PgCluster::instance().psql(
+        QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('ARCHIVOSCOMPARTIDOS', '/srv/v7');")));
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    EXPECT_EQ(label(*w, "EtRutaTrabajo")->text(), QStringLiteral(" /srv/v7"));
+    EXPECT_TRUE(label(*w, "EtRutaTrabajo")->isVisibleTo(w.get()));
+    EXPECT_EQ(button(*w, "BtnRutaTrabjo")->text(), QStringLiteral("Archivos de trabajo"));
+    QTest::mouseClick(button(*w, "BtnRutaTrabjo"), Qt::LeftButton);
+    EXPECT_EQ(m_abiertas, QStringList{QStringLiteral("FrmRutaTrabajo")});
+}
+
+TEST_F(Consola, ProbeFollowsTheServerAndServiceButtonsDriveIt) {
+    auto& c = PgCluster::instance();
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    w->TmrStatus_Timer();
+    expectOnline(*w);
+
+    // Stopped behind the console's back.
+    ASSERT_TRUE(c.stop());
+    w->TmrStatus_Timer();
+    expectStopped(*w);
+    // The tool windows wait for the server.
+    m_dialogs.answer(MsgResult::Ok);
+    QTest::mouseClick(button(*w, "BtnBaseDeDatos"), Qt::LeftButton);
+    EXPECT_EQ(m_dialogs.texts(), QStringList{QStringLiteral("Espere un momento mientras se verifica el estado del servidor")});
+    EXPECT_TRUE(m_abiertas.isEmpty());
+
+    // Iniciar starts it; the next probe reconnects.
+    m_dialogs.clear();
+    QTest::mouseClick(button(*w, "BtnIniciar"), Qt::LeftButton);
+    EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(c.isRunning());
+    EXPECT_EQ(label(*w, "PicSemaforo1")->property("Imagen").toInt(), 2);
+    EXPECT_TRUE(w->statusTimer()->isActive());
+    w->TmrStatus_Timer();
+    expectOnline(*w);
+
+    // Detener, answered No: nothing happens; answered Yes: the server stops.
+    m_dialogs.answer(MsgResult::No);
+    QTest::mouseClick(button(*w, "BtnDetener"), Qt::LeftButton);
+    EXPECT_TRUE(c.isRunning());
+    m_dialogs.answer(MsgResult::Yes);
+    QTest::mouseClick(button(*w, "BtnDetener"), Qt::LeftButton);
+    ASSERT_EQ(m_dialogs.shown().size(), 2u);
+    EXPECT_TRUE(m_dialogs.shown()[1].text.endsWith(QString(35, QLatin1Char(' ')) + QStringLiteral("¿ Desea continuar ?")));
+    EXPECT_EQ(m_dialogs.shown()[1].buttons, MsgButtons::YesNo);
+    EXPECT_FALSE(c.isRunning());
+    EXPECT_TRUE(w->statusTimer()->isActive());
+    w->TmrStatus_Timer();
+    expectStopped(*w);
+
+    // Started again from outside: the probe heals the connection by itself.
+    ASSERT_TRUE(c.start());
+    w->TmrStatus_Timer();
+    expectOnline(*w);
+}
+
+TEST_F(Consola, ReloadShowsOnlineAndLeavesNoFiles) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    w->TmrStatus_Timer();
+    QTest::mouseClick(button(*w, "BtnReiniciar"), Qt::LeftButton);
+    EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+    expectOnline(*w);
+    EXPECT_TRUE(w->statusTimer()->isActive());
+    EXPECT_FALSE(QFile::exists(sesion().RutaTemporal + QStringLiteral("v7.reload.bat")));
+    EXPECT_FALSE(QFile::exists(sesion().RutaTemporal + QStringLiteral("v7.reload.txt")));
+
+    // Against a stopped server the output is empty: the not-running message.
+    ASSERT_TRUE(PgCluster::instance().stop());
+    m_dialogs.answer(MsgResult::Ok);
+    w->Reiniciar_Server();
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(
+        QStringLiteral("El servidor NO se puede reiniciar debido a que NO esta en ejecución.")));
+    EXPECT_FALSE(QFile::exists(sesion().RutaTemporal + QStringLiteral("v7.reload.txt")));
+}
+
+TEST_F(Consola, StartWhileOnlineAndStopWhileStoppedOnlyInform) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    w->TmrStatus_Timer();
+    m_dialogs.answer(MsgResult::Ok);
+    w->Iniciar_Server();
+    EXPECT_EQ(m_dialogs.texts(), QStringList{QStringLiteral("El servidor ya está en funcionamiento")});
+    ASSERT_TRUE(PgCluster::instance().stop());
+    w->TmrStatus_Timer();
+    m_dialogs.clear();
+    m_dialogs.answer(MsgResult::Ok);
+    w->Detener_Server();
+    EXPECT_EQ(m_dialogs.texts(), QStringList{QStringLiteral("Actualmente ya está detenido el Servidor")});
+}
+
+TEST_F(Consola, ProbeRunsWhileAServiceWaitIsInProgress) {
+    // Events run during waits: a timer set before a stop fires in the middle of it.
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    w->TmrStatus_Timer();
+    int fired = 0;
+    QTimer t;
+    t.setInterval(5);
+    QObject::connect(&t, &QTimer::timeout, [&] { ++fired; });
+    t.start();
+    m_dialogs.answer(MsgResult::Yes);
+    QTest::mouseClick(button(*w, "BtnDetener"), Qt::LeftButton);
+    t.stop();
+    EXPECT_GT(fired, 0);
+}
+
+TEST_F(Consola, StaffTableUpgradeFromVersionOne) {
+    auto& c = PgCluster::instance();
+    ASSERT_TRUE(c.psql(QStringLiteral("ALTER TABLE catalogos.analistas DROP COLUMN idbiblioteca;"
+                                      "UPDATE config_veliro.tablaver SET version = 1 WHERE tabla = 'analistas';")));
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT version || ' ' || usuario || ' ' || fecha FROM config_veliro.tablaver "
+                                      "WHERE esquema='catalogos' AND tabla='analistas'")),
+              QStringLiteral("2 jefe 2009-11-29"));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM information_schema.columns WHERE table_name='analistas' "
+                                      "AND column_name='idbiblioteca'")),
+              QStringLiteral("1"));
+    EXPECT_TRUE(m_dialogs.shown().empty());
+
+    // At version 1 with the column already there the ALTER fails: its text is shown, the row stays at 1.
+    ASSERT_TRUE(c.psql(QStringLiteral("UPDATE config_veliro.tablaver SET version = 1 WHERE tabla = 'analistas';")));
+    m_dialogs.answer(MsgResult::Ok);
+    auto again = consola();
+    ASSERT_TRUE(again->Form_Load());
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    EXPECT_TRUE(m_dialogs.shown()[0].text.contains(QStringLiteral("[cadSQL]:ALTER TABLE catalogos.analistas")));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT version FROM config_veliro.tablaver WHERE tabla='analistas'")),
+              QStringLiteral("1"));
+}
+
+TEST_F(Consola, DuplicateStaffRowsOfOneNameKeepTheNewest) {
+    auto& c = PgCluster::instance();
+    const QString rows = QStringLiteral("SELECT string_agg(usuario || idanalista, ',' ORDER BY idanalista) FROM "
+                                        "catalogos.analistas WHERE usuario IN ('ana', 'luis', 'eva')");
+    ASSERT_TRUE(c.psql(QStringLiteral("INSERT INTO catalogos.analistas (idanalista, usuario) VALUES "
+                                      "(104, 'ana'), (107, 'ana'), (109, 'ana'), (110, 'luis');")));
+    {
+        auto w = consola();
+        ASSERT_TRUE(w->Form_Load());
+    }
+    EXPECT_EQ(c.scalar(rows), QStringLiteral("ana109,luis110"));
+
+    // Two duplicated names: nothing is deleted.
+    ASSERT_TRUE(c.psql(QStringLiteral("INSERT INTO catalogos.analistas (idanalista, usuario) VALUES "
+                                      "(111, 'ana'), (112, 'eva'), (113, 'eva');")));
+    {
+        auto w = consola();
+        ASSERT_TRUE(w->Form_Load());
+    }
+    EXPECT_EQ(c.scalar(rows), QStringLiteral("ana109,luis110,ana111,eva112,eva113"));
+}
+
+TEST_F(Consola, ClosingStopsTheProbeAndClosesTheConnection) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    w->show();
+    QAction* salir = w->findChild<QAction*>(QStringLiteral("mnuSalir"));
+    ASSERT_NE(salir, nullptr);
+    salir->trigger();
+    EXPECT_FALSE(w->statusTimer()->isActive());
+    EXPECT_FALSE(sesion().ConexionPrincipal);
+    EXPECT_TRUE(m_salidas.empty());
+}
+
+TEST_F(Consola, SalirEndsAtOnceAndCollectionNeedsASuperuser) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    sesion().RolSesion.clear();
+    m_dialogs.answer(MsgResult::Ok);
+    QTest::mouseClick(button(*w, "cmdExportarAcervo"), Qt::LeftButton);
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    EXPECT_EQ(m_dialogs.shown()[0].title, QStringLiteral("Accion denegada"));
+    QTest::mouseClick(button(*w, "BtnSalir"), Qt::LeftButton);
+    EXPECT_EQ(m_salidas, std::vector<int>{0});
+    EXPECT_TRUE(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen()); // no closing step
+}
+
+} // namespace
