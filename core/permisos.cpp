@@ -1,0 +1,117 @@
+#include "core/permisos.h"
+
+#include "core/analistas.h"
+#include "core/session.h"
+#include "core/sqlutil.h"
+#include "platform/events.h"
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+QString errorImprevisto(qint64 number, const QString& description) {
+    return QStringLiteral("Ocurrio el error No. ") + QString::number(number) + kCrLf + QStringLiteral("Descripcion: ") +
+           description;
+}
+
+// The driver writes false as "0"; the other spellings are accepted so that a driver set to report
+// Booleans as words never makes a missing right look granted.
+bool esFalso(const QString& flag) {
+    const QString f = flag.trimmed().toLower();
+    return f == QLatin1String("0") || f == QLatin1String("f") || f == QLatin1String("false");
+}
+
+void cerrar(db::Recordset& rs) {
+    rs.close();
+    while (rs.isOpen()) {
+        events::pump();
+    }
+}
+
+// GRANT USAGE to one group; the line to add when it fails.
+QString concederUso(const QString& schema, const QString& grupo) {
+    const bool ok = EjecutarSQL(QStringLiteral("GRANT USAGE ON SCHEMA ") + schema + QStringLiteral(" TO ") + grupo);
+    events::pump();
+    if (ok) {
+        return QString();
+    }
+    return QStringLiteral("No se asignaron los permisos \"USAGE\" al esquema ") + schema +
+           QStringLiteral(" para el grupo ") + grupo + kCrLf;
+}
+
+} // namespace
+
+bool EjecutarSQL(const QString& sql, QString* message) {
+    db::DbError e;
+    qint64 rows = 0;
+    if (!conexionPrincipal().execute(sql, rows, e)) {
+        if (message != nullptr) {
+            *message = e.description;
+        }
+        return false;
+    }
+    events::pump();
+    return true;
+}
+
+QString AsignarPermisosEsquema(const QString& schema, const QString& password, const QString& user) {
+    const QString s = EscaparComillas(schema);
+    db::DbError e;
+    auto rs = conexionPrincipal().query(
+        QStringLiteral("SELECT distinct(table_schema) FROM information_schema.columns WHERE table_schema = '") + s +
+            QStringLiteral("'"),
+        e);
+    if (!rs) {
+        return errorImprevisto(e.number, e.description);
+    }
+    if (rs->eof()) {
+        cerrar(*rs);
+        return QStringLiteral("OK");
+    }
+    cerrar(*rs);
+
+    rs = conexionPrincipal().query(
+        QStringLiteral("SELECT has_schema_privilege('v7_super','") + s +
+            QStringLiteral("', 'usage') AS permiso_super, has_schema_privilege('v7_admin','") + s +
+            QStringLiteral("', 'usage') AS permiso_admin, has_schema_privilege('v7_usuario1','") + s +
+            QStringLiteral("', 'usage') AS permiso_usuario1, has_schema_privilege('v7_usuario2', '") + s +
+            QStringLiteral("', 'usage') AS permiso_usuario2"),
+        e);
+    if (!rs) {
+        return errorImprevisto(e.number, e.description);
+    }
+
+    QString messages;
+    if (esFalso(rs->text(QStringLiteral("permiso_admin")))) {
+        if (!password.isEmpty()) {
+            bool ok = false;
+            QString why;
+            const QString clave =
+                componerClave(password, codigoGrupo(QStringLiteral("v7_super")), kModulosPrimerAnalista, &ok, &why);
+            if (!ok) {
+                cerrar(*rs);
+                return errorImprevisto(0, why);
+            }
+            const QString u = EscaparComillas(user);
+            if (!EjecutarSQL(QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('") + u +
+                             QStringLiteral("','") + u + QStringLiteral("','") + clave + QStringLiteral("')"))) {
+                messages += QStringLiteral("No se asigno el usuario ") + sesion().UsuarioBD +
+                            QStringLiteral(" al grupo de usuarios") + kCrLf;
+            }
+        }
+        messages += concederUso(schema, QStringLiteral("v7_super"));
+        messages += concederUso(schema, QStringLiteral("v7_admin"));
+    }
+    if (esFalso(rs->text(QStringLiteral("permiso_usuario1")))) {
+        messages += concederUso(schema, QStringLiteral("v7_usuario1"));
+    }
+    if (esFalso(rs->text(QStringLiteral("permiso_usuario2")))) {
+        messages += concederUso(schema, QStringLiteral("v7_usuario2"));
+    }
+    cerrar(*rs);
+    return messages.isEmpty() ? QStringLiteral("OK") : messages;
+}
+
+} // namespace v7

@@ -1,0 +1,21 @@
+// Group-role access to the database's schemas, and the first staff row written when the groups are
+// first given a schema.
+#pragma once
+
+#include <QString>
+
+namespace v7 {
+
+// Runs one statement on the shared connection, without reconnecting. True when it ran (window
+// events then run); false with the driver's description in message, when given.
+bool EjecutarSQL(const QString& sql, QString* message = nullptr);
+
+// Makes sure the four group roles may use schema (USAGE). The first time v7_admin gets the schema,
+// and when password is not empty, user is also registered as the first staff row (group v7_super,
+// five modules). A schema without tables counts as absent and is left alone.
+// "OK" when every step succeeded; else one CR LF-ended line per failed step, in step order; an
+// unexpected failure (a query failing, a missing group role) gives
+// "Ocurrio el error No. <n>" CR LF "Descripcion: <text>" instead.
+QString AsignarPermisosEsquema(const QString& schema, const QString& password, const QString& user);
+
+} // namespace v7
