@@ -168,6 +168,18 @@ TEST_F(Db, CargarConfiguracionFullSetAndMissingKeys) {
     EXPECT_EQ(configuracion().WordFuenteTamano, 0);
 }
 
+TEST_F(Db, ServerDateReadsThroughTheSecondaryConnection) {
+    // Before the collection transfer shares the connection, the secondary one is not open.
+    bool ok = true;
+    EXPECT_EQ(FechaServidor(false, &ok), QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    EXPECT_FALSE(ok);
+    sesion().ConexionSecundaria = sesion().ConexionPrincipal;
+    const QString fecha = FechaServidor(false, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(fecha, PgCluster::instance().scalar(QStringLiteral("SELECT to_char(now(), 'YYYY-MM-DD')")));
+    EXPECT_TRUE(FechaServidor(true, &ok).contains(QLatin1Char(':')));
+}
+
 TEST_F(Db, CargarConfiguracionWithoutConnectionFails) {
     sesion().ConexionPrincipal.reset();
     QString err;
