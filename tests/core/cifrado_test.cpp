@@ -2,6 +2,7 @@
 #include "core/session.h"
 #include "core/sql.h"
 #include "tests/support/pg_cluster.h"
+#include "tests/support/v7_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -107,10 +108,8 @@ class ScramblerDb : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { PgCluster::instance().freshDatabase(); }
     void SetUp() override {
-        reiniciarSesion();
-        sesion().CadenaConexion = PgCluster::instance().connectionString();
-        QString err;
-        ASSERT_TRUE(ConexionServer(sesion().CadenaConexion, err)) << err.toStdString();
+        const QString err = v7::test::conectarSesion();
+        ASSERT_TRUE(err.isEmpty()) << err.toStdString();
         ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DELETE FROM config_veliro.configuracion;")));
     }
     void TearDown() override { reiniciarSesion(); }

@@ -3,6 +3,7 @@
 #include "core/sql.h"
 #include "core/versiones.h"
 #include "tests/support/pg_cluster.h"
+#include "tests/support/v7_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -44,10 +45,8 @@ class Gates : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { PgCluster::instance().freshDatabase(); }
     void SetUp() override {
-        reiniciarSesion();
-        sesion().CadenaConexion = PgCluster::instance().connectionString();
-        QString err;
-        ASSERT_TRUE(ConexionServer(sesion().CadenaConexion, err)) << err.toStdString();
+        const QString err = v7::test::conectarSesion();
+        ASSERT_TRUE(err.isEmpty()) << err.toStdString();
         ASSERT_TRUE(psql("DELETE FROM config_veliro.configuracion; DELETE FROM catalogos.analistas;"
                          "DROP TRIGGER IF EXISTS falla ON catalogos.analistas;"));
         // Staff rows as a database from before the cut-over holds them: key A form.

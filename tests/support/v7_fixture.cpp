@@ -20,6 +20,16 @@ QString literal(const QString& s) { return QLatin1Char('\'') + QString(s).replac
 
 } // namespace
 
+QString conectarSesion() {
+    reiniciarSesion();
+    sesion().CadenaConexion = PgCluster::instance().connectionString();
+    QString err;
+    if (ConexionServer(sesion().CadenaConexion, err)) {
+        return QString();
+    }
+    return err.isEmpty() ? QStringLiteral("no connection") : err;
+}
+
 ServidorPreparado::ServidorPreparado() {
     auto& c = PgCluster::instance();
     if (!c.isRunning()) {

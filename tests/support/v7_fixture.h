@@ -19,6 +19,10 @@ inline const Login kJefe{QStringLiteral("jefe"), QStringLiteral("pa'ss}w;rd $(x)
 inline const Login kAdmin{QStringLiteral("adm"), QStringLiteral("admin-clave")};       // v7_admin
 inline const Login kOperador{QStringLiteral("usr1"), QStringLiteral("usr1-clave")};    // v7_usuario1
 
+// A fresh session whose shared connection is open as the cluster's superuser: the error text,
+// empty on success.
+QString conectarSesion();
+
 class ServidorPreparado {
 public:
     ServidorPreparado();  // fresh veliro7, roles, rows, key store, TMPDIR
