@@ -177,7 +177,10 @@ bool isServiceName(const QString& name) {
     return false;
 }
 
-Result start(const QString& installFolder) {
+namespace {
+
+// Starts or stops the server; nothing is run when it already is as wanted.
+Result switchTo(const QString& installFolder, bool wantRunning) {
     Target t;
     if (auto refused = locate(installFolder, t)) {
         return *refused;
@@ -187,53 +190,39 @@ Result start(const QString& installFolder) {
     if (!running) {
         return r;
     }
-    if (*running) {
+    if (*running == wantRunning) {
         r = Result{};
         r.outcome = Outcome::AlreadyThere;
-        r.running = true;
+        r.running = wantRunning;
         return r;
     }
-    ensureLogFolder(t);
-    r = fromRun(runPgCtl(t, {QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
-                             QStringLiteral("-D"), t.dataFolder, QStringLiteral("-l"),
-                             t.dataFolder + QStringLiteral("/pg_log/startup.log")}),
-                QString());
+    QStringList args;
+    if (wantRunning) {
+        ensureLogFolder(t);
+        args = {QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
+                QStringLiteral("-D"), t.dataFolder, QStringLiteral("-l"),
+                t.dataFolder + QStringLiteral("/pg_log/startup.log")};
+    } else {
+        args = {QStringLiteral("stop"), QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),
+                QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-D"), t.dataFolder};
+    }
+    r = fromRun(runPgCtl(t, args), QString());
     if (r.exitCode != 0) {
-        r = failed(r, QStringLiteral("No se logró iniciar el servidor PostgreSQL."));
+        r = failed(r, wantRunning ? QStringLiteral("No se logró iniciar el servidor PostgreSQL.")
+                                  : QStringLiteral("No se logró detener el servidor PostgreSQL."));
         r.running = runsNow(t);
         return r;
     }
     r.outcome = Outcome::Done;
-    r.running = true;
+    r.running = wantRunning;
     return r;
 }
 
-Result stop(const QString& installFolder) {
-    Target t;
-    if (auto refused = locate(installFolder, t)) {
-        return *refused;
-    }
-    Result r;
-    const std::optional<bool> running = probe(t, r);
-    if (!running) {
-        return r;
-    }
-    if (!*running) {
-        r = Result{};
-        r.outcome = Outcome::AlreadyThere;
-        return r;
-    }
-    r = fromRun(runPgCtl(t, {QStringLiteral("stop"), QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),
-                             QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-D"), t.dataFolder}),
-                QString());
-    if (r.exitCode != 0) {
-        r = failed(r, QStringLiteral("No se logró detener el servidor PostgreSQL."));
-        r.running = runsNow(t);
-        return r;
-    }
-    r.outcome = Outcome::Done;
-    return r;
-}
+} // namespace
+
+Result start(const QString& installFolder) { return switchTo(installFolder, true); }
+
+Result stop(const QString& installFolder) { return switchTo(installFolder, false); }
 
 Result status(const QString& installFolder) {
     Target t;
