@@ -11,6 +11,7 @@
 #include "core/tema_ui.h"
 #include "core/versiones.h"
 #include "platform/dialogs_ui.h"
+#include "platform/espera_ui.h"
 #include "platform/events.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -363,17 +364,6 @@ void FrmInicio::ActualizarIconoBandeja() {
     m_bandeja->show();
 }
 
-void FrmInicio::cursorEspera(bool on) {
-    if (on != m_cursorEspera) {
-        m_cursorEspera = on;
-        if (on) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        } else {
-            QApplication::restoreOverrideCursor();
-        }
-    }
-}
-
 void FrmInicio::TmrStatus_Timer() {
     try {
         int rows = 0;
@@ -432,11 +422,11 @@ void FrmInicio::BtnReiniciar_Click() {
 }
 
 void FrmInicio::Iniciar_Server() {
-    cursorEspera(true);
+    m_cursor.poner(true);
     TmrStatus->stop();
     if (EtStatus->text() == kEnLinea) {
         dialogs().message(this, MsgIcon::Information, QStringLiteral("El servidor ya está en funcionamiento"));
-        cursorEspera(false);
+        m_cursor.poner(false);
         TmrStatus->start();
         return;
     }
@@ -450,7 +440,7 @@ void FrmInicio::Iniciar_Server() {
         EsperarShell(QStringLiteral("net start ") + servicio);
     }
     TmrStatus->start();
-    cursorEspera(false);
+    m_cursor.poner(false);
     events::pump();
     ponerSemaforo(2);
     ActualizarIconoBandeja();
@@ -461,13 +451,13 @@ void FrmInicio::Detener_Server() {
         dialogs().message(this, MsgIcon::Information, QStringLiteral("Actualmente ya está detenido el Servidor"));
         return;
     }
-    cursorEspera(true);
+    m_cursor.poner(true);
     TmrStatus->stop();
     ponerEstado(QStringLiteral("Deteniendo..."), kAzul);
     EsperarShell(QStringLiteral("net stop ") + sesion().NombreServicio);
     events::pump();
     TmrStatus->start();
-    cursorEspera(false);
+    m_cursor.poner(false);
     events::pump();
     ActualizarIconoBandeja();
 }
@@ -477,7 +467,7 @@ void FrmInicio::Reiniciar_Server() {
     const QString bat = s.RutaTemporal + QStringLiteral("v7.reload.bat");
     const QString txt = s.RutaTemporal + QStringLiteral("v7.reload.txt");
     try {
-        cursorEspera(true);
+        m_cursor.poner(true);
         ponerEstado(QStringLiteral("Reiniciando..."), kAzul);
         events::pump();
         ponerSemaforo(2);
@@ -496,13 +486,13 @@ void FrmInicio::Reiniciar_Server() {
             bat, QStringLiteral("set PGDATA=") + datos + kCrLf + pgctl + QStringLiteral(" > ") + citarSh(txt), QString());
         if (r != QLatin1String("OK")) {
             dialogs().message(this, MsgIcon::None, QStringLiteral("No se logro crear el archivo .bat"));
-            cursorEspera(false);
+            m_cursor.poner(false);
             TmrStatus->start();
             return;
         }
         EsperarShell(bat);
         events::pump();
-        cursorEspera(false);
+        m_cursor.poner(false);
         QFile f(txt);
         if (!f.open(QIODevice::ReadOnly)) {
             throw std::runtime_error("No se encontró el archivo v7.reload.txt");
@@ -533,7 +523,7 @@ void FrmInicio::Reiniciar_Server() {
         QFile::remove(bat);
         dialogs().message(this, MsgIcon::None,
                           QStringLiteral("Ocurrió el error no. 53") + kCrLf + QString::fromLocal8Bit(ex.what()));
-        cursorEspera(false);
+        m_cursor.poner(false);
         TmrStatus->start();
     }
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include "platform/espera_ui.h"
+
 #include <QString>
 
 #include <functional>
@@ -80,11 +82,10 @@ private:
     void ponerEstado(const QString& text, int colorBgr);
     void ponerSemaforo(int imagen); // 1 verde, 2 amarillo, 3 rojo
     void ActualizarIconoBandeja();
-    void cursorEspera(bool on);
 
     VentanasConsola m_ventanas;
     bool m_cerrado = false;
-    bool m_cursorEspera = false;
+    CursorEspera m_cursor;
     int m_semaforo = 0;
 
     QLabel* ImgCabecera = nullptr;

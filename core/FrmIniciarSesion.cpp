@@ -10,6 +10,7 @@
 #include "core/tema_ui.h"
 #include "core/versiones.h"
 #include "platform/dialogs_ui.h"
+#include "platform/espera_ui.h"
 #include "platform/events.h"
 #include "platform/netaddr.h"
 #include "platform/paths.h"
@@ -229,7 +230,7 @@ void FrmIniciarSesion::BtnAceptar_Click() {
         FrmIniciarSesion& w;
         ~Fin() {
             w.m_enLogin = false;
-            w.cursorEspera(false);
+            w.m_cursor.poner(false);
         }
     } fin{*this};
     m_contadorDriver = 0;
@@ -240,7 +241,7 @@ void FrmIniciarSesion::BtnAceptar_Click() {
         s.UsuarioBD = TxtUsuario->text();
         s.ClaveBD = TxtPassword->text();
         s.ServidorIP = TxtIpServidor->text();
-        cursorEspera(true);
+        m_cursor.poner(true);
         events::pump();
         const auto puerto = puertoDesdeTexto(TxtPuerto->text());
         if (!puerto) {
@@ -276,7 +277,7 @@ void FrmIniciarSesion::BtnAceptar_Click() {
             if (!manejarFallo(e, 6)) {
                 return;
             }
-            cursorEspera(true);
+            m_cursor.poner(true);
         }
         continuarLogin();
     } catch (const std::exception& ex) {
@@ -286,19 +287,8 @@ void FrmIniciarSesion::BtnAceptar_Click() {
     }
 }
 
-void FrmIniciarSesion::cursorEspera(bool on) {
-    if (on != m_cursorEspera) {
-        m_cursorEspera = on;
-        if (on) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        } else {
-            QApplication::restoreOverrideCursor();
-        }
-    }
-}
-
 bool FrmIniciarSesion::manejarFallo(const db::DbError& error, int linea) {
-    cursorEspera(false);
+    m_cursor.poner(false);
     events::pump();
     const FalloLogin kind = clasificarFalloLogin(error, m_contadorDriver);
     auto& s = sesion();
@@ -307,10 +297,10 @@ bool FrmIniciarSesion::manejarFallo(const db::DbError& error, int linea) {
         s.CadenaConexion = cadenaConexionAlterna(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
         return true;
     case FalloLogin::CrearBase: {
-        cursorEspera(true);
+        m_cursor.poner(true);
         const ResultadoCrearBase r =
             crearBaseDatos(TxtIpServidor->text(), TxtPuerto->text(), TxtUsuario->text(), TxtPassword->text());
-        cursorEspera(false);
+        m_cursor.poner(false);
         if (r.ok) {
             s.BaseDatosValida = false;
             s.CadenaConexion = cadenaConexionPrincipal(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
@@ -366,7 +356,7 @@ void FrmIniciarSesion::continuarLogin() {
             rs->close();
             con.close();
             restaurarBotones();
-            cursorEspera(false);
+            m_cursor.poner(false);
             events::pump();
             return;
         }
@@ -423,7 +413,7 @@ void FrmIniciarSesion::continuarLogin() {
     escribirArchivoSesion(ArchivoSesion{s.UsuarioConexion, s.ServidorConexion, s.PuertoConexion,
                                         chkOpciones->isChecked() ? 1 : 0});
     // 12.
-    cursorEspera(false);
+    m_cursor.poner(false);
     events::pump();
     restaurarBotones();
     events::pump();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/db.h"
+#include "platform/espera_ui.h"
 
 #include <QDialog>
 #include <QString>
@@ -51,14 +52,13 @@ private:
     // The connection-failure handler; true when the connection step is to be tried again.
     bool manejarFallo(const db::DbError& error, int linea);
     void restaurarBotones();
-    void cursorEspera(bool on);
 
     QString m_tag;
     bool m_tieneCatalogos = false;
     int m_alturaDisenada = 0; // twips
     int m_contadorDriver = 0;
     bool m_enLogin = false;
-    bool m_cursorEspera = false;
+    CursorEspera m_cursor;
     MostrarRestauracion m_mostrarRestauracion;
 
     QLineEdit* TxtUsuario = nullptr;
