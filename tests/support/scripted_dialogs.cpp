@@ -4,6 +4,36 @@
 
 namespace v7::test {
 
+namespace {
+
+class DialogosProhibidos final : public Dialogs {
+public:
+    MsgResult message(QWidget*, MsgIcon, const QString& text, MsgButtons, const QString&) override {
+        ADD_FAILURE() << "message box without a scripted answer: " << text.toStdString();
+        return MsgResult::Cancel;
+    }
+    std::optional<QString> input(QWidget*, const QString& prompt, const QString&, const QString&) override {
+        ADD_FAILURE() << "input box without a scripted answer: " << prompt.toStdString();
+        return std::nullopt;
+    }
+    QString openFile(QWidget*, const QString& title, const QString&, const QString&) override { return fail(title); }
+    QString saveFile(QWidget*, const QString& title, const QString&, const QString&) override { return fail(title); }
+    QString pickFolder(QWidget*, const QString& title, const QString&) override { return fail(title); }
+
+private:
+    static QString fail(const QString& title) {
+        ADD_FAILURE() << "file or folder dialog without a scripted answer: " << title.toStdString();
+        return QString();
+    }
+};
+
+} // namespace
+
+void prohibirDialogos() {
+    static DialogosProhibidos guard;
+    setDialogs(&guard);
+}
+
 QStringList ScriptedDialogs::texts() const {
     QStringList out;
     for (const auto& d : m_shown) {

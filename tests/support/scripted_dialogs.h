@@ -21,10 +21,14 @@ struct ShownDialog {
     MsgButtons buttons = MsgButtons::Ok;
 };
 
+// Installed by the test main and again when a ScriptedDialogs goes away: any dialog or notice
+// without a script fails the test at once instead of waiting for a person.
+void prohibirDialogos();
+
 class ScriptedDialogs final : public Dialogs {
 public:
     ScriptedDialogs() { setDialogs(this); }
-    ~ScriptedDialogs() override { setDialogs(nullptr); }
+    ~ScriptedDialogs() override { prohibirDialogos(); }
 
     // Answers in the order dialogs will appear: a MsgResult for a box, a text for input and
     // file dialogs (an empty text means cancelled; std::nullopt for a cancelled input box).

@@ -1,4 +1,6 @@
 // Shared main of the test programs: a headless application object, then GoogleTest.
+#include "tests/support/scripted_dialogs.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -11,5 +13,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Values written into SQL and files must not depend on the process locale.
     std::setlocale(LC_NUMERIC, "C");
+    v7::test::prohibirDialogos();
     return RUN_ALL_TESTS();
 }
