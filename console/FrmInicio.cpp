@@ -10,6 +10,7 @@
 #include "core/sql.h"
 #include "core/tema_ui.h"
 #include "core/versiones.h"
+#include "maintenance/FrmBase.h"
 #include "platform/dialogs_ui.h"
 #include "platform/espera_ui.h"
 #include "platform/events.h"
@@ -67,7 +68,8 @@ VentanasConsola VentanasConsola::predeterminadas() {
         // The login has no parent: the console is not shown yet.
         FrmIniciarSesion login;
         login.setMostrarRestauracion([](FrmIniciarSesion& w) {
-            mostrarPendiente(&w, QStringLiteral("FrmBase"), QStringLiteral("Herramientas de la base de datos"));
+            FrmBase base(&w, &w);
+            base.exec();
         });
         login.exec();
         return login.tag();
@@ -77,7 +79,10 @@ VentanasConsola VentanasConsola::predeterminadas() {
             mostrarPendiente(parent, n, c);
         };
     };
-    v.base = pendiente("FrmBase", "Herramientas de la base de datos");
+    v.base = [](QWidget* parent) {
+        FrmBase base(parent);
+        base.exec();
+    };
     v.monitoreo = pendiente("FrmUsuariosConectados", "Usuarios conectados");
     v.usuarios = pendiente("FrmUsuarios", "Usuarios");
     v.permisos = pendiente("FrmPermisosAcceso", "Permisos de acceso");

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,25 +50,54 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta) {
         ::chmod(QFile::encodeName(config).constData(), 0700);
     }
 
-    // A step that could not run is a failure too: an older archive of the same name must not pass.
-    const Paso empaque = correr7za(config + QStringLiteral("r_backup.bat"), archiver::comandoEmpacar(archivo, carpeta),
+    // 7za "a" adds to an archive that exists: pack into a new file beside the destination and move it into
+    // place only once it tested well, so an older archive of that name is never merged with new members and
+    // a failed run leaves no half-made archive behind.
+    const QFileInfo destino(archivo);
+    static int serie = 0;
+    const QString temporal = destino.absolutePath() + QStringLiteral("/.") + destino.fileName() + QLatin1Char('.') +
+                             QString::number(::getpid()) + QLatin1Char('-') + QString::number(++serie) +
+                             QStringLiteral(".tmp.zip");
+    const QByteArray temporalNativo = QFile::encodeName(temporal);
+    struct Descarte {
+        const QByteArray& ruta;
+        bool activo = true;
+        ~Descarte() {
+            if (activo) {
+                ::unlink(ruta.constData());
+            }
+        }
+    } descarte{temporalNativo};
+    const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ") + archivo;
+    if (::unlink(temporalNativo.constData()) != 0 && errno != ENOENT) {
+        return noCreado;
+    }
+
+    // A step that could not run is a failure too.
+    const Paso empaque = correr7za(config + QStringLiteral("r_backup.bat"), archiver::comandoEmpacar(temporal, carpeta),
                                    config + QStringLiteral("r_backup.txt"));
     if (empaque != Paso::Hecho) {
-        return QStringLiteral("No se logro crear el archivo de respaldo: ") + archivo;
+        return noCreado;
     }
-    const Paso prueba = correr7za(config + QStringLiteral("r_integral.bat"), archiver::comandoProbar(archivo),
+    const Paso prueba = correr7za(config + QStringLiteral("r_integral.bat"), archiver::comandoProbar(temporal),
                                   config + QStringLiteral("r_integral.txt"));
     if (prueba != Paso::Hecho) {
         return QStringLiteral("El respaldo se realizó, sin embargo, al parecer el archivo esta corrupto");
     }
 
-    const QFileInfo zip(archivo);
+    const QFileInfo zip(temporal);
     if (!zip.exists()) {
         return QStringLiteral("No se generó el respaldo en la ubicación ") + archivo;
     }
     if (zip.size() <= 0) {
         return QStringLiteral("No se encontro el archivo con el respaldo\r\n") + archivo;
     }
+    // The archive holds the roles' password hashes: readable by its owner only.
+    ::chmod(temporalNativo.constData(), 0600);
+    if (::rename(temporalNativo.constData(), QFile::encodeName(archivo).constData()) != 0) {
+        return noCreado;
+    }
+    descarte.activo = false;
     return QString();
 }
 

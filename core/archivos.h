@@ -6,7 +6,9 @@
 namespace v7 {
 
 // Packs every file of carpeta into archivo (.zip) with 7za and tests the result. Empty on success, else the
-// failure text. Work files r_backup.bat/.txt and r_integral.bat/.txt stay in the program folder's config/.
+// failure text. The archive is packed into a new file beside archivo and moved into place (mode 0600) only
+// once it tested well: an older archive of that name is replaced whole or left as it was, never added to.
+// Work files r_backup.bat/.txt and r_integral.bat/.txt stay in the program folder's config/.
 QString ComprimirRespaldo(const QString& archivo, const QString& carpeta);
 
 // Packs the ".backup" file into the path with every ".backup" replaced by ".zip" (one entry, its file name

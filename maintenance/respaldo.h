@@ -1,0 +1,179 @@
+// The backup archive writer, shared by the maintenance window's manual backup and the unattended backup
+// program. It holds no window and reads no session state: the caller hands it the connection, the server,
+// the credentials and the folders.
+//
+// The archive is a .zip holding, at its root, base.backup (pg_dump custom format), rolesv7.sql (pg_dumpall
+// -g) and checksum.dat (scrambled lines "table#count" for the three control tables, the date line and the
+// engine line). The counts are taken inside the transaction that holds the control tables locked while
+// pg_dump runs, so they are the counts of the data the dump holds.
+//
+//     ParametrosRespaldo p;
+//     p.servidor = host; p.puerto = port; p.usuario = user; p.clave = password;
+//     p.carpetaBin = installFolder + "bin";            // pg_dump, pg_dumpall, pg_config
+//     p.carpetaPrograma = v7::paths::programFolder();  // the staging folder r<yyyymmdd> goes here
+//     p.carpetaScripts = p.carpetaPrograma + "config/"; // where v7.Backup.bat and the others are written
+//     p.archivo = "/backups/veliro7_20240101.zip";
+//     p.carpetaExistente = CarpetaExistente::Fallar;   // another backup of the day may be running
+//     p.avance = [&](PasoRespaldo paso) { log(textoPaso(paso)); };
+//     const BloqueoRespaldo lock(p.carpetaPrograma);    // one backup per program folder at a time
+//     if (!lock.tomado()) { log(lock.error()); return; }
+//     const ResultadoRespaldo r = escribirRespaldo(p, connection); // connection kept alive by the caller
+//     if (!r.ok()) log(myOwnTextFor(r.falla, r.script, r.detalle));
+//
+// On every failure the transaction is ended, the staging folder and the scripts with their output files
+// are removed, and no archive is left at p.archivo (an older archive of that name stays as it was; a new
+// one replaces it only once it was packed and tested). The connection is left open and outside any
+// transaction. Each program maps the failure to its own message text.
+#pragma once
+
+#include "platform/db.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+namespace v7 {
+
+// The control tables, in the order their lines stand in checksum.dat.
+inline const QStringList kTablasControl{QStringLiteral("catalogos.usuarios"), QStringLiteral("prestamo.devoluciones"),
+                                        QStringLiteral("prestamo.multas")};
+
+// Members of the archive.
+inline const QString kMiembroVolcado = QStringLiteral("base.backup");
+inline const QString kMiembroRoles = QStringLiteral("rolesv7.sql");
+inline const QString kMiembroChecksum = QStringLiteral("checksum.dat");
+
+// Scripts (and the version output file) the writer uses; all are removed when it returns.
+inline const QString kScriptVolcado = QStringLiteral("v7.Backup.bat");
+inline const QString kScriptRoles = QStringLiteral("v7.backup_rol.bat");
+inline const QString kScriptVersion = QStringLiteral("v7.version.bat");
+inline const QString kSalidaVersion = QStringLiteral("pg_version.txt");
+
+// What to do when the day's staging folder exists already.
+enum class CarpetaExistente {
+    Vaciar, // empty it and use it (the manual backup: a folder left by a crash must not add members)
+    Fallar, // fail at once, before touching the database
+};
+
+// The steps, in the order they run; avance is called before each.
+enum class PasoRespaldo {
+    Carpeta,  // staging folder
+    Bloqueo,  // BEGIN, the three locks, counts and config_veliro.control
+    Volcado,  // pg_dump
+    Roles,    // pg_dumpall -g
+    Version,  // pg_config --version
+    Checksum, // checksum.dat
+    Empaque,  // 7za a, 7za t, move into place
+    Limpieza, // staging folder removed
+};
+
+struct ParametrosRespaldo {
+    QString servidor;
+    int puerto = 0;
+    QString usuario;
+    QString clave;           // reaches the tools only through a script's PGPASSWORD line
+    QString carpetaBin;      // the PostgreSQL tools' folder (with or without final "/")
+    QString carpetaPrograma; // holds the staging folder "r" + yyyymmdd; 7za and its work files are looked up
+                             // in paths::programFolder(), which is normally this same folder
+    QString carpetaScripts;  // where the scripts and their outputs are written; empty: carpetaPrograma
+    QString archivo;         // the destination .zip
+    CarpetaExistente carpetaExistente = CarpetaExistente::Vaciar;
+    QDateTime momento;                        // the backup's date and time (folder name, date line); invalid: now
+    std::function<void(PasoRespaldo)> avance; // may be empty; window events also run during every wait
+};
+
+enum class FallaRespaldo {
+    Ninguna,
+    CarpetaExistente,  // the staging folder exists and carpetaExistente is Fallar (detalle: its path)
+    CarpetaNoCreada,   // the staging folder could not be made or emptied (estado: system error number;
+                       // detalle: system text and path)
+    SinClaveCifrado,   // VER_V7TOOLS selects no scrambler key (detalle: why)
+    Sentencia,         // a statement failed (estado: the driver's error number; detalle: its text, the statement)
+    ScriptNoEscrito,   // CrearArchivoBat failed (script; detalle: its text)
+    ScriptNoIniciado,  // the runner could not start the script (script; detalle: "number description")
+    HerramientaFallo,  // the tool exited with a non-zero status (script; estado: the status; detalle: its error
+                       // lines; tamanoSalida)
+    ArchivoVacio,      // the tool's output file is missing or empty, or holds no version line (script; detalle:
+                       // the file's path; estado and tamanoSalida: 0 when it exists empty, -1 when missing)
+    ChecksumNoEscrito, // checksum.dat could not be written (detalle: system text)
+    Empaque,           // ComprimirRespaldo failed (detalle: its text)
+};
+
+enum class ScriptRespaldo { Ninguno, Volcado, Roles, Version };
+
+struct ConteoControl {
+    QString tabla;
+    qint64 registros = 0;
+};
+
+struct [[nodiscard]] ResultadoRespaldo {
+    FallaRespaldo falla = FallaRespaldo::Ninguna;
+    ScriptRespaldo script = ScriptRespaldo::Ninguno;
+    int estado = 0;
+    qint64 tamanoSalida = -1; // size of the failed tool's output file (-1: missing)
+    QString detalle;
+    QString carpeta;                // the staging folder used (removed by now)
+    QVector<ConteoControl> conteos; // as written to checksum.dat and config_veliro.control (once taken)
+    QString version;                // the engine line (plain), once read
+    bool ok() const { return falla == FallaRespaldo::Ninguna; }
+};
+
+// One backup at a time per program folder (the staging folder's name depends only on the date): holds the
+// flock of carpetaPrograma + "config/respaldo.lock" while it lives; a process that dies holds nothing. Take
+// it before escribirRespaldo, above all with CarpetaExistente::Vaciar.
+class BloqueoRespaldo {
+public:
+    explicit BloqueoRespaldo(const QString& carpetaPrograma);
+    ~BloqueoRespaldo();
+    BloqueoRespaldo(const BloqueoRespaldo&) = delete;
+    BloqueoRespaldo& operator=(const BloqueoRespaldo&) = delete;
+
+    bool tomado() const { return m_fd >= 0; }
+    bool ocupado() const { return m_ocupado; } // not taken because another backup holds it
+    QString ruta() const { return m_ruta; }
+    QString error() const { return m_error; } // why it was not taken
+
+private:
+    int m_fd = -1;
+    bool m_ocupado = false;
+    QString m_ruta;
+    QString m_error;
+};
+
+// Writes the archive (see the top of this file). The connection must be open; it is used for the
+// scrambler key (VER_V7TOOLS), the locks, the counts and the UPDATEs of config_veliro.control.
+ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& parametros, db::Connection& conexion);
+
+// The staging folder: carpetaPrograma + "r" + yyyymmdd (no final "/").
+QString carpetaRespaldo(const QString& carpetaPrograma, const QDate& fecha);
+
+// The script file name of a step ("v7.Backup.bat"...); empty for Ninguno.
+QString nombreScript(ScriptRespaldo script);
+
+// The plain lines of checksum.dat, before scrambling: "table#count" in kTablasControl order, the date line
+// ("yyyy-MM-dd HH:mm:ss") and, when not empty, the engine line.
+QStringList lineasChecksum(const QVector<ConteoControl>& conteos, const QDateTime& momento, const QString& version);
+
+// The engine line from pg_config's output: its first line, trimmed, upper case.
+QString lineaVersion(const QByteArray& salidaPgConfig);
+
+// The pg_dump and pg_dumpall command texts for sh (values quoted; the tools taken from carpetaBin, else
+// from PATH). -i goes only to tools older than 9.5 and -o only to tools older than 12 (newer ones reject
+// them); versionNum is the tools' numeric version (90400, 150018), < 0 when unknown (taken as new). The
+// tools' error output goes to the file errores.
+QString comandoVolcado(int versionNum, const QString& carpetaBin, const QString& servidor, int puerto,
+                       const QString& usuario, const QString& destino, const QString& errores);
+QString comandoRoles(const QString& carpetaBin, const QString& servidor, int puerto, const QString& usuario,
+                     const QString& destino, const QString& errores);
+
+// The numeric version in a tool's version text ("pg_dump (PostgreSQL) 15.18" -> 150018, "9.4.26" -> 90426);
+// -1 when it holds none.
+int versionNumerica(const QString& texto);
+
+// The numeric version of the pg_dump in carpetaBin (pg_dump --version); -1 when it cannot be told.
+int versionPgDump(const QString& carpetaBin);
+
+} // namespace v7

@@ -1,0 +1,141 @@
+#include "maintenance/respaldo_manual.h"
+
+#include "core/servidor.h"
+#include "core/session.h"
+#include "platform/paths.h"
+
+#include <QFileInfo>
+
+#include <memory>
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kCincoBlancos = QStringLiteral("     ");
+
+QString errorNumerado(int numero, const QString& descripcion) {
+    return QStringLiteral("Ocurrió el error No. ") + QString::number(numero) + kCrLf + descripcion;
+}
+
+// The tool's own words after a non-zero exit.
+QString salidaHerramienta(const ResultadoRespaldo& r, const QString& herramienta) {
+    QString t = herramienta + QStringLiteral(" terminó con el código ") + QString::number(r.estado);
+    if (!r.detalle.isEmpty()) {
+        t += QStringLiteral(":") + kCrLf + r.detalle;
+    }
+    return t;
+}
+
+} // namespace
+
+QString mensajeFallaRespaldo(const ResultadoRespaldo& r) {
+    const bool fallo = r.falla == FallaRespaldo::HerramientaFallo;
+    switch (r.falla) {
+    case FallaRespaldo::Ninguna:
+        return QString();
+    case FallaRespaldo::CarpetaExistente:
+        return errorNumerado(58, QStringLiteral("El archivo ya existe: ") + r.detalle);
+    case FallaRespaldo::CarpetaNoCreada:
+    case FallaRespaldo::SinClaveCifrado:
+    case FallaRespaldo::Sentencia:
+    case FallaRespaldo::ChecksumNoEscrito:
+        return errorNumerado(r.estado, r.detalle);
+    case FallaRespaldo::ScriptNoEscrito:
+        return r.detalle + kCrLf + QStringLiteral("[Rutina] Respaldar ") + kCrLf + QStringLiteral("Linea 4");
+    case FallaRespaldo::ScriptNoIniciado:
+        switch (r.script) {
+        case ScriptRespaldo::Roles:
+            return r.detalle + kCrLf + QStringLiteral("No se logró lanzar el archivo .bat para respaldar los roles");
+        case ScriptRespaldo::Version:
+            return r.detalle + kCrLf +
+                   QStringLiteral("No se logró lanzar el archivo .bat para guardar la versión de Postgres");
+        default:
+            return r.detalle + kCrLf + QStringLiteral("No se logró lanzar el archivo .bat");
+        }
+    case FallaRespaldo::HerramientaFallo:
+    case FallaRespaldo::ArchivoVacio:
+        switch (r.script) {
+        case ScriptRespaldo::Volcado: {
+            // A failed pg_dump usually leaves an empty file; one that stopped half-way leaves a partial one.
+            QString t = r.tamanoSalida <= 0 ? QStringLiteral("El tamaño del archivo \"") + kMiembroVolcado +
+                                                  QStringLiteral("\" es de 0 bytes.") + kCrLf + kCincoBlancos +
+                                                  QStringLiteral("El Respaldo NO se generó satisfactoriamente.")
+                                            : QStringLiteral("El Respaldo NO se generó satisfactoriamente.");
+            return fallo ? t + kCrLf + salidaHerramienta(r, QStringLiteral("pg_dump")) : t;
+        }
+        case ScriptRespaldo::Roles: {
+            const QString t = QStringLiteral("El archivo ") + r.carpeta + QLatin1Char('/') + kMiembroRoles +
+                              QStringLiteral(" pesa 0 kbs., reintenta hacer el respaldo");
+            return fallo ? t + kCrLf + salidaHerramienta(r, QStringLiteral("pg_dumpall")) : t;
+        }
+        default: {
+            // pg_config printed no version line.
+            const QString t = errorNumerado(62, QStringLiteral("La entrada pasa del final del archivo"));
+            return fallo ? t + kCrLf + salidaHerramienta(r, QStringLiteral("pg_config")) : t;
+        }
+        }
+    case FallaRespaldo::Empaque:
+        return r.detalle;
+    }
+    return QString();
+}
+
+MsgIcon iconoFallaRespaldo(const ResultadoRespaldo& r) {
+    const bool roles = r.script == ScriptRespaldo::Roles &&
+                       (r.falla == FallaRespaldo::ArchivoVacio || r.falla == FallaRespaldo::HerramientaFallo);
+    return roles ? MsgIcon::None : MsgIcon::Critical;
+}
+
+MensajeRespaldo respaldoManual(const QString& destino, const std::function<void(PasoRespaldo)>& avance) {
+    MensajeRespaldo m;
+    if (!EstadoServidor()) {
+        m.texto = QStringLiteral("No se puede realizar el respaldo debido a que el Servidor NO está en ejecución.") +
+                  kCrLf + kCincoBlancos +
+                  QStringLiteral("Por favor, verifique el estado del Servidor e inténtelo nuevamente.");
+        return m;
+    }
+    if (!VerificarConexion().isEmpty()) {
+        m.texto = QStringLiteral("No se pudo establecer conexión con el servidor");
+        return m;
+    }
+    // The automatic backup of this program folder uses the same staging folder.
+    const BloqueoRespaldo bloqueo(paths::programFolder());
+    if (!bloqueo.tomado()) {
+        m.texto = bloqueo.ocupado()
+                      ? QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo está en curso.") +
+                            kCrLf + kCincoBlancos + QStringLiteral("Por favor, inténtelo nuevamente cuando termine.")
+                      : errorNumerado(75, bloqueo.error() + QStringLiteral(": ") + bloqueo.ruta());
+        return m;
+    }
+    const SessionState& s = sesion();
+    // The status probe may replace the shared connection while the tools run: keep this one alive until
+    // the writer has ended its transaction on it.
+    const std::shared_ptr<db::Connection> conexion = s.ConexionPrincipal;
+
+    ParametrosRespaldo p;
+    p.servidor = s.ServidorIP;
+    p.puerto = s.PuertoBD;
+    p.usuario = s.UsuarioBD;
+    p.clave = s.ClaveBD;
+    p.carpetaBin = s.RutaPostgres.isEmpty() ? QString() : paths::withSlash(s.RutaPostgres) + QStringLiteral("bin");
+    p.carpetaPrograma = paths::programFolder();
+    p.carpetaScripts = p.carpetaPrograma;
+    p.archivo = destino;
+    p.carpetaExistente = CarpetaExistente::Vaciar;
+    p.avance = avance;
+    m.resultado = escribirRespaldo(p, *conexion);
+    if (m.resultado.ok()) {
+        m.ok = true;
+        m.icono = MsgIcon::Information;
+        m.texto = QStringLiteral("El respaldo se ha generado satisfactoriamente en la siguiente") + kCrLf +
+                  QStringLiteral("ubicación: ") + destino;
+    } else {
+        m.icono = iconoFallaRespaldo(m.resultado);
+        m.texto = mensajeFallaRespaldo(m.resultado);
+    }
+    return m;
+}
+
+} // namespace v7

@@ -1,0 +1,31 @@
+// The manual backup as V7Tools runs it: the server and connection checks, then the archive writer with
+// the session's values, and the outcome as the message the maintenance window shows.
+#pragma once
+
+#include "maintenance/respaldo.h"
+#include "platform/notify.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace v7 {
+
+struct [[nodiscard]] MensajeRespaldo {
+    bool ok = false;
+    MsgIcon icono = MsgIcon::Critical;
+    QString texto;
+    ResultadoRespaldo resultado; // the writer's outcome (empty when a check stopped the backup before it)
+};
+
+// Backs up database veliro7 into destino with the session's server, login and installation, on the shared
+// connection; the staging folder and the scripts go into the program folder. Events run meanwhile, so the
+// caller locks its window first.
+MensajeRespaldo respaldoManual(const QString& destino, const std::function<void(PasoRespaldo)>& avance = {});
+
+// The maintenance window's text for a failed writer outcome.
+QString mensajeFallaRespaldo(const ResultadoRespaldo& r);
+// Its icon: none for an empty roles file, else the error icon.
+MsgIcon iconoFallaRespaldo(const ResultadoRespaldo& r);
+
+} // namespace v7

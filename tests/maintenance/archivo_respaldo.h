@@ -1,0 +1,127 @@
+// Reading a backup archive in the maintenance tests: its members, its dump and its check file.
+#pragma once
+
+#include "core/cifrado.h"
+#include "tests/support/pg_cluster.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <zip.h>
+
+// Texts readable in failure output.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace v7::test {
+
+inline QStringList entradas(const QString& zipPath) {
+    QStringList names;
+    int err = 0;
+    zip_t* za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &err);
+    if (za == nullptr) {
+        return {QStringLiteral("<not a zip>")};
+    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        names << QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
+    }
+    zip_discard(za);
+    names.sort();
+    return names;
+}
+
+inline QByteArray miembro(const QString& zipPath, const QString& name) {
+    int err = 0;
+    zip_t* za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &err);
+    if (za == nullptr) {
+        return {};
+    }
+    QByteArray data;
+    if (zip_file_t* f = zip_fopen(za, name.toUtf8().constData(), 0)) {
+        char buf[65536];
+        zip_int64_t n = 0;
+        while ((n = zip_fread(f, buf, sizeof(buf))) > 0) {
+            data.append(buf, qsizetype(n));
+        }
+        zip_fclose(f);
+    }
+    zip_discard(za);
+    return data;
+}
+
+inline void escribir(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(data);
+}
+
+inline QByteArray leer(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Runs one of the cluster's tools; its exit code, stdout in salida.
+inline int herramienta(const QString& nombre, const QStringList& args, QByteArray* salida = nullptr) {
+    QProcess p;
+    p.start(PgCluster::instance().binFolder() + QLatin1Char('/') + nombre, args);
+    if (!p.waitForFinished(120000)) {
+        return -1;
+    }
+    if (salida != nullptr) {
+        *salida = p.readAllStandardOutput();
+    }
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// The rows of one table that a custom-format dump holds.
+inline int filasEnVolcado(const QString& volcado, const QString& esquema, const QString& tabla) {
+    QByteArray out;
+    if (herramienta(QStringLiteral("pg_restore"),
+                    {QStringLiteral("-a"), QStringLiteral("-n"), esquema, QStringLiteral("-t"), tabla,
+                     QStringLiteral("-f"), QStringLiteral("-"), volcado},
+                    &out) != 0) {
+        return -1;
+    }
+    int filas = 0;
+    bool dentro = false;
+    for (const QByteArray& l : out.split('\n')) {
+        if (l.startsWith("COPY ")) {
+            dentro = true;
+        } else if (l == "\\.") {
+            dentro = false;
+        } else if (dentro) {
+            ++filas;
+        }
+    }
+    return filas;
+}
+
+// checksum.dat descrambled (the test database's VER_V7TOOLS is dated after the key change: key B).
+inline QStringList lineasDescifradas(const QByteArray& checksum) {
+    QStringList out;
+    EXPECT_TRUE(checksum.endsWith("\r\n"));
+    for (const QString& l : QString::fromLatin1(checksum).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]+$")).match(l).hasMatch()) << l.toStdString();
+        out << DescifrarCadena(l, false);
+    }
+    return out;
+}
+
+inline QString motorEsperado() {
+    QByteArray out;
+    herramienta(QStringLiteral("pg_config"), {QStringLiteral("--version")}, &out);
+    return QString::fromUtf8(out).trimmed().toUpper();
+}
+
+} // namespace v7::test

@@ -1,0 +1,359 @@
+#include "core/cifrado.h"
+#include "core/session.h"
+#include "maintenance/respaldo.h"
+#include "maintenance/respaldo_manual.h"
+#include "platform/events.h"
+#include "platform/paths.h"
+#include "tests/maintenance/archivo_respaldo.h"
+#include "tests/support/pg_cluster.h"
+#include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/v7_fixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace v7;
+using namespace v7::test;
+
+namespace {
+
+class Respaldo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_server = std::make_unique<ServidorPreparado>();
+        ASSERT_TRUE(m_server->iniciarSesion());
+        auto& c = PgCluster::instance();
+        ASSERT_TRUE(c.psql(QStringLiteral("INSERT INTO catalogos.usuarios (nombre) SELECT 'u' || g FROM "
+                                          "generate_series(1, 7) g;"
+                                          "INSERT INTO prestamo.devoluciones (idusuario) SELECT g FROM "
+                                          "generate_series(1, 3) g;")));
+        programa = paths::programFolder();
+    }
+    void TearDown() override {
+        auto& c = PgCluster::instance();
+        if (!c.isRunning()) {
+            c.start();
+        }
+        m_server.reset();
+    }
+
+    ParametrosRespaldo parametros(const QString& archivo) const {
+        const auto& s = sesion();
+        ParametrosRespaldo p;
+        p.servidor = s.ServidorIP;
+        p.puerto = s.PuertoBD;
+        p.usuario = s.UsuarioBD;
+        p.clave = s.ClaveBD;
+        p.carpetaBin = s.RutaPostgres + QStringLiteral("bin");
+        p.carpetaPrograma = programa;
+        p.archivo = archivo;
+        return p;
+    }
+
+    // What a backup must never leave behind, whatever its outcome: a staging folder, a script or its
+    // output, a half-made archive beside the destination, an open transaction or a held lock.
+    void nadaAMedias(const QString& destino, const char* caso) {
+        SCOPED_TRACE(caso);
+        EXPECT_TRUE(QDir(programa).entryList({QStringLiteral("r2*")}, QDir::AllEntries).isEmpty())
+            << QDir(programa).entryList().join(QLatin1Char(' ')).toStdString();
+        const QStringList scripts = QDir(programa).entryList({QStringLiteral("v7.*"), QStringLiteral("pg_version.txt")},
+                                                             QDir::Files | QDir::Hidden);
+        EXPECT_TRUE(scripts.isEmpty()) << scripts.join(QLatin1Char(' ')).toStdString();
+        const QFileInfo fi(destino);
+        if (fi.dir().exists()) {
+            const QStringList temporales =
+                fi.dir().entryList({QStringLiteral(".*.tmp.zip")}, QDir::Files | QDir::Hidden);
+            EXPECT_TRUE(temporales.isEmpty()) << temporales.join(QLatin1Char(' ')).toStdString();
+        }
+        auto& c = PgCluster::instance();
+        if (c.isRunning()) {
+            EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE datname = 'veliro7' AND "
+                                              "state LIKE 'idle in transaction%'")),
+                      QStringLiteral("0"));
+            EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_locks WHERE mode = 'ExclusiveLock' AND "
+                                              "locktype = 'relation'")),
+                      QStringLiteral("0"));
+        }
+        if (sesion().ConexionPrincipal) {
+            EXPECT_FALSE(sesion().ConexionPrincipal->inTransaction());
+        }
+    }
+
+    std::unique_ptr<ServidorPreparado> m_server;
+    QString programa;
+    TempDir destinos;
+};
+
+TEST(RespaldoComandos, ToolFlagsFollowTheToolsVersion) {
+    struct Caso {
+        int version;
+        bool conI, conO;
+    };
+    const Caso casos[] = {{80204, true, true},   {90004, true, true},    {90426, true, true},    {90500, false, true},
+                          {110022, false, true}, {120000, false, false}, {150018, false, false}, {-1, false, false}};
+    for (const Caso& c : casos) {
+        const QString cmd =
+            comandoVolcado(c.version, QStringLiteral("/pg/bin"), QStringLiteral("localhost"), 5432,
+                           QStringLiteral("ad min"), QStringLiteral("/r/base.backup"), QStringLiteral("/s/err.txt"));
+        const QStringList words = cmd.split(QLatin1Char(' '));
+        EXPECT_EQ(words.contains(QStringLiteral("-i")), c.conI) << c.version << " " << cmd.toStdString();
+        EXPECT_EQ(words.contains(QStringLiteral("-o")), c.conO) << c.version << " " << cmd.toStdString();
+        EXPECT_TRUE(cmd.startsWith(QStringLiteral("'/pg/bin/pg_dump' "))) << cmd.toStdString();
+        EXPECT_TRUE(cmd.contains(QStringLiteral(" -U 'ad min' "))) << cmd.toStdString();
+        EXPECT_TRUE(cmd.endsWith(QStringLiteral(" -v -f '/r/base.backup' veliro7 2> '/s/err.txt'")))
+            << cmd.toStdString();
+    }
+    EXPECT_EQ(comandoRoles(QString(), QStringLiteral("h"), 5433, QStringLiteral("o'k"),
+                           QStringLiteral("/r/rolesv7.sql"), QStringLiteral("/s/e")),
+              QStringLiteral("pg_dumpall -h 'h' -p 5433 -U 'o'\\''k' -g > '/r/rolesv7.sql' 2> '/s/e'"));
+
+    const std::pair<const char*, int> versiones[] = {{"pg_dump (PostgreSQL) 15.18", 150018},
+                                                     {"pg_dump (PostgreSQL) 15.18 (Debian 15.18-0+deb12u1)", 150018},
+                                                     {"pg_dump (PostgreSQL) 9.4.26", 90426},
+                                                     {"PostgreSQL 8.2.4", 80204},
+                                                     {"pg_dump (PostgreSQL) 16devel", 160000},
+                                                     {"", -1},
+                                                     {"sin version", -1}};
+    for (const auto& [texto, esperado] : versiones) {
+        EXPECT_EQ(versionNumerica(QString::fromLatin1(texto)), esperado) << texto;
+    }
+    EXPECT_EQ(versionPgDump(PgCluster::instance().binFolder()) / 10000, 15);
+}
+
+TEST(RespaldoComandos, ChecksumLines) {
+    const QDateTime t(QDate(2024, 2, 9), QTime(7, 5, 3));
+    EXPECT_EQ(lineasChecksum({{QStringLiteral("catalogos.usuarios"), 1520}, {QStringLiteral("prestamo.multas"), 0}}, t,
+                             QStringLiteral("POSTGRESQL 15.18")),
+              (QStringList{"catalogos.usuarios#1520", "prestamo.multas#0", "2024-02-09 07:05:03", "POSTGRESQL 15.18"}));
+    EXPECT_EQ(lineaVersion("  PostgreSQL 15.18 (Debian)  \r\nsecond\n"), QStringLiteral("POSTGRESQL 15.18 (DEBIAN)"));
+    EXPECT_EQ(carpetaRespaldo(QStringLiteral("/opt/v7/"), QDate(2018, 9, 7)), QStringLiteral("/opt/v7/r20180907"));
+}
+
+TEST_F(Respaldo, ArchiveLayoutCountsAndCleanUp) {
+    const QString destino = destinos.file(QStringLiteral("mi respaldo.zip"));
+    // An older archive of the same name with a member of its own: replaced whole, never added to.
+    escribir(destinos.file(QStringLiteral("viejo.txt")), "old");
+    ASSERT_EQ(QProcess::execute(QStringLiteral("7za"), {QStringLiteral("a"), QStringLiteral("-tzip"), destino,
+                                                        destinos.file(QStringLiteral("viejo.txt"))}),
+              0);
+    // A staging folder left by a crash earlier today: emptied, so its stray file is not packed.
+    const QDateTime momento(QDate::currentDate(), QTime(10, 11, 12));
+    const QString carpeta = carpetaRespaldo(programa, momento.date());
+    ASSERT_TRUE(QDir().mkpath(carpeta));
+    escribir(carpeta + QStringLiteral("/sobrante.txt"), "stale");
+
+    ParametrosRespaldo p = parametros(destino);
+    p.momento = momento;
+    QList<PasoRespaldo> pasos;
+    p.avance = [&](PasoRespaldo paso) { pasos << paso; };
+    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    ASSERT_TRUE(r.ok()) << int(r.falla) << " " << r.detalle.toStdString();
+    EXPECT_EQ(pasos, (QList<PasoRespaldo>{PasoRespaldo::Carpeta, PasoRespaldo::Bloqueo, PasoRespaldo::Volcado,
+                                          PasoRespaldo::Roles, PasoRespaldo::Version, PasoRespaldo::Checksum,
+                                          PasoRespaldo::Empaque, PasoRespaldo::Limpieza}));
+
+    EXPECT_EQ(entradas(destino), (QStringList{"base.backup", "checksum.dat", "rolesv7.sql"}));
+    EXPECT_EQ(QFileInfo(destino).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    const QString volcado = destinos.file(QStringLiteral("base.backup"));
+    escribir(volcado, miembro(destino, QStringLiteral("base.backup")));
+    QByteArray lista;
+    EXPECT_EQ(herramienta(QStringLiteral("pg_restore"), {QStringLiteral("-l"), volcado}, &lista), 0);
+    EXPECT_TRUE(lista.contains("TABLE DATA catalogos usuarios"));
+    EXPECT_EQ(filasEnVolcado(volcado, QStringLiteral("catalogos"), QStringLiteral("usuarios")), 7);
+    EXPECT_TRUE(miembro(destino, QStringLiteral("rolesv7.sql")).contains("CREATE ROLE v7_super;"));
+
+    const QStringList lineas = lineasDescifradas(miembro(destino, QStringLiteral("checksum.dat")));
+    EXPECT_EQ(lineas, (QStringList{"catalogos.usuarios#7", "prestamo.devoluciones#3", "prestamo.multas#0",
+                                   momento.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 10:11:12"),
+                                   motorEsperado()}));
+    EXPECT_TRUE(lineas.value(4).startsWith(QStringLiteral("PG_CONFIG (POSTGRESQL) 15")) ||
+                lineas.value(4).startsWith(QStringLiteral("POSTGRESQL 15")))
+        << lineas.value(4).toStdString();
+    EXPECT_EQ(PgCluster::instance().scalar(
+                  QStringLiteral("SELECT string_agg(tabla || '=' || registros, ',' ORDER BY tabla) FROM "
+                                 "config_veliro.control")),
+              QStringLiteral("catalogos.usuarios=7,prestamo.devoluciones=3,prestamo.multas=0"));
+    nadaAMedias(destino, "success");
+}
+
+TEST_F(Respaldo, ExistingStagingFolderCanStopTheRun) {
+    const QString destino = destinos.file(QStringLiteral("r.zip"));
+    const QString carpeta = carpetaRespaldo(programa, QDate::currentDate());
+    ASSERT_TRUE(QDir().mkpath(carpeta));
+    escribir(carpeta + QStringLiteral("/base.backup"), "another run's");
+    ParametrosRespaldo p = parametros(destino);
+    p.carpetaExistente = CarpetaExistente::Fallar;
+    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    EXPECT_EQ(r.falla, FallaRespaldo::CarpetaExistente);
+    // Not ours: left as it was; nothing was sent to the database.
+    EXPECT_EQ(leer(carpeta + QStringLiteral("/base.backup")), QByteArray("another run's"));
+    EXPECT_FALSE(QFile::exists(destino));
+    EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT sum(registros) FROM config_veliro.control")),
+              QStringLiteral("0"));
+    QDir(carpeta).removeRecursively();
+
+    // A second backup of this program folder waits for none: the lock is held.
+    {
+        const BloqueoRespaldo primero(programa);
+        ASSERT_TRUE(primero.tomado()) << primero.error().toStdString();
+        const BloqueoRespaldo segundo(programa);
+        EXPECT_FALSE(segundo.tomado());
+        EXPECT_TRUE(segundo.ocupado());
+        ScriptedDialogs dialogs;
+        const MensajeRespaldo m = respaldoManual(destino);
+        EXPECT_FALSE(m.ok);
+        EXPECT_TRUE(m.texto.startsWith(QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo")))
+            << m.texto.toStdString();
+        EXPECT_TRUE(dialogs.shown().empty());
+    }
+    const BloqueoRespaldo despues(programa);
+    EXPECT_TRUE(despues.tomado());
+}
+
+// Rows committed by other sessions while the backup runs: the counts in checksum.dat are those of the rows
+// the dump holds, so the restore check of a good archive cannot fail.
+TEST_F(Respaldo, CountsMatchTheDumpUnderConcurrentWrites) {
+    auto& c = PgCluster::instance();
+    const QString script = destinos.file(QStringLiteral("escritor.sql"));
+    QByteArray sql;
+    for (int i = 0; i < 40000; ++i) {
+        sql += "INSERT INTO catalogos.usuarios (nombre) VALUES ('c');\n"
+               "INSERT INTO prestamo.multas (idusuario, importe) VALUES (1, 2.5);\n";
+    }
+    escribir(script, sql);
+    QProcess escritor;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGPASSWORD"), c.password());
+    escritor.setProcessEnvironment(env);
+    escritor.start(c.binFolder() + QStringLiteral("/psql"),
+                   {QStringLiteral("-q"), QStringLiteral("-h"), c.host(), QStringLiteral("-p"),
+                    QString::number(c.port()), QStringLiteral("-U"), c.superuser(), QStringLiteral("-d"),
+                    QStringLiteral("veliro7"), QStringLiteral("-f"), script});
+    ASSERT_TRUE(escritor.waitForStarted());
+    QElapsedTimer reloj;
+    reloj.start();
+    while (c.scalar(QStringLiteral("SELECT count(*) FROM prestamo.multas")).toInt() < 200 && reloj.elapsed() < 30000) {
+        events::pause(20);
+    }
+    const int antes = c.scalar(QStringLiteral("SELECT count(*) FROM prestamo.multas")).toInt();
+    ASSERT_GE(antes, 200);
+
+    const QString destino = destinos.file(QStringLiteral("concurrente.zip"));
+    ParametrosRespaldo p = parametros(destino);
+    // Writers keep committing around every step.
+    p.avance = [](PasoRespaldo) { events::pause(150); };
+    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    ASSERT_TRUE(r.ok()) << r.detalle.toStdString();
+    const int despues = c.scalar(QStringLiteral("SELECT count(*) FROM prestamo.multas")).toInt();
+    EXPECT_EQ(escritor.state(), QProcess::Running) << "the writer ended before the backup did";
+    escritor.kill();
+    escritor.waitForFinished();
+
+    const QString volcado = destinos.file(QStringLiteral("base.backup"));
+    escribir(volcado, miembro(destino, QStringLiteral("base.backup")));
+    const int usuarios = filasEnVolcado(volcado, QStringLiteral("catalogos"), QStringLiteral("usuarios"));
+    const int multas = filasEnVolcado(volcado, QStringLiteral("prestamo"), QStringLiteral("multas"));
+    EXPECT_GT(multas, antes);
+    EXPECT_LT(multas, despues);
+    const QStringList lineas = lineasDescifradas(miembro(destino, QStringLiteral("checksum.dat")));
+    ASSERT_GE(lineas.size(), 3);
+    EXPECT_EQ(lineas[0], QStringLiteral("catalogos.usuarios#") + QString::number(usuarios));
+    EXPECT_EQ(lineas[1], QStringLiteral("prestamo.devoluciones#3"));
+    EXPECT_EQ(lineas[2], QStringLiteral("prestamo.multas#") + QString::number(multas));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT registros FROM config_veliro.control WHERE tabla = 'prestamo.multas'")),
+              QString::number(multas));
+    nadaAMedias(destino, "concurrent");
+}
+
+// Each failure gives the maintenance window's message and leaves nothing half-made.
+TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
+    auto& c = PgCluster::instance();
+    const QString sinPermiso =
+        geteuid() == 0 ? QStringLiteral("/sys/v7-respaldo.zip") : destinos.file(QStringLiteral("solo lectura/r.zip"));
+    if (geteuid() != 0) {
+        QDir().mkpath(destinos.file(QStringLiteral("solo lectura")));
+        ::chmod(QFile::encodeName(destinos.file(QStringLiteral("solo lectura"))).constData(), 0500);
+    }
+    const QString ruta = qEnvironmentVariable("PATH");
+    const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ");
+    struct Caso {
+        const char* nombre;
+        QString destino;
+        std::function<void()> preparar;
+        QString mensaje; // the whole message, or its beginning when parcial
+        bool parcial = false;
+        MsgIcon icono = MsgIcon::Critical;
+        bool controlActualizado = false; // the counts reached config_veliro.control (its COMMIT ran)
+    };
+    const QString existente = destinos.file(QStringLiteral("existente.zip"));
+    const Caso casos[] = {
+        {"server not running", destinos.file(QStringLiteral("a.zip")), [&] { ASSERT_TRUE(c.stop()); },
+         QStringLiteral("No se puede realizar el respaldo debido a que el Servidor NO está en ejecución.\r\n     Por "
+                        "favor, verifique el estado del Servidor e inténtelo nuevamente.")},
+        {"archive folder is a file", destinos.file(QStringLiteral("archivo.txt/b.zip")),
+         [&] { escribir(destinos.file(QStringLiteral("archivo.txt")), "a file"); },
+         noCreado + destinos.file(QStringLiteral("archivo.txt/b.zip")), false, MsgIcon::Critical, true},
+        {"pg_dump fails (wrong password), older archive kept", existente,
+         [&] {
+             sesion().ClaveBD = QStringLiteral("mala");
+             escribir(existente, "older archive");
+         },
+         QStringLiteral("El tamaño del archivo \"base.backup\" es de 0 bytes.\r\n     El Respaldo NO se generó "
+                        "satisfactoriamente.\r\npg_dump terminó con el código 1:\r\n"),
+         true, MsgIcon::Critical, true},
+        {"7za missing", destinos.file(QStringLiteral("c.zip")), [&] { qputenv("PATH", "/usr/sbin:/sbin"); },
+         noCreado + destinos.file(QStringLiteral("c.zip")), false, MsgIcon::Critical, true},
+        {"destination not writable", sinPermiso, [] {}, noCreado + sinPermiso, false, MsgIcon::Critical, true},
+        {"destination is a folder", destinos.file(QStringLiteral("carpeta.zip")),
+         [&] { ASSERT_TRUE(QDir().mkpath(destinos.file(QStringLiteral("carpeta.zip")))); },
+         noCreado + destinos.file(QStringLiteral("carpeta.zip")), false, MsgIcon::Critical, true},
+        {"statement fails inside the transaction", destinos.file(QStringLiteral("d.zip")),
+         [&] { ASSERT_TRUE(c.psql(QStringLiteral("DROP TABLE config_veliro.control;"))); },
+         QStringLiteral("Ocurrió el error No. -2147467259\r\n"), true},
+    };
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        if (!c.isRunning()) {
+            ASSERT_TRUE(c.start());
+        }
+        c.freshDatabase();
+        ASSERT_TRUE(c.psql(QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('VER_V7TOOLS', "
+                                          "'R1.01 - 2018/09/07'); INSERT INTO catalogos.usuarios (nombre) VALUES "
+                                          "('a'), ('b');")));
+        ASSERT_TRUE(m_server->iniciarSesion());
+        k.preparar();
+        const QByteArray antes = leer(k.destino);
+        ScriptedDialogs dialogs;
+        const MensajeRespaldo m = respaldoManual(k.destino);
+        qputenv("PATH", ruta.toLocal8Bit());
+        EXPECT_FALSE(m.ok);
+        EXPECT_EQ(m.icono, k.icono);
+        if (k.parcial) {
+            EXPECT_TRUE(m.texto.startsWith(k.mensaje)) << m.texto.toStdString();
+        } else {
+            EXPECT_EQ(m.texto, k.mensaje);
+        }
+        EXPECT_TRUE(dialogs.shown().empty()) << dialogs.texts().join(QLatin1Char('|')).toStdString();
+        // The destination is as it was: absent, or the older archive untouched.
+        EXPECT_EQ(leer(k.destino), antes);
+        nadaAMedias(k.destino, k.nombre);
+        if (c.isRunning() && k.controlActualizado) {
+            EXPECT_EQ(c.scalar(QStringLiteral("SELECT registros FROM config_veliro.control WHERE tabla = "
+                                              "'catalogos.usuarios'")),
+                      QStringLiteral("2"));
+        }
+    }
+    ASSERT_TRUE(c.isRunning() || c.start());
+}
+
+} // namespace
