@@ -1,0 +1,66 @@
+// Where the unattended backup tells its outcome: a log of lines, each the time of day followed by a
+// message that starts with a blank. The daily log is log/resp_yyyymmdd.log in the program folder,
+// appended with CR LF line ends; every line also goes to stderr (cron keeps it).
+#pragma once
+
+#include "platform/notify.h"
+
+#include <QDate>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+namespace v7::autobackup {
+
+class Bitacora {
+public:
+    virtual ~Bitacora() = default;
+    // One message; it starts with a blank and may hold a CR LF of its own.
+    virtual void escribir(const QString& mensaje) = 0;
+};
+
+// log/resp_<yyyymmdd>.log under the program folder, the log folder created when missing.
+QString rutaBitacora(const QString& carpetaPrograma, const QDate& fecha);
+
+class BitacoraDiaria final : public Bitacora {
+public:
+    BitacoraDiaria(const QString& carpetaPrograma, const QDate& fecha);
+
+    // False when the file could not be opened: the lines then reach stderr only.
+    bool abierta() const { return m_archivo.isOpen(); }
+    QString ruta() const { return m_archivo.fileName(); }
+    QString error() const { return m_error; }
+
+    void escribir(const QString& mensaje) override;
+
+private:
+    QFile m_archivo;
+    QString m_error;
+};
+
+// Keeps the lines in memory (tests, or a caller that logs elsewhere).
+class BitacoraMemoria final : public Bitacora {
+public:
+    void escribir(const QString& mensaje) override { m_lineas << mensaje; }
+    const QStringList& lineas() const { return m_lineas; }
+
+private:
+    QStringList m_lineas;
+};
+
+// While it lives, the notices of the shared routines (v7::avisar) become log lines and are answered
+// at once (Ok, No, Cancel or Abort): nothing in the unattended run waits for a person.
+class AvisosEnBitacora final : public Notifier {
+public:
+    explicit AvisosEnBitacora(Bitacora& bitacora);
+    ~AvisosEnBitacora() override;
+    AvisosEnBitacora(const AvisosEnBitacora&) = delete;
+    AvisosEnBitacora& operator=(const AvisosEnBitacora&) = delete;
+
+    MsgResult notify(MsgIcon icon, const QString& text, MsgButtons buttons, const QString& title) override;
+
+private:
+    Bitacora& m_bitacora;
+};
+
+} // namespace v7::autobackup

@@ -1,0 +1,302 @@
+#include "autobackup/ejecucion.h"
+
+#include "autobackup/configuracion.h"
+#include "autobackup/respaldador.h"
+#include "autobackup/soporte.h"
+#include "core/instalacion.h"
+#include "core/scripts.h"
+#include "core/session.h"
+#include "core/sqlutil.h"
+#include "core/versiones.h"
+#include "platform/paths.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+
+namespace v7::autobackup {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kClaveVersion = QStringLiteral("VER_V7BACKUP");
+const QString kClaveResultado = QStringLiteral("RESPALDOOK");
+const QString kDriverUnicode = QStringLiteral("PostgreSQL Unicode");
+const QString kDriverAlterno = QStringLiteral("PostgreSQL ODBC Driver(UNICODE)");
+// Long enough for a busy server, short enough that an unreachable address does not hold the run.
+constexpr int kEsperaConexionSegundos = 30;
+
+// A raised error: the step that raised it, and the error.
+struct ErrorRun {
+    int linea = 0;
+    Falla falla;
+};
+
+QString lineaError(const ErrorRun& e) {
+    return QStringLiteral(" Línea ") + QString::number(e.linea) + QStringLiteral(" - Ocurrió el error No. ") +
+           QString::number(e.falla.numero) + QStringLiteral(". Causa: ") + e.falla.descripcion;
+}
+
+// Opens the shared connection with one connection string; false with the driver's error.
+bool abrir(const QString& cadena, db::DbError& e) {
+    auto& s = sesion();
+    s.ConexionPrincipal = std::make_shared<db::Connection>();
+    s.ConexionPrincipal->setConnectionString(cadena);
+    s.ConexionPrincipal->setTimeoutSeconds(kEsperaConexionSegundos);
+    if (s.ConexionPrincipal->open(e)) {
+        return true;
+    }
+    s.ConexionPrincipal.reset();
+    return false;
+}
+
+bool conectada() {
+    const auto& c = sesion().ConexionPrincipal;
+    return c && c->isOpen();
+}
+
+// The run's state between its steps.
+class Ejecucion {
+public:
+    explicit Ejecucion(Bitacora& b) : m_log(b) {}
+    ResultadoEjecucion correr();
+
+private:
+    // Each returns the outcome when the run ends there; nullopt to go on.
+    std::optional<Desenlace> leerConfiguracion();
+    std::optional<Desenlace> conectar();
+    std::optional<Desenlace> validarVersion();
+    Desenlace respaldar();
+    void cerrar();
+
+    Desenlace fallar(int linea, const Falla& f) {
+        m_log.escribir(lineaError(ErrorRun{linea, f}));
+        return Desenlace::Error;
+    }
+
+    Bitacora& m_log;
+    ResultadoEjecucion m_resultado;
+    ConfiguracionRespaldo m_campos;
+    bool m_seConecto = false;
+};
+
+std::optional<Desenlace> Ejecucion::leerConfiguracion() {
+    const QString ruta = rutaConfiguracionRespaldo();
+    const LecturaConfiguracion lectura = leerConfiguracionRespaldo(ruta);
+    if (lectura.estado == EstadoLectura::NoExiste) {
+        m_log.escribir(QStringLiteral(
+            " - No se realizó el respaldo. No se encontró el archivo de configuración (v7.respaldo.dat)."));
+        fallar(4, lectura.falla);
+        return Desenlace::SinConfiguracion;
+    }
+    if (lectura.estado == EstadoLectura::Error) {
+        return fallar(4, lectura.falla);
+    }
+
+    Falla f;
+    const auto instalaciones = instalacionesRegistradas(f);
+    if (!instalaciones) {
+        return fallar(6, f);
+    }
+    if (lectura.estado == EstadoLectura::Vacia) {
+        m_log.escribir(QStringLiteral(" - El archivo de configuración (v7.respaldo.dat) no contiene información o su "
+                                      "contenido fue alterado. Configure nuevamente el respaldo automático."));
+        return Desenlace::ConfiguracionVacia;
+    }
+    m_campos = lectura.campos;
+
+    const auto puerto = puertoConfigurado(m_campos.puerto, f);
+    if (!puerto) {
+        return fallar(9, f);
+    }
+    auto& s = sesion();
+    s.RutaPostgres = rutaPostgresPara(*instalaciones, *puerto);
+    s.ServidorIP = m_campos.servidor;
+    s.PuertoBD = *puerto;
+    s.UsuarioBD = m_campos.usuario;
+    s.ClaveBD = m_campos.clave;
+    return std::nullopt;
+}
+
+std::optional<Desenlace> Ejecucion::conectar() {
+    auto& s = sesion();
+    QString cadena = cadenaConexion(kDriverUnicode, s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
+    db::DbError e;
+    if (!abrir(cadena, e)) {
+        if (!e.description.contains(QLatin1String("ODBC"))) {
+            return fallar(12, Falla{e.number, e.description});
+        }
+        cadena = cadenaConexion(kDriverAlterno, s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
+        e = db::DbError{};
+        if (!abrir(cadena, e)) {
+            return fallar(13, Falla{e.number, e.description});
+        }
+    }
+    // Every reconnection of the run opens what the run opened.
+    s.CadenaConexion = cadena;
+    m_seConecto = true;
+    return std::nullopt;
+}
+
+std::optional<Desenlace> Ejecucion::validarVersion() {
+    QString version = kVersionRespaldo;
+    QString motivo;
+    const QString formateada = FormatearVersion(version, motivo);
+    QString guardada;
+    if (!formateada.isEmpty() && ValidarVersionModulo(kClaveVersion, formateada, motivo, guardada)) {
+        return std::nullopt;
+    }
+    if (!guardada.isEmpty()) {
+        m_log.escribir(
+            QStringLiteral(" - Se ha detectado que su Módulo de Respaldo Automático no cuenta con la versión "
+                           "de actualización más reciente.") +
+            kCrLf + QStringLiteral("La última versión disponible es ") + guardada);
+    } else {
+        m_log.escribir(QStringLiteral(" - Se ha detectado que su Módulo de Respaldo Automático no coincide con la "
+                                      "versión de actualización más reciente.") +
+                       kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar"));
+    }
+    return Desenlace::VersionRechazada;
+}
+
+Desenlace Ejecucion::respaldar() {
+    if (m_campos.incompleta()) {
+        m_log.escribir(QStringLiteral(" - El archivo de configuración de respaldo ha sido alterado. Configure ") +
+                       QStringLiteral("nuevamente el respaldo automático."));
+        return Desenlace::ConfiguracionAlterada;
+    }
+    m_resultado.archivo = rutaFechada(m_campos.ruta, QDate::currentDate());
+    const QString resultado = Respaldar(m_resultado.archivo);
+    if (resultado == QLatin1String("OK")) {
+        m_log.escribir(QStringLiteral(" - El respaldo se llevo a cabo correctamente en la siguiente ubicación ") +
+                       m_resultado.archivo);
+        return Desenlace::Respaldado;
+    }
+    m_log.escribir(QStringLiteral(" - No se realizó el respaldo. ") + resultado);
+    return Desenlace::RespaldoFallido;
+}
+
+// Records the outcome (outside any transaction, so nothing can discard it) and closes the connection.
+void Ejecucion::cerrar() {
+    const bool ok = m_resultado.desenlace == Desenlace::Respaldado;
+    const QString valor = booleanoATexto(ok);
+    if (!m_seConecto) {
+        m_log.escribir(QStringLiteral(" - No se registró RESPALDOOK = ") + valor +
+                       QStringLiteral(": la ejecución terminó antes de conectarse con el servidor."));
+        return;
+    }
+    auto& s = sesion();
+    if (conectada() && s.ConexionPrincipal->inTransaction()) {
+        qint64 n = 0;
+        db::DbError e;
+        (void)s.ConexionPrincipal->execute(QStringLiteral("ROLLBACK;"), n, e);
+    }
+    QString error;
+    bool escrito = conectada() && GuardarConfiguracion(valor, kClaveResultado, &error);
+    if (!escrito) {
+        // The connection may have been lost during the backup: one reconnection, one more write.
+        QString errorConexion;
+        if (conServidor(s.CadenaConexion, errorConexion)) {
+            escrito = GuardarConfiguracion(valor, kClaveResultado, &error);
+        } else {
+            error = errorConexion;
+        }
+    }
+    m_resultado.respaldoOkRegistrado = escrito;
+    if (!escrito) {
+        m_log.escribir(QStringLiteral(" - No se pudo registrar RESPALDOOK = ") + valor + QStringLiteral(": ") + error);
+    }
+    if (s.ConexionPrincipal) {
+        s.ConexionPrincipal->close();
+        s.ConexionPrincipal.reset();
+    }
+}
+
+ResultadoEjecucion Ejecucion::correr() {
+    reiniciarSesion(); // nothing of an earlier run in this process: its connection string least of all
+    std::optional<Desenlace> fin = leerConfiguracion();
+    if (!fin) {
+        fin = conectar();
+    }
+    if (!fin) {
+        fin = validarVersion();
+    }
+    m_resultado.desenlace = fin ? *fin : respaldar();
+    cerrar();
+    return m_resultado;
+}
+
+} // namespace
+
+std::optional<InstalacionesRegistradas> instalacionesRegistradas(Falla& falla) {
+    const QString pg = QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\PostgreSQL\\");
+    struct Sonda {
+        QString carpeta, puerto;
+    };
+    const Sonda sondas[] = {
+        {QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\PostgreSQL\\Installations\\"
+                        "{1F701DBD-1660-4108-B10A-FB435EA63BF0}\\Base Directory"),
+         pg + QStringLiteral("Services\\pgsql-8.2\\Port")},
+        {pg + QStringLiteral("Installations\\postgresql-8.3\\Base Directory"),
+         pg + QStringLiteral("Services\\postgresql-8.3\\Port")},
+        {pg + QStringLiteral("Installations\\postgresql-8.4\\Base Directory"),
+         pg + QStringLiteral("Services\\postgresql-8.4\\Port")},
+        {pg + QStringLiteral("Installations\\postgresql-9.0\\Base Directory"),
+         pg + QStringLiteral("Services\\postgresql-9.0\\Port")},
+        {QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\VELIRO7\\Globals\\RutaPg"),
+         QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\VELIRO7\\Globals\\PuertoPg")},
+    };
+    InstalacionesRegistradas r;
+    QString carpeta;
+    for (const Sonda& s : sondas) {
+        carpeta = LeerRegistro(s.carpeta);
+        if (carpeta.isEmpty()) {
+            continue;
+        }
+        const QString texto = LeerRegistro(s.puerto);
+        const auto puerto = puertoRegistrado(texto);
+        if (!puerto) {
+            falla = Falla{kErrorTipos, QStringLiteral("No coinciden los tipos: el puerto registrado '") + texto +
+                                           QStringLiteral("' (") + s.puerto + QStringLiteral(") no es un número")};
+            return std::nullopt;
+        }
+        r.candidatos.append({carpeta, *puerto});
+    }
+    r.rutaPg = carpeta; // the last value read is the RutaPg one
+    return r;
+}
+
+QString rutaPostgresPara(const InstalacionesRegistradas& instalaciones, int puerto) {
+    QString ruta =
+        instalaciones.rutaPg.isEmpty() ? paths::programFolder() + QStringLiteral("SGBDR") : instalaciones.rutaPg;
+    for (const InstalacionPg& i : instalaciones.candidatos) {
+        if (i.puerto == double(puerto)) {
+            ruta = i.carpeta;
+            break;
+        }
+    }
+    return paths::withSlash(ruta);
+}
+
+QString rutaFechada(const QString& ruta, const QDate& fecha) {
+    static const QString kZip = QStringLiteral(".zip");
+    if (!ruta.endsWith(kZip, Qt::CaseInsensitive)) {
+        return ruta;
+    }
+    const qsizetype punto = ruta.size() - kZip.size();
+    return ruta.left(punto) + QLatin1Char('_') + fecha.toString(QStringLiteral("yyyyMMdd")) + ruta.mid(punto);
+}
+
+QString cadenaConexion(const QString& driver, const QString& servidor, int puerto, const QString& usuario,
+                       const QString& clave) {
+    return QStringLiteral("DRIVER={") + driver + QStringLiteral("};SERVER=") + servidor + QStringLiteral(";PORT=") +
+           QString::number(puerto) + QStringLiteral(";DATABASE=veliro7;UID=") + usuario + QStringLiteral(";PWD=") +
+           db::braceValue(clave);
+}
+
+ResultadoEjecucion ejecutarRespaldoAutomatico(Bitacora& bitacora) {
+    const AvisosEnBitacora avisos(bitacora);
+    return Ejecucion(bitacora).correr();
+}
+
+} // namespace v7::autobackup

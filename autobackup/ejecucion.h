@@ -1,0 +1,69 @@
+// One unattended backup run from start to end: the settings file, the PostgreSQL installation on the
+// configured port, the connection to veliro7, the version gate of VER_V7BACKUP, the dated archive, one
+// outcome line in the log and the outcome in RESPALDOOK.
+//
+//     BitacoraDiaria log(paths::programFolder(), QDate::currentDate());
+//     const ResultadoEjecucion r = ejecutarRespaldoAutomatico(log);
+//     return codigoSalida(r.desenlace);
+#pragma once
+
+#include "autobackup/basedatos.h"
+#include "autobackup/bitacora.h"
+
+#include <QDate>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+namespace v7::autobackup {
+
+enum class Desenlace {
+    Respaldado,            // the archive was written and tested
+    SinConfiguracion,      // no settings file
+    ConfiguracionVacia,    // an empty settings file
+    ConfiguracionAlterada, // a field of the settings file is empty
+    VersionRechazada,      // the version gate failed
+    RespaldoFallido,       // the backup procedure reported a failure
+    Error,                 // any other failure (the log's error line)
+};
+
+struct ResultadoEjecucion {
+    Desenlace desenlace = Desenlace::Error;
+    QString archivo;                   // the dated archive path, once known
+    bool respaldoOkRegistrado = false; // RESPALDOOK was written
+};
+
+// One candidate installation of the discovery, in discovery order.
+struct InstalacionPg {
+    QString carpeta;
+    double puerto = 0;
+};
+
+struct InstalacionesRegistradas {
+    QVector<InstalacionPg> candidatos;
+    QString rutaPg; // the product's Globals RutaPg value (may be empty)
+};
+
+// The installers' keys and the product's Globals values, in discovery order; an entry is added only
+// when its folder value is not empty. A port value that is not a number fails (conversion error).
+std::optional<InstalacionesRegistradas> instalacionesRegistradas(Falla& falla);
+
+// RutaPostgres for the configured port: the first candidate on that port, else the RutaPg value, else
+// the program folder's "SGBDR/". Always ends in "/".
+QString rutaPostgresPara(const InstalacionesRegistradas& instalaciones, int puerto);
+
+// The archive path with "_" + yyyymmdd inserted before its final ".zip" (any case); a path that does
+// not end in ".zip" stays as it is.
+QString rutaFechada(const QString& ruta, const QDate& fecha);
+
+// The connection string of the run: the driver, then SERVER, PORT, DATABASE=veliro7, UID and the
+// password braced ("}" doubled).
+QString cadenaConexion(const QString& driver, const QString& servidor, int puerto, const QString& usuario,
+                       const QString& clave);
+
+// Runs one backup of the program folder (paths::programFolder()), writing every outcome to bitacora.
+// The notices of the routines it calls are written there too and never wait for an answer.
+ResultadoEjecucion ejecutarRespaldoAutomatico(Bitacora& bitacora);
+
+} // namespace v7::autobackup

@@ -1,0 +1,407 @@
+// The built V7backup, run as the scheduled task runs it, on a program folder and key store prepared
+// here and the test cluster.
+#include "core/cifrado.h"
+#include "maintenance/respaldo.h"
+#include "platform/keystore.h"
+#include "tests/support/pg_cluster.h"
+#include "tests/support/v7_fixture.h"
+
+#include <QDate>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <functional>
+#include <memory>
+
+using namespace v7;
+using v7::test::kJefe;
+using v7::test::PgCluster;
+
+namespace {
+
+struct Corrida {
+    int estado = -1;
+    QString salidaError;
+};
+
+// Members of a .zip and the content of one of them.
+struct ContenidoZip {
+    QStringList miembros;
+    QByteArray checksum;
+};
+
+std::optional<ContenidoZip> leerZip(const QString& ruta) {
+    int err = 0;
+    zip_t* z = zip_open(QFile::encodeName(ruta).constData(), ZIP_RDONLY, &err);
+    if (z == nullptr) {
+        return std::nullopt;
+    }
+    ContenidoZip c;
+    const zip_int64_t n = zip_get_num_entries(z, 0);
+    for (zip_int64_t i = 0; i < n; ++i) {
+        c.miembros << QString::fromUtf8(zip_get_name(z, zip_uint64_t(i), 0));
+    }
+    if (zip_file_t* f = zip_fopen(z, "checksum.dat", 0)) {
+        char buf[4096];
+        zip_int64_t leidos = 0;
+        while ((leidos = zip_fread(f, buf, sizeof buf)) > 0) {
+            c.checksum.append(buf, int(leidos));
+        }
+        zip_fclose(f);
+    }
+    zip_close(z);
+    c.miembros.sort();
+    return c;
+}
+
+class V7backup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_servidor = std::make_unique<test::ServidorPreparado>();
+        m_programa = m_servidor->carpeta().path() + QStringLiteral("programa/");
+        m_hoy = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
+        // Marker rows in the three control tables, an older module version to be raised.
+        ASSERT_TRUE(cluster().psql(QStringLiteral(
+            "INSERT INTO catalogos.usuarios (nombre) SELECT 'u' || g FROM generate_series(1, 5) g;\n"
+            "INSERT INTO prestamo.devoluciones (idusuario) SELECT g FROM generate_series(1, 3) g;\n"
+            "INSERT INTO prestamo.multas (idusuario, importe) VALUES (1, 10.5), (2, 3);\n"
+            "INSERT INTO config_veliro.configuracion VALUES ('VER_V7BACKUP', 'R0.90 - 2016/01/15');\n")));
+    }
+
+    static PgCluster& cluster() { return PgCluster::instance(); }
+
+    QString archivoDestino() const { return m_servidor->carpeta().path() + QStringLiteral("respaldos/base.zip"); }
+    QString archivoFechado() const {
+        return m_servidor->carpeta().path() + QStringLiteral("respaldos/base_") + m_hoy + QStringLiteral(".zip");
+    }
+
+    // The five lines as the schedule window writes them: user and password scrambled with key B.
+    void escribirConfiguracion(const QString& usuario, const QString& clave, const QString& servidor,
+                               const QString& puerto, const QString& ruta) {
+        escribirArchivoConfiguracion(cifrarConClave(usuario, false).toUtf8() + "\r\n" +
+                                     cifrarConClave(clave, false).toUtf8() + "\r\n" + servidor.toUtf8() + "\r\n" +
+                                     puerto.toUtf8() + "\r\n" + ruta.toUtf8() + "\r\n");
+    }
+    void escribirConfiguracionBuena(const QString& servidor = QStringLiteral("localhost")) {
+        QDir().mkpath(m_servidor->carpeta().path() + QStringLiteral("respaldos"));
+        escribirConfiguracion(kJefe.usuario, kJefe.clave, servidor, QString::number(cluster().port()),
+                              archivoDestino());
+    }
+    void escribirArchivoConfiguracion(const QByteArray& contenido) {
+        QDir().mkpath(m_programa + QStringLiteral("config"));
+        QFile f(m_programa + QStringLiteral("config/v7.respaldo.dat"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(contenido);
+    }
+
+    Corrida correr(const QString& path = QString(), const QString& odbcSysIni = QString()) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!path.isNull()) {
+            env.insert(QStringLiteral("PATH"), path);
+        }
+        if (!odbcSysIni.isNull()) {
+            env.insert(QStringLiteral("ODBCSYSINI"), odbcSysIni);
+        }
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(V7_BACKUP_EXE), {});
+        Corrida c;
+        if (!p.waitForFinished(300000)) {
+            p.kill();
+            p.waitForFinished();
+            ADD_FAILURE() << "V7backup did not end";
+            return c;
+        }
+        c.estado = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        c.salidaError = QString::fromUtf8(p.readAllStandardError());
+        return c;
+    }
+
+    QString bitacora() const {
+        QFile f(m_programa + QStringLiteral("log/resp_") + m_hoy + QStringLiteral(".log"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    static QString valorConfiguracion(const char* clave) {
+        return cluster().scalar(QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion = '") +
+                                QLatin1String(clave) + QLatin1Char('\''));
+    }
+
+    // Nothing a run may leave: the day's staging folder, a script or file holding the password.
+    void sinRestos() {
+        EXPECT_FALSE(QFileInfo::exists(m_programa + QStringLiteral("r") + m_hoy));
+        for (const QString& raiz : {m_programa, m_servidor->carpeta().path() + QStringLiteral("tmp")}) {
+            QDirIterator it(raiz, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString ruta = it.next();
+                QFile f(ruta);
+                ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << ruta.toStdString();
+                const QByteArray contenido = f.readAll();
+                EXPECT_FALSE(contenido.contains("PGPASSWORD")) << ruta.toStdString();
+                EXPECT_FALSE(contenido.contains(kJefe.clave.toUtf8())) << ruta.toStdString();
+            }
+        }
+    }
+
+    std::unique_ptr<test::ServidorPreparado> m_servidor;
+    QString m_programa;
+    QString m_hoy;
+};
+
+TEST_F(V7backup, WritesTheDatedArchiveLogsAndRecordsTheOutcome) {
+    escribirConfiguracionBuena();
+    const Corrida c = correr();
+    ASSERT_EQ(c.estado, 0) << c.salidaError.toStdString();
+
+    const auto zip = leerZip(archivoFechado());
+    ASSERT_TRUE(zip.has_value()) << archivoFechado().toStdString();
+    EXPECT_EQ(zip->miembros, (QStringList{QStringLiteral("base.backup"), QStringLiteral("checksum.dat"),
+                                          QStringLiteral("rolesv7.sql")}));
+    EXPECT_FALSE(QFileInfo::exists(archivoDestino())); // only the dated name
+
+    QStringList lineas;
+    for (const QByteArray& l : zip->checksum.split('\n')) {
+        if (!l.trimmed().isEmpty()) {
+            lineas << DescifrarCadena(QString::fromLatin1(l.trimmed()), false); // VER_V7TOOLS 2018: key B
+        }
+    }
+    ASSERT_EQ(lineas.size(), 5) << lineas.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(lineas[0], QStringLiteral("catalogos.usuarios#5"));
+    EXPECT_EQ(lineas[1], QStringLiteral("prestamo.devoluciones#3"));
+    EXPECT_EQ(lineas[2], QStringLiteral("prestamo.multas#2"));
+    EXPECT_TRUE(lineas[3].startsWith(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd "))))
+        << lineas[3].toStdString();
+    EXPECT_TRUE(lineas[4].startsWith(QStringLiteral("POSTGRESQL 15"))) << lineas[4].toStdString();
+    EXPECT_EQ(cluster().scalar(QStringLiteral("SELECT string_agg(tabla || '=' || registros, ',' ORDER BY tabla) "
+                                              "FROM config_veliro.control")),
+              QStringLiteral("catalogos.usuarios=5,prestamo.devoluciones=3,prestamo.multas=2"));
+
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - El respaldo se llevo a cabo correctamente en la siguiente "
+                                                   "ubicación ") +
+                                    archivoFechado() + QStringLiteral("\r\n")))
+        << bitacora().toStdString();
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Verdadero"));
+    EXPECT_EQ(valorConfiguracion("VER_V7BACKUP"), QStringLiteral("R1.00 - 2017/10/09"));
+    sinRestos();
+}
+
+TEST_F(V7backup, StagingFolderOfAFailedRunOfTheDayDoesNotBlockTheNext) {
+    QDir().mkpath(m_programa + QStringLiteral("r") + m_hoy);
+    QFile resto(m_programa + QStringLiteral("r") + m_hoy + QStringLiteral("/resto.txt"));
+    ASSERT_TRUE(resto.open(QIODevice::WriteOnly));
+    resto.write("left by a run that died");
+    resto.close();
+    escribirConfiguracionBuena(cluster().host());
+
+    const Corrida c = correr();
+    ASSERT_EQ(c.estado, 0) << c.salidaError.toStdString() << bitacora().toStdString();
+    const auto zip = leerZip(archivoFechado());
+    ASSERT_TRUE(zip.has_value());
+    EXPECT_EQ(zip->miembros.size(), 3) << zip->miembros.join(QLatin1Char(' ')).toStdString();
+    sinRestos();
+}
+
+TEST_F(V7backup, ARunWhileAnotherHoldsTheLockDoesNotTouchTheStagingFolder) {
+    escribirConfiguracionBuena();
+    const BloqueoRespaldo otro(m_programa); // as the manual backup holds it
+    ASSERT_TRUE(otro.tomado()) << otro.error().toStdString();
+    QDir().mkpath(m_programa + QStringLiteral("r") + m_hoy); // the other run's folder
+    const Corrida c = correr();
+    EXPECT_EQ(c.estado, 4);
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - No se realizó el respaldo. No se inició el respaldo: otro "
+                                                   "respaldo está en curso")))
+        << bitacora().toStdString();
+    EXPECT_TRUE(QFileInfo(m_programa + QStringLiteral("r") + m_hoy).isDir());
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
+}
+
+TEST_F(V7backup, TakesTheOtherDriverNameWhenTheFirstIsNotRegistered) {
+    const QString odbc = m_servidor->carpeta().path() + QStringLiteral("odbc/");
+    QDir().mkpath(odbc);
+    {
+        QFile ini(odbc + QStringLiteral("odbcinst.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[PostgreSQL ODBC Driver(UNICODE)]\nDriver=psqlodbcw.so\nCommLog=0\nDebug=0\n");
+        QFile(odbc + QStringLiteral("odbc.ini")).open(QIODevice::WriteOnly);
+    }
+    escribirConfiguracionBuena(cluster().host());
+    const Corrida c = correr(QString(), odbc);
+    EXPECT_EQ(c.estado, 0) << c.salidaError.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(archivoFechado()));
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Verdadero"));
+}
+
+// Each failure leaves its log line, RESPALDOOK false where it could be written, and nothing behind.
+TEST_F(V7backup, FailureTable) {
+    const QString sinRespaldoOk = QStringLiteral(
+        " - No se registró RESPALDOOK = Falso: la ejecución terminó antes de conectarse con el servidor.");
+    struct Caso {
+        const char* nombre;
+        std::function<void()> preparar;
+        QString path; // null: the test's own
+        QStringList lineas;
+        QString respaldoOk; // expected value afterwards
+        int estado;
+        std::function<void()> despues;
+    };
+    const QString vacio = m_servidor->carpeta().path() + QStringLiteral("sin-programas");
+    QDir().mkpath(vacio);
+    // An installation whose pg_dump fails: the real tools, but a pg_dump that says so and exits 1.
+    const QString falsa = m_servidor->carpeta().path() + QStringLiteral("pgfalso/");
+    QDir().mkpath(falsa + QStringLiteral("bin"));
+    for (const QString& t : QDir(cluster().binFolder()).entryList(QDir::Files)) {
+        if (t != QLatin1String("pg_dump")) {
+            QFile::link(cluster().binFolder() + QLatin1Char('/') + t, falsa + QStringLiteral("bin/") + t);
+        }
+    }
+    {
+        QFile f(falsa + QStringLiteral("bin/pg_dump"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\necho 'pg_dump: error: simulated failure' >&2\nexit 1\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QString registro = m_servidor->registro();
+    auto rutaPg = [registro](const QString& ruta) {
+        QFile::remove(registro);
+        keystore::KeyStore ks(registro);
+        const QString globals = QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\VELIRO7\\Globals");
+        ASSERT_FALSE(ks.write(globals, QStringLiteral("RutaPg"), ruta).isSet());
+        ASSERT_FALSE(ks.write(globals, QStringLiteral("PuertoPg"), QString::number(cluster().port())).isSet());
+    };
+    const QString archivoEnArchivo = m_servidor->carpeta().path() + QStringLiteral("un-archivo");
+    {
+        QFile f(archivoEnArchivo);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    const QString puerto = QString::number(cluster().port());
+
+    const Caso casos[] = {
+        {"settings file missing",
+         [] {},
+         QString(),
+         {QStringLiteral(" - No se realizó el respaldo. No se encontró el archivo de configuración (v7.respaldo.dat)."),
+          QStringLiteral(" Línea 4 - Ocurrió el error No. 53. Causa: "), sinRespaldoOk},
+         QStringLiteral("Verdadero"),
+         2,
+         {}},
+        {"settings file empty",
+         [&] { escribirArchivoConfiguracion(QByteArray()); },
+         QString(),
+         {QStringLiteral(" - El archivo de configuración (v7.respaldo.dat) no contiene información o su contenido fue "
+                         "alterado. Configure nuevamente el respaldo automático."),
+          sinRespaldoOk},
+         QStringLiteral("Verdadero"),
+         2,
+         {}},
+        {"wrong password",
+         [&] {
+             escribirConfiguracion(kJefe.usuario, QStringLiteral("no-es-la-clave"), cluster().host(), puerto,
+                                   archivoDestino());
+         },
+         QString(),
+         {QStringLiteral(" - Ocurrió el error No. -2147467259. Causa: "),
+          QStringLiteral("password authentication failed"), sinRespaldoOk},
+         QStringLiteral("Verdadero"),
+         1,
+         {}},
+        {"server down",
+         [&] {
+             escribirConfiguracionBuena();
+             ASSERT_TRUE(cluster().stop());
+         },
+         QString(),
+         {QStringLiteral(" - Ocurrió el error No. -2147467259. Causa: "), sinRespaldoOk},
+         QStringLiteral("Verdadero"),
+         1,
+         [] { ASSERT_TRUE(cluster().start()); }},
+        {"version gate fails",
+         [&] {
+             escribirConfiguracionBuena();
+             ASSERT_TRUE(cluster().psql(QStringLiteral("UPDATE config_veliro.configuracion SET valor = 'R1.10 - "
+                                                       "2019/02/01' WHERE descripcion = 'VER_V7BACKUP'")));
+         },
+         QString(),
+         {QStringLiteral(" - Se ha detectado que su Módulo de Respaldo Automático no cuenta con la versión de "
+                         "actualización más reciente.\r\nLa última versión disponible es R1.10 - 2019/02/01\r\n")},
+         QStringLiteral("Falso"),
+         3,
+         {}},
+        {"a settings field empty",
+         [&] {
+             escribirArchivoConfiguracion(cifrarConClave(kJefe.usuario, false).toUtf8() + "\r\n" +
+                                          cifrarConClave(kJefe.clave, false).toUtf8() + "\r\n127.0.0.1\r\n" +
+                                          puerto.toUtf8() + "\r\n");
+         },
+         QString(),
+         {QStringLiteral(" - El archivo de configuración de respaldo ha sido alterado. Configure nuevamente el "
+                         "respaldo automático.")},
+         QStringLiteral("Falso"),
+         2,
+         {}},
+        {"pg_dump failing",
+         [&] {
+             escribirConfiguracionBuena();
+             rutaPg(falsa);
+         },
+         QString(),
+         {QStringLiteral(" - No se realizó el respaldo. El Respaldo NO se generó satisfactoriamente: pg_dump terminó "
+                         "con el estado 1."),
+          QStringLiteral("pg_dump: error: simulated failure")},
+         QStringLiteral("Falso"),
+         4,
+         [&] { rutaPg(cluster().installFolder()); }},
+        {"7za missing",
+         [&] { escribirConfiguracionBuena(); },
+         vacio,
+         {QStringLiteral(" - No se realizó el respaldo. No se logro crear el archivo de respaldo: ") +
+          archivoFechado()},
+         QStringLiteral("Falso"),
+         4,
+         {}},
+        {"archive folder cannot be written",
+         [&] {
+             escribirConfiguracion(kJefe.usuario, kJefe.clave, cluster().host(), puerto,
+                                   archivoEnArchivo + QStringLiteral("/base.zip"));
+         },
+         QString(),
+         {QStringLiteral(" - No se realizó el respaldo. No se logro crear el archivo de respaldo: ")},
+         QStringLiteral("Falso"),
+         4,
+         {}},
+    };
+    for (const Caso& caso : casos) {
+        SCOPED_TRACE(caso.nombre);
+        QFile::remove(m_programa + QStringLiteral("config/v7.respaldo.dat"));
+        QFile::remove(m_programa + QStringLiteral("log/resp_") + m_hoy + QStringLiteral(".log"));
+        ASSERT_TRUE(cluster().isRunning());
+        ASSERT_TRUE(cluster().psql(QStringLiteral(
+            "UPDATE config_veliro.configuracion SET valor = 'Verdadero' WHERE descripcion = 'RESPALDOOK';\n"
+            "UPDATE config_veliro.configuracion SET valor = 'R0.90 - 2016/01/15' "
+            "WHERE descripcion = 'VER_V7BACKUP';")));
+        caso.preparar();
+        const Corrida c = correr(caso.path);
+        if (caso.despues) {
+            caso.despues();
+        }
+        EXPECT_EQ(c.estado, caso.estado) << c.salidaError.toStdString();
+        const QString log = bitacora();
+        for (const QString& l : caso.lineas) {
+            EXPECT_TRUE(log.contains(l)) << "missing: " << l.toStdString() << "\nlog:\n" << log.toStdString();
+        }
+        EXPECT_FALSE(log.contains(kJefe.clave)) << log.toStdString();
+        EXPECT_TRUE(c.salidaError.contains(caso.lineas.first().trimmed())) << c.salidaError.toStdString();
+        if (!caso.respaldoOk.isNull()) {
+            EXPECT_EQ(valorConfiguracion("RESPALDOOK"), caso.respaldoOk);
+        }
+        EXPECT_FALSE(QFileInfo::exists(archivoFechado()));
+        sinRestos();
+    }
+}
+
+} // namespace
