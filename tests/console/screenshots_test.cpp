@@ -1,6 +1,7 @@
-// Pictures of the login and the console for a reviewer (written to the build's screenshots/ folder).
+// Pictures of the login, the console and the maintenance window for a reviewer (written to the build's screenshots/ folder).
 #include "console/FrmInicio.h"
 #include "core/FrmIniciarSesion.h"
+#include "maintenance/FrmBase.h"
 #include "core/session.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
@@ -37,5 +38,8 @@ TEST(Screenshots, LoginAndConsole) {
     consola.TmrStatus_Timer();
     const QPixmap p = consola.grab();
     EXPECT_TRUE(p.save(dir + QStringLiteral("/console.png")));
+    FrmBase base(&consola);
+    base.show();
+    EXPECT_TRUE(base.grab().save(dir + QStringLiteral("/maintenance.png")));
     EXPECT_TRUE(dialogs.shown().empty());
 }
