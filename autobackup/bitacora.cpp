@@ -49,16 +49,7 @@ AvisosEnBitacora::~AvisosEnBitacora() {
 
 MsgResult AvisosEnBitacora::notify(MsgIcon, const QString& text, MsgButtons buttons, const QString& title) {
     m_bitacora.escribir(QStringLiteral(" - ") + (title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text);
-    switch (buttons) {
-    case MsgButtons::Ok:
-        return MsgResult::Ok;
-    case MsgButtons::YesNo:
-        return MsgResult::No;
-    case MsgButtons::AbortRetryIgnore:
-        return MsgResult::Abort;
-    default:
-        return MsgResult::Cancel;
-    }
+    return respuestaSinPersona(buttons);
 }
 
 } // namespace v7::autobackup

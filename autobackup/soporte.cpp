@@ -23,14 +23,7 @@ Falla noEsFecha(const QString& texto) {
 } // namespace
 
 QString LeerRegistro(const QString& fullPath) {
-    QString clave, nombre;
-    keystore::ReadResult r;
-    if (keystore::splitValuePath(fullPath, clave, nombre)) {
-        r = keystore::KeyStore().read(clave, nombre);
-    } else {
-        r.error = keystore::Error{keystore::ErrorKind::InvalidKey, 0,
-                                  QStringLiteral("Raíz no válida en la clave del registro: ") + fullPath};
-    }
+    const keystore::ReadResult r = keystore::KeyStore().readValue(fullPath);
     if (r.error.isSet()) {
         avisar(MsgIcon::Critical, r.error.description + kCrLf + QStringLiteral("RegRead, línea 1"), MsgButtons::Ok,
                QStringLiteral("Error") + QString::number(r.error.number));

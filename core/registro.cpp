@@ -17,13 +17,7 @@ keystore::Error pathError() {
 } // namespace
 
 QString LeerRegistro(const QString& fullPath) {
-    QString key, name;
-    keystore::ReadResult r;
-    if (keystore::splitValuePath(fullPath, key, name)) {
-        r = keystore::KeyStore().read(key, name);
-    } else {
-        r.error = pathError();
-    }
+    const keystore::ReadResult r = keystore::KeyStore().readValue(fullPath);
     if (r.error.isSet()) {
         avisar(MsgIcon::None, QStringLiteral("Ocurrió el error # ") + QString::number(r.error.number) +
                                   QStringLiteral(" Al intentar leer en el Registro de Windows") + kCrLf +

@@ -241,6 +241,16 @@ QString KeyStore::defaultFile() {
 
 KeyStore::KeyStore(QString file) : m_file(std::move(file)) {}
 
+ReadResult KeyStore::readValue(const QString& fullPath) const {
+    QString keyPath, name;
+    if (!splitValuePath(fullPath, keyPath, name)) {
+        ReadResult r;
+        r.error = Error{ErrorKind::InvalidKey, 0, QStringLiteral("Raíz no válida en la clave del registro: ") + fullPath};
+        return r;
+    }
+    return read(keyPath, name);
+}
+
 ReadResult KeyStore::read(const QString& keyPath, const QString& name) const {
     ReadResult result;
     if (!hasValidRoot(keyPath)) {

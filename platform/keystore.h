@@ -53,6 +53,10 @@ public:
     // A missing file, key or value is no error: found stays false and the value empty.
     [[nodiscard]] ReadResult read(const QString& keyPath, const QString& name) const;
 
+    // The same for a full value path ("HKEY_LOCAL_MACHINE\\SOFTWARE\\VELIRO7\\Globals\\PuertoPg"); a path
+    // without a known root or without a value name is an InvalidKey error.
+    [[nodiscard]] ReadResult readValue(const QString& fullPath) const;
+
     // Sets one value, creating the key (and the file and its folder) as needed. The rest of the
     // file, comments included, is kept as it was. Values are single lines; blanks around a name or
     // a value are not kept (hand-edited "PuertoPg = 5432" reads as "5432").

@@ -18,6 +18,9 @@ public:
                              const QString& title = QString()) = 0;
 };
 
+// The answer given where nobody can answer: Ok, No for a question, Abort, else Cancel.
+MsgResult respuestaSinPersona(MsgButtons buttons);
+
 // The notifier in use; by default one that writes to stderr and answers Ok (or Cancel where the
 // buttons offer it), so nothing ever waits for a person.
 Notifier& notifier();

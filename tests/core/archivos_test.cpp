@@ -1,6 +1,7 @@
 #include "core/archivos.h"
 #include "core/session.h"
 #include "platform/archiver.h"
+#include "tests/support/archivos_prueba.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -14,36 +15,9 @@
 #include <zip.h>
 
 using namespace v7;
-using v7::test::TempDir;
+using namespace v7::test;
 
 namespace {
-
-void escribir(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(data);
-}
-
-QByteArray leer(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-// The names in a zip archive, read with the zip library.
-QStringList entradas(const QString& zipPath) {
-    QStringList names;
-    int err = 0;
-    zip_t* za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &err);
-    if (za == nullptr) {
-        return {QStringLiteral("<not a zip>")};
-    }
-    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
-        names << QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
-    }
-    zip_discard(za);
-    names.sort();
-    return names;
-}
 
 class Archivos : public ::testing::Test {
 protected:

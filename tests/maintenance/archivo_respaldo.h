@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/cifrado.h"
+#include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
 
 #include <QByteArray>
@@ -25,51 +26,6 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 QT_END_NAMESPACE
 
 namespace v7::test {
-
-inline QStringList entradas(const QString& zipPath) {
-    QStringList names;
-    int err = 0;
-    zip_t* za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &err);
-    if (za == nullptr) {
-        return {QStringLiteral("<not a zip>")};
-    }
-    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
-        names << QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
-    }
-    zip_discard(za);
-    names.sort();
-    return names;
-}
-
-inline QByteArray miembro(const QString& zipPath, const QString& name) {
-    int err = 0;
-    zip_t* za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &err);
-    if (za == nullptr) {
-        return {};
-    }
-    QByteArray data;
-    if (zip_file_t* f = zip_fopen(za, name.toUtf8().constData(), 0)) {
-        char buf[65536];
-        zip_int64_t n = 0;
-        while ((n = zip_fread(f, buf, sizeof(buf))) > 0) {
-            data.append(buf, qsizetype(n));
-        }
-        zip_fclose(f);
-    }
-    zip_discard(za);
-    return data;
-}
-
-inline void escribir(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(data);
-}
-
-inline QByteArray leer(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Runs one of the cluster's tools; its exit code, stdout in salida.
 inline int herramienta(const QString& nombre, const QStringList& args, QByteArray* salida = nullptr) {

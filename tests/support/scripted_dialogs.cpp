@@ -45,24 +45,27 @@ QStringList ScriptedDialogs::texts() const {
 MsgResult ScriptedDialogs::message(QWidget*, MsgIcon icon, const QString& text, MsgButtons buttons,
                                    const QString& title) {
     m_shown.push_back(ShownDialog{QStringLiteral("message"), icon, title.isEmpty() ? kProgramTitle : title, text, buttons});
-    if (m_answers.empty() || !std::holds_alternative<MsgResult>(m_answers.front())) {
+    if (m_answers.empty() || !m_answers.front().isBox) {
         ADD_FAILURE() << "unexpected message box: " << text.toStdString();
         return MsgResult::Cancel;
     }
-    MsgResult r = std::get<MsgResult>(m_answers.front());
+    const MsgResult r = m_answers.front().result;
     m_answers.pop_front();
     return r;
 }
 
 std::optional<QString> ScriptedDialogs::nextText(const ShownDialog& d) {
     m_shown.push_back(d);
-    if (m_answers.empty() || !std::holds_alternative<std::optional<QString>>(m_answers.front())) {
+    if (m_answers.empty() || m_answers.front().isBox) {
         ADD_FAILURE() << "unexpected " << d.kind.toStdString() << " dialog: " << d.text.toStdString();
         return std::nullopt;
     }
-    auto r = std::get<std::optional<QString>>(m_answers.front());
+    const Answer a = m_answers.front();
     m_answers.pop_front();
-    return r;
+    if (!a.hasText) {
+        return std::nullopt;
+    }
+    return a.text;
 }
 
 std::optional<QString> ScriptedDialogs::input(QWidget*, const QString& prompt, const QString& title,

@@ -9,7 +9,6 @@
 
 #include <deque>
 #include <optional>
-#include <variant>
 
 namespace v7::test {
 
@@ -32,9 +31,9 @@ public:
 
     // Answers in the order dialogs will appear: a MsgResult for a box, a text for input and
     // file dialogs (an empty text means cancelled; std::nullopt for a cancelled input box).
-    ScriptedDialogs& answer(MsgResult r) { m_answers.emplace_back(r); return *this; }
-    ScriptedDialogs& answer(const QString& text) { m_answers.emplace_back(std::optional<QString>(text)); return *this; }
-    ScriptedDialogs& cancelInput() { m_answers.emplace_back(std::optional<QString>()); return *this; }
+    ScriptedDialogs& answer(MsgResult r) { m_answers.push_back(Answer{true, r, false, QString()}); return *this; }
+    ScriptedDialogs& answer(const QString& text) { m_answers.push_back(Answer{false, MsgResult::Ok, true, text}); return *this; }
+    ScriptedDialogs& cancelInput() { m_answers.push_back(Answer{false, MsgResult::Cancel, false, QString()}); return *this; }
 
     const std::vector<ShownDialog>& shown() const { return m_shown; }
     QStringList texts() const;
@@ -52,7 +51,13 @@ public:
 private:
     std::optional<QString> nextText(const ShownDialog& d);
 
-    std::deque<std::variant<MsgResult, std::optional<QString>>> m_answers;
+    struct Answer {
+        bool isBox;       // an answer for a message box
+        MsgResult result; // its button
+        bool hasText;     // a text dialog's answer; false: cancelled input
+        QString text;
+    };
+    std::deque<Answer> m_answers;
     std::vector<ShownDialog> m_shown;
 };
 

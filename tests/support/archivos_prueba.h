@@ -1,0 +1,61 @@
+// Small file and zip helpers of the tests.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <zip.h>
+
+namespace v7::test {
+
+// The names in a zip archive, sorted, read with the zip library.
+inline QStringList entradas(const QString& zipPath) {
+    QStringList names;
+    int err = 0;
+    zip_t* za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &err);
+    if (za == nullptr) {
+        return {QStringLiteral("<not a zip>")};
+    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        names << QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
+    }
+    zip_discard(za);
+    names.sort();
+    return names;
+}
+
+inline QByteArray miembro(const QString& zipPath, const QString& name) {
+    int err = 0;
+    zip_t* za = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &err);
+    if (za == nullptr) {
+        return {};
+    }
+    QByteArray data;
+    if (zip_file_t* f = zip_fopen(za, name.toUtf8().constData(), 0)) {
+        char buf[65536];
+        zip_int64_t n = 0;
+        while ((n = zip_fread(f, buf, sizeof(buf))) > 0) {
+            data.append(buf, qsizetype(n));
+        }
+        zip_fclose(f);
+    }
+    zip_discard(za);
+    return data;
+}
+
+inline void escribir(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(data);
+}
+
+inline QByteArray leer(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace v7::test
