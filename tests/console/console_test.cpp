@@ -19,21 +19,8 @@ using namespace v7::test;
 
 namespace {
 
-class Consola : public ::testing::Test {
+class Consola : public PruebaConServidor {
 protected:
-    void SetUp() override {
-        m_server = std::make_unique<ServidorPreparado>();
-        setSalidaPrograma([this](int code) { m_salidas.push_back(code); });
-    }
-    void TearDown() override {
-        setSalidaPrograma({});
-        auto& c = PgCluster::instance();
-        if (!c.isRunning()) {
-            c.start();
-        }
-        m_server.reset();
-    }
-
     // A console whose login logs in without its window, and whose tool windows only count.
     std::unique_ptr<FrmInicio> consola(bool loginOk = true) {
         VentanasConsola v = VentanasConsola::predeterminadas();
@@ -80,8 +67,6 @@ protected:
         EXPECT_FALSE(status(w).contains(QStringLiteral("pa'ss")));
     }
 
-    std::unique_ptr<ServidorPreparado> m_server;
-    std::vector<int> m_salidas;
     QStringList m_abiertas;
     ScriptedDialogs m_dialogs;
 };

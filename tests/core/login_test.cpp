@@ -19,22 +19,8 @@ using namespace v7::test;
 
 namespace {
 
-struct Salida : std::runtime_error {
-    int code;
-    explicit Salida(int c) : std::runtime_error("exit"), code(c) {}
-};
-
-class Login : public ::testing::Test {
+class Login : public PruebaConServidor {
 protected:
-    void SetUp() override {
-        m_server = std::make_unique<ServidorPreparado>();
-        setSalidaPrograma([this](int code) { m_salidas.push_back(code); });
-    }
-    void TearDown() override {
-        setSalidaPrograma({});
-        m_server.reset();
-    }
-
     // Fills the four boxes and clicks Aceptar.
     void entrar(FrmIniciarSesion& w, const QString& usuario, const QString& clave,
                 const QString& puerto = QString::number(PgCluster::instance().port()),
@@ -46,8 +32,6 @@ protected:
         QTest::mouseClick(w.findChild<MyButton*>(QStringLiteral("BtnAceptar")), Qt::LeftButton);
     }
 
-    std::unique_ptr<ServidorPreparado> m_server;
-    std::vector<int> m_salidas;
     ScriptedDialogs m_dialogs;
 };
 

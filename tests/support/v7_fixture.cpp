@@ -117,4 +117,18 @@ bool ServidorPreparado::iniciarSesion(const Login& login) {
     return true;
 }
 
+void PruebaConServidor::SetUp() {
+    m_server = std::make_unique<ServidorPreparado>();
+    setSalidaPrograma([this](int code) { m_salidas.push_back(code); });
+}
+
+void PruebaConServidor::TearDown() {
+    setSalidaPrograma({});
+    auto& c = PgCluster::instance();
+    if (!c.isRunning()) {
+        c.start();
+    }
+    m_server.reset();
+}
+
 } // namespace v7::test

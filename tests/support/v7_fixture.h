@@ -5,6 +5,11 @@
 
 #include "tests/support/temp_dir.h"
 
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
 #include <QString>
 
 namespace v7::test {
@@ -37,6 +42,17 @@ public:
 private:
     TempDir m_dir;
     QByteArray m_oldTmp, m_oldRegistry, m_oldHome;
+};
+
+// A test on a prepared server whose "end the program" calls are recorded instead of taken, and
+// whose server runs again afterwards whatever the test did to it.
+class PruebaConServidor : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::unique_ptr<ServidorPreparado> m_server;
+    std::vector<int> m_salidas; // exit codes the program asked for
 };
 
 } // namespace v7::test
