@@ -3,6 +3,7 @@
 #include "core/session.h"
 #include "core/sql.h"
 #include "tests/support/pg_cluster.h"
+#include "tests/support/v7_fixture.h"
 
 #include <QRegularExpression>
 
@@ -63,11 +64,8 @@ TEST(TextoPermiso, ComposesAndReadsBack) {
 class ClaveAnalista : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto& c = PgCluster::instance();
-        reiniciarSesion();
-        sesion().CadenaConexion = c.connectionString();
-        QString err;
-        ASSERT_TRUE(ConexionServer(sesion().CadenaConexion, err)) << err.toStdString();
+        const QString err = v7::test::conectarSesion();
+        ASSERT_TRUE(err.isEmpty()) << err.toStdString();
     }
     void TearDown() override { reiniciarSesion(); }
 

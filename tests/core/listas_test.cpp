@@ -3,6 +3,7 @@
 #include "core/session.h"
 #include "core/sql.h"
 #include "tests/support/pg_cluster.h"
+#include "tests/support/v7_fixture.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -23,11 +24,8 @@ namespace {
 class Listas : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto& c = PgCluster::instance();
-        reiniciarSesion();
-        sesion().CadenaConexion = c.connectionString();
-        QString err;
-        ASSERT_TRUE(ConexionServer(sesion().CadenaConexion, err)) << err.toStdString();
+        const QString err = v7::test::conectarSesion();
+        ASSERT_TRUE(err.isEmpty()) << err.toStdString();
         lista = new QTreeWidget(&ventana);
         lista->setObjectName(QStringLiteral("ListReportes"));
         lista->setRootIsDecorated(false);

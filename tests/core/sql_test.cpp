@@ -1,6 +1,7 @@
 #include "core/session.h"
 #include "core/sql.h"
 #include "tests/support/pg_cluster.h"
+#include "tests/support/v7_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +17,8 @@ protected:
         if (!c.isRunning()) {
             ASSERT_TRUE(c.start());
         }
-        reiniciarSesion();
-        sesion().CadenaConexion = c.connectionString();
-        QString err;
-        ASSERT_TRUE(ConexionServer(sesion().CadenaConexion, err)) << err.toStdString();
+        const QString err = v7::test::conectarSesion();
+        ASSERT_TRUE(err.isEmpty()) << err.toStdString();
     }
     void TearDown() override { reiniciarSesion(); }
 };
