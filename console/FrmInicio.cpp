@@ -2,8 +2,8 @@
 
 #include "console/pendiente_ui.h"
 #include "core/FrmIniciarSesion.h"
-#include "core/login.h"
 #include "core/listas.h"
+#include "core/login.h"
 #include "core/scripts.h"
 #include "core/servidor.h"
 #include "core/session.h"
@@ -11,6 +11,7 @@
 #include "core/tema_ui.h"
 #include "core/versiones.h"
 #include "maintenance/FrmBase.h"
+#include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
 #include "platform/espera_ui.h"
 #include "platform/events.h"
@@ -39,8 +40,6 @@ namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kEnLinea = QStringLiteral("En línea");
 
-constexpr int px(int twips) { return twips / kTwipsPorPixel; }
-
 constexpr int kVerde = 32768;
 constexpr int kRojo = 255;
 constexpr int kAzul = 16711680;
@@ -58,7 +57,9 @@ QPixmap luz(int imagen) {
     return p;
 }
 
-void error(QWidget* parent, const QString& text) { dialogs().message(parent, MsgIcon::Critical, text); }
+void error(QWidget* parent, const QString& text) {
+    dialogs().message(parent, MsgIcon::Critical, text);
+}
 
 } // namespace
 
@@ -102,6 +103,7 @@ FrmInicio::FrmInicio(VentanasConsola ventanas, QWidget* parent) : QMainWindow(pa
 FrmInicio::~FrmInicio() = default;
 
 void FrmInicio::construir() {
+    using namespace ui;
     auto* central = new QWidget(this);
     setCentralWidget(central);
     setFixedSize(px(9600), px(7200));
@@ -120,34 +122,19 @@ void FrmInicio::construir() {
     ImgCabecera->setPixmap(imagenCabecera());
     ImgCabecera->setScaledContents(true);
 
-    PanelCentral = new MyFrame(central);
-    PanelCentral->setObjectName(QStringLiteral("PanelCentral"));
-    PanelCentral->setGeometry(px(360), px(1000), px(5700), px(5000));
+    PanelCentral = panel(central, QStringLiteral("PanelCentral"), twips(360, 1000, 5700, 5000));
 
-    auto boton = [this](QWidget* parent, const char* name, const QString& caption, int left, int top, int width) {
-        auto* b = new MyButton(caption, parent);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(px(left), px(top), px(width), px(420));
-        return b;
-    };
-    auto etiqueta = [](QWidget* parent, const char* name, const QString& text, int left, int top, int width) {
-        auto* l = new QLabel(text, parent);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setGeometry(px(left), px(top), px(width), px(300));
-        return l;
-    };
-
-    Label1 = etiqueta(PanelCentral, "Label1", QStringLiteral("Estado del servidor:"), 240, 240, 2400);
-    EtStatus = etiqueta(PanelCentral, "EtStatus", QStringLiteral("  Espere..."), 240, 600, 4800);
+    Label1 = etiqueta(PanelCentral, QStringLiteral("Label1"), QStringLiteral("Estado del servidor:"), 240, 240, 2400);
+    EtStatus = etiqueta(PanelCentral, QStringLiteral("EtStatus"), QStringLiteral("  Espere..."), 240, 600, 4800);
     EtStatus->setWordWrap(true);
     EtStatus->setMinimumHeight(px(1300));
     EtStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     PicSemaforo1 = new QLabel(PanelCentral);
     PicSemaforo1->setObjectName(QStringLiteral("PicSemaforo1"));
     PicSemaforo1->setGeometry(px(5000), px(200), 24, 24);
-    BtnIniciar = boton(PanelCentral, "BtnIniciar", QStringLiteral("Iniciar"), 240, 2100, 1600);
-    BtnDetener = boton(PanelCentral, "BtnDetener", QStringLiteral("Detener"), 2000, 2100, 1600);
-    BtnReiniciar = boton(PanelCentral, "BtnReiniciar", QStringLiteral("Reiniciar"), 3760, 2100, 1600);
+    BtnIniciar = boton(PanelCentral, QStringLiteral("BtnIniciar"), QStringLiteral("Iniciar"), 240, 2100, 1600);
+    BtnDetener = boton(PanelCentral, QStringLiteral("BtnDetener"), QStringLiteral("Detener"), 2000, 2100, 1600);
+    BtnReiniciar = boton(PanelCentral, QStringLiteral("BtnReiniciar"), QStringLiteral("Reiniciar"), 3760, 2100, 1600);
     for (auto* b : {BtnIniciar, BtnDetener, BtnReiniciar}) {
         b->setEnabled(false);
     }
@@ -155,28 +142,30 @@ void FrmInicio::construir() {
     connect(BtnDetener, &QPushButton::clicked, this, [this] { BtnDetener_Click(); });
     connect(BtnReiniciar, &QPushButton::clicked, this, [this] { BtnReiniciar_Click(); });
 
-    EtServerHost = etiqueta(PanelCentral, "EtServerHost", QStringLiteral("HostName"), 240, 2800, 5200);
-    EtServerIp = etiqueta(PanelCentral, "EtServerIp", QStringLiteral("255.255.255.255"), 240, 3120, 5200);
-    EtUsuario = etiqueta(PanelCentral, "EtUsuario", QStringLiteral("El último usuario que inicio sesión fue:"), 240,
-                         3440, 5300);
+    EtServerHost = etiqueta(PanelCentral, QStringLiteral("EtServerHost"), QStringLiteral("HostName"), 240, 2800, 5200);
+    EtServerIp =
+        etiqueta(PanelCentral, QStringLiteral("EtServerIp"), QStringLiteral("255.255.255.255"), 240, 3120, 5200);
+    EtUsuario = etiqueta(PanelCentral, QStringLiteral("EtUsuario"),
+                         QStringLiteral("El último usuario que inicio sesión fue:"), 240, 3440, 5300);
     EtUsuario->setWordWrap(true);
     EtUsuario->setMinimumHeight(px(600));
-    EtRuta = etiqueta(PanelCentral, "EtRuta", QStringLiteral("Ruta de los archivos de trabajo de VELIRO7:"), 240, 4100,
-                      5200);
-    EtRutaTrabajo = etiqueta(PanelCentral, "EtRutaTrabajo", QStringLiteral("No se ha definido ninguna ruta...."), 240,
-                             4420, 5200);
+    EtRuta = etiqueta(PanelCentral, QStringLiteral("EtRuta"),
+                      QStringLiteral("Ruta de los archivos de trabajo de VELIRO7:"), 240, 4100, 5200);
+    EtRutaTrabajo = etiqueta(PanelCentral, QStringLiteral("EtRutaTrabajo"),
+                             QStringLiteral("No se ha definido ninguna ruta...."), 240, 4420, 5200);
 
-    PanelSec = new MyFrame(central);
-    PanelSec->setObjectName(QStringLiteral("PanelSec"));
-    PanelSec->setGeometry(px(6200), px(1000), px(3300), px(5000));
-    BtnUsuarios = boton(PanelSec, "BtnUsuarios", QStringLiteral("&Usuarios"), 200, 500, 2900);
-    BtnPermisos = boton(PanelSec, "BtnPermisos", QStringLiteral("&Permisos"), 200, 1000, 2900);
-    BtnBaseDeDatos = boton(PanelSec, "BtnBaseDeDatos", QStringLiteral("&Herramientas"), 200, 1500, 2900);
-    BtnMonitoreo = boton(PanelSec, "BtnMonitoreo", QStringLiteral("&Monitorear"), 200, 2000, 2900);
-    BtnRespaldo = boton(PanelSec, "BtnRespaldo", QStringLiteral("&Respaldos"), 200, 2500, 2900);
-    BtnRutaTrabjo = boton(PanelSec, "BtnRutaTrabjo", QStringLiteral("Administración de reportes"), 200, 3000, 2900);
-    cmdExportarAcervo = boton(PanelSec, "cmdExportarAcervo", QStringLiteral("Actuali&zar acervo"), 200, 3500, 2900);
-    BtnSalir = boton(PanelSec, "BtnSalir", QStringLiteral("&Salir"), 200, 4300, 2900);
+    PanelSec = panel(central, QStringLiteral("PanelSec"), twips(6200, 1000, 3300, 5000));
+    BtnUsuarios = boton(PanelSec, QStringLiteral("BtnUsuarios"), QStringLiteral("&Usuarios"), 200, 500, 2900);
+    BtnPermisos = boton(PanelSec, QStringLiteral("BtnPermisos"), QStringLiteral("&Permisos"), 200, 1000, 2900);
+    BtnBaseDeDatos =
+        boton(PanelSec, QStringLiteral("BtnBaseDeDatos"), QStringLiteral("&Herramientas"), 200, 1500, 2900);
+    BtnMonitoreo = boton(PanelSec, QStringLiteral("BtnMonitoreo"), QStringLiteral("&Monitorear"), 200, 2000, 2900);
+    BtnRespaldo = boton(PanelSec, QStringLiteral("BtnRespaldo"), QStringLiteral("&Respaldos"), 200, 2500, 2900);
+    BtnRutaTrabjo =
+        boton(PanelSec, QStringLiteral("BtnRutaTrabjo"), QStringLiteral("Administración de reportes"), 200, 3000, 2900);
+    cmdExportarAcervo =
+        boton(PanelSec, QStringLiteral("cmdExportarAcervo"), QStringLiteral("Actuali&zar acervo"), 200, 3500, 2900);
+    BtnSalir = boton(PanelSec, QStringLiteral("BtnSalir"), QStringLiteral("&Salir"), 200, 4300, 2900);
     connect(BtnUsuarios, &QPushButton::clicked, this, [this] { BtnUsuarios_Click(); });
     connect(BtnPermisos, &QPushButton::clicked, this, [this] { BtnPermisos_Click(); });
     connect(BtnBaseDeDatos, &QPushButton::clicked, this, [this] { BtnBaseDeDatos_Click(); });
@@ -186,8 +175,8 @@ void FrmInicio::construir() {
     connect(cmdExportarAcervo, &QPushButton::clicked, this, [this] { cmdExportarAcervo_Click(); });
     connect(BtnSalir, &QPushButton::clicked, this, [this] { BtnSalir_Click(); });
 
-    Label3 = etiqueta(central, "Label3", QStringLiteral("versión [La version se extrae de una variable]"), 360, 6250,
-                      5000);
+    Label3 = etiqueta(central, QStringLiteral("Label3"),
+                      QStringLiteral("versión [La version se extrae de una variable]"), 360, 6250, 5000);
 
     TmrStatus = new QTimer(this);
     TmrStatus->setObjectName(QStringLiteral("TmrStatus"));
@@ -250,9 +239,10 @@ bool FrmInicio::Form_Load() {
         banner += sesionPrevia->isNull(QStringLiteral("usename"))
                       ? QStringLiteral("- Desconocido -")
                       : QLatin1Char('\'') + sesionPrevia->text(QStringLiteral("usename")) + QLatin1Char('\'');
-        banner += QStringLiteral(" desde la dirección IP  ") +
-                  (sesionPrevia->isNull(QStringLiteral("client_addr")) ? QStringLiteral("###.###.###.###")
-                                                                       : sesionPrevia->text(QStringLiteral("client_addr")));
+        banner +=
+            QStringLiteral(" desde la dirección IP  ") + (sesionPrevia->isNull(QStringLiteral("client_addr"))
+                                                              ? QStringLiteral("###.###.###.###")
+                                                              : sesionPrevia->text(QStringLiteral("client_addr")));
         QString inicio = QStringLiteral("- Desconocido -");
         if (!sesionPrevia->isNull(QStringLiteral("backend_start"))) {
             const QString raw = sesionPrevia->text(QStringLiteral("backend_start"));
@@ -335,7 +325,9 @@ void FrmInicio::Form_Unload() {
     }
 }
 
-void FrmInicio::mnuSalir_Click() { close(); }
+void FrmInicio::mnuSalir_Click() {
+    close();
+}
 
 void FrmInicio::BtnSalir_Click() {
     // At once, without the closing step.
@@ -488,7 +480,8 @@ void FrmInicio::Reiniciar_Server() {
                     citarSh(datos) + QStringLiteral(" pg_ctl reload");
         }
         const QString r = CrearArchivoBat(
-            bat, QStringLiteral("set PGDATA=") + datos + kCrLf + pgctl + QStringLiteral(" > ") + citarSh(txt), QString());
+            bat, QStringLiteral("set PGDATA=") + datos + kCrLf + pgctl + QStringLiteral(" > ") + citarSh(txt),
+            QString());
         if (r != QLatin1String("OK")) {
             dialogs().message(this, MsgIcon::None, QStringLiteral("No se logro crear el archivo .bat"));
             m_cursor.poner(false);

@@ -1,14 +1,15 @@
 #include "core/FrmIniciarSesion.h"
 
 #include "core/config.h"
+#include "core/controles_ui.h"
 #include "core/instalacion.h"
 #include "core/login.h"
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
-#include "core/controles_ui.h"
 #include "core/tema_ui.h"
 #include "core/versiones.h"
+#include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
 #include "platform/espera_ui.h"
 #include "platform/events.h"
@@ -30,7 +31,7 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-constexpr int px(int twips) { return twips / kTwipsPorPixel; }
+using ui::px;
 
 constexpr int kAnchoTwips = 6300;
 constexpr int kAlturaDisenadaTwips = 3495;
@@ -65,32 +66,22 @@ void FrmIniciarSesion::construir() {
     ImgCabecera->setPixmap(imagenCabecera());
     ImgCabecera->setScaledContents(true);
 
-    auto etiqueta = [this](const QString& text, int left, int top) {
-        auto* l = new QLabel(text, this);
-        l->move(px(left), px(top));
-        return l;
-    };
+    // Every box of the form is watched for Enter and the key filters.
     auto caja = [this](const char* name, int left, int top, QWidget* parent) {
-        auto* t = new QLineEdit(parent);
-        t->setObjectName(QString::fromLatin1(name));
-        t->setGeometry(px(left), px(top), px(2800), px(315));
+        auto* t = ui::caja(parent, QString::fromLatin1(name), left, top, 2800, 315);
         t->installEventFilter(this);
         return t;
     };
-    etiqueta(QStringLiteral("Usuario:"), 1095, 900);
+    ui::etiqueta(this, QString(), QStringLiteral("Usuario:"), 1095, 900, 1400, 285);
     TxtUsuario = caja("TxtUsuario", 2600, 870, this);
-    etiqueta(QStringLiteral("Password:"), 1095, 1300);
+    ui::etiqueta(this, QString(), QStringLiteral("Password:"), 1095, 1300, 1400, 285);
     TxtPassword = caja("TxtPassword", 2600, 1270, this);
     TxtPassword->setEchoMode(QLineEdit::Password);
 
-    picOpciones = new QFrame(this);
-    picOpciones->setObjectName(QStringLiteral("picOpciones"));
-    picOpciones->setGeometry(px(1000), px(1680), px(5200), px(740));
-    auto* l1 = new QLabel(QStringLiteral("Ip del servidor:"), picOpciones);
-    l1->move(px(95), px(60));
+    picOpciones = ui::control<QFrame>(this, QStringLiteral("picOpciones"), ui::twips(1000, 1680, 5200, 740));
+    ui::etiqueta(picOpciones, QString(), QStringLiteral("Ip del servidor:"), 95, 60, 1500, 285);
     TxtIpServidor = caja("TxtIpServidor", 1600, 30, picOpciones);
-    auto* l2 = new QLabel(QStringLiteral("Puerto:"), picOpciones);
-    l2->move(px(95), px(420));
+    ui::etiqueta(picOpciones, QString(), QStringLiteral("Puerto:"), 95, 420, 1500, 285);
     TxtPuerto = caja("TxtPuerto", 1600, 390, picOpciones);
     picOpciones->setVisible(false);
 
@@ -99,15 +90,9 @@ void FrmIniciarSesion::construir() {
     chkOpciones->resize(px(4500), px(285));
     connect(chkOpciones, &QCheckBox::clicked, this, [this] { chkOpciones_Click(); });
 
-    BtnAceptar = new MyButton(QStringLiteral("&Aceptar"), this);
-    BtnAceptar->setObjectName(QStringLiteral("BtnAceptar"));
-    BtnAceptar->resize(px(1300), px(400));
-    BtnAceptar->setAutoDefault(false);
+    BtnAceptar = ui::boton(this, QStringLiteral("BtnAceptar"), QStringLiteral("&Aceptar"), 0, 0, 1300, 400);
     connect(BtnAceptar, &QPushButton::clicked, this, [this] { BtnAceptar_Click(); });
-    BtnCancelar = new MyButton(QStringLiteral("&Cancelar"), this);
-    BtnCancelar->setObjectName(QStringLiteral("BtnCancelar"));
-    BtnCancelar->resize(px(1300), px(400));
-    BtnCancelar->setAutoDefault(false);
+    BtnCancelar = ui::boton(this, QStringLiteral("BtnCancelar"), QStringLiteral("&Cancelar"), 0, 0, 1300, 400);
     connect(BtnCancelar, &QPushButton::clicked, this, [this] { BtnCancelar_Click(); });
 
     Line3 = new QFrame(this);
@@ -179,7 +164,9 @@ void FrmIniciarSesion::chkOpciones_Click() {
     picOpciones->setVisible(chkOpciones->isChecked());
 }
 
-void FrmIniciarSesion::setTieneCatalogos(bool value) { m_tieneCatalogos = value; }
+void FrmIniciarSesion::setTieneCatalogos(bool value) {
+    m_tieneCatalogos = value;
+}
 
 bool FrmIniciarSesion::eventFilter(QObject* watched, QEvent* event) {
     auto* box = qobject_cast<QLineEdit*>(watched);
@@ -204,7 +191,9 @@ bool FrmIniciarSesion::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void FrmIniciarSesion::BtnCancelar_Click() { reject(); }
+void FrmIniciarSesion::BtnCancelar_Click() {
+    reject();
+}
 
 void FrmIniciarSesion::restaurarBotones() {
     BtnAceptar->setEnabled(true);
@@ -220,8 +209,9 @@ void FrmIniciarSesion::BtnAceptar_Click() {
         TxtPuerto->text().isEmpty()) {
         mensaje(this, MsgIcon::Critical,
                 QStringLiteral("No se puede inciar la sesión debido a que faltan parámetros de conexión. Verifique") +
-                    kCrLf + QStringLiteral("que la información correspondiente al Usuario, Password, Ip y Puerto no "
-                                           "este vacia"));
+                    kCrLf +
+                    QStringLiteral("que la información correspondiente al Usuario, Password, Ip y Puerto no "
+                                   "este vacia"));
         SeleccionarTexto(TxtUsuario);
         return;
     }
@@ -380,18 +370,19 @@ void FrmIniciarSesion::continuarLogin() {
         hide();
         avisoLocal();
     } else {
-        const MsgResult r = dialogs().message(
-            this, MsgIcon::Warning,
-            QStringLiteral("No se encontro la base de VELIRO7") + kCrLf +
-                QStringLiteral("Se recomienda montar el último respaldo") + kCrLf + QString(12, QLatin1Char(' ')) +
-                QStringLiteral("¿ Desea hacerlo ahora ?"),
-            MsgButtons::YesNo);
+        const MsgResult r =
+            dialogs().message(this, MsgIcon::Warning,
+                              QStringLiteral("No se encontro la base de VELIRO7") + kCrLf +
+                                  QStringLiteral("Se recomienda montar el último respaldo") + kCrLf +
+                                  QString(12, QLatin1Char(' ')) + QStringLiteral("¿ Desea hacerlo ahora ?"),
+                              MsgButtons::YesNo);
         if (r == MsgResult::Yes) {
             if (m_mostrarRestauracion) {
                 m_mostrarRestauracion(*this);
             }
             if (!m_tieneCatalogos) {
-                mensaje(this, MsgIcon::Critical, QStringLiteral("No se encontraron los catalogos de la base de veliro7"));
+                mensaje(this, MsgIcon::Critical,
+                        QStringLiteral("No se encontraron los catalogos de la base de veliro7"));
                 terminarPrograma(0);
                 return;
             }
@@ -410,8 +401,8 @@ void FrmIniciarSesion::continuarLogin() {
     s.ServidorSesion = s.ServidorConexion;
     s.PuertoSesion = puertoDesdeTexto(s.PuertoConexion).value_or(0);
     // 11. The session file (never the password).
-    escribirArchivoSesion(ArchivoSesion{s.UsuarioConexion, s.ServidorConexion, s.PuertoConexion,
-                                        chkOpciones->isChecked() ? 1 : 0});
+    escribirArchivoSesion(
+        ArchivoSesion{s.UsuarioConexion, s.ServidorConexion, s.PuertoConexion, chkOpciones->isChecked() ? 1 : 0});
     // 12.
     m_cursor.poner(false);
     events::pump();

@@ -16,7 +16,7 @@ int clampToInt(qint64 v) { return int(qBound(qint64(INT_MIN), v, qint64(INT_MAX)
 
 QString sqlErrorText(const db::DbError& e, const QString& routine, const QString& sql) {
     return QStringLiteral("Error: ") + QString::number(e.number) + e.description + kCrLf +
-           QStringLiteral("[Source]: public function ") + routine + kCrLf + QStringLiteral("[cadSQL]:") + sql;
+           QStringLiteral("[Source]: public function ") + routine + kCrLf + QStringLiteral("[cadSQL]:") + db::redactStatement(sql);
 }
 
 bool esConexionPerdida(const QString& errorText, const db::DbError& e) {

@@ -29,7 +29,7 @@ bool ConexionServer(const QString& connectionString, QString& errorText);
 // How many reopen-and-retry cycles one statement may take before its last failure is returned.
 inline constexpr int kMaxReconnectCycles = 3;
 
-// The three-line error text of the execution routines.
+// The three-line error text of the execution routines (passwords in the statement redacted).
 QString sqlErrorText(const db::DbError& e, const QString& routine, const QString& sql);
 
 // Whether an error means the connection is gone: the texts the system always looked for, or

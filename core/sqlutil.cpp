@@ -15,6 +15,25 @@ QString EscaparComillas(const QString& text) {
     return out;
 }
 
+QString citarIdentificador(const QString& name) {
+    QString out = name;
+    out.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+QString citarIdentificador(const QString& schema, const QString& name) {
+    return citarIdentificador(schema) + QLatin1Char('.') + citarIdentificador(name);
+}
+
+QString citarLiteral(const QString& text) {
+    QString out = EscaparComillas(text);
+    if (!out.contains(QLatin1Char('\\'))) {
+        return QLatin1Char('\'') + out + QLatin1Char('\'');
+    }
+    out.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    return QStringLiteral("E'") + out + QLatin1Char('\'');
+}
+
 namespace {
 
 std::optional<QDateTime> comoFecha(const QVariant& v) {
@@ -52,7 +71,7 @@ std::optional<QString> comoNumero(const QVariant& v) {
         return QString::number(v.toLongLong());
     case QMetaType::Double:
     case QMetaType::Float:
-        return QString::number(v.toDouble(), 'g', 17);
+        return QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
     default: {
         bool ok = false;
         const QString s = v.toString().trimmed();
@@ -62,7 +81,7 @@ std::optional<QString> comoNumero(const QVariant& v) {
         }
         double d = s.toDouble(&ok); // C locale: "1.50", never "1,50"
         if (ok) {
-            return QString::number(d, 'g', 17);
+            return QString::number(d, 'g', QLocale::FloatingPointShortest);
         }
         return std::nullopt;
     }
@@ -78,16 +97,8 @@ QString FormatearValorSQL(const QVariant& value, int kind) {
     }
     switch (kind) {
     case kTipoTexto: {
-        QString s = value.toString().trimmed();
-        if (s.isEmpty()) {
-            return kNull;
-        }
-        // Backslashes doubled as before; E'…' keeps the stored value the text itself on servers
-        // with standard_conforming_strings on.
-        const bool hasBackslash = s.contains(QLatin1Char('\\'));
-        s.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-        s = EscaparComillas(s);
-        return (hasBackslash ? QStringLiteral("E'") : QStringLiteral("'")) + s + QLatin1Char('\'');
+        const QString s = value.toString().trimmed();
+        return s.isEmpty() ? kNull : citarLiteral(s);
     }
     case kTipoFecha: {
         auto d = comoFecha(value);
@@ -182,7 +193,9 @@ QString nombreVersionWindows(int platform, int major, int minor) {
     return QString();
 }
 
-QString VersionWindows() { return QString(); } // no Windows version on this system: the unknown answer
+QString VersionWindows() {
+    return QString();
+} // no Windows version on this system: the unknown answer
 
 bool textoABooleano(const QString& text, bool* ok) {
     const QString t = text.trimmed().toUpper();
@@ -209,6 +222,8 @@ bool textoABooleano(const QString& text, bool* ok) {
     return false;
 }
 
-QString booleanoATexto(bool value) { return value ? QStringLiteral("Verdadero") : QStringLiteral("Falso"); }
+QString booleanoATexto(bool value) {
+    return value ? QStringLiteral("Verdadero") : QStringLiteral("Falso");
+}
 
 } // namespace v7

@@ -9,6 +9,16 @@ namespace v7 {
 // Every single quote doubled.
 QString EscaparComillas(const QString& text);
 
+// An SQL identifier, always quoted: "name" with every double quote doubled (role and schema names
+// may hold any character, and a quoted name keeps its case).
+QString citarIdentificador(const QString& name);
+// schema.name with both parts quoted.
+QString citarIdentificador(const QString& schema, const QString& name);
+// A text as an SQL string literal: '…' with quotes doubled, or E'…' with backslashes doubled too when
+// it holds one, so the stored value is the text itself whatever standard_conforming_strings says.
+// Unlike FormatearValorSQL it keeps blanks and never gives NULL.
+QString citarLiteral(const QString& text);
+
 // Kinds of FormatearValorSQL; any other kind is numeric.
 enum TipoValorSQL { kTipoTexto = 2, kTipoFecha = 3, kTipoBooleano = 4, kTipoNumero = 5 };
 

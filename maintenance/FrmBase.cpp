@@ -5,9 +5,10 @@
 #include "core/session.h"
 #include "core/tema_ui.h"
 #include "maintenance/respaldo_manual.h"
+#include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/espera_ui.h"
 #include "platform/events.h"
+#include "platform/guardia_ui.h"
 #include "platform/widgets_ui.h"
 
 #include <QApplication>
@@ -27,33 +28,7 @@ namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kFiltroRespaldo = QStringLiteral("Archivos de Respaldo (*.zip);;Todos los archivos (*)");
 
-constexpr int px(int twips) {
-    return twips / kTwipsPorPixel;
-}
-
 const QColor kColorResaltado(0, 0, 160);
-
-// Disables the widgets for as long as it lives and gives each its own state back (controls that are
-// disabled for good stay so).
-class Bloqueo {
-public:
-    explicit Bloqueo(std::initializer_list<QWidget*> widgets) {
-        for (QWidget* w : widgets) {
-            m_estados.push_back({w, w->isEnabled()});
-            w->setEnabled(false);
-        }
-    }
-    ~Bloqueo() {
-        for (const auto& [w, estado] : m_estados) {
-            w->setEnabled(estado);
-        }
-    }
-    Bloqueo(const Bloqueo&) = delete;
-    Bloqueo& operator=(const Bloqueo&) = delete;
-
-private:
-    std::vector<std::pair<QWidget*, bool>> m_estados;
-};
 
 } // namespace
 
@@ -68,48 +43,23 @@ FrmBase::FrmBase(QWidget* parent, FrmIniciarSesion* login) : QDialog(parent), m_
 FrmBase::~FrmBase() = default;
 
 void FrmBase::construir() {
+    using namespace ui;
     setFixedSize(px(10200), px(6900));
 
-    ImgCabecera = new QLabel(this);
-    ImgCabecera->setObjectName(QStringLiteral("ImgCabecera"));
+    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
     ImgCabecera->setPixmap(imagenCabecera());
     ImgCabecera->setScaledContents(true);
 
-    PanelCentral = new MyFrame(this);
-    PanelCentral->setObjectName(QStringLiteral("PanelCentral"));
-    PanelCentral->setGeometry(px(360), px(1000), px(9480), px(5000));
+    PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 1000, 9480, 5000));
 
-    auto boton = [](QWidget* parent, const char* name, const QString& caption, int left, int top, int width) {
-        auto* b = new MyButton(caption, parent);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(px(left), px(top), px(width), px(420));
-        // Enter in a path box moves the focus on; it must never press a button.
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto etiqueta = [](QWidget* parent, const char* name, const QString& text, int left, int top, int width,
-                       int height = 300) {
-        auto* l = new QLabel(text, parent);
-        if (name != nullptr) {
-            l->setObjectName(QString::fromLatin1(name));
-        }
-        l->setGeometry(px(left), px(top), px(width), px(height));
-        l->setWordWrap(true);
-        return l;
-    };
-    auto marco = [this](const char* frameName, const char* panelName, MyFrame*& panel) {
-        auto* f = new QWidget(PanelCentral);
-        f->setObjectName(QString::fromLatin1(frameName));
-        f->setGeometry(px(120), px(560), px(9240), px(4320));
-        panel = new MyFrame(f);
-        panel->setObjectName(QString::fromLatin1(panelName));
-        panel->setGeometry(0, 0, px(9240), px(4320));
+    // Each tab's frame holds one panel that fills it.
+    auto marco = [this](const QString& frameName, const QString& panelName, MyFrame*& p) {
+        auto* f = control<QWidget>(PanelCentral, frameName, twips(120, 560, 9240, 4320));
+        p = panel(f, panelName, twips(0, 0, 9240, 4320));
         return f;
     };
 
-    TabAdmin = new QTabBar(PanelCentral);
-    TabAdmin->setObjectName(QStringLiteral("TabAdmin"));
-    TabAdmin->setGeometry(px(120), px(120), px(9240), px(420));
+    TabAdmin = control<QTabBar>(PanelCentral, QStringLiteral("TabAdmin"), twips(120, 120, 9240, 420));
     TabAdmin->setUsesScrollButtons(false);
     TabAdmin->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 4px 9px; }"));
     TabAdmin->setExpanding(false);
@@ -119,58 +69,54 @@ void FrmBase::construir() {
     }
 
     // 1. Compaction (its work is not in this version: the button stays disabled).
-    FrameMantenimiento = marco("FrameMantenimiento", "PanelMant", PanelMant);
-    etiqueta(
-        PanelMant, "EtDescripcionMant",
-        QStringLiteral("Esta opcion le permite eliminar los registros lógicos que quedaron almacenados en la base de "
-                       "datos, ejecutela periodicamente para obtener un mejor rendimiento del servidor."),
-        240, 600, 8700, 900);
-    BtnCompactar = boton(PanelMant, "BtnCompactar", QStringLiteral("&Compactar Base"), 240, 1700, 2200);
+    FrameMantenimiento = marco(QStringLiteral("FrameMantenimiento"), QStringLiteral("PanelMant"), PanelMant);
+    etiqueta(PanelMant, QStringLiteral("EtDescripcionMant"),
+             QStringLiteral("Esta opcion le permite eliminar los registros lógicos que quedaron almacenados en la "
+                            "base de datos, ejecutela periodicamente para obtener un mejor rendimiento del servidor."),
+             240, 600, 8700, 900, true);
+    BtnCompactar = boton(PanelMant, QStringLiteral("BtnCompactar"), QStringLiteral("&Compactar Base"), 240, 1700, 2200);
     BtnCompactar->setEnabled(false);
-    EtCompacta = etiqueta(PanelMant, "EtCompacta", QStringLiteral("Mensaje con el proceso de compactación..."), 240,
-                          2400, 8700, 900);
+    EtCompacta = etiqueta(PanelMant, QStringLiteral("EtCompacta"),
+                          QStringLiteral("Mensaje con el proceso de compactación..."), 240, 2400, 8700, 900, true);
 
     // 2. Backup.
-    FrameRespaldador = marco("FrameRespaldador", "PanelRespaldo", PanelRespaldo);
-    etiqueta(PanelRespaldo, "EtRutaArchivo", QStringLiteral("Ruta del Archivo:"), 240, 700, 3000);
-    txtRuta = new QLineEdit(PanelRespaldo);
-    txtRuta->setObjectName(QStringLiteral("txtRuta"));
-    txtRuta->setGeometry(px(240), px(1050), px(8700), px(330));
-    BtnExaminar = boton(PanelRespaldo, "BtnExaminar", QStringLiteral("Ex&aminar..."), 5040, 1600, 1800);
-    BtnRespaldar = boton(PanelRespaldo, "BtnRespaldar", QStringLiteral("R&espaldar"), 7140, 1600, 1800);
+    FrameRespaldador = marco(QStringLiteral("FrameRespaldador"), QStringLiteral("PanelRespaldo"), PanelRespaldo);
+    const FilaRuta respaldo = filaRuta(PanelRespaldo, QStringLiteral("EtRutaArchivo"),
+                                       QStringLiteral("Ruta del Archivo:"), QStringLiteral("txtRuta"),
+                                       QStringLiteral("BtnExaminar"), QStringLiteral("Ex&aminar..."), 240, 700, 8700);
+    txtRuta = respaldo.caja;
+    BtnExaminar = respaldo.examinar;
+    BtnRespaldar = boton(PanelRespaldo, QStringLiteral("BtnRespaldar"), QStringLiteral("R&espaldar"), 7140, 1600, 1800);
     connect(BtnExaminar, &QPushButton::clicked, this, [this] { BtnExaminar_Click(); });
     connect(BtnRespaldar, &QPushButton::clicked, this, [this] { BtnRespaldar_Click(); });
 
     // 3. Restore (its work is not in this version: the button stays disabled).
-    FrameMontar = marco("FrameMontar", "PanelMontar", PanelMontar);
-    etiqueta(PanelMontar, "EtRutaRespaldo", QStringLiteral("Ruta del Archivo:"), 240, 700, 3000);
-    TxtRutaRespaldo = new QLineEdit(PanelMontar);
-    TxtRutaRespaldo->setObjectName(QStringLiteral("TxtRutaRespaldo"));
-    TxtRutaRespaldo->setGeometry(px(240), px(1050), px(8700), px(330));
-    BtnExaminarRespaldo = boton(PanelMontar, "BtnExaminarRespaldo", QStringLiteral("&Examinar..."), 5040, 1600, 1800);
-    BtnMontar = boton(PanelMontar, "BtnMontar", QStringLiteral("&Restaurar"), 7140, 1600, 1800);
+    FrameMontar = marco(QStringLiteral("FrameMontar"), QStringLiteral("PanelMontar"), PanelMontar);
+    const FilaRuta montar = filaRuta(PanelMontar, QStringLiteral("EtRutaRespaldo"), QStringLiteral("Ruta del Archivo:"),
+                                     QStringLiteral("TxtRutaRespaldo"), QStringLiteral("BtnExaminarRespaldo"),
+                                     QStringLiteral("&Examinar..."), 240, 700, 8700);
+    TxtRutaRespaldo = montar.caja;
+    BtnExaminarRespaldo = montar.examinar;
+    BtnMontar = boton(PanelMontar, QStringLiteral("BtnMontar"), QStringLiteral("&Restaurar"), 7140, 1600, 1800);
     BtnMontar->setEnabled(false);
-    EtStatusRestaura =
-        etiqueta(PanelMontar, "EtStatusRestaura", QStringLiteral("Estado de la restauración..."), 240, 2300, 8700, 900);
+    EtStatusRestaura = etiqueta(PanelMontar, QStringLiteral("EtStatusRestaura"),
+                                QStringLiteral("Estado de la restauración..."), 240, 2300, 8700, 900, true);
     connect(BtnExaminarRespaldo, &QPushButton::clicked, this, [this] { BtnExaminarRespaldo_Click(); });
 
     // 4. Update options.
-    FrameActualizacion = marco("FrameActualizacion", "PanelActualizacion", PanelActualizacion);
-    ChkActOficial = new QCheckBox(QStringLiteral("Descargar actualizaciones oficiales"), PanelActualizacion);
-    ChkActOficial->setObjectName(QStringLiteral("ChkActOficial"));
-    ChkActOficial->setGeometry(px(240), px(800), px(6000), px(330));
-    chkActBeta = new QCheckBox(QStringLiteral("Descargar actualizaciones beta"), PanelActualizacion);
-    chkActBeta->setObjectName(QStringLiteral("chkActBeta"));
-    chkActBeta->setGeometry(px(240), px(1250), px(6000), px(330));
-    BtnGuardar = boton(PanelActualizacion, "BtnGuardar", QStringLiteral("Guardar"), 7140, 1900, 1800);
+    FrameActualizacion =
+        marco(QStringLiteral("FrameActualizacion"), QStringLiteral("PanelActualizacion"), PanelActualizacion);
+    ChkActOficial = casilla(PanelActualizacion, QStringLiteral("ChkActOficial"),
+                            QStringLiteral("Descargar actualizaciones oficiales"), twips(240, 800, 6000, 330));
+    chkActBeta = casilla(PanelActualizacion, QStringLiteral("chkActBeta"),
+                         QStringLiteral("Descargar actualizaciones beta"), twips(240, 1250, 6000, 330));
+    BtnGuardar = boton(PanelActualizacion, QStringLiteral("BtnGuardar"), QStringLiteral("Guardar"), 7140, 1900, 1800);
     connect(BtnGuardar, &QPushButton::clicked, this, [this] { BtnGuardar_Click(); });
 
-    BtnSalir = boton(this, "BtnSalir", QStringLiteral("&Salir"), 8040, 6240, 1800);
+    BtnSalir = boton(this, QStringLiteral("BtnSalir"), QStringLiteral("&Salir"), 8040, 6240, 1800);
     connect(BtnSalir, &QPushButton::clicked, this, [this] { BtnSalir_Click(); });
 
-    ProgBarr = new QProgressBar(this);
-    ProgBarr->setObjectName(QStringLiteral("ProgBarr"));
-    ProgBarr->setGeometry(px(360), px(6300), px(7400), px(300));
+    ProgBarr = control<QProgressBar>(this, QStringLiteral("ProgBarr"), twips(360, 6300, 7400, 300));
     ProgBarr->setTextVisible(false);
     ProgBarr->hide();
 
@@ -323,36 +269,30 @@ void FrmBase::BtnRespaldar_Click() {
         return;
     }
     // 3. The window stays locked until every path below has ended.
-    m_ocupado = true;
-    {
-        const Bloqueo bloqueo{TabAdmin, BtnRespaldar, BtnMontar, BtnSalir};
-        CursorEspera cursor;
-        cursor.poner(true);
-        m_rutaDestino = txtRuta->text();
-        auto avance = [this](PasoRespaldo paso) {
-            if (paso == PasoRespaldo::Volcado) {
-                ProgBarr->setMinimum(0);
-                ProgBarr->setMaximum(1000);
-                ProgBarr->setValue(0);
-                ProgBarr->show();
-                TmrProgreso->start();
-            }
-        };
-        const MensajeRespaldo m = respaldoManual(m_rutaDestino, avance);
-        if (ProgBarr->isVisible()) {
-            ProgBarr->setValue(ProgBarr->maximum());
-            ProgBarr->hide();
+    GuardiaVentana guardia(this);
+    m_rutaDestino = txtRuta->text();
+    auto avance = [this](PasoRespaldo paso) {
+        if (paso == PasoRespaldo::Volcado) {
+            ProgBarr->setMinimum(0);
+            ProgBarr->setMaximum(1000);
+            ProgBarr->setValue(0);
+            ProgBarr->show();
+            TmrProgreso->start();
         }
-        TmrProgreso->stop();
-        cursor.poner(false);
-        dialogs().message(this, m.icono, m.texto);
+    };
+    const MensajeRespaldo m = respaldoManual(m_rutaDestino, avance);
+    if (ProgBarr->isVisible()) {
+        ProgBarr->setValue(ProgBarr->maximum());
+        ProgBarr->hide();
     }
-    m_ocupado = false;
+    TmrProgreso->stop();
+    guardia.liberar();
+    dialogs().message(this, m.icono, m.texto);
 }
 
 void FrmBase::reject() {
     // Escape while an operation runs must not close the window under it.
-    if (m_ocupado) {
+    if (GuardiaVentana::bloqueada(this)) {
         return;
     }
     Form_Unload();
@@ -360,10 +300,6 @@ void FrmBase::reject() {
 }
 
 void FrmBase::closeEvent(QCloseEvent* event) {
-    if (m_ocupado) {
-        event->ignore();
-        return;
-    }
     Form_Unload();
     QDialog::closeEvent(event);
 }
@@ -372,7 +308,7 @@ bool FrmBase::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease) {
         auto* k = static_cast<QKeyEvent*>(event);
         if (k->key() == Qt::Key_F12 && k->modifiers() == Qt::ControlModifier && !k->isAutoRepeat()) {
-            if (m_mostrarReset && !m_ocupado) {
+            if (m_mostrarReset && !GuardiaVentana::bloqueada(this)) {
                 m_mostrarReset(this);
             }
             return true;

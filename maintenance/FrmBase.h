@@ -72,7 +72,6 @@ private:
     QString m_zonaHoraria;
     QString m_rutaDestino;
     QString m_nombreCd; // the one file dialog's last file name, shared by both browse buttons
-    bool m_ocupado = false;
     std::function<void(QWidget*)> m_mostrarReset;
 
     MyFrame* PanelCentral = nullptr;

@@ -21,11 +21,14 @@ std::vector<SQLWCHAR> toWide(const QString& s) {
     return out;
 }
 
+// Raw UTF-16 units: a U+FEFF or U+FFFE inside a value (or at a chunk boundary) is data, not a byte-order mark.
 QString fromWide(const SQLWCHAR* p, qsizetype len) {
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(p), len);
+    return QString(reinterpret_cast<const QChar*>(p), len);
 }
 
-bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+bool succeeded(SQLRETURN rc) {
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
 // Collects every diagnostic record of a handle into one error.
 DbError diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const QString& fallback) {
@@ -163,9 +166,13 @@ void Recordset::close() {
     m_pos = 0;
 }
 
-bool Recordset::eof() const { return m_pos < 0 || m_pos >= m_view.size(); }
+bool Recordset::eof() const {
+    return m_pos < 0 || m_pos >= m_view.size();
+}
 
-void Recordset::moveFirst() { m_pos = 0; }
+void Recordset::moveFirst() {
+    m_pos = 0;
+}
 
 void Recordset::moveNext() {
     if (m_pos < m_view.size()) {
@@ -173,7 +180,9 @@ void Recordset::moveNext() {
     }
 }
 
-int Recordset::recordCount() const { return int(m_view.size()); }
+int Recordset::recordCount() const {
+    return int(m_view.size());
+}
 
 int Recordset::columnIndex(const QString& name) const {
     for (int i = 0; i < m_columns.size(); ++i) {
@@ -191,7 +200,9 @@ std::optional<QString> Recordset::value(int index) const {
     return m_rows[m_view[m_pos]][index];
 }
 
-std::optional<QString> Recordset::value(const QString& name) const { return value(columnIndex(name)); }
+std::optional<QString> Recordset::value(const QString& name) const {
+    return value(columnIndex(name));
+}
 
 void Recordset::setFilter(const QString& columnName, const QString& value) {
     m_filterColumn = columnIndex(columnName);
@@ -210,8 +221,8 @@ void Recordset::clearFilter() {
 void Recordset::rebuildView() {
     m_view.clear();
     for (int i = 0; i < m_rows.size(); ++i) {
-        if (m_filterColumn == -1 ||
-            (m_filterColumn >= 0 && m_rows[i][m_filterColumn].has_value() && *m_rows[i][m_filterColumn] == m_filterValue)) {
+        if (m_filterColumn == -1 || (m_filterColumn >= 0 && m_rows[i][m_filterColumn].has_value() &&
+                                     *m_rows[i][m_filterColumn] == m_filterValue)) {
             m_view.push_back(i);
         }
     }
@@ -222,7 +233,9 @@ void Recordset::rebuildView() {
 
 Connection::Connection() = default;
 
-Connection::~Connection() { close(); }
+Connection::~Connection() {
+    close();
+}
 
 bool Connection::open(DbError& error) {
     close();
@@ -288,7 +301,8 @@ bool allocStatement(void* dbc, Statement& st, DbError& error) {
         return false;
     }
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(dbc), &st.h))) {
-        error = diagnostics(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc), QStringLiteral("No se pudo preparar la sentencia"));
+        error =
+            diagnostics(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc), QStringLiteral("No se pudo preparar la sentencia"));
         st.h = nullptr;
         return false;
     }
@@ -311,25 +325,20 @@ bool execDirect(Statement& st, const QString& sql, bool& noData, DbError& error)
 
 namespace {
 
-// The transaction state a statement leaves, judged by its first word; nullopt when it changes none.
-std::optional<bool> transactionAfter(const QString& sql) {
-    const QString w = sql.trimmed().section(QRegularExpression(QStringLiteral("[\\s;]")), 0, 0).toUpper();
-    if (w == QLatin1String("BEGIN") || w == QLatin1String("START")) {
-        return true;
-    }
-    if (w == QLatin1String("COMMIT") || w == QLatin1String("ROLLBACK") || w == QLatin1String("END") ||
-        w == QLatin1String("ABORT")) {
-        return false;
-    }
-    return std::nullopt;
+// Whether a statement can open or end a transaction block, judged by its first word. The state it
+// leaves is then asked of the server: a failed BEGIN, a COMMIT of an aborted block or a
+// ROLLBACK TO SAVEPOINT each leave a state the word alone does not tell.
+bool controlsTransaction(const QString& sql) {
+    static const QRegularExpression firstWord(QStringLiteral("^\\s*([A-Za-z]+)"));
+    const QString w = firstWord.match(sql).captured(1).toUpper();
+    return w == QLatin1String("BEGIN") || w == QLatin1String("START") || w == QLatin1String("COMMIT") ||
+           w == QLatin1String("ROLLBACK") || w == QLatin1String("END") || w == QLatin1String("ABORT") ||
+           w == QLatin1String("PREPARE");
 }
 
 } // namespace
 
-bool Connection::execute(const QString& sql, qint64& rowsAffected, DbError& error) {
-    if (auto t = transactionAfter(sql)) {
-        m_inTransaction = *t;
-    }
+bool Connection::runStatement(const QString& sql, qint64& rowsAffected, DbError& error) {
     Statement st;
     if (!allocStatement(m_dbc, st, error)) {
         return false;
@@ -359,6 +368,89 @@ bool Connection::execute(const QString& sql, qint64& rowsAffected, DbError& erro
         }
     }
     return true;
+}
+
+Connection::TxState Connection::probeTransaction() {
+    if (m_dbc == nullptr) {
+        return TxState::None;
+    }
+    // SAVEPOINT is refused outside a block (25P01) and inside an aborted one (25P02); inside a live
+    // block it succeeds and is released again at once.
+    qint64 n = 0;
+    DbError e;
+    if (runStatement(QStringLiteral("SAVEPOINT v7_estado_transaccion"), n, e)) {
+        (void)runStatement(QStringLiteral("RELEASE SAVEPOINT v7_estado_transaccion"), n, e);
+        return TxState::Open;
+    }
+    if (e.sqlState == QLatin1String("25P02")) {
+        return TxState::Aborted;
+    }
+    if (e.sqlState == QLatin1String("25P01")) {
+        return TxState::None;
+    }
+    return TxState::Unknown;
+}
+
+void Connection::refreshTransactionState() {
+    switch (probeTransaction()) {
+    case TxState::Open:
+    case TxState::Aborted:
+        m_inTransaction = true;
+        break;
+    case TxState::None:
+        m_inTransaction = false;
+        break;
+    case TxState::Unknown:
+        break; // the last known state stands
+    }
+}
+
+bool Connection::execute(const QString& sql, qint64& rowsAffected, DbError& error) {
+    const bool ok = runStatement(sql, rowsAffected, error);
+    // On a lost connection the last state stays: callers ask whether a transaction died with it.
+    if (!(!ok && error.isLostConnection()) && controlsTransaction(sql)) {
+        refreshTransactionState();
+        // A new block, the end of one or a return to a savepoint starts again from a clean state.
+        m_statementFailed = false;
+    } else if (!ok && m_inTransaction) {
+        // psqlODBC rolls back only the failed statement and keeps the block usable; commit() must
+        // still not confirm a block that lost part of its work.
+        m_statementFailed = true;
+    }
+    if (!m_inTransaction) {
+        m_statementFailed = false;
+    }
+    return ok;
+}
+
+bool Connection::begin(DbError& error) {
+    qint64 n = 0;
+    if (!execute(QStringLiteral("BEGIN;"), n, error)) {
+        return false;
+    }
+    if (!m_inTransaction) {
+        error = DbError{QString(), kProviderErrorNumber, QStringLiteral("No se pudo iniciar la transacción.")};
+        return false;
+    }
+    return true;
+}
+
+bool Connection::commit(DbError& error) {
+    qint64 n = 0;
+    // The server answers a COMMIT of an aborted block with a rollback and no error, and a block in
+    // which a statement failed lost that statement's work: neither is confirmed.
+    if (m_statementFailed || probeTransaction() == TxState::Aborted) {
+        (void)execute(QStringLiteral("ROLLBACK;"), n, error);
+        error = DbError{QStringLiteral("25P02"), kProviderErrorNumber,
+                        QStringLiteral("La transacción falló y se deshizo; no se confirmó ningún cambio.")};
+        return false;
+    }
+    return execute(QStringLiteral("COMMIT;"), n, error);
+}
+
+bool Connection::rollback(DbError& error) {
+    qint64 n = 0;
+    return execute(QStringLiteral("ROLLBACK;"), n, error);
 }
 
 std::unique_ptr<Recordset> Connection::query(const QString& sql, DbError& error) {
@@ -415,6 +507,56 @@ QString redactPassword(const QString& text) {
     QString out = text;
     out.replace(braced, QStringLiteral("\\1<redacted>"));
     out.replace(bare, QStringLiteral("\\1<redacted>"));
+    return out;
+}
+
+Transaccion::~Transaccion() {
+    rollback();
+}
+
+bool Transaccion::begin(DbError& error) {
+    m_active = m_con->begin(error);
+    // A BEGIN that failed on a live connection may still have opened a block on the server.
+    if (!m_active && m_con->inTransaction()) {
+        m_active = true;
+        rollback();
+    }
+    return m_active;
+}
+
+bool Transaccion::commit(DbError& error) {
+    if (!m_active) {
+        error = DbError{QString(), kProviderErrorNumber, QStringLiteral("No hay una transacción abierta.")};
+        return false;
+    }
+    const bool ok = m_con->commit(error);
+    m_active = m_con->inTransaction();
+    if (!ok && m_active) {
+        rollback();
+    }
+    return ok;
+}
+
+void Transaccion::rollback() {
+    if (!m_active) {
+        return;
+    }
+    m_active = false;
+    if (m_con->isOpen() && m_con->inTransaction()) {
+        DbError ignored;
+        (void)m_con->rollback(ignored);
+    }
+}
+
+QString redactStatement(const QString& sql) {
+    static const QRegularExpression literal(QStringLiteral(R"((\bPASSWORD\s+)(?:[Ee]?'(?:[^']|'')*'?|\$\$.*?\$\$))"),
+                                            QRegularExpression::CaseInsensitiveOption |
+                                                QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression env(QStringLiteral(R"((PGPASSWORD\s*=\s*)('(?:[^']|'\\'')*'|[^\s;]*))"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    QString out = sql;
+    out.replace(literal, QStringLiteral("\\1'<redacted>'"));
+    out.replace(env, QStringLiteral("\\1<redacted>"));
     return out;
 }
 

@@ -25,7 +25,20 @@ struct DbError {
 inline constexpr qint64 kProviderErrorNumber = -2147467259;
 
 // Column type of a result field, reduced to what callers test.
-enum class FieldType { Text, Integer32, Integer64, SmallInt, Numeric, Double, Boolean, Date, Time, Timestamp, Binary, Other };
+enum class FieldType {
+    Text,
+    Integer32,
+    Integer64,
+    SmallInt,
+    Numeric,
+    Double,
+    Boolean,
+    Date,
+    Time,
+    Timestamp,
+    Binary,
+    Other
+};
 
 struct Column {
     QString name;
@@ -91,24 +104,63 @@ public:
     [[nodiscard]] bool open(DbError& error);
     void close();
 
-    // Whether a transaction opened by a "BEGIN"/"START TRANSACTION" statement is still open here.
+    // Whether a transaction block is open here (also an aborted one), as the server last reported it:
+    // after every statement that can open or end a block the server is asked.
     bool inTransaction() const { return m_inTransaction; }
 
     // Runs a statement; rowsAffected gets the driver's count (0 when it reports no data).
     [[nodiscard]] bool execute(const QString& sql, qint64& rowsAffected, DbError& error);
+
+    // Explicit transaction control. commit() fails (and rolls back) when the block had aborted or one
+    // of its statements failed since it began (or since a ROLLBACK TO SAVEPOINT): a block is
+    // confirmed whole or not at all.
+    [[nodiscard]] bool begin(DbError& error);
+    [[nodiscard]] bool commit(DbError& error);
+    bool rollback(DbError& error);
     // Runs a query and fetches all of its rows; nullptr on failure.
     [[nodiscard]] std::unique_ptr<Recordset> query(const QString& sql, DbError& error);
 
 private:
+    enum class TxState { None, Open, Aborted, Unknown };
+    bool runStatement(const QString& sql, qint64& rowsAffected, DbError& error);
+    TxState probeTransaction();
+    void refreshTransactionState();
+
     void* m_env = nullptr;
     void* m_dbc = nullptr;
     QString m_connectionString;
     int m_timeoutSeconds = 0;
     bool m_inTransaction = false;
+    bool m_statementFailed = false; // a statement failed inside the open block
+};
+
+// A transaction for one scope: begun by begin(), ended by commit(); still open when the object goes
+// away (an early return, an exception), it is rolled back. Holds the connection it began on, so a
+// reconnection elsewhere that replaces a shared connection cannot leave it dangling.
+class Transaccion {
+public:
+    explicit Transaccion(std::shared_ptr<Connection> connection) : m_con(std::move(connection)) {}
+    ~Transaccion();
+    Transaccion(const Transaccion&) = delete;
+    Transaccion& operator=(const Transaccion&) = delete;
+
+    [[nodiscard]] bool begin(DbError& error);
+    [[nodiscard]] bool commit(DbError& error);
+    void rollback();
+    bool active() const { return m_active; }
+    Connection& connection() const { return *m_con; }
+
+private:
+    std::shared_ptr<Connection> m_con;
+    bool m_active = false;
 };
 
 // Replaces the value of every PWD= entry of a connection string (braced or bare) by <redacted>.
 QString redactPassword(const QString& text);
+
+// A statement text as error messages may echo it: the literal after every PASSWORD keyword (CREATE
+// or ALTER ROLE … PASSWORD '…') and every PGPASSWORD= value becomes <redacted>.
+QString redactStatement(const QString& sql);
 
 // Braces a value for a connection string: {value} with every "}" doubled.
 QString braceValue(const QString& value);

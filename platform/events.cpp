@@ -22,4 +22,14 @@ void pause(int ms) {
     pump();
 }
 
+namespace {
+int g_operaciones = 0; // the windows' thread only
+} // namespace
+
+int operacionesLargas() { return g_operaciones; }
+
+OperacionLarga::OperacionLarga() { ++g_operaciones; }
+
+OperacionLarga::~OperacionLarga() { --g_operaciones; }
+
 } // namespace v7::events

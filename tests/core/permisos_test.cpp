@@ -24,8 +24,7 @@ protected:
             QStringLiteral("DROP ROLE IF EXISTS v7_super, v7_admin, v7_usuario1, v7_usuario2, v7_limitado;"
                            "CREATE ROLE v7_super WITH SUPERUSER; CREATE ROLE v7_admin; CREATE ROLE v7_usuario1;"
                            "CREATE ROLE v7_usuario2;"
-                           "INSERT INTO config_veliro.configuracion VALUES ('VER_V7TOOLS', 'R1.01 - 2018/09/07');"
-                           "CREATE TABLE prestamo.prestamos (id int);")));
+                           "INSERT INTO config_veliro.configuracion VALUES ('VER_V7TOOLS', 'R1.01 - 2018/09/07');")));
         reiniciarSesion();
         conectar(c.connectionString(), c.superuser());
     }

@@ -1,5 +1,6 @@
 #include "core/session.h"
 #include "core/sql.h"
+#include "core/sqlutil.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/v7_fixture.h"
 
@@ -187,3 +188,103 @@ TEST_F(SqlLayer, RecordsetCountsAndReads) {
 }
 
 } // namespace
+
+namespace {
+
+// The block state after a statement, as the connection reports it.
+bool enBloque() { return conexionPrincipal().inTransaction(); }
+
+} // namespace
+
+TEST_F(SqlLayer, TransactionStateIsWhatTheServerReports) {
+    int rows = 0;
+    QString err;
+    struct Paso {
+        const char* sql;
+        bool ok;
+        bool abierta;
+    };
+    const Paso pasos[] = {
+        {"BEGIN ISOLATION LEVEL nonsense;", false, false}, // a failed BEGIN opens nothing
+        {"CREATE TEMP TABLE tx_estado (a int);", true, false},
+        {"BEGIN;", true, true},
+        {"SAVEPOINT s1;", true, true},
+        {"INSERT INTO tx_estado VALUES (1);", true, true},
+        {"ROLLBACK TO SAVEPOINT s1;", true, true}, // still inside the block
+        {"SELECT 1/0;", false, true},             // aborted, still a block to end
+        {"ROLLBACK;", true, false},
+        {"END;", true, false},
+    };
+    for (const Paso& p : pasos) {
+        EXPECT_EQ(ExecuteSQLaction(QString::fromUtf8(p.sql), rows, err), p.ok) << p.sql;
+        EXPECT_EQ(enBloque(), p.abierta) << p.sql;
+    }
+}
+
+TEST_F(SqlLayer, ScopedTransactionCommitsOrRollsBackWhole) {
+    auto& c = PgCluster::instance();
+    ASSERT_TRUE(c.psql(QStringLiteral("DROP TABLE IF EXISTS tx_obj; CREATE TABLE tx_obj (a int PRIMARY KEY);")));
+    db::DbError e;
+    qint64 n = 0;
+    {
+        db::Transaccion t(sesion().ConexionPrincipal);
+        ASSERT_TRUE(t.begin(e));
+        ASSERT_TRUE(t.connection().execute(QStringLiteral("INSERT INTO tx_obj VALUES (1);"), n, e));
+        // Leaving the scope without commit: nothing of it stays.
+    }
+    EXPECT_FALSE(enBloque());
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM tx_obj")), QStringLiteral("0"));
+    {
+        // A COMMIT of an aborted block is a failure, not the server's silent rollback taken as success.
+        db::Transaccion t(sesion().ConexionPrincipal);
+        ASSERT_TRUE(t.begin(e));
+        ASSERT_TRUE(t.connection().execute(QStringLiteral("INSERT INTO tx_obj VALUES (2);"), n, e));
+        EXPECT_FALSE(t.connection().execute(QStringLiteral("INSERT INTO tx_obj VALUES (2);"), n, e));
+        EXPECT_FALSE(t.commit(e));
+        EXPECT_EQ(e.sqlState, QStringLiteral("25P02"));
+        EXPECT_FALSE(t.active());
+    }
+    EXPECT_FALSE(enBloque());
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM tx_obj")), QStringLiteral("0"));
+    {
+        db::Transaccion t(sesion().ConexionPrincipal);
+        ASSERT_TRUE(t.begin(e));
+        ASSERT_TRUE(t.connection().execute(QStringLiteral("INSERT INTO tx_obj VALUES (3);"), n, e));
+        EXPECT_TRUE(t.commit(e));
+    }
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM tx_obj")), QStringLiteral("1"));
+}
+
+TEST_F(SqlLayer, LongValuesComeBackWhole) {
+    // Byte-order-mark characters inside a value, also where the driver's reads are cut into chunks,
+    // are data like any other character.
+    QString largo;
+    const QString trozo = QStringLiteral("Ñandú €ü ");
+    while (largo.size() < 100000) {
+        largo += trozo;
+    }
+    largo.truncate(100000);
+    for (int i : {0, 4094, 4095, 4096, 8190, 8191, 50000}) {
+        largo[i] = QChar(i % 2 == 0 ? 0xFEFF : 0xFFFE);
+    }
+    auto& c = PgCluster::instance();
+    ASSERT_TRUE(c.psql(QStringLiteral("DROP TABLE IF EXISTS largo; CREATE TABLE largo (id int, v text);")));
+    int rows = 0;
+    QString err;
+    ASSERT_TRUE(ExecuteSQLaction(QStringLiteral("INSERT INTO largo VALUES (1, ") + citarLiteral(largo) +
+                                     QStringLiteral("), (2, ''), (3, NULL);"),
+                                 rows, err))
+        << err.left(300).toStdString();
+    int total = 0;
+    auto rs = ExecuteSQLrs(QStringLiteral("SELECT v FROM largo ORDER BY id"), total, err);
+    ASSERT_TRUE(rs);
+    ASSERT_TRUE(rs->value(0).has_value());
+    EXPECT_EQ(rs->value(0)->size(), largo.size());
+    EXPECT_TRUE(*rs->value(0) == largo);
+    rs->moveNext();
+    ASSERT_TRUE(rs->value(0).has_value());
+    EXPECT_TRUE(rs->value(0)->isEmpty());
+    rs->moveNext();
+    EXPECT_FALSE(rs->value(0).has_value());
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT length(v) FROM largo WHERE id = 1")), QStringLiteral("100000"));
+}

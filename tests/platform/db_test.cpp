@@ -52,3 +52,21 @@ TEST(Recordsets, FilterAndNavigation) {
     rs.moveNext();
     EXPECT_TRUE(rs.isNull(QStringLiteral("valor")));
 }
+
+TEST(Statements, PasswordsInEchoedStatementsAreRedacted) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"CREATE ROLE \"a\" LOGIN PASSWORD 'x''y;z' IN ROLE v7_admin;",
+         "CREATE ROLE \"a\" LOGIN PASSWORD '<redacted>' IN ROLE v7_admin;"},
+        {"ALTER ROLE a WITH ENCRYPTED password E'a\\\\b'", "ALTER ROLE a WITH ENCRYPTED password '<redacted>'"},
+        {"export PGPASSWORD='p'\\''q'\nexport PATH=x", "export PGPASSWORD=<redacted>\nexport PATH=x"},
+        {"SELECT 'PASSWORDS are long'", "SELECT 'PASSWORDS are long'"},
+        {"ALTER ROLE a PASSWORD NULL", "ALTER ROLE a PASSWORD NULL"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(redactStatement(QString::fromUtf8(c.in)).toStdString(), c.out) << c.in;
+    }
+}

@@ -49,6 +49,7 @@ void chownTree(const QString& path, const QString& owner) {
 } // namespace
 
 QString baseSchemaPath() { return QStringLiteral(V7_SOURCE_DIR "/schema/veliro7_base.sql"); }
+QString librarySchemaPath() { return QStringLiteral(V7_SOURCE_DIR "/schema/veliro7_biblioteca.sql"); }
 
 PgCluster& PgCluster::instance() {
     static PgCluster* c = [] {
@@ -253,11 +254,14 @@ QString PgCluster::scalar(const QString& sql, const QString& database) const {
 }
 
 void PgCluster::freshDatabase() {
-    QFile f(baseSchemaPath());
-    if (!f.open(QIODevice::ReadOnly)) {
-        fail(QStringLiteral("no schema file ") + baseSchemaPath());
+    QString schema;
+    for (const QString& path : {baseSchemaPath(), librarySchemaPath()}) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("no schema file ") + path);
+        }
+        schema += QString::fromUtf8(f.readAll()) + QLatin1Char('\n');
     }
-    const QString schema = QString::fromUtf8(f.readAll());
     if (!psql(QStringLiteral("DROP DATABASE IF EXISTS veliro7 WITH (FORCE);\nCREATE DATABASE veliro7;"), nullptr,
               QStringLiteral("postgres")) ||
         !psql(schema)) {

@@ -32,7 +32,7 @@ public:
     // The first value of a query (empty on failure).
     QString scalar(const QString& sql, const QString& database = QStringLiteral("veliro7")) const;
 
-    // Drops and recreates database veliro7 with the base schema.
+    // Drops and recreates database veliro7 with the kit's and the library's schema files.
     void freshDatabase();
 
     bool stop();
@@ -55,7 +55,8 @@ private:
     bool m_started = false;
 };
 
-// The schema file shared with the demo.
+// The schema files shared with the demo: the kit's own tables, then the library's.
 QString baseSchemaPath();
+QString librarySchemaPath();
 
 } // namespace v7::test

@@ -1,0 +1,27 @@
+// The error numbers that messages show, by name: the numbers the system's boxes have always named,
+// so an administrator's notes and the help desk's lists still apply.
+#pragma once
+
+#include <QString>
+
+namespace v7::err {
+
+inline constexpr int kLlamadaNoValida = 5;      // invalid procedure call or argument
+inline constexpr int kDesbordamiento = 6;       // overflow (a number out of range)
+inline constexpr int kSubindice = 9;            // subscript out of range (nothing found where a list was expected)
+inline constexpr int kTiposNoCoinciden = 13;    // type mismatch (not a date, not a number)
+inline constexpr int kArchivoNoEncontrado = 53; // file not found
+inline constexpr int kArchivoYaAbierto = 55;    // file already open
+inline constexpr int kDiscoLleno = 61;          // disk full
+inline constexpr int kPermisoDenegado = 70;     // permission denied
+inline constexpr int kErrorAccesoRuta = 75;     // path/file access error (a folder or link where a file belongs)
+inline constexpr int kRutaNoEncontrada = 76;    // path not found
+inline constexpr int kUsoNoValidoNull = 94;     // invalid use of Null
+inline constexpr int kObjetoCerrado = 3704;     // operation not allowed on a closed object
+inline constexpr int kClaveDuplicada = 3022;    // duplicate value in a unique index (the export file)
+inline constexpr int kCampoRequerido = 3314;    // required field is empty (the export file)
+
+// The text the system's boxes give each of the numbers above ("" for others).
+QString descripcion(int numero);
+
+} // namespace v7::err

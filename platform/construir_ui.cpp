@@ -1,0 +1,47 @@
+#include "platform/construir_ui.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace v7::ui {
+
+MyButton* boton(QWidget* parent, const QString& name, const QString& caption, const QRect& rect) {
+    auto* b = control<MyButton>(parent, name, rect);
+    b->setText(caption);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel* etiqueta(QWidget* parent, const QString& name, const QString& text, const QRect& rect, bool wrap) {
+    auto* l = control<QLabel>(parent, name, rect);
+    l->setText(text);
+    l->setWordWrap(wrap);
+    return l;
+}
+
+QLineEdit* caja(QWidget* parent, const QString& name, const QRect& rect) {
+    return control<QLineEdit>(parent, name, rect);
+}
+
+QCheckBox* casilla(QWidget* parent, const QString& name, const QString& caption, const QRect& rect) {
+    auto* c = control<QCheckBox>(parent, name, rect);
+    c->setText(caption);
+    return c;
+}
+
+MyFrame* panel(QWidget* parent, const QString& name, const QRect& rect) {
+    return control<MyFrame>(parent, name, rect);
+}
+
+FilaRuta filaRuta(QWidget* parent, const QString& labelName, const QString& caption, const QString& boxName,
+                  const QString& buttonName, const QString& buttonCaption, int left, int top, int width,
+                  int buttonWidth) {
+    FilaRuta f;
+    f.etiqueta = etiqueta(parent, labelName, caption, left, top, 3000);
+    f.caja = caja(parent, boxName, left, top + 350, width);
+    f.examinar = boton(parent, buttonName, buttonCaption, left + width - buttonWidth - 2100, top + 900, buttonWidth);
+    return f;
+}
+
+} // namespace v7::ui

@@ -1,0 +1,70 @@
+// Building a window's controls by their designed names and positions in twips (1/15 pixel), the
+// same way in every window: a control found by name in a test is the control the user sees.
+#pragma once
+
+#include "platform/widgets_ui.h"
+
+#include <QRect>
+#include <QString>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QWidget;
+
+namespace v7::ui {
+
+constexpr int px(int twips) {
+    return twips / kTwipsPorPixel;
+}
+// A rectangle given in twips, in pixels.
+constexpr QRect twips(int left, int top, int width, int height) {
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+// Any control: created under parent, named, placed.
+template <typename T> T* control(QWidget* parent, const QString& name, const QRect& rect) {
+    auto* w = new T(parent);
+    w->setObjectName(name);
+    w->setGeometry(rect);
+    return w;
+}
+
+// A themed button. It is never a dialog's automatic default: Enter in a text box presses no
+// button unless the window makes one its default on purpose.
+MyButton* boton(QWidget* parent, const QString& name, const QString& caption, const QRect& rect);
+inline MyButton* boton(QWidget* parent, const QString& name, const QString& caption, int left, int top, int width,
+                       int height = 420) {
+    return boton(parent, name, caption, twips(left, top, width, height));
+}
+
+// A label; wrap breaks long texts over the rectangle's lines. name may be empty for a label no code
+// refers to.
+QLabel* etiqueta(QWidget* parent, const QString& name, const QString& text, const QRect& rect, bool wrap = false);
+inline QLabel* etiqueta(QWidget* parent, const QString& name, const QString& text, int left, int top, int width,
+                        int height = 300, bool wrap = false) {
+    return etiqueta(parent, name, text, twips(left, top, width, height), wrap);
+}
+
+QLineEdit* caja(QWidget* parent, const QString& name, const QRect& rect);
+inline QLineEdit* caja(QWidget* parent, const QString& name, int left, int top, int width, int height = 330) {
+    return caja(parent, name, twips(left, top, width, height));
+}
+
+QCheckBox* casilla(QWidget* parent, const QString& name, const QString& caption, const QRect& rect);
+
+// A themed panel.
+MyFrame* panel(QWidget* parent, const QString& name, const QRect& rect);
+
+// The row of a path: its caption, the box and the browse button, laid out as the maintenance and
+// transfer windows show them (caption above the box, the button below its right end).
+struct FilaRuta {
+    QLabel* etiqueta = nullptr;
+    QLineEdit* caja = nullptr;
+    MyButton* examinar = nullptr;
+};
+FilaRuta filaRuta(QWidget* parent, const QString& labelName, const QString& caption, const QString& boxName,
+                  const QString& buttonName, const QString& buttonCaption, int left, int top, int width,
+                  int buttonWidth = 1800);
+
+} // namespace v7::ui
