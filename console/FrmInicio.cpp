@@ -459,10 +459,16 @@ void FrmInicio::Detener_Server() {
     ActualizarIconoBandeja();
 }
 
-void FrmInicio::Reiniciar_Server() {
+bool FrmInicio::Reiniciar_Server(QString* motivo) {
     auto& s = sesion();
     const QString bat = s.RutaTemporal + QStringLiteral("v7.reload.bat");
     const QString txt = s.RutaTemporal + QStringLiteral("v7.reload.txt");
+    auto fallo = [motivo](const QString& texto) {
+        if (motivo != nullptr) {
+            *motivo = texto;
+        }
+        return false;
+    };
     try {
         m_cursor.poner(true);
         ponerEstado(QStringLiteral("Reiniciando..."), kAzul);
@@ -486,7 +492,7 @@ void FrmInicio::Reiniciar_Server() {
             dialogs().message(this, MsgIcon::None, QStringLiteral("No se logro crear el archivo .bat"));
             m_cursor.poner(false);
             TmrStatus->start();
-            return;
+            return fallo(QStringLiteral("No se logro crear el archivo .bat"));
         }
         EsperarShell(bat);
         events::pump();
@@ -497,25 +503,31 @@ void FrmInicio::Reiniciar_Server() {
         }
         const QByteArray contenido = f.readAll();
         f.close();
+        bool senalado = false;
         if (contenido.trimmed().isEmpty()) {
             dialogs().message(this, MsgIcon::Critical,
                               QStringLiteral("El servidor NO se puede reiniciar debido a que NO esta en ejecución.") +
                                   kCrLf + QString(10, QLatin1Char(' ')) +
                                   QStringLiteral("Por favor, inicie el Servidor en inténtelo nuevamente."));
             ActualizarIconoBandeja();
+            fallo(QStringLiteral("El servidor no está en ejecución."));
         } else {
             const QString primera = QString::fromLocal8Bit(contenido).section(QLatin1Char('\n'), 0, 0);
             if (primera.contains(QLatin1String("server signaled"))) {
+                senalado = true;
                 ponerEstado(kEnLinea, kVerde);
                 events::pump();
                 ponerSemaforo(1);
                 ActualizarIconoBandeja();
+            } else {
+                fallo(QString::fromLocal8Bit(contenido).trimmed());
             }
         }
         QFile::remove(txt);
         QFile::remove(bat);
         events::pump();
         TmrStatus->start();
+        return senalado;
     } catch (const std::exception& ex) {
         QFile::remove(txt);
         QFile::remove(bat);
@@ -523,6 +535,7 @@ void FrmInicio::Reiniciar_Server() {
                           QStringLiteral("Ocurrió el error no. 53") + kCrLf + QString::fromLocal8Bit(ex.what()));
         m_cursor.poner(false);
         TmrStatus->start();
+        return fallo(QString::fromLocal8Bit(ex.what()));
     }
 }
 

@@ -50,7 +50,9 @@ public:
     // Service operations, also used by the client-address window.
     void Iniciar_Server();
     void Detener_Server();
-    void Reiniciar_Server();
+    // The reload: true only when the server reported that it was signalled; otherwise motivo (when
+    // given) says why the new settings were not applied.
+    bool Reiniciar_Server(QString* motivo = nullptr);
     void EsperarShell(const QString& command);
 
     // The status probe (the timer's slot).
