@@ -11,6 +11,8 @@
 #include "core/tema_ui.h"
 #include "core/versiones.h"
 #include "maintenance/FrmBase.h"
+#include "maintenance/FrmProgTareas.h"
+#include "maintenance/FrmResetBD.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
 #include "platform/espera_ui.h"
@@ -82,12 +84,19 @@ VentanasConsola VentanasConsola::predeterminadas() {
     };
     v.base = [](QWidget* parent) {
         FrmBase base(parent);
+        base.setMostrarReset([](QWidget* p) {
+            FrmResetBD reset(p);
+            reset.exec();
+        });
         base.exec();
     };
     v.monitoreo = pendiente("FrmUsuariosConectados", "Usuarios conectados");
     v.usuarios = pendiente("FrmUsuarios", "Usuarios");
     v.permisos = pendiente("FrmPermisosAcceso", "Permisos de acceso");
-    v.respaldo = pendiente("FrmProgTareas", "Respaldos automáticos");
+    v.respaldo = [](QWidget* parent) {
+        FrmProgTareas tareas(parent);
+        tareas.exec();
+    };
     v.rutaTrabajo = pendiente("FrmRutaTrabajo", "Archivos de trabajo");
     v.reportes = pendiente("frmGrabaReporte", "Administración de reportes");
     v.acervo = pendiente("frmActualizarAcervo", "Actualizar acervo");

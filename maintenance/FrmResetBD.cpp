@@ -1,0 +1,139 @@
+#include "maintenance/FrmResetBD.h"
+
+#include "core/session.h"
+#include "core/tema_ui.h"
+#include "maintenance/reset_bd.h"
+#include "platform/construir_ui.h"
+#include "platform/dialogs_ui.h"
+#include "platform/events.h"
+#include "platform/guardia_ui.h"
+#include "platform/widgets_ui.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QStyle>
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+} // namespace
+
+FrmResetBD::FrmResetBD(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("FrmResetBD"));
+    setWindowTitle(QStringLiteral("Módulo de Administración"));
+    setModal(true);
+    construir();
+    Form_Load();
+}
+
+FrmResetBD::~FrmResetBD() = default;
+
+void FrmResetBD::construir() {
+    using namespace ui;
+    setFixedSize(px(7200), px(5700));
+
+    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
+    ImgCabecera->setPixmap(imagenCabecera());
+    ImgCabecera->setScaledContents(true);
+
+    PanelPpal = panel(this, QStringLiteral("PanelPpal"), twips(360, 1000, 6480, 3700));
+    Image1 = control<QLabel>(PanelPpal, QStringLiteral("Image1"), twips(240, 700, 720, 720));
+    Image1->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(px(720), px(720)));
+    Label1 = etiqueta(PanelPpal, QStringLiteral("Label1"),
+                      QStringLiteral("El proceso que está a punto de realizar es crítico, ya que se eliminará por "
+                                     "completo la información existente en la base de datos y se reestablecerán los "
+                                     "valores originales de instalación."),
+                      1140, 600, 5100, 1200, true);
+    Label2 = etiqueta(PanelPpal, QStringLiteral("Label2"),
+                      QStringLiteral("Debido a que se trata de una funcionalidad sensible, es necesario que "
+                                     "proporcione su contraseña para proceder."),
+                      1140, 1850, 5100, 800, true);
+    Label4 = etiqueta(PanelPpal, QStringLiteral("Label4"), QStringLiteral("Contraseña:"), 1140, 2900, 1200);
+    TxtClave = caja(PanelPpal, QStringLiteral("TxtClave"), 2400, 2860, 2700);
+    TxtClave->setEchoMode(QLineEdit::Password);
+
+    BtnAceptar = boton(this, QStringLiteral("BtnAceptar"), QStringLiteral("&Aceptar"), 3240, 4920, 1650);
+    BtnCancelar = boton(this, QStringLiteral("BtnCancelar"), QStringLiteral("&Cancelar"), 5190, 4920, 1650);
+    connect(BtnAceptar, &QPushButton::clicked, this, [this] { BtnAceptar_Click(); });
+    connect(BtnCancelar, &QPushButton::clicked, this, [this] { BtnCancelar_Click(); });
+}
+
+void FrmResetBD::Form_Load() {
+    AplicarEstiloPanelEncabezado(PanelPpal, QStringLiteral("P R E C A U C I O N"), true, false);
+    AplicarEstiloBotones(this);
+    ajustarImagenCabecera(ImgCabecera, this);
+    aplicarColorFondo(this);
+    events::pump();
+}
+
+void FrmResetBD::BtnAceptar_Click() {
+    // 1.
+    const QString pregunta =
+        QString(30, QLatin1Char(' ')) + QStringLiteral(" P R E C A U C I O N ") + kCrLf + kCrLf +
+        QStringLiteral("El proceso que está a punto de realizar es irreversible, ya que se reestablecerán los valores "
+                       "originales de instalación ") +
+        kCrLf + kCrLf + QStringLiteral("¿ Desea reestablecer la base de datos a su estado original ?");
+    // 2.
+    auto claveCorrecta = [this] {
+        if (TxtClave->text() == sesion().ClaveBD) {
+            return true;
+        }
+        dialogs().message(this, MsgIcon::Critical,
+                          QStringLiteral("No se logró restaurar la base de datos debido a que la clave es incorrecta"));
+        TxtClave->clear();
+        TxtClave->setFocus();
+        return false;
+    };
+    if (!claveCorrecta()) {
+        return;
+    }
+    // 3.
+    if (dialogs().message(this, MsgIcon::Warning, pregunta, MsgButtons::YesNo,
+                          QStringLiteral("PRECAUCION: Reestablecer base de datos")) != MsgResult::Yes ||
+        !claveCorrecta()) {
+        return;
+    }
+    // 4.
+    GuardiaVentana guardia(this);
+    events::pump();
+    const ResultadoReset r = ResetearBaseDatos(sesion().UsuarioBD);
+    guardia.liberar();
+    events::pump();
+    // 5.
+    if (!r.vaciada) {
+        dialogs().message(this, MsgIcon::Critical,
+                          QStringLiteral("No se logró restaurar la base de datos debido a la siguiente razón: ") +
+                              kCrLf + r.error);
+        return;
+    }
+    if (!r.completo()) {
+        // The tables are empty, but something the administrator must see was left undone.
+        TxtClave->clear();
+        dialogs().message(this, MsgIcon::Warning,
+                          QStringLiteral("La base de datos ha sido restaurada parcialmente, los siguientes pasos no "
+                                         "se completaron:") +
+                              kCrLf + kCrLf + r.fallas.join(kCrLf),
+                          MsgButtons::Ok, QStringLiteral("Base restaurada parcialmente"));
+        return;
+    }
+    // 8.
+    dialogs().message(this, MsgIcon::Information, QStringLiteral("La base de datos ha sido restaurado a su estado original"),
+                      MsgButtons::Ok, QStringLiteral("Base restaurada"));
+    accept();
+}
+
+void FrmResetBD::BtnCancelar_Click() {
+    close();
+}
+
+void FrmResetBD::reject() {
+    if (GuardiaVentana::bloqueada(this)) {
+        return;
+    }
+    QDialog::reject();
+}
+
+} // namespace v7
