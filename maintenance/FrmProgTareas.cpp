@@ -36,7 +36,7 @@ const QString kProgramador = QStringLiteral("El programador de tareas del sistem
 
 const char* const kNombresCasilla[7] = {"ChkLunes",   "ChkMartes", "ChkMiercoles", "ChkJueves",
                                         "ChkViernes", "ChkSabado", "ChkDomingo"};
-const char* const kNombresEtiqueta[7] = {"EtLunes", "EtMartes", "EtMiercoles", "EtJueves",
+const char* const kNombresEtiqueta[7] = {"EtLunes",   "EtMartes", "EtMiercoles", "EtJueves",
                                          "EtViernes", "EtSabado", "EtDomingo"};
 const char* const kDias[7] = {"Lunes", "Martes", "Miércoles", "Jueves", "Viernes", "Sábado", "Domingo"};
 const char* const kDiasLista[7] = {"Lunes", "Martes", "Miercoles", "Jueves", "Viernes", "Sábado", "Domingo"};
@@ -81,8 +81,8 @@ void FrmProgTareas::construir() {
         label->installEventFilter(this);
         return o;
     };
-    OptDiario = opcion(QStringLiteral("OptDiario"), QStringLiteral("EtDiario"), QStringLiteral("Diariamente"), 1200,
-                       EtDiario);
+    OptDiario =
+        opcion(QStringLiteral("OptDiario"), QStringLiteral("EtDiario"), QStringLiteral("Diariamente"), 1200, EtDiario);
     OptSemanal = opcion(QStringLiteral("OptSemanal"), QStringLiteral("EtSemanal"), QStringLiteral("Semanalmente"), 1650,
                         EtSemanal);
     OptMensual = opcion(QStringLiteral("OptMensual"), QStringLiteral("EtMensual"), QStringLiteral("Mensualmente"), 2100,
@@ -97,8 +97,8 @@ void FrmProgTareas::construir() {
     DtpMensual = selectorHora(Panel2, QStringLiteral("DtpMensual"), twips(360, 2150, 1500, 330));
 
     Panel3 = panel(PanelCentral, QStringLiteral("Panel3"), lugarPaso);
-    etiqueta(Panel3, QStringLiteral("EtDiasSemana"), QStringLiteral("Seleccione el día o los días de la semana: "),
-             360, 700, 6000);
+    etiqueta(Panel3, QStringLiteral("EtDiasSemana"), QStringLiteral("Seleccione el día o los días de la semana: "), 360,
+             700, 6000);
     for (int i = 0; i < 7; ++i) {
         const int left = i < 4 ? 480 : 2400;
         const int top = 1100 + (i % 4) * 400;
@@ -485,8 +485,7 @@ void FrmProgTareas::reject() {
 }
 
 bool FrmProgTareas::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         // The labels beside the option buttons and check boxes act on them.
         const std::pair<QLabel*, QRadioButton*> opciones[] = {
             {EtDiario, OptDiario}, {EtSemanal, OptSemanal}, {EtMensual, OptMensual}};

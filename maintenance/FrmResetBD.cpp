@@ -63,6 +63,16 @@ void FrmResetBD::construir() {
 
 void FrmResetBD::Form_Load() {
     AplicarEstiloPanelEncabezado(PanelPpal, QStringLiteral("P R E C A U C I O N"), true, false);
+    // The large caption is the header's alone: the panel's texts keep the window's font (every attribute
+    // set, or the panel's would be inherited).
+    QFont normal = font();
+    normal.setBold(false);
+    normal.setPointSize(font().pointSize());
+    normal.setFamily(font().family());
+    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2), static_cast<QWidget*>(Label4),
+                       static_cast<QWidget*>(TxtClave)}) {
+        w->setFont(normal);
+    }
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
@@ -101,7 +111,6 @@ void FrmResetBD::BtnAceptar_Click() {
     events::pump();
     const ResultadoReset r = ResetearBaseDatos(sesion().UsuarioBD);
     guardia.liberar();
-    events::pump();
     // 5.
     if (!r.vaciada) {
         dialogs().message(this, MsgIcon::Critical,
@@ -120,8 +129,9 @@ void FrmResetBD::BtnAceptar_Click() {
         return;
     }
     // 8.
-    dialogs().message(this, MsgIcon::Information, QStringLiteral("La base de datos ha sido restaurado a su estado original"),
-                      MsgButtons::Ok, QStringLiteral("Base restaurada"));
+    dialogs().message(this, MsgIcon::Information,
+                      QStringLiteral("La base de datos ha sido restaurado a su estado original"), MsgButtons::Ok,
+                      QStringLiteral("Base restaurada"));
     accept();
 }
 

@@ -87,12 +87,12 @@ std::optional<TablasReset> tablasReset(QString& error) {
     if (!tablas) {
         return std::nullopt;
     }
-    const auto ajenas = pares(
-        QStringLiteral("SELECT DISTINCT n.nspname, c.relname FROM pg_constraint k JOIN pg_class c ON c.oid = "
-                       "k.conrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE k.contype = 'f' AND "
-                       "k.confrelid IN (") +
-            lista + QStringLiteral(") AND k.conrelid NOT IN (") + lista + QStringLiteral(") ORDER BY 1, 2"),
-        error);
+    const auto ajenas =
+        pares(QStringLiteral("SELECT DISTINCT n.nspname, c.relname FROM pg_constraint k JOIN pg_class c ON c.oid = "
+                             "k.conrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE k.contype = 'f' AND "
+                             "k.confrelid IN (") +
+                  lista + QStringLiteral(") AND k.conrelid NOT IN (") + lista + QStringLiteral(") ORDER BY 1, 2"),
+              error);
     if (!ajenas) {
         return std::nullopt;
     }

@@ -14,10 +14,11 @@
 
 namespace v7 {
 
-inline const QStringList kEsquemasReset = {
-    QStringLiteral("catalogos"),   QStringLiteral("adquis"),     QStringLiteral("prestamo"),
-    QStringLiteral("consultas_biblioteca"), QStringLiteral("analisis"), QStringLiteral("inventarios"),
-    QStringLiteral("retroalimentacion"), QStringLiteral("servicios"), QStringLiteral("indizados")};
+inline const QStringList kEsquemasReset = {QStringLiteral("catalogos"),         QStringLiteral("adquis"),
+                                           QStringLiteral("prestamo"),          QStringLiteral("consultas_biblioteca"),
+                                           QStringLiteral("analisis"),          QStringLiteral("inventarios"),
+                                           QStringLiteral("retroalimentacion"), QStringLiteral("servicios"),
+                                           QStringLiteral("indizados")};
 
 struct TablasReset {
     QStringList tablas; // "schema"."table", in schema and name order

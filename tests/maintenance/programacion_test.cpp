@@ -201,8 +201,8 @@ protected:
     // Step 3 typed in, Enter in the port box.
     void datosConexion(FrmProgTareas& w, const QString& ruta, const QString& ip, const QString& puerto,
                        const char* capturaAntes = nullptr) {
-        for (const auto& [caja, texto] : {std::pair{"TxtRutaRespaldo", ruta}, std::pair{"TxtIP", ip},
-                                         std::pair{"TxtPuerto", puerto}}) {
+        for (const auto& [caja, texto] :
+             {std::pair{"TxtRutaRespaldo", ruta}, std::pair{"TxtIP", ip}, std::pair{"TxtPuerto", puerto}}) {
             auto* c = hijo<QLineEdit>(w, caja);
             c->clear();
             QTest::keyClicks(c, texto);
@@ -236,8 +236,8 @@ TEST_F(Programacion, WizardSchedulesDailyWeeklyMonthlyAndTheCronLineWritesTheArc
         siguiente(w);
         EXPECT_EQ(pasoVisible(w), QStringLiteral("Panel3"));
         EXPECT_EQ(w.pasoAsistente(), 21);
-        for (const char* dia : {"ChkLunes", "ChkMartes", "ChkMiercoles", "ChkJueves", "ChkViernes", "ChkSabado",
-                                "ChkDomingo"}) {
+        for (const char* dia :
+             {"ChkLunes", "ChkMartes", "ChkMiercoles", "ChkJueves", "ChkViernes", "ChkSabado", "ChkDomingo"}) {
             EXPECT_TRUE(hijo<QCheckBox>(w, dia)->isChecked()) << dia;
         }
         // The labels untick the days the schedule does not take.
@@ -265,7 +265,8 @@ TEST_F(Programacion, WizardSchedulesDailyWeeklyMonthlyAndTheCronLineWritesTheArc
 
         dialogs.answer(MsgResult::Ok);
         siguiente(w);
-        EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("El respaldo automático ha sido programado correctamente")});
+        EXPECT_EQ(dialogs.texts(),
+                  QStringList{QStringLiteral("El respaldo automático ha sido programado correctamente")});
         EXPECT_FALSE(w.isVisible());
         EXPECT_EQ(w.result(), QDialog::Accepted);
 
@@ -469,8 +470,8 @@ TEST_F(Programacion, DayStepAndGoingBack) {
     FrmProgTareas w;
     w.show();
     siguiente(w);
-    for (const char* dia : {"ChkLunes", "ChkMartes", "ChkMiercoles", "ChkJueves", "ChkViernes", "ChkSabado",
-                            "ChkDomingo"}) {
+    for (const char* dia :
+         {"ChkLunes", "ChkMartes", "ChkMiercoles", "ChkJueves", "ChkViernes", "ChkSabado", "ChkDomingo"}) {
         QTest::keyClick(hijo(w, dia), Qt::Key_Space);
     }
     dialogs.answer(MsgResult::Ok);
