@@ -195,7 +195,8 @@ void FrmUsuarios::construir() {
                          QCheckBox*& chk, QLabel*& et) {
         chk = control<QCheckBox>(PanelSec3, chkName, twips(left, top, 300, 300));
         chk->setAccessibleName(caption);
-        et = etiqueta(PanelSec3, etName, caption, left + 320, top, 2500);
+        // The second column reaches the panel's edge.
+        et = etiqueta(PanelSec3, etName, caption, left + 320, top, left < 2000 ? 2250 : 6100 - left - 320);
         et->installEventFilter(this);
     };
     modulo(QStringLiteral("ChkAdqui"), QStringLiteral("EtAdqui"), QStringLiteral("Adquisiciones (Compras)"), 240, 520,
@@ -204,12 +205,12 @@ void FrmUsuarios::construir() {
            920, ChkPrestamo, EtPrestamo);
     modulo(QStringLiteral("ChkConsulta"), QStringLiteral("EtConsulta"), QStringLiteral("Consultas"), 240, 1320,
            ChkConsulta, EtConsulta);
-    modulo(QStringLiteral("ChkInventario"), QStringLiteral("EtInventario"), QStringLiteral("Inventario"), 3120, 520,
+    modulo(QStringLiteral("ChkInventario"), QStringLiteral("EtInventario"), QStringLiteral("Inventario"), 2850, 520,
            ChkInventario, EtInventario);
     modulo(QStringLiteral("ChkAnalisis"), QStringLiteral("EtAnalisis"),
-           QStringLiteral("Análisis (Procesamiento de inf.)"), 3120, 920, ChkAnalisis, EtAnalisis);
+           QStringLiteral("Análisis (Procesamiento de inf.)"), 2850, 920, ChkAnalisis, EtAnalisis);
     modulo(QStringLiteral("ChkServicios"), QStringLiteral("EtServicios"), QStringLiteral("Servicios Bibliotecarios"),
-           3120, 1320, ChkServicios, EtServicios);
+           2850, 1320, ChkServicios, EtServicios);
 
     BtnUsuariosAceptar =
         boton(PanelCentral, QStringLiteral("BtnUsuariosAceptar"), QStringLiteral("&Aceptar"), 3240, 5880, 1800);
