@@ -765,6 +765,11 @@ TEST_F(Usuarios, ClosingIsRefusedWhileTheGroupsAreBeingSetUp) {
     EXPECT_TRUE(m_ventana->isVisible());
     EXPECT_FALSE(m_ventana->permisosEnProceso());
     EXPECT_TRUE(m_ventana->close());
+    // Shown again, it finds the groups in place: nothing to set up, nothing to say.
+    m_ventana->show();
+    ASSERT_TRUE(esperarHasta([this] { return m_ventana->activaciones() == 2; }));
+    EXPECT_EQ(m_dialogos.shown().size(), 1u);
+    EXPECT_EQ(lista()->topLevelItemCount(), 3);
 }
 
 TEST_F(Usuarios, TheConsoleWaitsForTheStaffWindowAndClosesIt) {
