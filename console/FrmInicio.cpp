@@ -1,5 +1,6 @@
 #include "console/FrmInicio.h"
 
+#include "accounts/FrmUsuarios.h"
 #include "console/pendiente_ui.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/listas.h"
@@ -91,7 +92,10 @@ VentanasConsola VentanasConsola::predeterminadas() {
         base.exec();
     };
     v.monitoreo = pendiente("FrmUsuariosConectados", "Usuarios conectados");
-    v.usuarios = pendiente("FrmUsuarios", "Usuarios");
+    v.usuarios = [catalogos = pendiente("FrmCatalogos", "VELIRO7 - Catálogos generales")](QWidget* parent) {
+        FrmUsuarios usuarios(catalogos, parent);
+        usuarios.exec();
+    };
     v.permisos = pendiente("FrmPermisosAcceso", "Permisos de acceso");
     v.respaldo = [](QWidget* parent) {
         FrmProgTareas tareas(parent);
@@ -310,6 +314,13 @@ void FrmInicio::aplicarArchivosCompartidos() {
 }
 
 void FrmInicio::closeEvent(QCloseEvent* event) {
+    // The staff window refuses to go while it sets up the group roles (and says so); it still needs
+    // the shared connection then, so the console stays too.
+    if (auto* usuarios = findChild<FrmUsuarios*>(QStringLiteral("FrmUsuarios"));
+        usuarios != nullptr && usuarios->isVisible() && !usuarios->close()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

@@ -22,6 +22,10 @@ QString rolDeCodigoGrupo(const QString& codigo) {
     return i < 0 ? QString() : kGruposStaff.at(i);
 }
 
+QString NombreGrupo(int numero) {
+    return numero >= 1 && numero <= kGruposStaff.size() ? kGruposStaff.at(numero - 1) : QString();
+}
+
 QString componerTextoPermiso(const QString& contrasena, const QString& codigo, const QString& modulos) {
     QString out = EscaparComillas(contrasena) + QLatin1Char(',');
     if (!codigo.isEmpty()) {
@@ -59,6 +63,28 @@ QString componerClave(const QString& contrasena, const QString& codigo, const QS
 
 TextoPermiso leerClave(const QString& clave, bool useKeyA) {
     return leerTextoPermiso(DescifrarCadena(clave, useKeyA));
+}
+
+QString textoModulos(const ModulosAnalista& modulos) {
+    QString out;
+    for (const bool m : modulos) {
+        out += m ? QLatin1Char('1') : QLatin1Char('0');
+    }
+    return out;
+}
+
+ModulosAnalista LeerModulos(const QString& clave) {
+    const QString flags = leerClave(clave, false).modulos;
+    ModulosAnalista m{};
+    for (int i = 0; i < kModulosAnalista; ++i) {
+        m[i] = i < flags.size() && flags.at(i) == QLatin1Char('1');
+    }
+    return m;
+}
+
+QString GenerarClaveModulos(const QString& contrasena, int numeroGrupo, const ModulosAnalista& modulos, bool* ok,
+                            QString* errorText) {
+    return componerClave(contrasena, codigoGrupo(NombreGrupo(numeroGrupo)), textoModulos(modulos), ok, errorText);
 }
 
 } // namespace v7

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
+
 namespace v7 {
 
 // The four group roles, in the order of their group codes below.
@@ -18,6 +20,10 @@ inline const QStringList kGruposStaff = {QStringLiteral("v7_super"), QStringLite
 QString codigoGrupo(const QString& rol);
 // Group role of a group code; empty for an unknown code.
 QString rolDeCodigoGrupo(const QString& codigo);
+
+// The staff window numbers the groups 1 to 4 in the order of kGruposStaff: the group role of such a
+// number, empty for any other.
+QString NombreGrupo(int numero);
 
 // The first staff row's modules: five flags, all granted.
 inline const QString kModulosPrimerAnalista = QStringLiteral("11111");
@@ -45,5 +51,24 @@ QString componerClave(const QString& contrasena, const QString& codigo, const QS
 
 // A stored clave read back; the staff window reads with key B (useKeyA false).
 TextoPermiso leerClave(const QString& clave, bool useKeyA = false);
+
+// The six modules the staff window grants, in flag order: acquisitions, loans, consultation,
+// inventory, analysis, library services.
+inline constexpr int kModulosAnalista = 6;
+using ModulosAnalista = std::array<bool, kModulosAnalista>;
+
+// The flags as stored: "1" granted, "0" not.
+QString textoModulos(const ModulosAnalista& modulos);
+
+// The modules of a stored clave (key B): a flag counts as granted only when it is "1"; flags
+// missing at the end (rows written with five) count as not granted, and so does everything for an
+// empty clave.
+ModulosAnalista LeerModulos(const QString& clave);
+
+// The stored clave of a staff account: its password, the group prefix of group number 1 to 4
+// (none for another number) and the six module flags, scrambled. Empty with ok false (and
+// errorText) when the scrambler cannot choose its key.
+QString GenerarClaveModulos(const QString& contrasena, int numeroGrupo, const ModulosAnalista& modulos,
+                            bool* ok = nullptr, QString* errorText = nullptr);
 
 } // namespace v7

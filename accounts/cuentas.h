@@ -1,0 +1,84 @@
+// Staff accounts: a login role in one of the four groups plus its row of catalogos.analistas. Each
+// action runs in one transaction on the shared connection, so the role and the row change together
+// or not at all (a restore rebuilds logins from the rows, so the two must always agree).
+#pragma once
+
+#include "core/analistas.h"
+#include "platform/notify.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace v7 {
+
+// What the staff form holds for one account.
+struct DatosCuenta {
+    QString login;
+    QString contrasena;
+    QString nombre;
+    int grupo = 0; // 1 to 4, see NombreGrupo
+    ModulosAnalista modulos{};
+    bool indefinida = true; // no expiry; else vigencia
+    QDate vigencia;
+    qint64 idBiblioteca = 0;
+};
+
+// The account as it stood when modify mode began.
+struct CuentaAnterior {
+    QString login;
+    QString idAnalista; // its staff row
+    int grupo = 0;
+    bool contrasenaCambiada = false; // the password box no longer holds what it showed
+};
+
+// How an action ended; the window decides from it what happens to its mode.
+enum class PasoCuenta {
+    Hecho,
+    LoginEnUso,            // create: a login of that name exists
+    NoSeCreo,              // create: the role could not be created
+    SinGrupo,              // create: the group or the database could not be granted
+    SinFila,               // create: the staff row could not be written
+    RenombreRehusado,      // modify: items of the analysis module are still assigned to the login
+    RenombreSinContrasena, // modify: a rename must set the password again
+    RenombreFallo,
+    ContrasenaFallo,
+    VigenciaFallo,
+    GrupoFallo,
+    FilaFallo, // modify or delete: the staff row
+    RolFallo,  // delete: the role
+    ErrorGeneral,
+};
+
+struct ResultadoCuenta {
+    PasoCuenta paso = PasoCuenta::Hecho;
+    QString mensaje; // the text of the box to show
+    MsgIcon icono = MsgIcon::Information;
+    bool ok() const { return paso == PasoCuenta::Hecho; }
+};
+
+// Whether a login name is one the window creates: letters A-Z and a-z, digits and "_", at least one.
+bool loginValido(const QString& login);
+
+// Creates the login with its group, its database access and its staff row. captionGrupo names the
+// group in the message of a failed grant.
+[[nodiscard]] ResultadoCuenta CrearCuenta(const DatosCuenta& datos, const QString& captionGrupo);
+
+// Renames, sets the password (only when it was retyped), the expiry, the group (only when it
+// changed) and rewrites the staff row. A password that was not retyped keeps the one the row holds.
+[[nodiscard]] ResultadoCuenta ModificarCuenta(const DatosCuenta& datos, const CuentaAnterior& anterior);
+
+// Hands the login's objects in this database to usuarioSesion, drops the login and its staff rows.
+[[nodiscard]] ResultadoCuenta EliminarCuenta(const QString& login, const QString& usuarioSesion);
+
+// The validity of a login as the server reports valuntil: no value, infinity, or the end of year
+// 9999 (what the driver gives for infinity) mean none.
+bool vigenciaIndefinida(const std::optional<QString>& valuntil);
+// The date and time of a validity, in the server's own time; empty for none or an unreadable text.
+std::optional<QDateTime> fechaVigencia(const std::optional<QString>& valuntil);
+// The list's text: "Indefinida", else the date and time as dd/MM/yyyy HH:mm:ss.
+QString textoVigencia(const std::optional<QString>& valuntil);
+
+} // namespace v7

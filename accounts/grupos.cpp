@@ -1,0 +1,163 @@
+#include "accounts/grupos.h"
+
+#include "core/analistas.h"
+#include "core/permisos.h"
+#include "core/session.h"
+#include "core/sqlutil.h"
+#include "platform/events.h"
+
+#include <array>
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+const QString kConsultaGrupos = QStringLiteral("SELECT groname FROM pg_group WHERE groname ILIKE 'V7_%'");
+
+const QString kConsultaTablas =
+    QStringLiteral("SELECT DISTINCT(table_name), table_schema FROM information_schema.Columns WHERE table_catalog = "
+                   "'veliro7' AND ") +
+    QStringLiteral("(table_schema = 'adquis' OR table_schema = 'analisis' OR table_schema = 'catalogos' OR "
+                   "table_schema='config_veliro' ") +
+    QStringLiteral("OR table_schema='consultas_biblioteca' OR table_schema='indizados' OR "
+                   "table_schema='inventarios' OR table_schema='metadata' ") +
+    QStringLiteral("OR table_schema='prestamo' OR table_schema='retroalimentacion' OR table_schema='servicios' OR "
+                   "table_schema='reportes') ORDER BY table_schema ASC");
+
+const QString kConsultaSecuencias =
+    QStringLiteral("SELECT sequence_schema, sequence_name FROM information_schema.sequences WHERE sequence_schema = "
+                   "'adquis' OR sequence_schema = 'analisis' ") +
+    QStringLiteral("OR sequence_schema = 'catalogos' OR sequence_schema = 'config_veliro' OR sequence_schema = "
+                   "'consultas_biblioteca' OR sequence_schema = 'indizados' ") +
+    QStringLiteral("OR sequence_schema = 'inventarios' OR sequence_schema = 'metadata' OR sequence_schema = "
+                   "'prestamo' OR sequence_schema = 'retroalimentacion' ") +
+    QStringLiteral("OR sequence_schema = 'servicios' ORDER BY sequence_schema");
+
+// Creation statement of each group, in the order of kGruposStaff.
+const std::array<QString, 4> kCreacion = {
+    QStringLiteral("CREATE ROLE v7_super WITH SUPERUSER"), QStringLiteral("CREATE ROLE v7_admin"),
+    QStringLiteral("CREATE ROLE v7_usuario1"), QStringLiteral("CREATE ROLE v7_usuario2")};
+
+} // namespace
+
+void InicializarGrupos(const AvisosGrupos& avisos) {
+    auto error = [&avisos](const QString& m) {
+        if (avisos.error) {
+            avisos.error(m);
+        }
+    };
+    auto detener = [&avisos] { return avisos.detener && avisos.detener(); };
+    const auto& s = sesion();
+    db::DbError e;
+
+    // 1. Which groups exist: the exact name counts, the pattern only narrows the rows.
+    std::array<bool, 4> presente{};
+    {
+        auto rs = conexionPrincipal().query(kConsultaGrupos, e);
+        if (!rs) {
+            error(QStringLiteral("No se logró consultar los grupos de usuarios.") + kCrLf + e.description);
+            return;
+        }
+        for (; !rs->eof(); rs->moveNext()) {
+            const qsizetype i = kGruposStaff.indexOf(rs->text(0));
+            if (i >= 0) {
+                presente[i] = true;
+            }
+        }
+    }
+
+    if (presente != std::array<bool, 4>{true, true, true, true}) {
+        // 2-3.
+        if (avisos.faltaGrupo) {
+            avisos.faltaGrupo();
+        }
+        for (int i = 0; i < 4; ++i) {
+            if (presente[i]) {
+                continue;
+            }
+            if (detener()) {
+                return;
+            }
+            if (!EjecutarSQL(kCreacion[i])) {
+                error(QStringLiteral("No se logró crear el grupo ") + kGruposStaff.at(i));
+            }
+        }
+        // 4.
+        if (detener()) {
+            return;
+        }
+        if (!EjecutarSQL(QStringLiteral("GRANT v7_super TO ") + citarIdentificador(s.UsuarioBD))) {
+            error(QStringLiteral("No se asignó el usuario ") + s.UsuarioBD + QStringLiteral(" al grupo v7_super"));
+        }
+        // 5. Every table: public loses its privileges, each group that was missing gets its own.
+        auto rs = conexionPrincipal().query(kConsultaTablas, e);
+        if (!rs) {
+            error(QStringLiteral("No se logró consultar las tablas de la base de datos.") + kCrLf + e.description);
+        }
+        for (; rs && !rs->eof(); rs->moveNext()) {
+            const QString esquema = rs->text(QStringLiteral("table_schema"));
+            // Quoted: a name with capitals or blanks is granted like any other.
+            const QString tabla = citarIdentificador(esquema, rs->text(QStringLiteral("table_name")));
+            if (detener()) {
+                return;
+            }
+            if (!EjecutarSQL(QStringLiteral("REVOKE ALL ON TABLE ") + tabla + QStringLiteral(" FROM public"))) {
+                error(QStringLiteral("No se logró quitar los permisos públicos"));
+            }
+            for (int i = 0; i < 4; ++i) {
+                if (presente[i]) {
+                    continue;
+                }
+                const QString privilegios =
+                    i == 0 ? QStringLiteral("ALL") : QStringLiteral("SELECT, INSERT, UPDATE, DELETE");
+                if (!EjecutarSQL(QStringLiteral("GRANT ") + privilegios + QStringLiteral(" ON TABLE ") + tabla +
+                                 QStringLiteral(" TO ") + kGruposStaff.at(i))) {
+                    error(QStringLiteral("No se logró asignar los permisos correspondientes al esquema ") + esquema +
+                          QStringLiteral(" para el rol ") + kGruposStaff.at(i));
+                }
+            }
+            events::pump();
+        }
+    }
+
+    // 6. The schemas, on every run; the last two also register the session user as the first staff row.
+    for (const QString& esquema : kEsquemasGrupos) {
+        if (detener()) {
+            return;
+        }
+        const bool conUsuario = esquema == QLatin1String("servicios") || esquema == QLatin1String("reportes");
+        const QString r =
+            AsignarPermisosEsquema(esquema, conUsuario ? s.ClaveBD : QString(), conUsuario ? s.UsuarioBD : QString());
+        if (r != QLatin1String("OK")) {
+            error(r);
+        }
+    }
+
+    // 7. Every sequence to every group, on every run.
+    auto rs = conexionPrincipal().query(kConsultaSecuencias, e);
+    if (!rs) {
+        error(QStringLiteral("No se logró consultar las secuencias de la base de datos.") + kCrLf + e.description);
+        return;
+    }
+    for (; !rs->eof(); rs->moveNext()) {
+        const QString nombre =
+            rs->text(QStringLiteral("sequence_schema")) + QLatin1Char('.') + rs->text(QStringLiteral("sequence_name"));
+        const QString secuencia =
+            citarIdentificador(rs->text(QStringLiteral("sequence_schema")), rs->text(QStringLiteral("sequence_name")));
+        for (const QString& grupo : kGruposStaff) {
+            if (detener()) {
+                return;
+            }
+            if (!EjecutarSQL(QStringLiteral("GRANT SELECT, UPDATE ON TABLE ") + secuencia +
+                             QStringLiteral(" TO GROUP ") + grupo + QLatin1Char(';'))) {
+                error(QStringLiteral("No se asignaron los permisos correspondientes a la secuencia ") + nombre +
+                      QStringLiteral(" para el grupo ") + grupo);
+            }
+        }
+        events::pump();
+    }
+}
+
+} // namespace v7

@@ -1,0 +1,43 @@
+// The four group roles that every staff login belongs to, and the privileges they carry on the
+// library's schemas, tables and sequences. The staff window makes sure of them each time it comes up.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace v7 {
+
+// The schemas whose tables and sequences the groups are given, in the order they are worked.
+inline const QStringList kEsquemasGrupos = {QStringLiteral("adquis"),
+                                            QStringLiteral("analisis"),
+                                            QStringLiteral("catalogos"),
+                                            QStringLiteral("config_veliro"),
+                                            QStringLiteral("consultas_biblioteca"),
+                                            QStringLiteral("indizados"),
+                                            QStringLiteral("inventarios"),
+                                            QStringLiteral("metadata"),
+                                            QStringLiteral("prestamo"),
+                                            QStringLiteral("retroalimentacion"),
+                                            QStringLiteral("servicios"),
+                                            QStringLiteral("reportes")};
+
+// How the bootstrap reports to the window that runs it.
+struct AvisosGrupos {
+    // One call per failed step, with the text to show.
+    std::function<void(const QString& mensaje)> error;
+    // Called once, as soon as a group is found missing: from then on the setup must not be cut short.
+    std::function<void()> faltaGrupo;
+    // Asked before each statement: true ends the run there, silently (the window is going away).
+    std::function<bool()> detener;
+};
+
+// The group bootstrap on the shared connection. Creates the groups that are missing, then (only
+// then) grants the session user v7_super, takes public's privileges away from every table of the
+// schemas and gives the missing groups theirs; on every run it gives the groups their schemas
+// (AsignarPermisosEsquema) and every sequence. Each statement stands alone: a failure is reported
+// and the run goes on.
+void InicializarGrupos(const AvisosGrupos& avisos);
+
+} // namespace v7
