@@ -143,7 +143,10 @@ CREATE TABLE analisis.ejemplaresdetallesdpi (
     idenviodpi integer,
     idrecepciondpi integer,
     idrecepcionbib integer,
-    fecharecepcionbib timestamp
+    fecharecepcionbib timestamp,
+    -- Staff login the item is assigned to; the record's registration (null while pending).
+    idanalistaasignado text,
+    idanalistaregistroenfichadpi integer
 );
 
 -- Rows are inserted by position with nextval('analisis.productividad_id_seq').

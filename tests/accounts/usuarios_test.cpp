@@ -129,10 +129,7 @@ protected:
                                       "END IF; END LOOP; END$$;")
                            .arg(kLoginsPrueba.join(QStringLiteral("','")));
         ASSERT_TRUE(pg.psql(drop, nullptr, QStringLiteral("postgres")));
-        // The analysis module's assignment columns, as a library's database has them.
         ASSERT_TRUE(pg.psql(QStringLiteral(
-            "ALTER TABLE analisis.ejemplaresdetallesdpi ADD COLUMN idanalistaasignado text, "
-            "ADD COLUMN idanalistaregistroenfichadpi integer;"
             "INSERT INTO catalogos.bibliotecas (idbiblioteca, nombre) VALUES (1, 'Central'), (2, 'Norte'), "
             "(3, 'Sur');")));
         ASSERT_TRUE(m_server->iniciarSesion(kJefe));
