@@ -302,6 +302,25 @@ TEST_F(Exportacion, ChecksRefuseBeforeAnythingIsWritten) {
     }
 }
 
+// Nothing of the library in the window: the record step fails, the run reports it at the end and writes no
+// file; the export button stays off until the window is opened again.
+TEST_F(Exportacion, AnEmptySelectionFailsTheRecordStep) {
+    ScriptedDialogs dialogs;
+    dialogs.answer(MsgResult::Ok);
+    auto w = ventana(123, destinos.path()); // library 2 would still stage its analytic records
+    hijo<QDateEdit>(*w, "dFecha1")->setDate(QDate(2021, 1, 1));
+    hijo<QDateEdit>(*w, "dFecha2")->setDate(QDate(2021, 1, 31));
+    click(*w, "cmdCreaTablas");
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Exportar acervo para biblioteca"));
+    EXPECT_EQ(dialogs.shown()[0].text,
+              QStringLiteral("Ocurrió un error al generar la estructura temporal para la exportación de registros\r\n"
+                             "[01]\r\nNo se encontraron fichas de la biblioteca en el periodo indicado\r\n"));
+    EXPECT_FALSE(hijo<QWidget>(*w, "cmdCreaTablas")->isEnabled());
+    EXPECT_TRUE(hijo<QWidget>(*w, "cmdRegresar")->isEnabled());
+    EXPECT_TRUE(QDir(destinos.path()).isEmpty());
+}
+
 TEST_F(Exportacion, PreviousGenerationFile) {
     ScriptedDialogs dialogs;
     const QString ac8 = destinos.file(QStringLiteral("biblioteca dos"));
@@ -465,6 +484,22 @@ TEST_F(Exportacion, PreviousGenerationFileFailures) {
     EXPECT_EQ(
         sqlite(archivo, QStringLiteral("SELECT (SELECT count(*) FROM Fichas) || '/' || count(*) FROM EJEMPLARES")),
         QStringLiteral("0/6"));
+
+    // Staged rows that cannot be read are reported, not taken for an empty collection.
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DROP TABLE analisis.zexporta_bejemplares;")));
+    ScriptedDialogs dialogs;
+    dialogs.answer(destinos.file(QStringLiteral("sin lectura.ac8"))).answer(MsgResult::Ok);
+    auto w = ventana(2, destinos.path(), true);
+    w->nBib = 2;
+    w->cmdArchivoDUMP_V6_Click();
+    ASSERT_EQ(dialogs.shown().size(), 2u);
+    const ShownDialog& fin = dialogs.shown()[1];
+    EXPECT_EQ(fin.icon, MsgIcon::Warning);
+    EXPECT_EQ(fin.title, QStringLiteral("Archivo de exportación generado con detalles!!!"));
+    EXPECT_TRUE(fin.text.startsWith(QStringLiteral("No se pudo leer la información de ejemplares a exportar:\r\n")))
+        << fin.text.toStdString();
+    EXPECT_TRUE(fin.text.contains(QStringLiteral("\r\nNo se pudo leer la información de fichas a exportar:\r\n")));
+    EXPECT_TRUE(hijo<QGroupBox>(*w, "frameLOG")->isVisible());
 }
 
 TEST_F(Exportacion, AFailedRenumberingEndsTheRunNotTheProgram) {
