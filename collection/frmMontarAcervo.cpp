@@ -352,16 +352,35 @@ void frmMontarAcervo::cmdCreaTablas_Click() {
         cmdCreaTablas->setEnabled(true);
         return;
     }
+    // The staging locks the whole window; each writer then locks it for its own work, with its dialogs
+    // and its outcome shown on the unlocked window.
+    QString aviso;
     FinCorrida fin = FinCorrida::Interrumpida;
     {
         GuardiaVentana guardia(this);
-        fin = exportar(veliro6);
+        fin = exportar(veliro6, aviso);
     }
-    // After a failed structure the button stays off until the window is opened again.
-    cmdCreaTablas->setEnabled(fin != FinCorrida::FallaEstructura);
+    switch (fin) {
+    case FinCorrida::FallaEstructura:
+        // The button stays off until the window is opened again.
+        dialogs().message(this, MsgIcon::Warning, aviso, MsgButtons::Ok,
+                          QStringLiteral("Exportar acervo para biblioteca"));
+        return;
+    case FinCorrida::Interrumpida:
+        dialogs().message(this, MsgIcon::None, aviso);
+        break;
+    case FinCorrida::Preparada:
+        if (!veliro6) {
+            creaArchivoDUMP_Click();
+        } else {
+            cmdArchivoDUMP_V6_Click();
+        }
+        break;
+    }
+    cmdCreaTablas->setEnabled(true);
 }
 
-frmMontarAcervo::FinCorrida frmMontarAcervo::exportar(bool veliro6) {
+frmMontarAcervo::FinCorrida frmMontarAcervo::exportar(bool veliro6, QString& aviso) {
     const acervo::Seleccion sel{nBib, sFecha1, sFecha2, veliro6};
     auto correr = [this](const QString& sql) { return executeSQLasync(sql, PBar1, 0, errorLocal); };
 
@@ -412,7 +431,8 @@ frmMontarAcervo::FinCorrida frmMontarAcervo::exportar(bool veliro6) {
 
     // 9.
     if (veliro6) {
-        if (!renumerarFichas()) {
+        aviso = renumerarFichas();
+        if (!aviso.isEmpty()) {
             return FinCorrida::Interrumpida;
         }
     } else {
@@ -447,32 +467,22 @@ frmMontarAcervo::FinCorrida frmMontarAcervo::exportar(bool veliro6) {
 
     // 22. Finish.
     if (!exito) {
-        dialogs().message(this, MsgIcon::Warning,
-                          QStringLiteral("Ocurrió un error al generar la estructura temporal para la exportación de "
-                                         "registros") +
-                              kCrLf + errores,
-                          MsgButtons::Ok, QStringLiteral("Exportar acervo para biblioteca"));
+        aviso = QStringLiteral("Ocurrió un error al generar la estructura temporal para la exportación de registros") +
+                kCrLf + errores;
         return FinCorrida::FallaEstructura;
     }
-    if (!veliro6) {
-        creaArchivoDUMP_Click();
-    } else {
-        cmdArchivoDUMP_V6_Click();
-    }
-    return FinCorrida::Exportado;
+    return FinCorrida::Preparada;
 }
 
-bool frmMontarAcervo::renumerarFichas() {
+QString frmMontarAcervo::renumerarFichas() {
     if (!executeSQLasync(acervo::sqlFichaNoEnEjemplares(), PBar1, 0, errorLocal)) {
-        dialogs().message(this, MsgIcon::None, QStringLiteral("Error al actualizar ficha_no") + kCrLf + errorLocal);
-        return false;
+        return QStringLiteral("Error al actualizar ficha_no") + kCrLf + errorLocal;
     }
     int total = 0;
     QString error;
     auto lista = ExecuteSQLrs(acervo::sqlListaRenumerar(), total, error);
     if (!lista) {
-        dialogs().message(this, MsgIcon::Warning, error);
-        return false;
+        return error;
     }
     // Each row is compared with the one read just before it, as read (not as renumbered).
     QString fichaAnterior = QStringLiteral("0");
@@ -498,7 +508,7 @@ bool frmMontarAcervo::renumerarFichas() {
         events::pump();
     }
     lista->close();
-    return true;
+    return QString();
 }
 
 void frmMontarAcervo::creaArchivoDUMP_Click() {

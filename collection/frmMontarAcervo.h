@@ -67,10 +67,11 @@ public slots:
 private:
     void construir();
     void Form_Load();
-    // The staging run after the checks; what becomes of the export button afterwards.
-    enum class FinCorrida { Exportado, FallaEstructura, Interrumpida };
-    FinCorrida exportar(bool veliro6);
-    bool renumerarFichas();
+    // The staging after the checks: ready for the writer, or failed with aviso to show.
+    enum class FinCorrida { Preparada, FallaEstructura, Interrumpida };
+    FinCorrida exportar(bool veliro6, QString& aviso);
+    // Gives the previous generation's records one number each; the failure to show, else empty.
+    QString renumerarFichas();
     QString elegirArchivoAc8();
     void cierreAc8();
     void anotarError(const QString& linea);
