@@ -1,0 +1,258 @@
+#include "core/FrmIniciarSesion.h"
+#include "core/analistas.h"
+#include "core/cifrado.h"
+#include "core/session.h"
+#include "maintenance/FrmBase.h"
+#include "maintenance/FrmConfigRegional.h"
+#include "maintenance/respaldo_manual.h"
+#include "maintenance/restauracion.h"
+#include "maintenance/zona_horaria.h"
+#include "platform/db.h"
+#include "platform/keystore.h"
+#include "platform/paths.h"
+#include "platform/widgets_ui.h"
+#include "tests/maintenance/archivo_respaldo.h"
+#include "tests/maintenance/archivo_restauracion.h"
+#include "tests/support/pg_cluster.h"
+#include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/v7_fixture.h"
+#include "tests/support/ventanas.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTabBar>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace v7;
+using namespace v7::test;
+
+namespace {
+
+const QString kZona = QStringLiteral("America/Mexico_City");
+
+// Staff logins made for the round trip, one per group; the session is jefe (v7_super).
+struct Staff {
+    QString usuario, clave, grupo;
+};
+const Staff kStaff[] = {
+    {QStringLiteral("O'Brien"), QStringLiteral("cl'ave \\ ñ"), QStringLiteral("v7_usuario2")},
+    {QStringLiteral("Ana Admin"), QStringLiteral("adm-2"), QStringLiteral("v7_admin")},
+    {QStringLiteral("nivel1"), QStringLiteral("n1"), QStringLiteral("v7_usuario1")},
+    {QStringLiteral("jefa2"), QStringLiteral("j2"), QStringLiteral("v7_super")},
+};
+
+QString lit(const QString& s) {
+    return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+}
+QString ident(const QString& s) {
+    return QLatin1Char('"') + QString(s).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+// Whether a login works with that password.
+bool puedeEntrar(const QString& usuario, const QString& clave) {
+    db::Connection c;
+    c.setConnectionString(PgCluster::instance().connectionString(usuario, clave));
+    db::DbError e;
+    const bool ok = c.open(e);
+    c.close();
+    return ok;
+}
+
+class Restauracion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_server = std::make_unique<ServidorPreparado>();
+        ASSERT_TRUE(m_server->iniciarSesion());
+        sesion().BaseDatosValida = true;
+        auto& c = PgCluster::instance();
+        QString sql;
+        for (const Staff& s : kStaff) {
+            sql += QStringLiteral("DROP ROLE IF EXISTS %1; CREATE ROLE %1 LOGIN PASSWORD %2 IN ROLE %3;\n")
+                       .arg(ident(s.usuario), lit(s.clave), s.grupo);
+        }
+        // Another application's roles: never this system's to drop or change.
+        sql += QStringLiteral("DROP ROLE IF EXISTS otra_app, otro_grupo; CREATE ROLE otro_grupo;"
+                              "CREATE ROLE otra_app LOGIN CREATEDB PASSWORD 'otra' IN ROLE otro_grupo;"
+                              "INSERT INTO catalogos.usuarios (nombre) SELECT 'u' || g FROM generate_series(1, 5) g;"
+                              "INSERT INTO prestamo.multas (idusuario, importe) VALUES (1, 10), (2, 20);");
+        ASSERT_TRUE(c.psql(sql));
+        for (const Staff& s : kStaff) {
+            bool ok = false;
+            const QString clave = componerClave(s.clave, codigoGrupo(s.grupo), QStringLiteral("111111"), &ok);
+            ASSERT_TRUE(ok);
+            ASSERT_TRUE(c.psql(QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES (%1, "
+                                              "%1, %2);")
+                                   .arg(lit(s.usuario), lit(clave))));
+        }
+    }
+    void TearDown() override { m_server.reset(); }
+
+    // The kit's own writer, as the manual backup runs it.
+    QString respaldar(const QString& nombre) {
+        const QString destino = m_dir.file(nombre);
+        ScriptedDialogs d;
+        const MensajeRespaldo m = respaldoManual(destino);
+        EXPECT_TRUE(m.ok) << m.texto.toStdString();
+        return destino;
+    }
+
+    // The restore routine with the zone window answered by zona; the messages on the way are collected.
+    ResultadoRestauracion restaurar(const QString& archivo, const QString& zona = kZona) {
+        InterfazRestauracion ui;
+        ui.aviso = [this](MsgIcon, const QString& t) { m_avisos << t; };
+        ui.elegirZona = [this, zona] {
+            ++m_zonasPedidas;
+            return zona;
+        };
+        return restaurarRespaldo(archivo, ui);
+    }
+
+    static QString roles() {
+        return PgCluster::instance().scalar(
+            QStringLiteral("SELECT string_agg(rolname || ':' || coalesce(rolpassword, '') || ':' || rolsuper || "
+                           "rolcreatedb || rolcanlogin, ',' ORDER BY rolname) FROM pg_authid"));
+    }
+
+    std::unique_ptr<ServidorPreparado> m_server;
+    TempDir m_dir;
+    QStringList m_avisos;
+    int m_zonasPedidas = 0;
+};
+
+// Each broken archive is refused before anything changes: the database, its roles and the session stay
+// as they were, and the message says why.
+TEST_F(Restauracion, BrokenArchivesAreRefusedBeforeAnythingChanges) {
+    auto& c = PgCluster::instance();
+    const QString bueno = respaldar(QStringLiteral("bueno.zip"));
+    const Miembros m = miembros(bueno);
+    ASSERT_EQ(m.size(), 3);
+    const QByteArray volcado = miembro(bueno, QStringLiteral("base.backup"));
+    // The dump's header holds the archive format version right after "PGDMP": 1.16 is newer than 15 reads.
+    QByteArray posterior = volcado;
+    posterior[6] = char(16);
+    QByteArray dañado = leer(bueno);
+    {
+        // A byte changed inside base.backup's compressed data: the zip's CRC no longer matches.
+        const qsizetype i = dañado.indexOf("base.backup") + 400;
+        dañado[i] = char(dañado[i] ^ 0x5A);
+    }
+    ASSERT_TRUE(c.psql(QStringLiteral("CREATE SCHEMA extra; CREATE TABLE extra.marca (t text); INSERT INTO "
+                                      "extra.marca VALUES ('intacta');")));
+    const QString rolesAntes = roles();
+
+    struct Caso {
+        const char* nombre;
+        std::function<void(const QString&)> hacer;
+        QString mensaje; // the beginning of the refusal
+    };
+    const QString dañadoTxt = QStringLiteral("El archivo base.backup del respaldo está dañado o incompleto");
+    const QString posteriorTxt = QStringLiteral("No se puede montar el respaldo debido a que la versión instalada de");
+    const Caso casos[] = {
+        {"truncated base.backup",
+         [&](const QString& z) {
+             hacerZip(z, cambiar(m, QStringLiteral("base.backup"), volcado.left(volcado.size() - 300)));
+         },
+         dañadoTxt},
+        {"no base.backup", [&](const QString& z) { hacerZip(z, cambiar(m, QStringLiteral("base.backup"), {})); },
+         QStringLiteral("El archivo del respaldo no contiene el archivo base.backup")},
+        {"no checksum.dat", [&](const QString& z) { hacerZip(z, cambiar(m, QStringLiteral("checksum.dat"), {})); },
+         QStringLiteral("El archivo del respaldo no contiene el archivo checksum.dat")},
+        {"checksum.dat in plain text",
+         [&](const QString& z) {
+             hacerZip(z, cambiar(m, QStringLiteral("checksum.dat"),
+                                 "catalogos.usuarios#5\r\nprestamo.devoluciones#0\r\n"));
+         },
+         QStringLiteral("El archivo checksum.dat del respaldo no es válido")},
+        {"checksum.dat naming a table that is SQL",
+         [&](const QString& z) {
+             hacerZip(z, cambiar(m, QStringLiteral("checksum.dat"),
+                                 cifrarConClave(QStringLiteral("catalogos.usuarios; DROP TABLE x#5"), false).toLatin1() +
+                                     "\r\n"));
+         },
+         QStringLiteral("El archivo checksum.dat del respaldo no es válido")},
+        {"dump of a newer pg_dump",
+         [&](const QString& z) { hacerZip(z, cambiar(m, QStringLiteral("base.backup"), posterior)); }, posteriorTxt},
+        {"engine line of a newer server",
+         [&](const QString& z) {
+             QByteArray ck;
+             for (const QString& l : lineasDescifradas(miembro(bueno, QStringLiteral("checksum.dat"))).mid(0, 4)) {
+                 ck += cifrarConClave(l, false).toLatin1() + "\r\n";
+             }
+             ck += cifrarConClave(QStringLiteral("POSTGRESQL 99.1"), false).toLatin1() + "\r\n";
+             hacerZip(z, cambiar(m, QStringLiteral("checksum.dat"), ck));
+         },
+         posteriorTxt},
+        {"zip failing the archiver's test", [&](const QString& z) { escribir(z, dañado); },
+         QStringLiteral("El archivo del respaldo está dañado, no pasó la prueba de integridad")},
+        {"not a zip at all", [&](const QString& z) { escribir(z, "PK nothing"); },
+         QStringLiteral("El archivo del respaldo está dañado, no pasó la prueba de integridad")},
+        {"no such file", [](const QString&) {},
+         QStringLiteral("El archivo del respaldo está dañado, no pasó la prueba de integridad")},
+    };
+    int n = 0;
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const QString z = m_dir.file(QStringLiteral("roto%1.zip").arg(++n));
+        k.hacer(z);
+        m_avisos.clear();
+        const bool validaAntes = sesion().BaseDatosValida;
+        const ResultadoRestauracion r = restaurar(z);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.rechazado);
+        EXPECT_TRUE(r.texto.startsWith(k.mensaje)) << r.texto.toStdString();
+        EXPECT_TRUE(r.texto.endsWith(QStringLiteral("La base de datos no fue modificada."))) << r.texto.toStdString();
+        EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(m_zonasPedidas, 0);
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT t FROM extra.marca")), QStringLiteral("intacta"));
+        EXPECT_EQ(roles(), rolesAntes);
+        EXPECT_EQ(sesion().BaseDatosValida, validaAntes);
+        EXPECT_TRUE(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen());
+        EXPECT_FALSE(QFileInfo::exists(sesion().RutaTemporal + kCarpetaRestauracion));
+    }
+
+    // A member whose name differs only in case is found: the archive is accepted and restored.
+    const QString mayusculas = m_dir.file(QStringLiteral("mayusculas.zip"));
+    hacerZip(mayusculas, cambiar(m, QStringLiteral("checksum.dat"), miembro(bueno, QStringLiteral("checksum.dat")),
+                                 QStringLiteral("Checksum.dat")));
+    const ResultadoRestauracion r = restaurar(mayusculas);
+    EXPECT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname = 'extra'")),
+              QStringLiteral("0"));
+}
+
+// Counts in checksum.dat that the dump does not hold are caught only after the load: a failed restore
+// with its message, never the success message.
+TEST_F(Restauracion, CountsThatDisagreeEndAsAFailedRestore) {
+    const QString bueno = respaldar(QStringLiteral("bueno.zip"));
+    QStringList lineas = lineasDescifradas(miembro(bueno, QStringLiteral("checksum.dat")));
+    ASSERT_EQ(lineas.value(0), QStringLiteral("catalogos.usuarios#5"));
+    lineas[0] = QStringLiteral("catalogos.usuarios#1250");
+    QByteArray ck;
+    for (const QString& l : lineas) {
+        ck += cifrarConClave(l, false).toLatin1() + "\r\n";
+    }
+    const QString malo = m_dir.file(QStringLiteral("conteo.zip"));
+    hacerZip(malo, cambiar(miembros(bueno), QStringLiteral("checksum.dat"), ck));
+    sesion().BaseDatosValida = false;
+    const ResultadoRestauracion r = restaurar(malo);
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.rechazado);
+    EXPECT_FALSE(r.integridad.has_value());
+    EXPECT_EQ(r.texto, QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
+                                      "contenía 1250 registros en la tabla catalogos.usuarios mientras que en la base "
+                                      "de datos solo hay 5 registros.\r\nSe recomienda eliminar la base de datos y "
+                                      "restaurarla nuevamente"));
+    EXPECT_FALSE(sesion().BaseDatosValida); // kept: the dates were not stored either
+    EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT count(*) FROM config_veliro.configuracion WHERE "
+                                                          "descripcion = 'FECHARESTAURACION'")),
+              QStringLiteral("0"));
+}
+
+} // namespace
