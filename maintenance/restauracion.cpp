@@ -415,7 +415,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             }
             QDir(carpeta).removeRecursively();
         }
-    } limpieza{carpeta, {}};
+    } limpieza{carpeta, {trabajo + QStringLiteral("Unzip.bat")}};
 
     paso(0, QStringLiteral("Verificando estado del servidor..."));
     if (!VerificarConexion().isEmpty()) {

@@ -255,4 +255,174 @@ TEST_F(Restauracion, CountsThatDisagreeEndAsAFailedRestore) {
               QStringLiteral("0"));
 }
 
+// Marker rows of several schemas, read back as one text.
+QString marcas() {
+    return PgCluster::instance().scalar(QStringLiteral(
+        "SELECT md5(string_agg(coalesce(titulo, '<null>'), '|' ORDER BY idpedido)) || ' ' || "
+        "(SELECT string_agg(descripcion, '|' ORDER BY idbitacora) FROM public.bitacora) || ' ' || "
+        "(SELECT string_agg(nombre, '|' ORDER BY idequipo) FROM servicios.equipos) || ' ' || "
+        "(SELECT count(*) FROM adquis.pedidos WHERE titulo IS NULL) || ' ' || "
+        "(SELECT funciones.fechatexto(timestamp '2024-01-02 03:04:05')) FROM adquis.pedidos"));
+}
+
+// Waits for the zone window of a restore, takes the pictures and confirms zona.
+void alPedirZona(FrmBase& w, const QString& zona, bool* visto) {
+    auto* t = new QTimer(&w);
+    t->setInterval(10);
+    QObject::connect(t, &QTimer::timeout, [t, &w, zona, visto] {
+        auto* z = w.findChild<FrmConfigRegional*>();
+        if (z == nullptr || !z->isVisible()) {
+            return;
+        }
+        t->stop();
+        t->deleteLater();
+        *visto = true;
+        const QString dir = QStringLiteral(V7_SCREENSHOT_DIR);
+        QDir().mkpath(dir);
+        EXPECT_TRUE(w.grab().save(dir + QStringLiteral("/restauracion.png")));
+        EXPECT_TRUE(z->grab().save(dir + QStringLiteral("/zona_horaria.png")));
+        auto* lista = z->findChild<QComboBox*>(QStringLiteral("CmbConfigRegional"));
+        ASSERT_NE(lista, nullptr);
+        EXPECT_GT(lista->count(), 50);
+        EXPECT_EQ(lista->currentIndex(), 0);
+        lista->setCurrentIndex(lista->findText(zona));
+        QTest::mouseClick(z->findChild<MyButton*>(QStringLiteral("BtnZona")), Qt::LeftButton);
+    });
+    t->start();
+}
+
+TEST_F(Restauracion, RoundTripThroughTheWindow) {
+    auto& c = PgCluster::instance();
+    ASSERT_TRUE(c.psql(QStringLiteral(
+        "INSERT INTO adquis.pedidos (titulo) VALUES ('O''Brien'), (E'C:\\\\ruta\\\\x'), ('Ñandú áéíóú €'), (NULL), "
+        "(repeat('grande ', 40000));"
+        "INSERT INTO public.bitacora (descripcion) VALUES ('en public');"
+        "INSERT INTO servicios.equipos (nombre) VALUES ('equipo 1');"
+        "SELECT setval('adquis.pedidos_idpedido_seq', 500);")));
+    const QString antes = marcas();
+    ASSERT_FALSE(antes.isEmpty());
+    ScriptedDialogs dialogs;
+
+    // Back up through the window the console shows.
+    const QString archivo = m_dir.file(QStringLiteral("ida y vuelta.zip"));
+    {
+        FrmBase w;
+        w.show();
+        hijo<QTabBar>(w, "TabAdmin")->setCurrentIndex(1);
+        hijo<QLineEdit>(w, "txtRuta")->setText(archivo);
+        dialogs.answer(MsgResult::Ok);
+        click(w, "BtnRespaldar");
+        ASSERT_EQ(dialogs.shown().size(), 1u);
+        ASSERT_EQ(dialogs.shown()[0].icon, MsgIcon::Information) << dialogs.shown()[0].text.toStdString();
+    }
+    const QString fechaRespaldo = lineasDescifradas(miembro(archivo, QStringLiteral("checksum.dat"))).value(3);
+
+    // Everything changes after the backup: rows, a stray schema holding only a function, staff logins, and
+    // the roles of the session and of another application.
+    ASSERT_TRUE(c.psql(QStringLiteral(
+        "UPDATE adquis.pedidos SET titulo = 'cambiado'; DELETE FROM public.bitacora; DELETE FROM servicios.equipos;"
+        "CREATE SCHEMA basura; CREATE FUNCTION basura.f() RETURNS int LANGUAGE sql AS 'SELECT 1';"
+        "DROP ROLE nivel1; ALTER ROLE \"O'Brien\" PASSWORD 'cambiada';"
+        "ALTER ROLE otra_app PASSWORD 'otra-nueva'; DROP ROLE IF EXISTS otra_nueva; CREATE ROLE otra_nueva LOGIN;"
+        "ALTER ROLE jefe PASSWORD 'jefe-nueva';")));
+    sesion().ClaveBD = sesion().ClaveConexion = QStringLiteral("jefe-nueva");
+    const QString ajenos = c.scalar(QStringLiteral(
+        "SELECT string_agg(rolname || ':' || coalesce(rolpassword, '') || rolcreatedb || rolsuper, ',' ORDER BY "
+        "rolname) FROM pg_authid WHERE rolname IN ('otra_app', 'otro_grupo', 'otra_nueva', 'postgres', 'jefe')"));
+
+    // Restore through the window the login shows when the catalogues are missing.
+    dialogs.clear();
+    FrmIniciarSesion login;
+    login.setTieneCatalogos(false);
+    sesion().BaseDatosValida = false;
+    FrmBase w(nullptr, &login);
+    w.show();
+    EXPECT_FALSE(hijo<QWidget>(w, "TabAdmin")->isEnabled());
+    hijo<QLineEdit>(w, "TxtRutaRespaldo")->setText(archivo);
+    bool zonaVista = false;
+    alPedirZona(w, kZona, &zonaVista);
+    dialogs.answer(MsgResult::Yes).answer(MsgResult::Yes).answer(MsgResult::Ok);
+    Muestreo muestreo(w);
+    click(w, "BtnMontar");
+    muestreo.detener();
+
+    EXPECT_TRUE(zonaVista);
+    ASSERT_EQ(dialogs.shown().size(), 3u) << dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("ATENCION: Proceso crítico"));
+    EXPECT_EQ(dialogs.shown()[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(dialogs.shown()[1].text, QStringLiteral("La opción seleccionada es: ") + kZona +
+                                           QStringLiteral("\r\n¿ Desea continuar ?"));
+    EXPECT_EQ(dialogs.shown()[2].text, QStringLiteral("La base de datos ha sido restaurada correctamente"));
+    EXPECT_EQ(dialogs.shown()[2].icon, MsgIcon::Information);
+    // Locked all along; only the zone window's own controls could be used while it asked.
+    EXPECT_FALSE(muestreo.muestras().empty());
+    for (const Muestra& m : muestreo.muestras()) {
+        EXPECT_TRUE(m.cursorEspera);
+        for (const QString& n : m.habilitados) {
+            EXPECT_TRUE(n == QLatin1String("CmbConfigRegional") || n == QLatin1String("BtnZona")) << n.toStdString();
+        }
+    }
+
+    // The window is given back whole, with every tab, and the login knows the catalogues are there.
+    EXPECT_TRUE(hijo<QWidget>(w, "TabAdmin")->isEnabled());
+    EXPECT_TRUE(hijo<QWidget>(w, "BtnMontar")->isEnabled());
+    EXPECT_FALSE(hijo<QProgressBar>(w, "ProgBarr")->isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(login.tieneCatalogos());
+    EXPECT_TRUE(sesion().BaseDatosValida);
+    EXPECT_EQ(w.zonaHoraria(), kZona);
+
+    // The data as it was backed up, the stray schema gone, the sequence never moved back.
+    EXPECT_EQ(marcas(), antes);
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname = 'basura'")),
+              QStringLiteral("0"));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT last_value FROM adquis.pedidos_idpedido_seq")), QStringLiteral("500"));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_class WHERE relname = 'folio_seq'")),
+              QStringLiteral("1"));
+
+    // Staff logins of every group are back with their backed-up passwords, in their groups, able to work.
+    for (const Staff& s : kStaff) {
+        SCOPED_TRACE(s.usuario.toStdString());
+        EXPECT_TRUE(puedeEntrar(s.usuario, s.clave));
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT pg_has_role(%1, '%2', 'MEMBER')").arg(lit(s.usuario), s.grupo)),
+                  QStringLiteral("t"));
+    }
+    {
+        db::Connection obrien;
+        obrien.setConnectionString(c.connectionString(kStaff[0].usuario, kStaff[0].clave));
+        db::DbError e;
+        qint64 n = 0;
+        ASSERT_TRUE(obrien.open(e)) << e.description.toStdString();
+        EXPECT_TRUE(obrien.execute(QStringLiteral("INSERT INTO adquis.pedidos (titulo) VALUES ('nuevo')"), n, e))
+            << e.description.toStdString();
+        obrien.close();
+    }
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT max(idpedido) FROM adquis.pedidos")), QStringLiteral("501"));
+
+    // Another application's roles and the session's own login are exactly as they were.
+    EXPECT_EQ(c.scalar(QStringLiteral(
+                  "SELECT string_agg(rolname || ':' || coalesce(rolpassword, '') || rolcreatedb || rolsuper, ',' "
+                  "ORDER BY rolname) FROM pg_authid WHERE rolname IN ('otra_app', 'otro_grupo', 'otra_nueva', "
+                  "'postgres', 'jefe')")),
+              ajenos);
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT pg_has_role('otra_app', 'otro_grupo', 'MEMBER')")), QStringLiteral("t"));
+    EXPECT_TRUE(puedeEntrar(QStringLiteral("jefe"), QStringLiteral("jefe-nueva")));
+    EXPECT_TRUE(puedeEntrar(QStringLiteral("otra_app"), QStringLiteral("otra-nueva")));
+
+    // The dates and the zone.
+    auto valor = [&](const char* clave) {
+        return c.scalar(QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion = '%1'")
+                            .arg(QString::fromLatin1(clave)));
+    };
+    EXPECT_EQ(valor("FECHARESPALDO"), fechaRespaldo);
+    EXPECT_TRUE(valor("FECHARESTAURACION").startsWith(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT array_to_string(setconfig, ',') FROM pg_db_role_setting s JOIN "
+                                      "pg_database d ON d.oid = s.setdatabase WHERE d.datname = 'veliro7'")),
+              QStringLiteral("TimeZone=") + kZona);
+    const QString guardada = keystore::KeyStore().readValue(kRegistroZona).value;
+    EXPECT_EQ(DescifrarCadena(guardada, false), kZona);
+    EXPECT_FALSE(QFileInfo::exists(sesion().RutaTemporal + kCarpetaRestauracion));
+    EXPECT_TRUE(QDir(sesion().RutaTemporal).entryList({QStringLiteral("*.bat")}, QDir::Files).isEmpty());
+}
+
 } // namespace
