@@ -425,4 +425,123 @@ TEST_F(Restauracion, RoundTripThroughTheWindow) {
     EXPECT_TRUE(QDir(sesion().RutaTemporal).entryList({QStringLiteral("*.bat")}, QDir::Files).isEmpty());
 }
 
+// checksum.dat without its last line, or with another engine line.
+QByteArray checksumConMotor(const QString& archivo, const QString& motor) {
+    QByteArray ck;
+    QStringList lineas = lineasDescifradas(miembro(archivo, QStringLiteral("checksum.dat"))).mid(0, 4);
+    if (!motor.isEmpty()) {
+        lineas << motor;
+    }
+    for (const QString& l : lineas) {
+        ck += cifrarConClave(l, false).toLatin1() + "\r\n";
+    }
+    return ck;
+}
+
+// A backup of the old engine (or one that does not say) gets the full-text objects on this engine.
+TEST_F(Restauracion, OldEngineArchiveGetsTheFullTextUpgrade) {
+    auto& c = PgCluster::instance();
+    ASSERT_TRUE(c.psql(QStringLiteral(
+        "INSERT INTO catalogos.autoridades (idautoridad, autoridad) VALUES (1, 'Cervántes Saavedra');"
+        "INSERT INTO analisis.etiquetasmarc (idficha, numetiqueta, contenido) VALUES "
+        "(1, 100, 'Ver @@AU1! y más'), (1, 130, 'Autor @@12 sin cierre'), (1, 520, 'Nota! @@AU1! fin'),"
+        "(1, 8, 'Lugar'), (1, 999, 'Otro');")));
+    const QString bueno = respaldar(QStringLiteral("ocho.zip"));
+    const std::pair<const char*, QString> casos[] = {{"engine-8 line", QStringLiteral("POSTGRESQL 8.4.2")},
+                                                     {"no engine line", QString()}};
+    for (const auto& [nombre, motor] : casos) {
+        SCOPED_TRACE(nombre);
+        // The second restore finds pg_catalog.espanol left by the first.
+        const QString z = m_dir.file(QString::fromLatin1(nombre) + QStringLiteral(".zip"));
+        hacerZip(z, cambiar(miembros(bueno), QStringLiteral("checksum.dat"), checksumConMotor(bueno, motor)));
+        m_avisos.clear();
+        const ResultadoRestauracion r = restaurar(z);
+        ASSERT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT string_agg(DISTINCT d.dictname, ',') FROM pg_ts_config_map m JOIN "
+                                          "pg_ts_config f ON f.oid = m.mapcfg JOIN pg_ts_dict d ON d.oid = m.mapdict "
+                                          "WHERE f.cfgname = 'espanol' AND m.maptokentype = (SELECT tokid FROM "
+                                          "ts_token_type('default') WHERE alias = 'word')")),
+                  QStringLiteral("spanish_stem,unaccent"));
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT string_agg(column_name, ',' ORDER BY column_name) FROM "
+                                          "information_schema.columns WHERE table_schema = 'analisis' AND table_name "
+                                          "= 'etiquetasmarc' AND column_name IN ('idxfti', 'etiquetasinfo', 'tipo', "
+                                          "'idlink', 'tabla')")),
+                  QStringLiteral("etiquetasinfo,idlink,idxfti,tabla,tipo"));
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname = 'tsvectorupdate'")),
+                  QStringLiteral("1"));
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_indexes WHERE indexname = 'idxfti_idx'")),
+                  QStringLiteral("1"));
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion = "
+                                          "'ANA_FULLTEXTSEARCH'")),
+                  QStringLiteral("1"));
+        // References replaced by the catalogue's text; one without its closing "!" runs to the end and is
+        // not written twice.
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT string_agg(numetiqueta || '=' || tipo || ':' || etiquetasinfo, '|' "
+                                          "ORDER BY idregistro) FROM analisis.etiquetasmarc")),
+                  QStringLiteral("100=2:Ver Cervántes Saavedra y más|130=2:Autor @@12 sin cierre|"
+                                 "520=8:Nota! Cervántes Saavedra fin|8=9:Lugar|999=0:Otro"));
+        // The search vector, kept by the trigger, finds a word whatever its accents.
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM analisis.etiquetasmarc WHERE idxfti @@ "
+                                          "to_tsquery('pg_catalog.espanol', 'cervantes')")),
+                  QStringLiteral("2"));
+        ASSERT_TRUE(c.psql(QStringLiteral("UPDATE analisis.etiquetasmarc SET etiquetasinfo = 'Lugar de Mexico' "
+                                          "WHERE numetiqueta = 8;")));
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM analisis.etiquetasmarc WHERE idxfti @@ "
+                                          "to_tsquery('pg_catalog.espanol', 'méxico')")),
+                  QStringLiteral("1"));
+    }
+}
+
+// Without a roles file the staff logins come from the staff table, the name an identifier and the password
+// a literal; a row with an unknown group code goes, one without a clave stays, and a name that another
+// application's role already holds is reported and that role left alone.
+TEST_F(Restauracion, ArchiveWithoutRolesFileMakesTheStaffLogins) {
+    auto& c = PgCluster::instance();
+    bool ok = false;
+    const QString desconocido = componerClave(QStringLiteral("x"), QStringLiteral("999"), QStringLiteral("1"), &ok);
+    ASSERT_TRUE(ok);
+    const QString colision = componerClave(QStringLiteral("c"), QStringLiteral("011"), QStringLiteral("1"), &ok);
+    ASSERT_TRUE(c.psql(QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES "
+                                      "('raro', 'raro', %1), ('sinclave', 'sinclave', NULL), ('colision', 'c', %2);"
+                                      "DROP ROLE IF EXISTS colision; CREATE ROLE colision NOLOGIN;")
+                           .arg(lit(desconocido), lit(colision))));
+    const QString bueno = respaldar(QStringLiteral("con roles.zip"));
+    const QString sinRoles = m_dir.file(QStringLiteral("sin roles.zip"));
+    hacerZip(sinRoles, cambiar(miembros(bueno), QStringLiteral("rolesv7.sql"), {}));
+
+    const ResultadoRestauracion r = restaurar(sinRoles);
+    ASSERT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(r.noIncorporados, QStringList{QStringLiteral("colision")});
+    EXPECT_TRUE(r.texto.endsWith(QStringLiteral("duplicidad en su información:\r\ncolision"))) << r.texto.toStdString();
+    EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
+    for (const Staff& s : kStaff) {
+        SCOPED_TRACE(s.usuario.toStdString());
+        EXPECT_TRUE(puedeEntrar(s.usuario, s.clave));
+        EXPECT_EQ(c.scalar(QStringLiteral("SELECT pg_has_role(%1, '%2', 'MEMBER')").arg(lit(s.usuario), s.grupo)),
+                  QStringLiteral("t"));
+    }
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_roles WHERE rolname = $$O''Brien$$")),
+              QStringLiteral("0"));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT rolsuper::text || rolcreaterole::text FROM pg_roles WHERE rolname = "
+                                      "'jefa2'")),
+              QStringLiteral("truetrue"));
+    // The unknown code's row went at once; the closing delete (some user was left out) takes every row
+    // still without a login, the one without a clave too.
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM catalogos.analistas WHERE usuario IN ('raro', "
+                                      "'sinclave', 'colision')")),
+              QStringLiteral("0"));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_roles WHERE rolname IN ('raro', 'sinclave')")),
+              QStringLiteral("0"));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT rolcanlogin FROM pg_roles WHERE rolname = 'colision'")),
+              QStringLiteral("f"));
+    // The groups' privileges reach the schemas and the sequences too.
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT has_schema_privilege('v7_usuario1', 'metadata', 'USAGE')::text || "
+                                      "has_sequence_privilege('v7_usuario1', 'metadata.folio_seq', 'USAGE')::text || "
+                                      "has_table_privilege('v7_usuario2', 'prestamo.multas', 'INSERT')::text || "
+                                      "has_table_privilege('v7_usuario2', 'prestamo.multas', 'TRUNCATE')::text")),
+              QStringLiteral("truetruetruefalse"));
+    ASSERT_TRUE(c.psql(QStringLiteral("DROP ROLE colision;")));
+}
+
 } // namespace
