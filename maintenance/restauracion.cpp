@@ -1,6 +1,5 @@
 #include "maintenance/restauracion.h"
 
-#include "core/archivos.h"
 #include "core/cifrado.h"
 #include "core/config.h"
 #include "core/listas.h"
@@ -57,21 +56,6 @@ QString miembro(const QString& carpeta, const QString& nombre) {
     return QString();
 }
 
-process::Result correr(const QString& programa, const QStringList& args, const QString& salida = QString()) {
-    process::Command c;
-    c.program = programa;
-    c.arguments = args;
-    c.cLocale = true;
-    if (salida.isEmpty()) {
-        c.out = process::Sink::Capture;
-    } else {
-        c.out = process::Sink::File;
-        c.outFile = salida;
-    }
-    c.err = process::Sink::Capture;
-    return process::run(c);
-}
-
 QString lineasError(const QByteArray& salida, int maximo = 10) {
     QStringList lineas;
     for (const QByteArray& l : salida.split('\n')) {
@@ -80,6 +64,33 @@ QString lineasError(const QByteArray& salida, int maximo = 10) {
         }
     }
     return lineas.mid(0, maximo).join(kCrLf);
+}
+
+// Runs two sh command texts at once (each redirects its own output) and gives both exit statuses; -1 for
+// a status that could not be told. The checks of an archive read it twice over: side by side they take
+// the time of the longer one.
+std::pair<int, int> dosALaVez(const QString& a, const QString& b, const QString& archivoEstado) {
+    QFile::remove(archivoEstado);
+    const QString linea = QStringLiteral("( ") + a + QStringLiteral(" ) & p=$!; ( ") + b +
+                          QStringLiteral(" ); b=$?; wait $p; a=$?; printf '%s %s\\n' \"$a\" \"$b\" > ") +
+                          citarSh(archivoEstado);
+    process::Command c = process::Command::shellLine(linea);
+    c.cLocale = true;
+    (void)process::run(c);
+    QFile f(archivoEstado);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {-1, -1};
+    }
+    const QList<QByteArray> partes = f.readAll().trimmed().split(' ');
+    bool okA = false, okB = false;
+    const int ea = partes.value(0).toInt(&okA);
+    const int eb = partes.value(1).toInt(&okB);
+    return {okA ? ea : -1, okB ? eb : -1};
+}
+
+QByteArray contenido(const QString& ruta) {
+    QFile f(ruta);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 ArchivoVerificado rechazo(ArchivoVerificado v, FallaArchivo falla, const QString& detalle = QString()) {
@@ -272,17 +283,21 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
     }
     QFile::setPermissions(carpeta, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    // The whole archive first: a damaged zip is never half extracted.
-    process::Command probar = process::Command::shellLine(archiver::comandoProbar(archivo));
-    probar.cLocale = true;
-    probar.out = process::Sink::Capture;
-    probar.err = process::Sink::Stdout;
-    const process::Result prueba = process::run(probar);
-    if (!prueba.ok() || !prueba.output.contains("Everything is Ok")) {
-        return rechazo(v, FallaArchivo::PruebaFallida, archiver::significadoSalida7za(prueba.status()));
+    // The archiver's test of the whole archive, and the extraction beside it (the members are used only
+    // once the test has passed).
+    const QString notas = paths::withSlash(carpeta) + QStringLiteral(".verificacion/");
+    QDir().mkpath(notas);
+    const auto [prueba, extraccion] = dosALaVez(
+        archiver::comandoProbar(archivo) + QStringLiteral(" > ") + citarSh(notas + QStringLiteral("prueba.txt")) +
+            QStringLiteral(" 2>&1"),
+        archiver::comandoExtraer(archivo, carpeta) + QStringLiteral(" > ") +
+            citarSh(notas + QStringLiteral("extraccion.txt")) + QStringLiteral(" 2>&1"),
+        notas + QStringLiteral("estado1.txt"));
+    if (prueba != 0 || !contenido(notas + QStringLiteral("prueba.txt")).contains("Everything is Ok")) {
+        return rechazo(v, FallaArchivo::PruebaFallida, archiver::significadoSalida7za(prueba));
     }
-    if (!Unzip2(archivo, carpeta)) {
-        return rechazo(v, FallaArchivo::Extraccion);
+    if (extraccion != 0) {
+        return rechazo(v, FallaArchivo::Extraccion, archiver::significadoSalida7za(extraccion));
     }
     v.volcado = miembro(carpeta, kMiembroVolcado);
     if (v.volcado.isEmpty()) {
@@ -317,23 +332,29 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
     }
 
     // pg_restore -l reads the header and the table of contents; a dump cut short in its data still lists,
-    // so the dump is also read to its end.
-    const QString pgRestore = herramienta(carpetaBin, QStringLiteral("pg_restore"));
-    const process::Result lista = correr(pgRestore, {QStringLiteral("-l"), v.volcado});
-    if (!lista.ok()) {
-        const bool posterior = lista.errorOutput.contains("unsupported version");
-        return rechazo(v, posterior ? FallaArchivo::MotorPosterior : FallaArchivo::VolcadoIlegible,
-                       lineasError(lista.errorOutput));
+    // so the dump is also read to its end, at the same time.
+    const QString pgRestore = citarSh(herramienta(carpetaBin, QStringLiteral("pg_restore")));
+    const QString lista = notas + QStringLiteral("lista.txt");
+    const QString erroresLista = notas + QStringLiteral("lista.err.txt");
+    const QString erroresLectura = notas + QStringLiteral("lectura.err.txt");
+    const auto [listado, leido] =
+        dosALaVez(pgRestore + QStringLiteral(" -l ") + citarSh(v.volcado) + QStringLiteral(" > ") + citarSh(lista) +
+                      QStringLiteral(" 2> ") + citarSh(erroresLista),
+                  pgRestore + QStringLiteral(" -f /dev/null ") + citarSh(v.volcado) + QStringLiteral(" 2> ") +
+                      citarSh(erroresLectura),
+                  notas + QStringLiteral("estado2.txt"));
+    if (listado != 0) {
+        const QByteArray errores = contenido(erroresLista);
+        return rechazo(v, errores.contains("unsupported version") ? FallaArchivo::MotorPosterior
+                                                                  : FallaArchivo::VolcadoIlegible,
+                       lineasError(errores));
     }
-    v.listaVolcado = lista.output;
-    const int mayorVolcado = mayorDelVolcado(lista.output);
-    if (mayorVolcado > v.mayorInstalado) {
+    v.listaVolcado = contenido(lista);
+    if (mayorDelVolcado(v.listaVolcado) > v.mayorInstalado) {
         return rechazo(v, FallaArchivo::MotorPosterior);
     }
-    const process::Result lectura =
-        correr(pgRestore, {QStringLiteral("-f"), QStringLiteral("/dev/null"), v.volcado});
-    if (!lectura.ok()) {
-        return rechazo(v, FallaArchivo::VolcadoIncompleto, lineasError(lectura.errorOutput));
+    if (leido != 0) {
+        return rechazo(v, FallaArchivo::VolcadoIncompleto, lineasError(contenido(erroresLectura)));
     }
     return v;
 }
