@@ -28,12 +28,13 @@ void FrmConfigRegional::construir() {
     ImgCabecera->setPixmap(imagenCabecera());
     ImgCabecera->setScaledContents(true);
     PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 1000, 5880, 2900));
-    etiqueta(PanelCentral, QString(),
-             QStringLiteral("Se ha detectado que su base de datos no tiene configurada la zona/horaria de su localidad, "
-                            "por favor, seleccionela de la lista que aparece a continuación:"),
-             240, 480, 5400, 900, true);
-    CmbConfigRegional = control<QComboBox>(PanelCentral, QStringLiteral("CmbConfigRegional"),
-                                           twips(240, 1500, 5400, 330));
+    etiqueta(
+        PanelCentral, QString(),
+        QStringLiteral("Se ha detectado que su base de datos no tiene configurada la zona/horaria de su localidad, "
+                       "por favor, seleccionela de la lista que aparece a continuación:"),
+        240, 480, 5400, 900, true);
+    CmbConfigRegional =
+        control<QComboBox>(PanelCentral, QStringLiteral("CmbConfigRegional"), twips(240, 1500, 5400, 330));
     CmbConfigRegional->setMaxVisibleItems(20);
     BtnZona = boton(PanelCentral, QStringLiteral("BtnZona"), QStringLiteral("&Aceptar"), 3840, 2250, 1800);
     connect(BtnZona, &QPushButton::clicked, this, [this] { BtnZona_Click(); });

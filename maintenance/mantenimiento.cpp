@@ -52,20 +52,20 @@ void ConectarODBC(bool& exito) {
 QVector<ColumnaSerial> columnasSeriales(bool& ok, QString& error) {
     // The sequence a default draws from is the one its expression depends on; the owned sequence of a
     // serial column wins when there is one (the same sequence in every ordinary case).
-    static const QString consulta = QStringLiteral(
-        "SELECT n.nspname, c.relname, a.attname, "
-        "coalesce(pg_get_serial_sequence(format('%I.%I', n.nspname, c.relname), a.attname), "
-        "min(s.oid::regclass::text)) AS secuencia "
-        "FROM pg_attrdef d "
-        "JOIN pg_attribute a ON a.attrelid = d.adrelid AND a.attnum = d.adnum AND NOT a.attisdropped "
-        "JOIN pg_class c ON c.oid = d.adrelid AND c.relkind IN ('r', 'p') "
-        "JOIN pg_namespace n ON n.oid = c.relnamespace "
-        "LEFT JOIN pg_depend dep ON dep.classid = 'pg_attrdef'::regclass AND dep.objid = d.oid "
-        "AND dep.refclassid = 'pg_class'::regclass "
-        "LEFT JOIN pg_class s ON s.oid = dep.refobjid AND s.relkind = 'S' "
-        "WHERE pg_get_expr(d.adbin, d.adrelid) ILIKE 'nextval%' "
-        "AND n.nspname !~ '^pg_' AND n.nspname <> 'information_schema' "
-        "GROUP BY n.nspname, c.relname, a.attname ORDER BY n.nspname, c.relname, a.attname");
+    static const QString consulta =
+        QStringLiteral("SELECT n.nspname, c.relname, a.attname, "
+                       "coalesce(pg_get_serial_sequence(format('%I.%I', n.nspname, c.relname), a.attname), "
+                       "min(s.oid::regclass::text)) AS secuencia "
+                       "FROM pg_attrdef d "
+                       "JOIN pg_attribute a ON a.attrelid = d.adrelid AND a.attnum = d.adnum AND NOT a.attisdropped "
+                       "JOIN pg_class c ON c.oid = d.adrelid AND c.relkind IN ('r', 'p') "
+                       "JOIN pg_namespace n ON n.oid = c.relnamespace "
+                       "LEFT JOIN pg_depend dep ON dep.classid = 'pg_attrdef'::regclass AND dep.objid = d.oid "
+                       "AND dep.refclassid = 'pg_class'::regclass "
+                       "LEFT JOIN pg_class s ON s.oid = dep.refobjid AND s.relkind = 'S' "
+                       "WHERE pg_get_expr(d.adbin, d.adrelid) ILIKE 'nextval%' "
+                       "AND n.nspname !~ '^pg_' AND n.nspname <> 'information_schema' "
+                       "GROUP BY n.nspname, c.relname, a.attname ORDER BY n.nspname, c.relname, a.attname");
     QVector<ColumnaSerial> columnas;
     db::DbError e;
     auto rs = conexionPrincipal().query(consulta, e);
@@ -88,8 +88,8 @@ QString sentenciaSecuencia(const ColumnaSerial& c) {
     return QStringLiteral("SELECT setval(") + seq +
            QStringLiteral(", greatest(m.mayor, s.last_value), s.is_called OR coalesce(m.mayor >= s.last_value, "
                           "false)) FROM (SELECT max(") +
-           citarIdentificador(c.columna) + QStringLiteral(") AS mayor FROM ") +
-           citarIdentificador(c.esquema, c.tabla) + QStringLiteral(") m, ") + c.secuencia + QStringLiteral(" s");
+           citarIdentificador(c.columna) + QStringLiteral(") AS mayor FROM ") + citarIdentificador(c.esquema, c.tabla) +
+           QStringLiteral(") m, ") + c.secuencia + QStringLiteral(" s");
 }
 
 QStringList ActualizarSecuenciasVELIRO() {
@@ -132,8 +132,7 @@ bool sentenciaLarga(const QString& sql, db::DbError& error) {
         c.setConnectionString(cadena);
         db::DbError e;
         qint64 n = 0;
-        estado->ok = c.open(e) && c.execute(QStringLiteral("SET statement_timeout = 0"), n, e) &&
-                     c.execute(sql, n, e);
+        estado->ok = c.open(e) && c.execute(QStringLiteral("SET statement_timeout = 0"), n, e) && c.execute(sql, n, e);
         estado->error = e;
         c.close();
         estado->terminado.store(true, std::memory_order_release);

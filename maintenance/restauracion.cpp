@@ -112,11 +112,10 @@ QString motorInstalado(const QString& carpetaBin, QString& error) {
     const QString carpeta = paths::withSlash(sesion().RutaTemporal);
     const QString script = carpeta + QStringLiteral("v7.version.bat");
     const QString salida = carpeta + QStringLiteral("pg_version.txt");
-    const QString escrito =
-        CrearArchivoBat(script,
-                        citarSh(herramienta(carpetaBin, QStringLiteral("pg_config"))) + QStringLiteral(" --version > ") +
-                            citarSh(salida),
-                        QString());
+    const QString escrito = CrearArchivoBat(script,
+                                            citarSh(herramienta(carpetaBin, QStringLiteral("pg_config"))) +
+                                                QStringLiteral(" --version > ") + citarSh(salida),
+                                            QString());
     QString motor;
     if (escrito != QLatin1String("OK")) {
         error = escrito;
@@ -177,16 +176,16 @@ EsquemaPublico leerEsquemaPublico() {
     EsquemaPublico p;
     int total = 0;
     QString error;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT pg_get_userbyid(nspowner) FROM pg_namespace WHERE nspname = 'public'"),
-                           total, error);
+    auto rs = ExecuteSQLrs(
+        QStringLiteral("SELECT pg_get_userbyid(nspowner) FROM pg_namespace WHERE nspname = 'public'"), total, error);
     if (rs && !rs->eof()) {
         p.existia = true;
         p.propietario = rs->text(0);
-        auto g = ExecuteSQLrs(
-            QStringLiteral("SELECT CASE WHEN a.grantee = 0 THEN '' ELSE pg_get_userbyid(a.grantee) END, "
-                           "a.privilege_type, a.is_grantable FROM pg_namespace n, aclexplode(n.nspacl) a "
-                           "WHERE n.nspname = 'public' AND a.grantee <> n.nspowner"),
-            total, error);
+        auto g =
+            ExecuteSQLrs(QStringLiteral("SELECT CASE WHEN a.grantee = 0 THEN '' ELSE pg_get_userbyid(a.grantee) END, "
+                                        "a.privilege_type, a.is_grantable FROM pg_namespace n, aclexplode(n.nspacl) a "
+                                        "WHERE n.nspname = 'public' AND a.grantee <> n.nspowner"),
+                         total, error);
         for (; g && !g->eof(); g->moveNext()) {
             const QString a = g->text(0).isEmpty() ? QStringLiteral("PUBLIC") : citarIdentificador(g->text(0));
             const bool opcion = textoABooleano(g->text(2));
@@ -210,7 +209,8 @@ bool existeEsquemaPublico() {
 
 // Every line of a table: "schema.table#count".
 const QRegularExpression& lineaTabla() {
-    static const QRegularExpression re(QStringLiteral("^([A-Za-z_][A-Za-z0-9_$]*)\\.([A-Za-z_][A-Za-z0-9_$]*)#(\\d+)$"));
+    static const QRegularExpression re(
+        QStringLiteral("^([A-Za-z_][A-Za-z0-9_$]*)\\.([A-Za-z_][A-Za-z0-9_$]*)#(\\d+)$"));
     return re;
 }
 
@@ -287,12 +287,12 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
     // once the test has passed).
     const QString notas = paths::withSlash(carpeta) + QStringLiteral(".verificacion/");
     QDir().mkpath(notas);
-    const auto [prueba, extraccion] = dosALaVez(
-        archiver::comandoProbar(archivo) + QStringLiteral(" > ") + citarSh(notas + QStringLiteral("prueba.txt")) +
-            QStringLiteral(" 2>&1"),
-        archiver::comandoExtraer(archivo, carpeta) + QStringLiteral(" > ") +
-            citarSh(notas + QStringLiteral("extraccion.txt")) + QStringLiteral(" 2>&1"),
-        notas + QStringLiteral("estado1.txt"));
+    const auto [prueba, extraccion] =
+        dosALaVez(archiver::comandoProbar(archivo) + QStringLiteral(" > ") +
+                      citarSh(notas + QStringLiteral("prueba.txt")) + QStringLiteral(" 2>&1"),
+                  archiver::comandoExtraer(archivo, carpeta) + QStringLiteral(" > ") +
+                      citarSh(notas + QStringLiteral("extraccion.txt")) + QStringLiteral(" 2>&1"),
+                  notas + QStringLiteral("estado1.txt"));
     if (prueba != 0 || !contenido(notas + QStringLiteral("prueba.txt")).contains("Everything is Ok")) {
         return rechazo(v, FallaArchivo::PruebaFallida, archiver::significadoSalida7za(prueba));
     }
@@ -345,9 +345,9 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
                   notas + QStringLiteral("estado2.txt"));
     if (listado != 0) {
         const QByteArray errores = contenido(erroresLista);
-        return rechazo(v, errores.contains("unsupported version") ? FallaArchivo::MotorPosterior
-                                                                  : FallaArchivo::VolcadoIlegible,
-                       lineasError(errores));
+        return rechazo(
+            v, errores.contains("unsupported version") ? FallaArchivo::MotorPosterior : FallaArchivo::VolcadoIlegible,
+            lineasError(errores));
     }
     v.listaVolcado = contenido(lista);
     if (mayorDelVolcado(v.listaVolcado) > v.mayorInstalado) {
@@ -436,7 +436,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             }
             QDir(carpeta).removeRecursively();
         }
-    } limpieza{carpeta, {trabajo + QStringLiteral("Unzip.bat")}};
+    } limpieza{carpeta, {}};
 
     paso(0, QStringLiteral("Verificando estado del servidor..."));
     if (!VerificarConexion().isEmpty()) {
@@ -454,7 +454,8 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     }
     const QDate hoy = QDate::currentDate();
     const QString log = rutaLogRestauracion(hoy);
-    anexarLog(log, QStringLiteral("=== ") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+    anexarLog(log, QStringLiteral("=== ") +
+                       QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                        QStringLiteral(" restauración de ") + archivo + QStringLiteral(" (respaldo: ") +
                        v.checksum.motor + QStringLiteral("; instalado: ") + v.motorInstalado + QStringLiteral(")\n"));
 
@@ -481,17 +482,15 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                                  filas, error)) {
                 continue;
             }
-            aviso(MsgIcon::Warning,
-                  QStringLiteral("No se eliminó el esquema ") + esquema + QStringLiteral(" debido a lo siguiente:") +
-                      kCrLf + error);
-            auto sigue = ExecuteSQLrs(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") +
-                                          citarLiteral(esquema),
-                                      total, error);
+            aviso(MsgIcon::Warning, QStringLiteral("No se eliminó el esquema ") + esquema +
+                                        QStringLiteral(" debido a lo siguiente:") + kCrLf + error);
+            auto sigue = ExecuteSQLrs(
+                QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") + citarLiteral(esquema), total, error);
             if (sigue && !sigue->eof()) {
                 aviso(MsgIcon::Critical, QStringLiteral("No se eliminó el esquema ") + esquema +
                                              QStringLiteral(", es necesario") + kCrLf +
-                                             QStringLiteral("hacer de nuevo el proceso de restauración de la") +
-                                             kCrLf + QStringLiteral("base de datos"));
+                                             QStringLiteral("hacer de nuevo el proceso de restauración de la") + kCrLf +
+                                             QStringLiteral("base de datos"));
                 break;
             }
         }
@@ -557,16 +556,18 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             const QString script = trabajo + QStringLiteral("v7.roles.bat");
             const QString salida = trabajo + QStringLiteral("v7.roles.txt");
             limpieza.archivos << script << salida;
-            const QString escrito = CrearArchivoBat(
-                script,
-                citarSh(herramienta(bin, QStringLiteral("psql"))) + QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f ") +
-                    citarSh(filtrado) + QStringLiteral(" -h ") + citarSh(s.ServidorIP) + QStringLiteral(" -p ") +
-                    QString::number(s.PuertoBD) + QStringLiteral(" -U ") + citarSh(s.UsuarioBD) +
-                    QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
-                s.ClaveBD);
+            const QString escrito =
+                CrearArchivoBat(script,
+                                citarSh(herramienta(bin, QStringLiteral("psql"))) +
+                                    QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f ") + citarSh(filtrado) +
+                                    QStringLiteral(" -h ") + citarSh(s.ServidorIP) + QStringLiteral(" -p ") +
+                                    QString::number(s.PuertoBD) + QStringLiteral(" -U ") + citarSh(s.UsuarioBD) +
+                                    QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
+                                s.ClaveBD);
             if (escrito != QLatin1String("OK")) {
-                return detener(escrito + kCrLf + QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los "
-                                                                "usuarios"));
+                return detener(escrito + kCrLf +
+                               QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los "
+                                              "usuarios"));
             }
             int estado = -1;
             const QString lanzado = EjecutarArchivoBat(script, &estado);
@@ -630,7 +631,8 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         int estado = -1;
         const QString lanzado = EjecutarArchivoBat(script, &estado);
         if (!lanzado.isEmpty()) {
-            return detener(lanzado + kCrLf + QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base"));
+            return detener(lanzado + kCrLf +
+                           QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base"));
         }
         const QStringList lineas = lineasDeErrorHerramienta(errores, 1000);
         if (estado != 0) {
@@ -679,24 +681,25 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     // The counts the backup recorded.
     paso(8, QStringLiteral("Comprobando integridad de la base de datos..."));
     for (const ConteoControl& c : v.checksum.tablas) {
-        const QString consulta = QStringLiteral("SELECT count(*) AS NoReg FROM ") +
-                                 citarIdentificador(c.tabla.section(QLatin1Char('.'), 0, 0),
-                                                    c.tabla.section(QLatin1Char('.'), 1));
+        const QString consulta =
+            QStringLiteral("SELECT count(*) AS NoReg FROM ") +
+            citarIdentificador(c.tabla.section(QLatin1Char('.'), 0, 0), c.tabla.section(QLatin1Char('.'), 1));
         int total = 0;
         QString error;
         auto rs = ExecuteSQLrs(consulta, total, error);
         if (!rs || rs->eof()) {
-            return detener(QStringLiteral("Error al recuperar los registros, es recomendable eliminar la base de datos y "
-                                          "restaurarla nuevamente") +
-                           kCrLf + error);
+            return detener(
+                QStringLiteral("Error al recuperar los registros, es recomendable eliminar la base de datos y "
+                               "restaurarla nuevamente") +
+                kCrLf + error);
         }
         const qint64 encontrados = rs->text(QStringLiteral("NoReg")).toLongLong();
         if (encontrados != c.registros) {
             return detener(QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
                                           "contenía ") +
                            QString::number(c.registros) + QStringLiteral(" registros en la tabla ") + c.tabla +
-                           QStringLiteral(" mientras que en la base de datos solo hay ") + QString::number(encontrados) +
-                           QStringLiteral(" registros.") + kCrLf +
+                           QStringLiteral(" mientras que en la base de datos solo hay ") +
+                           QString::number(encontrados) + QStringLiteral(" registros.") + kCrLf +
                            QStringLiteral("Se recomienda eliminar la base de datos y restaurarla nuevamente"));
         }
     }

@@ -62,9 +62,9 @@ enum class FallaArchivo {
 struct [[nodiscard]] ArchivoVerificado {
     FallaArchivo falla = FallaArchivo::Ninguna;
     QString detalle;
-    QString carpeta;  // where the members are
-    QString volcado;  // base.backup as found
-    QString roles;    // rolesv7.sql as found; empty when the archive has none
+    QString carpeta; // where the members are
+    QString volcado; // base.backup as found
+    QString roles;   // rolesv7.sql as found; empty when the archive has none
     ChecksumRespaldo checksum;
     QString motorInstalado; // pg_config's first line, upper case
     int mayorInstalado = -1, mayorRespaldo = -1;
@@ -90,7 +90,7 @@ struct [[nodiscard]] ResultadoRestauracion {
     bool ok = false;
     bool rechazado = false; // refused before anything changed
     MsgIcon icono = MsgIcon::Critical;
-    QString texto;                 // the closing message
+    QString texto;                  // the closing message
     std::optional<bool> integridad; // set once the counts were compared and the session told
     QStringList noIncorporados;     // staff users whose login could not be made
 };

@@ -13,18 +13,23 @@
 #include <QFile>
 #include <QRegularExpression>
 
-
 namespace v7 {
 
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-const QStringList kEsquemasSistema = {
-    QStringLiteral("adquis"),    QStringLiteral("analisis"),  QStringLiteral("catalogos"),
-    QStringLiteral("config_veliro"), QStringLiteral("consultas_biblioteca"), QStringLiteral("indizados"),
-    QStringLiteral("inventarios"),   QStringLiteral("metadata"),  QStringLiteral("prestamo"),
-    QStringLiteral("retroalimentacion"), QStringLiteral("servicios")};
+const QStringList kEsquemasSistema = {QStringLiteral("adquis"),
+                                      QStringLiteral("analisis"),
+                                      QStringLiteral("catalogos"),
+                                      QStringLiteral("config_veliro"),
+                                      QStringLiteral("consultas_biblioteca"),
+                                      QStringLiteral("indizados"),
+                                      QStringLiteral("inventarios"),
+                                      QStringLiteral("metadata"),
+                                      QStringLiteral("prestamo"),
+                                      QStringLiteral("retroalimentacion"),
+                                      QStringLiteral("servicios")};
 
 // A bare or double-quoted role name as pg_dumpall writes it.
 const QString kIdent = QStringLiteral(R"((?:"(?:[^"]|"")+"|[A-Za-z_][A-Za-z0-9_$]*))");
@@ -175,13 +180,12 @@ bool eliminarRolesStaff(const QStringList& roles, const QString& logEliminacion,
         db::Transaccion t(sesion().ConexionPrincipal);
         db::DbError e;
         qint64 n = 0;
-        const bool ok = t.begin(e) &&
-                        t.connection().execute(QStringLiteral("REASSIGN OWNED BY ") + r + QStringLiteral(" TO ") +
-                                                   login + QLatin1Char(';'),
-                                               n, e) &&
-                        t.connection().execute(QStringLiteral("DROP OWNED BY ") + r + QStringLiteral(" CASCADE;"), n, e) &&
-                        t.connection().execute(QStringLiteral("DROP ROLE IF EXISTS ") + r + QLatin1Char(';'), n, e) &&
-                        t.commit(e);
+        const bool ok =
+            t.begin(e) &&
+            t.connection().execute(
+                QStringLiteral("REASSIGN OWNED BY ") + r + QStringLiteral(" TO ") + login + QLatin1Char(';'), n, e) &&
+            t.connection().execute(QStringLiteral("DROP OWNED BY ") + r + QStringLiteral(" CASCADE;"), n, e) &&
+            t.connection().execute(QStringLiteral("DROP ROLE IF EXISTS ") + r + QLatin1Char(';'), n, e) && t.commit(e);
         if (!ok) {
             t.rollback();
             // dependent_objects_still_exist / dependent_privilege_descriptors_still_exist: the role still
@@ -337,7 +341,8 @@ void asignarPermisosRestauracion(const AvisoRestauracion& aviso) {
                          QStringLiteral(" TO v7_super, v7_admin, v7_usuario1, v7_usuario2"))) {
             avisar(QStringLiteral("No se asignaron los permisos \"USAGE\" al esquema ") + esquema);
         }
-        if (!EjecutarSQL(QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA ") + e + QStringLiteral(" TO v7_super")) ||
+        if (!EjecutarSQL(QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA ") + e +
+                         QStringLiteral(" TO v7_super")) ||
             !EjecutarSQL(QStringLiteral("GRANT USAGE, SELECT, UPDATE ON ALL SEQUENCES IN SCHEMA ") + e +
                          QStringLiteral(" TO v7_admin, v7_usuario1, v7_usuario2"))) {
             avisar(QStringLiteral("No se logró asignar los permisos correspondientes al esquema ") + esquema +

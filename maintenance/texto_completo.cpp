@@ -162,8 +162,8 @@ QString funcionActualizaTipos() {
         }
         lineas << QString::fromLatin1(r.asignacion) << QStringLiteral("end if;");
     }
-    lineas << QStringLiteral("return xtipo;") << QStringLiteral("end;$BODY$") << QStringLiteral("LANGUAGE plpgsql VOLATILE")
-           << QStringLiteral("COST 100;");
+    lineas << QStringLiteral("return xtipo;") << QStringLiteral("end;$BODY$")
+           << QStringLiteral("LANGUAGE plpgsql VOLATILE") << QStringLiteral("COST 100;");
     return lineas.join(kCrLf);
 }
 
@@ -238,8 +238,8 @@ PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
         lote += QStringLiteral("ALTER TABLE analisis.etiquetasmarc ADD COLUMN idlink integer DEFAULT NULL;") + kCrLf;
     }
     if (!ExisteColumna(QStringLiteral("analisis"), QStringLiteral("etiquetasmarc"), QStringLiteral("tabla"))) {
-        lote += QStringLiteral("ALTER TABLE analisis.etiquetasmarc ADD COLUMN tabla character(2) DEFAULT NULL;") +
-                kCrLf;
+        lote +=
+            QStringLiteral("ALTER TABLE analisis.etiquetasmarc ADD COLUMN tabla character(2) DEFAULT NULL;") + kCrLf;
     }
     if (!ExisteColumna(QStringLiteral("analisis"), QStringLiteral("etiquetasmarc"), QStringLiteral("idxfti"))) {
         lote += QStringLiteral("ALTER TABLE analisis.etiquetasmarc ADD COLUMN idxFTI tsvector;") + kCrLf +
@@ -251,27 +251,26 @@ PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
     if (!ExisteColumna(QStringLiteral("analisis"), QStringLiteral("etiquetasmarc"), QStringLiteral("tipo"))) {
         lote += QStringLiteral("ALTER TABLE analisis.etiquetasmarc ADD COLUMN tipo integer;") + kCrLf;
     }
-    lote += QStringLiteral("UPDATE analisis.etiquetasmarc SET etiquetasinfo = "
-                           "analisis.sinacentos(analisis.referenciacatalogos2(contenido, idlink, tabla));") +
-            kCrLf +
-            QStringLiteral("UPDATE analisis.etiquetasmarc SET idxFTI=to_tsvector('spanish',coalesce(etiquetasinfo,''));") +
-            kCrLf +
-            QStringLiteral("UPDATE analisis.etiquetasmarc SET etiquetasinfo = analisis.referenciacatalogos2(contenido, "
-                           "idlink, tabla); ") +
-            kCrLf;
+    lote +=
+        QStringLiteral("UPDATE analisis.etiquetasmarc SET etiquetasinfo = "
+                       "analisis.sinacentos(analisis.referenciacatalogos2(contenido, idlink, tabla));") +
+        kCrLf +
+        QStringLiteral("UPDATE analisis.etiquetasmarc SET idxFTI=to_tsvector('spanish',coalesce(etiquetasinfo,''));") +
+        kCrLf +
+        QStringLiteral("UPDATE analisis.etiquetasmarc SET etiquetasinfo = analisis.referenciacatalogos2(contenido, "
+                       "idlink, tabla); ") +
+        kCrLf;
     db::DbError e;
     if (!sentenciaLarga(lote, e)) {
-        return detener(MsgIcon::Critical,
-                       QStringLiteral("No se lograron activar los índices debido a lo siguiente: ") +
-                           sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), lote));
+        return detener(MsgIcon::Critical, QStringLiteral("No se lograron activar los índices debido a lo siguiente: ") +
+                                              sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), lote));
     }
 
     paso(-1, QStringLiteral("Actualizando función 'actualiza_tipos' (este proceso puede tardar varios minutos)..."));
-    const QString tipos = funcionActualizaTipos() + kCrLf +
-                          QStringLiteral("ALTER FUNCTION analisis.actualiza_tipos(integer) OWNER TO ") + propietario() +
-                          QStringLiteral(";") + kCrLf +
-                          QStringLiteral("UPDATE analisis.etiquetasmarc SET tipo=analisis.actualiza_tipos(numetiqueta); ") +
-                          kCrLf;
+    const QString tipos =
+        funcionActualizaTipos() + kCrLf + QStringLiteral("ALTER FUNCTION analisis.actualiza_tipos(integer) OWNER TO ") +
+        propietario() + QStringLiteral(";") + kCrLf +
+        QStringLiteral("UPDATE analisis.etiquetasmarc SET tipo=analisis.actualiza_tipos(numetiqueta); ") + kCrLf;
     if (!sentenciaLarga(tipos, e)) {
         return detener(MsgIcon::Critical,
                        QStringLiteral("No se logro actualizar la funcion 'actualiza_tipos' debido a lo siguiente: ") +

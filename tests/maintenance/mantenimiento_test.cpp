@@ -84,38 +84,38 @@ TEST(Lectores, ChecksumLinesAndTheirKey) {
 }
 
 TEST(Lectores, RolesFileKeepsOnlyTheStaff) {
-    const QString volcado = QStringLiteral(
-        "\\restrict abc\n"
-        "SET default_transaction_read_only = off;\n"
-        "SET standard_conforming_strings = on;\n"
-        "CREATE ROLE \"O'Brien\";\n"
-        "ALTER ROLE \"O'Brien\" WITH NOSUPERUSER LOGIN PASSWORD 'SCRAM-SHA-256$x';\n"
-        "CREATE ROLE \"Con \"\"comillas\"\"\";\n"
-        "ALTER ROLE \"Con \"\"comillas\"\"\" WITH LOGIN;\n"
-        "CREATE ROLE jefe;\n"
-        "ALTER ROLE jefe WITH SUPERUSER LOGIN PASSWORD 'md5viejo';\n"
-        "CREATE ROLE otra_app;\n"
-        "ALTER ROLE otra_app WITH LOGIN PASSWORD 'md5otra';\n"
-        "COMMENT ON ROLE otra_app IS 'otra';\n"
-        "CREATE ROLE postgres;\n"
-        "ALTER ROLE postgres WITH SUPERUSER LOGIN PASSWORD 'md5pg';\n"
-        "CREATE ROLE pg_raro;\n"
-        "CREATE ROLE v7_admin;\n"
-        "ALTER ROLE v7_admin WITH NOLOGIN;\n"
-        "CREATE ROLE v7_super;\n"
-        "ALTER ROLE v7_super WITH SUPERUSER NOLOGIN;\n"
-        "ALTER ROLE \"O'Brien\" SET search_path TO 'a';\n"
-        "CREATE TABLESPACE t OWNER postgres LOCATION '/x';\n"
-        "GRANT v7_admin TO \"O'Brien\" GRANTED BY postgres;\n"
-        "GRANT v7_super TO \"Con \"\"comillas\"\"\" WITH ADMIN OPTION GRANTED BY postgres;\n"
-        "GRANT v7_super TO jefe GRANTED BY postgres;\n"
-        "GRANT v7_super TO pg_raro GRANTED BY postgres;\n"
-        "GRANT otro_grupo TO otra_app GRANTED BY postgres;\n"
-        "\\unrestrict abc\n");
+    const QString volcado =
+        QStringLiteral("\\restrict abc\n"
+                       "SET default_transaction_read_only = off;\n"
+                       "SET standard_conforming_strings = on;\n"
+                       "CREATE ROLE \"O'Brien\";\n"
+                       "ALTER ROLE \"O'Brien\" WITH NOSUPERUSER LOGIN PASSWORD 'SCRAM-SHA-256$x';\n"
+                       "CREATE ROLE \"Con \"\"comillas\"\"\";\n"
+                       "ALTER ROLE \"Con \"\"comillas\"\"\" WITH LOGIN;\n"
+                       "CREATE ROLE jefe;\n"
+                       "ALTER ROLE jefe WITH SUPERUSER LOGIN PASSWORD 'md5viejo';\n"
+                       "CREATE ROLE otra_app;\n"
+                       "ALTER ROLE otra_app WITH LOGIN PASSWORD 'md5otra';\n"
+                       "COMMENT ON ROLE otra_app IS 'otra';\n"
+                       "CREATE ROLE postgres;\n"
+                       "ALTER ROLE postgres WITH SUPERUSER LOGIN PASSWORD 'md5pg';\n"
+                       "CREATE ROLE pg_raro;\n"
+                       "CREATE ROLE v7_admin;\n"
+                       "ALTER ROLE v7_admin WITH NOLOGIN;\n"
+                       "CREATE ROLE v7_super;\n"
+                       "ALTER ROLE v7_super WITH SUPERUSER NOLOGIN;\n"
+                       "ALTER ROLE \"O'Brien\" SET search_path TO 'a';\n"
+                       "CREATE TABLESPACE t OWNER postgres LOCATION '/x';\n"
+                       "GRANT v7_admin TO \"O'Brien\" GRANTED BY postgres;\n"
+                       "GRANT v7_super TO \"Con \"\"comillas\"\"\" WITH ADMIN OPTION GRANTED BY postgres;\n"
+                       "GRANT v7_super TO jefe GRANTED BY postgres;\n"
+                       "GRANT v7_super TO pg_raro GRANTED BY postgres;\n"
+                       "GRANT otro_grupo TO otra_app GRANTED BY postgres;\n"
+                       "\\unrestrict abc\n");
     EXPECT_EQ(nombreDeIdentificador(QStringLiteral("\"Con \"\"comillas\"\"\"")), QStringLiteral("Con \"comillas\""));
     // jefe is the session's login and postgres the bootstrap superuser; v7_admin exists here already.
-    const QString f = filtrarRoles(volcado, {QStringLiteral("jefe"), QStringLiteral("postgres")},
-                                   {QStringLiteral("v7_admin")});
+    const QString f =
+        filtrarRoles(volcado, {QStringLiteral("jefe"), QStringLiteral("postgres")}, {QStringLiteral("v7_admin")});
     EXPECT_EQ(f, QStringLiteral("SET default_transaction_read_only = off;\n"
                                 "SET standard_conforming_strings = on;\n"
                                 "CREATE ROLE \"O'Brien\";\n"
@@ -156,9 +156,9 @@ TEST_F(Mantenimiento, SequencesAreOnlyRaised) {
 }
 
 TEST_F(Mantenimiento, ConectarODBCReopensWithTheTypedValues) {
-    EXPECT_EQ(cadenaConectarODBC(QStringLiteral("h"), QStringLiteral("5432"), QStringLiteral("u"),
-                                 QStringLiteral("a}b;c")),
-              QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=h;PORT=5432;DATABASE=veliro7;UID=u;PWD={a}}b;c}"));
+    EXPECT_EQ(
+        cadenaConectarODBC(QStringLiteral("h"), QStringLiteral("5432"), QStringLiteral("u"), QStringLiteral("a}b;c")),
+        QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=h;PORT=5432;DATABASE=veliro7;UID=u;PWD={a}}b;c}"));
     // jefe's password holds "}", ";" and a quote.
     sesion().ConexionPrincipal->close();
     bool exito = false;
@@ -188,8 +188,7 @@ TEST_F(Mantenimiento, CompactionThroughTheWindow) {
     FrmBase w;
     w.show();
     EXPECT_FALSE(hijo<QLabel>(w, "EtCompacta")->isVisible());
-    const QString antes =
-        c.scalar(QStringLiteral("SELECT pg_relation_filenode('catalogos.analistas_pkey')"));
+    const QString antes = c.scalar(QStringLiteral("SELECT pg_relation_filenode('catalogos.analistas_pkey')"));
 
     struct Caso {
         const char* nombre;
@@ -272,7 +271,8 @@ TEST_F(Mantenimiento, TimeZoneWindow) {
         EXPECT_FALSE(w.isVisible());
         EXPECT_EQ(base.zonaHoraria(), QStringLiteral("America/Lima"));
         EXPECT_EQ(dialogs.shown().size(), 2u);
-        EXPECT_EQ(dialogs.shown()[0].text, QStringLiteral("La opción seleccionada es: America/Lima\r\n¿ Desea continuar ?"));
+        EXPECT_EQ(dialogs.shown()[0].text,
+                  QStringLiteral("La opción seleccionada es: America/Lima\r\n¿ Desea continuar ?"));
         EXPECT_EQ(dialogs.shown()[0].buttons, MsgButtons::YesNo);
     }
     {
@@ -327,7 +327,8 @@ TEST_F(Mantenimiento, StoredZone) {
         "UPDATE config_veliro.configuracion SET valor = 'R1.00 - 2013/01/01' WHERE descripcion = 'VER_V7TOOLS';")));
     QString error;
     ASSERT_TRUE(guardarZona(QStringLiteral("America/Bogota"), error)) << error.toStdString();
-    EXPECT_EQ(ks.readValue(globals + QStringLiteral("\\3")).value, cifrarConClave(QStringLiteral("America/Bogota"), true));
+    EXPECT_EQ(ks.readValue(globals + QStringLiteral("\\3")).value,
+              cifrarConClave(QStringLiteral("America/Bogota"), true));
     EXPECT_EQ(leerZonaGuardada(), QStringLiteral("America/Bogota"));
 
     EXPECT_FALSE(zonaConocida(QStringLiteral("America/Lima' ; DROP TABLE x; --")));

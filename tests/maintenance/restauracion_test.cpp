@@ -166,15 +166,16 @@ TEST_F(Restauracion, BrokenArchivesAreRefusedBeforeAnythingChanges) {
          QStringLiteral("El archivo del respaldo no contiene el archivo checksum.dat")},
         {"checksum.dat in plain text",
          [&](const QString& z) {
-             hacerZip(z, cambiar(m, QStringLiteral("checksum.dat"),
-                                 "catalogos.usuarios#5\r\nprestamo.devoluciones#0\r\n"));
+             hacerZip(
+                 z, cambiar(m, QStringLiteral("checksum.dat"), "catalogos.usuarios#5\r\nprestamo.devoluciones#0\r\n"));
          },
          QStringLiteral("El archivo checksum.dat del respaldo no es válido")},
         {"checksum.dat naming a table that is SQL",
          [&](const QString& z) {
-             hacerZip(z, cambiar(m, QStringLiteral("checksum.dat"),
-                                 cifrarConClave(QStringLiteral("catalogos.usuarios; DROP TABLE x#5"), false).toLatin1() +
-                                     "\r\n"));
+             hacerZip(z,
+                      cambiar(m, QStringLiteral("checksum.dat"),
+                              cifrarConClave(QStringLiteral("catalogos.usuarios; DROP TABLE x#5"), false).toLatin1() +
+                                  "\r\n"));
          },
          QStringLiteral("El archivo checksum.dat del respaldo no es válido")},
         {"dump of a newer pg_dump",
@@ -257,12 +258,12 @@ TEST_F(Restauracion, CountsThatDisagreeEndAsAFailedRestore) {
 
 // Marker rows of several schemas, read back as one text.
 QString marcas() {
-    return PgCluster::instance().scalar(QStringLiteral(
-        "SELECT md5(string_agg(coalesce(titulo, '<null>'), '|' ORDER BY idpedido)) || ' ' || "
-        "(SELECT string_agg(descripcion, '|' ORDER BY idbitacora) FROM public.bitacora) || ' ' || "
-        "(SELECT string_agg(nombre, '|' ORDER BY idequipo) FROM servicios.equipos) || ' ' || "
-        "(SELECT count(*) FROM adquis.pedidos WHERE titulo IS NULL) || ' ' || "
-        "(SELECT funciones.fechatexto(timestamp '2024-01-02 03:04:05')) FROM adquis.pedidos"));
+    return PgCluster::instance().scalar(
+        QStringLiteral("SELECT md5(string_agg(coalesce(titulo, '<null>'), '|' ORDER BY idpedido)) || ' ' || "
+                       "(SELECT string_agg(descripcion, '|' ORDER BY idbitacora) FROM public.bitacora) || ' ' || "
+                       "(SELECT string_agg(nombre, '|' ORDER BY idequipo) FROM servicios.equipos) || ' ' || "
+                       "(SELECT count(*) FROM adquis.pedidos WHERE titulo IS NULL) || ' ' || "
+                       "(SELECT funciones.fechatexto(timestamp '2024-01-02 03:04:05')) FROM adquis.pedidos"));
 }
 
 // Waits for the zone window of a restore, takes the pictures and confirms zona.
@@ -350,8 +351,8 @@ TEST_F(Restauracion, RoundTripThroughTheWindow) {
     ASSERT_EQ(dialogs.shown().size(), 3u) << dialogs.texts().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("ATENCION: Proceso crítico"));
     EXPECT_EQ(dialogs.shown()[0].buttons, MsgButtons::YesNo);
-    EXPECT_EQ(dialogs.shown()[1].text, QStringLiteral("La opción seleccionada es: ") + kZona +
-                                           QStringLiteral("\r\n¿ Desea continuar ?"));
+    EXPECT_EQ(dialogs.shown()[1].text,
+              QStringLiteral("La opción seleccionada es: ") + kZona + QStringLiteral("\r\n¿ Desea continuar ?"));
     EXPECT_EQ(dialogs.shown()[2].text, QStringLiteral("La base de datos ha sido restaurada correctamente"));
     EXPECT_EQ(dialogs.shown()[2].icon, MsgIcon::Information);
     // Locked all along; only the zone window's own controls could be used while it asked.
@@ -441,11 +442,11 @@ QByteArray checksumConMotor(const QString& archivo, const QString& motor) {
 // A backup of the old engine (or one that does not say) gets the full-text objects on this engine.
 TEST_F(Restauracion, OldEngineArchiveGetsTheFullTextUpgrade) {
     auto& c = PgCluster::instance();
-    ASSERT_TRUE(c.psql(QStringLiteral(
-        "INSERT INTO catalogos.autoridades (idautoridad, autoridad) VALUES (1, 'Cervántes Saavedra');"
-        "INSERT INTO analisis.etiquetasmarc (idficha, numetiqueta, contenido) VALUES "
-        "(1, 100, 'Ver @@AU1! y más'), (1, 130, 'Autor @@12 sin cierre'), (1, 520, 'Nota! @@AU1! fin'),"
-        "(1, 8, 'Lugar'), (1, 999, 'Otro');")));
+    ASSERT_TRUE(c.psql(
+        QStringLiteral("INSERT INTO catalogos.autoridades (idautoridad, autoridad) VALUES (1, 'Cervántes Saavedra');"
+                       "INSERT INTO analisis.etiquetasmarc (idficha, numetiqueta, contenido) VALUES "
+                       "(1, 100, 'Ver @@AU1! y más'), (1, 130, 'Autor @@12 sin cierre'), (1, 520, 'Nota! @@AU1! fin'),"
+                       "(1, 8, 'Lugar'), (1, 999, 'Otro');")));
     const QString bueno = respaldar(QStringLiteral("ocho.zip"));
     const std::pair<const char*, QString> casos[] = {{"engine-8 line", QStringLiteral("POSTGRESQL 8.4.2")},
                                                      {"no engine line", QString()}};
