@@ -546,3 +546,28 @@ TEST_F(Restauracion, ArchiveWithoutRolesFileMakesTheStaffLogins) {
 }
 
 } // namespace
+
+namespace {
+
+// A staff login that still owns something in another database cannot be dropped: it is written to the
+// role-removal log and named once, by the log's path; the restore goes on.
+TEST_F(Restauracion, StaffLoginHeldByAnotherDatabaseIsLogged) {
+    auto& c = PgCluster::instance();
+    const QString archivo = respaldar(QStringLiteral("dependencias.zip"));
+    ASSERT_TRUE(c.psql(QStringLiteral("DROP TABLE IF EXISTS ajena; CREATE TABLE ajena (i int); "
+                                      "ALTER TABLE ajena OWNER TO nivel1;"),
+                       nullptr, QStringLiteral("postgres")));
+    const ResultadoRestauracion r = restaurar(archivo);
+    EXPECT_TRUE(r.ok) << r.texto.toStdString();
+    const QString log = rutaLogUsuariosRestaurados(QDate::currentDate());
+    ASSERT_EQ(m_avisos.size(), 1) << m_avisos.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(m_avisos[0].startsWith(QStringLiteral("No se eliminaron algunos usuarios debido a que tienen "
+                                                      "dependencias de otras bases de datos")));
+    EXPECT_TRUE(m_avisos[0].endsWith(log));
+    EXPECT_TRUE(leer(log).contains("nivel1")) << leer(log).toStdString();
+    EXPECT_EQ(QFileInfo(log).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    EXPECT_TRUE(puedeEntrar(QStringLiteral("nivel1"), QStringLiteral("n1")));
+    ASSERT_TRUE(c.psql(QStringLiteral("DROP TABLE ajena;"), nullptr, QStringLiteral("postgres")));
+}
+
+} // namespace
