@@ -4,7 +4,10 @@
 #include "core/config.h"
 #include "core/session.h"
 #include "core/tema_ui.h"
+#include "maintenance/FrmConfigRegional.h"
+#include "maintenance/compactacion.h"
 #include "maintenance/respaldo_manual.h"
+#include "maintenance/restauracion.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
 #include "platform/events.h"
@@ -68,16 +71,17 @@ void FrmBase::construir() {
         TabAdmin->addTab(QString::fromUtf8(caption));
     }
 
-    // 1. Compaction (its work is not in this version: the button stays disabled).
+    // 1. Compaction.
     FrameMantenimiento = marco(QStringLiteral("FrameMantenimiento"), QStringLiteral("PanelMant"), PanelMant);
     etiqueta(PanelMant, QStringLiteral("EtDescripcionMant"),
              QStringLiteral("Esta opcion le permite eliminar los registros lógicos que quedaron almacenados en la "
                             "base de datos, ejecutela periodicamente para obtener un mejor rendimiento del servidor."),
              240, 600, 8700, 900, true);
     BtnCompactar = boton(PanelMant, QStringLiteral("BtnCompactar"), QStringLiteral("&Compactar Base"), 240, 1700, 2200);
-    BtnCompactar->setEnabled(false);
     EtCompacta = etiqueta(PanelMant, QStringLiteral("EtCompacta"),
                           QStringLiteral("Mensaje con el proceso de compactación..."), 240, 2400, 8700, 900, true);
+    EtCompacta->hide(); // shown while a compaction runs
+    connect(BtnCompactar, &QPushButton::clicked, this, [this] { BtnCompactar_Click(); });
 
     // 2. Backup.
     FrameRespaldador = marco(QStringLiteral("FrameRespaldador"), QStringLiteral("PanelRespaldo"), PanelRespaldo);
@@ -90,7 +94,7 @@ void FrmBase::construir() {
     connect(BtnExaminar, &QPushButton::clicked, this, [this] { BtnExaminar_Click(); });
     connect(BtnRespaldar, &QPushButton::clicked, this, [this] { BtnRespaldar_Click(); });
 
-    // 3. Restore (its work is not in this version: the button stays disabled).
+    // 3. Restore.
     FrameMontar = marco(QStringLiteral("FrameMontar"), QStringLiteral("PanelMontar"), PanelMontar);
     const FilaRuta montar = filaRuta(PanelMontar, QStringLiteral("EtRutaRespaldo"), QStringLiteral("Ruta del Archivo:"),
                                      QStringLiteral("TxtRutaRespaldo"), QStringLiteral("BtnExaminarRespaldo"),
@@ -98,10 +102,11 @@ void FrmBase::construir() {
     TxtRutaRespaldo = montar.caja;
     BtnExaminarRespaldo = montar.examinar;
     BtnMontar = boton(PanelMontar, QStringLiteral("BtnMontar"), QStringLiteral("&Restaurar"), 7140, 1600, 1800);
-    BtnMontar->setEnabled(false);
     EtStatusRestaura = etiqueta(PanelMontar, QStringLiteral("EtStatusRestaura"),
                                 QStringLiteral("Estado de la restauración..."), 240, 2300, 8700, 900, true);
+    EtStatusRestaura->hide(); // shown while a restore runs
     connect(BtnExaminarRespaldo, &QPushButton::clicked, this, [this] { BtnExaminarRespaldo_Click(); });
+    connect(BtnMontar, &QPushButton::clicked, this, [this] { BtnMontar_Click(); });
 
     // 4. Update options.
     FrameActualizacion =
@@ -288,6 +293,81 @@ void FrmBase::BtnRespaldar_Click() {
     TmrProgreso->stop();
     guardia.liberar();
     dialogs().message(this, m.icono, m.texto);
+}
+
+void FrmBase::BtnMontar_Click() {
+    // 1.
+    const MsgResult seguir = dialogs().message(
+        this, MsgIcon::Warning,
+        QStringLiteral("El proceso que se realizará a continuación es crítico, toda la información que actualmente "
+                       "tiene la base de VELIRO7 será reemplazada en su totalidad por el contenido del respaldo") +
+            kCrLf + QString(20, QLatin1Char(' ')) + QStringLiteral(" ¿ Deseas continuar ?"),
+        MsgButtons::YesNo, QStringLiteral("ATENCION: Proceso crítico"));
+    if (seguir != MsgResult::Yes) {
+        return;
+    }
+    // 2.
+    if (TxtRutaRespaldo->text().isEmpty()) {
+        dialogs().message(this, MsgIcon::Critical, QStringLiteral("Proporcione la ruta del archivo"));
+        TxtRutaRespaldo->setFocus();
+        return;
+    }
+    // 3. Locked until every path below has ended.
+    GuardiaVentana guardia(this);
+    ProgBarr->setRange(0, 10);
+    ProgBarr->setValue(0);
+    ProgBarr->show();
+    EtStatusRestaura->clear();
+    EtStatusRestaura->show();
+    InterfazRestauracion interfaz;
+    interfaz.avance = [this](int valor, const QString& estado) {
+        if (valor >= 0) {
+            ProgBarr->setValue(valor);
+        }
+        if (!estado.isEmpty()) {
+            EtStatusRestaura->setText(estado);
+        }
+    };
+    interfaz.aviso = [this](MsgIcon icono, const QString& texto) { dialogs().message(this, icono, texto); };
+    interfaz.elegirZona = [this] {
+        FrmConfigRegional zona(*this);
+        zona.exec();
+        return m_zonaHoraria;
+    };
+    ResultadoRestauracion r;
+    try {
+        r = restaurarRespaldo(TxtRutaRespaldo->text(), interfaz);
+    } catch (const std::exception& e) {
+        r.texto = QStringLiteral("Ocurrió el error no. 0") + kCrLf + QString::fromLocal8Bit(e.what()) + kCrLf + kCrLf +
+                  QStringLiteral("Bloque=") + QString::number(ProgBarr->value()) + QStringLiteral("[Rutina] BtnMontar");
+    }
+    if (r.integridad && m_login != nullptr) {
+        m_login->setTieneCatalogos(*r.integridad);
+    }
+    // Clean-up: the tab strip is given back also to a window that opened offering only the restore.
+    ProgBarr->hide();
+    EtStatusRestaura->hide();
+    guardia.liberar();
+    TabAdmin->setEnabled(true);
+    dialogs().message(this, r.icono, r.texto);
+}
+
+void FrmBase::BtnCompactar_Click() {
+    GuardiaVentana guardia(this);
+    EtCompacta->show();
+    ProgBarr->setRange(0, kCompactaMaximo);
+    ProgBarr->setValue(0);
+    ProgBarr->show();
+    const ResultadoCompactacion r = compactarBase([this](int valor, const QString& texto) {
+        ProgBarr->setValue(valor);
+        if (!texto.isEmpty()) {
+            EtCompacta->setText(texto);
+        }
+    });
+    EtCompacta->hide();
+    ProgBarr->hide();
+    guardia.liberar();
+    dialogs().message(this, r.icono, r.texto);
 }
 
 void FrmBase::reject() {

@@ -1,6 +1,5 @@
 // The maintenance window: compaction, backup, restore and the update options of database veliro7,
-// one tab each. The backup runs here; compaction, restore and the reset are built elsewhere and stay
-// disabled until then.
+// one tab each. Each long operation locks the window while it runs; the reset window is shown on Ctrl+F12.
 #pragma once
 
 #include <QDialog>
@@ -50,6 +49,8 @@ public:
     void BtnGuardar_Click();
     void BtnSalir_Click();
     void BtnRespaldar_Click();
+    void BtnMontar_Click();
+    void BtnCompactar_Click();
     void TmrProgreso_Timer();
 
     QTimer* progressTimer() const { return TmrProgreso; }

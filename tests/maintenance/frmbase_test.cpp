@@ -105,12 +105,12 @@ TEST_F(Ventana, BackupThroughTheWindowLocksItAndGivesItBack) {
     }
     EXPECT_TRUE(barraVista);
     EXPECT_TRUE(w.isVisible());
-    // Given back, the placeholders still disabled.
+    // Given back.
     EXPECT_TRUE(hijo<QWidget>(w, "BtnRespaldar")->isEnabled());
     EXPECT_TRUE(hijo<QWidget>(w, "BtnSalir")->isEnabled());
     EXPECT_TRUE(hijo<QWidget>(w, "TabAdmin")->isEnabled());
-    EXPECT_FALSE(hijo<QWidget>(w, "BtnMontar")->isEnabled());
-    EXPECT_FALSE(hijo<QWidget>(w, "BtnCompactar")->isEnabled());
+    EXPECT_TRUE(hijo<QWidget>(w, "BtnMontar")->isEnabled());
+    EXPECT_TRUE(hijo<QWidget>(w, "BtnCompactar")->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(hijo<QProgressBar>(w, "ProgBarr")->isVisible());
     EXPECT_FALSE(w.progressTimer()->isActive());

@@ -1,0 +1,111 @@
+#include "maintenance/compactacion.h"
+
+#include "core/scripts.h"
+#include "core/servidor.h"
+#include "core/session.h"
+#include "maintenance/mantenimiento.h"
+#include "platform/events.h"
+#include "platform/paths.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+} // namespace
+
+QString comandoCompactar(const QString& carpetaBin, const QString& servidor, int puerto, const QString& usuario,
+                         const QString& salida, const QString& errores) {
+    const QString vacuumdb = carpetaBin.isEmpty() ? QStringLiteral("vacuumdb")
+                                                  : citarSh(paths::withSlash(carpetaBin) + QStringLiteral("vacuumdb"));
+    return vacuumdb + QStringLiteral(" -d veliro7 -f -z -w -h ") + citarSh(servidor) + QStringLiteral(" -p ") +
+           QString::number(puerto) + QStringLiteral(" -U ") + citarSh(usuario) + QStringLiteral(" > ") +
+           citarSh(salida) + QStringLiteral(" 2> ") + citarSh(errores);
+}
+
+ResultadoCompactacion compactarBase(const std::function<void(int, const QString&)>& avance) {
+    auto paso = [&](int valor, const QString& texto = QString()) {
+        if (avance) {
+            avance(valor, texto);
+        }
+        events::pump();
+    };
+    ResultadoCompactacion r;
+    const SessionState& s = sesion();
+
+    paso(10, QStringLiteral("Verificando el estado del servidor..."));
+    if (!EstadoServidor()) {
+        r.texto = QStringLiteral("Al parecer el servidor no está en ejecución, verifique lo anterior e inténtelo "
+                                 "nuevamente");
+        return r;
+    }
+    paso(10, QStringLiteral("Verificando el estado del servidor...OK"));
+    paso(20, QStringLiteral("Realizando prueba de conexión..."));
+    if (!VerificarConexion().isEmpty()) {
+        r.texto = QStringLiteral("No se pudo establecer conexión con el servidor");
+        return r;
+    }
+    paso(20, QStringLiteral("Realizando prueba de conexión...OK"));
+    paso(30, QStringLiteral("Ejecutando proceso para compactar la base de datos..."));
+    paso(32);
+
+    const QString carpeta = paths::withSlash(s.RutaTemporal);
+    const QString script = carpeta + QStringLiteral("v7.Compact.bat");
+    const QString salida = carpeta + QStringLiteral("Mantenimiento.txt");
+    const QString errores = carpeta + QStringLiteral("Mantenimiento.err.txt");
+    struct Limpieza {
+        QStringList archivos;
+        ~Limpieza() {
+            for (const QString& f : archivos) {
+                QFile::remove(f);
+            }
+        }
+    } limpieza{{script, salida, errores}};
+    QFile::remove(salida);
+
+    if (CrearArchivoBat(script,
+                        comandoCompactar(carpetaHerramientas(), s.ServidorIP, s.PuertoBD, s.UsuarioBD, salida, errores),
+                        s.ClaveBD) != QLatin1String("OK")) {
+        r.texto = QStringLiteral("No se creó el archivo de configuración para compactar la base de datos");
+        return r;
+    }
+    int estado = -1;
+    if (!EjecutarArchivoBat(script, &estado).isEmpty()) {
+        r.texto = QStringLiteral("No se logró lanzar el archivo de proceso por lotes para compactar la BD");
+        return r;
+    }
+    paso(36);
+    if (!QFileInfo::exists(salida)) {
+        r.texto = QStringLiteral("No se econtró el archivo \"Mantenimiento.txt\"") + kCrLf +
+                  QStringLiteral("Reintentelo nuevamente");
+        return r;
+    }
+    // vacuumdb leaves its (empty) output file also when it could not connect: only its status tells.
+    if (estado != 0) {
+        r.texto = QStringLiteral("No se logró compactar la base de datos (vacuumdb terminó con el código ") +
+                  QString::number(estado) + QStringLiteral("):") + kCrLf +
+                  lineasDeErrorHerramienta(errores).join(kCrLf) + kCrLf + QStringLiteral("Reintentelo nuevamente");
+        return r;
+    }
+    paso(40, QStringLiteral("Ejecutando proceso para compactar la base de datos...OK"));
+    paso(40, QStringLiteral("Ejecutando proceso para reindexar la base de datos..."));
+
+    db::DbError e;
+    const bool reindexado = sentenciaLarga(QStringLiteral("REINDEX DATABASE veliro7"), e);
+    paso(45);
+    if (!reindexado) {
+        r.texto = QStringLiteral("No se logró reindexar la base") + kCrLf + e.description;
+        return r;
+    }
+    paso(kCompactaMaximo, QStringLiteral("Ejecutando proceso para reindexar la base de datos...OK"));
+    r.ok = true;
+    r.icono = MsgIcon::Information;
+    r.texto = QStringLiteral("El mantenimiento se ha realizado satisfactoriamente");
+    return r;
+}
+
+} // namespace v7

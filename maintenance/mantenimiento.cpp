@@ -1,0 +1,184 @@
+#include "maintenance/mantenimiento.h"
+
+#include "core/servidor.h"
+#include "core/session.h"
+#include "core/sql.h"
+#include "core/sqlutil.h"
+#include "platform/events.h"
+#include "platform/paths.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace v7 {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+QString valorODe(const QString& tecleado, const QString& sesionValor) {
+    return tecleado.isEmpty() ? sesionValor : tecleado;
+}
+
+} // namespace
+
+void EjecutarSentencia(const QString& sql, bool& exito) {
+    db::DbError e;
+    qint64 n = 0;
+    exito = conexionPrincipal().execute(sql, n, e);
+}
+
+QString cadenaConectarODBC(const QString& servidor, const QString& puerto, const QString& usuario,
+                           const QString& clave) {
+    return QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=") + servidor + QStringLiteral(";PORT=") + puerto +
+           QStringLiteral(";DATABASE=veliro7;UID=") + usuario + QStringLiteral(";PWD=") + db::braceValue(clave);
+}
+
+void ConectarODBC(bool& exito) {
+    const SessionState& s = sesion();
+    const QString cadena = cadenaConectarODBC(
+        valorODe(s.ServidorConexion, s.ServidorIP), valorODe(s.PuertoConexion, QString::number(s.PuertoBD)),
+        valorODe(s.UsuarioConexion, s.UsuarioBD), valorODe(s.ClaveConexion, s.ClaveBD));
+    QString error;
+    exito = ConexionServer(cadena, error);
+    events::pump();
+}
+
+QVector<ColumnaSerial> columnasSeriales(bool& ok, QString& error) {
+    // The sequence a default draws from is the one its expression depends on; the owned sequence of a
+    // serial column wins when there is one (the same sequence in every ordinary case).
+    static const QString consulta =
+        QStringLiteral("SELECT n.nspname, c.relname, a.attname, "
+                       "coalesce(pg_get_serial_sequence(format('%I.%I', n.nspname, c.relname), a.attname), "
+                       "min(s.oid::regclass::text)) AS secuencia "
+                       "FROM pg_attrdef d "
+                       "JOIN pg_attribute a ON a.attrelid = d.adrelid AND a.attnum = d.adnum AND NOT a.attisdropped "
+                       "JOIN pg_class c ON c.oid = d.adrelid AND c.relkind IN ('r', 'p') "
+                       "JOIN pg_namespace n ON n.oid = c.relnamespace "
+                       "LEFT JOIN pg_depend dep ON dep.classid = 'pg_attrdef'::regclass AND dep.objid = d.oid "
+                       "AND dep.refclassid = 'pg_class'::regclass "
+                       "LEFT JOIN pg_class s ON s.oid = dep.refobjid AND s.relkind = 'S' "
+                       "WHERE pg_get_expr(d.adbin, d.adrelid) ILIKE 'nextval%' "
+                       "AND n.nspname !~ '^pg_' AND n.nspname <> 'information_schema' "
+                       "GROUP BY n.nspname, c.relname, a.attname ORDER BY n.nspname, c.relname, a.attname");
+    QVector<ColumnaSerial> columnas;
+    db::DbError e;
+    auto rs = conexionPrincipal().query(consulta, e);
+    if (!rs) {
+        ok = false;
+        error = sqlErrorText(e, QStringLiteral("ActualizarSecuenciasVELIRO"), consulta);
+        return columnas;
+    }
+    for (; !rs->eof(); rs->moveNext()) {
+        columnas.push_back({rs->text(0), rs->text(1), rs->text(2), rs->text(3)});
+    }
+    ok = true;
+    return columnas;
+}
+
+QString sentenciaSecuencia(const ColumnaSerial& c) {
+    // setval(seq, value, true) makes value+1 the next one. A column whose highest value is below the
+    // sequence's keeps the sequence where it is: keys of deleted rows are never handed out again.
+    const QString seq = citarLiteral(c.secuencia) + QStringLiteral("::regclass");
+    return QStringLiteral("SELECT setval(") + seq +
+           QStringLiteral(", greatest(m.mayor, s.last_value), s.is_called OR coalesce(m.mayor >= s.last_value, "
+                          "false)) FROM (SELECT max(") +
+           citarIdentificador(c.columna) + QStringLiteral(") AS mayor FROM ") + citarIdentificador(c.esquema, c.tabla) +
+           QStringLiteral(") m, ") + c.secuencia + QStringLiteral(" s");
+}
+
+QStringList ActualizarSecuenciasVELIRO() {
+    QStringList fallas;
+    bool ok = false;
+    QString error;
+    const QVector<ColumnaSerial> columnas = columnasSeriales(ok, error);
+    if (!ok) {
+        fallas << QStringLiteral("Ocurrió el Error No. ") + QString::number(db::kProviderErrorNumber) + kCrLf +
+                      QStringLiteral("Descripción: ") + error + kCrLf +
+                      QStringLiteral("[Rutina] ActualizarSecuenciasVELIRO");
+        return fallas;
+    }
+    for (const ColumnaSerial& c : columnas) {
+        bool exito = !c.secuencia.isEmpty();
+        if (exito) {
+            EjecutarSentencia(sentenciaSecuencia(c), exito);
+        }
+        if (!exito) {
+            const QString nombre = c.secuencia.isEmpty() ? c.esquema + QLatin1Char('.') + c.tabla + QLatin1Char('_') +
+                                                               c.columna + QStringLiteral("_seq")
+                                                         : c.secuencia;
+            fallas << QStringLiteral("No se logro actualizar la secuencia ") + nombre;
+        }
+        events::pump();
+    }
+    return fallas;
+}
+
+bool sentenciaLarga(const QString& sql, db::DbError& error) {
+    struct Estado {
+        std::atomic<bool> terminado{false};
+        bool ok = false;
+        db::DbError error;
+    };
+    auto estado = std::make_shared<Estado>();
+    const QString cadena = sesion().CadenaConexion;
+    std::thread hilo([estado, cadena, sql] {
+        db::Connection c;
+        c.setConnectionString(cadena);
+        db::DbError e;
+        qint64 n = 0;
+        estado->ok = c.open(e) && c.execute(QStringLiteral("SET statement_timeout = 0"), n, e) && c.execute(sql, n, e);
+        estado->error = e;
+        c.close();
+        estado->terminado.store(true, std::memory_order_release);
+    });
+    while (!estado->terminado.load(std::memory_order_acquire)) {
+        events::pump();
+        QThread::msleep(5);
+    }
+    hilo.join();
+    if (!estado->ok) {
+        error = estado->error;
+    }
+    return estado->ok;
+}
+
+QString carpetaHerramientas() {
+    const SessionState& s = sesion();
+    if (!s.VersionServidor.isEmpty() && !s.VersionesInstaladas.isEmpty()) {
+        const QString bin = ObtenerRutaBinPostgres();
+        if (!bin.isEmpty()) {
+            return bin;
+        }
+    }
+    return s.RutaPostgres.isEmpty() ? QString() : paths::withSlash(s.RutaPostgres) + QStringLiteral("bin");
+}
+
+QStringList lineasDeErrorHerramienta(const QString& archivo, int maximo) {
+    QFile f(archivo);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QStringList lineas =
+        QString::fromUtf8(f.readAll()).split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
+    static const QRegularExpression marca(
+        QStringLiteral("error|fatal|warning|could not|no se pudo|permission|denied|advertencia"),
+        QRegularExpression::CaseInsensitiveOption);
+    QStringList elegidas;
+    for (const QString& l : lineas) {
+        if (marca.match(l).hasMatch()) {
+            elegidas << l.trimmed();
+        }
+    }
+    if (elegidas.isEmpty()) {
+        elegidas = lineas.mid(qMax(0, int(lineas.size()) - 3));
+    }
+    return elegidas.mid(0, maximo);
+}
+
+} // namespace v7
