@@ -1,5 +1,7 @@
 #include "console/FrmInicio.h"
 
+#include "console/FrmPermisosAcceso.h"
+#include "console/FrmUsuariosConectados.h"
 #include "console/pendiente_ui.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/listas.h"
@@ -84,9 +86,17 @@ VentanasConsola VentanasConsola::predeterminadas() {
         FrmBase base(parent);
         base.exec();
     };
-    v.monitoreo = pendiente("FrmUsuariosConectados", "Usuarios conectados");
+    v.monitoreo = [](QWidget* parent) {
+        FrmUsuariosConectados monitoreo(parent);
+        if (monitoreo.cargado()) {
+            monitoreo.exec();
+        }
+    };
     v.usuarios = pendiente("FrmUsuarios", "Usuarios");
-    v.permisos = pendiente("FrmPermisosAcceso", "Permisos de acceso");
+    v.permisos = [](QWidget* parent) {
+        FrmPermisosAcceso permisos(qobject_cast<FrmInicio*>(parent), parent);
+        permisos.exec();
+    };
     v.respaldo = pendiente("FrmProgTareas", "Respaldos automáticos");
     v.rutaTrabajo = pendiente("FrmRutaTrabajo", "Archivos de trabajo");
     v.reportes = pendiente("frmGrabaReporte", "Administración de reportes");
