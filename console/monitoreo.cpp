@@ -2,6 +2,7 @@
 
 #include "core/session.h"
 #include "core/sql.h"
+#include "core/sqlutil.h"
 #include "platform/paths.h"
 
 #include <QDateTime>
@@ -14,18 +15,6 @@ namespace v7 {
 
 namespace {
 
-// One setting as the server shows it; empty when it may not be read.
-QString ajuste(const QString& nombre) {
-    const auto& con = sesion().ConexionPrincipal;
-    if (!con || !con->isOpen()) {
-        return QString();
-    }
-    int total = 0;
-    QString error;
-    RecordsetPtr rs = ExecuteSQLrs(QStringLiteral("SHOW ") + nombre, total, error);
-    return rs && !rs->eof() ? rs->text(0).trimmed() : QString();
-}
-
 // The start of a session as the list shows it: date and time to the second.
 QString textoInicio(const QString& valor) {
     const QDateTime d = QDateTime::fromString(valor.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -33,6 +22,18 @@ QString textoInicio(const QString& valor) {
 }
 
 } // namespace
+
+QString ajusteServidor(const QString& nombre) {
+    const auto& con = sesion().ConexionPrincipal;
+    if (!con || !con->isOpen()) {
+        return QString();
+    }
+    int total = 0;
+    QString error;
+    RecordsetPtr rs = ExecuteSQLrs(
+        QStringLiteral("SELECT setting FROM pg_settings WHERE name = ") + citarLiteral(nombre), total, error);
+    return rs && !rs->eof() ? rs->text(0).trimmed() : QString();
+}
 
 bool sesionesConectadas(QVector<SesionConectada>* sesiones, QString* error) {
     int total = 0;
@@ -56,17 +57,17 @@ bool sesionesConectadas(QVector<SesionConectada>* sesiones, QString* error) {
 
 QString carpetaBitacora(bool* colector) {
     if (colector != nullptr) {
-        *colector = ajuste(QStringLiteral("logging_collector")) != QLatin1String("off");
+        *colector = ajusteServidor(QStringLiteral("logging_collector")) != QLatin1String("off");
     }
     const QString datos = paths::withSlash(sesion().RutaPostgres) + QStringLiteral("data");
-    const QString directorio = ajuste(QStringLiteral("log_directory"));
+    const QString directorio = ajusteServidor(QStringLiteral("log_directory"));
     if (directorio.isEmpty()) {
         return datos + QStringLiteral("/pg_log/");
     }
     if (QDir::isAbsolutePath(directorio)) {
         return paths::withSlash(directorio);
     }
-    const QString datosServidor = ajuste(QStringLiteral("data_directory"));
+    const QString datosServidor = ajusteServidor(QStringLiteral("data_directory"));
     return paths::withSlash((datosServidor.isEmpty() ? datos : datosServidor) + QLatin1Char('/') + directorio);
 }
 

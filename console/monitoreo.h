@@ -24,6 +24,11 @@ struct SesionConectada {
 // could not run.
 [[nodiscard]] bool sesionesConectadas(QVector<SesionConectada>* sesiones, QString* error);
 
+// One of the server's settings as the server reports it to this login: empty when it may not be read
+// (settings such as the server's files are for superusers only; pg_settings leaves them out without
+// an error, which SHOW would write into the server's log).
+QString ajusteServidor(const QString& nombre);
+
 // Where the server writes its log files: log_directory (under data_directory when relative) as the
 // server tells, else the installation's data/pg_log/. Ends in "/". colector is false when the server
 // says that it writes no log files.

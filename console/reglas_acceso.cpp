@@ -1,5 +1,7 @@
 #include "console/reglas_acceso.h"
 
+#include "console/monitoreo.h"
+
 #include "core/scripts.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -337,15 +339,6 @@ bool esMascara(const QString& texto) {
     return texto.contains(QLatin1Char('.')) ? mascaraPunteada(texto) : mascaraBits(texto);
 }
 
-bool textoDeCajaValido(const QString& texto) {
-    for (const QChar c : texto) {
-        if (c != QLatin1Char('.') && (c < QLatin1Char('0') || c > QLatin1Char('9'))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 QString limpiarComentario(const QString& comentario) {
     QString c = comentario;
     for (QChar& ch : c) {
@@ -393,17 +386,9 @@ QString textoErrorEntrada(ErrorEntrada error) {
 // ---------------------------------------------------------------- the file on disk
 
 QString rutaArchivoReglas() {
-    const QString instalacion = paths::withSlash(sesion().RutaPostgres) + QStringLiteral("data/pg_hba.conf");
-    const auto& con = sesion().ConexionPrincipal;
-    if (!con || !con->isOpen()) {
-        return instalacion;
-    }
-    // Only superusers (and readers of all settings) may ask; the others get the installation's file.
-    int total = 0;
-    QString error;
-    RecordsetPtr rs = ExecuteSQLrs(QStringLiteral("SHOW hba_file"), total, error);
-    const QString servidor = rs && !rs->eof() ? rs->text(0).trimmed() : QString();
-    return servidor.isEmpty() ? instalacion : servidor;
+    // Only superusers (and readers of all settings) are told; the others get the installation's file.
+    const QString servidor = ajusteServidor(QStringLiteral("hba_file"));
+    return servidor.isEmpty() ? paths::withSlash(sesion().RutaPostgres) + QStringLiteral("data/pg_hba.conf") : servidor;
 }
 
 LecturaReglas leerArchivoReglas(const QString& ruta) {

@@ -69,8 +69,6 @@ QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& 
 
 bool esDireccionIPv4(const QString& texto); // four numbers 0-255 without leading zeros, dot-separated
 bool esMascara(const QString& texto);       // 0-32, or a dotted mask of contiguous ones
-// Whether text may stand in the address or mask box at all: digits and dots only.
-bool textoDeCajaValido(const QString& texto);
 // The comment as one line: control characters (line breaks, tabs) become blanks, the ends are trimmed.
 QString limpiarComentario(const QString& comentario);
 

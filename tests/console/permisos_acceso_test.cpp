@@ -439,6 +439,26 @@ TEST_F(VentanaPermisos, ALineTheServerRefusesPutsThePreviousFileBack) {
     EXPECT_EQ(leer(m_reglas.ruta()), roto);
 }
 
+TEST_F(VentanaPermisos, AFileTheServerCannotCheckForThisLoginIsPutBack) {
+    // An administrator's login may not read pg_hba_file_rules: nothing unchecked stays in place.
+    auto c = consola(kAdmin);
+    const QByteArray original = leer(kFijos + QStringLiteral("stock-scram.conf"));
+    sesion().RutaPostgres = instalacionCon(original);
+    FrmPermisosAcceso w(c.get(), c.get());
+    agregar(w, "BtnPermisosPermitir", QStringLiteral("10.9.8.0"), QStringLiteral("24"));
+    m_dialogs.answer(MsgResult::Ok);
+    click(w, "BtnPermisosGuardar");
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    const QString texto = m_dialogs.shown()[0].text;
+    EXPECT_TRUE(texto.startsWith(QStringLiteral("No se pudo verificar el archivo de configuración con el servidor; los "
+                                                "cambios no se aplicaron.\r\nError: ")))
+        << texto.toStdString();
+    EXPECT_TRUE(texto.contains(QStringLiteral("pg_hba_file_rules")));
+    EXPECT_TRUE(texto.endsWith(QStringLiteral("\r\nSe restauró el archivo anterior.")));
+    EXPECT_EQ(leer(w.archivo()), original);
+    EXPECT_EQ(leer(w.archivo() + QStringLiteral(".bak")), original);
+}
+
 TEST_F(VentanaPermisos, AFileThatCannotBeWrittenStaysAsItWas) {
     // An administrator may not ask the server where its file is: the installation's is used.
     auto c = consola(kAdmin);
