@@ -1,6 +1,8 @@
 #include "console/FrmInicio.h"
 
 #include "accounts/FrmUsuarios.h"
+#include "console/FrmPermisosAcceso.h"
+#include "console/FrmUsuariosConectados.h"
 #include "console/pendiente_ui.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/listas.h"
@@ -91,12 +93,20 @@ VentanasConsola VentanasConsola::predeterminadas() {
         });
         base.exec();
     };
-    v.monitoreo = pendiente("FrmUsuariosConectados", "Usuarios conectados");
+    v.monitoreo = [](QWidget* parent) {
+        FrmUsuariosConectados monitoreo(parent);
+        if (monitoreo.cargado()) {
+            monitoreo.exec();
+        }
+    };
     v.usuarios = [catalogos = pendiente("FrmCatalogos", "VELIRO7 - Catálogos generales")](QWidget* parent) {
         FrmUsuarios usuarios(catalogos, parent);
         usuarios.exec();
     };
-    v.permisos = pendiente("FrmPermisosAcceso", "Permisos de acceso");
+    v.permisos = [](QWidget* parent) {
+        FrmPermisosAcceso permisos(qobject_cast<FrmInicio*>(parent), parent);
+        permisos.exec();
+    };
     v.respaldo = [](QWidget* parent) {
         FrmProgTareas tareas(parent);
         tareas.exec();
