@@ -17,7 +17,6 @@
 #include "platform/events.h"
 #include "platform/guardia_ui.h"
 #include "platform/paths.h"
-#include "platform/process.h"
 #include "platform/service.h"
 #include "platform/widgets_ui.h"
 
