@@ -1,5 +1,6 @@
 // V7Tools: the console first; it shows the login and ends the program when the login is not completed.
 #include "console/FrmInicio.h"
+#include "core/traduccion.h"
 #include "platform/dialogs_ui.h"
 
 #include <QApplication>
@@ -10,6 +11,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Numbers written into SQL and files never follow the desktop's locale.
     std::setlocale(LC_NUMERIC, "C");
+
+    // Qt's own texts (Sí/No, Guardar, Cancelar, the file dialogs) in Spanish like the rest.
+    v7::cargarTraduccionesQt();
+
     v7::setDialogs(nullptr); // shared routines' messages become message boxes
     v7::FrmInicio consola;
     if (!consola.Form_Load()) {

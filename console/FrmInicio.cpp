@@ -4,6 +4,7 @@
 #include "console/FrmPermisosAcceso.h"
 #include "console/FrmUsuariosConectados.h"
 #include "console/pendiente_ui.h"
+#include "console/sonda.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/listas.h"
 #include "core/login.h"
@@ -18,10 +19,9 @@
 #include "maintenance/FrmResetBD.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/espera_ui.h"
 #include "platform/events.h"
+#include "platform/guardia_ui.h"
 #include "platform/paths.h"
-#include "platform/process.h"
 #include "platform/service.h"
 #include "platform/widgets_ui.h"
 
@@ -36,8 +36,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <unistd.h>
-
 namespace v7 {
 
 namespace {
@@ -48,6 +46,9 @@ const QString kEnLinea = QStringLiteral("En línea");
 constexpr int kVerde = 32768;
 constexpr int kRojo = 255;
 constexpr int kAzul = 16711680;
+
+// A probe still without an answer at a tick this long after it started: the server is shown as not answering.
+constexpr qint64 kSinRespuestaMs = 1500;
 
 // The three lights of the status picture, drawn rather than shipped.
 QPixmap luz(int imagen) {
@@ -124,6 +125,23 @@ FrmInicio::FrmInicio(VentanasConsola ventanas, QWidget* parent) : QMainWindow(pa
 }
 
 FrmInicio::~FrmInicio() = default;
+
+bool FrmInicio::sondeoEnCurso() const {
+    return m_sonda->enCurso();
+}
+
+void FrmInicio::bloquear() {
+    m_guardia = std::make_unique<GuardiaVentana>(this);
+}
+
+void FrmInicio::soltar() {
+    m_guardia.reset();
+}
+
+void FrmInicio::avisarSoltando(MsgIcon icon, const QString& text, const QString& title) {
+    soltar();
+    dialogs().message(this, icon, text, MsgButtons::Ok, title);
+}
 
 void FrmInicio::construir() {
     using namespace ui;
@@ -205,6 +223,8 @@ void FrmInicio::construir() {
     TmrStatus->setObjectName(QStringLiteral("TmrStatus"));
     TmrStatus->setInterval(2000);
     connect(TmrStatus, &QTimer::timeout, this, [this] { TmrStatus_Timer(); });
+    m_sonda = new SondaServidor(this);
+    connect(m_sonda, &SondaServidor::terminada, this, [this](const ResultadoSonda& r) { aplicarSondeo(r); });
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_bandeja = new QSystemTrayIcon(this);
@@ -366,7 +386,8 @@ void FrmInicio::BtnSalir_Click() {
 
 // ---------------------------------------------------------------- status and service
 
-void FrmInicio::ponerEstado(const QString& text, int colorBgr) {
+void FrmInicio::ponerEstado(EstadoConsola estado, const QString& text, int colorBgr) {
+    m_estado = estado;
     EtStatus->setText(text);
     QPalette p = EtStatus->palette();
     p.setColor(QPalette::WindowText, colorDesdeBGR(colorBgr));
@@ -392,31 +413,89 @@ void FrmInicio::ActualizarIconoBandeja() {
 }
 
 void FrmInicio::TmrStatus_Timer() {
+    // A window's long operation may hold the server or the shared connection: the probe waits.
+    if (m_cerrado || events::operacionesLargas() > 0) {
+        return;
+    }
+    if (m_sonda->enCurso()) {
+        const qint64 ms = m_sonda->msEnCurso();
+        if (ms >= kSinRespuestaMs && m_estado != EstadoConsola::SinRespuesta) {
+            mostrarSinRespuesta(QStringLiteral("El servidor no contestó en %1 segundos.").arg(ms / 1000));
+        }
+        return;
+    }
+    const auto& s = sesion();
+    m_sonda->iniciar(s.CadenaConexion, s.RutaPostgres);
+}
+
+void FrmInicio::mostrarSinRespuesta(const QString& detalle) {
+    EtStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ponerEstado(EstadoConsola::SinRespuesta, QStringLiteral("Sin respuesta del servidor") + kCrLf + detalle, kRojo);
+    ponerSemaforo(2);
+    ActualizarIconoBandeja();
+    // Whether it hangs or is gone, the service layer tells when asked.
+    BtnIniciar->setEnabled(true);
+    BtnDetener->setEnabled(true);
+    BtnReiniciar->setEnabled(true);
+}
+
+void FrmInicio::aplicarSondeo(const ResultadoSonda& r) {
+    // Started before a service action or a window's long operation: that operation's outcome stands.
+    if (m_cerrado || events::operacionesLargas() > 0) {
+        emit sondeoTerminado();
+        return;
+    }
     try {
-        int rows = 0;
-        QString err;
-        if (ExecuteSQLaction(QStringLiteral("SELECT 1;"), rows, err)) {
-            ponerEstado(kEnLinea, kVerde);
+        switch (r.estado) {
+        case ResultadoSonda::Estado::EnLinea: {
+            ponerEstado(EstadoConsola::EnLinea, kEnLinea, kVerde);
             ponerSemaforo(1);
             ActualizarIconoBandeja();
             BtnIniciar->setEnabled(false);
             BtnDetener->setEnabled(true);
             BtnReiniciar->setEnabled(true);
-        } else {
+            // Back after a restart: the session takes the fresh connection in place of the dead one, unless
+            // a transaction of its own is open there (its owner has to learn that it was lost).
+            auto& s = sesion();
+            if (r.reemplazo && (!s.ConexionPrincipal || !s.ConexionPrincipal->inTransaction())) {
+                s.ConexionPrincipal = r.reemplazo;
+            }
+            break;
+        }
+        case ResultadoSonda::Estado::Detenido:
             EtStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            ponerEstado(QStringLiteral("Detenido ") + db::redactPassword(err), kRojo);
+            ponerEstado(EstadoConsola::Detenido, QStringLiteral("Detenido ") + db::redactPassword(r.texto), kRojo);
             events::pump();
             ponerSemaforo(3);
             ActualizarIconoBandeja();
             BtnIniciar->setEnabled(true);
             BtnDetener->setEnabled(false);
             BtnReiniciar->setEnabled(false);
+            break;
+        case ResultadoSonda::Estado::SinRespuesta:
+            mostrarSinRespuesta(db::redactPassword(r.texto));
+            break;
+        case ResultadoSonda::Estado::SinAcceso:
+            // A refused password is not a stopped server: it runs, and can be stopped or reloaded.
+            EtStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            ponerEstado(EstadoConsola::SinAcceso,
+                        QStringLiteral("Sin acceso: el servidor está en ejecución, pero rechazó el usuario o la "
+                                       "contraseña de esta sesión. Inicie nuevamente el programa.") +
+                            kCrLf + db::redactPassword(r.texto),
+                        kRojo);
+            ponerSemaforo(2);
+            ActualizarIconoBandeja();
+            BtnIniciar->setEnabled(false);
+            BtnDetener->setEnabled(true);
+            BtnReiniciar->setEnabled(true);
+            break;
         }
         events::pump();
     } catch (const std::exception& ex) {
         dialogs().message(this, MsgIcon::None,
                           QStringLiteral("Ocurrió el error no.  0") + kCrLf + QString::fromLocal8Bit(ex.what()));
     }
+    emit sondeoTerminado();
 }
 
 void FrmInicio::BtnIniciar_Click() {
@@ -449,49 +528,49 @@ void FrmInicio::BtnReiniciar_Click() {
 }
 
 void FrmInicio::Iniciar_Server() {
-    m_cursor.poner(true);
+    bloquear();
     TmrStatus->stop();
-    if (EtStatus->text() == kEnLinea) {
-        dialogs().message(this, MsgIcon::Information, QStringLiteral("El servidor ya está en funcionamiento"));
-        m_cursor.poner(false);
+    if (m_estado == EstadoConsola::EnLinea) {
+        avisarSoltando(MsgIcon::Information, QStringLiteral("El servidor ya está en funcionamiento"));
         TmrStatus->start();
         return;
     }
     const QString servicio = sesion().NombreServicio;
     if (servicio.isEmpty()) {
-        dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("No se pudo encontrar el nombre del servicio del servidor") + kCrLf +
-                              QStringLiteral("Verifique la instalación y reinténtelo nuevamente"));
+        avisarSoltando(MsgIcon::Critical, QStringLiteral("No se pudo encontrar el nombre del servicio del servidor") +
+                                              kCrLf +
+                                              QStringLiteral("Verifique la instalación y reinténtelo nuevamente"));
     } else {
-        ponerEstado(QStringLiteral("Iniciando..."), kAzul);
+        ponerEstado(EstadoConsola::Iniciando, QStringLiteral("Iniciando..."), kAzul);
         EsperarShell(QStringLiteral("net start ") + servicio);
     }
+    m_sonda->permitirAcceso(); // the administrator acted: one more login is worth trying
     TmrStatus->start();
-    m_cursor.poner(false);
+    soltar();
     events::pump();
     ponerSemaforo(2);
     ActualizarIconoBandeja();
 }
 
 void FrmInicio::Detener_Server() {
-    if (EtStatus->text().startsWith(QLatin1String("Detenido"))) {
+    if (m_estado == EstadoConsola::Detenido) {
         dialogs().message(this, MsgIcon::Information, QStringLiteral("Actualmente ya está detenido el Servidor"));
         return;
     }
-    m_cursor.poner(true);
+    bloquear();
     TmrStatus->stop();
-    ponerEstado(QStringLiteral("Deteniendo..."), kAzul);
+    ponerEstado(EstadoConsola::Deteniendo, QStringLiteral("Deteniendo..."), kAzul);
     EsperarShell(QStringLiteral("net stop ") + sesion().NombreServicio);
     events::pump();
+    m_sonda->permitirAcceso();
     TmrStatus->start();
-    m_cursor.poner(false);
+    soltar();
     events::pump();
     ActualizarIconoBandeja();
 }
 
 bool FrmInicio::Reiniciar_Server(QString* motivo) {
     auto& s = sesion();
-    const QString bat = s.RutaTemporal + QStringLiteral("v7.reload.bat");
     const QString txt = s.RutaTemporal + QStringLiteral("v7.reload.txt");
     auto fallo = [motivo](const QString& texto) {
         if (motivo != nullptr) {
@@ -500,70 +579,64 @@ bool FrmInicio::Reiniciar_Server(QString* motivo) {
         return false;
     };
     try {
-        m_cursor.poner(true);
-        ponerEstado(QStringLiteral("Reiniciando..."), kAzul);
+        bloquear();
+        ponerEstado(EstadoConsola::Reiniciando, QStringLiteral("Reiniciando..."), kAzul);
         events::pump();
         ponerSemaforo(2);
         ActualizarIconoBandeja();
         TmrStatus->stop();
-        // pg_ctl refuses root: the reload runs as the data folder's owner, its output still
-        // redirected by the script into the file read below.
-        const QString datos = s.RutaPostgres + QStringLiteral("data");
-        const QString duenio = process::ownerOf(datos);
-        QString pgctl = QStringLiteral("LC_ALL=C pg_ctl reload");
-        if (::geteuid() == 0 && !duenio.isEmpty() && duenio != QLatin1String("root")) {
-            pgctl = QStringLiteral("runuser -u ") + citarSh(duenio) + QStringLiteral(" -- env LC_ALL=C PGDATA=") +
-                    citarSh(datos) + QStringLiteral(" pg_ctl reload");
-        }
-        const QString r = CrearArchivoBat(
-            bat, QStringLiteral("set PGDATA=") + datos + kCrLf + pgctl + QStringLiteral(" > ") + citarSh(txt),
-            QString());
-        if (r != QLatin1String("OK")) {
-            dialogs().message(this, MsgIcon::None, QStringLiteral("No se logro crear el archivo .bat"));
-            m_cursor.poner(false);
-            TmrStatus->start();
-            return fallo(QStringLiteral("No se logro crear el archivo .bat"));
-        }
-        EsperarShell(bat);
+        // pg_ctl reload through the service layer (as the data folder's owner, C locale), its standard
+        // output into v7.reload.txt as the reload script's redirection left it.
+        const service::Result r = service::reload(s.RutaPostgres, txt);
         events::pump();
-        m_cursor.poner(false);
-        QFile f(txt);
-        if (!f.open(QIODevice::ReadOnly)) {
-            throw std::runtime_error("No se encontró el archivo v7.reload.txt");
-        }
-        const QByteArray contenido = f.readAll();
-        f.close();
+        m_sonda->permitirAcceso();
         bool senalado = false;
-        if (contenido.trimmed().isEmpty()) {
-            dialogs().message(this, MsgIcon::Critical,
-                              QStringLiteral("El servidor NO se puede reiniciar debido a que NO esta en ejecución.") +
-                                  kCrLf + QString(10, QLatin1Char(' ')) +
-                                  QStringLiteral("Por favor, inicie el Servidor en inténtelo nuevamente."));
+        if (r.refused()) {
+            // Nothing was run: say why, not that the server is down.
+            avisarSoltando(MsgIcon::Critical, r.message);
             ActualizarIconoBandeja();
-            fallo(QStringLiteral("El servidor no está en ejecución."));
+            fallo(r.message);
         } else {
-            const QString primera = QString::fromLocal8Bit(contenido).section(QLatin1Char('\n'), 0, 0);
-            if (primera.contains(QLatin1String("server signaled"))) {
-                senalado = true;
-                ponerEstado(kEnLinea, kVerde);
-                events::pump();
-                ponerSemaforo(1);
+            QFile f(txt);
+            if (!f.open(QIODevice::ReadOnly)) {
+                throw std::runtime_error("No se encontró el archivo v7.reload.txt");
+            }
+            const QByteArray contenido = f.readAll();
+            f.close();
+            if (contenido.trimmed().isEmpty() && !r.running) {
+                avisarSoltando(MsgIcon::Critical,
+                               QStringLiteral("El servidor NO se puede reiniciar debido a que NO esta en ejecución.") +
+                                   kCrLf + QString(10, QLatin1Char(' ')) +
+                                   QStringLiteral("Por favor, inicie el Servidor en inténtelo nuevamente."));
                 ActualizarIconoBandeja();
+                fallo(QStringLiteral("El servidor no está en ejecución."));
+            } else if (contenido.trimmed().isEmpty()) {
+                // It runs, and pg_ctl still could not signal it (e.g. refused): its own words.
+                avisarSoltando(MsgIcon::Critical, r.message);
+                ActualizarIconoBandeja();
+                fallo(r.message);
             } else {
-                fallo(QString::fromLocal8Bit(contenido).trimmed());
+                const QString primera = QString::fromLocal8Bit(contenido).section(QLatin1Char('\n'), 0, 0);
+                if (primera.contains(QLatin1String("server signaled"))) {
+                    senalado = true;
+                    ponerEstado(EstadoConsola::EnLinea, kEnLinea, kVerde);
+                    events::pump();
+                    ponerSemaforo(1);
+                    ActualizarIconoBandeja();
+                } else {
+                    fallo(QString::fromLocal8Bit(contenido).trimmed());
+                }
             }
         }
         QFile::remove(txt);
-        QFile::remove(bat);
         events::pump();
         TmrStatus->start();
+        soltar();
         return senalado;
     } catch (const std::exception& ex) {
         QFile::remove(txt);
-        QFile::remove(bat);
-        dialogs().message(this, MsgIcon::None,
-                          QStringLiteral("Ocurrió el error no. 53") + kCrLf + QString::fromLocal8Bit(ex.what()));
-        m_cursor.poner(false);
+        avisarSoltando(MsgIcon::None,
+                       QStringLiteral("Ocurrió el error no. 53") + kCrLf + QString::fromLocal8Bit(ex.what()));
         TmrStatus->start();
         return fallo(QString::fromLocal8Bit(ex.what()));
     }
@@ -573,16 +646,28 @@ void FrmInicio::EsperarShell(const QString& command) {
     // "net start|stop <service>" are the server's service commands: the service layer runs them
     // against the session's installation; anything else runs through the shell.
     if (auto r = service::runNetCommand(command, sesion().RutaPostgres)) {
-        if (r->refused() && !r->message.isEmpty()) {
-            dialogs().message(this, MsgIcon::None, QStringLiteral("Ocurrió el Error No. 5") + kCrLf + r->message,
-                              MsgButtons::Ok, QStringLiteral("VELIRO7 [EsperarShell]"));
+        if (r->refused()) {
+            avisarSoltando(MsgIcon::None, QStringLiteral("Ocurrió el Error No. 5") + kCrLf + r->message,
+                           QStringLiteral("VELIRO7 [EsperarShell]"));
+        } else if (r->outcome == service::Outcome::AlreadyThere) {
+            // The console's status was out of date (e.g. a session refused by a running server).
+            avisarSoltando(MsgIcon::Information, r->running
+                                                     ? QStringLiteral("El servidor ya está en funcionamiento")
+                                                     : QStringLiteral("Actualmente ya está detenido el Servidor"));
+        } else if (r->outcome == service::Outcome::Failed) {
+            QString texto = r->message;
+            if (!r->logTail.isEmpty()) {
+                texto += kCrLf + kCrLf + QStringLiteral("Últimas líneas del registro del servidor (") + r->logFile +
+                         QStringLiteral("):") + kCrLf + r->logTail;
+            }
+            avisarSoltando(MsgIcon::Critical, texto);
         }
     } else {
         int estado = -1;
         const QString fallo = EjecutarArchivoBat(command, &estado);
         if (!fallo.isEmpty()) {
-            dialogs().message(this, MsgIcon::None, QStringLiteral("Ocurrió el Error No. ") + fallo, MsgButtons::Ok,
-                              QStringLiteral("VELIRO7 [EsperarShell]"));
+            avisarSoltando(MsgIcon::None, QStringLiteral("Ocurrió el Error No. ") + fallo,
+                           QStringLiteral("VELIRO7 [EsperarShell]"));
         }
     }
     // Closed during the wait: the program ends here.
@@ -597,11 +682,11 @@ void FrmInicio::EsperarShell(const QString& command) {
 // ---------------------------------------------------------------- tool windows
 
 bool FrmInicio::compuertaServidor() {
-    if (EtStatus->text() != kEnLinea) {
+    if (m_estado != EstadoConsola::EnLinea) {
         error(this, QStringLiteral("Espere un momento mientras se verifica el estado del servidor"));
         return false;
     }
-    return VerificarConexion().isEmpty() && EtStatus->text() == kEnLinea;
+    return VerificarConexion().isEmpty() && m_estado == EstadoConsola::EnLinea;
 }
 
 void FrmInicio::BtnBaseDeDatos_Click() {

@@ -2,12 +2,13 @@
 // every two seconds, starts, stops and reloads the server and opens every tool window.
 #pragma once
 
-#include <QMainWindow>
-#include "platform/espera_ui.h"
+#include "platform/notify.h"
 
+#include <QMainWindow>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QTimer;
@@ -16,8 +17,23 @@ class QSystemTrayIcon;
 
 namespace v7 {
 
+class GuardiaVentana;
 class MyButton;
 class MyFrame;
+class SondaServidor;
+struct ResultadoSonda;
+
+// What the console knows of the server, kept as a value (the status label only shows it).
+enum class EstadoConsola {
+    Espere,       // before the first probe
+    EnLinea,      // it answers: the tool windows may open
+    Detenido,     // it cannot be reached
+    SinRespuesta, // it took the connection and gave no answer in time
+    SinAcceso,    // it runs, but refuses this session's login
+    Iniciando,
+    Deteniendo,
+    Reiniciando,
+};
 
 // How the console shows its other windows; each is modal and closes itself. Later windows replace
 // the placeholders; tests replace any of them.
@@ -55,8 +71,11 @@ public:
     bool Reiniciar_Server(QString* motivo = nullptr);
     void EsperarShell(const QString& command);
 
-    // The status probe (the timer's slot).
+    // The status probe (the timer's slot): starts one probe off the windows' thread and returns; its
+    // outcome is shown when it arrives (sondeoTerminado). Idle while a window's long operation runs.
     void TmrStatus_Timer();
+    bool sondeoEnCurso() const;
+    EstadoConsola estado() const { return m_estado; }
 
     void BtnIniciar_Click();
     void BtnDetener_Click();
@@ -73,6 +92,10 @@ public:
 
     QTimer* statusTimer() const { return TmrStatus; }
 
+signals:
+    // A probe's outcome has been shown (or dropped because a long operation runs).
+    void sondeoTerminado();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -81,14 +104,24 @@ private:
     void Form_Unload();
     bool compuertaServidor();
     void aplicarArchivosCompartidos();
-    void ponerEstado(const QString& text, int colorBgr);
+    void ponerEstado(EstadoConsola estado, const QString& text, int colorBgr);
+    void aplicarSondeo(const ResultadoSonda& r);
+    void mostrarSinRespuesta(const QString& detalle);
+    // Locks the console for a service action (hourglass, every control, the probe idle).
+    void bloquear();
+    // Gives it back (before a message box, and at the end of the action).
+    void soltar();
+    // A message box on an unlocked console.
+    void avisarSoltando(MsgIcon icon, const QString& text, const QString& title = QString());
     void ponerSemaforo(int imagen); // 1 verde, 2 amarillo, 3 rojo
     void ActualizarIconoBandeja();
 
     VentanasConsola m_ventanas;
     bool m_cerrado = false;
-    CursorEspera m_cursor;
+    EstadoConsola m_estado = EstadoConsola::Espere;
     int m_semaforo = 0;
+    SondaServidor* m_sonda = nullptr;
+    std::unique_ptr<GuardiaVentana> m_guardia;
 
     QLabel* ImgCabecera = nullptr;
     QLabel* Label1 = nullptr;

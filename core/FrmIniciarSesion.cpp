@@ -11,8 +11,8 @@
 #include "core/versiones.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/espera_ui.h"
 #include "platform/events.h"
+#include "platform/guardia_ui.h"
 #include "platform/netaddr.h"
 #include "platform/paths.h"
 #include "platform/widgets_ui.h"
@@ -55,6 +55,26 @@ FrmIniciarSesion::FrmIniciarSesion(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("VELIRO7 - Módulo de Administración"));
     construir();
     Form_Load();
+}
+
+FrmIniciarSesion::~FrmIniciarSesion() = default;
+
+QString FrmIniciarSesion::servidor() const {
+    return TxtIpServidor->text().trimmed();
+}
+
+void FrmIniciarSesion::soltarVentana() {
+    m_guardia.reset();
+}
+
+void FrmIniciarSesion::abandonar() {
+    auto& s = sesion();
+    if (s.ConexionPrincipal && s.ConexionPrincipal->isOpen()) {
+        s.ConexionPrincipal->close();
+    }
+    soltarVentana();
+    m_enLogin = false;
+    QDialog::reject();
 }
 
 void FrmIniciarSesion::construir() {
@@ -116,7 +136,7 @@ void FrmIniciarSesion::aplicarDisposicion(bool expandida) {
     BtnCancelar->move(px(4100), px(2010 + d));
     Label6->move(px(1095), px(2760 + d));
     Label7->move(px(1095), px(2520 + d));
-    chkOpciones->move(px(1095), px(1710 + d));
+    chkOpciones->move(px(1095), px(expandida ? 2450 : 1710));
     picOpciones->move(px(1000), px(1680 + (expandida ? 0 : 0)));
 }
 
@@ -146,7 +166,7 @@ void FrmIniciarSesion::showEvent(QShowEvent* event) {
 }
 
 void FrmIniciarSesion::Form_Activate() {
-    if ((TxtPuerto->text().isEmpty() || TxtIpServidor->text().isEmpty()) && !chkOpciones->isChecked()) {
+    if ((TxtPuerto->text().isEmpty() || servidor().isEmpty()) && !chkOpciones->isChecked()) {
         chkOpciones->setChecked(true);
         chkOpciones_Click();
     }
@@ -195,6 +215,14 @@ void FrmIniciarSesion::BtnCancelar_Click() {
     reject();
 }
 
+void FrmIniciarSesion::reject() {
+    if (m_enLogin) {
+        m_cancelado = true; // seen by the login at its next step
+        return;
+    }
+    QDialog::reject();
+}
+
 void FrmIniciarSesion::restaurarBotones() {
     BtnAceptar->setEnabled(true);
     BtnCancelar->setEnabled(true);
@@ -205,7 +233,7 @@ void FrmIniciarSesion::BtnAceptar_Click() {
         return; // a second Enter while a login runs
     }
     // 1. All four boxes are needed.
-    if (TxtUsuario->text().isEmpty() || TxtPassword->text().isEmpty() || TxtIpServidor->text().isEmpty() ||
+    if (TxtUsuario->text().isEmpty() || TxtPassword->text().isEmpty() || servidor().isEmpty() ||
         TxtPuerto->text().isEmpty()) {
         mensaje(this, MsgIcon::Critical,
                 QStringLiteral("No se puede inciar la sesión debido a que faltan parámetros de conexión. Verifique") +
@@ -216,11 +244,21 @@ void FrmIniciarSesion::BtnAceptar_Click() {
         return;
     }
     m_enLogin = true;
+    m_cancelado = false;
+    // The whole window is locked while the login works; only Cancel still asks it to stop.
+    GuardiaVentana::Opciones opciones;
+    opciones.detenerSondeo = false;
+    opciones.libre = BtnCancelar;
+    m_guardia = std::make_unique<GuardiaVentana>(this, opciones);
     struct Fin {
         FrmIniciarSesion& w;
         ~Fin() {
+            w.soltarVentana();
             w.m_enLogin = false;
-            w.m_cursor.poner(false);
+            // A Cancel that came after the connection: the window goes unless the login succeeded.
+            if (w.m_cancelado && w.m_tag.isEmpty() && w.isVisible()) {
+                w.QDialog::reject();
+            }
         }
     } fin{*this};
     m_contadorDriver = 0;
@@ -230,8 +268,7 @@ void FrmIniciarSesion::BtnAceptar_Click() {
         auto& s = sesion();
         s.UsuarioBD = TxtUsuario->text();
         s.ClaveBD = TxtPassword->text();
-        s.ServidorIP = TxtIpServidor->text();
-        m_cursor.poner(true);
+        s.ServidorIP = servidor();
         events::pump();
         const auto puerto = puertoDesdeTexto(TxtPuerto->text());
         if (!puerto) {
@@ -256,18 +293,29 @@ void FrmIniciarSesion::BtnAceptar_Click() {
         // 6. Connect, with the other driver or after creating the database when the failure says so.
         s.CadenaConexion = cadenaConexionPrincipal(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
         for (;;) {
+            if (m_cancelado) {
+                abandonar();
+                return;
+            }
             db::Connection& con = conexionPrincipal();
             con.setConnectionString(s.CadenaConexion);
             con.setTimeoutSeconds(5);
             db::DbError e;
-            if (con.open(e)) {
+            if (abrirSinCongelar(con, e)) {
                 events::pump();
                 break;
+            }
+            if (m_cancelado) {
+                abandonar();
+                return;
             }
             if (!manejarFallo(e, 6)) {
                 return;
             }
-            m_cursor.poner(true);
+        }
+        if (m_cancelado) {
+            abandonar();
+            return;
         }
         continuarLogin();
     } catch (const std::exception& ex) {
@@ -278,7 +326,6 @@ void FrmIniciarSesion::BtnAceptar_Click() {
 }
 
 bool FrmIniciarSesion::manejarFallo(const db::DbError& error, int linea) {
-    m_cursor.poner(false);
     events::pump();
     const FalloLogin kind = clasificarFalloLogin(error, m_contadorDriver);
     auto& s = sesion();
@@ -287,21 +334,21 @@ bool FrmIniciarSesion::manejarFallo(const db::DbError& error, int linea) {
         s.CadenaConexion = cadenaConexionAlterna(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
         return true;
     case FalloLogin::CrearBase: {
-        m_cursor.poner(true);
         const ResultadoCrearBase r =
-            crearBaseDatos(TxtIpServidor->text(), TxtPuerto->text(), TxtUsuario->text(), TxtPassword->text());
-        m_cursor.poner(false);
+            crearBaseDatos(servidor(), TxtPuerto->text(), TxtUsuario->text(), TxtPassword->text());
         if (r.ok) {
             s.BaseDatosValida = false;
             s.CadenaConexion = cadenaConexionPrincipal(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
             return true;
         }
+        soltarVentana();
         if (!r.mensaje.isEmpty()) {
             mensaje(this, MsgIcon::Critical, r.mensaje);
         }
         break;
     }
     default:
+        soltarVentana();
         mensaje(this, MsgIcon::Critical, textoFalloLogin(kind, error, TxtPuerto->text(), linea));
         if (kind == FalloLogin::ClaveIncorrecta) {
             SeleccionarTexto(TxtPassword);
@@ -310,6 +357,7 @@ bool FrmIniciarSesion::manejarFallo(const db::DbError& error, int linea) {
         }
         break;
     }
+    soltarVentana();
     BtnAceptar->setEnabled(true);
     return false;
 }
@@ -327,12 +375,26 @@ void FrmIniciarSesion::continuarLogin() {
         return;
     }
     if (rs->eof()) {
+        // Not seen: missing, or hidden from a login without privileges on it (then the database is
+        // there and no restore may be offered over it).
+        auto existe = con.query(consultaExisteAnalistas(), e);
+        if (!existe) {
+            manejarFallo(e, 7);
+            return;
+        }
+        if (!existe->eof()) {
+            soltarVentana();
+            mensaje(this, MsgIcon::Critical, textoSinPermisos(TxtUsuario->text()));
+            con.close();
+            restaurarBotones();
+            return;
+        }
         s.TipoUsuario = QStringLiteral("superusuario");
     } else {
         m_tieneCatalogos = true;
         rs->close();
         // 8. The user class from the login's group role.
-        rs = con.query(consultaClaseUsuario(TxtUsuario->text()), e);
+        rs = con.query(consultaClaseUsuario(), e);
         if (!rs) {
             manejarFallo(e, 8);
             return;
@@ -340,13 +402,13 @@ void FrmIniciarSesion::continuarLogin() {
         const QString grupo = rs->eof() ? QString() : rs->text(QStringLiteral("groname"));
         const QString clase = claseDeGrupo(grupo);
         if (clase.isEmpty()) {
+            soltarVentana();
             mensaje(this, MsgIcon::Critical,
                     QStringLiteral("Solo un usuario con permisos de Superusuario ó Administrador pueden hacer uso de "
                                    "esta funcionalidad"));
             rs->close();
             con.close();
             restaurarBotones();
-            m_cursor.poner(false);
             events::pump();
             return;
         }
@@ -356,9 +418,11 @@ void FrmIniciarSesion::continuarLogin() {
         }
         rs->close();
     }
+    // The connection and the checks are done: messages and questions from here on.
+    soltarVentana();
     // 9. Database and catalogue state.
     auto avisoLocal = [this] {
-        if (!esDireccionLocal(TxtIpServidor->text())) {
+        if (!esDireccionLocal(servidor())) {
             mensaje(this, MsgIcon::Warning,
                     QStringLiteral("Esta aplicación solo funciona en la PC donde se encuentra instalado el") + kCrLf +
                         QStringLiteral("servidor de VELIRO7, si se utiliza fuera de esta no tendra acceso a las") +
@@ -392,7 +456,7 @@ void FrmIniciarSesion::continuarLogin() {
         }
     }
     // 10. Session state.
-    s.ServidorConexion = TxtIpServidor->text();
+    s.ServidorConexion = servidor();
     s.PuertoConexion = TxtPuerto->text();
     s.UsuarioConexion = TxtUsuario->text();
     s.ClaveConexion = TxtPassword->text();
@@ -404,7 +468,6 @@ void FrmIniciarSesion::continuarLogin() {
     escribirArchivoSesion(
         ArchivoSesion{s.UsuarioConexion, s.ServidorConexion, s.PuertoConexion, chkOpciones->isChecked() ? 1 : 0});
     // 12.
-    m_cursor.poner(false);
     events::pump();
     restaurarBotones();
     events::pump();
@@ -446,6 +509,7 @@ void FrmIniciarSesion::continuarLogin() {
     // 16. Backup notices.
     auto cfg = conexionPrincipal().query(kConsultaConfiguracion, e);
     if (!cfg) {
+        manejarFallo(e, 16);
         return;
     }
     const QString configurado = ObtenerValorConfiguracion(QStringLiteral("RESPALDOCONFIG"), *cfg);

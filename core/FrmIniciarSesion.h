@@ -3,12 +3,12 @@
 #pragma once
 
 #include "platform/db.h"
-#include "platform/espera_ui.h"
 
 #include <QDialog>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QLabel;
@@ -17,6 +17,7 @@ class QFrame;
 
 namespace v7 {
 
+class GuardiaVentana;
 class MyButton;
 
 class FrmIniciarSesion : public QDialog {
@@ -25,6 +26,7 @@ class FrmIniciarSesion : public QDialog {
 
 public:
     explicit FrmIniciarSesion(QWidget* parent = nullptr);
+    ~FrmIniciarSesion() override;
 
     QString tag() const { return m_tag; }
     bool tieneCatalogos() const { return m_tieneCatalogos; }
@@ -35,8 +37,12 @@ public:
     void setMostrarRestauracion(MostrarRestauracion show) { m_mostrarRestauracion = std::move(show); }
 
     void BtnAceptar_Click();
+    // During a login it only asks the login to stop: the login then ends without its tag.
     void BtnCancelar_Click();
     void chkOpciones_Click();
+
+public slots:
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -52,13 +58,20 @@ private:
     // The connection-failure handler; true when the connection step is to be tried again.
     bool manejarFallo(const db::DbError& error, int linea);
     void restaurarBotones();
+    // The server address as typed, without blanks around it.
+    QString servidor() const;
+    // Gives the window back (before a message box, or when the login is over).
+    void soltarVentana();
+    // Ends an attempt that Cancel interrupted: no tag, no connection, the window closed.
+    void abandonar();
 
     QString m_tag;
     bool m_tieneCatalogos = false;
     int m_alturaDisenada = 0; // twips
     int m_contadorDriver = 0;
     bool m_enLogin = false;
-    CursorEspera m_cursor;
+    bool m_cancelado = false;
+    std::unique_ptr<GuardiaVentana> m_guardia;
     MostrarRestauracion m_mostrarRestauracion;
 
     QLineEdit* TxtUsuario = nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/scripts.h"
 #include "core/session.h"
+#include "platform/events.h"
 #include "platform/paths.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,9 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 namespace v7 {
 
@@ -17,9 +20,40 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
+// Whether a value can stand bare after "NAME=" in a connection string.
+bool valorSimple(const QString& v) {
+    return !v.isEmpty() && !v.contains(QLatin1Char(';')) && !v.contains(QLatin1Char('{')) &&
+           !v.contains(QLatin1Char('}')) && v.trimmed() == v;
+}
+
+// A libpq option value: in single quotes with quotes and backslashes escaped.
+QString valorLibpq(const QString& v) {
+    QString q = v;
+    q.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    q.replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + q + QLatin1Char('\'');
+}
+
 QString cadena(const QString& driver, const QString& servidor, int puerto, const QString& usuario) {
-    return QStringLiteral("DRIVER={") + driver + QStringLiteral("};SERVER=") + servidor + QStringLiteral(";PORT=") +
-           QString::number(puerto) + QStringLiteral(";DATABASE=veliro7;UID=") + usuario + QStringLiteral(";PWD=");
+    // psqlODBC strips braces only from PWD: a user or server that cannot stand bare is handed to libpq
+    // through pqopt (and then left out of SERVER=/UID=, which the driver refuses to combine with it).
+    QStringList opciones;
+    QString s = QStringLiteral("DRIVER={") + driver + QLatin1Char('}');
+    if (valorSimple(servidor)) {
+        s += QStringLiteral(";SERVER=") + servidor;
+    } else {
+        opciones << QStringLiteral("host=") + valorLibpq(servidor);
+    }
+    s += QStringLiteral(";PORT=") + QString::number(puerto) + QStringLiteral(";DATABASE=veliro7");
+    if (valorSimple(usuario)) {
+        s += QStringLiteral(";UID=") + usuario;
+    } else {
+        opciones << QStringLiteral("user=") + valorLibpq(usuario);
+    }
+    if (!opciones.isEmpty()) {
+        s += QStringLiteral(";pqopt=") + db::braceValue(opciones.join(QLatin1Char(' ')));
+    }
+    return s + QStringLiteral(";PWD=");
 }
 
 SalidaPrograma& salida() {
@@ -34,7 +68,25 @@ QString cadenaConexionPrincipal(const QString& servidor, int puerto, const QStri
 }
 
 QString cadenaConexionAlterna(const QString& servidor, int puerto, const QString& usuario, const QString& clave) {
-    return cadena(kDriverAlterno, servidor, puerto, usuario) + clave;
+    return cadena(kDriverAlterno, servidor, puerto, usuario) + (valorSimple(clave) ? clave : db::braceValue(clave));
+}
+
+bool abrirSinCongelar(db::Connection& conexion, db::DbError& error) {
+    std::atomic<bool> terminado{false};
+    bool ok = false;
+    db::DbError e;
+    std::thread hilo([&] {
+        ok = conexion.open(e);
+        terminado = true;
+    });
+    while (!terminado) {
+        events::pause(5);
+    }
+    hilo.join();
+    if (!ok) {
+        error = e;
+    }
+    return ok;
 }
 
 std::optional<int> puertoDesdeTexto(const QString& text) {
@@ -126,12 +178,21 @@ QString claseDeGrupo(const QString& grupo) {
     return QString();
 }
 
-QString consultaClaseUsuario(const QString& usuario) {
-    QString u = usuario;
-    u.replace(QLatin1Char('\''), QStringLiteral("''"));
+QString consultaClaseUsuario() {
     return QStringLiteral("SELECT pg_user.usename, pg_group.groname FROM pg_user, pg_group, catalogos.analistas "
-                          "WHERE pg_user.usesysid = ANY(pg_group.grolist) AND usuario = usename AND usuario = '") +
-           u + QLatin1Char('\'');
+                          "WHERE pg_user.usesysid = ANY(pg_group.grolist) AND usuario = usename AND usuario = "
+                          "session_user");
+}
+
+QString consultaExisteAnalistas() {
+    return QStringLiteral("SELECT 1 FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+                          "c.relnamespace WHERE n.nspname = 'catalogos' AND c.relname = 'analistas'");
+}
+
+QString textoSinPermisos(const QString& usuario) {
+    return QStringLiteral("El usuario \"") + usuario +
+           QStringLiteral("\" no tiene permisos para consultar los catalogos de la base de VELIRO7.") + kCrLf +
+           QStringLiteral("La base de datos existe; inicie la sesión con un usuario Superusuario ó Administrador.");
 }
 
 QString rutaArchivoSesion() { return paths::workFolder() + QStringLiteral("V7.pres.sesion.cnf"); }

@@ -16,8 +16,17 @@ inline const QString kDriverAlterno = QStringLiteral("PostgreSQL Unicode");
 
 // First attempt: the password braced (a "}" in it doubled).
 QString cadenaConexionPrincipal(const QString& servidor, int puerto, const QString& usuario, const QString& clave);
-// The retry with the other driver name: the password as typed, without braces.
+// The retry with the other driver name: the password as typed, without braces, unless it holds a
+// character the bare form cannot carry (";", a brace, blanks at either end): then braced too.
 QString cadenaConexionAlterna(const QString& servidor, int puerto, const QString& usuario, const QString& clave);
+// In both strings a user or server that SERVER= and UID= cannot carry as typed (psqlODBC keeps braces
+// there literally, so a ";" would end the value and start another attribute) goes to the driver's
+// libpq options instead: pqopt={host='…' user='…'}.
+
+// Opens a connection on a worker thread and lets window events run until the open has ended, so the
+// window is repainted and its guard drops the user's input meanwhile. Nothing else may touch the
+// connection until this returns.
+[[nodiscard]] bool abrirSinCongelar(db::Connection& conexion, db::DbError& error);
 
 // A port as typed in the login: 1..65535 (leading zeros allowed); nullopt otherwise.
 std::optional<int> puertoDesdeTexto(const QString& text);
@@ -45,8 +54,16 @@ QString textoFalloLogin(FalloLogin kind, const db::DbError& error, const QString
 // "administrador" for v7_admin, empty (refused) for every other group.
 QString claseDeGrupo(const QString& grupo);
 
-// The class query of a login name (its quotes doubled).
-QString consultaClaseUsuario(const QString& usuario);
+// The class query: the group role of the login the server itself authenticated (session_user), never
+// of a typed name.
+QString consultaClaseUsuario();
+
+// Whether the staff table exists, asked of the catalogue every login may read (information_schema only
+// shows tables the login has some privilege on).
+QString consultaExisteAnalistas();
+
+// The message for a login that cannot see the staff table of an existing database.
+QString textoSinPermisos(const QString& usuario);
 
 // The session file V7.pres.sesion.cnf: user, server and port in double quotes, then the options
 // check box as 0 or 1, on one CR LF line. Never the password.

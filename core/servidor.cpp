@@ -1,14 +1,11 @@
 #include "core/servidor.h"
 
-#include "core/scripts.h"
 #include "core/session.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
-#include "platform/process.h"
+#include "platform/service.h"
 
-#include <QFile>
 #include <QRegularExpression>
-#include <QTextStream>
 
 namespace v7 {
 
@@ -20,56 +17,14 @@ QString VerificarConexion() {
 }
 
 bool EstadoServidor() {
-    const auto& s = sesion();
-    const QString carpeta = paths::withSlash(s.RutaTemporal);
-    const QString script = carpeta + QStringLiteral("v7.ServerStatus.bat");
-    const QString salida = carpeta + QStringLiteral("v7.ServerStatus.txt");
-    const QString datos = paths::withSlash(s.RutaPostgres) + QStringLiteral("data/");
-
-    // pg_ctl refuses to run as root: it runs as the owner of the data folder.
-    QString comoDueno;
-    const QString dueno = process::ownerOf(datos);
-    if (process::needsRunuser(dueno)) {
-        comoDueno =
-            citarSh(process::runuserProgram()) + QStringLiteral(" -u ") + citarSh(dueno) + QStringLiteral(" -- ");
+    // pg_ctl status through the service layer, the one way this program runs pg_ctl: as the data folder's
+    // owner, in the C locale, judged by its exit status.
+    const service::Result r = service::status(sesion().RutaPostgres);
+    if (r.outcome == service::Outcome::Done) {
+        return r.running;
     }
-    const QString comando = QStringLiteral("set PGDATA=") + datos + QStringLiteral("\r\n") +
-                            QStringLiteral("set LC_ALL=C\r\n") + comoDueno + QStringLiteral("pg_ctl status > ") +
-                            citarSh(salida);
-
-    const QString escrito = CrearArchivoBat(script, comando, QString());
-    if (escrito != QLatin1String("OK")) {
-        avisar(MsgIcon::Critical, escrito + QStringLiteral("\r\n[Rutina] EstadoServidor"));
-        return false;
-    }
-    const QString corrido = EjecutarArchivoBat(script);
-    if (!corrido.isEmpty()) {
-        QFile::remove(script);
-        avisar(MsgIcon::Critical, QStringLiteral("No se logró lanzar el Archivo ChecarServer.bat\r\n") + corrido);
-        return false;
-    }
-    QFile::remove(script);
-
-    QFile f(salida);
-    if (!f.exists()) {
-        avisar(MsgIcon::Critical, QStringLiteral("No se encontró el archivo \"v7.ServerStatus.txt\""));
-        return false;
-    }
-    bool enEjecucion = false;
-    if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream in(&f);
-        while (!in.atEnd()) {
-            const QString linea = in.readLine();
-            if (linea.contains(QStringLiteral("servidor está en ejecución")) ||
-                linea.contains(QStringLiteral("server is running"))) {
-                enEjecucion = true;
-                break;
-            }
-        }
-        f.close();
-    }
-    f.remove();
-    return enEjecucion;
+    avisar(MsgIcon::Critical, r.message + QStringLiteral("\r\n[Rutina] EstadoServidor"));
+    return false;
 }
 
 int versionMayor(const QString& texto) {

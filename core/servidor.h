@@ -10,9 +10,9 @@ namespace v7 {
 // object is created, closed, when there is none yet).
 QString VerificarConexion();
 
-// True when pg_ctl status on RutaPostgres + "data" says the server runs ("server is running", or the
-// Spanish "servidor está en ejecución"). Runs v7.ServerStatus.bat in RutaTemporal with LC_ALL=C, as the data
-// folder's owner when this program runs as root (pg_ctl refuses root). Its failures are shown (critical icon).
+// True when pg_ctl status on RutaPostgres + "data" says the server runs. Asked through the service layer
+// (platform/service.h), as the data folder's owner; when pg_ctl cannot be asked (no installation, a user
+// that may not run it) the reason is shown (critical icon) and the result is false.
 bool EstadoServidor();
 
 // The numeric major version in a version text ("PostgreSQL 9.0" -> 9, "PostgreSQL 15.18 on …" -> 15);

@@ -2,6 +2,7 @@
 
 #include "core/FrmIniciarSesion.h"
 #include "core/config.h"
+#include "core/servidor.h"
 #include "core/session.h"
 #include "core/tema_ui.h"
 #include "maintenance/FrmConfigRegional.h"
@@ -237,9 +238,16 @@ void FrmBase::BtnGuardar_Click() {
     QString valorOficial = oficial ? QStringLiteral("1") : QStringLiteral("0");
     QString valorBeta = beta ? QStringLiteral("1") : QStringLiteral("0");
     QString error;
-    if (!GuardarConfiguracion(valorOficial, QStringLiteral("AUTO_UPDATE"), &error) ||
-        !GuardarConfiguracion(valorBeta, QStringLiteral("BETA_UPDATE"), &error)) {
-        // Not stored: the reminder below would read as a success.
+    const bool oficialGuardado = GuardarConfiguracion(valorOficial, QStringLiteral("AUTO_UPDATE"), &error);
+    if (!oficialGuardado || !GuardarConfiguracion(valorBeta, QStringLiteral("BETA_UPDATE"), &error)) {
+        // Not stored: the reminder below would read as a success. A closed connection leaves no
+        // driver text, so the box still says what failed and why.
+        if (error.isEmpty()) {
+            const QString conexion = VerificarConexion();
+            error = QStringLiteral("No se logró grabar la variable de configuración ") +
+                    (oficialGuardado ? QStringLiteral("BETA_UPDATE") : QStringLiteral("AUTO_UPDATE")) +
+                    (conexion.isEmpty() ? QString() : kCrLf + conexion);
+        }
         dialogs().message(this, MsgIcon::Critical, error);
         return;
     }

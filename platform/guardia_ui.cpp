@@ -35,7 +35,7 @@ bool esEntrada(QEvent::Type t) {
 
 } // namespace
 
-GuardiaVentana::GuardiaVentana(QWidget* ventana, Opciones opciones) : m_ventana(ventana) {
+GuardiaVentana::GuardiaVentana(QWidget* ventana, Opciones opciones) : m_ventana(ventana), m_libre(opciones.libre) {
     if (ventana == nullptr) {
         return;
     }
@@ -47,7 +47,7 @@ GuardiaVentana::GuardiaVentana(QWidget* ventana, Opciones opciones) : m_ventana(
     // windows parented here (message boxes) are not part of the lock.
     for (QObject* o : ventana->children()) {
         auto* w = qobject_cast<QWidget*>(o);
-        if (w == nullptr || w->isWindow()) {
+        if (w == nullptr || w->isWindow() || w == opciones.libre) {
             continue;
         }
         m_estados.push_back({w, !w->testAttribute(Qt::WA_Disabled)});
@@ -111,6 +111,9 @@ bool GuardiaVentana::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     if (w->window() != m_ventana) {
+        return false;
+    }
+    if (m_libre && (w == m_libre || m_libre->isAncestorOf(w)) && t != QEvent::Close) {
         return false;
     }
     if (t == QEvent::Close) {

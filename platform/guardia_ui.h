@@ -28,6 +28,9 @@ public:
         // shared connection).
         bool detenerSondeo = true;
         bool cursorEspera = true;
+        // A direct child of the window left usable while the rest is locked: the button that asks the
+        // operation to stop. The operation itself must look at that request and end.
+        QWidget* libre = nullptr;
     };
 
     explicit GuardiaVentana(QWidget* ventana) : GuardiaVentana(ventana, Opciones{}) {}
@@ -50,6 +53,7 @@ private:
     QPointer<QWidget> m_ventana;
     QVector<std::pair<QPointer<QWidget>, bool>> m_estados;
     QPointer<QWidget> m_foco;
+    QPointer<QWidget> m_libre;
     CursorEspera m_cursor;
     std::unique_ptr<events::OperacionLarga> m_operacion;
     bool m_activa = false;

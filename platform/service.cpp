@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -17,6 +18,10 @@ namespace v7::service {
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
+
+// How much of the server log a failed start or stop brings back.
+constexpr int kLogTailLines = 12;
+constexpr qint64 kLogTailBytes = 64 * 1024;
 
 // pg_ctl's exit status of "status" on a stopped server, and on a folder that is no cluster.
 constexpr int kStatusNotRunning = 3;
@@ -210,6 +215,8 @@ Result switchTo(const QString& installFolder, bool wantRunning) {
     if (r.exitCode != 0) {
         r = failed(r, wantRunning ? QStringLiteral("No se logró iniciar el servidor PostgreSQL.")
                                   : QStringLiteral("No se logró detener el servidor PostgreSQL."));
+        // pg_ctl only says that it failed; the server's reason is in its log.
+        r.logTail = serverLogTail(installFolder, kLogTailLines, &r.logFile);
         r.running = runsNow(t);
         return r;
     }
@@ -252,6 +259,31 @@ Result reload(const QString& installFolder, const QString& outputFile) {
     r.outcome = Outcome::Done;
     r.running = true;
     return r;
+}
+
+QString serverLogTail(const QString& installFolder, int maxLines, QString* file) {
+    const QDir logs(paths::withSlash(installFolder.trimmed()) + QStringLiteral("data/pg_log"));
+    const QFileInfoList newest = logs.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Time);
+    if (newest.isEmpty()) {
+        return QString();
+    }
+    QFile f(newest.first().filePath());
+    if (!f.open(QIODevice::ReadOnly)) {
+        return QString();
+    }
+    if (file != nullptr) {
+        *file = f.fileName();
+    }
+    const qint64 size = f.size();
+    f.seek(qMax<qint64>(0, size - kLogTailBytes));
+    QStringList lines = QString::fromLocal8Bit(f.readAll()).split(QLatin1Char('\n'));
+    if (size > kLogTailBytes && !lines.isEmpty()) {
+        lines.removeFirst(); // cut in the middle
+    }
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) {
+        lines.removeLast();
+    }
+    return lines.mid(qMax<qsizetype>(0, lines.size() - maxLines)).join(QLatin1Char('\n'));
 }
 
 std::optional<Result> runNetCommand(const QString& commandLine, const QString& installFolder) {

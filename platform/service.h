@@ -35,6 +35,8 @@ struct Result {
     int exitCode = -1;    // pg_ctl's exit status; -1 when it was not run
     QString output;       // what pg_ctl printed (stdout and stderr; with an output file, stderr only)
     QString message;      // in Spanish, for the administrator; empty for Done and AlreadyThere
+    QString logFile;      // failed start or stop: the server log read below (the newest file of data/pg_log)
+    QString logTail;      // its last lines
 
     bool ok() const { return outcome == Outcome::Done || outcome == Outcome::AlreadyThere; }
     // Nothing was run: the installation, the user or the name does not allow it.
@@ -45,7 +47,7 @@ struct Result {
 };
 
 // pg_ctl start -w -D <data> -l <data>/pg_log/startup.log (the server's own log files are written by its
-// logging collector into the same folder).
+// logging collector into the same folder). A failed start or stop also brings the tail of the newest log.
 [[nodiscard]] Result start(const QString& installFolder);
 // pg_ctl stop -m fast -w -D <data>.
 [[nodiscard]] Result stop(const QString& installFolder);
@@ -56,6 +58,9 @@ struct Result {
 // first line is "server signaled", on a stopped one the file is empty. When the action is refused the
 // file is not written.
 [[nodiscard]] Result reload(const QString& installFolder, const QString& outputFile = QString());
+
+// The last lines (at most maxLines) of the newest regular file in <install>/data/pg_log, and its path.
+QString serverLogTail(const QString& installFolder, int maxLines, QString* file = nullptr);
 
 // A command line "net start NAME" or "net stop NAME" (any case, the name possibly in double quotes) run
 // against the installation; std::nullopt for any other command line.

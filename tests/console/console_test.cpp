@@ -1,16 +1,26 @@
 #include "console/FrmInicio.h"
 #include "core/login.h"
 #include "core/session.h"
+#include "core/sql.h"
+#include "maintenance/FrmBase.h"
+#include "platform/events.h"
+#include "platform/service.h"
 #include "platform/widgets_ui.h"
+#include "tests/support/escuchas.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/v7_fixture.h"
+#include "tests/support/ventanas.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+
+#include <QApplication>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +48,13 @@ protected:
         return w;
     }
 
+    // One probe, from start to shown (none other under way before or after).
+    void sondear(FrmInicio& w) {
+        ASSERT_TRUE(esperarHasta([&] { return !w.sondeoEnCurso(); }, 15000));
+        w.TmrStatus_Timer();
+        ASSERT_TRUE(esperarHasta([&] { return !w.sondeoEnCurso(); }, 15000));
+    }
+
     QLabel* label(FrmInicio& w, const char* name) { return w.findChild<QLabel*>(QString::fromLatin1(name)); }
     MyButton* button(FrmInicio& w, const char* name) { return w.findChild<MyButton*>(QString::fromLatin1(name)); }
     QString status(FrmInicio& w) { return label(w, "EtStatus")->text(); }
@@ -50,6 +67,7 @@ protected:
         return s;
     }
     void expectOnline(FrmInicio& w) {
+        EXPECT_EQ(w.estado(), EstadoConsola::EnLinea);
         EXPECT_EQ(status(w), QStringLiteral("En línea"));
         EXPECT_EQ(label(w, "EtStatus")->property("ForeColor").toInt(), 32768);
         EXPECT_EQ(label(w, "PicSemaforo1")->property("Imagen").toInt(), 1);
@@ -57,6 +75,7 @@ protected:
     }
     void expectStopped(FrmInicio& w) {
         // The statement's own text, or the reopening's (which names the connection string, redacted).
+        EXPECT_EQ(w.estado(), EstadoConsola::Detenido);
         EXPECT_TRUE(status(w).startsWith(QStringLiteral("Detenido Error: ")) ||
                     status(w).startsWith(QStringLiteral("Detenido Ocurrió el error: ")))
             << status(w).toStdString();
@@ -115,12 +134,12 @@ TEST_F(Consola, ProbeFollowsTheServerAndServiceButtonsDriveIt) {
     auto& c = PgCluster::instance();
     auto w = consola();
     ASSERT_TRUE(w->Form_Load());
-    w->TmrStatus_Timer();
+    sondear(*w);
     expectOnline(*w);
 
     // Stopped behind the console's back.
     ASSERT_TRUE(c.stop());
-    w->TmrStatus_Timer();
+    sondear(*w);
     expectStopped(*w);
     // The tool windows wait for the server.
     m_dialogs.answer(MsgResult::Ok);
@@ -135,7 +154,7 @@ TEST_F(Consola, ProbeFollowsTheServerAndServiceButtonsDriveIt) {
     EXPECT_TRUE(c.isRunning());
     EXPECT_EQ(label(*w, "PicSemaforo1")->property("Imagen").toInt(), 2);
     EXPECT_TRUE(w->statusTimer()->isActive());
-    w->TmrStatus_Timer();
+    sondear(*w);
     expectOnline(*w);
 
     // Detener, answered No: nothing happens; answered Yes: the server stops.
@@ -149,25 +168,43 @@ TEST_F(Consola, ProbeFollowsTheServerAndServiceButtonsDriveIt) {
     EXPECT_EQ(m_dialogs.shown()[1].buttons, MsgButtons::YesNo);
     EXPECT_FALSE(c.isRunning());
     EXPECT_TRUE(w->statusTimer()->isActive());
-    w->TmrStatus_Timer();
+    sondear(*w);
     expectStopped(*w);
 
     // Started again from outside: the probe heals the connection by itself.
     ASSERT_TRUE(c.start());
-    w->TmrStatus_Timer();
+    sondear(*w);
     expectOnline(*w);
+    int total = 0;
+    QString err;
+    EXPECT_TRUE(ExecuteSQLrs(QStringLiteral("SELECT 1"), total, err)) << err.toStdString();
 }
 
 TEST_F(Consola, ReloadShowsOnlineAndLeavesNoFiles) {
     auto w = consola();
     ASSERT_TRUE(w->Form_Load());
-    w->TmrStatus_Timer();
+    sondear(*w);
     QTest::mouseClick(button(*w, "BtnReiniciar"), Qt::LeftButton);
     EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
     expectOnline(*w);
     EXPECT_TRUE(w->statusTimer()->isActive());
     EXPECT_FALSE(QFile::exists(sesion().RutaTemporal + QStringLiteral("v7.reload.bat")));
     EXPECT_FALSE(QFile::exists(sesion().RutaTemporal + QStringLiteral("v7.reload.txt")));
+
+    // An installation pg_ctl cannot be run on: the reason, not "not running".
+    const QString instalacion = sesion().RutaPostgres;
+    sesion().RutaPostgres = QStringLiteral("/no-existe/");
+    m_dialogs.answer(MsgResult::Ok);
+    QString motivo;
+    EXPECT_FALSE(w->Reiniciar_Server(&motivo));
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(
+        QStringLiteral("No se encontró la carpeta de datos del servidor PostgreSQL: /no-existe/data")))
+        << m_dialogs.shown()[0].text.toStdString();
+    EXPECT_EQ(motivo, m_dialogs.shown()[0].text);
+    EXPECT_TRUE(w->statusTimer()->isActive());
+    sesion().RutaPostgres = instalacion;
+    m_dialogs.clear();
 
     // Against a stopped server the output is empty: the not-running message.
     ASSERT_TRUE(PgCluster::instance().stop());
@@ -182,12 +219,12 @@ TEST_F(Consola, ReloadShowsOnlineAndLeavesNoFiles) {
 TEST_F(Consola, StartWhileOnlineAndStopWhileStoppedOnlyInform) {
     auto w = consola();
     ASSERT_TRUE(w->Form_Load());
-    w->TmrStatus_Timer();
+    sondear(*w);
     m_dialogs.answer(MsgResult::Ok);
     w->Iniciar_Server();
     EXPECT_EQ(m_dialogs.texts(), QStringList{QStringLiteral("El servidor ya está en funcionamiento")});
     ASSERT_TRUE(PgCluster::instance().stop());
-    w->TmrStatus_Timer();
+    sondear(*w);
     m_dialogs.clear();
     m_dialogs.answer(MsgResult::Ok);
     w->Detener_Server();
@@ -198,7 +235,7 @@ TEST_F(Consola, ProbeRunsWhileAServiceWaitIsInProgress) {
     // Events run during waits: a timer set before a stop fires in the middle of it.
     auto w = consola();
     ASSERT_TRUE(w->Form_Load());
-    w->TmrStatus_Timer();
+    sondear(*w);
     int fired = 0;
     QTimer t;
     t.setInterval(5);
@@ -208,6 +245,167 @@ TEST_F(Consola, ProbeRunsWhileAServiceWaitIsInProgress) {
     QTest::mouseClick(button(*w, "BtnDetener"), Qt::LeftButton);
     t.stop();
     EXPECT_GT(fired, 0);
+}
+
+TEST_F(Consola, ServiceActionsLockTheWholeConsole) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    w->show();
+    sondear(*w);
+    Muestreo muestreo(*w);
+    m_dialogs.answer(MsgResult::Yes);
+    QTest::mouseClick(button(*w, "BtnDetener"), Qt::LeftButton);
+    muestreo.detener();
+    // The confirmation itself comes before the lock; from there on nothing can be used.
+    EXPECT_TRUE(muestreo.siempreBloqueada()) << muestreo.habilitadosAlgunaVez().join(QLatin1Char(',')).toStdString();
+    EXPECT_FALSE(PgCluster::instance().isRunning());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(button(*w, "BtnSalir")->isEnabled());
+}
+
+// A port that takes the connection and never answers: the probe works off the windows' thread, so the
+// console's events keep flowing, and the server is shown as not answering.
+TEST_F(Consola, ProbeNeverBlocksTheWindowWhenTheServerDoesNotAnswer) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    sondear(*w);
+    expectOnline(*w);
+    const auto compartida = sesion().ConexionPrincipal;
+    EscuchaMuda muda;
+    sesion().CadenaConexion =
+        cadenaConexionPrincipal(QStringLiteral("127.0.0.1"), muda.puerto(), kJefe.usuario, kJefe.clave);
+
+    QElapsedTimer reloj;
+    qint64 ultimo = 0, peor = 0;
+    QTimer pulso;
+    pulso.setInterval(10);
+    QObject::connect(&pulso, &QTimer::timeout, [&] {
+        const qint64 ahora = reloj.elapsed();
+        peor = qMax(peor, ahora - ultimo);
+        ultimo = ahora;
+    });
+    reloj.start();
+    pulso.start();
+    w->TmrStatus_Timer(); // the console's own timer goes on every 2 s
+    EXPECT_TRUE(esperarHasta([&] { return w->estado() == EstadoConsola::SinRespuesta; }, 8000));
+    w->statusTimer()->stop();
+    EXPECT_TRUE(esperarHasta([&] { return !w->sondeoEnCurso(); }, 10000)); // its login time-out ends it
+    pulso.stop();
+
+    EXPECT_LT(peor, 100) << "the window's events stopped for " << peor << " ms";
+    EXPECT_TRUE(status(*w).startsWith(QStringLiteral("Sin respuesta del servidor\r\n"))) << status(*w).toStdString();
+    EXPECT_EQ(w->estado(), EstadoConsola::SinRespuesta);
+    EXPECT_EQ(enabled(*w), QStringLiteral("IDR"));
+    EXPECT_EQ(sesion().ConexionPrincipal, compartida);
+    EXPECT_TRUE(compartida->isOpen());
+}
+
+// The probe never runs on the shared connection: not while a window's long operation holds it, and not
+// when that connection has died inside a transaction.
+TEST_F(Consola, ProbeKeepsOffTheSharedConnection) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    sondear(*w);
+    sesion().BaseDatosValida = true;
+
+    // A backup through the maintenance window: the probe stays idle while it runs.
+    {
+        FrmBase base(w.get());
+        base.show();
+        TempDir destino;
+        base.findChild<QLineEdit*>(QStringLiteral("txtRuta"))->setText(destino.file(QStringLiteral("r.zip")));
+        int intentos = 0, sondeos = 0;
+        Muestreo muestreo(base);
+        muestreo.alMuestrear([&](int) {
+            ++intentos;
+            w->TmrStatus_Timer();
+            sondeos += w->sondeoEnCurso() ? 1 : 0;
+        });
+        m_dialogs.answer(MsgResult::Ok);
+        QTest::mouseClick(base.findChild<QWidget*>(QStringLiteral("BtnRespaldar")), Qt::LeftButton);
+        muestreo.detener();
+        ASSERT_EQ(m_dialogs.shown().size(), 1u);
+        EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Information) << m_dialogs.shown()[0].text.toStdString();
+        EXPECT_GT(intentos, 3);
+        EXPECT_EQ(sondeos, 0);
+    }
+
+    // The shared connection's transaction lost with its server process: the probe reports the server,
+    // and leaves that connection (and the news of the lost transaction) to its owner.
+    const auto compartida = sesion().ConexionPrincipal;
+    db::DbError e;
+    ASSERT_TRUE(compartida->begin(e)) << e.description.toStdString();
+    auto pid = compartida->query(QStringLiteral("SELECT pg_backend_pid()"), e);
+    ASSERT_TRUE(pid);
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("SELECT pg_terminate_backend(%1);").arg(pid->text(0))));
+    sondear(*w);
+    expectOnline(*w);
+    EXPECT_EQ(sesion().ConexionPrincipal, compartida);
+    EXPECT_TRUE(compartida->inTransaction());
+}
+
+TEST_F(Consola, StartWithThePortTakenShowsPgCtlsReason) {
+    auto& c = PgCluster::instance();
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    ASSERT_TRUE(c.stop());
+    sondear(*w);
+    expectStopped(*w);
+    EscuchaMuda ocupado(c.port());
+    m_dialogs.answer(MsgResult::Ok);
+    QTest::mouseClick(button(*w, "BtnIniciar"), Qt::LeftButton);
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    const QString texto = m_dialogs.shown()[0].text;
+    EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical);
+    EXPECT_TRUE(texto.startsWith(QStringLiteral("No se logró iniciar el servidor PostgreSQL.\r\n")))
+        << texto.toStdString();
+    EXPECT_TRUE(texto.contains(QStringLiteral("could not start server"))) << texto.toStdString();
+    EXPECT_TRUE(texto.contains(QStringLiteral("Address already in use"))) << texto.toStdString();
+    EXPECT_FALSE(c.isRunning());
+    EXPECT_TRUE(w->statusTimer()->isActive());
+}
+
+TEST_F(Consola, ARefusedPasswordIsNotAStoppedServerAndIsNotRetried) {
+    auto& c = PgCluster::instance();
+    // Every failed login the server logged so far.
+    auto rechazos = [&] {
+        int n = 0;
+        for (const QFileInfo& f : QDir(c.dataFolder() + QStringLiteral("/pg_log")).entryInfoList(QDir::Files)) {
+            QFile log(f.filePath());
+            if (log.open(QIODevice::ReadOnly)) {
+                n += int(log.readAll().count("password authentication failed for user \"jefe\""));
+            }
+        }
+        return n;
+    };
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    sondear(*w);
+    const int antes = rechazos();
+    // Changed elsewhere, and every session of the login ended.
+    ASSERT_TRUE(
+        c.psql(QStringLiteral("ALTER ROLE jefe PASSWORD 'cambiada';"
+                              "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'jefe';")));
+    sondear(*w);
+    EXPECT_EQ(w->estado(), EstadoConsola::SinAcceso);
+    EXPECT_TRUE(status(*w).startsWith(QStringLiteral("Sin acceso: el servidor está en ejecución")))
+        << status(*w).toStdString();
+    EXPECT_FALSE(status(*w).contains(kJefe.clave));
+    EXPECT_EQ(enabled(*w), QStringLiteral("-DR"));
+    ASSERT_TRUE(esperarHasta([&] { return rechazos() == antes + 1; }, 3000));
+    for (int i = 0; i < 3; ++i) {
+        sondear(*w);
+        EXPECT_EQ(w->estado(), EstadoConsola::SinAcceso);
+    }
+    events::pause(300);
+    EXPECT_EQ(rechazos(), antes + 1);
+
+    // It can still be stopped; then it is shown as stopped.
+    m_dialogs.answer(MsgResult::Yes);
+    QTest::mouseClick(button(*w, "BtnDetener"), Qt::LeftButton);
+    EXPECT_FALSE(c.isRunning());
+    sondear(*w);
+    expectStopped(*w);
 }
 
 TEST_F(Consola, StaffTableUpgradeFromVersionOne) {

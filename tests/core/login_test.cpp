@@ -1,11 +1,15 @@
+#include "console/FrmInicio.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/login.h"
 #include "core/servidor.h"
 #include "core/session.h"
+#include "core/sql.h"
 #include "platform/widgets_ui.h"
+#include "tests/support/escuchas.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/v7_fixture.h"
+#include "tests/support/ventanas.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -68,10 +72,79 @@ TEST_F(Login, GoodCredentialsFillTheSessionAndWriteTheSessionFile) {
 
 TEST_F(Login, AdministratorGetsItsClassWithoutTheSuperuserRole) {
     FrmIniciarSesion w;
-    entrar(w, kAdmin.usuario, kAdmin.clave);
+    // Blanks around the address are not part of it.
+    entrar(w, kAdmin.usuario, kAdmin.clave, QString::number(PgCluster::instance().port()),
+           QStringLiteral(" 127.0.0.1 "));
+    EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(w.tag(), QStringLiteral("OK"));
     EXPECT_EQ(sesion().TipoUsuario, QStringLiteral("administrador"));
     EXPECT_EQ(sesion().RolSesion, QString());
+    EXPECT_EQ(sesion().ServidorConexion, QStringLiteral("127.0.0.1"));
+}
+
+// The user name reaches the server as typed and nothing more: the class is the one of the login the
+// server authenticated.
+TEST_F(Login, UserNamesAreNeverReadAsConnectionAttributes) {
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
+        "CREATE ROLE \"adm;in\" LOGIN PASSWORD 'clave-adm' IN ROLE v7_admin;"
+        "CREATE ROLE \"op1;\" LOGIN PASSWORD 'clave-op1' IN ROLE v7_usuario1;"
+        "GRANT SELECT ON ALL TABLES IN SCHEMA config_veliro, catalogos TO v7_usuario1;"
+        "INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('adm;in', 'a', 'x'), ('op1;', 'o', 'x');")));
+    const QString malaClave = QStringLiteral("El nombre de usuario o el password que proporcionó es incorrecto");
+    const QString soloAdmin = QStringLiteral("Solo un usuario con permisos de Superusuario ó Administrador");
+    struct Caso {
+        QString usuario, clave;
+        QString mensaje; // the start of the one box shown; empty: logged in without one
+    };
+    const Caso casos[] = {
+        {QStringLiteral("adm;in"), QStringLiteral("clave-adm"), QString()},
+        {QStringLiteral("op1;"), QStringLiteral("clave-op1"), soloAdmin},
+        // An operator's own name with a ";" after it is another (missing) role, not the operator.
+        {kOperador.usuario + QLatin1Char(';'), kOperador.clave, malaClave},
+        {QStringLiteral("nadie;UID=") + kAdmin.usuario, kAdmin.clave, malaClave},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.usuario.toStdString());
+        m_dialogs.clear();
+        if (!c.mensaje.isEmpty()) {
+            m_dialogs.answer(MsgResult::Ok);
+        }
+        FrmIniciarSesion w;
+        entrar(w, c.usuario, c.clave);
+        ASSERT_EQ(m_dialogs.shown().size(), c.mensaje.isEmpty() ? 0u : 1u)
+            << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        if (c.mensaje.isEmpty()) {
+            EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+            EXPECT_EQ(sesion().TipoUsuario, QStringLiteral("administrador"));
+            int total = 0;
+            QString err;
+            auto rs = ExecuteSQLrs(QStringLiteral("SELECT session_user"), total, err);
+            ASSERT_TRUE(rs) << err.toStdString();
+            EXPECT_EQ(rs->text(0), c.usuario);
+        } else {
+            EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(c.mensaje)) << m_dialogs.shown()[0].text.toStdString();
+            EXPECT_EQ(w.tag(), QString());
+            EXPECT_FALSE(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen());
+        }
+    }
+}
+
+TEST_F(Login, ALoginThatCannotSeeTheCataloguesIsToldSoAndOfferedNoRestore) {
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("CREATE ROLE lector LOGIN PASSWORD 'lector-clave';")));
+    m_dialogs.answer(MsgResult::Ok);
+    FrmIniciarSesion w;
+    entrar(w, QStringLiteral("lector"), QStringLiteral("lector-clave"));
+    ASSERT_EQ(m_dialogs.shown().size(), 1u) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(m_dialogs.shown()[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(m_dialogs.shown()[0].text,
+              QStringLiteral("El usuario \"lector\" no tiene permisos para consultar los catalogos de la base de "
+                             "VELIRO7.\r\nLa base de datos existe; inicie la sesión con un usuario Superusuario ó "
+                             "Administrador."));
+    EXPECT_EQ(w.tag(), QString());
+    EXPECT_FALSE(w.tieneCatalogos());
+    EXPECT_FALSE(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen());
+    EXPECT_TRUE(w.findChild<MyButton*>(QStringLiteral("BtnAceptar"))->isEnabled());
+    EXPECT_TRUE(m_salidas.empty());
 }
 
 TEST_F(Login, FailuresShowTheirMessageAndKeepTheWindow) {
@@ -120,8 +193,27 @@ TEST_F(Login, OperatorGroupIsRefusedAndTheConnectionClosed) {
     EXPECT_FALSE(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen());
 }
 
-TEST_F(Login, QuoteInTheUserNameCannotBreakTheClassQuery) {
-    EXPECT_TRUE(consultaClaseUsuario(QStringLiteral("o'neil")).endsWith(QStringLiteral("usuario = 'o''neil'")));
+TEST(LoginStrings, ValuesThatCannotStandBareGoToTheDriversLibpqOptions) {
+    const QString d = QStringLiteral("DRIVER={PostgreSQL ODBC Driver(UNICODE)};");
+    struct Caso {
+        QString servidor, usuario, esperado;
+    };
+    const Caso casos[] = {
+        {QStringLiteral("127.0.0.1"), QStringLiteral("jefe"),
+         d + QStringLiteral("SERVER=127.0.0.1;PORT=5432;DATABASE=veliro7;UID=jefe;PWD={x}")},
+        {QStringLiteral("127.0.0.1"), QStringLiteral("adm;in"),
+         d + QStringLiteral("SERVER=127.0.0.1;PORT=5432;DATABASE=veliro7;pqopt={user='adm;in'};PWD={x}")},
+        {QStringLiteral("h;UID=postgres"), QStringLiteral("o'n\\e}"),
+         d + QStringLiteral("PORT=5432;DATABASE=veliro7;pqopt={host='h;UID=postgres' user='o\\'n\\\\e}}'};PWD={x}")},
+    };
+    for (const Caso& c : casos) {
+        EXPECT_EQ(cadenaConexionPrincipal(c.servidor, 5432, c.usuario, QStringLiteral("x")), c.esperado);
+    }
+    // The retry's bare password, braced only when the bare form cannot carry it.
+    EXPECT_TRUE(cadenaConexionAlterna(QStringLiteral("h"), 1, QStringLiteral("u"), QStringLiteral("llana"))
+                    .endsWith(QStringLiteral(";UID=u;PWD=llana")));
+    EXPECT_TRUE(cadenaConexionAlterna(QStringLiteral("h"), 1, QStringLiteral("u"), QStringLiteral("a;UID=b"))
+                    .endsWith(QStringLiteral(";UID=u;PWD={a;UID=b}")));
 }
 
 TEST_F(Login, MissingDatabaseIsCreatedAndTheRestoreOffered) {
@@ -146,6 +238,82 @@ TEST_F(Login, MissingDatabaseIsCreatedAndTheRestoreOffered) {
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("v7.CreateV7.bat")));
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("v7.CheckBD.bat")));
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("v7.CheckBD.txt")));
+}
+
+// The console shows the real login; Cancel is clicked while the connection, slowed down on its way,
+// is being opened.
+TEST_F(Login, CancelDuringTheConnectionEndsTheProgramWithoutLoggingIn) {
+    ProxyLento lento(PgCluster::instance().port(), 700);
+    for (const bool cancelar : {false, true}) {
+        SCOPED_TRACE(cancelar ? "cancelled" : "left alone");
+        reiniciarSesion();
+        std::unique_ptr<Muestreo> muestreo;
+        bool cerradaDurante = true;
+        FrmInicio consola;
+        alAbrirModal([&](QWidget* m) {
+            auto* login = qobject_cast<FrmIniciarSesion*>(m);
+            ASSERT_NE(login, nullptr);
+            login->findChild<QLineEdit*>(QStringLiteral("TxtUsuario"))->setText(kJefe.usuario);
+            login->findChild<QLineEdit*>(QStringLiteral("TxtPassword"))->setText(kJefe.clave);
+            login->findChild<QLineEdit*>(QStringLiteral("TxtIpServidor"))->setText(QStringLiteral("127.0.0.1"));
+            login->findChild<QLineEdit*>(QStringLiteral("TxtPuerto"))->setText(QString::number(lento.puerto()));
+            muestreo = std::make_unique<Muestreo>(*login);
+            muestreo->alMuestrear([&, login](int n) {
+                if (n == 3) {
+                    login->close(); // refused while it works
+                    cerradaDurante = login->isVisible();
+                    if (cancelar) {
+                        click(*login, "BtnCancelar");
+                    }
+                }
+            });
+            click(*login, "BtnAceptar");
+            muestreo->detener();
+        });
+        const bool entro = consola.Form_Load();
+        EXPECT_EQ(entro, !cancelar);
+        EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen(), !cancelar);
+        ASSERT_TRUE(muestreo);
+        // Locked but for Cancel while it connects, the hourglass on (once logged in it is hidden).
+        ASSERT_GT(muestreo->muestras().size(), 3u);
+        EXPECT_EQ(muestreo->habilitadosAlgunaVez(), QStringList{QStringLiteral("BtnCancelar")});
+        for (size_t i = 0; i < muestreo->muestras().size(); ++i) {
+            EXPECT_TRUE(muestreo->muestras()[i].cursorEspera || (!cancelar && i > 3)) << i;
+        }
+        EXPECT_TRUE(cerradaDurante);
+    }
+}
+
+TEST_F(Login, AFailingStepAfterTheConnectionShowsTheGenericBox) {
+    // The backup notices (step 16) read every configuration row; one of them cannot be read.
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
+        "ALTER TABLE config_veliro.configuracion RENAME TO configuracion_t;"
+        "CREATE VIEW config_veliro.configuracion AS SELECT descripcion, CASE WHEN descripcion = 'RESPALDOOK' "
+        "THEN (length(descripcion) / 0)::text ELSE valor END AS valor FROM config_veliro.configuracion_t;")));
+    m_dialogs.answer(MsgResult::Ok);
+    FrmIniciarSesion w;
+    entrar(w, kJefe.usuario, kJefe.clave);
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    EXPECT_TRUE(
+        m_dialogs.shown()[0].text.startsWith(QStringLiteral("Ocurrió el Error No. -2147467259 en la línea 16\r\n"
+                                                            "Descripción: ")))
+        << m_dialogs.shown()[0].text.toStdString();
+    EXPECT_TRUE(m_dialogs.shown()[0].text.contains(QStringLiteral("division by zero")));
+    EXPECT_TRUE(m_dialogs.shown()[0].text.endsWith(QStringLiteral("Apartado: IniciarSesion")));
+    EXPECT_EQ(w.tag(), QStringLiteral("OK")); // logged in at step 9 already
+}
+
+TEST(LoginWindow, OptionsToggleMovesTheCheckBox) {
+    FrmIniciarSesion w;
+    auto* opciones = w.findChild<QCheckBox*>(QStringLiteral("chkOpciones"));
+    w.show(); // empty server and port boxes: the options open
+    ASSERT_TRUE(opciones->isChecked());
+    EXPECT_EQ(opciones->y(), 2450 / kTwipsPorPixel);
+    EXPECT_EQ(w.height(), 4215 / kTwipsPorPixel);
+    QTest::mouseClick(opciones, Qt::LeftButton);
+    EXPECT_EQ(opciones->y(), 1710 / kTwipsPorPixel);
+    EXPECT_FALSE(w.findChild<QWidget*>(QStringLiteral("picOpciones"))->isVisible());
 }
 
 TEST_F(Login, RestoreOfferAnsweredYesWithoutCatalogueEndsTheProgram) {

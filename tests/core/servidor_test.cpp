@@ -41,63 +41,77 @@ TEST_F(Servidor, EstadoServidorAsksPgCtlOfTheInstallation) {
         ASSERT_TRUE(c.start());
     }
     sesion().RutaPostgres = c.installFolder();
-    // With or without the final separator: the same work files.
-    for (const QString& rutaTemporal : {work.path(), work.path().chopped(1)}) {
-        sesion().RutaTemporal = rutaTemporal;
-        EXPECT_TRUE(EstadoServidor()) << rutaTemporal.toStdString();
-        EXPECT_FALSE(QFile::exists(work.file(QStringLiteral("v7.ServerStatus.bat"))));
-        EXPECT_FALSE(QFile::exists(work.file(QStringLiteral("v7.ServerStatus.txt"))));
-    }
+    sesion().RutaTemporal = work.path();
+    EXPECT_TRUE(EstadoServidor());
     ASSERT_TRUE(c.stop());
     EXPECT_FALSE(EstadoServidor());
     ASSERT_TRUE(c.start());
     EXPECT_TRUE(EstadoServidor());
+    // Asked through the service layer: no script or output file is left in the work folder.
+    EXPECT_TRUE(QDir(work.path()).entryList(QDir::Files).isEmpty());
 }
 
-TEST_F(Servidor, EstadoServidorReadsBothLanguages) {
-    // An installation whose pg_ctl says what a table row asks and records what it was given.
+TEST_F(Servidor, EstadoServidorGoesByPgCtlsExitStatus) {
+    // An installation whose pg_ctl answers as a table row asks and records how it was called.
     TempDir inst;
     ASSERT_TRUE(QDir().mkpath(inst.file(QStringLiteral("bin"))));
     ASSERT_TRUE(QDir().mkpath(inst.file(QStringLiteral("data"))));
+    QFile version(inst.file(QStringLiteral("data/PG_VERSION")));
+    ASSERT_TRUE(version.open(QIODevice::WriteOnly));
+    version.close();
     const QString pgCtl = inst.file(QStringLiteral("bin/pg_ctl"));
     const QString visto = inst.file(QStringLiteral("visto"));
     sesion().RutaPostgres = inst.path();
     sesion().RutaTemporal = work.path();
     struct Case {
         const char* salida;
+        int codigo;
         bool enEjecucion;
+        bool aviso;
     };
     const Case cases[] = {
-        {"pg_ctl: el servidor está en ejecución (PID: 4242)\n/usr/lib/postgresql/15/bin/postgres \"-D\" \"x\"", true},
-        {"pg_ctl: server is running (PID: 4242)\n/usr/lib/postgresql/15/bin/postgres", true},
-        {"pg_ctl: no server running", false},
-        {"pg_ctl: no hay servidor en ejecución", false},
-        {"", false},
+        {"pg_ctl: el servidor está en ejecución (PID: 4242)", 0, true, false},
+        {"pg_ctl: server is running (PID: 4242)", 0, true, false},
+        {"pg_ctl: no server running", 3, false, false},
+        {"pg_ctl: no hay servidor en ejecución", 3, false, false},
+        {"pg_ctl: could not open PID file", 1, false, true},
     };
     for (const Case& k : cases) {
+        SCOPED_TRACE(k.salida);
         QFile f(pgCtl);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\nprintf '%s|%s|%s' \"$PGDATA\" \"$LC_ALL\" \"$*\" > '" + QFile::encodeName(visto) +
-                "'\ncat <<'EOF'\n" + QByteArray(k.salida) + "\nEOF\nexit 3\n");
+        f.write("#!/bin/sh\nprintf '%s|%s' \"$LC_ALL\" \"$*\" > '" + QFile::encodeName(visto) + "'\necho '" +
+                QByteArray(k.salida) + "'\nexit " + QByteArray::number(k.codigo) + "\n");
         f.close();
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        EXPECT_EQ(EstadoServidor(), k.enEjecucion) << k.salida;
+        test::ScriptedDialogs dialogs;
+        if (k.aviso) {
+            dialogs.answer(MsgResult::Ok);
+        }
+        EXPECT_EQ(EstadoServidor(), k.enEjecucion);
+        ASSERT_EQ(dialogs.shown().size(), k.aviso ? 1u : 0u);
+        if (k.aviso) {
+            EXPECT_EQ(dialogs.shown()[0].icon, MsgIcon::Critical);
+            EXPECT_TRUE(dialogs.shown()[0].text.contains(QString::fromUtf8(k.salida)));
+            EXPECT_TRUE(dialogs.shown()[0].text.endsWith(QStringLiteral("\r\n[Rutina] EstadoServidor")));
+        }
         QFile v(visto);
         ASSERT_TRUE(v.open(QIODevice::ReadOnly));
-        EXPECT_EQ(QString::fromUtf8(v.readAll()), inst.file(QStringLiteral("data/")) + QStringLiteral("|C|status"));
+        EXPECT_EQ(QString::fromUtf8(v.readAll()), QStringLiteral("C|status -D ") + inst.file(QStringLiteral("data")));
     }
 }
 
 TEST_F(Servidor, EstadoServidorShowsWhyItCouldNotAsk) {
-    sesion().RutaPostgres = PgCluster::instance().installFolder();
-    sesion().RutaTemporal = work.file(QStringLiteral("missing"));
+    sesion().RutaPostgres = work.file(QStringLiteral("sin-instalacion/"));
+    sesion().RutaTemporal = work.path();
     test::ScriptedDialogs dialogs;
     dialogs.answer(MsgResult::Ok);
     EXPECT_FALSE(EstadoServidor());
     ASSERT_EQ(dialogs.shown().size(), 1u);
     EXPECT_EQ(dialogs.shown()[0].icon, MsgIcon::Critical);
-    EXPECT_TRUE(dialogs.shown()[0].text.startsWith(QStringLiteral("Ocurrió el error no. 76\r\n")));
-    EXPECT_TRUE(dialogs.shown()[0].text.endsWith(QStringLiteral("v7.ServerStatus.bat\r\n[Rutina] EstadoServidor")));
+    EXPECT_TRUE(dialogs.shown()[0].text.startsWith(QStringLiteral("No se encontró la carpeta de datos del servidor")))
+        << dialogs.shown()[0].text.toStdString();
+    EXPECT_TRUE(dialogs.shown()[0].text.endsWith(QStringLiteral("\r\n[Rutina] EstadoServidor")));
 }
 
 TEST_F(Servidor, ObtenerRutaBinPostgresMatchesTheMajorVersion) {

@@ -9,6 +9,7 @@
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/v7_fixture.h"
+#include "tests/support/ventanas.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -69,41 +70,32 @@ TEST_F(Ventana, BackupThroughTheWindowLocksItAndGivesItBack) {
     click(w, "BtnExaminar");
     EXPECT_EQ(hijo<QLineEdit>(w, "txtRuta")->text(), destino);
 
-    // While it runs: sampled from the events the waits let run; Escape and the close box change nothing.
-    struct Muestra {
-        bool respaldar, salir, tabs, montar, espera, barra;
-    };
-    std::vector<Muestra> muestras;
-    QTimer muestreo;
-    muestreo.setInterval(5);
-    QObject::connect(&muestreo, &QTimer::timeout, [&] {
-        const QCursor* c = QApplication::overrideCursor();
-        muestras.push_back({hijo<QWidget>(w, "BtnRespaldar")->isEnabled(), hijo<QWidget>(w, "BtnSalir")->isEnabled(),
-                            hijo<QWidget>(w, "TabAdmin")->isEnabled(), hijo<QWidget>(w, "BtnMontar")->isEnabled(),
-                            c != nullptr && c->shape() == Qt::WaitCursor,
-                            hijo<QProgressBar>(w, "ProgBarr")->isVisible()});
-        if (muestras.size() == 3) {
+    // While it runs: every control sampled from the events the waits let run. Escape, the close box, a
+    // click on Examinar (its dialog would hold the tables locked) and typing change nothing.
+    Muestreo muestreo(w);
+    bool barraVista = false;
+    muestreo.alMuestrear([&](int n) {
+        barraVista = barraVista || hijo<QProgressBar>(w, "ProgBarr")->isVisible();
+        if (n == 3) {
             w.reject();
             w.close();
+            click(w, "BtnExaminar");
+            QTest::keyClicks(hijo<QLineEdit>(w, "txtRuta"), QStringLiteral("x"));
+            QTest::keyClick(&w, Qt::Key_Escape);
         }
     });
-    muestreo.start();
     dialogs.answer(MsgResult::Ok);
     click(w, "BtnRespaldar");
-    muestreo.stop();
+    muestreo.detener();
 
     ASSERT_EQ(dialogs.shown().size(), 2u);
     EXPECT_EQ(dialogs.shown()[1].icon, MsgIcon::Information);
     EXPECT_EQ(dialogs.shown()[1].text,
               QStringLiteral("El respaldo se ha generado satisfactoriamente en la siguiente\r\nubicación: ") + destino);
-    ASSERT_GT(muestras.size(), 3u);
-    bool barraVista = false;
-    for (const Muestra& m : muestras) {
-        EXPECT_FALSE(m.respaldar || m.salir || m.tabs || m.montar);
-        EXPECT_TRUE(m.espera);
-        barraVista = barraVista || m.barra;
-    }
+    ASSERT_GT(muestreo.muestras().size(), 3u);
+    EXPECT_TRUE(muestreo.siempreBloqueada()) << muestreo.habilitadosAlgunaVez().join(QLatin1Char(',')).toStdString();
     EXPECT_TRUE(barraVista);
+    EXPECT_EQ(hijo<QLineEdit>(w, "txtRuta")->text(), destino);
     EXPECT_TRUE(w.isVisible());
     // Given back.
     EXPECT_TRUE(hijo<QWidget>(w, "BtnRespaldar")->isEnabled());
@@ -244,6 +236,7 @@ TEST_F(Ventana, UpdateOptions) {
         {true, true, recordatorio, MsgIcon::Information, "1", "1"},
     };
     for (const Caso& c : casos) {
+        SCOPED_TRACE(c.mensaje.left(20).toStdString());
         dialogs.clear();
         oficial->setChecked(c.oficial);
         beta->setChecked(c.beta);
@@ -255,6 +248,16 @@ TEST_F(Ventana, UpdateOptions) {
         EXPECT_EQ(valor("AUTO_UPDATE"), QString::fromLatin1(c.auto_));
         EXPECT_EQ(valor("BETA_UPDATE"), QString::fromLatin1(c.beta_));
     }
+
+    // Without a connection nothing is stored, and the box still says what and why.
+    conexionPrincipal().close();
+    dialogs.clear();
+    dialogs.answer(MsgResult::Ok);
+    click(w, "BtnGuardar");
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].icon, MsgIcon::Critical);
+    EXPECT_EQ(dialogs.shown()[0].text, QStringLiteral("No se logró grabar la variable de configuración AUTO_UPDATE\r\n"
+                                                      "No existe conexion con el servidor"));
 }
 
 TEST_F(Ventana, ResetShortcutAndProgressTimer) {

@@ -1,4 +1,5 @@
 #include "platform/service.h"
+#include "tests/support/escuchas.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/temp_dir.h"
 
@@ -119,6 +120,25 @@ TEST_F(ServiceControl, StopStartReloadAndStatusFollowTheServer) {
     const QString pid = firstLine(cluster.dataFolder() + QStringLiteral("/postmaster.pid"));
     QFileInfo proc(QStringLiteral("/proc/") + pid);
     EXPECT_EQ(proc.owner(), cluster.osOwner());
+}
+
+// pg_ctl only says that the start failed; the server's own reason comes from the tail of its log.
+TEST_F(ServiceControl, AFailedStartBringsTheServerLogsReason) {
+    auto& cluster = PgCluster::instance();
+    ASSERT_TRUE(cluster.stop());
+    service::Result r;
+    {
+        test::EscuchaMuda ocupado(cluster.port());
+        r = service::start(folder());
+    }
+    EXPECT_EQ(r.outcome, Outcome::Failed);
+    EXPECT_FALSE(r.running);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.output.contains(QStringLiteral("could not start server"))) << r.output.toStdString();
+    EXPECT_TRUE(r.message.contains(r.output.trimmed()));
+    EXPECT_TRUE(r.logFile.startsWith(cluster.dataFolder() + QStringLiteral("/pg_log/"))) << r.logFile.toStdString();
+    EXPECT_TRUE(r.logTail.contains(QStringLiteral("Address already in use"))) << r.logTail.toStdString();
+    EXPECT_LE(r.logTail.count(QLatin1Char('\n')), 12);
 }
 
 TEST_F(ServiceControl, NetCommandsRouteTheServiceNamesToTheInstallation) {

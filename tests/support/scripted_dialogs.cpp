@@ -9,6 +9,7 @@ namespace {
 class DialogosProhibidos final : public Dialogs {
 public:
     MsgResult message(QWidget*, MsgIcon, const QString& text, MsgButtons, const QString&) override {
+        EXPECT_FALSE(text.trimmed().isEmpty()) << "a message box without text";
         ADD_FAILURE() << "message box without a scripted answer: " << text.toStdString();
         return MsgResult::Cancel;
     }
@@ -45,6 +46,8 @@ QStringList ScriptedDialogs::texts() const {
 MsgResult ScriptedDialogs::message(QWidget*, MsgIcon icon, const QString& text, MsgButtons buttons,
                                    const QString& title) {
     m_shown.push_back(ShownDialog{QStringLiteral("message"), icon, title.isEmpty() ? kProgramTitle : title, text, buttons});
+    // Every box says something: a failure shown without its reason is a fault of its own.
+    EXPECT_FALSE(text.trimmed().isEmpty()) << "a message box without text";
     if (m_answers.empty() || !m_answers.front().isBox) {
         ADD_FAILURE() << "unexpected message box: " << text.toStdString();
         return MsgResult::Cancel;
