@@ -1,5 +1,7 @@
 #include "console/FrmInicio.h"
 
+#include "console/FrmRutaTrabajo.h"
+#include "console/frmGrabaReporte.h"
 #include "console/pendiente_ui.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/listas.h"
@@ -88,8 +90,14 @@ VentanasConsola VentanasConsola::predeterminadas() {
     v.usuarios = pendiente("FrmUsuarios", "Usuarios");
     v.permisos = pendiente("FrmPermisosAcceso", "Permisos de acceso");
     v.respaldo = pendiente("FrmProgTareas", "Respaldos automáticos");
-    v.rutaTrabajo = pendiente("FrmRutaTrabajo", "Archivos de trabajo");
-    v.reportes = pendiente("frmGrabaReporte", "Administración de reportes");
+    v.rutaTrabajo = [](QWidget* parent) {
+        FrmRutaTrabajo w(parent);
+        w.exec();
+    };
+    v.reportes = [](QWidget* parent) {
+        frmGrabaReporte w(parent);
+        w.exec();
+    };
     v.acervo = pendiente("frmActualizarAcervo", "Actualizar acervo");
     return v;
 }
