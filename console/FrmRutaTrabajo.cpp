@@ -36,7 +36,6 @@ FrmRutaTrabajo::FrmRutaTrabajo(QWidget* parent)
     : QDialog(parent), m_abrirDocumento([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("FrmRutaTrabajo"));
     setWindowTitle(QStringLiteral("Archivos de trabajo"));
-    setModal(true);
     construir();
     Form_Load();
 }
@@ -69,7 +68,7 @@ void FrmRutaTrabajo::construir() {
     EtCarpeta->setToolTip(kSugerencia);
     EtCarpeta->setBuddy(ChkEliminaCarpeta);
     ImgAyuda = control<QLabel>(PanelCentral, QStringLiteral("ImgAyuda"), twips(4200, 1740, 420, 420));
-    ImgAyuda->setPixmap(style()->standardIcon(QStyle::SP_DialogHelpButton).pixmap(ImgAyuda->size()));
+    ImgAyuda->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(ImgAyuda->size()));
     ImgAyuda->setCursor(Qt::PointingHandCursor);
     ImgAyuda->setToolTip(kSugerencia);
     ImgAyuda->installEventFilter(this);

@@ -25,7 +25,6 @@ const QString kCrLf = QStringLiteral("\r\n");
 frmGrabaReporte::frmGrabaReporte(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmGrabaReporte"));
     setWindowTitle(QStringLiteral("Administración de reportes"));
-    setModal(true);
     construir();
     Form_Load();
 }

@@ -22,7 +22,6 @@ frmModificaReporte::frmModificaReporte(UbicacionReporte& ubicacion, QWidget* par
     : QDialog(parent), m_ubicacion(ubicacion) {
     setObjectName(QStringLiteral("frmModificaReporte"));
     setWindowTitle(QStringLiteral("Modificar Reporte"));
-    setModal(true);
     construir();
     Form_Load();
 }
