@@ -196,6 +196,16 @@ TEST_F(Reportes, NewDefinitionIsPlacedAndKeptWhenThePlacementIsCancelled) {
     EXPECT_EQ(botones(w), QStringLiteral("----GC-"));
     EXPECT_TRUE(w.nuevo());
 
+    // A failed insert (a name longer than the column) keeps the text too.
+    const QString texto = caja->toPlainText();
+    ubicar(QStringLiteral("Servicios"), QString(256, QLatin1Char('x')));
+    m_dialogs.answer(MsgResult::Ok);
+    click(w, "BtnGuardar");
+    EXPECT_TRUE(m_dialogs.texts().last().startsWith(QStringLiteral("Error al guardar el reporte\r\nError: ")))
+        << m_dialogs.texts().last().toStdString();
+    EXPECT_EQ(botones(w), QStringLiteral("----GC-"));
+    EXPECT_EQ(caja->toPlainText(), texto);
+
     ubicar(QStringLiteral("Análisis"), QStringLiteral("Análisis de O'Brien"));
     m_dialogs.answer(MsgResult::Ok);
     click(w, "BtnGuardar");

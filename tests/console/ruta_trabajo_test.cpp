@@ -6,6 +6,7 @@
 #include "console/ruta_trabajo.h"
 #include "core/session.h"
 #include "core/sql.h"
+#include "platform/guardia_ui.h"
 #include "platform/paths.h"
 #include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
@@ -219,7 +220,21 @@ TEST_F(RutaTrabajo, SwitchMovesTheTemplatesIntoTheDatabaseAndEndsTheProgram) {
         hijo<QCheckBox>(w, "ChkEliminaCarpeta")->setChecked(true);
         m_dialogs.answer(MsgResult::Ok);
         w.show();
+        // The window is locked while the switch runs: a click on Cerrar during it goes nowhere.
+        int cerrar = 0;
+        bool bloqueada = false;
+        QObject::connect(hijo<QPushButton>(w, "BtnCerrar"), &QPushButton::clicked, [&] { ++cerrar; });
+        Muestreo muestreo(w, 0);
+        muestreo.alMuestrear([&](int) {
+            if (GuardiaVentana::bloqueada(&w)) {
+                bloqueada = true;
+                click(w, "BtnCerrar");
+            }
+        });
         click(w, "BtnGrabar");
+        muestreo.detener();
+        EXPECT_TRUE(bloqueada);
+        EXPECT_EQ(cerrar, 0);
         ASSERT_EQ(m_dialogs.shown().size(), 1u) << m_dialogs.texts().join(QLatin1Char('\n')).toStdString();
         EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Information);
         EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(QStringLiteral(
