@@ -2,7 +2,9 @@
 
 #include "accounts/FrmUsuarios.h"
 #include "console/FrmPermisosAcceso.h"
+#include "console/FrmRutaTrabajo.h"
 #include "console/FrmUsuariosConectados.h"
+#include "console/frmGrabaReporte.h"
 #include "console/pendiente_ui.h"
 #include "console/sonda.h"
 #include "core/FrmIniciarSesion.h"
@@ -112,8 +114,14 @@ VentanasConsola VentanasConsola::predeterminadas() {
         FrmProgTareas tareas(parent);
         tareas.exec();
     };
-    v.rutaTrabajo = pendiente("FrmRutaTrabajo", "Archivos de trabajo");
-    v.reportes = pendiente("frmGrabaReporte", "Administración de reportes");
+    v.rutaTrabajo = [](QWidget* parent) {
+        FrmRutaTrabajo w(parent);
+        w.exec();
+    };
+    v.reportes = [](QWidget* parent) {
+        frmGrabaReporte w(parent);
+        w.exec();
+    };
     v.acervo = pendiente("frmActualizarAcervo", "Actualizar acervo");
     return v;
 }

@@ -329,8 +329,16 @@ namespace {
 // leaves is then asked of the server: a failed BEGIN, a COMMIT of an aborted block or a
 // ROLLBACK TO SAVEPOINT each leave a state the word alone does not tell.
 bool controlsTransaction(const QString& sql) {
-    static const QRegularExpression firstWord(QStringLiteral("^\\s*([A-Za-z]+)"));
-    const QString w = firstWord.match(sql).captured(1).toUpper();
+    // Plain character tests: this runs on worker threads too, also while the program is ending.
+    qsizetype i = 0;
+    while (i < sql.size() && sql.at(i).isSpace()) {
+        ++i;
+    }
+    qsizetype j = i;
+    while (j < sql.size() && sql.at(j).isLetter()) {
+        ++j;
+    }
+    const QString w = sql.mid(i, j - i).toUpper();
     return w == QLatin1String("BEGIN") || w == QLatin1String("START") || w == QLatin1String("COMMIT") ||
            w == QLatin1String("ROLLBACK") || w == QLatin1String("END") || w == QLatin1String("ABORT") ||
            w == QLatin1String("PREPARE");

@@ -777,6 +777,7 @@ TEST_F(Usuarios, TheConsoleWaitsForTheStaffWindowAndClosesIt) {
     ASSERT_TRUE(consola.Form_Load());
     consola.show();
     consola.TmrStatus_Timer();
+    ASSERT_TRUE(esperarHasta([&] { return !consola.sondeoEnCurso(); }));
     bool rehusada = false, conexionAbierta = false, cerrada = false;
     QTimer t;
     t.setInterval(1);

@@ -162,6 +162,7 @@ TEST_F(VentanaMonitoreo, TheConsoleOpensItTheServersOwnLogIsReadAndScreenshotsAr
     FrmInicio consola(v);
     ASSERT_TRUE(consola.Form_Load());
     consola.TmrStatus_Timer();
+    ASSERT_TRUE(esperarHasta([&] { return !consola.sondeoEnCurso(); }));
     // A superuser's window follows the server to its log folder, not the installation's.
     sesion().RutaPostgres = QStringLiteral("/nonexistent/");
     const QString dir = QStringLiteral(V7_SCREENSHOT_DIR);

@@ -500,18 +500,22 @@ TEST_F(VentanaPermisos, ASaveTheServerDidNotReloadIsNotReportedAsDone) {
     auto c = consola();
     FrmPermisosAcceso w(c.get(), c.get());
     agregar(w, "BtnPermisosPermitir", QStringLiteral("10.9.8.0"), QStringLiteral("24"));
-    // The reload cannot even write its script.
-    ASSERT_TRUE(QDir().mkpath(sesion().RutaTemporal + QStringLiteral("v7.reload.bat")));
+    // The reload cannot find the server's data folder, so pg_ctl is never run.
+    const QString instalacion = sesion().RutaPostgres;
+    sesion().RutaPostgres = QStringLiteral("/nonexistent/");
     m_dialogs.answer(MsgResult::Ok).answer(MsgResult::Ok);
     click(w, "BtnPermisosGuardar");
+    sesion().RutaPostgres = instalacion;
     ASSERT_EQ(m_dialogs.texts().size(), 2);
-    EXPECT_EQ(m_dialogs.texts()[0], QStringLiteral("No se logro crear el archivo .bat")); // the console's own
+    const QString motivo = m_dialogs.texts()[0]; // the console's own
+    EXPECT_TRUE(motivo.startsWith(QStringLiteral("No se encontró la carpeta de datos del servidor PostgreSQL: ")))
+        << motivo.toStdString();
     EXPECT_EQ(m_dialogs.texts()[1], QStringLiteral("Los cambios se guardaron en el archivo de configuración, pero el "
-                                                   "servidor no los aplicó.\r\nNo se logro crear el archivo .bat"));
+                                                   "servidor no los aplicó.\r\n") +
+                                        motivo);
     EXPECT_EQ(m_dialogs.shown()[1].icon, MsgIcon::Critical);
     // Saved (and checked), waiting for the next reload.
     EXPECT_TRUE(leer(m_reglas.ruta()).contains("host    all         all         10.9.8.0/24          scram-sha-256\n"));
-    QDir(sesion().RutaTemporal + QStringLiteral("v7.reload.bat")).removeRecursively();
 }
 
 TEST_F(VentanaPermisos, RefusedInputsLeaveTheListAsItWas) {

@@ -1,0 +1,1 @@
+-- Collection merge script: written with the collection import.
