@@ -156,7 +156,7 @@ TEST_F(Respaldo, ArchiveLayoutCountsAndCleanUp) {
     p.momento = momento;
     QList<PasoRespaldo> pasos;
     p.avance = [&](PasoRespaldo paso) { pasos << paso; };
-    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    const ResultadoRespaldo r = escribirRespaldo(p, sesion().ConexionPrincipal);
     ASSERT_TRUE(r.ok()) << int(r.falla) << " " << r.detalle.toStdString();
     EXPECT_EQ(pasos, (QList<PasoRespaldo>{PasoRespaldo::Carpeta, PasoRespaldo::Bloqueo, PasoRespaldo::Volcado,
                                           PasoRespaldo::Roles, PasoRespaldo::Version, PasoRespaldo::Checksum,
@@ -193,7 +193,7 @@ TEST_F(Respaldo, ExistingStagingFolderCanStopTheRun) {
     escribir(carpeta + QStringLiteral("/base.backup"), "another run's");
     ParametrosRespaldo p = parametros(destino);
     p.carpetaExistente = CarpetaExistente::Fallar;
-    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    const ResultadoRespaldo r = escribirRespaldo(p, sesion().ConexionPrincipal);
     EXPECT_EQ(r.falla, FallaRespaldo::CarpetaExistente);
     // Not ours: left as it was; nothing was sent to the database.
     EXPECT_EQ(leer(carpeta + QStringLiteral("/base.backup")), QByteArray("another run's"));
@@ -252,7 +252,7 @@ TEST_F(Respaldo, CountsMatchTheDumpUnderConcurrentWrites) {
     ParametrosRespaldo p = parametros(destino);
     // Writers keep committing around every step.
     p.avance = [](PasoRespaldo) { events::pause(150); };
-    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    const ResultadoRespaldo r = escribirRespaldo(p, sesion().ConexionPrincipal);
     ASSERT_TRUE(r.ok()) << r.detalle.toStdString();
     const int despues = c.scalar(QStringLiteral("SELECT count(*) FROM prestamo.multas")).toInt();
     EXPECT_EQ(escritor.state(), QProcess::Running) << "the writer ended before the backup did";
@@ -300,9 +300,11 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
         {"server not running", destinos.file(QStringLiteral("a.zip")), [&] { ASSERT_TRUE(c.stop()); },
          QStringLiteral("No se puede realizar el respaldo debido a que el Servidor NO está en ejecución.\r\n     Por "
                         "favor, verifique el estado del Servidor e inténtelo nuevamente.")},
+        // The destination is checked before anything is locked: the counts are not updated.
         {"archive folder is a file", destinos.file(QStringLiteral("archivo.txt/b.zip")),
          [&] { escribir(destinos.file(QStringLiteral("archivo.txt")), "a file"); },
-         noCreado + destinos.file(QStringLiteral("archivo.txt/b.zip")), false, MsgIcon::Critical, true},
+         noCreado + destinos.file(QStringLiteral("archivo.txt/b.zip")) +
+             QStringLiteral("\r\nNo se ha encontrado la ruta de acceso: ") + destinos.file(QStringLiteral("archivo.txt"))},
         {"pg_dump fails (wrong password), older archive kept", existente,
          [&] {
              sesion().ClaveBD = QStringLiteral("mala");
@@ -311,12 +313,17 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
          QStringLiteral("El tamaño del archivo \"base.backup\" es de 0 bytes.\r\n     El Respaldo NO se generó "
                         "satisfactoriamente.\r\npg_dump terminó con el código 1:\r\n"),
          true, MsgIcon::Critical, true},
+        // 7za's own words follow the designed line.
         {"7za missing", destinos.file(QStringLiteral("c.zip")), [&] { qputenv("PATH", "/usr/sbin:/sbin"); },
-         noCreado + destinos.file(QStringLiteral("c.zip")), false, MsgIcon::Critical, true},
-        {"destination not writable", sinPermiso, [] {}, noCreado + sinPermiso, false, MsgIcon::Critical, true},
+         noCreado + destinos.file(QStringLiteral("c.zip")) + QStringLiteral("\r\n"), true, MsgIcon::Critical, true},
+        {"destination not writable", sinPermiso, [] {},
+         noCreado + sinPermiso + QStringLiteral("\r\nPermiso denegado: ") + QFileInfo(sinPermiso).absolutePath(), false,
+         MsgIcon::Critical, true},
         {"destination is a folder", destinos.file(QStringLiteral("carpeta.zip")),
          [&] { ASSERT_TRUE(QDir().mkpath(destinos.file(QStringLiteral("carpeta.zip")))); },
-         noCreado + destinos.file(QStringLiteral("carpeta.zip")), false, MsgIcon::Critical, true},
+         noCreado + destinos.file(QStringLiteral("carpeta.zip")) +
+             QStringLiteral("\r\nError de acceso a la ruta o el archivo: ") +
+             destinos.file(QStringLiteral("carpeta.zip")) + QStringLiteral(" es una carpeta")},
         {"statement fails inside the transaction", destinos.file(QStringLiteral("d.zip")),
          [&] { ASSERT_TRUE(c.psql(QStringLiteral("DROP TABLE config_veliro.control;"))); },
          QStringLiteral("Ocurrió el error No. -2147467259\r\n"), true},
