@@ -1,6 +1,7 @@
 // V7Tools: the console first; it shows the login and ends the program when the login is not completed.
 #include "console/FrmInicio.h"
 #include "platform/dialogs_ui.h"
+#include "platform/process.h"
 
 #include <QApplication>
 
@@ -11,6 +12,10 @@ int main(int argc, char** argv) {
     // Numbers written into SQL and files never follow the desktop's locale.
     std::setlocale(LC_NUMERIC, "C");
     v7::setDialogs(nullptr); // shared routines' messages become message boxes
+
+    // Ended by a signal (a logout sends SIGTERM): the tools of a running backup are stopped and its
+    // staging folder and scripts removed before the program ends.
+    v7::process::terminarConLimpieza();
     v7::FrmInicio consola;
     if (!consola.Form_Load()) {
         return 0;
