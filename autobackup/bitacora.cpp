@@ -82,8 +82,7 @@ BitacoraDiaria::BitacoraDiaria(const QString& carpetaPrograma, const QDate& fech
 
 void BitacoraDiaria::escribir(const QString& mensaje) {
     process::puntoDeControl(); // once the program is ending, only its own last line is written
-    const QString linea =
-        QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + textoParaBitacora(mensaje);
+    const QString linea = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + textoParaBitacora(mensaje);
     std::lock_guard<std::mutex> lock(m_mutex);
     std::fprintf(stderr, "%s\n", linea.toLocal8Bit().constData());
     std::fflush(stderr);

@@ -97,8 +97,9 @@ std::optional<int> puertoConfigurado(const QString& texto, Falla& falla) {
         return std::nullopt;
     }
     if (n < 0.5 || n >= 65535.5) {
-        falla = Falla{err::kDesbordamiento, QStringLiteral("Desbordamiento: el puerto ") + texto.trimmed() +
-                             QStringLiteral(" del archivo de configuración no está entre 1 y 65535")};
+        falla =
+            Falla{err::kDesbordamiento, QStringLiteral("Desbordamiento: el puerto ") + texto.trimmed() +
+                                            QStringLiteral(" del archivo de configuración no está entre 1 y 65535")};
         return std::nullopt;
     }
     return int(qRound(n));
@@ -146,9 +147,8 @@ LecturaConfiguracion leerConfiguracionRespaldo(const QString& ruta) {
         const ErrorSistema e = errorSistema(err);
         if (err == ENOENT && S_ISLNK(enlace.st_mode)) {
             r.estado = EstadoLectura::NoExiste;
-            r.falla = Falla{e.numero, e.descripcion + QStringLiteral(": ") + ruta +
-                                          QStringLiteral(" es un enlace a ") + QFile::symLinkTarget(ruta) +
-                                          QStringLiteral(", que no existe")};
+            r.falla = Falla{e.numero, e.descripcion + QStringLiteral(": ") + ruta + QStringLiteral(" es un enlace a ") +
+                                          QFile::symLinkTarget(ruta) + QStringLiteral(", que no existe")};
         } else {
             r.estado = EstadoLectura::Error;
             r.falla = Falla{e.numero, e.descripcion + QStringLiteral(": ") + ruta};

@@ -3,11 +3,11 @@
 #include "autobackup/configuracion.h"
 #include "autobackup/respaldador.h"
 #include "autobackup/soporte.h"
+#include "core/config.h"
 #include "core/instalacion.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
-#include "core/config.h"
 #include "core/versiones.h"
 #include "platform/keystore.h"
 #include "platform/paths.h"
@@ -146,7 +146,8 @@ std::optional<Desenlace> Ejecucion::leerConfiguracion() {
     s.RutaPostgres = rutaPostgresPara(*instalaciones, *puerto);
     if (sinAlmacen) {
         m_log.escribir(QStringLiteral(" - No se encontró el almacén de claves del registro ") + almacen +
-                       QStringLiteral(" (variable V7_REGISTRY): no se conoce la instalación de PostgreSQL; se usa ") + s.RutaPostgres);
+                       QStringLiteral(" (variable V7_REGISTRY): no se conoce la instalación de PostgreSQL; se usa ") +
+                       s.RutaPostgres);
     }
     s.ServidorIP = m_campos.servidor;
     s.PuertoBD = *puerto;

@@ -134,9 +134,8 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta) {
 
     // A step that could not run is a failure too.
     QByteArray salida;
-    const Paso empaque = correr7za(config + QStringLiteral("r_backup.bat"),
-                                  archiver::comandoEmpacar(temporal, carpeta), config + QStringLiteral("r_backup.txt"),
-                                  &salida);
+    const Paso empaque = correr7za(config + QStringLiteral("r_backup.bat"), archiver::comandoEmpacar(temporal, carpeta),
+                                   config + QStringLiteral("r_backup.txt"), &salida);
     if (empaque != Paso::Hecho) {
         return conMotivo(noCreado, empaque == Paso::Fallo ? lineasDeError(salida) : QString());
     }

@@ -10,7 +10,8 @@
 namespace v7 {
 
 // The query whose recordset ObtenerValorConfiguracion looks keys up in.
-inline const QString kConsultaConfiguracion = QStringLiteral("SELECT descripcion, valor FROM config_veliro.configuracion");
+inline const QString kConsultaConfiguracion =
+    QStringLiteral("SELECT descripcion, valor FROM config_veliro.configuracion");
 
 // The value of key in an open recordset of kConsultaConfiguracion; empty when the key has no row
 // or a NULL value. The recordset shows every row again afterwards.

@@ -30,8 +30,6 @@ QString descripcion(int numero) {
         return QStringLiteral("El archivo ya existe");
     case kErrorEsperaConexion:
         return QStringLiteral("Se agotó el tiempo de espera para establecer la conexión con el servidor");
-    case kEjecucionInterrumpida:
-        return QStringLiteral("Se ha producido una interrupción por parte del usuario");
     case kUsoNoValidoNull:
         return QStringLiteral("Uso no válido de Null");
     case kObjetoCerrado:

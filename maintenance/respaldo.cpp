@@ -15,8 +15,8 @@
 #include <QRegularExpression>
 
 #include <cerrno>
-#include <mutex>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -45,8 +45,8 @@ QString mensajeFallaRespaldo(const ResultadoRespaldo& r) {
     case FallaRespaldo::Ninguna:
         return QString();
     case FallaRespaldo::CarpetaExistente:
-        return errorNumerado(err::kArchivoYaExiste, err::descripcion(err::kArchivoYaExiste) + QStringLiteral(": ") +
-                                                        r.detalle);
+        return errorNumerado(err::kArchivoYaExiste,
+                             err::descripcion(err::kArchivoYaExiste) + QStringLiteral(": ") + r.detalle);
     case FallaRespaldo::CarpetaNoCreada:
     case FallaRespaldo::SinClaveCifrado:
     case FallaRespaldo::Sentencia:
@@ -70,20 +70,18 @@ QString mensajeFallaRespaldo(const ResultadoRespaldo& r) {
         case ScriptRespaldo::Volcado: {
             // A failed pg_dump usually leaves an empty file; one that stopped half-way leaves a partial one;
             // one that never opened it leaves none, which is a missing file.
-            QString t = r.tamanoSalida < 0 ? noEncontrado(r.carpeta + QLatin1Char('/') + kMiembroVolcado)
-                        : r.tamanoSalida == 0
-                            ? QStringLiteral("El tamaño del archivo \"") + kMiembroVolcado +
-                                  QStringLiteral("\" es de 0 bytes.") + kCrLf + kCincoBlancos +
-                                  QStringLiteral("El Respaldo NO se generó satisfactoriamente.")
-                            : QStringLiteral("El Respaldo NO se generó satisfactoriamente.");
+            QString t = r.tamanoSalida < 0    ? noEncontrado(r.carpeta + QLatin1Char('/') + kMiembroVolcado)
+                        : r.tamanoSalida == 0 ? QStringLiteral("El tamaño del archivo \"") + kMiembroVolcado +
+                                                    QStringLiteral("\" es de 0 bytes.") + kCrLf + kCincoBlancos +
+                                                    QStringLiteral("El Respaldo NO se generó satisfactoriamente.")
+                                              : QStringLiteral("El Respaldo NO se generó satisfactoriamente.");
             return fallo ? t + kCrLf + salidaHerramienta(r, QStringLiteral("pg_dump")) : t;
         }
         case ScriptRespaldo::Roles: {
             const QString ruta = r.carpeta + QLatin1Char('/') + kMiembroRoles;
-            const QString t = r.tamanoSalida < 0
-                                  ? noEncontrado(ruta)
-                                  : QStringLiteral("El archivo ") + ruta +
-                                        QStringLiteral(" pesa 0 kbs., reintenta hacer el respaldo");
+            const QString t = r.tamanoSalida < 0 ? noEncontrado(ruta)
+                                                 : QStringLiteral("El archivo ") + ruta +
+                                                       QStringLiteral(" pesa 0 kbs., reintenta hacer el respaldo");
             return fallo ? t + kCrLf + salidaHerramienta(r, QStringLiteral("pg_dumpall")) : t;
         }
         default: {

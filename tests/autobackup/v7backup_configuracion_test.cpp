@@ -136,7 +136,6 @@ TEST(ConfiguracionRespaldo, ConnectionStringCarriesEveryValueWhole) {
     }
 }
 
-
 class Descubrimiento : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -26,10 +26,10 @@
 #include <unistd.h>
 
 using namespace v7;
-using v7::test::kJefe;
-using v7::test::PgCluster;
 using v7::test::escribir;
+using v7::test::kJefe;
 using v7::test::leer;
+using v7::test::PgCluster;
 
 namespace {
 
@@ -413,7 +413,9 @@ TEST_F(V7backup, FailureTable) {
          4,
          [&] { EXPECT_FALSE(QFileInfo::exists(m_servidor->carpeta().path() + QStringLiteral("sin-montar"))); }},
         {"relative archive path",
-         [&] { escribirConfiguracion(kJefe.usuario, kJefe.clave, cluster().host(), puerto, QStringLiteral("r/b.zip")); },
+         [&] {
+             escribirConfiguracion(kJefe.usuario, kJefe.clave, cluster().host(), puerto, QStringLiteral("r/b.zip"));
+         },
          QString(),
          {QStringLiteral(" - No se realizó el respaldo. No se logro crear el archivo de respaldo: r/b_") + m_hoy +
           QStringLiteral(".zip\r\nLa ruta del archivo no es absoluta")},
@@ -464,8 +466,9 @@ TEST_F(V7backup, FailureTable) {
 // gets no raw control byte and no megabytes of garbage.
 TEST_F(V7backup, BadSettingsFiles) {
     const QString ruta = m_programa + QStringLiteral("config/v7.respaldo.dat");
-    const QString alterado = QStringLiteral(" - El archivo de configuración (v7.respaldo.dat) no contiene información "
-                                            "o su contenido fue alterado. Configure nuevamente el respaldo automático.");
+    const QString alterado =
+        QStringLiteral(" - El archivo de configuración (v7.respaldo.dat) no contiene información "
+                       "o su contenido fue alterado. Configure nuevamente el respaldo automático.");
     const QByteArray bueno = cifrarConClave(kJefe.usuario, false).toUtf8() + "\r\n" +
                              cifrarConClave(kJefe.clave, false).toUtf8() + "\r\nlocalhost\r\n5432\r\n/r/b.zip\r\n";
     const QString utf16 = QString::fromUtf8(bueno);
@@ -490,17 +493,14 @@ TEST_F(V7backup, BadSettingsFiles) {
                                    QStringLiteral("54\x1b[2J32"), QStringLiteral("/r/b.zip"));
          },
          alterado},
-        {"a folder",
-         [&] { ASSERT_TRUE(QDir().mkpath(ruta)); },
+        {"a folder", [&] { ASSERT_TRUE(QDir().mkpath(ruta)); },
          QStringLiteral(" Línea 4 - Ocurrió el error No. 75. Causa: Error de acceso a la ruta o el archivo: ") + ruta +
              QStringLiteral(" es una carpeta, no un archivo")},
-        {"a dangling link",
-         [&] { ASSERT_TRUE(QFile::link(m_programa + QStringLiteral("no-existe.dat"), ruta)); },
+        {"a dangling link", [&] { ASSERT_TRUE(QFile::link(m_programa + QStringLiteral("no-existe.dat"), ruta)); },
          QStringLiteral(" Línea 4 - Ocurrió el error No. 53. Causa: No se ha encontrado el archivo: ") + ruta +
              QStringLiteral(" es un enlace a ") + m_programa + QStringLiteral("no-existe.dat, que no existe")},
         // Nobody ever writes into it: the run must not wait for a writer.
-        {"a FIFO",
-         [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(ruta).constData(), 0600), 0); },
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(ruta).constData(), 0600), 0); },
          QStringLiteral(" Línea 4 - Ocurrió el error No. 75. Causa: Error de acceso a la ruta o el archivo: ") + ruta +
              QStringLiteral(" no es un archivo regular")},
     };
@@ -519,7 +519,8 @@ TEST_F(V7backup, BadSettingsFiles) {
         QFile f(m_programa + QStringLiteral("log/resp_") + m_hoy + QStringLiteral(".log"));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         const QByteArray log = f.readAll();
-        EXPECT_TRUE(QString::fromUtf8(log).contains(caso.linea + QStringLiteral("\r\n"))) << log.left(2000).toStdString();
+        EXPECT_TRUE(QString::fromUtf8(log).contains(caso.linea + QStringLiteral("\r\n")))
+            << log.left(2000).toStdString();
         EXPECT_LT(log.size(), 4000);
         for (const char b : log) {
             const auto u = static_cast<unsigned char>(b);
@@ -631,10 +632,11 @@ TEST_F(V7backup, RunsAtOnceLeaveOneRowPerKey) {
         const int estado = esperarFin(*p);
         EXPECT_TRUE(estado == 0 || estado == 4) << estado;
     }
-    EXPECT_EQ(cluster().scalar(QStringLiteral("SELECT string_agg(descripcion || '=' || n, ',' ORDER BY descripcion) "
-                                              "FROM (SELECT descripcion, count(*) AS n FROM config_veliro.configuracion "
-                                              "WHERE descripcion IN ('VER_V7BACKUP', 'RESPALDOOK') GROUP BY 1) x")),
-              QStringLiteral("RESPALDOOK=1,VER_V7BACKUP=1"));
+    EXPECT_EQ(
+        cluster().scalar(QStringLiteral("SELECT string_agg(descripcion || '=' || n, ',' ORDER BY descripcion) "
+                                        "FROM (SELECT descripcion, count(*) AS n FROM config_veliro.configuracion "
+                                        "WHERE descripcion IN ('VER_V7BACKUP', 'RESPALDOOK') GROUP BY 1) x")),
+        QStringLiteral("RESPALDOOK=1,VER_V7BACKUP=1"));
 }
 
 } // namespace

@@ -333,7 +333,8 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
         {"archive folder is a file", destinos.file(QStringLiteral("archivo.txt/b.zip")),
          [&] { escribir(destinos.file(QStringLiteral("archivo.txt")), "a file"); },
          noCreado + destinos.file(QStringLiteral("archivo.txt/b.zip")) +
-             QStringLiteral("\r\nNo se ha encontrado la ruta de acceso: ") + destinos.file(QStringLiteral("archivo.txt"))},
+             QStringLiteral("\r\nNo se ha encontrado la ruta de acceso: ") +
+             destinos.file(QStringLiteral("archivo.txt"))},
         {"pg_dump fails (wrong password), older archive kept", existente,
          [&] {
              sesion().ClaveBD = QStringLiteral("mala");
@@ -362,14 +363,16 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
         {"destination reached through a link to a staging folder", destinos.file(QStringLiteral("enlace/x.zip")),
          [&] {
              ASSERT_TRUE(QDir().mkpath(programa + QStringLiteral("r20200101/sub")));
-             ASSERT_TRUE(QFile::link(programa + QStringLiteral("r20200101/sub"), destinos.file(QStringLiteral("enlace"))));
+             ASSERT_TRUE(
+                 QFile::link(programa + QStringLiteral("r20200101/sub"), destinos.file(QStringLiteral("enlace"))));
          },
          QStringLiteral("No se puede guardar el respaldo en ") + destinos.file(QStringLiteral("enlace/x.zip")) +
              QStringLiteral(": esa carpeta es la carpeta temporal del respaldo"),
          true},
         // A pg_dump that ends well without writing its file: the missing file's error, not the 0-byte text.
         {"dump file missing", destinos.file(QStringLiteral("e.zip")), [&] { sesion().RutaPostgres = falsa; },
-         QStringLiteral("Ocurrió el error No. 53\r\nNo se ha encontrado el archivo: ") + hoy + QStringLiteral("/base.backup"),
+         QStringLiteral("Ocurrió el error No. 53\r\nNo se ha encontrado el archivo: ") + hoy +
+             QStringLiteral("/base.backup"),
          false, MsgIcon::Critical, true},
         {"statement fails inside the transaction", destinos.file(QStringLiteral("d.zip")),
          [&] { ASSERT_TRUE(c.psql(QStringLiteral("DROP TABLE config_veliro.control;"))); },

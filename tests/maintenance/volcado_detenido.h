@@ -24,11 +24,11 @@ public:
         env.insert(QStringLiteral("PGPASSWORD"), c.password());
         env.insert(QStringLiteral("PGAPPNAME"), QStringLiteral("v7-cerrojo"));
         m_psql.setProcessEnvironment(env);
-        m_psql.start(c.binFolder() + QStringLiteral("/psql"),
-                     {QStringLiteral("-h"), c.host(), QStringLiteral("-p"), QString::number(c.port()),
-                      QStringLiteral("-U"), c.superuser(), QStringLiteral("-d"), QStringLiteral("veliro7"),
-                      QStringLiteral("-c"),
-                      QStringLiteral("LOCK TABLE catalogos.analistas IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(600);")});
+        m_psql.start(
+            c.binFolder() + QStringLiteral("/psql"),
+            {QStringLiteral("-h"), c.host(), QStringLiteral("-p"), QString::number(c.port()), QStringLiteral("-U"),
+             c.superuser(), QStringLiteral("-d"), QStringLiteral("veliro7"), QStringLiteral("-c"),
+             QStringLiteral("LOCK TABLE catalogos.analistas IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(600);")});
         EXPECT_TRUE(esperar(QStringLiteral("SELECT count(*) FROM pg_locks l JOIN pg_stat_activity a USING (pid) "
                                            "WHERE a.application_name = 'v7-cerrojo' AND l.granted AND "
                                            "l.mode = 'AccessExclusiveLock'")))
