@@ -69,7 +69,7 @@ bool formaCifrada(const QString& linea) {
 
 QString servidorDeLinea(const QString& linea) {
     if (formaCifrada(linea)) {
-        const QString plano = DescifrarCadena(linea);
+        const QString plano = autobackup::DescifrarCadena(linea);
         if (esNombreHost(plano)) {
             return plano;
         }
@@ -78,14 +78,14 @@ QString servidorDeLinea(const QString& linea) {
 }
 
 QString puertoDeLinea(const QString& linea) {
-    return linea.size() > 5 && formaCifrada(linea) ? DescifrarCadena(linea) : linea;
+    return linea.size() > 5 && formaCifrada(linea) ? autobackup::DescifrarCadena(linea) : linea;
 }
 
 QString rutaDeLinea(const QString& linea) {
     if (linea.contains(QLatin1Char('/'))) {
         return linea;
     }
-    return formaCifrada(linea) ? DescifrarCadena(linea) : linea;
+    return formaCifrada(linea) ? autobackup::DescifrarCadena(linea) : linea;
 }
 
 std::optional<int> puertoConfigurado(const QString& texto, Falla& falla) {
@@ -192,10 +192,10 @@ LecturaConfiguracion leerConfiguracionRespaldo(const QString& ruta) {
         // The schedule window always scrambles user and password.
         if (c.usuario.isEmpty()) {
             cifradas = cifradas && (linea.isEmpty() || formaCifrada(linea));
-            c.usuario = DescifrarCadena(linea);
+            c.usuario = autobackup::DescifrarCadena(linea);
         } else if (c.clave.isEmpty()) {
             cifradas = cifradas && (linea.isEmpty() || formaCifrada(linea));
-            c.clave = DescifrarCadena(linea);
+            c.clave = autobackup::DescifrarCadena(linea);
         } else if (c.servidor.isEmpty()) {
             c.servidor = servidorDeLinea(linea);
         } else if (c.puerto.isEmpty()) {

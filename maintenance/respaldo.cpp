@@ -211,10 +211,16 @@ void borrarCarpetasViejas(const QString& carpetaPrograma, const QString& deHoy) 
 BloqueoRespaldo::BloqueoRespaldo(const QString& carpetaPrograma)
     : m_ruta(paths::withSlash(carpetaPrograma) + QStringLiteral("config/respaldo.lock")) {
     const QString config = QFileInfo(m_ruta).path();
+    // The scripts go into config/: a link there would take them (and the lock) somewhere else.
+    if (paths::esEnlace(config)) {
+        m_error =
+            errorSistema(ELOOP).descripcion + QStringLiteral(": ") + config + QStringLiteral(" es un enlace simbólico");
+        return;
+    }
     if (!QFileInfo(config).isDir() && QDir().mkpath(config)) {
         ::chmod(QFile::encodeName(config).constData(), 0700);
     }
-    m_fd = ::open(QFile::encodeName(m_ruta).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_fd = ::open(QFile::encodeName(m_ruta).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (m_fd < 0) {
         m_error = errorSistema(errno).descripcion;
         return;

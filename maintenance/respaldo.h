@@ -82,7 +82,7 @@ struct ParametrosRespaldo {
     QString servidor;
     int puerto = 0;
     QString usuario;
-    QString clave;           // reaches the tools only through a script's PGPASSWORD line
+    QString clave;           // reaches the tools only in their environment (PGPASSWORD), never in a file
     QString carpetaBin;      // the PostgreSQL tools' folder (with or without final "/")
     QString carpetaPrograma; // holds the staging folder "r" + yyyymmdd; 7za and its work files are looked up
                              // in paths::programFolder(), which is normally this same folder

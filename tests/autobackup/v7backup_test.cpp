@@ -390,6 +390,22 @@ TEST_F(V7backup, FailureTable) {
          QStringLiteral("Falso"),
          4,
          [&] { rutaPg(cluster().installFolder()); }},
+        // Without the key store nothing tells where PostgreSQL is: the log names the store.
+        {"key store missing",
+         [&] {
+             escribirConfiguracionBuena();
+             QFile::remove(registro);
+         },
+         QString(),
+         {QStringLiteral(" - No se encontró el almacén de claves del registro ") + registro +
+              QStringLiteral(" (variable V7_REGISTRY): no se conoce la instalación de PostgreSQL; se usa ") +
+              m_programa + QStringLiteral("SGBDR/"),
+          QStringLiteral(
+              " - No se realizó el respaldo. El Respaldo NO se generó satisfactoriamente: pg_dump terminó con "
+              "el estado 127.")},
+         QStringLiteral("Falso"),
+         4,
+         [&] { rutaPg(cluster().installFolder()); }},
         {"7za missing",
          [&] { escribirConfiguracionBuena(); },
          vacio,
