@@ -2,6 +2,7 @@
 #include "console/FrmInicio.h"
 #include "core/traduccion.h"
 #include "platform/dialogs_ui.h"
+#include "platform/process.h"
 
 #include <QApplication>
 
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
     v7::cargarTraduccionesQt();
 
     v7::setDialogs(nullptr); // shared routines' messages become message boxes
+
+    // Ended by a signal (a logout sends SIGTERM): the tools of a running backup are stopped and its
+    // staging folder and scripts removed before the program ends.
+    v7::process::terminarConLimpieza();
     v7::FrmInicio consola;
     if (!consola.Form_Load()) {
         return 0;

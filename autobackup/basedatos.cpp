@@ -1,5 +1,6 @@
 #include "autobackup/basedatos.h"
 
+#include "core/config.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
 #include "platform/events.h"
@@ -15,123 +16,40 @@ namespace v7::autobackup {
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
-const QString kSinSentencia = QStringLiteral("sentencia SQL no proporcionada");
 
-int aEntero(qint64 v) {
-    return int(qBound(qint64(INT_MIN), v, qint64(INT_MAX)));
-}
+// Long enough for a busy server, short enough that an unreachable address does not hold the run.
+constexpr int kEsperaConexionSegundos = 30;
 
-bool abierta() {
-    const auto& c = sesion().ConexionPrincipal;
-    return c && c->isOpen();
-}
-
-// The texts the program always looked for, and psqlODBC's SQLSTATEs for a connection that is gone.
-bool conexionMuerta(const QString& errorText, const db::DbError& e) {
-    return errorText.contains(QLatin1String("response from the backend")) ||
-           errorText.contains(QLatin1String("connection dead")) || e.isLostConnection();
-}
-
-QString textoErrorRs(const db::DbError& e, const QString& sql) {
-    return QStringLiteral("Error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description + kCrLf +
-           QStringLiteral("[Source]: public function ExecuteSQLrs") + kCrLf + QStringLiteral("[cadSQL]:") + sql;
-}
-
-// Opens the shared connection when it is not open; false with conServidor's text.
-bool asegurarConexion(QString& errorText) {
-    return abierta() || conServidor(sesion().CadenaConexion, errorText);
+// This program's SQL layer: a closed connection is reopened before a statement runs; a lost one is
+// reopened once (conServidor) and the statement or query run once more, so a server that keeps dropping
+// the connection cannot hold the run in a loop. Its dead-connection test is the two texts it always
+// looked for, and the driver's SQLSTATEs for a lost connection.
+const PoliticaSql& politica() {
+    static const PoliticaSql p = [] {
+        PoliticaSql r;
+        r.abrirSiCerrada = true;
+        r.reintentosAccion = 1;
+        r.reintentosConsulta = 1;
+        r.blancoEnErrorConsulta = true;
+        r.cuentaDelRecordset = true;
+        r.conexionPerdida = [](const QString& errorText, const db::DbError& e) {
+            return errorText.contains(QLatin1String("response from the backend")) ||
+                   errorText.contains(QLatin1String("connection dead")) || e.isLostConnection();
+        };
+        r.reconectar = autobackup::conServidor;
+        return r;
+    }();
+    return p;
 }
 
 } // namespace
 
 bool ExecuteSQLaction(const QString& sql, int& rows, QString& errorText) {
-    if (sql.trimmed().isEmpty()) {
-        errorText = kSinSentencia;
-        return false;
-    }
-    if (!asegurarConexion(errorText)) {
-        return false;
-    }
-    // One reconnection and one retry at most: a server that keeps dropping the connection must not
-    // hold the run in a loop.
-    for (int intento = 0;; ++intento) {
-        rows = 0;
-        db::DbError e;
-        qint64 n = 0;
-        if (sesion().ConexionPrincipal->execute(sql, n, e)) {
-            rows = aEntero(n);
-            errorText.clear();
-            return true;
-        }
-        rows = -1;
-        errorText = sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), sql);
-        if (intento > 0 || !conexionMuerta(errorText, e)) {
-            return false;
-        }
-        // A statement of a transaction that died with the connection would commit on its own on the
-        // new connection: it is not run again.
-        const bool enTransaccion = sesion().ConexionPrincipal->inTransaction();
-        const QString perdida = errorText;
-        if (!conServidor(sesion().CadenaConexion, errorText)) {
-            return false;
-        }
-        if (enTransaccion) {
-            errorText = perdida;
-            return false;
-        }
-        errorText.clear();
-    }
+    return ejecutarAccion(politica(), sql, rows, errorText);
 }
 
 RecordsetPtr ExecuteSQLrs(const QString& sql, int& count, QString& errorText, const QString& countClause) {
-    if (sql.trimmed().isEmpty()) {
-        errorText = kSinSentencia;
-        return nullptr;
-    }
-    if (!asegurarConexion(errorText)) {
-        count = -1;
-        return nullptr;
-    }
-    for (int intento = 0;; ++intento) {
-        count = -1;
-        db::DbError e;
-        RecordsetPtr rs;
-        bool contado = true;
-        if (!countClause.isEmpty()) {
-            auto total =
-                sesion().ConexionPrincipal->query(QStringLiteral("SELECT count(*) as total ") + countClause, e);
-            contado = total != nullptr;
-            if (contado) {
-                count = total->eof() ? 0 : aEntero(total->text(0).toLongLong());
-                total->close();
-            }
-        }
-        if (contado) {
-            rs = sesion().ConexionPrincipal->query(sql, e);
-        }
-        if (rs) {
-            if (countClause.isEmpty()) {
-                count = rs->recordCount();
-            }
-            errorText.clear();
-            return rs;
-        }
-        count = -1;
-        errorText = textoErrorRs(e, sql);
-        if (intento > 0 || !conexionMuerta(errorText, e)) {
-            return nullptr;
-        }
-        const QString perdida = errorText;
-        const bool enTransaccion = sesion().ConexionPrincipal->inTransaction();
-        if (!conServidor(sesion().CadenaConexion, errorText)) {
-            return nullptr;
-        }
-        if (enTransaccion) {
-            errorText = perdida;
-            return nullptr;
-        }
-        errorText.clear();
-    }
+    return ejecutarConsulta(politica(), sql, count, errorText, countClause);
 }
 
 bool conServidor(const QString& cadena, QString& errorText) {
@@ -142,6 +60,7 @@ bool conServidor(const QString& cadena, QString& errorText) {
     events::pump();
     s.ConexionPrincipal = std::make_shared<db::Connection>();
     s.ConexionPrincipal->setConnectionString(cadena);
+    s.ConexionPrincipal->setTimeoutSeconds(kEsperaConexionSegundos);
     db::DbError e;
     const bool abrio = s.ConexionPrincipal->open(e);
     events::pump();
@@ -149,7 +68,7 @@ bool conServidor(const QString& cadena, QString& errorText) {
         return true;
     }
     if (abrio) {
-        e = db::DbError{QString(), 5000,
+        e = db::DbError{QString(), err::kErrorEsperaConexion,
                         QStringLiteral("Se agotó el tiempo de espera para establecer la conexión con el servidor")};
     }
     errorText = QStringLiteral("Ocurrió el error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description +
@@ -173,38 +92,7 @@ bool conServidor(const QString& cadena, QString& errorText) {
 }
 
 bool GuardarConfiguracion(const QString& value, const QString& key, QString* errorText) {
-    QString v = value;
-    v.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    v = EscaparComillas(v).trimmed();
-    // Doubled backslashes are escapes only inside E'…': the stored value is the text itself.
-    const QString apertura = v.contains(QLatin1Char('\\')) ? QStringLiteral("E'") : QStringLiteral("'");
-    if (!abierta()) {
-        if (errorText != nullptr) {
-            *errorText = QStringLiteral("No existe conexion con el servidor");
-        }
-        return false;
-    }
-    auto ejecutar = [&](const QString& sql) -> qint64 {
-        qint64 n = 0;
-        db::DbError e;
-        if (!sesion().ConexionPrincipal->execute(sql, n, e)) {
-            if (errorText != nullptr) {
-                *errorText = sqlErrorText(e, QStringLiteral("GuardarConfiguracion"), sql);
-            }
-            return -1;
-        }
-        return n;
-    };
-    const qint64 actualizadas = ejecutar(QStringLiteral("UPDATE config_veliro.configuracion SET valor = ") + apertura +
-                                         v + QStringLiteral("' WHERE descripcion = '") + key + QLatin1Char('\''));
-    if (actualizadas > 0) {
-        return true;
-    }
-    if (actualizadas < 0) {
-        return false;
-    }
-    return ejecutar(QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('") + key + QStringLiteral("', ") +
-                    apertura + v + QStringLiteral("')")) > 0;
+    return guardarValorConfiguracion(sesion().ConexionPrincipal, value, key, errorText);
 }
 
 QString FormatearValorSQL(const QVariant& value, int kind) {
@@ -274,7 +162,7 @@ bool ExisteColumna(const QString& schema, const QString& table, const QString& c
     sql += QStringLiteral("';");
     int count = 0;
     QString err;
-    auto rs = ExecuteSQLrs(sql, count, err);
+    auto rs = autobackup::ExecuteSQLrs(sql, count, err);
     return rs && !rs->eof();
 }
 

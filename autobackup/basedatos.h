@@ -1,9 +1,12 @@
 // V7backup's own SQL layer on the shared connection (sesion().ConexionPrincipal, reconnected with
 // sesion().CadenaConexion). It keeps the routine names and error texts of V7Tools's layer, with this
 // program's differences: its query error text has a blank after the number, its dead-connection
-// test, its reconnection routine and its literal formatter.
+// test, its reconnection routine and its literal formatter. The statements and queries run through
+// V7Tools's one implementation (core/sql.h) under this program's policy; the configuration upsert is
+// V7Tools's too (core/config.h). Call them with their namespace: autobackup::ExecuteSQLaction.
 #pragma once
 
+#include "core/errores.h"
 #include "core/sql.h"
 #include "platform/db.h"
 
@@ -20,7 +23,7 @@ struct Falla {
 };
 
 // The number of a type-mismatch conversion error ("No coinciden los tipos").
-inline constexpr qint64 kErrorTipos = 13;
+inline constexpr qint64 kErrorTipos = err::kTiposNoCoinciden;
 
 // Runs a statement that returns no rows. True with the affected rows; false with rows -1 and
 // "Error: <n><description>" CR LF "[Source]: public function ExecuteSQLaction" CR LF "[cadSQL]:<sql>".
@@ -39,8 +42,9 @@ RecordsetPtr ExecuteSQLrs(const QString& sql, int& count, QString& errorText, co
 bool conServidor(const QString& cadena, QString& errorText);
 
 // Upserts key = value on the shared connection while it is open (backslashes doubled, quotes doubled,
-// trimmed). True when a row was updated or inserted; false when the connection is closed or a
-// statement failed (errorText, when given, says which).
+// trimmed), serialised with every other writer of the table (guardarValorConfiguracion). True when a row
+// was updated or inserted; false when the connection is closed or a statement failed (errorText, when
+// given, says which).
 bool GuardarConfiguracion(const QString& value, const QString& key, QString* errorText = nullptr);
 
 // Kinds of FormatearValorSQL.

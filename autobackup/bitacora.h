@@ -1,6 +1,7 @@
 // Where the unattended backup tells its outcome: a log of lines, each the time of day followed by a
 // message that starts with a blank. The daily log is log/resp_yyyymmdd.log in the program folder,
-// appended with CR LF line ends; every line also goes to stderr (cron keeps it).
+// appended with CR LF line ends; every line also goes to stderr (cron keeps it). Lines may be written
+// from the thread that ends the program on a signal or its time limit.
 #pragma once
 
 #include "platform/notify.h"
@@ -9,6 +10,8 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+
+#include <mutex>
 
 namespace v7::autobackup {
 
@@ -22,6 +25,14 @@ public:
 // log/resp_<yyyymmdd>.log under the program folder, the log folder created when missing.
 QString rutaBitacora(const QString& carpetaPrograma, const QDate& fecha);
 
+// A message as the log writes it: its own CR LF line breaks kept, every other control character shown as
+// \xNN (a NUL or an escape sequence from a settings file never reaches the log raw), each line cut at
+// kLineaMaximaBitacora characters with a note of how many were left out.
+QString textoParaBitacora(const QString& mensaje);
+inline constexpr int kLineaMaximaBitacora = 2000;
+
+// The file is opened for appending without following a link (at the file or at the log folder) and only
+// when it is a regular file.
 class BitacoraDiaria final : public Bitacora {
 public:
     BitacoraDiaria(const QString& carpetaPrograma, const QDate& fecha);
@@ -34,6 +45,7 @@ public:
     void escribir(const QString& mensaje) override;
 
 private:
+    std::mutex m_mutex;
     QFile m_archivo;
     QString m_error;
 };

@@ -25,9 +25,11 @@ struct ConfiguracionRespaldo {
 
 enum class EstadoLectura {
     Leida,
-    NoExiste, // no such file
+    NoExiste, // no such file (or a link to nothing: falla says so)
     Vacia,    // the file holds nothing at all
-    Error,    // it could not be read (falla says why)
+    Alterada, // the file holds no settings: blank lines only, text that is not a settings file (UTF-16,
+              // control bytes, overlong lines), or user and password lines that are not scrambled
+    Error,    // it could not be read, or it is no regular file (falla says why); refused at once
 };
 
 struct LecturaConfiguracion {
@@ -40,7 +42,8 @@ struct LecturaConfiguracion {
 QString rutaConfiguracionRespaldo();
 
 // Reads the file. Each non-empty line fills the next field still empty; lines after the fifth filled
-// field are ignored. Lines are UTF-8, or Windows-1252 when they are not valid UTF-8.
+// field are ignored. Lines are UTF-8, or Windows-1252 when they are not valid UTF-8. A folder, a FIFO or
+// any other file that is not a regular file is refused without waiting on it.
 LecturaConfiguracion leerConfiguracionRespaldo(const QString& ruta);
 
 // Whether a line has the scrambler's form: an even number of upper-case hexadecimal digits.

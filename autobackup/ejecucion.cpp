@@ -3,16 +3,20 @@
 #include "autobackup/configuracion.h"
 #include "autobackup/respaldador.h"
 #include "autobackup/soporte.h"
+#include "core/config.h"
 #include "core/instalacion.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
 #include "core/versiones.h"
+#include "platform/keystore.h"
 #include "platform/paths.h"
 
 #include <QFileInfo>
 
 #include <cerrno>
+#include <csignal>
+#include <mutex>
 
 namespace v7::autobackup {
 
@@ -25,6 +29,26 @@ const QString kDriverUnicode = QStringLiteral("PostgreSQL Unicode");
 const QString kDriverAlterno = QStringLiteral("PostgreSQL ODBC Driver(UNICODE)");
 // Long enough for a busy server, short enough that an unreachable address does not hold the run.
 constexpr int kEsperaConexionSegundos = 30;
+// The end of an interrupted run waits this long at most for the server (login, then each statement).
+constexpr int kEsperaFinalSegundos = 10;
+
+// The connection string of the run once it connected, for the end of an interrupted run (another thread).
+std::mutex g_cadenaMutex;
+QString g_cadenaConectada;
+
+void registrarCadena(const QString& cadena) {
+    std::lock_guard<std::mutex> lock(g_cadenaMutex);
+    g_cadenaConectada = cadena;
+}
+
+QString cadenaConectada() {
+    std::lock_guard<std::mutex> lock(g_cadenaMutex);
+    return g_cadenaConectada;
+}
+
+const QString kLineaSinInformacion = QStringLiteral(
+    " - El archivo de configuración (v7.respaldo.dat) no contiene información o su contenido fue alterado. "
+    "Configure nuevamente el respaldo automático.");
 
 // A raised error: the step that raised it, and the error.
 struct ErrorRun {
@@ -90,27 +114,41 @@ std::optional<Desenlace> Ejecucion::leerConfiguracion() {
         return Desenlace::SinConfiguracion;
     }
     if (lectura.estado == EstadoLectura::Error) {
-        return fallar(4, lectura.falla);
+        // A folder, a FIFO or an unreadable file: a settings problem, told at once.
+        fallar(4, lectura.falla);
+        return Desenlace::SinConfiguracion;
     }
 
     Falla f;
+    const QString almacen = keystore::KeyStore::defaultFile();
+    const bool sinAlmacen = !QFileInfo::exists(almacen);
     const auto instalaciones = instalacionesRegistradas(f);
     if (!instalaciones) {
         return fallar(6, f);
     }
-    if (lectura.estado == EstadoLectura::Vacia) {
-        m_log.escribir(QStringLiteral(" - El archivo de configuración (v7.respaldo.dat) no contiene información o su "
-                                      "contenido fue alterado. Configure nuevamente el respaldo automático."));
-        return Desenlace::ConfiguracionVacia;
+    if (lectura.estado == EstadoLectura::Vacia || lectura.estado == EstadoLectura::Alterada) {
+        m_log.escribir(kLineaSinInformacion);
+        return lectura.estado == EstadoLectura::Vacia ? Desenlace::ConfiguracionVacia
+                                                      : Desenlace::ConfiguracionAlterada;
     }
     m_campos = lectura.campos;
 
     const auto puerto = puertoConfigurado(m_campos.puerto, f);
     if (!puerto) {
+        if (f.numero == err::kTiposNoCoinciden) {
+            // Not a number at all: the file was not written by the schedule window.
+            m_log.escribir(kLineaSinInformacion);
+            return Desenlace::ConfiguracionAlterada;
+        }
         return fallar(9, f);
     }
     auto& s = sesion();
     s.RutaPostgres = rutaPostgresPara(*instalaciones, *puerto);
+    if (sinAlmacen) {
+        m_log.escribir(QStringLiteral(" - No se encontró el almacén de claves del registro ") + almacen +
+                       QStringLiteral(" (variable V7_REGISTRY): no se conoce la instalación de PostgreSQL; se usa ") +
+                       s.RutaPostgres);
+    }
     s.ServidorIP = m_campos.servidor;
     s.PuertoBD = *puerto;
     s.UsuarioBD = m_campos.usuario;
@@ -134,6 +172,7 @@ std::optional<Desenlace> Ejecucion::conectar() {
     }
     // Every reconnection of the run opens what the run opened.
     s.CadenaConexion = cadena;
+    registrarCadena(cadena);
     m_seConecto = true;
     return std::nullopt;
 }
@@ -143,7 +182,7 @@ std::optional<Desenlace> Ejecucion::validarVersion() {
     QString motivo;
     const QString formateada = FormatearVersion(version, motivo);
     QString guardada;
-    if (!formateada.isEmpty() && ValidarVersionModulo(kClaveVersion, formateada, motivo, guardada)) {
+    if (!formateada.isEmpty() && autobackup::ValidarVersionModulo(kClaveVersion, formateada, motivo, guardada)) {
         return std::nullopt;
     }
     if (!guardada.isEmpty()) {
@@ -166,7 +205,7 @@ Desenlace Ejecucion::respaldar() {
         return Desenlace::ConfiguracionAlterada;
     }
     m_resultado.archivo = rutaFechada(m_campos.ruta, QDate::currentDate());
-    const QString resultado = Respaldar(m_resultado.archivo);
+    const QString resultado = autobackup::Respaldar(m_resultado.archivo);
     if (resultado == QLatin1String("OK")) {
         m_log.escribir(QStringLiteral(" - El respaldo se llevo a cabo correctamente en la siguiente ubicación ") +
                        m_resultado.archivo);
@@ -192,12 +231,12 @@ void Ejecucion::cerrar() {
         (void)s.ConexionPrincipal->execute(QStringLiteral("ROLLBACK;"), n, e);
     }
     QString error;
-    bool escrito = conectada() && GuardarConfiguracion(valor, kClaveResultado, &error);
+    bool escrito = conectada() && autobackup::GuardarConfiguracion(valor, kClaveResultado, &error);
     if (!escrito) {
         // The connection may have been lost during the backup: one reconnection, one more write.
         QString errorConexion;
-        if (conServidor(s.CadenaConexion, errorConexion)) {
-            escrito = GuardarConfiguracion(valor, kClaveResultado, &error);
+        if (autobackup::conServidor(s.CadenaConexion, errorConexion)) {
+            escrito = autobackup::GuardarConfiguracion(valor, kClaveResultado, &error);
         } else {
             error = errorConexion;
         }
@@ -249,11 +288,11 @@ std::optional<InstalacionesRegistradas> instalacionesRegistradas(Falla& falla) {
     InstalacionesRegistradas r;
     QString carpeta;
     for (const Sonda& s : sondas) {
-        carpeta = LeerRegistro(s.carpeta);
+        carpeta = autobackup::LeerRegistro(s.carpeta);
         if (carpeta.isEmpty()) {
             continue;
         }
-        const QString texto = LeerRegistro(s.puerto);
+        const QString texto = autobackup::LeerRegistro(s.puerto);
         const auto puerto = puertoRegistrado(texto);
         if (!puerto) {
             falla = Falla{kErrorTipos, QStringLiteral("No coinciden los tipos: el puerto registrado '") + texto +
@@ -289,9 +328,85 @@ QString rutaFechada(const QString& ruta, const QDate& fecha) {
 
 QString cadenaConexion(const QString& driver, const QString& servidor, int puerto, const QString& usuario,
                        const QString& clave) {
-    return QStringLiteral("DRIVER={") + driver + QStringLiteral("};SERVER=") + servidor + QStringLiteral(";PORT=") +
-           QString::number(puerto) + QStringLiteral(";DATABASE=veliro7;UID=") + usuario + QStringLiteral(";PWD=") +
-           db::braceValue(clave);
+    // The driver takes braces off PWD only: a braced user or server would reach the server with its
+    // braces. A value the plain form cannot carry goes to libpq itself through pqopt, quoted for libpq.
+    QStringList pq;
+    auto atributo = [&pq](const QString& valor, const char* libpq) {
+        const bool simple = !valor.contains(QLatin1Char(';')) && !valor.contains(QLatin1Char('{')) &&
+                            !valor.contains(QLatin1Char('}')) && valor == valor.trimmed();
+        if (simple) {
+            return valor;
+        }
+        QString citado = valor;
+        citado.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+        pq << QString::fromLatin1(libpq) + QStringLiteral("='") + citado + QLatin1Char('\'');
+        return QString();
+    };
+    const QString host = atributo(servidor, "host");
+    const QString uid = atributo(usuario, "user");
+    QString cadena = QStringLiteral("DRIVER={") + driver + QStringLiteral("};SERVER=") + host +
+                     QStringLiteral(";PORT=") + QString::number(puerto) + QStringLiteral(";DATABASE=veliro7;UID=") +
+                     uid + QStringLiteral(";PWD=") + db::braceValue(clave);
+    if (!pq.isEmpty()) {
+        cadena += QStringLiteral(";pqopt=") + db::braceValue(pq.join(QLatin1Char(' ')));
+    }
+    return cadena;
+}
+
+qint64 limiteEjecucion(QString* aviso) {
+    const QString texto = qEnvironmentVariable(kVariableLimite.toLatin1().constData()).trimmed();
+    if (texto.isEmpty()) {
+        return kLimitePorDefecto;
+    }
+    bool ok = false;
+    const qint64 segundos = texto.toLongLong(&ok);
+    if (ok && segundos > 0 && segundos <= qint64(365) * 24 * 3600) {
+        return segundos;
+    }
+    if (aviso != nullptr) {
+        *aviso = QStringLiteral(" - ") + kVariableLimite + QStringLiteral(" no es un número válido de segundos (") +
+                 texto.left(40) + QStringLiteral("); se usa el límite de ") + QString::number(kLimitePorDefecto) +
+                 QStringLiteral(" segundos.");
+    }
+    return kLimitePorDefecto;
+}
+
+Desenlace terminarEjecucion(Bitacora& bitacora, const process::Fin& fin, qint64 limiteSegundos) {
+    QString motivo;
+    if (fin.porLimite()) {
+        motivo = QStringLiteral("Se agotó el tiempo límite de la ejecución (") + QString::number(limiteSegundos) +
+                 QStringLiteral(" segundos; variable ") + kVariableLimite + QLatin1Char(')');
+    } else {
+        const char* nombre = sigabbrev_np(fin.senal);
+        motivo = QStringLiteral("La ejecución fue interrumpida por la señal SIG") +
+                 QString::fromLatin1(nombre != nullptr ? nombre : "?");
+    }
+    bitacora.escribir(QStringLiteral(" - No se realizó el respaldo. ") + motivo +
+                      QStringLiteral("; se detuvieron sus procesos y se borraron sus archivos temporales."));
+    const QString cadena = cadenaConectada();
+    if (!cadena.isEmpty()) {
+        // Its own connection: the run's may be the one that is blocked.
+        const auto c = std::make_shared<db::Connection>();
+        c->setConnectionString(cadena);
+        c->setTimeoutSeconds(kEsperaFinalSegundos);
+        db::DbError e;
+        QString error;
+        bool escrito = c->open(e);
+        if (escrito) {
+            qint64 n = 0;
+            (void)c->execute(QStringLiteral("SET statement_timeout = ") + QString::number(kEsperaFinalSegundos * 1000),
+                             n, e);
+            escrito = guardarValorConfiguracion(c, booleanoATexto(false), kClaveResultado, &error);
+            c->close();
+        } else {
+            error = e.description;
+        }
+        if (!escrito) {
+            bitacora.escribir(QStringLiteral(" - No se pudo registrar RESPALDOOK = ") + booleanoATexto(false) +
+                              QStringLiteral(": ") + error);
+        }
+    }
+    return fin.porLimite() ? Desenlace::TiempoAgotado : Desenlace::Interrumpido;
 }
 
 ResultadoEjecucion ejecutarRespaldoAutomatico(Bitacora& bitacora) {

@@ -9,6 +9,7 @@
 
 #include "autobackup/basedatos.h"
 #include "autobackup/bitacora.h"
+#include "platform/process.h"
 
 #include <QDate>
 #include <QString>
@@ -25,6 +26,8 @@ enum class Desenlace {
     ConfiguracionAlterada, // a field of the settings file is empty
     VersionRechazada,      // the version gate failed
     RespaldoFallido,       // the backup procedure reported a failure
+    TiempoAgotado,         // the run's time limit passed (terminarEjecucion)
+    Interrumpido,          // SIGTERM, SIGINT or SIGHUP ended the run (terminarEjecucion)
     Error,                 // any other failure (the log's error line)
 };
 
@@ -57,13 +60,27 @@ QString rutaPostgresPara(const InstalacionesRegistradas& instalaciones, int puer
 // not end in ".zip" stays as it is.
 QString rutaFechada(const QString& ruta, const QDate& fecha);
 
-// The connection string of the run: the driver, then SERVER, PORT, DATABASE=veliro7, UID and the
-// password braced ("}" doubled).
+// The connection string of the run: the driver, then SERVER, PORT, DATABASE=veliro7, UID and PWD, the
+// password braced ("}" doubled). The driver unbraces nothing but PWD, so a server or user holding ";",
+// a brace or blanks at either end is not written there (it would add or change an attribute): it goes in
+// pqopt={host='…' user='…'}, quoted for libpq, and reaches the server exactly as configured.
 QString cadenaConexion(const QString& driver, const QString& servidor, int puerto, const QString& usuario,
                        const QString& clave);
 
 // Runs one backup of the program folder (paths::programFolder()), writing every outcome to bitacora.
 // The notices of the routines it calls are written there too and never wait for an answer.
 ResultadoEjecucion ejecutarRespaldoAutomatico(Bitacora& bitacora);
+
+// The run's time limit in seconds: kVariableLimite when it holds a whole number of seconds above 0, else
+// kLimitePorDefecto (aviso, when given, then gets a log line saying so).
+inline const QString kVariableLimite = QStringLiteral("V7_LIMITE_RESPALDO");
+inline constexpr qint64 kLimitePorDefecto = 6 * 3600;
+qint64 limiteEjecucion(QString* aviso = nullptr);
+
+// The end of a run that a signal or the time limit stopped, as process::terminarConLimpieza calls it on
+// its own thread once the children are stopped and the staging folder and scripts removed: one log line,
+// and RESPALDOOK false on a connection of its own when the run had connected (the run's connection may be
+// blocked). limiteSegundos is the limit that was set.
+Desenlace terminarEjecucion(Bitacora& bitacora, const process::Fin& fin, qint64 limiteSegundos);
 
 } // namespace v7::autobackup

@@ -1,5 +1,6 @@
 #include "autobackup/respaldador.h"
 
+#include "core/errores.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "platform/db.h"
@@ -51,15 +52,14 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
     switch (r.falla) {
     case FallaRespaldo::Ninguna:
         return QString();
-    case FallaRespaldo::CarpetaExistente:
-    case FallaRespaldo::CarpetaNoCreada: {
+    case FallaRespaldo::CarpetaExistente: {
         const ErrorSistema e = errorSistema(EBUSY);
-        return errorElevado(1, e.numero,
-                            e.descripcion + QStringLiteral(": ") +
-                                QString(r.detalle).replace(kCrLf, QStringLiteral(" - ")));
+        return errorElevado(1, e.numero, e.descripcion + QStringLiteral(": ") + r.detalle);
     }
+    case FallaRespaldo::CarpetaNoCreada:
+        return errorElevado(1, r.estado, r.detalle);
     case FallaRespaldo::SinClaveCifrado:
-        return errorElevado(9, kErrorTipos, r.detalle);
+        return errorElevado(9, err::kTiposNoCoinciden, r.detalle);
     case FallaRespaldo::Sentencia:
         return errorElevado(4, db::kProviderErrorNumber, r.detalle);
     case FallaRespaldo::ScriptNoEscrito:
@@ -99,11 +99,13 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
             }
             return archivoNoEncontrado(13, r.detalle);
         default:
-            return errorElevado(10, 62, QStringLiteral("La entrada sobrepasa el final del archivo: ") + r.detalle);
+            return errorElevado(10, err::kLeerFinArchivo,
+                                err::descripcion(err::kLeerFinArchivo) + QStringLiteral(": ") + r.detalle);
         }
     case FallaRespaldo::ChecksumNoEscrito:
-        return errorElevado(9, 75, QStringLiteral("Error de acceso a la ruta o el archivo: ") + r.detalle);
+        return errorElevado(9, r.estado, r.detalle);
     case FallaRespaldo::Empaque:
+    case FallaRespaldo::Destino:
         return r.detalle;
     }
     return r.detalle;
@@ -112,7 +114,7 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
 QString Respaldar(const QString& archivo) {
     auto& s = sesion();
     if (!s.ConexionPrincipal || !s.ConexionPrincipal->isOpen()) {
-        return errorElevado(3, 3704, QStringLiteral("La operación no está permitida si el objeto está cerrado."));
+        return errorElevado(3, err::kObjetoCerrado, err::descripcion(err::kObjetoCerrado));
     }
     const QString programa = paths::programFolder();
     const BloqueoRespaldo bloqueo(programa);
@@ -132,7 +134,7 @@ QString Respaldar(const QString& archivo) {
     // Under the lock no other backup of this folder runs: a staging folder of the day is what a run
     // that died left behind, and must not stop this one.
     p.carpetaExistente = CarpetaExistente::Vaciar;
-    const ResultadoRespaldo r = escribirRespaldo(p, *s.ConexionPrincipal);
+    const ResultadoRespaldo r = escribirRespaldo(p, s.ConexionPrincipal);
     return r.ok() ? QStringLiteral("OK") : textoFalla(r, archivo);
 }
 

@@ -1,8 +1,12 @@
 #include "autobackup/soporte.h"
 
 #include "core/cifrado.h"
+#include "core/config.h"
+#include "core/session.h"
 #include "platform/keystore.h"
 #include "platform/notify.h"
+
+#include <optional>
 
 namespace v7::autobackup {
 
@@ -23,10 +27,14 @@ Falla noEsFecha(const QString& texto) {
 } // namespace
 
 QString LeerRegistro(const QString& fullPath) {
-    const keystore::ReadResult r = keystore::KeyStore().readValue(fullPath);
+    const keystore::KeyStore almacen;
+    const keystore::ReadResult r = almacen.readValue(fullPath);
     if (r.error.isSet()) {
-        avisar(MsgIcon::Critical, r.error.description + kCrLf + QStringLiteral("RegRead, línea 1"), MsgButtons::Ok,
-               QStringLiteral("Error") + QString::number(r.error.number));
+        // The store is named: "Permiso denegado" alone does not say which file to look at.
+        avisar(MsgIcon::Critical,
+               r.error.description + QStringLiteral(" (") + almacen.file() + QStringLiteral(")") + kCrLf +
+                   QStringLiteral("RegRead, línea 1"),
+               MsgButtons::Ok, QStringLiteral("Error") + QString::number(r.error.number));
         return QString();
     }
     return r.value;
@@ -38,10 +46,10 @@ QString DescifrarCadena(const QString& scrambled) {
 
 std::optional<QString> CifrarCadena(const QString& plain, Falla& falla) {
     bool claveA = true;
-    if (ExisteColumna(QStringLiteral("config_veliro"), QStringLiteral("configuracion"))) {
+    if (autobackup::ExisteColumna(QStringLiteral("config_veliro"), QStringLiteral("configuracion"))) {
         int count = 0;
         QString err;
-        auto rs = ExecuteSQLrs(
+        auto rs = autobackup::ExecuteSQLrs(
             QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion = 'VER_V7TOOLS'"), count,
             err);
         if (!rs) {
@@ -66,18 +74,40 @@ bool ValidarVersionModulo(const QString& key, const QString& version, QString& e
         errorText = QStringLiteral("Alguno de los parámetros para la validación no es correcto");
         return false;
     }
-    if (!ExisteColumna(QStringLiteral("config_veliro"), QStringLiteral("configuracion"))) {
+    if (!autobackup::ExisteColumna(QStringLiteral("config_veliro"), QStringLiteral("configuracion"))) {
         errorText = QStringLiteral(
             "No existe la tabla de Validaciones de Versión 'configuracion', actualización ultra necesaria");
         return false;
     }
-    const QString literalClave = FormatearValorSQL(key, kTexto);
-    const QString literalVersion = FormatearValorSQL(version, kTexto);
+    const QString literalClave = autobackup::FormatearValorSQL(key, kTexto);
+    const QString literalVersion = autobackup::FormatearValorSQL(version, kTexto);
     int count = 0;
     QString err;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT c.valor FROM config_veliro.configuracion c WHERE c.descripcion=") +
-                               literalClave,
-                           count, err);
+    // Runs started at once for a module without its row would each insert one: the read and the write
+    // hold the configuration table's writer lock in one transaction.
+    std::optional<db::Transaccion> transaccion;
+    if (const auto& c = sesion().ConexionPrincipal; c && c->isOpen() && !c->inTransaction()) {
+        transaccion.emplace(c);
+        db::DbError e;
+        qint64 n = 0;
+        if (!transaccion->begin(e) || !c->execute(kBloqueoConfiguracion, n, e)) {
+            errorText = QStringLiteral("Error al recuperar información de versión del Módulo...") +
+                        sqlErrorText(e, QStringLiteral("ValidarVersionModulo"), kBloqueoConfiguracion);
+            return false;
+        }
+    }
+    auto terminar = [&](bool pasa) {
+        db::DbError e;
+        if (pasa && transaccion && !transaccion->commit(e)) {
+            errorText = QStringLiteral("Error al recuperar información de versión del Módulo...") +
+                        sqlErrorText(e, QStringLiteral("ValidarVersionModulo"), QStringLiteral("COMMIT;"));
+            return false;
+        }
+        return pasa;
+    };
+    auto rs = autobackup::ExecuteSQLrs(
+        QStringLiteral("SELECT c.valor FROM config_veliro.configuracion c WHERE c.descripcion=") + literalClave, count,
+        err);
     if (!rs) {
         errorText = QStringLiteral("Error al recuperar información de versión del Módulo...") + err;
         return false;
@@ -87,13 +117,14 @@ bool ValidarVersionModulo(const QString& key, const QString& version, QString& e
         rs->close();
         errorText =
             QStringLiteral("No existia  la información de versión del Modulo. Se actualizara la version del Módulo");
-        if (!ExecuteSQLaction(QStringLiteral("INSERT INTO config_veliro.configuracion (valor,descripcion) VALUES (") +
-                                  literalVersion + QLatin1Char(',') + literalClave + QStringLiteral(");"),
-                              rows, err)) {
+        if (!autobackup::ExecuteSQLaction(
+                QStringLiteral("INSERT INTO config_veliro.configuracion (valor,descripcion) VALUES (") +
+                    literalVersion + QLatin1Char(',') + literalClave + QStringLiteral(");"),
+                rows, err)) {
             errorText += kCrLf + err;
             return false;
         }
-        return true;
+        return terminar(true);
     }
     stored = rs->text(0);
     rs->close();
@@ -102,7 +133,7 @@ bool ValidarVersionModulo(const QString& key, const QString& version, QString& e
     const QString dada = textoFecha(version);
     if (guardada == dada) {
         errorText.clear();
-        return true;
+        return terminar(true);
     }
     const auto fechaGuardada = fechaDeVersion(stored);
     const auto fechaDada = fechaDeVersion(version);
@@ -114,10 +145,10 @@ bool ValidarVersionModulo(const QString& key, const QString& version, QString& e
     }
     if (*fechaDada > *fechaGuardada) {
         errorText.clear();
-        (void)ExecuteSQLaction(QStringLiteral("UPDATE config_veliro.configuracion SET valor=") + literalVersion +
-                                   QStringLiteral(" WHERE descripcion=") + literalClave,
-                               rows, err);
-        return true;
+        (void)autobackup::ExecuteSQLaction(QStringLiteral("UPDATE config_veliro.configuracion SET valor=") +
+                                               literalVersion + QStringLiteral(" WHERE descripcion=") + literalClave,
+                                           rows, err);
+        return terminar(true);
     }
     errorText =
         QStringLiteral("La versión del Módulo actual es obsoleta. Es necesario actualizar su módulo de VELIRO7.");

@@ -126,7 +126,7 @@ Desnudo herramientas(const QString& trabajo) {
     return d;
 }
 
-double kit(v7::db::Connection& conexion, const QString& trabajo) {
+double kit(const std::shared_ptr<v7::db::Connection>& conexion, const QString& trabajo) {
     auto& c = PgCluster::instance();
     v7::ParametrosRespaldo p;
     p.servidor = c.host();
@@ -166,10 +166,10 @@ int main(int argc, char** argv) {
     generar(mb * 1048576);
     v7::sesion().RutaPostgres = c.installFolder();
 
-    v7::db::Connection conexion;
-    conexion.setConnectionString(c.connectionString(c.superuser(), c.password()));
+    const auto conexion = std::make_shared<v7::db::Connection>();
+    conexion->setConnectionString(c.connectionString(c.superuser(), c.password()));
     v7::db::DbError e;
-    if (!conexion.open(e)) {
+    if (!conexion->open(e)) {
         morir(QStringLiteral("cannot connect: ") + e.description);
     }
 
@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
     std::printf("backup routine (best): %.2f s\n", mejorKit);
     const double ratio = mejorKit / mejorDesnudo.total();
     std::printf("ratio routine/bare: %.3f  (overhead %+.1f %%; aim: under 10 %%)\n", ratio, (ratio - 1.0) * 100.0);
-    conexion.close();
+    conexion->close();
     c.shutdown();
     return 0;
 }

@@ -6,11 +6,14 @@
 #include "platform/events.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
@@ -21,12 +24,21 @@ namespace v7 {
 namespace {
 
 const QString kTodoBien = QStringLiteral("Everything is Ok");
+const QString kCrLf = QStringLiteral("\r\n");
 
 enum class Paso { Hecho, SinCorrer, Fallo };
 
 // Writes the script, runs it and reads its output: Hecho when 7za said "Everything is Ok" and exited 0.
-Paso correr7za(const QString& script, const QString& comando, const QString& salida) {
-    if (CrearArchivoBat(script, comando + QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
+// The output file is made anew first (0600, no link followed); everything 7za creates is its owner's only.
+Paso correr7za(const QString& script, const QString& comando, const QString& salida, QByteArray* texto) {
+    const int fd = paths::crearArchivoNuevo(salida);
+    if (fd < 0) {
+        return Paso::SinCorrer;
+    }
+    ::close(fd);
+    if (CrearArchivoBat(script,
+                        QStringLiteral("umask 077\r\n") + comando + QStringLiteral(" > ") + citarSh(salida) +
+                            QStringLiteral(" 2>&1"),
                         QString()) != QLatin1String("OK")) {
         return Paso::SinCorrer;
     }
@@ -38,66 +50,113 @@ Paso correr7za(const QString& script, const QString& comando, const QString& sal
     if (!f.open(QIODevice::ReadOnly)) {
         return Paso::SinCorrer;
     }
-    return estado == 0 && f.readAll().contains(kTodoBien.toUtf8()) ? Paso::Hecho : Paso::Fallo;
+    *texto = f.readAll();
+    return estado == 0 && texto->contains(kTodoBien.toUtf8()) ? Paso::Hecho : Paso::Fallo;
+}
+
+QString conMotivo(const QString& texto, const QString& motivo) {
+    return motivo.isEmpty() ? texto : texto + kCrLf + motivo;
 }
 
 } // namespace
 
+QString lineasDeError(const QByteArray& salida) {
+    const QStringList lineas =
+        QString::fromUtf8(salida).split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
+    static const QRegularExpression marca(
+        QStringLiteral("error|fatal|could not|cannot|can not|no se pudo|permission|denied|no space"),
+        QRegularExpression::CaseInsensitiveOption);
+    QStringList elegidas;
+    for (const QString& l : lineas) {
+        if (marca.match(l).hasMatch()) {
+            elegidas << l.trimmed();
+        }
+    }
+    if (elegidas.isEmpty()) {
+        elegidas = lineas.mid(qMax(0, int(lineas.size()) - 3));
+    }
+    return elegidas.mid(0, 10).join(kCrLf);
+}
+
+QString lineasDeErrorEn(const QString& archivo) {
+    QFile f(archivo);
+    return f.open(QIODevice::ReadOnly) ? lineasDeError(f.readAll()) : QString();
+}
+
+QString motivoDestinoNoValido(const QString& archivo) {
+    if (archivo.isEmpty() || !QDir::isAbsolutePath(archivo)) {
+        return QStringLiteral("La ruta del archivo no es absoluta (debe comenzar con \"/\").");
+    }
+    const QFileInfo destino(archivo);
+    const QString carpeta = destino.absolutePath();
+    if (!QFileInfo(carpeta).isDir()) {
+        return errorSistema(ENOTDIR).descripcion + QStringLiteral(": ") + carpeta;
+    }
+    if (destino.isDir() && !destino.isSymLink()) {
+        return errorSistema(EISDIR).descripcion + QStringLiteral(": ") + archivo + QStringLiteral(" es una carpeta");
+    }
+    return QString();
+}
+
 QString ComprimirRespaldo(const QString& archivo, const QString& carpeta) {
+    const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ") + archivo;
     const QString config = paths::programFolder() + QStringLiteral("config/");
+    if (paths::esEnlace(QDir::cleanPath(config))) {
+        return conMotivo(noCreado, errorSistema(ELOOP).descripcion + QStringLiteral(": ") + config +
+                                       QStringLiteral(" es un enlace"));
+    }
     if (!QFileInfo(config).isDir()) {
         QDir().mkpath(config);
         ::chmod(QFile::encodeName(config).constData(), 0700);
     }
-
-    // 7za "a" adds to an archive that exists: pack into a new file beside the destination and move it into
-    // place only once it tested well, so an older archive of that name is never merged with new members and
-    // a failed run leaves no half-made archive behind.
-    const QFileInfo destino(archivo);
-    static int serie = 0;
-    const QString temporal = destino.absolutePath() + QStringLiteral("/.") + destino.fileName() + QLatin1Char('.') +
-                             QString::number(::getpid()) + QLatin1Char('-') + QString::number(++serie) +
-                             QStringLiteral(".tmp.zip");
-    const QByteArray temporalNativo = QFile::encodeName(temporal);
-    struct Descarte {
-        const QByteArray& ruta;
-        bool activo = true;
-        ~Descarte() {
-            if (activo) {
-                ::unlink(ruta.constData());
-            }
-        }
-    } descarte{temporalNativo};
-    const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ") + archivo;
-    if (::unlink(temporalNativo.constData()) != 0 && errno != ENOENT) {
-        return noCreado;
+    if (const QString motivo = motivoDestinoNoValido(archivo); !motivo.isEmpty()) {
+        return conMotivo(noCreado, motivo);
     }
+
+    // 7za "a" adds to an archive that exists: pack into a new file in a private folder beside the
+    // destination (nobody else can open the archive while 7za writes it) and move it into place only once
+    // it tested well, so an older archive of that name is never merged with new members and a failed run
+    // leaves no half-made archive behind.
+    const QFileInfo destino(archivo);
+    static std::atomic<int> serie{0};
+    const QString privada = destino.absolutePath() + QStringLiteral("/.") + destino.fileName() + QLatin1Char('.') +
+                            QString::number(::getpid()) + QLatin1Char('-') + QString::number(++serie) +
+                            QStringLiteral(".tmp");
+    if (::mkdir(QFile::encodeName(privada).constData(), 0700) != 0) {
+        return conMotivo(noCreado, errorSistema(errno).descripcion + QStringLiteral(": ") + destino.absolutePath());
+    }
+    const process::Limpieza alTerminar([privada] { paths::borrarSinSeguirEnlaces(privada); });
+    struct Descarte {
+        const QString& ruta;
+        ~Descarte() { paths::borrarSinSeguirEnlaces(ruta); }
+    } descarte{privada};
+    const QString temporal = privada + QLatin1Char('/') + destino.fileName();
 
     // A step that could not run is a failure too.
+    QByteArray salida;
     const Paso empaque = correr7za(config + QStringLiteral("r_backup.bat"), archiver::comandoEmpacar(temporal, carpeta),
-                                   config + QStringLiteral("r_backup.txt"));
+                                   config + QStringLiteral("r_backup.txt"), &salida);
     if (empaque != Paso::Hecho) {
-        return noCreado;
+        return conMotivo(noCreado, empaque == Paso::Fallo ? lineasDeError(salida) : QString());
     }
     const Paso prueba = correr7za(config + QStringLiteral("r_integral.bat"), archiver::comandoProbar(temporal),
-                                  config + QStringLiteral("r_integral.txt"));
+                                  config + QStringLiteral("r_integral.txt"), &salida);
     if (prueba != Paso::Hecho) {
         return QStringLiteral("El respaldo se realizó, sin embargo, al parecer el archivo esta corrupto");
     }
 
-    const QFileInfo zip(temporal);
-    if (!zip.exists()) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(temporal).constData(), &st) != 0) {
         return QStringLiteral("No se generó el respaldo en la ubicación ") + archivo;
     }
-    if (zip.size() <= 0) {
+    if (!S_ISREG(st.st_mode) || st.st_size <= 0) {
         return QStringLiteral("No se encontro el archivo con el respaldo\r\n") + archivo;
     }
     // The archive holds the roles' password hashes: readable by its owner only.
-    ::chmod(temporalNativo.constData(), 0600);
-    if (::rename(temporalNativo.constData(), QFile::encodeName(archivo).constData()) != 0) {
-        return noCreado;
+    ::chmod(QFile::encodeName(temporal).constData(), 0600);
+    if (::rename(QFile::encodeName(temporal).constData(), QFile::encodeName(archivo).constData()) != 0) {
+        return conMotivo(noCreado, errorSistema(errno).descripcion);
     }
-    descarte.activo = false;
     return QString();
 }
 

@@ -6,10 +6,23 @@
 namespace v7 {
 
 // Packs every file of carpeta into archivo (.zip) with 7za and tests the result. Empty on success, else the
-// failure text. The archive is packed into a new file beside archivo and moved into place (mode 0600) only
-// once it tested well: an older archive of that name is replaced whole or left as it was, never added to.
+// failure text: "No se logro crear el archivo de respaldo: " archivo, followed by the reason (7za's own
+// error lines, or why the destination cannot take it: see motivoDestinoNoValido). The archive is packed
+// in a private folder (0700) beside archivo, readable by its owner only, and moved into place only once it
+// tested well: an older archive of that name is replaced whole or left as it was, never added to.
 // Work files r_backup.bat/.txt and r_integral.bat/.txt stay in the program folder's config/.
 QString ComprimirRespaldo(const QString& archivo, const QString& carpeta);
+
+// Why archivo cannot be a backup archive's destination, empty when it can: the path must be absolute and
+// its folder must exist (a backup meant for an unmounted disk must not land on the local one), and no
+// folder may stand at its name.
+QString motivoDestinoNoValido(const QString& archivo);
+
+// The lines of a tool's output that say what went wrong: its error lines, else its last three lines; at
+// most ten, joined by CR LF.
+QString lineasDeError(const QByteArray& salida);
+// The same for an output file (empty when it cannot be read).
+QString lineasDeErrorEn(const QString& archivo);
 
 // Packs the ".backup" file into the path with every ".backup" replaced by ".zip" (one entry, its file name
 // alone) and deletes the ".backup". "OK" on success; the zip library's non-zero code as text (the file

@@ -5,6 +5,8 @@
 #include "core/sqlutil.h"
 #include "platform/events.h"
 
+#include <optional>
+
 namespace v7 {
 
 QString ObtenerValorConfiguracion(const QString& key, db::Recordset& rs) {
@@ -18,44 +20,71 @@ QString ObtenerValorConfiguracion(const QString& key, db::Recordset& rs) {
     return value;
 }
 
-namespace {
-
-// A statement on the shared connection, only when it is open; -1 rows on failure.
-qint64 ejecutarSiAbierta(const QString& sql, QString* errorText) {
-    auto& s = sesion();
-    if (!s.ConexionPrincipal || !s.ConexionPrincipal->isOpen()) {
-        return 0;
-    }
-    qint64 rows = 0;
-    db::DbError e;
-    if (!s.ConexionPrincipal->execute(sql, rows, e)) {
+bool guardarValorConfiguracion(const std::shared_ptr<db::Connection>& conexion, const QString& value,
+                               const QString& key, QString* errorText) {
+    if (!conexion || !conexion->isOpen()) {
         if (errorText != nullptr) {
-            *errorText = sqlErrorText(e, QStringLiteral("GuardarConfiguracion"), sql);
+            *errorText = QStringLiteral("No existe conexion con el servidor");
         }
-        return -1;
-    }
-    return rows;
-}
-
-} // namespace
-
-bool GuardarConfiguracion(QString& value, const QString& key, QString* errorText) {
-    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    const QString literal = EscaparComillas(value).trimmed();
-    // The doubled backslashes are escapes: E'…' stores the value as given.
-    const QString open = value.contains(QLatin1Char('\\')) ? QStringLiteral("E'") : QStringLiteral("'");
-    const QString update = QStringLiteral("UPDATE config_veliro.configuracion SET valor = ") + open + literal +
-                           QStringLiteral("' WHERE descripcion = '") + key + QLatin1Char('\'');
-    qint64 rows = ejecutarSiAbierta(update, errorText);
-    if (rows > 0) {
-        return true;
-    }
-    if (rows < 0) {
         return false;
     }
-    const QString insert = QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('") + key +
-                           QStringLiteral("', ") + open + literal + QStringLiteral("')");
-    return ejecutarSiAbierta(insert, errorText) > 0;
+    QString doblada = value;
+    doblada.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    const QString literal = EscaparComillas(doblada).trimmed();
+    // The doubled backslashes are escapes: E'…' stores the value as given.
+    const QString open = doblada.contains(QLatin1Char('\\')) ? QStringLiteral("E'") : QStringLiteral("'");
+    // -1 on failure, with the error text.
+    auto ejecutar = [&](const QString& sql) -> qint64 {
+        qint64 rows = 0;
+        db::DbError e;
+        if (!conexion->execute(sql, rows, e)) {
+            if (errorText != nullptr) {
+                *errorText = sqlErrorText(e, QStringLiteral("GuardarConfiguracion"), sql);
+            }
+            return -1;
+        }
+        return rows;
+    };
+    // Two writers of a key without a row would both find nothing to update and both insert.
+    std::optional<db::Transaccion> propia;
+    if (!conexion->inTransaction()) {
+        propia.emplace(conexion);
+        db::DbError e;
+        if (!propia->begin(e)) {
+            if (errorText != nullptr) {
+                *errorText = sqlErrorText(e, QStringLiteral("GuardarConfiguracion"), QStringLiteral("BEGIN;"));
+            }
+            return false;
+        }
+    }
+    if (ejecutar(kBloqueoConfiguracion) < 0) {
+        return false;
+    }
+    const qint64 actualizadas =
+        ejecutar(QStringLiteral("UPDATE config_veliro.configuracion SET valor = ") + open + literal +
+                 QStringLiteral("' WHERE descripcion = '") + key + QLatin1Char('\''));
+    if (actualizadas < 0) {
+        return false;
+    }
+    const bool escrito =
+        actualizadas > 0 || ejecutar(QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('") + key +
+                                     QStringLiteral("', ") + open + literal + QStringLiteral("')")) > 0;
+    if (escrito && propia) {
+        db::DbError e;
+        if (!propia->commit(e)) {
+            if (errorText != nullptr) {
+                *errorText = sqlErrorText(e, QStringLiteral("GuardarConfiguracion"), QStringLiteral("COMMIT;"));
+            }
+            return false;
+        }
+    }
+    return escrito;
+}
+
+bool GuardarConfiguracion(QString& value, const QString& key, QString* errorText) {
+    const bool escrito = guardarValorConfiguracion(sesion().ConexionPrincipal, value, key, errorText);
+    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    return escrito;
 }
 
 Configuracion& configuracion() {

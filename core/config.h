@@ -5,10 +5,13 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace v7 {
 
 // The query whose recordset ObtenerValorConfiguracion looks keys up in.
-inline const QString kConsultaConfiguracion = QStringLiteral("SELECT descripcion, valor FROM config_veliro.configuracion");
+inline const QString kConsultaConfiguracion =
+    QStringLiteral("SELECT descripcion, valor FROM config_veliro.configuracion");
 
 // The value of key in an open recordset of kConsultaConfiguracion; empty when the key has no row
 // or a NULL value. The recordset shows every row again afterwards.
@@ -18,6 +21,18 @@ QString ObtenerValorConfiguracion(const QString& key, db::Recordset& rs);
 // value gets its backslashes doubled (the caller's variable keeps that form). False when nothing
 // was written (closed connection or a failing statement; errorText, when given, says why).
 bool GuardarConfiguracion(QString& value, const QString& key, QString* errorText = nullptr);
+
+// The upsert itself, on the given connection, as both programs run it: the value's backslashes doubled
+// (stored as given, through E'…'), quotes doubled, blanks trimmed; the key unchanged. The update and the
+// insert hold a transaction-level advisory lock (kBloqueoConfiguracion) in their own transaction, or in
+// the caller's when one is open, so concurrent writers of a missing key leave one row. False when the
+// connection is not open or a statement failed (errorText says why).
+bool guardarValorConfiguracion(const std::shared_ptr<db::Connection>& conexion, const QString& value,
+                               const QString& key, QString* errorText = nullptr);
+
+// The statement that takes that lock until the end of the transaction.
+inline const QString kBloqueoConfiguracion =
+    QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('config_veliro.configuracion'))");
 
 // The values CargarConfiguracion loads.
 struct Configuracion {

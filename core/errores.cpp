@@ -24,6 +24,12 @@ QString descripcion(int numero) {
         return QStringLiteral("Error de acceso a la ruta o el archivo");
     case kRutaNoEncontrada:
         return QStringLiteral("No se encontró la ruta de acceso");
+    case kLeerFinArchivo:
+        return QStringLiteral("La entrada pasa del final del archivo");
+    case kArchivoYaExiste:
+        return QStringLiteral("El archivo ya existe");
+    case kErrorEsperaConexion:
+        return QStringLiteral("Se agotó el tiempo de espera para establecer la conexión con el servidor");
     case kUsoNoValidoNull:
         return QStringLiteral("Uso no válido de Null");
     case kObjetoCerrado:

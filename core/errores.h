@@ -12,7 +12,9 @@ inline constexpr int kSubindice = 9;            // subscript out of range (nothi
 inline constexpr int kTiposNoCoinciden = 13;    // type mismatch (not a date, not a number)
 inline constexpr int kArchivoNoEncontrado = 53; // file not found
 inline constexpr int kArchivoYaAbierto = 55;    // file already open
+inline constexpr int kArchivoYaExiste = 58;     // file already exists
 inline constexpr int kDiscoLleno = 61;          // disk full
+inline constexpr int kLeerFinArchivo = 62;      // input past end of file (a tool printed nothing)
 inline constexpr int kPermisoDenegado = 70;     // permission denied
 inline constexpr int kErrorAccesoRuta = 75;     // path/file access error (a folder or link where a file belongs)
 inline constexpr int kRutaNoEncontrada = 76;    // path not found
@@ -20,6 +22,9 @@ inline constexpr int kUsoNoValidoNull = 94;     // invalid use of Null
 inline constexpr int kObjetoCerrado = 3704;     // operation not allowed on a closed object
 inline constexpr int kClaveDuplicada = 3022;    // duplicate value in a unique index (the export file)
 inline constexpr int kCampoRequerido = 3314;    // required field is empty (the export file)
+
+// The connection did not open in time.
+inline constexpr int kErrorEsperaConexion = 5000;
 
 // The text the system's boxes give each of the numbers above ("" for others).
 QString descripcion(int numero);

@@ -1,5 +1,6 @@
 #include "core/scripts.h"
 
+#include "core/errores.h"
 #include "core/session.h"
 #include "platform/events.h"
 #include "platform/notify.h"
@@ -40,6 +41,8 @@ void borrarPendientes() {
 void registrarPendiente(const QString& ruta) {
     static const bool registrado = [] { return std::atexit(borrarPendientes) == 0; }();
     (void)registrado;
+    // Also when a signal or the time limit ends the program.
+    static const process::Limpieza alTerminar(borrarPendientes);
     std::lock_guard<std::mutex> lock(g_pendientesMutex);
     g_pendientes.insert(QFile::encodeName(QFileInfo(ruta).absoluteFilePath()).toStdString());
 }
@@ -156,20 +159,21 @@ ErrorSistema errorSistema(int errnoValue) {
     case 0:
         return ErrorSistema{};
     case ENOENT:
-        return {53, QStringLiteral("No se ha encontrado el archivo")};
+        return {err::kArchivoNoEncontrado, QStringLiteral("No se ha encontrado el archivo")};
     case ENOTDIR:
-        return {76, QStringLiteral("No se ha encontrado la ruta de acceso")};
+        return {err::kRutaNoEncontrada, QStringLiteral("No se ha encontrado la ruta de acceso")};
     case EACCES:
     case EPERM:
-        return {70, QStringLiteral("Permiso denegado")};
+        return {err::kPermisoDenegado, QStringLiteral("Permiso denegado")};
     case ENOSPC:
     case EDQUOT:
-        return {61, QStringLiteral("Disco lleno")};
+        return {err::kDiscoLleno, QStringLiteral("Disco lleno")};
     case EROFS:
     case EISDIR:
     case EBUSY:
     case ETXTBSY:
-        return {75, QStringLiteral("Error de acceso a la ruta o el archivo")};
+    case ELOOP: // a link where a file was to be created
+        return {err::kErrorAccesoRuta, QStringLiteral("Error de acceso a la ruta o el archivo")};
     default:
         return {1000 + errnoValue, QString::fromLocal8Bit(std::strerror(errnoValue))};
     }
@@ -214,13 +218,14 @@ void CrearBatRuta(const QString& rutaScript, const QString& carpetaBin, const QS
     }
 }
 
-ResultadoScript ejecutarScript(const QString& rutaOComando) {
+ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, QString>& entorno) {
     const QFileInfo fi(rutaOComando);
     const bool esScript = !rutaOComando.isEmpty() && fi.isFile();
     const bool conClave = esScript && (olvidarPendiente(rutaOComando) || contieneClave(rutaOComando));
 
-    const process::Command cmd =
+    process::Command cmd =
         esScript ? process::Command::shellScript(fi.absoluteFilePath()) : process::Command::shellLine(rutaOComando);
+    cmd.environment = entorno;
     const process::Result r = process::run(cmd);
     if (conClave) {
         QFile::remove(fi.absoluteFilePath());
@@ -235,8 +240,8 @@ ResultadoScript ejecutarScript(const QString& rutaOComando) {
     return res;
 }
 
-QString EjecutarArchivoBat(const QString& rutaOComando, int* estado) {
-    const ResultadoScript r = ejecutarScript(rutaOComando);
+QString EjecutarArchivoBat(const QString& rutaOComando, int* estado, const QMap<QString, QString>& entorno) {
+    const ResultadoScript r = ejecutarScript(rutaOComando, entorno);
     if (estado != nullptr) {
         *estado = r.estado;
     }

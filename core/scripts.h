@@ -15,11 +15,14 @@
 //
 // Passwords: a script that holds a password (an "export PGPASSWORD=" line) is deleted by the runner when
 // its run ends, on every path, including a run that could not start. A password script that was written
-// but never run is deleted when the program exits normally. So run every password script through
+// but never run is deleted when the program exits normally, or is ended by a signal or its time limit
+// (process::terminarConLimpieza). Where the tool allows it, give the password in the child's environment
+// instead (the entorno argument below) and write none into the script. So run every password script through
 // EjecutarArchivoBat, EjecutarShellEspera or ejecutarScript below (not through v7::process directly), and
 // write a new one for each run.
 #pragma once
 
+#include <QMap>
 #include <QString>
 
 namespace v7 {
@@ -64,13 +67,15 @@ struct ResultadoScript {
 
 // Runs rutaOComando through /bin/sh and waits, letting window events run: an existing file is run as a
 // script, anything else as a command line (sh -c). stdin is /dev/null, the outputs are discarded (the
-// script redirects what it needs). No time limit. A password script is deleted afterwards.
-[[nodiscard]] ResultadoScript ejecutarScript(const QString& rutaOComando);
+// script redirects what it needs). No time limit. A password script is deleted afterwards. entorno is
+// added to the child's environment: a password given there (PGPASSWORD) is in no file at all.
+[[nodiscard]] ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, QString>& entorno = {});
 
 // ejecutarScript with the designed result: empty text once the interpreter ran and ended (whatever the
 // script's own outcome), else the error number, a blank and the description. estado, when given, receives
 // the exit status (-1 when not started); a caller whose output file cannot show a failure tests it.
-QString EjecutarArchivoBat(const QString& rutaOComando, int* estado = nullptr);
+QString EjecutarArchivoBat(const QString& rutaOComando, int* estado = nullptr,
+                           const QMap<QString, QString>& entorno = {});
 
 // ejecutarScript with the designed result: true once the child has ended, false when it could not be
 // started. mostrarVentana has no effect here (a script has no console window of its own on this system).

@@ -24,9 +24,63 @@ bool esConexionPerdida(const QString& errorText, const db::DbError& e) {
            errorText.contains(QLatin1String("connection dead")) || e.isLostConnection();
 }
 
-bool ExecuteSQLaction(const QString& sql, int& rowsAffected, QString& errorText) {
+const PoliticaSql& politicaHerramientas() {
+    static const PoliticaSql p = [] {
+        PoliticaSql r;
+        r.reintentosAccion = kMaxReconnectCycles;
+        r.conexionPerdida = esConexionPerdida;
+        r.reconectar = ConexionServer;
+        return r;
+    }();
+    return p;
+}
+
+namespace {
+
+// After a failure: whether to run the statement again. False leaves the error text to return.
+bool reabrirTrasPerdida(const PoliticaSql& p, int ciclo, int maximo, const db::DbError& e, QString& errorText) {
+    if (ciclo >= maximo || !p.conexionPerdida || !p.conexionPerdida(errorText, e) || !p.reconectar) {
+        return false;
+    }
+    // A transaction dies with its connection: the statement is not run again on the new one, where it
+    // would commit on its own what belonged to the lost transaction.
+    const bool transaccionPerdida = conexionPrincipal().inTransaction();
+    const QString perdida = errorText;
+    if (!p.reconectar(sesion().CadenaConexion, errorText)) {
+        return false;
+    }
+    errorText.clear();
+    if (transaccionPerdida) {
+        errorText = perdida;
+        return false;
+    }
+    return true;
+}
+
+bool abrirAntes(const PoliticaSql& p, QString& errorText) {
+    if (!p.abrirSiCerrada || conexionPrincipal().isOpen()) {
+        return true;
+    }
+    return p.reconectar && p.reconectar(sesion().CadenaConexion, errorText);
+}
+
+QString errorConsulta(const PoliticaSql& p, const db::DbError& e, const QString& sql) {
+    if (!p.blancoEnErrorConsulta) {
+        return sqlErrorText(e, QStringLiteral("ExecuteSQLrs"), sql);
+    }
+    return QStringLiteral("Error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description + kCrLf +
+           QStringLiteral("[Source]: public function ExecuteSQLrs") + kCrLf + QStringLiteral("[cadSQL]:") +
+           db::redactStatement(sql);
+}
+
+} // namespace
+
+bool ejecutarAccion(const PoliticaSql& p, const QString& sql, int& rowsAffected, QString& errorText) {
     if (sql.trimmed().isEmpty()) {
         errorText = kNoStatement;
+        return false;
+    }
+    if (!abrirAntes(p, errorText)) {
         return false;
     }
     for (int cycle = 0;; ++cycle) {
@@ -39,52 +93,58 @@ bool ExecuteSQLaction(const QString& sql, int& rowsAffected, QString& errorText)
         }
         rowsAffected = -1;
         errorText = sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), sql);
-        if (!esConexionPerdida(errorText, e) || cycle >= kMaxReconnectCycles) {
-            return false;
-        }
-        // A transaction dies with its connection: the statement is not run again on the new one,
-        // where it would commit on its own what belonged to the lost transaction.
-        const bool transaccionPerdida = conexionPrincipal().inTransaction();
-        const QString perdida = errorText;
-        if (!ConexionServer(sesion().CadenaConexion, errorText)) {
-            return false;
-        }
-        errorText.clear();
-        if (transaccionPerdida) {
-            errorText = perdida;
+        if (!reabrirTrasPerdida(p, cycle, p.reintentosAccion, e, errorText)) {
             return false;
         }
     }
 }
 
-RecordsetPtr ExecuteSQLrs(const QString& sql, int& total, QString& errorText, const QString& countFrom) {
+RecordsetPtr ejecutarConsulta(const PoliticaSql& p, const QString& sql, int& total, QString& errorText,
+                              const QString& countFrom) {
     if (sql.trimmed().isEmpty()) {
         errorText = kNoStatement;
         return nullptr;
     }
-    total = -1;
-    db::DbError e;
-    if (!countFrom.isEmpty()) {
-        auto count = conexionPrincipal().query(QStringLiteral("SELECT count(*) as total ") + countFrom, e);
-        if (!count) {
-            errorText = sqlErrorText(e, QStringLiteral("ExecuteSQLrs"), sql);
-            return nullptr;
-        }
-        bool ok = false;
-        qint64 n = count->eof() ? 0 : count->text(0).toLongLong(&ok);
-        total = clampToInt(n);
-        count->close();
-    } else {
-        total = 0;
-    }
-    auto rs = conexionPrincipal().query(sql, e);
-    if (!rs) {
+    if (!abrirAntes(p, errorText)) {
         total = -1;
-        errorText = sqlErrorText(e, QStringLiteral("ExecuteSQLrs"), sql);
         return nullptr;
     }
-    errorText.clear();
-    return rs;
+    for (int cycle = 0;; ++cycle) {
+        total = -1;
+        db::DbError e;
+        bool contado = true;
+        if (!countFrom.isEmpty()) {
+            auto count = conexionPrincipal().query(QStringLiteral("SELECT count(*) as total ") + countFrom, e);
+            contado = count != nullptr;
+            if (contado) {
+                total = count->eof() ? 0 : clampToInt(count->text(0).toLongLong());
+                count->close();
+            }
+        } else {
+            total = 0;
+        }
+        RecordsetPtr rs = contado ? conexionPrincipal().query(sql, e) : nullptr;
+        if (rs) {
+            if (countFrom.isEmpty() && p.cuentaDelRecordset) {
+                total = rs->recordCount();
+            }
+            errorText.clear();
+            return rs;
+        }
+        total = -1;
+        errorText = errorConsulta(p, e, sql);
+        if (!reabrirTrasPerdida(p, cycle, p.reintentosConsulta, e, errorText)) {
+            return nullptr;
+        }
+    }
+}
+
+bool ExecuteSQLaction(const QString& sql, int& rowsAffected, QString& errorText) {
+    return ejecutarAccion(politicaHerramientas(), sql, rowsAffected, errorText);
+}
+
+RecordsetPtr ExecuteSQLrs(const QString& sql, int& total, QString& errorText, const QString& countFrom) {
+    return ejecutarConsulta(politicaHerramientas(), sql, total, errorText, countFrom);
 }
 
 bool ConexionServer(const QString& connectionString, QString& errorText) {

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace v7 {
@@ -35,5 +36,27 @@ QString sqlErrorText(const db::DbError& e, const QString& routine, const QString
 // Whether an error means the connection is gone: the texts the system always looked for, or
 // psqlODBC's SQLSTATEs for a lost connection.
 bool esConexionPerdida(const QString& errorText, const db::DbError& e);
+
+// How a program's SQL layer on the shared connection behaves. V7Tools's routines above and V7backup's
+// (autobackup/basedatos.h) are this one implementation, each with its own policy: their texts, how often
+// a lost connection is reopened and the statement retried, and how it is reopened. A statement of a
+// transaction that died with its connection is never retried (it would commit on its own).
+struct PoliticaSql {
+    bool abrirSiCerrada = false;        // reopen a closed shared connection before running
+    int reintentosAccion = 0;           // reconnect-and-retry cycles of a statement
+    int reintentosConsulta = 0;         // ... of a query
+    bool blancoEnErrorConsulta = false; // "Error: <n> <description>" in a query's error text
+    bool cuentaDelRecordset = false;    // without a count clause the count is the record count (else 0)
+    std::function<bool(const QString& errorText, const db::DbError& e)> conexionPerdida;
+    std::function<bool(const QString& cadena, QString& errorText)> reconectar; // with CadenaConexion
+};
+
+// V7Tools's policy: up to kMaxReconnectCycles retries of a statement, none of a query, ConexionServer.
+const PoliticaSql& politicaHerramientas();
+
+// ExecuteSQLaction and ExecuteSQLrs under a policy (their results and texts as described above).
+bool ejecutarAccion(const PoliticaSql& politica, const QString& sql, int& rowsAffected, QString& errorText);
+RecordsetPtr ejecutarConsulta(const PoliticaSql& politica, const QString& sql, int& total, QString& errorText,
+                              const QString& countFrom);
 
 } // namespace v7

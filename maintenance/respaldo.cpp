@@ -3,6 +3,7 @@
 #include "core/archivos.h"
 #include "core/cifrado.h"
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/scripts.h"
 #include "platform/events.h"
 #include "platform/paths.h"
@@ -15,6 +16,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,68 +39,33 @@ QString sufijoErrores(const QString& errores) {
     return errores.isEmpty() ? QString() : QStringLiteral(" 2> ") + citarSh(errores);
 }
 
-// The lines of a tool's error output that say what went wrong: its error lines, else its last lines
-// (pg_dump's verbose progress shares the stream).
-QString lineasDeError(const QString& archivo) {
-    QFile f(archivo);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return QString();
-    }
-    const QStringList lineas =
-        QString::fromUtf8(f.readAll()).split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
-    static const QRegularExpression marca(QStringLiteral("error|fatal|could not|no se pudo|permission|denied"),
-                                          QRegularExpression::CaseInsensitiveOption);
-    QStringList elegidas;
-    for (const QString& l : lineas) {
-        if (marca.match(l).hasMatch()) {
-            elegidas << l.trimmed();
-        }
-    }
-    if (elegidas.isEmpty()) {
-        elegidas = lineas.mid(qMax(0, int(lineas.size()) - 3));
-    }
-    return elegidas.mid(0, 10).join(kCrLf);
-}
-
-// Everything the writer made that must not outlive it, removed on every way out; the transaction ended.
+// Everything the writer made that must not outlive it: removed on every way out (links never followed),
+// also by the clean-up of a program that a signal or its time limit ends while the writer runs.
 class Recogida {
 public:
-    explicit Recogida(db::Connection& c) : m_conexion(c) {}
+    explicit Recogida(std::shared_ptr<db::Connection> c)
+        : m_transaccion(std::move(c)), m_restos(std::make_shared<Restos>()),
+          m_alTerminar([restos = m_restos] { restos->borrar(); }) {}
     ~Recogida() {
         terminarTransaccion();
-        for (const QString& f : m_archivos) {
-            QFile::remove(f);
-        }
-        if (!m_carpeta.isEmpty()) {
-            QDir(m_carpeta).removeRecursively();
-            events::pump();
-        }
+        m_restos->borrar();
+        events::pump();
     }
     Recogida(const Recogida&) = delete;
     Recogida& operator=(const Recogida&) = delete;
 
-    void archivo(const QString& ruta) { m_archivos << ruta; }
-    void carpeta(const QString& ruta) { m_carpeta = ruta; }
+    void archivo(const QString& ruta) { m_restos->agregar(ruta); }
+    void carpeta(const QString& ruta) { m_restos->agregar(ruta); }
 
-    [[nodiscard]] bool iniciarTransaccion(db::DbError& e) {
-        qint64 n = 0;
-        m_transaccion = true; // also when BEGIN reports failure: the server may have opened it
-        return m_conexion.execute(QStringLiteral("BEGIN;"), n, e);
-    }
-    // Ends the backup's transaction: COMMIT keeps the counts in config_veliro.control (on an aborted
-    // transaction the server rolls back). False with the driver's text when the COMMIT itself failed.
+    [[nodiscard]] bool iniciarTransaccion(db::DbError& e) { return m_transaccion.begin(e); }
+    // Ends the backup's transaction: COMMIT keeps the counts in config_veliro.control (a block where a
+    // statement failed is rolled back instead). False with the driver's text when it was not committed.
     bool terminarTransaccion(db::DbError* error = nullptr) {
-        if (!m_transaccion) {
+        if (!m_transaccion.active()) {
             return true;
         }
-        m_transaccion = false;
-        qint64 n = 0;
         db::DbError e;
-        const bool ok = m_conexion.execute(QStringLiteral("COMMIT;"), n, e);
-        if (!ok && m_conexion.inTransaction()) {
-            // The COMMIT never reached the server while the connection still lives: do not leave it open.
-            (void)m_conexion.execute(QStringLiteral("ROLLBACK;"), n, e);
-        }
+        const bool ok = m_transaccion.commit(e);
         events::pump();
         if (!ok && error != nullptr) {
             *error = e;
@@ -107,10 +74,27 @@ public:
     }
 
 private:
-    db::Connection& m_conexion;
-    QStringList m_archivos;
-    QString m_carpeta;
-    bool m_transaccion = false;
+    struct Restos {
+        std::mutex mutex;
+        QStringList rutas;
+        void agregar(const QString& ruta) {
+            std::lock_guard<std::mutex> lock(mutex);
+            rutas << ruta;
+        }
+        void borrar() {
+            QStringList copia;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                copia = rutas;
+            }
+            for (const QString& r : copia) {
+                paths::borrarSinSeguirEnlaces(r);
+            }
+        }
+    };
+    db::Transaccion m_transaccion;
+    std::shared_ptr<Restos> m_restos;
+    process::Limpieza m_alTerminar;
 };
 
 void fallaSentencia(ResultadoRespaldo& r, const db::DbError& e, const QString& sql) {
@@ -119,19 +103,48 @@ void fallaSentencia(ResultadoRespaldo& r, const db::DbError& e, const QString& s
     r.detalle = e.description + kCrLf + QStringLiteral("[cadSQL]:") + sql;
 }
 
+// The tool's output files are made anew, empty and private, before it runs: a link left at one of those
+// names is removed, never written through. False with errno.
+bool prepararSalidas(const QStringList& archivos) {
+    for (const QString& a : archivos) {
+        const int fd = paths::crearArchivoNuevo(a);
+        if (fd < 0) {
+            return false;
+        }
+        ::close(fd);
+    }
+    return true;
+}
+
 // Writes and runs one tool's script; fills r on failure. salida is the tool's output file (checked for
-// content), errores where its error output went.
+// content), errores where its error output went; preparar the output files outside the staging folder (a
+// folder of our own that nobody else can write into), made anew before the run. The password reaches the
+// tool in its environment only.
 bool correrHerramienta(ScriptRespaldo cual, const QString& script, const QString& comando, const QString& clave,
-                       const QString& salida, const QString& errores, ResultadoRespaldo& r) {
-    const QString creado = CrearArchivoBat(script, comando, clave);
+                       const QString& salida, const QString& errores, const QStringList& preparar,
+                       ResultadoRespaldo& r) {
+    if (!prepararSalidas(preparar)) {
+        const ErrorSistema e = errorSistema(errno);
+        r.falla = FallaRespaldo::ScriptNoEscrito;
+        r.script = cual;
+        r.detalle = QStringLiteral("Ocurrió el error no. ") + QString::number(e.numero) + kCrLf + e.descripcion +
+                    kCrLf + salida;
+        return false;
+    }
+    // umask: what the tool creates besides the prepared files is its owner's only.
+    const QString creado = CrearArchivoBat(script, QStringLiteral("umask 077") + kCrLf + comando, QString());
     if (creado != QLatin1String("OK")) {
         r.falla = FallaRespaldo::ScriptNoEscrito;
         r.script = cual;
         r.detalle = creado;
         return false;
     }
+    QMap<QString, QString> entorno;
+    if (!clave.isEmpty()) {
+        entorno.insert(QStringLiteral("PGPASSWORD"), clave);
+    }
     int estado = -1;
-    const QString lanzado = EjecutarArchivoBat(script, &estado);
+    const QString lanzado = EjecutarArchivoBat(script, &estado, entorno);
     QFile::remove(script);
     if (!lanzado.isEmpty()) {
         r.falla = FallaRespaldo::ScriptNoIniciado;
@@ -139,13 +152,13 @@ bool correrHerramienta(ScriptRespaldo cual, const QString& script, const QString
         r.detalle = lanzado;
         return false;
     }
-    const QFileInfo fi(salida);
-    r.tamanoSalida = fi.isFile() ? fi.size() : -1;
+    struct stat st {};
+    r.tamanoSalida = ::lstat(QFile::encodeName(salida).constData(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
     if (estado != 0) {
         r.falla = FallaRespaldo::HerramientaFallo;
         r.script = cual;
         r.estado = estado;
-        r.detalle = lineasDeError(errores);
+        r.detalle = lineasDeErrorEn(errores);
         return false;
     }
     if (r.tamanoSalida <= 0) {
@@ -158,15 +171,56 @@ bool correrHerramienta(ScriptRespaldo cual, const QString& script, const QString
     return true;
 }
 
+// The work files of the writer and of the packing, removed or rewritten by every backup.
+const QStringList kArchivosDeTrabajo{kScriptVolcado,
+                                     QStringLiteral("v7.Backup.txt"),
+                                     kScriptRoles,
+                                     QStringLiteral("v7.backup_rol.txt"),
+                                     kScriptVersion,
+                                     kSalidaVersion,
+                                     QStringLiteral("v7.version.txt"),
+                                     QStringLiteral("r_backup.bat"),
+                                     QStringLiteral("r_backup.txt"),
+                                     QStringLiteral("r_integral.bat"),
+                                     QStringLiteral("r_integral.txt"),
+                                     QStringLiteral("respaldo.lock")};
+
+// The staging folders of the program folder: "r" and a date (yyyymmdd).
+const QRegularExpression kNombreCarpeta(QStringLiteral("^r\\d{8}$"));
+
+QString canonica(const QString& carpeta) {
+    const QString c = QFileInfo(carpeta).canonicalFilePath();
+    return c.isEmpty() ? QDir::cleanPath(QFileInfo(carpeta).absoluteFilePath()) : c;
+}
+
+// Removes the staging folders of earlier days that a run which died left behind (only under the backup
+// lock: no other backup of this program folder is running). A link of that name is not ours: left alone.
+void borrarCarpetasViejas(const QString& carpetaPrograma, const QString& deHoy) {
+    QDir programa(carpetaPrograma);
+    for (const QString& nombre : programa.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        const QString ruta = programa.filePath(nombre);
+        if (kNombreCarpeta.match(nombre).hasMatch() && QDir::cleanPath(ruta) != QDir::cleanPath(deHoy) &&
+            !paths::esEnlace(ruta)) {
+            paths::borrarSinSeguirEnlaces(ruta);
+        }
+    }
+}
+
 } // namespace
 
 BloqueoRespaldo::BloqueoRespaldo(const QString& carpetaPrograma)
     : m_ruta(paths::withSlash(carpetaPrograma) + QStringLiteral("config/respaldo.lock")) {
     const QString config = QFileInfo(m_ruta).path();
+    // The scripts go into config/: a link there would take them (and the lock) somewhere else.
+    if (paths::esEnlace(config)) {
+        m_error =
+            errorSistema(ELOOP).descripcion + QStringLiteral(": ") + config + QStringLiteral(" es un enlace simbólico");
+        return;
+    }
     if (!QFileInfo(config).isDir() && QDir().mkpath(config)) {
         ::chmod(QFile::encodeName(config).constData(), 0700);
     }
-    m_fd = ::open(QFile::encodeName(m_ruta).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_fd = ::open(QFile::encodeName(m_ruta).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (m_fd < 0) {
         m_error = errorSistema(errno).descripcion;
         return;
@@ -272,36 +326,82 @@ int versionPgDump(const QString& carpetaBin) {
     return r.ok() ? versionNumerica(QString::fromUtf8(r.output)) : -1;
 }
 
-ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& conexion) {
+QString motivoDestinoRespaldo(const QString& archivo, const QString& carpetaPrograma, const QString& carpetaScripts) {
+    const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ") + archivo;
+    if (const QString motivo = motivoDestinoNoValido(archivo); !motivo.isEmpty()) {
+        return noCreado + kCrLf + motivo;
+    }
+    const QFileInfo destino(archivo);
+    const QString carpeta = canonica(destino.absolutePath());
+    const QString programa = canonica(carpetaPrograma);
+    const QString relativa = QDir(programa).relativeFilePath(carpeta);
+    const QString primera = relativa.section(QLatin1Char('/'), 0, 0);
+    if (!relativa.startsWith(QLatin1String("..")) && kNombreCarpeta.match(primera).hasMatch()) {
+        return QStringLiteral("No se puede guardar el respaldo en ") + archivo +
+               QStringLiteral(": esa carpeta es la carpeta temporal del respaldo (") + programa + QLatin1Char('/') +
+               primera + QStringLiteral("), que se elimina al terminar. Elija otra ubicación.");
+    }
+    const bool enTrabajo = carpeta == canonica(carpetaScripts) || carpeta == programa + QStringLiteral("/config");
+    if (enTrabajo && kArchivosDeTrabajo.contains(destino.fileName())) {
+        return QStringLiteral("No se puede guardar el respaldo en ") + archivo +
+               QStringLiteral(": ese archivo es un archivo de trabajo del respaldo, que se elimina o reescribe al "
+                              "terminar. Elija otra ubicación.");
+    }
+    return QString();
+}
+
+ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::shared_ptr<db::Connection>& conexion) {
     ResultadoRespaldo r;
     const QDateTime momento = p.momento.isValid() ? p.momento : QDateTime::currentDateTime();
     const QString scripts = paths::withSlash(p.carpetaScripts.isEmpty() ? p.carpetaPrograma : p.carpetaScripts);
     const QString carpeta = carpetaRespaldo(p.carpetaPrograma, momento.date());
     r.carpeta = carpeta;
     auto avance = [&](PasoRespaldo paso) {
+        process::puntoDeControl();
         if (p.avance) {
             p.avance(paso);
         }
     };
+
+    // The destination, before anything is made or locked: a backup meant for a disk that is not there
+    // fails at once, and none is written where the clean-up would remove it.
+    if (const QString motivo = motivoDestinoRespaldo(p.archivo, p.carpetaPrograma, scripts); !motivo.isEmpty()) {
+        r.falla = FallaRespaldo::Destino;
+        r.detalle = motivo;
+        return r;
+    }
     Recogida recogida(conexion);
 
-    // Staging folder.
+    // Staging folder. A link at its name is refused: emptying or removing it would reach whatever it
+    // points to.
     avance(PasoRespaldo::Carpeta);
-    if (QFileInfo::exists(carpeta)) {
+    const QByteArray carpetaNativa = QFile::encodeName(carpeta);
+    struct stat st {};
+    if (::lstat(carpetaNativa.constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            r.falla = FallaRespaldo::CarpetaNoCreada;
+            r.estado = err::kErrorAccesoRuta;
+            r.detalle = errorSistema(ELOOP).descripcion + QStringLiteral(": ") + carpeta +
+                        QStringLiteral(" es un enlace simbólico; no se usa como carpeta del respaldo");
+            return r;
+        }
         if (p.carpetaExistente == CarpetaExistente::Fallar) {
             r.falla = FallaRespaldo::CarpetaExistente;
             r.detalle = carpeta;
             return r; // not ours: left alone
         }
-        recogida.carpeta(carpeta);
-        if (!QDir(carpeta).removeRecursively()) {
+        int e = 0;
+        if (!paths::borrarSinSeguirEnlaces(carpeta, &e)) {
+            const ErrorSistema es = errorSistema(e);
             r.falla = FallaRespaldo::CarpetaNoCreada;
-            r.estado = 75;
-            r.detalle = QStringLiteral("Error de acceso a la ruta o el archivo: ") + carpeta;
+            r.estado = es.numero;
+            r.detalle = es.descripcion + QStringLiteral(": ") + carpeta;
             return r;
         }
     }
-    const QByteArray carpetaNativa = QFile::encodeName(carpeta);
+    if (p.carpetaExistente == CarpetaExistente::Vaciar) {
+        borrarCarpetasViejas(p.carpetaPrograma, carpeta);
+    }
     if (::mkdir(carpetaNativa.constData(), 0700) != 0) {
         const ErrorSistema e = errorSistema(errno);
         r.falla = FallaRespaldo::CarpetaNoCreada;
@@ -318,7 +418,7 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& 
     bool claveA = false;
     {
         db::DbError e;
-        auto rs = conexion.query(kConsultaConfiguracion, e);
+        auto rs = conexion->query(kConsultaConfiguracion, e);
         if (!rs) {
             fallaSentencia(r, e, kConsultaConfiguracion);
             return r;
@@ -327,7 +427,7 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& 
         const auto clave = claveParaVersion(guardada);
         if (!clave) {
             r.falla = FallaRespaldo::SinClaveCifrado;
-            r.estado = 5;
+            r.estado = err::kLlamadaNoValida;
             r.detalle =
                 guardada.isEmpty()
                     ? QStringLiteral("No existe la información de versión VER_V7TOOLS para elegir la clave de "
@@ -353,12 +453,12 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& 
         db::DbError e;
         qint64 n = 0;
         const QString lock = QStringLiteral("LOCK TABLE ") + tabla + QStringLiteral(" IN EXCLUSIVE MODE;");
-        if (!conexion.execute(lock, n, e)) {
+        if (!conexion->execute(lock, n, e)) {
             fallaSentencia(r, e, lock);
             return r;
         }
         const QString cuenta = QStringLiteral("SELECT count(*) AS registros FROM ") + tabla;
-        auto rs = conexion.query(cuenta, e);
+        auto rs = conexion->query(cuenta, e);
         if (!rs) {
             fallaSentencia(r, e, cuenta);
             return r;
@@ -369,7 +469,7 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& 
         const QString update = QStringLiteral("UPDATE config_veliro.control SET registros = ") +
                                QString::number(registros) + QStringLiteral(" WHERE tabla = '") + tabla +
                                QStringLiteral("';");
-        if (!conexion.execute(update, n, e)) {
+        if (!conexion->execute(update, n, e)) {
             fallaSentencia(r, e, update);
             return r;
         }
@@ -385,7 +485,7 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& 
     if (!correrHerramienta(
             ScriptRespaldo::Volcado, scriptVolcado,
             comandoVolcado(versionNum, p.carpetaBin, p.servidor, p.puerto, p.usuario, volcado, erroresVolcado), p.clave,
-            volcado, erroresVolcado, r)) {
+            volcado, erroresVolcado, {erroresVolcado}, r)) {
         return r;
     }
     {
@@ -404,7 +504,7 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& 
     recogida.archivo(erroresRoles);
     if (!correrHerramienta(ScriptRespaldo::Roles, scriptRoles,
                            comandoRoles(p.carpetaBin, p.servidor, p.puerto, p.usuario, roles, erroresRoles), p.clave,
-                           roles, erroresRoles, r)) {
+                           roles, erroresRoles, {erroresRoles}, r)) {
         return r;
     }
 
@@ -419,7 +519,7 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& 
     if (!correrHerramienta(ScriptRespaldo::Version, scriptVersion,
                            herramienta(p.carpetaBin, QStringLiteral("pg_config")) + QStringLiteral(" --version > ") +
                                citarSh(salidaVersion) + sufijoErrores(erroresVersion),
-                           QString(), salidaVersion, erroresVersion, r)) {
+                           QString(), salidaVersion, erroresVersion, {salidaVersion, erroresVersion}, r)) {
         return r;
     }
     {
@@ -437,23 +537,21 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, db::Connection& 
     // The check file.
     avance(PasoRespaldo::Checksum);
     {
-        QFile f(checksum);
         QByteArray contenido;
         for (const QString& linea : lineasChecksum(r.conteos, momento, r.version)) {
             contenido += cifrarConClave(linea, claveA).toLatin1() + "\r\n";
         }
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(contenido) != contenido.size() ||
-            !f.flush()) {
-            r.falla = FallaRespaldo::ChecksumNoEscrito;
-            r.estado = 75;
-            r.detalle = f.errorString();
-            return r;
-        }
+        QFile f;
+        const int fd = paths::crearArchivoNuevo(checksum);
+        const int abierto = fd >= 0 ? 0 : errno;
+        const bool escrito = fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+                             f.write(contenido) == contenido.size() && f.flush();
         f.close();
-        if (f.error() != QFileDevice::NoError) {
+        if (!escrito || f.error() != QFileDevice::NoError) {
+            const ErrorSistema e = errorSistema(abierto != 0 ? abierto : EIO);
             r.falla = FallaRespaldo::ChecksumNoEscrito;
-            r.estado = 75;
-            r.detalle = f.errorString();
+            r.estado = abierto != 0 ? e.numero : err::kErrorAccesoRuta;
+            r.detalle = abierto != 0 ? e.descripcion + QStringLiteral(": ") + checksum : f.errorString();
             return r;
         }
     }

@@ -17,13 +17,19 @@
 //     p.avance = [&](PasoRespaldo paso) { log(textoPaso(paso)); };
 //     const BloqueoRespaldo lock(p.carpetaPrograma);    // one backup per program folder at a time
 //     if (!lock.tomado()) { log(lock.error()); return; }
-//     const ResultadoRespaldo r = escribirRespaldo(p, connection); // connection kept alive by the caller
+//     const ResultadoRespaldo r = escribirRespaldo(p, connection); // a shared_ptr: kept alive meanwhile
 //     if (!r.ok()) log(myOwnTextFor(r.falla, r.script, r.detalle));
 //
 // On every failure the transaction is ended, the staging folder and the scripts with their output files
 // are removed, and no archive is left at p.archivo (an older archive of that name stays as it was; a new
 // one replaces it only once it was packed and tested). The connection is left open and outside any
-// transaction. Each program maps the failure to its own message text.
+// transaction. Each program maps the failure to its own message text. The same clean-up runs when a
+// signal or a time limit ends the program meanwhile (process::terminarConLimpieza).
+//
+// Files: the staging folder is made 0700 and everything the tools write is 0600 (umask 077); the password
+// reaches the tools in their environment only, never in a script; no link is followed when the staging
+// folder, its files or the scripts and their outputs are made, emptied or removed (a link at the staging
+// folder's name is refused).
 #pragma once
 
 #include "platform/db.h"
@@ -34,6 +40,7 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 
 namespace v7 {
 
@@ -54,7 +61,8 @@ inline const QString kSalidaVersion = QStringLiteral("pg_version.txt");
 
 // What to do when the day's staging folder exists already.
 enum class CarpetaExistente {
-    Vaciar, // empty it and use it (the manual backup: a folder left by a crash must not add members)
+    Vaciar, // empty it and use it (a folder left by a crash must not add members); the staging folders of
+            // earlier days are removed too. Only while holding BloqueoRespaldo.
     Fallar, // fail at once, before touching the database
 };
 
@@ -74,7 +82,7 @@ struct ParametrosRespaldo {
     QString servidor;
     int puerto = 0;
     QString usuario;
-    QString clave;           // reaches the tools only through a script's PGPASSWORD line
+    QString clave;           // reaches the tools only in their environment (PGPASSWORD), never in a file
     QString carpetaBin;      // the PostgreSQL tools' folder (with or without final "/")
     QString carpetaPrograma; // holds the staging folder "r" + yyyymmdd; 7za and its work files are looked up
                              // in paths::programFolder(), which is normally this same folder
@@ -100,6 +108,8 @@ enum class FallaRespaldo {
                        // the file's path; estado and tamanoSalida: 0 when it exists empty, -1 when missing)
     ChecksumNoEscrito, // checksum.dat could not be written (detalle: system text)
     Empaque,           // ComprimirRespaldo failed (detalle: its text)
+    Destino,           // the destination cannot take the archive (detalle: the whole message, see
+                       // motivoDestinoRespaldo); nothing was made or locked
 };
 
 enum class ScriptRespaldo { Ninguno, Volcado, Roles, Version };
@@ -145,7 +155,14 @@ private:
 
 // Writes the archive (see the top of this file). The connection must be open; it is used for the
 // scrambler key (VER_V7TOOLS), the locks, the counts and the UPDATEs of config_veliro.control.
-ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& parametros, db::Connection& conexion);
+ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& parametros,
+                                   const std::shared_ptr<db::Connection>& conexion);
+
+// Why archivo cannot take the backup, as the whole message; empty when it can. The path must be absolute,
+// its folder must exist and no folder may stand at its name ("No se logro crear el archivo de respaldo: "
+// archivo, CR LF, the reason); it must not lie in a staging folder of carpetaPrograma ("r" + yyyymmdd,
+// removed by the backup) nor be one of the work files of carpetaScripts or the program's config/.
+QString motivoDestinoRespaldo(const QString& archivo, const QString& carpetaPrograma, const QString& carpetaScripts);
 
 // The staging folder: carpetaPrograma + "r" + yyyymmdd (no final "/").
 QString carpetaRespaldo(const QString& carpetaPrograma, const QDate& fecha);

@@ -1,11 +1,14 @@
 #include "maintenance/respaldo_manual.h"
 
+#include "core/errores.h"
+#include "core/scripts.h"
 #include "core/servidor.h"
 #include "core/session.h"
 #include "platform/paths.h"
 
 #include <QFileInfo>
 
+#include <cerrno>
 #include <memory>
 
 namespace v7 {
@@ -17,6 +20,12 @@ const QString kCincoBlancos = QStringLiteral("     ");
 
 QString errorNumerado(int numero, const QString& descripcion) {
     return QStringLiteral("Ocurrió el error No. ") + QString::number(numero) + kCrLf + descripcion;
+}
+
+// A member the tool never wrote: the run-time failure of a missing file.
+QString noEncontrado(const QString& ruta) {
+    const ErrorSistema e = errorSistema(ENOENT);
+    return errorNumerado(e.numero, e.descripcion + QStringLiteral(": ") + ruta);
 }
 
 // The tool's own words after a non-zero exit.
@@ -36,7 +45,8 @@ QString mensajeFallaRespaldo(const ResultadoRespaldo& r) {
     case FallaRespaldo::Ninguna:
         return QString();
     case FallaRespaldo::CarpetaExistente:
-        return errorNumerado(58, QStringLiteral("El archivo ya existe: ") + r.detalle);
+        return errorNumerado(err::kArchivoYaExiste,
+                             err::descripcion(err::kArchivoYaExiste) + QStringLiteral(": ") + r.detalle);
     case FallaRespaldo::CarpetaNoCreada:
     case FallaRespaldo::SinClaveCifrado:
     case FallaRespaldo::Sentencia:
@@ -58,32 +68,37 @@ QString mensajeFallaRespaldo(const ResultadoRespaldo& r) {
     case FallaRespaldo::ArchivoVacio:
         switch (r.script) {
         case ScriptRespaldo::Volcado: {
-            // A failed pg_dump usually leaves an empty file; one that stopped half-way leaves a partial one.
-            QString t = r.tamanoSalida <= 0 ? QStringLiteral("El tamaño del archivo \"") + kMiembroVolcado +
-                                                  QStringLiteral("\" es de 0 bytes.") + kCrLf + kCincoBlancos +
-                                                  QStringLiteral("El Respaldo NO se generó satisfactoriamente.")
-                                            : QStringLiteral("El Respaldo NO se generó satisfactoriamente.");
+            // A failed pg_dump usually leaves an empty file; one that stopped half-way leaves a partial one;
+            // one that never opened it leaves none, which is a missing file.
+            QString t = r.tamanoSalida < 0    ? noEncontrado(r.carpeta + QLatin1Char('/') + kMiembroVolcado)
+                        : r.tamanoSalida == 0 ? QStringLiteral("El tamaño del archivo \"") + kMiembroVolcado +
+                                                    QStringLiteral("\" es de 0 bytes.") + kCrLf + kCincoBlancos +
+                                                    QStringLiteral("El Respaldo NO se generó satisfactoriamente.")
+                                              : QStringLiteral("El Respaldo NO se generó satisfactoriamente.");
             return fallo ? t + kCrLf + salidaHerramienta(r, QStringLiteral("pg_dump")) : t;
         }
         case ScriptRespaldo::Roles: {
-            const QString t = QStringLiteral("El archivo ") + r.carpeta + QLatin1Char('/') + kMiembroRoles +
-                              QStringLiteral(" pesa 0 kbs., reintenta hacer el respaldo");
+            const QString ruta = r.carpeta + QLatin1Char('/') + kMiembroRoles;
+            const QString t = r.tamanoSalida < 0 ? noEncontrado(ruta)
+                                                 : QStringLiteral("El archivo ") + ruta +
+                                                       QStringLiteral(" pesa 0 kbs., reintenta hacer el respaldo");
             return fallo ? t + kCrLf + salidaHerramienta(r, QStringLiteral("pg_dumpall")) : t;
         }
         default: {
             // pg_config printed no version line.
-            const QString t = errorNumerado(62, QStringLiteral("La entrada pasa del final del archivo"));
+            const QString t = errorNumerado(err::kLeerFinArchivo, err::descripcion(err::kLeerFinArchivo));
             return fallo ? t + kCrLf + salidaHerramienta(r, QStringLiteral("pg_config")) : t;
         }
         }
     case FallaRespaldo::Empaque:
+    case FallaRespaldo::Destino:
         return r.detalle;
     }
     return QString();
 }
 
 MsgIcon iconoFallaRespaldo(const ResultadoRespaldo& r) {
-    const bool roles = r.script == ScriptRespaldo::Roles &&
+    const bool roles = r.script == ScriptRespaldo::Roles && r.tamanoSalida == 0 &&
                        (r.falla == FallaRespaldo::ArchivoVacio || r.falla == FallaRespaldo::HerramientaFallo);
     return roles ? MsgIcon::None : MsgIcon::Critical;
 }
@@ -106,7 +121,7 @@ MensajeRespaldo respaldoManual(const QString& destino, const std::function<void(
         m.texto = bloqueo.ocupado()
                       ? QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo está en curso.") +
                             kCrLf + kCincoBlancos + QStringLiteral("Por favor, inténtelo nuevamente cuando termine.")
-                      : errorNumerado(75, bloqueo.error() + QStringLiteral(": ") + bloqueo.ruta());
+                      : errorNumerado(err::kErrorAccesoRuta, bloqueo.error() + QStringLiteral(": ") + bloqueo.ruta());
         return m;
     }
     const SessionState& s = sesion();
@@ -121,11 +136,12 @@ MensajeRespaldo respaldoManual(const QString& destino, const std::function<void(
     p.clave = s.ClaveBD;
     p.carpetaBin = s.RutaPostgres.isEmpty() ? QString() : paths::withSlash(s.RutaPostgres) + QStringLiteral("bin");
     p.carpetaPrograma = paths::programFolder();
-    p.carpetaScripts = p.carpetaPrograma;
+    // The scripts and their outputs go into the private work folder (0700), not the program folder.
+    p.carpetaScripts = s.RutaTemporal.isEmpty() ? paths::workFolder() : s.RutaTemporal;
     p.archivo = destino;
     p.carpetaExistente = CarpetaExistente::Vaciar;
     p.avance = avance;
-    m.resultado = escribirRespaldo(p, *conexion);
+    m.resultado = escribirRespaldo(p, conexion);
     if (m.resultado.ok()) {
         m.ok = true;
         m.icono = MsgIcon::Information;

@@ -19,8 +19,8 @@ struct [[nodiscard]] MensajeRespaldo {
 };
 
 // Backs up database veliro7 into destino with the session's server, login and installation, on the shared
-// connection; the staging folder and the scripts go into the program folder. Events run meanwhile, so the
-// caller locks its window first.
+// connection; the staging folder goes into the program folder, the scripts into the private work folder.
+// Events run meanwhile, so the caller locks its window first.
 MensajeRespaldo respaldoManual(const QString& destino, const std::function<void(PasoRespaldo)>& avance = {});
 
 // The maintenance window's text for a failed writer outcome.

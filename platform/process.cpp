@@ -6,15 +6,24 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <poll.h>
 #include <pwd.h>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <string>
@@ -28,6 +37,15 @@ namespace {
 
 // Between two polls of the child: short enough that windows stay responsive and short tools end quickly.
 constexpr int kPollMs = 3;
+// How long the children get to end after SIGTERM before SIGKILL, when the program is ending.
+constexpr int kGraciaHijosMs = 2000;
+
+// The children being waited for (each leads its own process group), for the end of the program.
+std::mutex g_hijosMutex;
+std::set<pid_t> g_hijos;
+
+std::atomic<bool> g_terminando{false};
+thread_local bool t_vigilante = false;
 
 class Fd {
 public:
@@ -88,7 +106,7 @@ int openSink(Sink sink, const QString& file, bool append, const char* captureNam
         break;
     case Sink::File:
         fd = Fd(::open(QFile::encodeName(file).constData(),
-                       O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600));
+                       O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC), 0600));
         break;
     case Sink::Inherit:
     case Sink::Stdout:
@@ -170,6 +188,7 @@ int Result::status() const {
 }
 
 Result run(const Command& c) {
+    puntoDeControl();
     const std::vector<std::string> env = childEnvironment(c);
     const QString exe = findProgram(c.program, pathOf(env));
     if (exe.isEmpty()) {
@@ -240,6 +259,10 @@ Result run(const Command& c) {
     if (spawnErr != 0) {
         return notStarted(spawnErr);
     }
+    {
+        std::lock_guard<std::mutex> lock(g_hijosMutex);
+        g_hijos.insert(pid);
+    }
 
     Result r;
     r.started = true;
@@ -252,7 +275,13 @@ Result run(const Command& c) {
             break;
         }
         if (w < 0 && errno != EINTR) {
-            // Someone else reaped it: the outcome is lost, but the child is gone.
+            // Someone else reaped it (the watcher, when the program is ending): the outcome is lost, but the
+            // child is gone.
+            {
+                std::lock_guard<std::mutex> lock(g_hijosMutex);
+                g_hijos.erase(pid);
+            }
+            puntoDeControl();
             r.exitCode = -1;
             return r;
         }
@@ -264,9 +293,16 @@ Result run(const Command& c) {
             r.timedOut = true;
             break;
         }
-        events::pump();
+        if (!g_terminando) {
+            events::pump();
+        }
         ::usleep(kPollMs * 1000);
     }
+    {
+        std::lock_guard<std::mutex> lock(g_hijosMutex);
+        g_hijos.erase(pid);
+    }
+    puntoDeControl();
     if (WIFEXITED(wstatus)) {
         r.exitCode = WEXITSTATUS(wstatus);
     } else if (WIFSIGNALED(wstatus)) {
@@ -320,6 +356,165 @@ Command asUser(const Command& command, const QString& user) {
     wrapped.arguments =
         QStringList{QStringLiteral("-u"), user, QStringLiteral("--"), command.program} + command.arguments;
     return wrapped;
+}
+
+namespace {
+
+std::mutex g_limpiezasMutex;
+std::map<quint64, std::function<void()>> g_limpiezas;
+quint64 g_siguienteLimpieza = 1;
+
+std::mutex g_finMutex;
+Finalizador g_finalizador;
+std::atomic<qint64> g_limiteMs{-1}; // steady-clock milliseconds; -1 none
+int g_tubo[2] = {-1, -1};
+
+qint64 ahoraMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void alRecibir(int senal) {
+    const int guardado = errno;
+    const unsigned char b = static_cast<unsigned char>(senal);
+    [[maybe_unused]] const ssize_t n = ::write(g_tubo[1], &b, 1);
+    errno = guardado;
+}
+
+// SIGTERM to every child's group, then SIGKILL to the groups still there after the grace. The watcher
+// reaps what it can; the waiting thread may reap a child first.
+void detenerHijos() {
+    std::set<pid_t> hijos;
+    {
+        std::lock_guard<std::mutex> lock(g_hijosMutex);
+        hijos = g_hijos;
+    }
+    for (const pid_t p : hijos) {
+        ::kill(-p, SIGTERM);
+        ::kill(p, SIGCONT); // a stopped child would never see the SIGTERM
+        ::kill(-p, SIGCONT);
+    }
+    const qint64 hasta = ahoraMs() + kGraciaHijosMs;
+    while (!hijos.empty() && ahoraMs() < hasta) {
+        for (auto it = hijos.begin(); it != hijos.end();) {
+            int estado = 0;
+            ::waitpid(*it, &estado, WNOHANG);
+            it = ::kill(-*it, 0) != 0 && errno == ESRCH ? hijos.erase(it) : std::next(it);
+        }
+        ::usleep(20 * 1000);
+    }
+    for (const pid_t p : hijos) {
+        ::kill(-p, SIGKILL);
+        int estado = 0;
+        ::waitpid(p, &estado, WNOHANG);
+    }
+}
+
+[[noreturn]] void terminar(int senal) {
+    g_terminando = true;
+    detenerHijos();
+    std::vector<std::function<void()>> limpiezas;
+    {
+        std::lock_guard<std::mutex> lock(g_limpiezasMutex);
+        for (auto it = g_limpiezas.rbegin(); it != g_limpiezas.rend(); ++it) {
+            limpiezas.push_back(it->second);
+        }
+    }
+    for (const auto& l : limpiezas) {
+        l();
+    }
+    Finalizador fin;
+    {
+        std::lock_guard<std::mutex> lock(g_finMutex);
+        fin = g_finalizador;
+    }
+    int estado = senal != 0 ? 128 + senal : 1;
+    if (fin) {
+        estado = fin(Fin{senal});
+    }
+    std::fflush(stderr);
+    ::_exit(estado);
+}
+
+void vigilar() {
+    t_vigilante = true;
+    for (;;) {
+        const qint64 limite = g_limiteMs.load();
+        int espera = -1;
+        if (limite >= 0) {
+            espera = int(qBound(qint64(0), limite - ahoraMs(), qint64(INT_MAX)));
+        }
+        pollfd p{g_tubo[0], POLLIN, 0};
+        const int r = ::poll(&p, 1, espera);
+        if (r > 0) {
+            unsigned char b = 0;
+            if (::read(g_tubo[0], &b, 1) == 1 && b != 0) {
+                terminar(b);
+            }
+            // 0: the limit changed.
+        } else if (r == 0 && limite >= 0 && ahoraMs() >= limite) {
+            terminar(0);
+        }
+    }
+}
+
+} // namespace
+
+void terminarConLimpieza(Finalizador finalizador) {
+    {
+        std::lock_guard<std::mutex> lock(g_finMutex);
+        g_finalizador = std::move(finalizador);
+    }
+    static const bool instalado = [] {
+        if (::pipe2(g_tubo, O_CLOEXEC) != 0) {
+            return false;
+        }
+        ::fcntl(g_tubo[1], F_SETFL, O_NONBLOCK);
+        std::thread(vigilar).detach();
+        struct sigaction sa {};
+        sa.sa_handler = alRecibir;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
+            ::sigaction(s, &sa, nullptr);
+        }
+        return true;
+    }();
+    if (!instalado) {
+        std::fprintf(stderr, "the signal watcher could not be installed: %s\n", std::strerror(errno));
+    }
+}
+
+void limitarDuracion(qint64 ms) {
+    g_limiteMs = ms < 0 ? -1 : ahoraMs() + ms;
+    if (g_tubo[1] >= 0) {
+        const unsigned char despierta = 0;
+        [[maybe_unused]] const ssize_t n = ::write(g_tubo[1], &despierta, 1);
+    }
+}
+
+bool terminando() {
+    return g_terminando;
+}
+
+void puntoDeControl() {
+    if (!g_terminando || t_vigilante) {
+        return;
+    }
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+}
+
+Limpieza::Limpieza(std::function<void()> accion) {
+    std::lock_guard<std::mutex> lock(g_limpiezasMutex);
+    m_id = g_siguienteLimpieza++;
+    g_limpiezas.emplace(m_id, std::move(accion));
+}
+
+Limpieza::~Limpieza() {
+    std::lock_guard<std::mutex> lock(g_limpiezasMutex);
+    g_limpiezas.erase(m_id);
 }
 
 } // namespace v7::process

@@ -15,13 +15,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace v7::process {
 
 // Where a child's stdout or stderr goes.
 enum class Sink {
     Discard, // /dev/null
     Capture, // kept in Result::output / Result::errorOutput
-    File,    // written to Command::outFile / errFile (created mode 0600; truncated unless append)
+    File,    // written to Command::outFile / errFile (created mode 0600; truncated unless append; a link
+             // at that name is not followed: the child does not start)
     Inherit, // this program's own stream
     Stdout,  // stderr only: wherever stdout goes (2>&1)
 };
@@ -59,7 +62,8 @@ struct Result {
     bool ok() const { return started && !timedOut && signal == 0 && exitCode == 0; }
 };
 
-// Starts the command (stdin at /dev/null) and waits for its end, letting events run.
+// Starts the command (stdin at /dev/null) and waits for its end, letting events run. While the program is
+// ending (see below) it starts nothing and does not return.
 Result run(const Command& command);
 
 // value quoted for sh as one word: 'value', each ' written as '\''.
@@ -78,5 +82,48 @@ QString runuserProgram();
 // user is someone else (tools such as pg_ctl refuse root); unchanged otherwise. The environment additions
 // still reach the program.
 Command asUser(const Command& command, const QString& user);
+
+// Ending the program on SIGTERM, SIGINT or SIGHUP, or when its time limit passes, without leaving a child,
+// a staging folder or a password file behind. A program whose waits start tools installs it once:
+//
+//     v7::process::terminarConLimpieza([&](const v7::process::Fin& fin) { log(fin); return 128 + fin.senal; });
+//     v7::process::limitarDuracion(6 * 3600 * 1000); // optional
+//
+// The work is done by a watcher thread, never by the thread that may be blocked in a database call or a
+// wait: it stops the process group of every child this runner started (SIGTERM, then SIGKILL after a
+// short grace), runs the clean-ups registered with Limpieza (newest first), then the finaliser, and ends
+// the program at once with the status the finaliser returns (128 + signal without one). Once the end has
+// begun, every other thread that reaches a wait, a new child or puntoDeControl() stops there for good.
+struct Fin {
+    int senal = 0; // the signal; 0 when the time limit passed
+    bool porLimite() const { return senal == 0; }
+};
+using Finalizador = std::function<int(const Fin&)>;
+
+// Installs the handlers and the watcher (once; a later call only replaces the finaliser).
+void terminarConLimpieza(Finalizador finalizador = {});
+
+// The program's time limit, counted from now; < 0 removes it. Needs terminarConLimpieza().
+void limitarDuracion(qint64 ms);
+
+// Whether the end has begun.
+bool terminando();
+
+// Stops the calling thread for good once the end has begun (does nothing on the watcher thread).
+void puntoDeControl();
+
+// A clean-up for an abnormal end, registered for as long as the object lives. The action runs on the
+// watcher thread while the registering thread may be anywhere: it must only remove files and folders
+// (never following links) and guard what it shares.
+class Limpieza {
+public:
+    explicit Limpieza(std::function<void()> accion);
+    ~Limpieza();
+    Limpieza(const Limpieza&) = delete;
+    Limpieza& operator=(const Limpieza&) = delete;
+
+private:
+    quint64 m_id = 0;
+};
 
 } // namespace v7::process

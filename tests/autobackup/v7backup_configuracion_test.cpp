@@ -114,11 +114,26 @@ TEST(ConfiguracionRespaldo, DateGoesBeforeTheFinalZipOnly) {
     }
 }
 
-TEST(ConfiguracionRespaldo, ConnectionStringBracesThePassword) {
-    EXPECT_EQ(cadenaConexion(QStringLiteral("PostgreSQL Unicode"), QStringLiteral("localhost"), 5432,
-                             QStringLiteral("jefe"), QStringLiteral("a;b}c")),
-              QStringLiteral(
-                  "DRIVER={PostgreSQL Unicode};SERVER=localhost;PORT=5432;DATABASE=veliro7;UID=jefe;PWD={a;b}}c}"));
+// No value of the settings file can add or change an attribute of the connection string.
+TEST(ConfiguracionRespaldo, ConnectionStringCarriesEveryValueWhole) {
+    const QString inicio = QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=");
+    const struct {
+        const char* servidor;
+        const char* usuario;
+        const char* esperado; // after inicio
+    } casos[] = {
+        {"localhost", "jefe", "localhost;PORT=5432;DATABASE=veliro7;UID=jefe;PWD={a;b}}c}"},
+        {"localhost", "ad;min", "localhost;PORT=5432;DATABASE=veliro7;UID=;PWD={a;b}}c};pqopt={user='ad;min'}"},
+        {"h;UID=postgres", "o'k}",
+         ";PORT=5432;DATABASE=veliro7;UID=;PWD={a;b}}c};pqopt={host='h;UID=postgres' user='o\\'k}}'}"},
+        {"db-1", " jefe", "db-1;PORT=5432;DATABASE=veliro7;UID=;PWD={a;b}}c};pqopt={user=' jefe'}"},
+    };
+    for (const auto& c : casos) {
+        EXPECT_EQ(cadenaConexion(QStringLiteral("PostgreSQL Unicode"), QString::fromUtf8(c.servidor), 5432,
+                                 QString::fromUtf8(c.usuario), QStringLiteral("a;b}c"))
+                      .toStdString(),
+                  (inicio + QString::fromUtf8(c.esperado)).toStdString());
+    }
 }
 
 class Descubrimiento : public ::testing::Test {

@@ -1,5 +1,6 @@
 // V7backup's SQL layer and support routines on the test cluster.
 #include "autobackup/basedatos.h"
+#include "autobackup/ejecucion.h"
 #include "autobackup/soporte.h"
 #include "core/cifrado.h"
 #include "core/session.h"
@@ -183,6 +184,25 @@ TEST_F(BaseRespaldo, AServerThatCannotBeReachedIsToldWithoutWaiting) {
     EXPECT_FALSE(sesion().ConexionPrincipal);
 }
 
+// A user of the settings file logs in as that user, whatever it holds: "ad;min" is not "ad".
+TEST_F(BaseRespaldo, TheConfiguredUserLogsInAsItself) {
+    auto& c = PgCluster::instance();
+    ASSERT_TRUE(c.psql(QStringLiteral("DROP ROLE IF EXISTS \"ad;min\", ad; CREATE ROLE ad LOGIN PASSWORD 'x';"
+                                      "CREATE ROLE \"ad;min\" LOGIN PASSWORD 'p;w}d';")));
+    QString err;
+    ASSERT_TRUE(conServidor(cadenaConexion(QStringLiteral("PostgreSQL Unicode"), c.host(), c.port(),
+                                           QStringLiteral("ad;min"), QStringLiteral("p;w}d")),
+                            err))
+        << err.toStdString();
+    int n = 0;
+    auto rs = ExecuteSQLrs(QStringLiteral("SELECT session_user"), n, err);
+    ASSERT_NE(rs, nullptr) << err.toStdString();
+    EXPECT_EQ(rs->text(0), QStringLiteral("ad;min"));
+    rs.reset();
+    sesion().ConexionPrincipal.reset();
+    ASSERT_TRUE(c.psql(QStringLiteral("DROP ROLE \"ad;min\", ad;")));
+}
+
 TEST_F(BaseRespaldo, ConfigurationRowsAreUpdatedOrInserted) {
     QString err;
     EXPECT_TRUE(GuardarConfiguracion(QStringLiteral(" C:\\x "), QStringLiteral("K"), &err)) << err.toStdString();
@@ -283,6 +303,7 @@ TEST(LeerRegistroRespaldo, AbsentValuesAreSilentUnreadableStoresAreTold) {
     ASSERT_EQ(avisos.textos.size(), 1);
     EXPECT_TRUE(avisos.titulos[0].startsWith(QStringLiteral("Error"))) << avisos.titulos[0].toStdString();
     EXPECT_TRUE(avisos.textos[0].endsWith(QStringLiteral("\r\nRegRead, línea 1"))) << avisos.textos[0].toStdString();
+    EXPECT_TRUE(avisos.textos[0].contains(dir.file(QStringLiteral("carpeta.ini")))) << avisos.textos[0].toStdString();
     qputenv("V7_REGISTRY", anterior);
 }
 

@@ -3,12 +3,15 @@
 #include "core/cifrado.h"
 #include "maintenance/respaldo.h"
 #include "platform/keystore.h"
+#include "tests/maintenance/volcado_detenido.h"
+#include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/v7_fixture.h"
 
 #include <QDate>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 
@@ -18,8 +21,14 @@
 #include <functional>
 #include <memory>
 
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace v7;
+using v7::test::escribir;
 using v7::test::kJefe;
+using v7::test::leer;
 using v7::test::PgCluster;
 
 namespace {
@@ -99,6 +108,29 @@ protected:
         f.write(contenido);
     }
 
+    // V7backup started and left running, with extra environment variables.
+    std::unique_ptr<QProcess> lanzar(const QMap<QString, QString>& entorno = {}) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (auto it = entorno.cbegin(); it != entorno.cend(); ++it) {
+            env.insert(it.key(), it.value());
+        }
+        p->setProcessEnvironment(env);
+        p->setStandardInputFile(QProcess::nullDevice());
+        p->start(QStringLiteral(V7_BACKUP_EXE), {});
+        EXPECT_TRUE(p->waitForStarted());
+        return p;
+    }
+    static int esperarFin(QProcess& p, int ms = 60000) {
+        if (!p.waitForFinished(ms)) {
+            p.kill();
+            p.waitForFinished();
+            ADD_FAILURE() << "V7backup did not end";
+            return -1;
+        }
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : 128 + SIGKILL;
+    }
+
     Corrida correr(const QString& path = QString(), const QString& odbcSysIni = QString()) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -133,8 +165,10 @@ protected:
     }
 
     // Nothing a run may leave: the day's staging folder, a script or file holding the password.
-    void sinRestos() {
-        EXPECT_FALSE(QFileInfo::exists(m_programa + QStringLiteral("r") + m_hoy));
+    void sinRestos(bool sinCarpeta = true) {
+        if (sinCarpeta) {
+            EXPECT_FALSE(QFileInfo::exists(m_programa + QStringLiteral("r") + m_hoy));
+        }
         for (const QString& raiz : {m_programa, m_servidor->carpeta().path() + QStringLiteral("tmp")}) {
             QDirIterator it(raiz, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
             while (it.hasNext()) {
@@ -356,11 +390,51 @@ TEST_F(V7backup, FailureTable) {
          QStringLiteral("Falso"),
          4,
          [&] { rutaPg(cluster().installFolder()); }},
+        // Without the key store nothing tells where PostgreSQL is: the log names the store.
+        {"key store missing",
+         [&] {
+             escribirConfiguracionBuena();
+             QFile::remove(registro);
+         },
+         QString(),
+         {QStringLiteral(" - No se encontró el almacén de claves del registro ") + registro +
+              QStringLiteral(" (variable V7_REGISTRY): no se conoce la instalación de PostgreSQL; se usa ") +
+              m_programa + QStringLiteral("SGBDR/"),
+          QStringLiteral(
+              " - No se realizó el respaldo. El Respaldo NO se generó satisfactoriamente: pg_dump terminó con "
+              "el estado 127.")},
+         QStringLiteral("Falso"),
+         4,
+         [&] { rutaPg(cluster().installFolder()); }},
         {"7za missing",
          [&] { escribirConfiguracionBuena(); },
          vacio,
          {QStringLiteral(" - No se realizó el respaldo. No se logro crear el archivo de respaldo: ") +
           archivoFechado()},
+         QStringLiteral("Falso"),
+         4,
+         {}},
+        // A backup meant for a disk that is not mounted must not land on the local one, nor in cron's folder.
+        {"archive folder missing",
+         [&] {
+             escribirConfiguracion(kJefe.usuario, kJefe.clave, cluster().host(), puerto,
+                                   m_servidor->carpeta().path() + QStringLiteral("sin-montar/base.zip"));
+         },
+         QString(),
+         {QStringLiteral(" - No se realizó el respaldo. No se logro crear el archivo de respaldo: ") +
+          m_servidor->carpeta().path() + QStringLiteral("sin-montar/base_") + m_hoy +
+          QStringLiteral(".zip\r\nNo se ha encontrado la ruta de acceso: ") + m_servidor->carpeta().path() +
+          QStringLiteral("sin-montar")},
+         QStringLiteral("Falso"),
+         4,
+         [&] { EXPECT_FALSE(QFileInfo::exists(m_servidor->carpeta().path() + QStringLiteral("sin-montar"))); }},
+        {"relative archive path",
+         [&] {
+             escribirConfiguracion(kJefe.usuario, kJefe.clave, cluster().host(), puerto, QStringLiteral("r/b.zip"));
+         },
+         QString(),
+         {QStringLiteral(" - No se realizó el respaldo. No se logro crear el archivo de respaldo: r/b_") + m_hoy +
+          QStringLiteral(".zip\r\nLa ruta del archivo no es absoluta")},
          QStringLiteral("Falso"),
          4,
          {}},
@@ -402,6 +476,183 @@ TEST_F(V7backup, FailureTable) {
         EXPECT_FALSE(QFileInfo::exists(archivoFechado()));
         sinRestos();
     }
+}
+
+// Settings files that hold no settings, or are no file at all: told at once as such, exit 2, and the log
+// gets no raw control byte and no megabytes of garbage.
+TEST_F(V7backup, BadSettingsFiles) {
+    const QString ruta = m_programa + QStringLiteral("config/v7.respaldo.dat");
+    const QString alterado =
+        QStringLiteral(" - El archivo de configuración (v7.respaldo.dat) no contiene información "
+                       "o su contenido fue alterado. Configure nuevamente el respaldo automático.");
+    const QByteArray bueno = cifrarConClave(kJefe.usuario, false).toUtf8() + "\r\n" +
+                             cifrarConClave(kJefe.clave, false).toUtf8() + "\r\nlocalhost\r\n5432\r\n/r/b.zip\r\n";
+    const QString utf16 = QString::fromUtf8(bueno);
+    struct Caso {
+        const char* nombre;
+        std::function<void()> preparar;
+        QString linea;
+    };
+    const Caso casos[] = {
+        {"garbage", [&] { escribirArchivoConfiguracion("\x1b[31mhola\x07\r\nmundo\r\n\x01\x02\r\n"); }, alterado},
+        {"UTF-16",
+         [&] {
+             escribirArchivoConfiguracion(QByteArray("\xff\xfe") +
+                                          QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2));
+         },
+         alterado},
+        {"blank lines", [&] { escribirArchivoConfiguracion("\r\n  \r\n\r\n"); }, alterado},
+        {"a 10 MB line", [&] { escribirArchivoConfiguracion(QByteArray(10 * 1024 * 1024, 'A') + "\r\n"); }, alterado},
+        {"port is no number",
+         [&] {
+             escribirConfiguracion(kJefe.usuario, kJefe.clave, QStringLiteral("localhost"),
+                                   QStringLiteral("54\x1b[2J32"), QStringLiteral("/r/b.zip"));
+         },
+         alterado},
+        {"a folder", [&] { ASSERT_TRUE(QDir().mkpath(ruta)); },
+         QStringLiteral(" Línea 4 - Ocurrió el error No. 75. Causa: Error de acceso a la ruta o el archivo: ") + ruta +
+             QStringLiteral(" es una carpeta, no un archivo")},
+        {"a dangling link", [&] { ASSERT_TRUE(QFile::link(m_programa + QStringLiteral("no-existe.dat"), ruta)); },
+         QStringLiteral(" Línea 4 - Ocurrió el error No. 53. Causa: No se ha encontrado el archivo: ") + ruta +
+             QStringLiteral(" es un enlace a ") + m_programa + QStringLiteral("no-existe.dat, que no existe")},
+        // Nobody ever writes into it: the run must not wait for a writer.
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(ruta).constData(), 0600), 0); },
+         QStringLiteral(" Línea 4 - Ocurrió el error No. 75. Causa: Error de acceso a la ruta o el archivo: ") + ruta +
+             QStringLiteral(" no es un archivo regular")},
+    };
+    QDir().mkpath(m_programa + QStringLiteral("config"));
+    for (const Caso& caso : casos) {
+        SCOPED_TRACE(caso.nombre);
+        QFile::remove(ruta);
+        QDir(ruta).removeRecursively();
+        QFile::remove(m_programa + QStringLiteral("log/resp_") + m_hoy + QStringLiteral(".log"));
+        caso.preparar();
+        QElapsedTimer reloj;
+        reloj.start();
+        const Corrida c = correr();
+        EXPECT_LT(reloj.elapsed(), 20000);
+        EXPECT_EQ(c.estado, 2) << c.salidaError.toStdString();
+        QFile f(m_programa + QStringLiteral("log/resp_") + m_hoy + QStringLiteral(".log"));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray log = f.readAll();
+        EXPECT_TRUE(QString::fromUtf8(log).contains(caso.linea + QStringLiteral("\r\n")))
+            << log.left(2000).toStdString();
+        EXPECT_LT(log.size(), 4000);
+        for (const char b : log) {
+            const auto u = static_cast<unsigned char>(b);
+            EXPECT_TRUE(u >= 0x20 || b == '\r' || b == '\n') << "control byte " << int(u);
+        }
+    }
+    QFile::remove(ruta);
+}
+
+// A link never leads a run into someone else's files: not at the staging folder, not at the work files
+// in config/, not at the log.
+TEST_F(V7backup, LinksAreNeverFollowed) {
+    const QString victima = m_servidor->carpeta().path() + QStringLiteral("victima/");
+    QDir().mkpath(victima);
+    escribir(victima + QStringLiteral("importante.txt"), "keep me");
+    escribirConfiguracionBuena(cluster().host());
+    const QString staging = m_programa + QStringLiteral("r") + m_hoy;
+    ASSERT_TRUE(QFile::link(QDir::cleanPath(victima), staging));
+    Corrida c = correr();
+    EXPECT_EQ(c.estado, 4);
+    EXPECT_TRUE(bitacora().contains(staging + QStringLiteral(" es un enlace simbólico"))) << bitacora().toStdString();
+    EXPECT_EQ(leer(victima + QStringLiteral("importante.txt")), QByteArray("keep me"));
+    EXPECT_TRUE(QFileInfo(staging).isSymLink()); // refused, not removed
+    QFile::remove(staging);
+
+    // Links at the packer's output, the dump's error output and the log: replaced or refused, never written.
+    QDir().mkpath(m_programa + QStringLiteral("config"));
+    QDir().mkpath(m_programa + QStringLiteral("log"));
+    const QString log = m_programa + QStringLiteral("log/resp_") + m_hoy + QStringLiteral(".log");
+    QFile::remove(log);
+    for (const QString& enlace : {m_programa + QStringLiteral("config/r_backup.txt"),
+                                  m_programa + QStringLiteral("config/v7.Backup.txt"), log}) {
+        ASSERT_TRUE(QFile::link(victima + QStringLiteral("importante.txt"), enlace)) << enlace.toStdString();
+    }
+    c = correr();
+    EXPECT_EQ(c.estado, 0) << c.salidaError.toStdString();
+    EXPECT_TRUE(c.salidaError.contains(QStringLiteral(" - El respaldo se llevo a cabo correctamente")))
+        << c.salidaError.toStdString();
+    EXPECT_EQ(leer(victima + QStringLiteral("importante.txt")), QByteArray("keep me"));
+    EXPECT_FALSE(QFileInfo(m_programa + QStringLiteral("config/r_backup.txt")).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(archivoFechado()));
+    QFile::remove(log);
+    sinRestos();
+}
+
+// SIGTERM while pg_dump runs: the dump is stopped, nothing of the run is left, one line says why and the
+// outcome is recorded. The password was never in a file, not even while the dump ran.
+TEST_F(V7backup, SigtermStopsTheToolsAndLeavesNothing) {
+    escribirConfiguracionBuena(cluster().host());
+    test::VolcadoDetenido detenido;
+    auto p = lanzar();
+    ASSERT_NE(detenido.esperarVolcado(), 0) << bitacora().toStdString();
+    const QString staging = m_programa + QStringLiteral("r") + m_hoy;
+    EXPECT_EQ(QFileInfo(staging).permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser |
+                                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner),
+              QFile::Permissions());
+    EXPECT_FALSE(test::procesosCon(staging).isEmpty());
+    sinRestos(false); // the password is in no file while the dump runs
+
+    ::kill(pid_t(p->processId()), SIGTERM);
+    EXPECT_EQ(esperarFin(*p), 128 + SIGTERM);
+    EXPECT_TRUE(test::procesosCon(staging).isEmpty()) << test::procesosCon(staging).join('\n').toStdString();
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - No se realizó el respaldo. La ejecución fue interrumpida por "
+                                                   "la señal SIGTERM; se detuvieron sus procesos")))
+        << bitacora().toStdString();
+    EXPECT_EQ(bitacora().count(QStringLiteral(" - No se realizó el respaldo.")), 1);
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
+    sinRestos();
+}
+
+// A frozen server backend: the run ends at its time limit with its line, stops its tools and lets the
+// next run take the lock and succeed.
+TEST_F(V7backup, TimeLimitEndsAFrozenRun) {
+    escribirConfiguracionBuena(cluster().host());
+    int congelado = 0;
+    {
+        test::VolcadoDetenido detenido;
+        auto p = lanzar({{QStringLiteral("V7_LIMITE_RESPALDO"), QStringLiteral("4")}});
+        congelado = detenido.esperarVolcado();
+        ASSERT_NE(congelado, 0) << bitacora().toStdString();
+        ASSERT_EQ(::kill(congelado, SIGSTOP), 0);
+        detenido.liberar();
+        EXPECT_EQ(esperarFin(*p), 5);
+    }
+    ::kill(congelado, SIGCONT);
+    const QString staging = m_programa + QStringLiteral("r") + m_hoy;
+    EXPECT_TRUE(test::procesosCon(staging).isEmpty());
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - No se realizó el respaldo. Se agotó el tiempo límite de la "
+                                                   "ejecución (4 segundos; variable V7_LIMITE_RESPALDO)")))
+        << bitacora().toStdString();
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
+    sinRestos();
+
+    const Corrida c = correr();
+    EXPECT_EQ(c.estado, 0) << c.salidaError.toStdString();
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Verdadero"));
+}
+
+// Runs started at once for a server without the program's rows leave one row per key.
+TEST_F(V7backup, RunsAtOnceLeaveOneRowPerKey) {
+    escribirConfiguracionBuena(cluster().host());
+    ASSERT_TRUE(cluster().psql(QStringLiteral(
+        "DELETE FROM config_veliro.configuracion WHERE descripcion IN ('VER_V7BACKUP', 'RESPALDOOK');")));
+    std::vector<std::unique_ptr<QProcess>> corridas;
+    for (int i = 0; i < 8; ++i) {
+        corridas.push_back(lanzar());
+    }
+    for (auto& p : corridas) {
+        const int estado = esperarFin(*p);
+        EXPECT_TRUE(estado == 0 || estado == 4) << estado;
+    }
+    EXPECT_EQ(
+        cluster().scalar(QStringLiteral("SELECT string_agg(descripcion || '=' || n, ',' ORDER BY descripcion) "
+                                        "FROM (SELECT descripcion, count(*) AS n FROM config_veliro.configuracion "
+                                        "WHERE descripcion IN ('VER_V7BACKUP', 'RESPALDOOK') GROUP BY 1) x")),
+        QStringLiteral("RESPALDOOK=1,VER_V7BACKUP=1"));
 }
 
 } // namespace

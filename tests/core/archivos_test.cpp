@@ -96,9 +96,11 @@ TEST_F(Archivos, ComprimirRespaldoJudgesOutputExitStatusAndSize) {
     };
     const Case cases[] = {
         {"pack says Ok but fails", "echo 'Everything is Ok'; exit 1\n",
-         QStringLiteral("No se logro crear el archivo de respaldo: ") + zip},
-        {"pack without Ok", "echo 'ERROR: cannot open'; exit 0\n",
-         QStringLiteral("No se logro crear el archivo de respaldo: ") + zip},
+         QStringLiteral("No se logro crear el archivo de respaldo: ") + zip + QStringLiteral("\r\nEverything is Ok")},
+        // 7za's own error lines follow (a full disk says so), not its progress.
+        {"pack without Ok", "echo 'Scanning'; echo 'ERROR: No space left on device'; echo 'Archive size: 0'\n",
+         QStringLiteral("No se logro crear el archivo de respaldo: ") + zip +
+             QStringLiteral("\r\nERROR: No space left on device")},
         {"test fails", "if [ \"$1\" = a ]; then echo data > \"$3\"; echo 'Everything is Ok'; else exit 2; fi\n",
          QStringLiteral("El respaldo se realizó, sin embargo, al parecer el archivo esta corrupto")},
         {"empty archive", "[ \"$1\" = a ] && : > \"$3\"; echo 'Everything is Ok'\n",
@@ -122,8 +124,35 @@ TEST_F(Archivos, ComprimirRespaldoJudgesOutputExitStatusAndSize) {
 
 TEST_F(Archivos, MissingFolderIsNotPacked) {
     const QString zip = destino.file(QStringLiteral("r.zip"));
-    EXPECT_EQ(ComprimirRespaldo(zip, programa.file(QStringLiteral("no such folder"))),
-              QStringLiteral("No se logro crear el archivo de respaldo: ") + zip);
+    EXPECT_TRUE(ComprimirRespaldo(zip, programa.file(QStringLiteral("no such folder")))
+                    .startsWith(QStringLiteral("No se logro crear el archivo de respaldo: ") + zip + "\r\n"));
+}
+
+// A destination that is not there is never made: a backup meant for an unmounted disk must not land on
+// the local one. While 7za writes, nobody else can open the archive.
+TEST_F(Archivos, DestinationMustExistAndStayPrivate) {
+    const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ");
+    const struct {
+        QString archivo, motivo;
+    } casos[] = {
+        {QStringLiteral("respaldos/r.zip"), QStringLiteral("La ruta del archivo no es absoluta")},
+        {destino.file(QStringLiteral("montaje/r.zip")), QStringLiteral("No se ha encontrado la ruta de acceso: ")},
+    };
+    for (const auto& c : casos) {
+        EXPECT_TRUE(ComprimirRespaldo(c.archivo, carpeta).startsWith(noCreado + c.archivo + "\r\n" + c.motivo))
+            << c.archivo.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(destino.file(QStringLiteral("montaje"))));
+
+    // A 7za that records what others could see of its archive folder while it writes.
+    falso7za("if [ \"$1\" = a ]; then stat -c %a \"$(dirname \"$3\")\" > \"$(dirname \"$0\")/visto\"; "
+             "echo data > \"$3\"; stat -c %a \"$3\" >> \"$(dirname \"$0\")/visto\"; fi; echo 'Everything is Ok'\n");
+    const QString zip = destino.file(QStringLiteral("r.zip"));
+    ASSERT_EQ(ComprimirRespaldo(zip, carpeta), QString());
+    EXPECT_EQ(leer(programa.file(QStringLiteral("visto"))), QByteArray("700\n600\n"));
+    EXPECT_EQ(QFileInfo(zip).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    EXPECT_EQ(QDir(destino.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("r.zip")});
 }
 
 TEST_F(Archivos, RespaldarZipsOneDumpWithoutFolders) {

@@ -1,10 +1,15 @@
 #include "core/cifrado.h"
+#include "core/instalacion.h"
+#include "core/login.h"
 #include "core/session.h"
+#include "core/sql.h"
 #include "maintenance/respaldo.h"
 #include "maintenance/respaldo_manual.h"
 #include "platform/events.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "tests/maintenance/archivo_respaldo.h"
+#include "tests/maintenance/volcado_detenido.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
@@ -19,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,16 +157,26 @@ TEST_F(Respaldo, ArchiveLayoutCountsAndCleanUp) {
     const QString carpeta = carpetaRespaldo(programa, momento.date());
     ASSERT_TRUE(QDir().mkpath(carpeta));
     escribir(carpeta + QStringLiteral("/sobrante.txt"), "stale");
+    // One of an earlier day, left by a killed run: removed. A link of such a name is not ours: left, and
+    // what it points to untouched.
+    ASSERT_TRUE(QDir().mkpath(programa + QStringLiteral("r20200101/sub")));
+    escribir(programa + QStringLiteral("r20200101/sub/base.backup"), "old");
+    escribir(destinos.file(QStringLiteral("ajeno.txt")), "not ours");
+    ASSERT_TRUE(QFile::link(destinos.path(), programa + QStringLiteral("r20200102")));
 
     ParametrosRespaldo p = parametros(destino);
     p.momento = momento;
     QList<PasoRespaldo> pasos;
     p.avance = [&](PasoRespaldo paso) { pasos << paso; };
-    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    const ResultadoRespaldo r = escribirRespaldo(p, sesion().ConexionPrincipal);
     ASSERT_TRUE(r.ok()) << int(r.falla) << " " << r.detalle.toStdString();
     EXPECT_EQ(pasos, (QList<PasoRespaldo>{PasoRespaldo::Carpeta, PasoRespaldo::Bloqueo, PasoRespaldo::Volcado,
                                           PasoRespaldo::Roles, PasoRespaldo::Version, PasoRespaldo::Checksum,
                                           PasoRespaldo::Empaque, PasoRespaldo::Limpieza}));
+    EXPECT_FALSE(QFileInfo::exists(programa + QStringLiteral("r20200101")));
+    EXPECT_TRUE(QFileInfo(programa + QStringLiteral("r20200102")).isSymLink());
+    EXPECT_EQ(leer(destinos.file(QStringLiteral("ajeno.txt"))), QByteArray("not ours"));
+    QFile::remove(programa + QStringLiteral("r20200102"));
 
     EXPECT_EQ(entradas(destino), (QStringList{"base.backup", "checksum.dat", "rolesv7.sql"}));
     EXPECT_EQ(QFileInfo(destino).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
@@ -193,7 +209,7 @@ TEST_F(Respaldo, ExistingStagingFolderCanStopTheRun) {
     escribir(carpeta + QStringLiteral("/base.backup"), "another run's");
     ParametrosRespaldo p = parametros(destino);
     p.carpetaExistente = CarpetaExistente::Fallar;
-    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    const ResultadoRespaldo r = escribirRespaldo(p, sesion().ConexionPrincipal);
     EXPECT_EQ(r.falla, FallaRespaldo::CarpetaExistente);
     // Not ours: left as it was; nothing was sent to the database.
     EXPECT_EQ(leer(carpeta + QStringLiteral("/base.backup")), QByteArray("another run's"));
@@ -252,7 +268,7 @@ TEST_F(Respaldo, CountsMatchTheDumpUnderConcurrentWrites) {
     ParametrosRespaldo p = parametros(destino);
     // Writers keep committing around every step.
     p.avance = [](PasoRespaldo) { events::pause(150); };
-    const ResultadoRespaldo r = escribirRespaldo(p, *sesion().ConexionPrincipal);
+    const ResultadoRespaldo r = escribirRespaldo(p, sesion().ConexionPrincipal);
     ASSERT_TRUE(r.ok()) << r.detalle.toStdString();
     const int despues = c.scalar(QStringLiteral("SELECT count(*) FROM prestamo.multas")).toInt();
     EXPECT_EQ(escritor.state(), QProcess::Running) << "the writer ended before the backup did";
@@ -296,13 +312,29 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
         bool controlActualizado = false; // the counts reached config_veliro.control (its COMMIT ran)
     };
     const QString existente = destinos.file(QStringLiteral("existente.zip"));
+    const QString hoy = carpetaRespaldo(programa, QDate::currentDate());
+    // An installation whose pg_dump exits 0 and writes nothing.
+    const QString falsa = destinos.file(QStringLiteral("pgfalso/"));
+    QDir().mkpath(falsa + QStringLiteral("bin"));
+    for (const QString& t : QDir(c.binFolder()).entryList(QDir::Files)) {
+        QFile::link(c.binFolder() + QLatin1Char('/') + t, falsa + QStringLiteral("bin/") + t);
+    }
+    QFile::link(c.dataFolder(), falsa + QStringLiteral("data"));
+    // pg_ctl runs as the cluster's owner, who must reach its folder.
+    ::chmod(QFile::encodeName(destinos.path()).constData(), 0755);
+    QFile::remove(falsa + QStringLiteral("bin/pg_dump"));
+    escribir(falsa + QStringLiteral("bin/pg_dump"), "#!/bin/sh\nexit 0\n");
+    QFile::setPermissions(falsa + QStringLiteral("bin/pg_dump"), QFile::ReadOwner | QFile::ExeOwner);
     const Caso casos[] = {
         {"server not running", destinos.file(QStringLiteral("a.zip")), [&] { ASSERT_TRUE(c.stop()); },
          QStringLiteral("No se puede realizar el respaldo debido a que el Servidor NO está en ejecución.\r\n     Por "
                         "favor, verifique el estado del Servidor e inténtelo nuevamente.")},
+        // The destination is checked before anything is locked: the counts are not updated.
         {"archive folder is a file", destinos.file(QStringLiteral("archivo.txt/b.zip")),
          [&] { escribir(destinos.file(QStringLiteral("archivo.txt")), "a file"); },
-         noCreado + destinos.file(QStringLiteral("archivo.txt/b.zip")), false, MsgIcon::Critical, true},
+         noCreado + destinos.file(QStringLiteral("archivo.txt/b.zip")) +
+             QStringLiteral("\r\nNo se ha encontrado la ruta de acceso: ") +
+             destinos.file(QStringLiteral("archivo.txt"))},
         {"pg_dump fails (wrong password), older archive kept", existente,
          [&] {
              sesion().ClaveBD = QStringLiteral("mala");
@@ -311,12 +343,37 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
          QStringLiteral("El tamaño del archivo \"base.backup\" es de 0 bytes.\r\n     El Respaldo NO se generó "
                         "satisfactoriamente.\r\npg_dump terminó con el código 1:\r\n"),
          true, MsgIcon::Critical, true},
+        // 7za's own words follow the designed line.
         {"7za missing", destinos.file(QStringLiteral("c.zip")), [&] { qputenv("PATH", "/usr/sbin:/sbin"); },
-         noCreado + destinos.file(QStringLiteral("c.zip")), false, MsgIcon::Critical, true},
-        {"destination not writable", sinPermiso, [] {}, noCreado + sinPermiso, false, MsgIcon::Critical, true},
+         noCreado + destinos.file(QStringLiteral("c.zip")) + QStringLiteral("\r\n"), true, MsgIcon::Critical, true},
+        {"destination not writable", sinPermiso, [] {},
+         noCreado + sinPermiso + QStringLiteral("\r\nPermiso denegado: ") + QFileInfo(sinPermiso).absolutePath(), false,
+         MsgIcon::Critical, true},
         {"destination is a folder", destinos.file(QStringLiteral("carpeta.zip")),
          [&] { ASSERT_TRUE(QDir().mkpath(destinos.file(QStringLiteral("carpeta.zip")))); },
-         noCreado + destinos.file(QStringLiteral("carpeta.zip")), false, MsgIcon::Critical, true},
+         noCreado + destinos.file(QStringLiteral("carpeta.zip")) +
+             QStringLiteral("\r\nError de acceso a la ruta o el archivo: ") +
+             destinos.file(QStringLiteral("carpeta.zip")) + QStringLiteral(" es una carpeta")},
+        // Where the clean-up would remove it: refused before anything is locked.
+        {"destination in today's staging folder", hoy + QStringLiteral("/x.zip"),
+         [&] { ASSERT_TRUE(QDir().mkpath(hoy)); },
+         QStringLiteral("No se puede guardar el respaldo en ") + hoy +
+             QStringLiteral("/x.zip: esa carpeta es la carpeta temporal del respaldo (") + hoy +
+             QStringLiteral("), que se elimina al terminar. Elija otra ubicación.")},
+        {"destination reached through a link to a staging folder", destinos.file(QStringLiteral("enlace/x.zip")),
+         [&] {
+             ASSERT_TRUE(QDir().mkpath(programa + QStringLiteral("r20200101/sub")));
+             ASSERT_TRUE(
+                 QFile::link(programa + QStringLiteral("r20200101/sub"), destinos.file(QStringLiteral("enlace"))));
+         },
+         QStringLiteral("No se puede guardar el respaldo en ") + destinos.file(QStringLiteral("enlace/x.zip")) +
+             QStringLiteral(": esa carpeta es la carpeta temporal del respaldo"),
+         true},
+        // A pg_dump that ends well without writing its file: the missing file's error, not the 0-byte text.
+        {"dump file missing", destinos.file(QStringLiteral("e.zip")), [&] { sesion().RutaPostgres = falsa; },
+         QStringLiteral("Ocurrió el error No. 53\r\nNo se ha encontrado el archivo: ") + hoy +
+             QStringLiteral("/base.backup"),
+         false, MsgIcon::Critical, true},
         {"statement fails inside the transaction", destinos.file(QStringLiteral("d.zip")),
          [&] { ASSERT_TRUE(c.psql(QStringLiteral("DROP TABLE config_veliro.control;"))); },
          QStringLiteral("Ocurrió el error No. -2147467259\r\n"), true},
@@ -346,6 +403,9 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
         EXPECT_TRUE(dialogs.shown().empty()) << dialogs.texts().join(QLatin1Char('|')).toStdString();
         // The destination is as it was: absent, or the older archive untouched.
         EXPECT_EQ(leer(k.destino), antes);
+        QFile::remove(destinos.file(QStringLiteral("enlace")));
+        QDir(hoy).removeRecursively();
+        QDir(programa + QStringLiteral("r20200101")).removeRecursively();
         nadaAMedias(k.destino, k.nombre);
         if (c.isRunning() && k.controlActualizado) {
             EXPECT_EQ(c.scalar(QStringLiteral("SELECT registros FROM config_veliro.control WHERE tabla = "
@@ -354,6 +414,60 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
         }
     }
     ASSERT_TRUE(c.isRunning() || c.start());
+}
+
+// V7Tools ended by a signal during a backup (a logout sends SIGTERM): its tools are stopped, its staging
+// folder and scripts removed. The program is this test program itself, run as a child that logs in as
+// V7Tools does, installs the same handler as V7Tools's main and backs up until it is killed.
+TEST_F(Respaldo, ASignalDuringTheBackupLeavesNothing) {
+    auto& c = PgCluster::instance();
+    test::VolcadoDetenido detenido;
+    QProcess hijo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("V7_PRUEBA_HIJO"), destinos.file(QStringLiteral("hijo.zip")));
+    env.insert(QStringLiteral("V7_PRUEBA_PUERTO"), QString::number(c.port()));
+    hijo.setProcessEnvironment(env);
+    hijo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    hijo.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=RespaldoHijo.*")});
+    ASSERT_NE(detenido.esperarVolcado(), 0);
+
+    const QString staging = carpetaRespaldo(programa, QDate::currentDate());
+    const QString trabajo = paths::workFolder();
+    EXPECT_TRUE(QFileInfo::exists(trabajo + kScriptVolcado)); // in the private work folder
+    EXPECT_FALSE(leer(trabajo + kScriptVolcado).contains("PGPASSWORD"));
+    EXPECT_FALSE(QFileInfo::exists(programa + kScriptVolcado));
+    EXPECT_FALSE(test::procesosCon(staging).isEmpty());
+
+    ::kill(pid_t(hijo.processId()), SIGTERM);
+    ASSERT_TRUE(hijo.waitForFinished(30000));
+    EXPECT_EQ(hijo.exitCode(), 128 + SIGTERM);
+    EXPECT_TRUE(test::procesosCon(staging).isEmpty()) << test::procesosCon(staging).join('\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_TRUE(QDir(trabajo).entryList({QStringLiteral("v7.*")}, QDir::Files).isEmpty())
+        << QDir(trabajo).entryList().join(QLatin1Char(' ')).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(destinos.file(QStringLiteral("hijo.zip"))));
+    detenido.liberar();
+    nadaAMedias(destinos.file(QStringLiteral("hijo.zip")), "killed");
+}
+
+TEST(RespaldoHijo, ManualBackupUntilItIsKilled) {
+    const QString destino = qEnvironmentVariable("V7_PRUEBA_HIJO");
+    if (destino.isEmpty()) {
+        GTEST_SKIP() << "run as a child by Respaldo.ASignalDuringTheBackupLeavesNothing";
+    }
+    auto& s = sesion();
+    s.UsuarioBD = kJefe.usuario;
+    s.ClaveBD = kJefe.clave;
+    s.ServidorIP = QStringLiteral("127.0.0.1");
+    s.PuertoBD = qEnvironmentVariableIntValue("V7_PRUEBA_PUERTO");
+    s.RutaTemporal = paths::workFolder();
+    ASSERT_TRUE(BuscarInstalacionPostgres().ok);
+    s.CadenaConexion = cadenaConexionPrincipal(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
+    QString err;
+    ASSERT_TRUE(ConexionServer(s.CadenaConexion, err)) << err.toStdString();
+    process::terminarConLimpieza(); // as V7Tools's main installs it
+    const MensajeRespaldo m = respaldoManual(destino);
+    ADD_FAILURE() << "the backup ended before the signal: " << m.texto.toStdString();
 }
 
 } // namespace

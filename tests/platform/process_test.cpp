@@ -1,3 +1,4 @@
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -7,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <csignal>
+#include <unistd.h>
 
 using namespace v7::process;
 
@@ -109,11 +114,55 @@ TEST(ProcessRunner, StreamsEnvironmentAndStdin) {
     EXPECT_TRUE(all.endsWith("more\n"));
     EXPECT_EQ(QFile::permissions(c.outFile) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
 
-    // An output file that cannot be opened: nothing starts.
+    // An output file that cannot be opened, or a link at its name: nothing starts, nothing is written.
     c.outFile = dir.file(QStringLiteral("missing/out.txt"));
     r = run(c);
     EXPECT_FALSE(r.started);
     EXPECT_EQ(r.startErrno, ENOENT);
+    ASSERT_TRUE(QFile::link(dir.file(QStringLiteral("out.txt")), dir.file(QStringLiteral("link.txt"))));
+    c.outFile = dir.file(QStringLiteral("link.txt"));
+    r = run(c);
+    EXPECT_FALSE(r.started);
+    EXPECT_EQ(r.startErrno, ELOOP);
+    EXPECT_TRUE(all == [&] {
+        QFile g(dir.file(QStringLiteral("out.txt")));
+        return g.open(QIODevice::ReadOnly) ? g.readAll() : QByteArray();
+    }());
+}
+
+// Removing a folder never reaches through a link: links met on the way go, their targets stay.
+TEST(Paths, RemovalNeverFollowsLinks) {
+    v7::test::TempDir dir;
+    const QString victima = dir.file(QStringLiteral("victima"));
+    QDir().mkpath(victima + QStringLiteral("/sub"));
+    QFile f(victima + QStringLiteral("/sub/dato.txt"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("keep");
+    f.close();
+    const QString arbol = dir.file(QStringLiteral("r20240101"));
+    QDir().mkpath(arbol + QStringLiteral("/a/b"));
+    ASSERT_TRUE(QFile::link(victima, arbol + QStringLiteral("/enlace-carpeta")));
+    ASSERT_TRUE(QFile::link(victima + QStringLiteral("/sub/dato.txt"), arbol + QStringLiteral("/a/b/enlace-archivo")));
+    ASSERT_TRUE(QFile::link(victima, dir.file(QStringLiteral("enlace-raiz"))));
+
+    for (const QString& ruta : {arbol, dir.file(QStringLiteral("enlace-raiz")), dir.file(QStringLiteral("nada"))}) {
+        int e = -1;
+        EXPECT_TRUE(v7::paths::borrarSinSeguirEnlaces(ruta, &e)) << ruta.toStdString() << " " << e;
+        EXPECT_FALSE(QFileInfo::exists(ruta) || QFileInfo(ruta).isSymLink()) << ruta.toStdString();
+    }
+    EXPECT_TRUE(QFile::exists(victima + QStringLiteral("/sub/dato.txt")));
+
+    // A new file replaces a link at its name instead of writing through it.
+    const QString enlace = dir.file(QStringLiteral("salida.txt"));
+    ASSERT_TRUE(QFile::link(victima + QStringLiteral("/sub/dato.txt"), enlace));
+    const int fd = v7::paths::crearArchivoNuevo(enlace);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_FALSE(QFileInfo(enlace).isSymLink());
+    EXPECT_EQ(QFileInfo(enlace).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    QFile g(victima + QStringLiteral("/sub/dato.txt"));
+    ASSERT_TRUE(g.open(QIODevice::ReadOnly));
+    EXPECT_EQ(g.readAll(), QByteArray("keep"));
 }
 
 TEST(ProcessRunner, WaitKeepsTimersFiringAndNestedWaitsApart) {
