@@ -240,14 +240,14 @@ void FrmBase::BtnGuardar_Click() {
     QString error;
     const bool oficialGuardado = GuardarConfiguracion(valorOficial, QStringLiteral("AUTO_UPDATE"), &error);
     if (!oficialGuardado || !GuardarConfiguracion(valorBeta, QStringLiteral("BETA_UPDATE"), &error)) {
-        // Not stored: the reminder below would read as a success. A closed connection leaves no
-        // driver text, so the box still says what failed and why.
+        // Not stored: the reminder below would read as a success. The box says what failed and why
+        // (a closed connection may leave no driver text).
         if (error.isEmpty()) {
-            const QString conexion = VerificarConexion();
-            error = QStringLiteral("No se logró grabar la variable de configuración ") +
-                    (oficialGuardado ? QStringLiteral("BETA_UPDATE") : QStringLiteral("AUTO_UPDATE")) +
-                    (conexion.isEmpty() ? QString() : kCrLf + conexion);
+            error = VerificarConexion();
         }
+        error = QStringLiteral("No se logró grabar la variable de configuración ") +
+                (oficialGuardado ? QStringLiteral("BETA_UPDATE") : QStringLiteral("AUTO_UPDATE")) +
+                (error.isEmpty() ? QString() : kCrLf + error);
         dialogs().message(this, MsgIcon::Critical, error);
         return;
     }
