@@ -299,7 +299,7 @@ void FrmIniciarSesion::BtnAceptar_Click() {
             }
             db::Connection& con = conexionPrincipal();
             con.setConnectionString(s.CadenaConexion);
-            con.setTimeoutSeconds(5);
+            con.setTimeoutSeconds(kPlazoConexionSegundos);
             db::DbError e;
             if (abrirSinCongelar(con, e)) {
                 events::pump();

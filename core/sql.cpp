@@ -153,6 +153,8 @@ bool ConexionServer(const QString& connectionString, QString& errorText) {
     // shared variable is replaced, as before.
     s.ConexionPrincipal = std::make_shared<db::Connection>();
     s.ConexionPrincipal->setConnectionString(connectionString);
+    // The login's own time-out: a server that accepts and never answers must not hold the window.
+    s.ConexionPrincipal->setTimeoutSeconds(kPlazoConexionSegundos);
     db::DbError e;
     bool opened = s.ConexionPrincipal->open(e);
     // The open is synchronous; the poll only guards against a driver that reports success

@@ -27,6 +27,9 @@ RecordsetPtr ExecuteSQLrs(const QString& sql, int& total, QString& errorText, co
 // shared connection is emptied and errorText is "Ocurrió el error: <n> <description>" CR LF <string>.
 bool ConexionServer(const QString& connectionString, QString& errorText);
 
+// The connection time-out of every reopening, as the login gives its own.
+inline constexpr int kPlazoConexionSegundos = 5;
+
 // How many reopen-and-retry cycles one statement may take before its last failure is returned.
 inline constexpr int kMaxReconnectCycles = 3;
 
