@@ -78,9 +78,7 @@ void FrmUsuarios::construir() {
     using namespace ui;
     setFixedSize(px(10200), px(8500));
 
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 700, 9480, 7500));
 

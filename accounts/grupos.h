@@ -2,6 +2,8 @@
 // library's schemas, tables and sequences. The staff window makes sure of them each time it comes up.
 #pragma once
 
+#include "core/permisos.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,19 +11,9 @@
 
 namespace v7 {
 
-// The schemas whose tables and sequences the groups are given, in the order they are worked.
-inline const QStringList kEsquemasGrupos = {QStringLiteral("adquis"),
-                                            QStringLiteral("analisis"),
-                                            QStringLiteral("catalogos"),
-                                            QStringLiteral("config_veliro"),
-                                            QStringLiteral("consultas_biblioteca"),
-                                            QStringLiteral("indizados"),
-                                            QStringLiteral("inventarios"),
-                                            QStringLiteral("metadata"),
-                                            QStringLiteral("prestamo"),
-                                            QStringLiteral("retroalimentacion"),
-                                            QStringLiteral("servicios"),
-                                            QStringLiteral("reportes")};
+// The schemas whose tables and sequences the groups are given, in the order they are worked: the
+// system schemas, then the report templates'.
+inline const QStringList kEsquemasGrupos = kEsquemasSistema + QStringList{QStringLiteral("reportes")};
 
 // How the bootstrap reports to the window that runs it.
 struct AvisosGrupos {

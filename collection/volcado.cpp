@@ -1,6 +1,7 @@
 #include "collection/volcado.h"
 
 #include "collection/exportacion.h"
+#include "core/archivos.h"
 #include "platform/archiver.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -9,26 +10,6 @@
 #include <QFileInfo>
 
 namespace v7::acervo {
-
-namespace {
-
-// pg_dump's own error lines; its verbose progress shares the stream.
-QString lineasError(const QByteArray& salida) {
-    const QStringList lineas = QString::fromUtf8(salida).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QStringList errores;
-    for (const QString& l : lineas) {
-        if (l.contains(QLatin1String("error:")) || l.contains(QLatin1String("fatal:")) ||
-            l.contains(QLatin1String("FATAL:"))) {
-            errores << l.trimmed();
-        }
-    }
-    if (errores.isEmpty()) {
-        errores = lineas.mid(qMax(0, lineas.size() - 3));
-    }
-    return errores.join(QStringLiteral("\r\n"));
-}
-
-} // namespace
 
 QStringList argumentosVolcado(const ParametrosVolcado& p) {
     QStringList a{QStringLiteral("-O"),
@@ -71,7 +52,7 @@ ResultadoVolcado volcarExportacion(const ParametrosVolcado& p) {
         r.detalle = res.startError;
     } else if (!res.ok()) {
         r.falla = FallaVolcado::Fallido;
-        r.detalle = lineasError(res.errorOutput);
+        r.detalle = lineasDeError(res.errorOutput);
     } else if (!QFileInfo(p.archivoBackup).isFile()) {
         r.falla = FallaVolcado::SinArchivo;
     }

@@ -166,10 +166,7 @@ void FrmInicio::construir() {
     mnuSalir->setObjectName(QStringLiteral("mnuSalir"));
     connect(mnuSalir, &QAction::triggered, this, [this] { mnuSalir_Click(); });
 
-    ImgCabecera = new QLabel(central);
-    ImgCabecera->setObjectName(QStringLiteral("ImgCabecera"));
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(central);
 
     PanelCentral = panel(central, QStringLiteral("PanelCentral"), twips(360, 1000, 5700, 5000));
 

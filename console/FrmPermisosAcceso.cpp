@@ -48,9 +48,7 @@ void FrmPermisosAcceso::construir() {
     using namespace ui;
     setFixedSize(px(11000), px(6900));
 
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 1000, 10280, 5000));
     PanelSec1 = panel(PanelCentral, QStringLiteral("PanelSec1"), twips(120, 120, 10040, 4760));

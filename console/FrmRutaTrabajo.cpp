@@ -50,9 +50,7 @@ void FrmRutaTrabajo::construir() {
     using namespace ui;
     setFixedSize(px(7200), px(4500));
 
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 1000, 6480, 2600));
     EtSeleccione =

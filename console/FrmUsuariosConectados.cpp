@@ -45,9 +45,7 @@ void FrmUsuariosConectados::construir() {
     using namespace ui;
     setFixedSize(px(10200), px(7300));
 
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 1000, 9480, 5400));
     TabUsuarios = control<QTabBar>(PanelCentral, QStringLiteral("TabUsuarios"), twips(120, 120, 9240, 420));

@@ -81,10 +81,7 @@ void FrmIniciarSesion::construir() {
     setFixedWidth(px(kAnchoTwips));
     resize(px(kAnchoTwips), px(kAlturaDisenadaTwips));
 
-    ImgCabecera = new QLabel(this);
-    ImgCabecera->setObjectName(QStringLiteral("ImgCabecera"));
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     // Every box of the form is watched for Enter and the key filters.
     auto caja = [this](const char* name, int left, int top, QWidget* parent) {

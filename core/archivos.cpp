@@ -60,12 +60,12 @@ QString conMotivo(const QString& texto, const QString& motivo) {
 
 } // namespace
 
-QString lineasDeError(const QByteArray& salida) {
+QStringList lineasDestacadas(const QByteArray& salida, int maximo) {
     const QStringList lineas =
         QString::fromUtf8(salida).split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
-    static const QRegularExpression marca(
-        QStringLiteral("error|fatal|could not|cannot|can not|no se pudo|permission|denied|no space"),
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression marca(QStringLiteral("error|fatal|warning|advertencia|could not|cannot|can not|"
+                                                         "no se pudo|permission|denied|no space"),
+                                          QRegularExpression::CaseInsensitiveOption);
     QStringList elegidas;
     for (const QString& l : lineas) {
         if (marca.match(l).hasMatch()) {
@@ -75,12 +75,20 @@ QString lineasDeError(const QByteArray& salida) {
     if (elegidas.isEmpty()) {
         elegidas = lineas.mid(qMax(0, int(lineas.size()) - 3));
     }
-    return elegidas.mid(0, 10).join(kCrLf);
+    return elegidas.mid(0, maximo);
+}
+
+QString lineasDeError(const QByteArray& salida) {
+    return lineasDestacadas(salida).join(kCrLf);
+}
+
+QStringList lineasDestacadasEn(const QString& archivo, int maximo) {
+    QFile f(archivo);
+    return f.open(QIODevice::ReadOnly) ? lineasDestacadas(f.readAll(), maximo) : QStringList();
 }
 
 QString lineasDeErrorEn(const QString& archivo) {
-    QFile f(archivo);
-    return f.open(QIODevice::ReadOnly) ? lineasDeError(f.readAll()) : QString();
+    return lineasDestacadasEn(archivo).join(kCrLf);
 }
 
 QString motivoDestinoNoValido(const QString& archivo) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace v7 {
 
@@ -18,10 +19,13 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta);
 // folder may stand at its name.
 QString motivoDestinoNoValido(const QString& archivo);
 
-// The lines of a tool's output that say what went wrong: its error lines, else its last three lines; at
-// most ten, joined by CR LF.
+// The lines of a tool's output that say what went wrong ("error", "fatal", "warning", "denied"…), else its
+// last three lines; at most maximo of them.
+QStringList lineasDestacadas(const QByteArray& salida, int maximo = 10);
+// The same joined by CR LF.
 QString lineasDeError(const QByteArray& salida);
 // The same for an output file (empty when it cannot be read).
+QStringList lineasDestacadasEn(const QString& archivo, int maximo = 10);
 QString lineasDeErrorEn(const QString& archivo);
 
 // Packs the ".backup" file into the path with every ".backup" replaced by ".zip" (one entry, its file name

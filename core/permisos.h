@@ -3,8 +3,22 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace v7 {
+
+// The library's eleven system schemas, whose tables and sequences the four groups are given.
+inline const QStringList kEsquemasSistema = {QStringLiteral("adquis"),
+                                             QStringLiteral("analisis"),
+                                             QStringLiteral("catalogos"),
+                                             QStringLiteral("config_veliro"),
+                                             QStringLiteral("consultas_biblioteca"),
+                                             QStringLiteral("indizados"),
+                                             QStringLiteral("inventarios"),
+                                             QStringLiteral("metadata"),
+                                             QStringLiteral("prestamo"),
+                                             QStringLiteral("retroalimentacion"),
+                                             QStringLiteral("servicios")};
 
 // Runs one statement on the shared connection, without reconnecting. True when it ran (window
 // events then run); false with the driver's description in message, when given.

@@ -153,6 +153,14 @@ QPixmap imagenCabecera() {
     return QPixmap(QStringLiteral(":/tema/cabecera.png"));
 }
 
+QLabel* crearImagenCabecera(QWidget* parent) {
+    auto* imagen = new QLabel(parent);
+    imagen->setObjectName(QStringLiteral("ImgCabecera"));
+    imagen->setPixmap(imagenCabecera());
+    imagen->setScaledContents(true);
+    return imagen;
+}
+
 void ajustarImagenCabecera(QLabel* imagen, QWidget* ventana) {
     if (imagen == nullptr || ventana == nullptr) {
         return;

@@ -28,6 +28,9 @@ void AplicarEstiloPanelEncabezado(MyFrame* panel, const QString& caption, bool c
 
 // The header picture of the windows.
 QPixmap imagenCabecera();
+// The window's header label "ImgCabecera" under parent, holding the picture scaled to its size (placed
+// later by ajustarImagenCabecera).
+QLabel* crearImagenCabecera(QWidget* parent);
 // Places the header picture across the top of ventana: as wide as the window, 120 twips above its
 // top edge, at the left; the picture is set when the label has none.
 void ajustarImagenCabecera(QLabel* imagen, QWidget* ventana);

@@ -50,9 +50,7 @@ void FrmBase::construir() {
     using namespace ui;
     setFixedSize(px(10200), px(6900));
 
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 1000, 9480, 5000));
 

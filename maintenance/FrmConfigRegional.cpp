@@ -24,9 +24,7 @@ FrmConfigRegional::FrmConfigRegional(FrmBase& base) : QDialog(&base), m_base(bas
 void FrmConfigRegional::construir() {
     using namespace ui;
     setFixedSize(px(6600), px(4200));
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
     PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 1000, 5880, 2900));
     etiqueta(
         PanelCentral, QString(),

@@ -64,9 +64,7 @@ void FrmProgTareas::construir() {
     using namespace ui;
     setFixedSize(px(7500), px(6600));
 
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     // The wizard.
     PanelCentral = panel(this, QStringLiteral("PanelCentral"), twips(360, 1000, 6780, 5200));

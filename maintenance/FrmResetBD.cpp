@@ -35,9 +35,7 @@ void FrmResetBD::construir() {
     using namespace ui;
     setFixedSize(px(7200), px(5700));
 
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     PanelPpal = panel(this, QStringLiteral("PanelPpal"), twips(360, 1000, 6480, 3700));
     Image1 = control<QLabel>(PanelPpal, QStringLiteral("Image1"), twips(240, 700, 720, 720));

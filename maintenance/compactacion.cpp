@@ -1,5 +1,6 @@
 #include "maintenance/compactacion.h"
 
+#include "core/archivos.h"
 #include "core/scripts.h"
 #include "core/servidor.h"
 #include "core/session.h"
@@ -88,7 +89,7 @@ ResultadoCompactacion compactarBase(const std::function<void(int, const QString&
     if (estado != 0) {
         r.texto = QStringLiteral("No se logró compactar la base de datos (vacuumdb terminó con el código ") +
                   QString::number(estado) + QStringLiteral("):") + kCrLf +
-                  lineasDeErrorHerramienta(errores).join(kCrLf) + kCrLf + QStringLiteral("Reintentelo nuevamente");
+                  lineasDestacadasEn(errores).join(kCrLf) + kCrLf + QStringLiteral("Reintentelo nuevamente");
         return r;
     }
     paso(40, QStringLiteral("Ejecutando proceso para compactar la base de datos...OK"));

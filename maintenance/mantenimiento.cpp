@@ -159,26 +159,4 @@ QString carpetaHerramientas() {
     return s.RutaPostgres.isEmpty() ? QString() : paths::withSlash(s.RutaPostgres) + QStringLiteral("bin");
 }
 
-QStringList lineasDeErrorHerramienta(const QString& archivo, int maximo) {
-    QFile f(archivo);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    const QStringList lineas =
-        QString::fromUtf8(f.readAll()).split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
-    static const QRegularExpression marca(
-        QStringLiteral("error|fatal|warning|could not|no se pudo|permission|denied|advertencia"),
-        QRegularExpression::CaseInsensitiveOption);
-    QStringList elegidas;
-    for (const QString& l : lineas) {
-        if (marca.match(l).hasMatch()) {
-            elegidas << l.trimmed();
-        }
-    }
-    if (elegidas.isEmpty()) {
-        elegidas = lineas.mid(qMax(0, int(lineas.size()) - 3));
-    }
-    return elegidas.mid(0, maximo);
-}
-
 } // namespace v7

@@ -50,8 +50,4 @@ bool sentenciaLarga(const QString& sql, db::DbError& error);
 // installation's bin folder. No final "/".
 QString carpetaHerramientas();
 
-// The lines of a tool's error output that say what went wrong ("error", "fatal", "warning"…), at most
-// maximo of them; its last lines when none says so.
-QStringList lineasDeErrorHerramienta(const QString& archivo, int maximo = 10);
-
 } // namespace v7

@@ -1,5 +1,6 @@
 #include "maintenance/restauracion.h"
 
+#include "core/archivos.h"
 #include "core/cifrado.h"
 #include "core/config.h"
 #include "core/listas.h"
@@ -634,7 +635,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             return detener(lanzado + kCrLf +
                            QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base"));
         }
-        const QStringList lineas = lineasDeErrorHerramienta(errores, 1000);
+        const QStringList lineas = lineasDestacadasEn(errores, 1000);
         if (estado != 0) {
             anexarLog(log, QStringLiteral("--- carga (pg_restore, estado ") + QString::number(estado) +
                                QStringLiteral(")\n") + lineas.join(QLatin1Char('\n')) + QLatin1Char('\n'));

@@ -19,18 +19,6 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-const QStringList kEsquemasSistema = {QStringLiteral("adquis"),
-                                      QStringLiteral("analisis"),
-                                      QStringLiteral("catalogos"),
-                                      QStringLiteral("config_veliro"),
-                                      QStringLiteral("consultas_biblioteca"),
-                                      QStringLiteral("indizados"),
-                                      QStringLiteral("inventarios"),
-                                      QStringLiteral("metadata"),
-                                      QStringLiteral("prestamo"),
-                                      QStringLiteral("retroalimentacion"),
-                                      QStringLiteral("servicios")};
-
 // A bare or double-quoted role name as pg_dumpall writes it.
 const QString kIdent = QStringLiteral(R"((?:"(?:[^"]|"")+"|[A-Za-z_][A-Za-z0-9_$]*))");
 
