@@ -1,6 +1,7 @@
 #include "console/FrmInicio.h"
 
 #include "accounts/FrmUsuarios.h"
+#include "collection/frmActualizarAcervo.h"
 #include "console/pendiente_ui.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/listas.h"
@@ -103,7 +104,10 @@ VentanasConsola VentanasConsola::predeterminadas() {
     };
     v.rutaTrabajo = pendiente("FrmRutaTrabajo", "Archivos de trabajo");
     v.reportes = pendiente("frmGrabaReporte", "Administración de reportes");
-    v.acervo = pendiente("frmActualizarAcervo", "Actualizar acervo");
+    v.acervo = [exportar = pendiente("frmMontarAcervo", "Exportar acervo para Biblioteca")](QWidget* parent) {
+        frmActualizarAcervo acervo(exportar, parent);
+        acervo.exec();
+    };
     return v;
 }
 
