@@ -70,7 +70,25 @@ QString ResultadoPsql::detalle() const {
     if (!iniciado) {
         return errorInicio;
     }
-    return errores.join(kCrLf);
+    if (ok()) {
+        return QString();
+    }
+    QString causa;
+    switch (estado) {
+    case 1:
+        causa = QStringLiteral("psql no pudo leer el archivo.");
+        break;
+    case 2:
+        causa = QStringLiteral("psql no se pudo conectar con el servidor.");
+        break;
+    case 3:
+        causa = QStringLiteral("El script se detuvo en una sentencia con error.");
+        break;
+    default:
+        causa = QStringLiteral("psql terminó con el código ") + QString::number(estado) + QLatin1Char('.');
+        break;
+    }
+    return causa + kCrLf + errores.join(kCrLf);
 }
 
 QStringList lineasErrorPsql(const QByteArray& salida) {
@@ -124,9 +142,6 @@ ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QString& script, con
     if (!r.ok()) {
         QFile f(salida);
         p.errores = lineasErrorPsql(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
-        if (p.errores.isEmpty()) {
-            p.errores << QStringLiteral("psql terminó con el código ") + QString::number(p.estado);
-        }
     }
     return p;
 }

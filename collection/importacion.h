@@ -31,7 +31,7 @@ struct ResultadoPsql {
     int estado = -1;     // exit status: 0 ok, 1 file, 2 connection, 3 script error
     QStringList errores; // psql's error lines
     bool ok() const { return iniciado && estado == 0; }
-    // The failure in a few lines for a message box (empty when ok).
+    // The failure for a message box: what the exit status means, then psql's lines (empty when ok).
     QString detalle() const;
 };
 

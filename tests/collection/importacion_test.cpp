@@ -485,8 +485,9 @@ TEST_F(Importacion, RefusedFilesLeaveTheCatalogueAlone) {
         QString preparar; // SQL on the library's server
         QString archivo;
         QString titulo;
-        QString texto; // the start of the box's text
+        QString texto; // part of the box's text
     };
+    escribir(m_dir.file(QStringLiteral("vacio.backup")), QByteArray());
     const QVector<Caso> casos = {
         {"another library's file",
          QStringLiteral("UPDATE config_veliro.configuracion SET valor = '7' WHERE descripcion = 'BIBLIO_ACTIVA'"),
@@ -494,9 +495,16 @@ TEST_F(Importacion, RefusedFilesLeaveTheCatalogueAlone) {
          QStringLiteral("Está intentando agregar 7 ejemplares a su base de datos,\r\nque no corresponden a su "
                         "biblioteca.")},
         {"the zip, not the dump", QString(), m_dir.file(QStringLiteral("respB02.zip")), QStringLiteral("Error"),
-         QStringLiteral("Error al cargar archivo de exportación 'backup'\r\n\r\npsql:")},
+         QStringLiteral("Error al cargar archivo de exportación 'backup'\r\n\r\nEl script se detuvo en una sentencia "
+                        "con error.\r\npsql:")},
         {"a missing file", QString(), m_dir.file(QStringLiteral("no-existe.backup")), QStringLiteral("Error"),
-         QStringLiteral("Error al cargar archivo de exportación 'backup'\r\n\r\npsql: error:")},
+         QStringLiteral("Error al cargar archivo de exportación 'backup'\r\n\r\npsql no pudo leer el archivo.\r\n"
+                        "psql: error:")},
+        // psql runs an empty file without complaint; the checks then find no staging tables.
+        {"an empty file", QString(), m_dir.file(QStringLiteral("vacio.backup")), QStringLiteral("Error -2147467259"),
+         QStringLiteral("zexporta_bejemplares\" does not exist")},
+        {"an empty file (the report's place)", QString(), m_dir.file(QStringLiteral("vacio.backup")),
+         QStringLiteral("Error -2147467259"), QStringLiteral("\r\nEn la línea 60 del procedimiento cmdCargar_Click")},
         {"no merge script", QStringLiteral("DELETE FROM reportes.plantillas"), m_archivo, QStringLiteral("Error"),
          QStringLiteral("No se encontró el script de actualización del acervo (RESTAURA_ACERVO) en "
                         "reportes.plantillas.")},
@@ -510,7 +518,7 @@ TEST_F(Importacion, RefusedFilesLeaveTheCatalogueAlone) {
         frmRestaurarAcervo w;
         importar(w, c.archivo, {MsgResult::Ok});
         EXPECT_EQ(ultimo().title, c.titulo);
-        EXPECT_TRUE(ultimo().text.startsWith(c.texto)) << ultimo().text.toStdString();
+        EXPECT_TRUE(ultimo().text.contains(c.texto)) << ultimo().text.toStdString();
         esperarIgual(Catalogo::leer(), antes);
         EXPECT_EQ(actAcervo(), QStringLiteral("0:"));
         EXPECT_FALSE(hijo<QPushButton>(w, "cmdCargar")->isEnabled());
@@ -544,6 +552,29 @@ TEST_F(Importacion, AFailedMergeIsReportedAndTheSameFileInstallsLater) {
     EXPECT_EQ(actAcervo(), QStringLiteral("1:") + kSello);
 }
 
+// A statement after the commit that fails: the update is installed, so it is recorded and reported as
+// done, with psql's error shown first.
+TEST_F(Importacion, AFailureAfterTheCommitStillRecordsTheInstalledUpdate) {
+    // The thesis item arrives at 8: lowering it after the commit breaks this server's rule.
+    ASSERT_TRUE(cluster().psql(
+        QStringLiteral("UPDATE analisis.ejemplares SET accesible = 8 WHERE no_adqui = 'T2-0001';"), nullptr, kCentral));
+    producirVolcado(m_archivo, kSello);
+    ASSERT_TRUE(cluster().psql(
+        QStringLiteral("ALTER TABLE analisis.ejemplares ADD CONSTRAINT accesible_positivo CHECK (accesible > 0);")));
+    frmRestaurarAcervo w;
+    importar(w, m_archivo, {MsgResult::No, MsgResult::Ok, MsgResult::Ok, MsgResult::Ok});
+    ASSERT_EQ(titulos(),
+              (QStringList{QStringLiteral("Ejemplares no procesados"), QStringLiteral("Actualización del acervo"),
+                           QStringLiteral("Resultado de Actualizar el acervo"), QStringLiteral("Importación exitosa")}))
+        << mostrado();
+    EXPECT_EQ(m_dialogs.shown()[2].icon, MsgIcon::Warning);
+    EXPECT_TRUE(m_dialogs.shown()[2].text.contains(QStringLiteral("accesible_positivo")));
+    EXPECT_EQ(actAcervo(), QStringLiteral("1:") + kSello);
+    EXPECT_EQ(tablasExportacion(), QStringLiteral("0"));
+    EXPECT_EQ(filas(QStringLiteral("SELECT accesible FROM analisis.ejemplares WHERE no_adqui = 'T2-0001'")),
+              QStringLiteral("8"));
+}
+
 // Items in collections this server lacks: stopping a first update leaves the stamp at "2", so the same
 // file is taken again once the collection exists.
 TEST_F(Importacion, MissingCollectionsStopAFirstUpdateUntilAnswered) {
@@ -565,6 +596,37 @@ TEST_F(Importacion, MissingCollectionsStopAFirstUpdateUntilAnswered) {
     EXPECT_EQ(actAcervo(), QStringLiteral("1:") + kSello);
     EXPECT_EQ(filas(QStringLiteral("SELECT idcoleccion FROM analisis.ejemplares WHERE no_adqui = 'T2-0001'")),
               QStringLiteral("3"));
+}
+
+TEST(TextosImportacion, UnprocessedItemsListAndStatements) {
+    using acervo::NoProcesado;
+    const QString pregunta = QStringLiteral(
+        " del catálogo de ejemplares no procesados, está(n) incluído(s) en la actualización.\r\n\r\nDesea "
+        "eliminarlo(s) automáticamente del catálogo de ejemplares no procesados?");
+    EXPECT_EQ(acervo::mensajeNoProcesados({{QStringLiteral("A-1"), QStringLiteral("16")}}),
+              QStringLiteral("Se detectó que 1 ejemplar(es) (A-1)") + pregunta);
+    // Longer than 40 characters: cut to 40 and closed with "...)".
+    EXPECT_EQ(acervo::mensajeNoProcesados({{QStringLiteral("L2-0001"), QString()},
+                                           {QStringLiteral("L2-0002"), QString()},
+                                           {QStringLiteral("L2-0003"), QString()},
+                                           {QStringLiteral("L2-0004"), QString()},
+                                           {QStringLiteral("L2-0005"), QString()}}),
+              QStringLiteral("Se detectó que 5 ejemplar(es) (L2-0001, L2-0002, L2-0003, L2-0004, L2-...)") + pregunta);
+    // Item numbers come from the loaded file: literals, never SQL.
+    EXPECT_EQ(acervo::sentenciaQuitarNoProcesado({QStringLiteral("X'; DROP TABLE t; --"), QStringLiteral("16")}),
+              QStringLiteral("UPDATE catalogos.mat_especial SET f_fin = current_date, analista_fin = 'actV7' WHERE "
+                             "no_adq='X''; DROP TABLE t; --' AND f_fin ISNULL"));
+    EXPECT_EQ(acervo::sentenciaQuitarNoProcesado({QStringLiteral("A-1"), QStringLiteral("17")}),
+              QStringLiteral("UPDATE catalogos.mat_especial SET estado = (estado::integer - 16)::character varying "
+                             "WHERE no_adq='A-1' AND f_fin ISNULL"));
+}
+
+TEST(TextosImportacion, TemplatesSavedOnWindowsAreRead) {
+    EXPECT_EQ(acervo::decodificarPlantilla(QByteArray("-- acci\xF3n \x93x\x94\r\nSELECT 1;")),
+              QStringLiteral("-- acción \u201Cx\u201D\r\nSELECT 1;"));
+    EXPECT_EQ(acervo::decodificarPlantilla(QByteArray("\xEF\xBB\xBF-- acci\xC3\xB3n")), QStringLiteral("-- acción"));
+    EXPECT_FALSE(acervo::leerSello(QStringLiteral("2024031_0930")).has_value());
+    EXPECT_EQ(acervo::leerSello(QStringLiteral("20180907_1530")), QDateTime(QDate(2018, 9, 7), QTime(15, 30)));
 }
 
 } // namespace
