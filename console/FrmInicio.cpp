@@ -1,6 +1,8 @@
 #include "console/FrmInicio.h"
 
 #include "accounts/FrmUsuarios.h"
+#include "collection/frmActualizarAcervo.h"
+#include "collection/frmMontarAcervo.h"
 #include "console/FrmPermisosAcceso.h"
 #include "console/FrmRutaTrabajo.h"
 #include "console/FrmUsuariosConectados.h"
@@ -122,7 +124,14 @@ VentanasConsola VentanasConsola::predeterminadas() {
         frmGrabaReporte w(parent);
         w.exec();
     };
-    v.acervo = pendiente("frmActualizarAcervo", "Actualizar acervo");
+    v.acervo = [](QWidget* parent) {
+        auto exportar = [](QWidget* p) {
+            frmMontarAcervo w(p);
+            w.exec();
+        };
+        frmActualizarAcervo acervo(exportar, parent);
+        acervo.exec();
+    };
     return v;
 }
 
