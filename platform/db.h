@@ -117,8 +117,9 @@ public:
 
     // Runs a statement; rowsAffected gets the driver's count (0 when it reports no data).
     [[nodiscard]] bool execute(const QString& sql, qint64& rowsAffected, DbError& error);
-    // The same for a statement with "?" markers, prepared and run with one value bound to each marker
-    // in order: values reach the server as they are, never as part of the statement text.
+    // The same for one statement with "?" markers (not a transaction command), prepared and run with
+    // one value bound to each marker in order: values reach the server as they are, never as part of
+    // the statement text.
     [[nodiscard]] bool execute(const QString& sql, const QVector<Parametro>& params, qint64& rowsAffected,
                                DbError& error);
 
@@ -134,7 +135,6 @@ public:
 private:
     enum class TxState { None, Open, Aborted, Unknown };
     bool runStatement(const QString& sql, qint64& rowsAffected, DbError& error);
-    void afterStatement(const QString& sql, bool ok, const DbError& error);
     TxState probeTransaction();
     void refreshTransactionState();
 
