@@ -39,8 +39,8 @@ const QString kTituloError = QStringLiteral("VELIRO7 - ERROR");
 // Edit rows, in twips: the text box's height, the label's and the box's left edges.
 constexpr int kAltoFila = 285;
 constexpr int kIzqEtiqueta = 60;
-constexpr int kAnchoEtiqueta = 1500;
-constexpr int kIzqCaja = 1620;
+constexpr int kAnchoEtiqueta = 1440;
+constexpr int kIzqCaja = 1560;
 constexpr int kAnchoFecha = 1800;
 constexpr int kAnchoExaminar = 500;
 constexpr int kAltoCampos = 2480; // the field area
@@ -132,8 +132,12 @@ void FrmCatalogos::construir() {
     VScroll1 = control<QScrollBar>(Picture1, QStringLiteral("VScroll1"), twips(8540, 0, 255, kAltoCampos));
     VScroll1->setOrientation(Qt::Vertical);
     connect(VScroll1, &QScrollBar::valueChanged, this, [this] { VScroll1_Change(); });
-    EtCamposReq = etiqueta(Picture1, QStringLiteral("EtCamposReq"), QStringLiteral("* Campos Requeridos"), 6960, 0,
-                           1560, kAltoFila);
+    // Beside the widest boxes, clear of the scroll bar.
+    EtCamposReq = etiqueta(Picture1, QStringLiteral("EtCamposReq"), QStringLiteral("* Campos Requeridos"), 6840, 0,
+                           2000, kAltoFila);
+    QFont pequena = EtCamposReq->font();
+    pequena.setPointSize(qMax(6, pequena.pointSize() - 1));
+    EtCamposReq->setFont(pequena);
     EtCamposReq->hide();
 
     PanelSec = panel(PanelCentral, QStringLiteral("PanelSec"), twips(9040, 120, 1680, 5165));
@@ -287,7 +291,6 @@ void FrmCatalogos::TabStrip1_Click() {
     // 1.-3. The window is locked while the rows are built and the list fills.
     GuardiaVentana guardia(this);
     events::pump();
-    LstBibliotecas->setSortingEnabled(false);
     TabStrip1->setEnabled(false);
     // 4.
     if (!m_abierto) {
@@ -525,8 +528,8 @@ void FrmCatalogos::InicializaList() {
 
 void FrmCatalogos::ActualizarList() {
     GuardiaVentana guardia(this);
-    // 1. The items stand in the query's order (name ascending).
-    LstBibliotecas->setSortingEnabled(false);
+    // 1. The items stand in the query's order (name ascending): the list never sorts by itself (a header
+    // click sorts it once), and the header stops showing the last sort.
     LstBibliotecas->header()->setSortIndicatorShown(false);
     // 2.-6.
     LstBibliotecas->clear();
@@ -583,7 +586,12 @@ void FrmCatalogos::LstBibliotecas_Click() {
 }
 
 void FrmCatalogos::LstBibliotecas_ColumnClick(int columna) {
+    // The header has already moved its indicator to the clicked column; the sort goes by the column the
+    // list was sorted by before the click.
+    QHeaderView* cabecera = LstBibliotecas->header();
+    cabecera->setSortIndicator(m_columnaOrden, cabecera->sortIndicatorOrder());
     OrdenarListView(LstBibliotecas, columna);
+    m_columnaOrden = columna;
 }
 
 QTreeWidgetItem* FrmCatalogos::itemSeleccionado() const {
