@@ -9,6 +9,7 @@
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -101,10 +102,14 @@ struct Ventana {
         lista()->scrollToItem(items.first());
         QTest::mouseClick(lista()->viewport(), Qt::LeftButton, {}, lista()->visualItemRect(items.first()).center());
     }
-    // Alt and a caption's underlined letter; a button pressed by its shortcut clicks a moment later.
+    // Alt and a caption's underlined letter. A button pressed by its shortcut stays down a moment and
+    // clicks when it comes up.
     void atajo(Qt::Key k) {
         QTest::keyClick(&w, k, Qt::AltModifier);
-        QTest::qWait(250);
+        EXPECT_TRUE(esperarHasta([this] {
+            const auto botones = w.findChildren<QAbstractButton*>();
+            return std::none_of(botones.begin(), botones.end(), [](QAbstractButton* b) { return b->isDown(); });
+        }));
     }
     void clickCabecera(int c) {
         QHeaderView* h = lista()->header();
@@ -758,23 +763,36 @@ TEST_F(Catalogo, KeyboardReachesEveryActionByItsCaption) {
 TEST_F(Catalogo, WindowIsLockedWhileTheListFillsAndRecoversFromAFailedRead) {
     ScriptedDialogs dialogs;
     ASSERT_TRUE(cluster().psql(QStringLiteral("INSERT INTO catalogos.bibliotecas (idbiblioteca, nombre) SELECT g, "
-                                              "'Sucursal ' || g FROM generate_series(100, 1099) g;")));
+                                              "'Sucursal ' || g FROM generate_series(100, 3099) g;")));
     Ventana v;
-    // Clicks and the close box during the fill are dropped.
+    // Clicks and the close box while the list fills (it is hidden meanwhile) are dropped. The samples
+    // taken by the last event pass, once the fill is over, are not judged.
     Muestreo muestreo(v.w);
+    std::vector<bool> llenando;
     muestreo.alMuestrear([&](int) {
-        click(v.w, "BtnBiblioBorrar");
-        click(v.w, "BtnCerrar");
-        v.w.close();
+        llenando.push_back(v.lista()->isHidden());
+        if (llenando.back()) {
+            click(v.w, "BtnBiblioBorrar");
+            click(v.w, "BtnCerrar");
+            v.w.close();
+        }
     });
     QTest::mouseClick(hijo<QTabBar>(v.w, "TabStrip1"), Qt::LeftButton, {},
                       hijo<QTabBar>(v.w, "TabStrip1")->tabRect(0).center());
     muestreo.detener();
-    EXPECT_GT(muestreo.muestras().size(), 2u);
-    EXPECT_TRUE(muestreo.siempreBloqueada()) << muestreo.habilitadosAlgunaVez().join(QLatin1Char(' ')).toStdString();
+    int juzgadas = 0;
+    for (size_t i = 0; i < llenando.size(); ++i) {
+        if (llenando[i]) {
+            ++juzgadas;
+            const Muestra& m = muestreo.muestras()[i];
+            EXPECT_TRUE(m.habilitados.isEmpty() && m.cursorEspera)
+                << m.habilitados.join(QLatin1Char(' ')).toStdString();
+        }
+    }
+    EXPECT_GE(juzgadas, 1);
     EXPECT_TRUE(v.w.isVisible());
-    EXPECT_EQ(v.lista()->topLevelItemCount(), 1004);
-    EXPECT_EQ(cuenta(), QStringLiteral("1004"));
+    EXPECT_EQ(v.lista()->topLevelItemCount(), 3004);
+    EXPECT_EQ(cuenta(), QStringLiteral("3004"));
 
     // A refill whose read fails reports it and gives the list and the actions back.
     ASSERT_TRUE(cluster().psql(QStringLiteral("ALTER TABLE catalogos.bibliotecas RENAME TO bibliotecas_x;")));
@@ -789,7 +807,7 @@ TEST_F(Catalogo, WindowIsLockedWhileTheListFillsAndRecoversFromAFailedRead) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     ASSERT_TRUE(cluster().psql(QStringLiteral("ALTER TABLE catalogos.bibliotecas_x RENAME TO bibliotecas;")));
     v.w.ActualizarList();
-    EXPECT_EQ(v.lista()->topLevelItemCount(), 1004);
+    EXPECT_EQ(v.lista()->topLevelItemCount(), 3004);
     EXPECT_TRUE(dialogs.allAnswered());
 }
 
