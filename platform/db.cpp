@@ -431,6 +431,83 @@ bool Connection::execute(const QString& sql, qint64& rowsAffected, DbError& erro
     return ok;
 }
 
+namespace {
+
+// The SQL type a bound value is declared with. Text and kinds without a counterpart go as untyped
+// text, which the server converts to the target column's type.
+SQLSMALLINT boundSqlType(FieldType t) {
+    switch (t) {
+    case FieldType::Integer32:
+        return SQL_INTEGER;
+    case FieldType::Integer64:
+        return SQL_BIGINT;
+    case FieldType::SmallInt:
+        return SQL_SMALLINT;
+    case FieldType::Numeric:
+        return SQL_NUMERIC;
+    case FieldType::Double:
+        return SQL_DOUBLE;
+    case FieldType::Date:
+        return SQL_TYPE_DATE;
+    default:
+        return SQL_WVARCHAR;
+    }
+}
+
+} // namespace
+
+bool Connection::execute(const QString& sql, const QVector<Parametro>& params, qint64& rowsAffected, DbError& error) {
+    const auto run = [&] {
+        Statement st;
+        if (!allocStatement(m_dbc, st, error)) {
+            return false;
+        }
+        auto wide = toWide(sql);
+        if (!succeeded(SQLPrepareW(st.h, wide.data(), SQL_NTS))) {
+            error = diagnostics(SQL_HANDLE_STMT, st.h, QStringLiteral("No se pudo preparar la sentencia"));
+            return false;
+        }
+        // The driver reads the buffers at SQLExecute: they live until then.
+        std::vector<std::vector<SQLWCHAR>> buffers(size_t(params.size()));
+        std::vector<SQLLEN> lengths(size_t(params.size()));
+        for (qsizetype i = 0; i < params.size(); ++i) {
+            const Parametro& p = params[i];
+            const QString text = p.valor.value_or(QString());
+            auto& buffer = buffers[size_t(i)];
+            buffer = toWide(text);
+            lengths[size_t(i)] = p.valor ? SQLLEN(text.size() * qsizetype(sizeof(SQLWCHAR))) : SQLLEN(SQL_NULL_DATA);
+            const SQLRETURN rc =
+                SQLBindParameter(st.h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR, boundSqlType(p.tipo),
+                                 SQLULEN(qMax<qsizetype>(1, text.size())), 0, buffer.data(),
+                                 SQLLEN(buffer.size() * sizeof(SQLWCHAR)), &lengths[size_t(i)]);
+            if (!succeeded(rc)) {
+                error = diagnostics(SQL_HANDLE_STMT, st.h, QStringLiteral("No se pudo asociar el valor"));
+                return false;
+            }
+        }
+        const SQLRETURN rc = SQLExecute(st.h);
+        rowsAffected = 0;
+        if (rc == SQL_NO_DATA) {
+            return true;
+        }
+        if (!succeeded(rc)) {
+            error = diagnostics(SQL_HANDLE_STMT, st.h, QStringLiteral("Error al ejecutar la sentencia"));
+            return false;
+        }
+        SQLLEN count = 0;
+        if (succeeded(SQLRowCount(st.h, &count)) && count > 0) {
+            rowsAffected = count;
+        }
+        return true;
+    };
+    const bool ok = run();
+    // As for a direct statement: a failure inside an open block keeps commit() from confirming it.
+    if (!ok && m_inTransaction) {
+        m_statementFailed = true;
+    }
+    return ok;
+}
+
 bool Connection::begin(DbError& error) {
     qint64 n = 0;
     if (!execute(QStringLiteral("BEGIN;"), n, error)) {

@@ -45,6 +45,13 @@ struct Column {
     FieldType type = FieldType::Text;
 };
 
+// A value bound to one "?" of a prepared statement: its text, or NULL, and the SQL type the server
+// is told (Text and Other leave the type to the server, which takes it from the target column).
+struct Parametro {
+    FieldType tipo = FieldType::Text;
+    std::optional<QString> valor;
+};
+
 // A result set held in memory: every row fetched at once, re-readable, with an optional
 // equality filter on one column.
 class Recordset {
@@ -110,6 +117,11 @@ public:
 
     // Runs a statement; rowsAffected gets the driver's count (0 when it reports no data).
     [[nodiscard]] bool execute(const QString& sql, qint64& rowsAffected, DbError& error);
+    // The same for one statement with "?" markers (not a transaction command), prepared and run with
+    // one value bound to each marker in order: values reach the server as they are, never as part of
+    // the statement text.
+    [[nodiscard]] bool execute(const QString& sql, const QVector<Parametro>& params, qint64& rowsAffected,
+                               DbError& error);
 
     // Explicit transaction control. commit() fails (and rolls back) when the block had aborted or one
     // of its statements failed since it began (or since a ROLLBACK TO SAVEPOINT): a block is

@@ -1,0 +1,93 @@
+// Routines of the libraries catalogue editor: the table's statements, the rules that turn its column
+// metadata into edit rows, the writes and the sorting of their failures, and the list search's match.
+#pragma once
+
+#include "platform/db.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <optional>
+
+namespace v7 {
+
+// The rows the window lists, in the table's column order.
+QString consultaCatalogo();
+// The table's columns in order. Named by schema too: a table of that name in another schema is not
+// this one.
+QString consultaColumnas();
+
+// One column as the server describes it.
+struct ColumnaCatalogo {
+    QString nombre;
+    bool requerido = false;         // is_nullable "NO"
+    QString tipo;                   // data_type
+    std::optional<qint64> longitud; // character_maximum_length
+};
+QVector<ColumnaCatalogo> leerColumnas(db::Recordset& rs);
+
+// How an edit row treats its column.
+struct ReglaCampo {
+    int longitud = 0; // characters the box takes; 0: no limit of its own
+    bool numerico = false;
+    bool soloEnteros = false;
+    bool fecha = false;
+};
+ReglaCampo reglaCampo(const ColumnaCatalogo& columna);
+
+// The text box's width in twips for a length limit (0: none).
+int anchoCaja(int longitud);
+// The label of a column: "_" as blanks, the first letter upper-cased.
+QString etiquetaCampo(const QString& columna);
+// Whether a column has no edit row on screen.
+bool campoOculto(const QString& columna);
+// Whether a column gets the picture-file chooser.
+bool campoFoto(const QString& columna);
+
+// The scroll bar's maximum for n rows when filasVisibles rows fit the field area: half the rows
+// (halves to even) plus one, and never so little that the last row cannot be brought into view.
+int maximoDesplazamiento(int filas, int filasVisibles);
+
+// Whether a typed character passes an edit row's key filter.
+bool caracterPermitido(QChar c, bool numerico, bool soloEnteros);
+
+// The "No. Bib." cell: the key right-aligned in ten characters (ten blanks for NULL).
+QString celdaClave(const std::optional<QString>& valor);
+
+// The number a text starts with (leading blanks skipped; 0 when there is none).
+double valorNumerico(const QString& texto);
+// A number as the statements write it: digits, a point only for a fraction.
+QString numeroSQL(double valor);
+// Whether a text is a number as the required-field check accepts it.
+bool esNumerico(const QString& texto);
+
+// The greatest key a new library may have.
+inline constexpr double kClaveMaxima = 100000;
+
+// The modify statement: the five texts (nombre, nombrecorto, director, telefono, correo) trimmed and
+// quoted, the key taken from the list's "No. Bib." cell.
+QString sentenciaModificar(const QStringList& textos, const QString& celdaClaveSeleccionada);
+// The delete statement for the list's "No. Bib." cell.
+QString sentenciaBorrar(const QString& celdaClaveSeleccionada);
+
+// What an edit row holds when a new record is stored.
+struct ValorCampo {
+    bool esFecha = false;
+    QDate fecha;   // a date row's date (invalid: none)
+    QString texto; // any other row's text
+};
+// Adds one row built from the columns and the rows' values, every value bound to its column's type:
+// texts are stored as typed (trimmed), an empty value of a column that is not text is NULL, a date
+// row gives its date. False with the server's error.
+bool InsertarRegistro(const QVector<ColumnaCatalogo>& columnas, const QVector<ValorCampo>& valores, db::DbError& error);
+
+// Write failures the window answers with their own message.
+enum class FallaEscritura { ClaveDuplicada, Referenciado, Otra };
+FallaEscritura clasificarFalla(const db::DbError& error);
+
+// The list search's test of one cell, letter case aside: contained, or the whole cell.
+bool coincideCelda(const QString& celda, const QString& cadena, bool fraseCompleta);
+
+} // namespace v7
