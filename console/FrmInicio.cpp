@@ -1,13 +1,13 @@
 #include "console/FrmInicio.h"
 
 #include "accounts/FrmUsuarios.h"
+#include "catalogues/FrmCatalogos.h"
 #include "collection/frmActualizarAcervo.h"
 #include "collection/frmMontarAcervo.h"
 #include "console/FrmPermisosAcceso.h"
 #include "console/FrmRutaTrabajo.h"
 #include "console/FrmUsuariosConectados.h"
 #include "console/frmGrabaReporte.h"
-#include "console/pendiente_ui.h"
 #include "console/sonda.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/listas.h"
@@ -85,11 +85,6 @@ VentanasConsola VentanasConsola::predeterminadas() {
         login.exec();
         return login.tag();
     };
-    auto pendiente = [](const char* name, const char* caption) {
-        return [n = QString::fromLatin1(name), c = QString::fromUtf8(caption)](QWidget* parent) {
-            mostrarPendiente(parent, n, c);
-        };
-    };
     v.base = [](QWidget* parent) {
         FrmBase base(parent);
         base.setMostrarReset([](QWidget* p) {
@@ -104,7 +99,11 @@ VentanasConsola VentanasConsola::predeterminadas() {
             monitoreo.exec();
         }
     };
-    v.usuarios = [catalogos = pendiente("FrmCatalogos", "VELIRO7 - Catálogos generales")](QWidget* parent) {
+    v.usuarios = [](QWidget* parent) {
+        auto catalogos = [](QWidget* p) {
+            FrmCatalogos w(p);
+            w.exec();
+        };
         FrmUsuarios usuarios(catalogos, parent);
         usuarios.exec();
     };

@@ -35,8 +35,7 @@ enum class EstadoConsola {
     Reiniciando,
 };
 
-// How the console shows its other windows; each is modal and closes itself. Later windows replace
-// the placeholders; tests replace any of them.
+// How the console shows its other windows; each is modal and closes itself. Tests replace any of them.
 struct VentanasConsola {
     // Shows the login modally and returns its tag ("OK" after a successful login).
     std::function<QString(QWidget* parent)> login;
