@@ -559,10 +559,10 @@ void FrmInicio::Iniciar_Server() {
     }
     m_sonda->permitirAcceso(); // the administrator acted: one more login is worth trying
     TmrStatus->start();
-    soltar();
-    events::pump();
     ponerSemaforo(2);
     ActualizarIconoBandeja();
+    // Given back last: nothing of the start runs after the window is usable again.
+    soltar();
 }
 
 void FrmInicio::Detener_Server() {
@@ -577,9 +577,9 @@ void FrmInicio::Detener_Server() {
     events::pump();
     m_sonda->permitirAcceso();
     TmrStatus->start();
-    soltar();
-    events::pump();
     ActualizarIconoBandeja();
+    // Given back last: nothing of the stop runs after the window is usable again.
+    soltar();
 }
 
 bool FrmInicio::Reiniciar_Server(QString* motivo) {
