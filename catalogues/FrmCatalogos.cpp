@@ -586,12 +586,7 @@ void FrmCatalogos::LstBibliotecas_Click() {
 }
 
 void FrmCatalogos::LstBibliotecas_ColumnClick(int columna) {
-    // The header has already moved its indicator to the clicked column; the sort goes by the column the
-    // list was sorted by before the click.
-    QHeaderView* cabecera = LstBibliotecas->header();
-    cabecera->setSortIndicator(m_columnaOrden, cabecera->sortIndicatorOrder());
     OrdenarListView(LstBibliotecas, columna);
-    m_columnaOrden = columna;
 }
 
 QTreeWidgetItem* FrmCatalogos::itemSeleccionado() const {

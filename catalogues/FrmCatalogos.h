@@ -149,7 +149,6 @@ private:
     bool m_cerrado = false; // the closing step released them
     QString m_archivoFoto;  // the picture dialog's last choice
     QPoint m_inicioArrastre;
-    int m_columnaOrden = 0; // the column the list is sorted by; the name column until a header is clicked
 };
 
 } // namespace v7

@@ -48,7 +48,11 @@ void LlenarListView(QWidget* ventana, RecordsetPtr& rs, QTreeWidget* lista, int 
         return;
     }
     QWidget* win = ventana != nullptr ? ventana : lista->window();
+    // Switching the view's sorting off also makes its header unclickable: the window's column clicks
+    // must keep working after every fill.
+    const bool clicable = lista->header()->sectionsClickable();
     lista->setSortingEnabled(false);
+    lista->header()->setSectionsClickable(clicable);
     const int total = rs->recordCount();
     if (barra != nullptr) {
         barra->setValue(0);
@@ -107,6 +111,10 @@ void LlenarListView(QWidget* ventana, RecordsetPtr& rs, QTreeWidget* lista, int 
     lista->viewport()->update();
 }
 
+namespace {
+const char* const kPropiedadColumnaOrden = "v7ColumnaOrden";
+} // namespace
+
 void OrdenarListView(QTreeWidget* lista, int columna) {
     if (lista == nullptr || columna < 0) {
         return;
@@ -119,10 +127,15 @@ void OrdenarListView(QTreeWidget* lista, int columna) {
     }
     QTreeWidgetItem* header = lista->headerItem();
     int direction = header->data(c, kRolEtiqueta).toInt();
-    if (lista->header()->sortIndicatorSection() == c) {
+    // The list remembers its own sort column: a clickable header has already moved its indicator to the
+    // clicked column by the time the click is reported, so the indicator cannot tell.
+    // Until a first sort, the first column counts as the sort column, as a list's sort key starts there.
+    const QVariant actual = lista->property(kPropiedadColumnaOrden);
+    if ((actual.isValid() ? actual.toInt() : 0) == c) {
         direction = ~direction;
         header->setData(c, kRolEtiqueta, direction);
     }
+    lista->setProperty(kPropiedadColumnaOrden, c);
     // A one-off sort rather than the view's live sorting, which would reorder the items again as
     // soon as their texts are swapped back.
     lista->header()->setSortIndicatorShown(true);

@@ -3,15 +3,17 @@
 #include "core/session.h"
 #include "core/sql.h"
 #include "tests/support/pg_cluster.h"
-#include "tests/support/v7_fixture.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/v7_fixture.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -131,6 +133,31 @@ TEST_F(Listas, FirstColumnIsTheInitialSortColumn) {
     EXPECT_EQ(columna(0), (QStringList{QStringLiteral("100"), QStringLiteral("10"), QStringLiteral("9")}));
     OrdenarListView(lista, 0);
     EXPECT_EQ(columna(0), (QStringList{QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("100")}));
+}
+
+TEST_F(Listas, ClicksOnTheHeaderItselfToggleOnlyTheColumnAlreadySorted) {
+    // The header stays clickable after a fill, and it moves its own indicator before it reports the click:
+    // the direction must not follow it.
+    lista->setHeaderLabels({QStringLiteral("Nombre"), QStringLiteral("Cantidad")});
+    lista->header()->setSectionsClickable(true);
+    QObject::connect(lista->header(), &QHeaderView::sectionClicked, [this](int c) { OrdenarListView(lista, c); });
+    auto rs = consulta(QStringLiteral("SELECT * FROM (VALUES ('b', 10), ('a', 9), ('c', 100)) AS t(nombre, cantidad)"));
+    LlenarListView(&ventana, rs, lista, 0, 0, nullptr, nullptr, false, QString());
+    ventana.resize(400, 300);
+    lista->resize(400, 300);
+    ventana.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ventana));
+    auto clicEn = [this](int c) {
+        QHeaderView* h = lista->header();
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          QPoint(h->sectionViewportPosition(c) + h->sectionSize(c) / 2, h->height() / 2));
+    };
+    clicEn(1);
+    EXPECT_EQ(columna(1), (QStringList{QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("100")}));
+    clicEn(1);
+    EXPECT_EQ(columna(1), (QStringList{QStringLiteral("100"), QStringLiteral("10"), QStringLiteral("9")}));
+    clicEn(0);
+    EXPECT_EQ(columna(0), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
 }
 
 TEST_F(Listas, LongFillsShowProgressAndRepaintAtTheEnd) {
