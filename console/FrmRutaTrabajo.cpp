@@ -43,7 +43,7 @@ FrmRutaTrabajo::FrmRutaTrabajo(QWidget* parent)
 FrmRutaTrabajo::~FrmRutaTrabajo() = default;
 
 QString FrmRutaTrabajo::documentoAyuda() {
-    return paths::programFolder() + QStringLiteral("ayuda/DeshabilitarCarpetaCompartida.pdf");
+    return paths::programFolder() + QStringLiteral("ayuda/DeshabilitarCarpetaCompartida.html");
 }
 
 void FrmRutaTrabajo::construir() {
