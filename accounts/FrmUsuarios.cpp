@@ -174,7 +174,7 @@ void FrmUsuarios::construir() {
     ChkIndefinido = control<QCheckBox>(PanelSec2, QStringLiteral("ChkIndefinido"), twips(4140, 2930, 300, 300));
     ChkIndefinido->setAccessibleName(QStringLiteral("Indefinido"));
     EtIndefinido = etiqueta(PanelSec2, QStringLiteral("EtIndefinido"), QStringLiteral("Indefinido"), 4460, 2930, 1400);
-    EtIndefinido->installEventFilter(this);
+    enlazarEtiqueta(EtIndefinido, ChkIndefinido);
     connect(ChkIndefinido, &QCheckBox::toggled, this, [this] { ChkIndefinido_Click(); });
 
     TxtLogin->setValidator(
@@ -195,7 +195,7 @@ void FrmUsuarios::construir() {
         chk->setAccessibleName(caption);
         // The second column reaches the panel's edge.
         et = etiqueta(PanelSec3, etName, caption, left + 320, top, left < 2000 ? 2250 : 6100 - left - 320);
-        et->installEventFilter(this);
+        enlazarEtiqueta(et, chk);
     };
     modulo(QStringLiteral("ChkAdqui"), QStringLiteral("EtAdqui"), QStringLiteral("Adquisiciones (Compras)"), 240, 520,
            ChkAdqui, EtAdqui);
@@ -675,17 +675,6 @@ bool FrmUsuarios::eventFilter(QObject* watched, QEvent* event) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w == nullptr || !w->isEnabled()) {
             return QDialog::eventFilter(watched, event);
-        }
-        // A module's caption toggles its box.
-        const std::pair<QLabel*, QCheckBox*> cajas[] = {{EtAdqui, ChkAdqui},          {EtPrestamo, ChkPrestamo},
-                                                        {EtConsulta, ChkConsulta},    {EtInventario, ChkInventario},
-                                                        {EtAnalisis, ChkAnalisis},    {EtServicios, ChkServicios},
-                                                        {EtIndefinido, ChkIndefinido}};
-        for (const auto& [et, chk] : cajas) {
-            if (watched == et) {
-                chk->setChecked(!chk->isChecked());
-                return true;
-            }
         }
         // A mode's caption enters it, then selects its option.
         const std::pair<QLabel*, QRadioButton*> modos[] = {{EtCrearUsuario, OptCrearUsuario},

@@ -76,7 +76,7 @@ void FrmProgTareas::construir() {
                          QLabel*& label) {
         auto* o = control<QRadioButton>(Panel1, name, twips(720, top, 300, 300));
         label = etiqueta(Panel1, labelName, caption, 1080, top, 2400);
-        label->installEventFilter(this);
+        enlazarEtiqueta(label, o);
         return o;
     };
     OptDiario =
@@ -103,7 +103,7 @@ void FrmProgTareas::construir() {
         Casillas[i] = casilla(Panel3, QString::fromLatin1(kNombresCasilla[i]), QString(), twips(left, top, 300, 300));
         EtiquetasDia[i] = etiqueta(Panel3, QString::fromLatin1(kNombresEtiqueta[i]), QString::fromUtf8(kDias[i]),
                                    left + 360, top, 1400);
-        EtiquetasDia[i]->installEventFilter(this);
+        enlazarEtiqueta(EtiquetasDia[i], Casillas[i]);
     }
     CmbDias = control<QComboBox>(Panel3, QStringLiteral("CmbDias"), twips(480, 1100, 2400, 330));
     for (const char* dia : kDiasLista) {
@@ -483,24 +483,7 @@ void FrmProgTareas::reject() {
 }
 
 bool FrmProgTareas::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        // The labels beside the option buttons and check boxes act on them.
-        const std::pair<QLabel*, QRadioButton*> opciones[] = {
-            {EtDiario, OptDiario}, {EtSemanal, OptSemanal}, {EtMensual, OptMensual}};
-        for (const auto& [etiqueta, opcion] : opciones) {
-            if (watched == etiqueta && opcion->isEnabled() && !opcion->isChecked()) {
-                opcion->setChecked(true);
-                return true;
-            }
-        }
-        for (int i = 0; i < 7; ++i) {
-            if (watched == EtiquetasDia[i] && Casillas[i]->isEnabled()) {
-                // AlternarCasilla.
-                Casillas[i]->setChecked(!Casillas[i]->isChecked());
-                return true;
-            }
-        }
-    } else if (event->type() == QEvent::KeyPress && (watched == TxtIP || watched == TxtPuerto)) {
+    if (event->type() == QEvent::KeyPress && (watched == TxtIP || watched == TxtPuerto)) {
         auto* k = static_cast<QKeyEvent*>(event);
         if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
             BtnSiguiente_Click();

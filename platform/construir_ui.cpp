@@ -3,6 +3,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QRadioButton>
 
 namespace v7::ui {
 
@@ -28,6 +31,37 @@ QCheckBox* casilla(QWidget* parent, const QString& name, const QString& caption,
     auto* c = control<QCheckBox>(parent, name, rect);
     c->setText(caption);
     return c;
+}
+
+namespace {
+
+// Lives as a child of the label, so it goes away with it.
+class ActivadorEtiqueta : public QObject {
+public:
+    ActivadorEtiqueta(QLabel* etiqueta, QAbstractButton* control) : QObject(etiqueta), m_control(control) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::MouseButtonRelease ||
+            static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton || !m_control || !m_control->isEnabled()) {
+            return QObject::eventFilter(watched, event);
+        }
+        if (qobject_cast<QRadioButton*>(m_control) != nullptr) {
+            m_control->setChecked(true);
+        } else {
+            m_control->setChecked(!m_control->isChecked());
+        }
+        return true;
+    }
+
+private:
+    QPointer<QAbstractButton> m_control;
+};
+
+} // namespace
+
+void enlazarEtiqueta(QLabel* etiqueta, QAbstractButton* control) {
+    etiqueta->installEventFilter(new ActivadorEtiqueta(etiqueta, control));
 }
 
 MyFrame* panel(QWidget* parent, const QString& name, const QRect& rect) {

@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QString>
 
+class QAbstractButton;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -52,6 +53,11 @@ inline QLineEdit* caja(QWidget* parent, const QString& name, int left, int top, 
 }
 
 QCheckBox* casilla(QWidget* parent, const QString& name, const QString& caption, const QRect& rect);
+
+// The caption label beside a check box or option button (the designed layout keeps them apart): a left
+// click on the label acts on the control while the control is enabled, a check box toggling, an option
+// button becoming the chosen one.
+void enlazarEtiqueta(QLabel* etiqueta, QAbstractButton* control);
 
 // A themed panel.
 MyFrame* panel(QWidget* parent, const QString& name, const QRect& rect);
