@@ -584,14 +584,15 @@ std::unique_ptr<Recordset> Connection::query(const QString& sql, DbError& error)
 }
 
 QString redactPassword(const QString& text) {
-    // PWD={...} with "}}" as an escaped brace, or PWD=bare up to ";" or the end.
-    static const QRegularExpression braced(QStringLiteral(R"((PWD\s*=\s*)\{(?:[^}]|\}\})*\}?)"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression bare(QStringLiteral(R"((PWD\s*=\s*)(?!\{|<redacted>)[^;\r\n]*)"),
-                                         QRegularExpression::CaseInsensitiveOption);
+    // PWD={...} with "}}" as an escaped brace, or PWD=bare up to ";" or the end. Never destroyed: worker
+    // threads (the status probe) may still report an error while the program ends.
+    static const auto* braced = new QRegularExpression(QStringLiteral(R"((PWD\s*=\s*)\{(?:[^}]|\}\})*\}?)"),
+                                                       QRegularExpression::CaseInsensitiveOption);
+    static const auto* bare = new QRegularExpression(QStringLiteral(R"((PWD\s*=\s*)(?!\{|<redacted>)[^;\r\n]*)"),
+                                                     QRegularExpression::CaseInsensitiveOption);
     QString out = text;
-    out.replace(braced, QStringLiteral("\\1<redacted>"));
-    out.replace(bare, QStringLiteral("\\1<redacted>"));
+    out.replace(*braced, QStringLiteral("\\1<redacted>"));
+    out.replace(*bare, QStringLiteral("\\1<redacted>"));
     return out;
 }
 
@@ -634,14 +635,15 @@ void Transaccion::rollback() {
 }
 
 QString redactStatement(const QString& sql) {
-    static const QRegularExpression literal(QStringLiteral(R"((\bPASSWORD\s+)(?:[Ee]?'(?:[^']|'')*'?|\$\$.*?\$\$))"),
-                                            QRegularExpression::CaseInsensitiveOption |
-                                                QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression env(QStringLiteral(R"((PGPASSWORD\s*=\s*)('(?:[^']|'\\'')*'|[^\s;]*))"),
-                                        QRegularExpression::CaseInsensitiveOption);
+    // Never destroyed, as above.
+    static const auto* literal = new QRegularExpression(
+        QStringLiteral(R"((\bPASSWORD\s+)(?:[Ee]?'(?:[^']|'')*'?|\$\$.*?\$\$))"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const auto* env = new QRegularExpression(QStringLiteral(R"((PGPASSWORD\s*=\s*)('(?:[^']|'\\'')*'|[^\s;]*))"),
+                                                    QRegularExpression::CaseInsensitiveOption);
     QString out = sql;
-    out.replace(literal, QStringLiteral("\\1'<redacted>'"));
-    out.replace(env, QStringLiteral("\\1<redacted>"));
+    out.replace(*literal, QStringLiteral("\\1'<redacted>'"));
+    out.replace(*env, QStringLiteral("\\1<redacted>"));
     return out;
 }
 
