@@ -16,6 +16,7 @@
 -- stages records 3, 4, 5, 6, 7 (3 and 4 share ficha_no 104 and get renumbered) and items 3, 4, 6, 7,
 -- 8, 9, 11; item "l2-0042" repeats "L2-0042" but for case and is rejected by the file's key; the title
 -- of record 5, the analyst of item 4 and the status codes do not fit the file's fields as they are.
+-- The end of the file adds what the import's tests need, without changing any of these counts.
 
 -- The server function that the database restore installs; the previous generation's file reads
 -- every tag through it.
@@ -169,3 +170,35 @@ SELECT setval('prestamo.prestamos_idprestamo_seq', 3);
 INSERT INTO prestamo.reservaciones (idreservacion, no_adqui, titulo, autor, clasificacion, idbiblioteca) VALUES
     (1, 'L2-0011', 'Don Quijote de la Mancha', 'Cervantes Saavedra, Miguel de', '863 C419\q', 2);
 SELECT setval('prestamo.reservaciones_idreservacion_seq', 1);
+
+-- What the import on library 2's own server needs besides. The counts above stay true: the new items
+-- sit outside March 2024 on record 9, whose type 15 the previous generation's file leaves out; record
+-- 8 is still staged by its type, and index word 2 moves from one staged record to another.
+--
+-- An export of library 2 for 1900-01-01 .. 2100-12-31 stages records 3, 4, 5, 6, 7, 8, 9 and the
+-- marker 13; items 3, 4, 6, 7, 8, 9, 10, 11, 15, 16 (1, 2: NEW/PEN; 5: not accessible); distribution
+-- rows 1, 2, 4, 5; holding 1; schools 1, 2; library 2; authorities 1, 2, 3; references 1, 2.
+-- Merged, the library keeps records 3, 4, 5, 6, 7, 9: record 8 hangs from holding 9, which no staged
+-- record has, so it is left out with its tag and its index word.
+INSERT INTO catalogos.colecciones (idcoleccion, nombre) VALUES (3, 'Tesis');
+
+UPDATE analisis.fichas SET idholding = 9 WHERE idficha = 8;
+UPDATE indizados.palabras SET idficha = 8, palabra = 'articulo' WHERE idpalabra = 2;
+-- Being merged: the import closes the status.
+UPDATE analisis.fichas SET estatus = 'MON' WHERE idficha = 9;
+-- On its way to the library (accesible 9); the library has recorded its reception already.
+UPDATE analisis.ejemplares SET accesible = 9 WHERE idejemplar = 11;
+
+-- A thesis (numbered T…: the import lowers its accessibility by 8) in collection 3, and accompanying
+-- material, which the import's counts leave out.
+INSERT INTO analisis.ejemplares (idejemplar, idficha, ficha_no, no_adqui, idbiblioteca, idescuela, idcoleccion,
+                                 idholding, fechaingreso, volumen, ejemplar, tomo, accesible, esmatcomp, analista) VALUES
+    (15, 9, 109, 'T2-0001', 2, 1, 3, NULL, '2024-02-10 11:00', NULL, 1, NULL, 12, false, 'eva'),
+    (16, 9, 109, 'C2-0002', 2, 2, 1, NULL, '2024-02-10 11:00', NULL, 2, NULL, 1, true, 'eva');
+SELECT setval('analisis.ejemplares_idejemplar_seq', 16);
+
+-- Sent to school 2, although the item is school 1's: the import takes the item's school.
+INSERT INTO analisis.ejemplaresdetallesdpi (iddetalledpi, idficha, numadqui, idbiblioteca, idescuela, idenviodpi,
+                                            idrecepciondpi, idrecepcionbib, fecharecepcionbib) VALUES
+    (5, 9, 'T2-0001', 2, 2, 3, 3, NULL, NULL);
+SELECT setval('analisis.ejemplaresdetallesdpi_iddetalledpi_seq', 5);
