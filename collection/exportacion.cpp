@@ -36,15 +36,12 @@ const QStringList& tablasExportacion() {
 }
 
 const QStringList& tablasEnOrdenDeCarga() {
-    static const QStringList t = {
-        QStringLiteral("analisis.zexporta_aactualizacion"),  QStringLiteral("analisis.zexporta_aafichas"),
-        QStringLiteral("analisis.zexporta_aaholdings"),      QStringLiteral("analisis.zexporta_abibliotecas"),
-        QStringLiteral("analisis.zexporta_aescuelas"),       QStringLiteral("analisis.zexporta_bejemplares"),
-        QStringLiteral("analisis.zexporta_bejemplaresdpi"),  QStringLiteral("analisis.zexporta_betiquetasmarc"),
-        QStringLiteral("analisis.zexporta_bindizado"),       QStringLiteral("analisis.zexporta_cenviosdpi"),
-        QStringLiteral("analisis.zexporta_crecepcionesdpi"), QStringLiteral("analisis.zexporta_dautoridades"),
-        QStringLiteral("analisis.zexporta_dreferencias"),
-    };
+    // The names' own order: the prefixes were chosen so that it loads referred tables first.
+    static const QStringList t = [] {
+        QStringList l = tablasExportacion();
+        l.sort();
+        return l;
+    }();
     return t;
 }
 

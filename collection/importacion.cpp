@@ -1,5 +1,6 @@
 #include "collection/importacion.h"
 
+#include "collection/exportacion.h"
 #include "core/cifrado.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -38,18 +39,9 @@ std::optional<QString> primerValor(const QString& sql, QString& error) {
 
 } // namespace
 
-const QStringList kTablasExportacion = {
-    QStringLiteral("analisis.zexporta_aactualizacion"),  QStringLiteral("analisis.zexporta_aafichas"),
-    QStringLiteral("analisis.zexporta_aaholdings"),      QStringLiteral("analisis.zexporta_abibliotecas"),
-    QStringLiteral("analisis.zexporta_aescuelas"),       QStringLiteral("analisis.zexporta_bejemplares"),
-    QStringLiteral("analisis.zexporta_bejemplaresdpi"),  QStringLiteral("analisis.zexporta_betiquetasmarc"),
-    QStringLiteral("analisis.zexporta_bindizado"),       QStringLiteral("analisis.zexporta_cenviosdpi"),
-    QStringLiteral("analisis.zexporta_crecepcionesdpi"), QStringLiteral("analisis.zexporta_dautoridades"),
-    QStringLiteral("analisis.zexporta_dreferencias")};
-
 QString sentenciaBorrarTablas() {
     QString sql;
-    for (const QString& t : kTablasExportacion) {
+    for (const QString& t : tablasEnOrdenDeCarga()) {
         sql += QStringLiteral("DROP TABLE IF EXISTS ") + t + QLatin1Char(';');
     }
     return sql;

@@ -13,9 +13,6 @@
 
 namespace v7::acervo {
 
-// The staging tables, in the order a load drops them.
-extern const QStringList kTablasExportacion;
-
 // Every staging table dropped, in one text: "DROP TABLE IF EXISTS analisis.zexporta_…;" thirteen times.
 QString sentenciaBorrarTablas();
 
