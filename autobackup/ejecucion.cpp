@@ -5,6 +5,7 @@
 #include "autobackup/soporte.h"
 #include "core/config.h"
 #include "core/instalacion.h"
+#include "core/login.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
@@ -328,29 +329,7 @@ QString rutaFechada(const QString& ruta, const QDate& fecha) {
 
 QString cadenaConexion(const QString& driver, const QString& servidor, int puerto, const QString& usuario,
                        const QString& clave) {
-    // The driver takes braces off PWD only: a braced user or server would reach the server with its
-    // braces. A value the plain form cannot carry goes to libpq itself through pqopt, quoted for libpq.
-    QStringList pq;
-    auto atributo = [&pq](const QString& valor, const char* libpq) {
-        const bool simple = !valor.contains(QLatin1Char(';')) && !valor.contains(QLatin1Char('{')) &&
-                            !valor.contains(QLatin1Char('}')) && valor == valor.trimmed();
-        if (simple) {
-            return valor;
-        }
-        QString citado = valor;
-        citado.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
-        pq << QString::fromLatin1(libpq) + QStringLiteral("='") + citado + QLatin1Char('\'');
-        return QString();
-    };
-    const QString host = atributo(servidor, "host");
-    const QString uid = atributo(usuario, "user");
-    QString cadena = QStringLiteral("DRIVER={") + driver + QStringLiteral("};SERVER=") + host +
-                     QStringLiteral(";PORT=") + QString::number(puerto) + QStringLiteral(";DATABASE=veliro7;UID=") +
-                     uid + QStringLiteral(";PWD=") + db::braceValue(clave);
-    if (!pq.isEmpty()) {
-        cadena += QStringLiteral(";pqopt=") + db::braceValue(pq.join(QLatin1Char(' ')));
-    }
-    return cadena;
+    return cadenaConexionOdbc(driver, servidor, puerto, usuario, db::braceValue(clave));
 }
 
 qint64 limiteEjecucion(QString* aviso) {

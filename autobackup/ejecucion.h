@@ -60,10 +60,8 @@ QString rutaPostgresPara(const InstalacionesRegistradas& instalaciones, int puer
 // not end in ".zip" stays as it is.
 QString rutaFechada(const QString& ruta, const QDate& fecha);
 
-// The connection string of the run: the driver, then SERVER, PORT, DATABASE=veliro7, UID and PWD, the
-// password braced ("}" doubled). The driver unbraces nothing but PWD, so a server or user holding ";",
-// a brace or blanks at either end is not written there (it would add or change an attribute): it goes in
-// pqopt={host='…' user='…'}, quoted for libpq, and reaches the server exactly as configured.
+// The connection string of the run (cadenaConexionOdbc) with the password braced ("}" doubled): a server
+// or user that SERVER=/UID= cannot carry goes to pqopt and reaches the server exactly as configured.
 QString cadenaConexion(const QString& driver, const QString& servidor, int puerto, const QString& usuario,
                        const QString& clave);
 

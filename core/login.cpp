@@ -34,7 +34,15 @@ QString valorLibpq(const QString& v) {
     return QLatin1Char('\'') + q + QLatin1Char('\'');
 }
 
-QString cadena(const QString& driver, const QString& servidor, int puerto, const QString& usuario) {
+SalidaPrograma& salida() {
+    static SalidaPrograma s;
+    return s;
+}
+
+} // namespace
+
+QString cadenaConexionOdbc(const QString& driver, const QString& servidor, int puerto, const QString& usuario,
+                           const QString& pwd) {
     // psqlODBC strips braces only from PWD: a user or server that cannot stand bare is handed to libpq
     // through pqopt (and then left out of SERVER=/UID=, which the driver refuses to combine with it).
     QStringList opciones;
@@ -53,22 +61,16 @@ QString cadena(const QString& driver, const QString& servidor, int puerto, const
     if (!opciones.isEmpty()) {
         s += QStringLiteral(";pqopt=") + db::braceValue(opciones.join(QLatin1Char(' ')));
     }
-    return s + QStringLiteral(";PWD=");
+    return s + QStringLiteral(";PWD=") + pwd;
 }
-
-SalidaPrograma& salida() {
-    static SalidaPrograma s;
-    return s;
-}
-
-} // namespace
 
 QString cadenaConexionPrincipal(const QString& servidor, int puerto, const QString& usuario, const QString& clave) {
-    return cadena(kDriverPrincipal, servidor, puerto, usuario) + db::braceValue(clave);
+    return cadenaConexionOdbc(kDriverPrincipal, servidor, puerto, usuario, db::braceValue(clave));
 }
 
 QString cadenaConexionAlterna(const QString& servidor, int puerto, const QString& usuario, const QString& clave) {
-    return cadena(kDriverAlterno, servidor, puerto, usuario) + (valorSimple(clave) ? clave : db::braceValue(clave));
+    return cadenaConexionOdbc(kDriverAlterno, servidor, puerto, usuario,
+                              valorSimple(clave) ? clave : db::braceValue(clave));
 }
 
 bool abrirSinCongelar(db::Connection& conexion, db::DbError& error) {
@@ -106,15 +108,17 @@ FalloLogin clasificarFalloLogin(const db::DbError& error, int& contadorDriver) {
     }
     // The driver of this system says "Connection refused" / "could not connect" where older
     // drivers said "Could not connect to the server".
-    if (d.contains(QStringLiteral("Could not connect to the server")) || d.contains(QStringLiteral("Connection refused")) ||
-        d.contains(QStringLiteral("could not connect to server")) || d.contains(QStringLiteral("No route to host")) ||
-        d.contains(QStringLiteral("timeout expired"))) {
+    if (d.contains(QStringLiteral("Could not connect to the server")) ||
+        d.contains(QStringLiteral("Connection refused")) || d.contains(QStringLiteral("could not connect to server")) ||
+        d.contains(QStringLiteral("No route to host")) || d.contains(QStringLiteral("timeout expired"))) {
         return FalloLogin::PuertoBloqueado;
     }
-    if (d.contains(QStringLiteral("password authentication failed for user")) || d.contains(QStringLiteral("la autentifi"))) {
+    if (d.contains(QStringLiteral("password authentication failed for user")) ||
+        d.contains(QStringLiteral("la autentifi"))) {
         return FalloLogin::ClaveIncorrecta;
     }
-    if (d.contains(QStringLiteral("Error catastrófico")) || d.toLower().contains(QStringLiteral("connection reset by peer"))) {
+    if (d.contains(QStringLiteral("Error catastrófico")) ||
+        d.toLower().contains(QStringLiteral("connection reset by peer"))) {
         return FalloLogin::ErrorCatastrofico;
     }
     if (d.contains(QStringLiteral("pg_hba.conf"))) {
@@ -195,10 +199,14 @@ QString textoSinPermisos(const QString& usuario) {
            QStringLiteral("La base de datos existe; inicie la sesión con un usuario Superusuario ó Administrador.");
 }
 
-QString rutaArchivoSesion() { return paths::workFolder() + QStringLiteral("V7.pres.sesion.cnf"); }
+QString rutaArchivoSesion() {
+    return paths::workFolder() + QStringLiteral("V7.pres.sesion.cnf");
+}
 
 bool escribirArchivoSesion(const ArchivoSesion& datos, const QString& ruta) {
-    auto campo = [](const QString& v) { return QLatin1Char('"') + QString(v).remove(QLatin1Char('"')) + QLatin1Char('"'); };
+    auto campo = [](const QString& v) {
+        return QLatin1Char('"') + QString(v).remove(QLatin1Char('"')) + QLatin1Char('"');
+    };
     QSaveFile f(ruta);
     if (!f.open(QIODevice::WriteOnly)) {
         return false;
@@ -244,7 +252,8 @@ ResultadoCrearBase crearBaseDatos(const QString& servidor, const QString& puerto
     const QString conexion = QStringLiteral(" -h ") + citarSh(servidor) + QStringLiteral(" -p ") + citarSh(puerto) +
                              QStringLiteral(" -U ") + citarSh(usuario);
     const QString crear = carpeta + QStringLiteral("v7.CreateV7.bat");
-    QString r = CrearArchivoBat(crear, QStringLiteral("createdb -E UNICODE") + conexion + QStringLiteral(" veliro7"), clave);
+    QString r =
+        CrearArchivoBat(crear, QStringLiteral("createdb -E UNICODE") + conexion + QStringLiteral(" veliro7"), clave);
     if (r != QLatin1String("OK")) {
         return {false, r + kCrLf + QStringLiteral("[Rutina] CrearBase")};
     }
@@ -256,7 +265,8 @@ ResultadoCrearBase crearBaseDatos(const QString& servidor, const QString& puerto
 
     const QString salidaTxt = carpeta + QStringLiteral("v7.CheckBD.txt");
     const QString revisar = carpeta + QStringLiteral("v7.CheckBD.bat");
-    r = CrearArchivoBat(revisar, QStringLiteral("psql -l") + conexion + QStringLiteral(" >  ") + citarSh(salidaTxt), clave);
+    r = CrearArchivoBat(revisar, QStringLiteral("psql -l") + conexion + QStringLiteral(" >  ") + citarSh(salidaTxt),
+                        clave);
     if (r != QLatin1String("OK")) {
         return {false, QString()};
     }
@@ -292,6 +302,8 @@ void terminarPrograma(int code) {
     std::exit(code);
 }
 
-void setSalidaPrograma(SalidaPrograma s) { salida() = std::move(s); }
+void setSalidaPrograma(SalidaPrograma s) {
+    salida() = std::move(s);
+}
 
 } // namespace v7

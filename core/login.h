@@ -14,14 +14,18 @@ namespace v7 {
 inline const QString kDriverPrincipal = QStringLiteral("PostgreSQL ODBC Driver(UNICODE)");
 inline const QString kDriverAlterno = QStringLiteral("PostgreSQL Unicode");
 
+// The connection string of driver for database veliro7, with pwd written after "PWD=" as the caller
+// formats it (braced or bare). psqlODBC keeps braces literally in SERVER= and UID=, so a server or user
+// they cannot carry as typed (";", a brace, blanks at either end, empty) goes to the driver's libpq
+// options instead, pqopt={host='…' user='…'}, and is left out of SERVER=/UID=.
+QString cadenaConexionOdbc(const QString& driver, const QString& servidor, int puerto, const QString& usuario,
+                           const QString& pwd);
+
 // First attempt: the password braced (a "}" in it doubled).
 QString cadenaConexionPrincipal(const QString& servidor, int puerto, const QString& usuario, const QString& clave);
 // The retry with the other driver name: the password as typed, without braces, unless it holds a
 // character the bare form cannot carry (";", a brace, blanks at either end): then braced too.
 QString cadenaConexionAlterna(const QString& servidor, int puerto, const QString& usuario, const QString& clave);
-// In both strings a user or server that SERVER= and UID= cannot carry as typed (psqlODBC keeps braces
-// there literally, so a ";" would end the value and start another attribute) goes to the driver's
-// libpq options instead: pqopt={host='…' user='…'}.
 
 // Opens a connection on a worker thread and lets window events run until the open has ended, so the
 // window is repainted and its guard drops the user's input meanwhile. Nothing else may touch the

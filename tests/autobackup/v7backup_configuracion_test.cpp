@@ -116,17 +116,17 @@ TEST(ConfiguracionRespaldo, DateGoesBeforeTheFinalZipOnly) {
 
 // No value of the settings file can add or change an attribute of the connection string.
 TEST(ConfiguracionRespaldo, ConnectionStringCarriesEveryValueWhole) {
-    const QString inicio = QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=");
+    const QString inicio = QStringLiteral("DRIVER={PostgreSQL Unicode};");
     const struct {
         const char* servidor;
         const char* usuario;
         const char* esperado; // after inicio
     } casos[] = {
-        {"localhost", "jefe", "localhost;PORT=5432;DATABASE=veliro7;UID=jefe;PWD={a;b}}c}"},
-        {"localhost", "ad;min", "localhost;PORT=5432;DATABASE=veliro7;UID=;PWD={a;b}}c};pqopt={user='ad;min'}"},
+        {"localhost", "jefe", "SERVER=localhost;PORT=5432;DATABASE=veliro7;UID=jefe;PWD={a;b}}c}"},
+        {"localhost", "ad;min", "SERVER=localhost;PORT=5432;DATABASE=veliro7;pqopt={user='ad;min'};PWD={a;b}}c}"},
         {"h;UID=postgres", "o'k}",
-         ";PORT=5432;DATABASE=veliro7;UID=;PWD={a;b}}c};pqopt={host='h;UID=postgres' user='o\\'k}}'}"},
-        {"db-1", " jefe", "db-1;PORT=5432;DATABASE=veliro7;UID=;PWD={a;b}}c};pqopt={user=' jefe'}"},
+         "PORT=5432;DATABASE=veliro7;pqopt={host='h;UID=postgres' user='o\\'k}}'};PWD={a;b}}c}"},
+        {"db-1", " jefe", "SERVER=db-1;PORT=5432;DATABASE=veliro7;pqopt={user=' jefe'};PWD={a;b}}c}"},
     };
     for (const auto& c : casos) {
         EXPECT_EQ(cadenaConexion(QStringLiteral("PostgreSQL Unicode"), QString::fromUtf8(c.servidor), 5432,
