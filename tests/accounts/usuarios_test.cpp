@@ -23,11 +23,6 @@
 
 #include <gtest/gtest.h>
 
-// Readable failures.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 using namespace v7;
 using namespace v7::test;
 

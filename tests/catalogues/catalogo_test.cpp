@@ -10,10 +10,6 @@
 
 #include <limits>
 
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 using namespace v7;
 using namespace v7::test;
 

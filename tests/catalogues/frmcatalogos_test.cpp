@@ -26,10 +26,6 @@
 
 #include <algorithm>
 
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 using namespace v7;
 using namespace v7::test;
 

@@ -29,11 +29,6 @@
 
 #include <gtest/gtest.h>
 
-// Failures show texts, not UTF-16 units.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 using namespace v7;
 using namespace v7::test;
 

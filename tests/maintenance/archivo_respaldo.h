@@ -18,13 +18,6 @@
 
 #include <zip.h>
 
-// Texts readable in failure output.
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-QT_END_NAMESPACE
-
 namespace v7::test {
 
 // Runs one of the cluster's tools; its exit code, stdout in salida.
