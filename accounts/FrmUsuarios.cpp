@@ -557,25 +557,23 @@ void FrmUsuarios::ChkIndefinido_Click() {
     DtpVigencia->setEnabled(ChkIndefinido->isEnabled() && !ChkIndefinido->isChecked());
 }
 
-void FrmUsuarios::HabilitarControlesUsuario() {
+void FrmUsuarios::ponerControlesUsuario(bool habilitados) {
     for (QWidget* w : std::initializer_list<QWidget*>{
              TxtLogin,      TxtContrasena, TxtConfirmar,   CmbGrupo,       DtpVigencia,        ChkIndefinido,
              EtIndefinido,  TxtNombre,     CmbBibliotecas, BtnBibliotecas, BtnUsuariosAceptar, BtnCancelar,
              ChkAdqui,      EtAdqui,       ChkPrestamo,    EtPrestamo,     ChkConsulta,        EtConsulta,
              ChkInventario, EtInventario,  ChkAnalisis,    EtAnalisis,     ChkServicios,       EtServicios}) {
-        w->setEnabled(true);
+        w->setEnabled(habilitados);
     }
+}
+
+void FrmUsuarios::HabilitarControlesUsuario() {
+    ponerControlesUsuario(true);
     ChkIndefinido_Click();
 }
 
 void FrmUsuarios::DeshabilitarControlesUsuario() {
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             TxtLogin,      TxtContrasena, TxtConfirmar,   CmbGrupo,       DtpVigencia,        ChkIndefinido,
-             EtIndefinido,  TxtNombre,     CmbBibliotecas, BtnBibliotecas, BtnUsuariosAceptar, BtnCancelar,
-             ChkAdqui,      EtAdqui,       ChkPrestamo,    EtPrestamo,     ChkConsulta,        EtConsulta,
-             ChkInventario, EtInventario,  ChkAnalisis,    EtAnalisis,     ChkServicios,       EtServicios}) {
-        w->setEnabled(false);
-    }
+    ponerControlesUsuario(false);
 }
 
 void FrmUsuarios::limpiarOpcion(QRadioButton* opcion) {

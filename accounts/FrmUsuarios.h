@@ -68,6 +68,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ponerControlesUsuario(bool habilitados);
     void construir();
     void Form_Load();
     void Form_Unload();
