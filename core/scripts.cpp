@@ -240,6 +240,14 @@ ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, 
     return res;
 }
 
+QMap<QString, QString> entornoClave(const QString& clave) {
+    QMap<QString, QString> entorno;
+    if (!clave.isEmpty()) {
+        entorno.insert(QStringLiteral("PGPASSWORD"), clave);
+    }
+    return entorno;
+}
+
 QString EjecutarArchivoBat(const QString& rutaOComando, int* estado, const QMap<QString, QString>& entorno) {
     const ResultadoScript r = ejecutarScript(rutaOComando, entorno);
     if (estado != nullptr) {

@@ -71,6 +71,10 @@ struct ResultadoScript {
 // added to the child's environment: a password given there (PGPASSWORD) is in no file at all.
 [[nodiscard]] ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, QString>& entorno = {});
 
+// The environment that hands a client tool its password (PGPASSWORD), so that no script holds it; empty
+// when there is no password.
+QMap<QString, QString> entornoClave(const QString& clave);
+
 // ejecutarScript with the designed result: empty text once the interpreter ran and ended (whatever the
 // script's own outcome), else the error number, a blank and the description. estado, when given, receives
 // the exit status (-1 when not started); a caller whose output file cannot show a failure tests it.

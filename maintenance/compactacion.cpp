@@ -70,12 +70,13 @@ ResultadoCompactacion compactarBase(const std::function<void(int, const QString&
 
     if (CrearArchivoBat(script,
                         comandoCompactar(carpetaHerramientas(), s.ServidorIP, s.PuertoBD, s.UsuarioBD, salida, errores),
-                        s.ClaveBD) != QLatin1String("OK")) {
+                        QString()) != QLatin1String("OK")) {
         r.texto = QStringLiteral("No se creó el archivo de configuración para compactar la base de datos");
         return r;
     }
     int estado = -1;
-    if (!EjecutarArchivoBat(script, &estado).isEmpty()) {
+    // The password reaches vacuumdb in its environment only.
+    if (!EjecutarArchivoBat(script, &estado, entornoClave(s.ClaveBD)).isEmpty()) {
         r.texto = QStringLiteral("No se logró lanzar el archivo de proceso por lotes para compactar la BD");
         return r;
     }

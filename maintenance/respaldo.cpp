@@ -139,12 +139,8 @@ bool correrHerramienta(ScriptRespaldo cual, const QString& script, const QString
         r.detalle = creado;
         return false;
     }
-    QMap<QString, QString> entorno;
-    if (!clave.isEmpty()) {
-        entorno.insert(QStringLiteral("PGPASSWORD"), clave);
-    }
     int estado = -1;
-    const QString lanzado = EjecutarArchivoBat(script, &estado, entorno);
+    const QString lanzado = EjecutarArchivoBat(script, &estado, entornoClave(clave));
     QFile::remove(script);
     if (!lanzado.isEmpty()) {
         r.falla = FallaRespaldo::ScriptNoIniciado;

@@ -564,14 +564,14 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                                     QStringLiteral(" -h ") + citarSh(s.ServidorIP) + QStringLiteral(" -p ") +
                                     QString::number(s.PuertoBD) + QStringLiteral(" -U ") + citarSh(s.UsuarioBD) +
                                     QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
-                                s.ClaveBD);
+                                QString());
             if (escrito != QLatin1String("OK")) {
                 return detener(escrito + kCrLf +
                                QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los "
                                               "usuarios"));
             }
             int estado = -1;
-            const QString lanzado = EjecutarArchivoBat(script, &estado);
+            const QString lanzado = EjecutarArchivoBat(script, &estado, entornoClave(s.ClaveBD));
             if (!lanzado.isEmpty()) {
                 return detener(lanzado + kCrLf +
                                QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los usuarios"));
@@ -625,12 +625,12 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                 QStringLiteral(" -p ") + QString::number(s.PuertoBD) + QStringLiteral(" -U ") + citarSh(s.UsuarioBD) +
                 QStringLiteral(" -d veliro7 -v") + opciones + QLatin1Char(' ') + citarSh(v.volcado) +
                 QStringLiteral(" 2> ") + citarSh(errores),
-            s.ClaveBD);
+            QString());
         if (escrito != QLatin1String("OK")) {
             return detener(escrito);
         }
         int estado = -1;
-        const QString lanzado = EjecutarArchivoBat(script, &estado);
+        const QString lanzado = EjecutarArchivoBat(script, &estado, entornoClave(s.ClaveBD));
         if (!lanzado.isEmpty()) {
             return detener(lanzado + kCrLf +
                            QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base"));
