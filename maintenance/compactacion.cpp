@@ -7,6 +7,7 @@
 #include "maintenance/mantenimiento.h"
 #include "platform/events.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -58,14 +59,10 @@ ResultadoCompactacion compactarBase(const std::function<void(int, const QString&
     const QString script = carpeta + QStringLiteral("v7.Compact.bat");
     const QString salida = carpeta + QStringLiteral("Mantenimiento.txt");
     const QString errores = carpeta + QStringLiteral("Mantenimiento.err.txt");
-    struct Limpieza {
-        QStringList archivos;
-        ~Limpieza() {
-            for (const QString& f : archivos) {
-                QFile::remove(f);
-            }
-        }
-    } limpieza{{script, salida, errores}};
+    process::Restos restos;
+    for (const QString& f : {script, salida, errores}) {
+        restos.agregar(f);
+    }
     QFile::remove(salida);
 
     if (CrearArchivoBat(script,
@@ -89,8 +86,8 @@ ResultadoCompactacion compactarBase(const std::function<void(int, const QString&
     // vacuumdb leaves its (empty) output file also when it could not connect: only its status tells.
     if (estado != 0) {
         r.texto = QStringLiteral("No se logró compactar la base de datos (vacuumdb terminó con el código ") +
-                  QString::number(estado) + QStringLiteral("):") + kCrLf +
-                  lineasDestacadasEn(errores).join(kCrLf) + kCrLf + QStringLiteral("Reintentelo nuevamente");
+                  QString::number(estado) + QStringLiteral("):") + kCrLf + lineasDestacadasEn(errores).join(kCrLf) +
+                  kCrLf + QStringLiteral("Reintentelo nuevamente");
         return r;
     }
     paso(40, QStringLiteral("Ejecutando proceso para compactar la base de datos...OK"));

@@ -16,7 +16,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,19 +42,17 @@ QString sufijoErrores(const QString& errores) {
 // also by the clean-up of a program that a signal or its time limit ends while the writer runs.
 class Recogida {
 public:
-    explicit Recogida(std::shared_ptr<db::Connection> c)
-        : m_transaccion(std::move(c)), m_restos(std::make_shared<Restos>()),
-          m_alTerminar([restos = m_restos] { restos->borrar(); }) {}
+    explicit Recogida(std::shared_ptr<db::Connection> c) : m_transaccion(std::move(c)) {}
     ~Recogida() {
         terminarTransaccion();
-        m_restos->borrar();
+        m_restos.borrar();
         events::pump();
     }
     Recogida(const Recogida&) = delete;
     Recogida& operator=(const Recogida&) = delete;
 
-    void archivo(const QString& ruta) { m_restos->agregar(ruta); }
-    void carpeta(const QString& ruta) { m_restos->agregar(ruta); }
+    void archivo(const QString& ruta) { m_restos.agregar(ruta); }
+    void carpeta(const QString& ruta) { m_restos.agregar(ruta); }
 
     [[nodiscard]] bool iniciarTransaccion(db::DbError& e) { return m_transaccion.begin(e); }
     // Ends the backup's transaction: COMMIT keeps the counts in config_veliro.control (a block where a
@@ -74,27 +71,8 @@ public:
     }
 
 private:
-    struct Restos {
-        std::mutex mutex;
-        QStringList rutas;
-        void agregar(const QString& ruta) {
-            std::lock_guard<std::mutex> lock(mutex);
-            rutas << ruta;
-        }
-        void borrar() {
-            QStringList copia;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                copia = rutas;
-            }
-            for (const QString& r : copia) {
-                paths::borrarSinSeguirEnlaces(r);
-            }
-        }
-    };
     db::Transaccion m_transaccion;
-    std::shared_ptr<Restos> m_restos;
-    process::Limpieza m_alTerminar;
+    process::Restos m_restos;
 };
 
 void fallaSentencia(ResultadoRespaldo& r, const db::DbError& e, const QString& sql) {

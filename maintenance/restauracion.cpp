@@ -428,16 +428,8 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     const QString trabajo = paths::withSlash(s.RutaTemporal);
     const QString carpeta = trabajo + kCarpetaRestauracion;
     // The extracted archive (the roles' password hashes among it) and every script go on every way out.
-    struct Limpieza {
-        QString carpeta;
-        QStringList archivos;
-        ~Limpieza() {
-            for (const QString& f : archivos) {
-                QFile::remove(f);
-            }
-            QDir(carpeta).removeRecursively();
-        }
-    } limpieza{carpeta, {}};
+    process::Restos restos;
+    restos.agregar(carpeta);
 
     paso(0, QStringLiteral("Verificando estado del servidor..."));
     if (!VerificarConexion().isEmpty()) {
@@ -556,7 +548,8 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             }
             const QString script = trabajo + QStringLiteral("v7.roles.bat");
             const QString salida = trabajo + QStringLiteral("v7.roles.txt");
-            limpieza.archivos << script << salida;
+            restos.agregar(script);
+            restos.agregar(salida);
             const QString escrito =
                 CrearArchivoBat(script,
                                 citarSh(herramienta(bin, QStringLiteral("psql"))) +
@@ -618,7 +611,8 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         }
         const QString script = trabajo + QStringLiteral("v7.Load.bat");
         const QString errores = trabajo + QStringLiteral("v7.Load.txt");
-        limpieza.archivos << script << errores;
+        restos.agregar(script);
+        restos.agregar(errores);
         const QString escrito = CrearArchivoBat(
             script,
             citarSh(herramienta(bin, QStringLiteral("pg_restore"))) + QStringLiteral(" -h ") + citarSh(s.ServidorIP) +

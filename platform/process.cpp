@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include "platform/events.h"
+#include "platform/paths.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -515,6 +516,33 @@ Limpieza::Limpieza(std::function<void()> accion) {
 Limpieza::~Limpieza() {
     std::lock_guard<std::mutex> lock(g_limpiezasMutex);
     g_limpiezas.erase(m_id);
+}
+
+// Shared with the watcher thread's clean-up, hence its own lock.
+struct Restos::Lista {
+    std::mutex mutex;
+    QStringList rutas;
+    void borrar() {
+        QStringList copia;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            copia = rutas;
+        }
+        for (const QString& r : copia) {
+            paths::borrarSinSeguirEnlaces(r);
+        }
+    }
+};
+
+Restos::Restos() : m_lista(std::make_shared<Lista>()), m_alTerminar([lista = m_lista] { lista->borrar(); }) {}
+
+void Restos::agregar(const QString& ruta) {
+    std::lock_guard<std::mutex> lock(m_lista->mutex);
+    m_lista->rutas << ruta;
+}
+
+void Restos::borrar() const {
+    m_lista->borrar();
 }
 
 } // namespace v7::process

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 namespace v7::process {
 
@@ -124,6 +125,25 @@ public:
 
 private:
     quint64 m_id = 0;
+};
+
+// Files and folders that must not outlive a scope (scripts, tool outputs, an extracted archive): removed,
+// links never followed, when the object goes away, and by the clean-up of a program that a signal or its
+// time limit ends meanwhile.
+class Restos {
+public:
+    Restos();
+    ~Restos() { borrar(); }
+    Restos(const Restos&) = delete;
+    Restos& operator=(const Restos&) = delete;
+
+    void agregar(const QString& ruta);
+    void borrar() const;
+
+private:
+    struct Lista;
+    std::shared_ptr<Lista> m_lista;
+    Limpieza m_alTerminar;
 };
 
 } // namespace v7::process
