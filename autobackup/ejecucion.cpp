@@ -26,8 +26,6 @@ namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kClaveVersion = QStringLiteral("VER_V7BACKUP");
 const QString kClaveResultado = QStringLiteral("RESPALDOOK");
-const QString kDriverUnicode = QStringLiteral("PostgreSQL Unicode");
-const QString kDriverAlterno = QStringLiteral("PostgreSQL ODBC Driver(UNICODE)");
 // Long enough for a busy server, short enough that an unreachable address does not hold the run.
 constexpr int kEsperaConexionSegundos = 30;
 // The end of an interrupted run waits this long at most for the server (login, then each statement).
@@ -159,13 +157,14 @@ std::optional<Desenlace> Ejecucion::leerConfiguracion() {
 
 std::optional<Desenlace> Ejecucion::conectar() {
     auto& s = sesion();
-    QString cadena = cadenaConexion(kDriverUnicode, s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
+    // This program tries the drivers in the login's opposite order: "PostgreSQL Unicode" first.
+    QString cadena = cadenaConexion(v7::kDriverAlterno, s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
     db::DbError e;
     if (!abrir(cadena, e)) {
         if (!e.description.contains(QLatin1String("ODBC"))) {
             return fallar(12, Falla{e.number, e.description});
         }
-        cadena = cadenaConexion(kDriverAlterno, s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
+        cadena = cadenaConexion(v7::kDriverPrincipal, s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
         e = db::DbError{};
         if (!abrir(cadena, e)) {
             return fallar(13, Falla{e.number, e.description});

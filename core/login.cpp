@@ -10,9 +10,7 @@
 #include <QSaveFile>
 #include <QTextStream>
 
-#include <atomic>
 #include <cstdlib>
-#include <thread>
 
 namespace v7 {
 
@@ -74,17 +72,9 @@ QString cadenaConexionAlterna(const QString& servidor, int puerto, const QString
 }
 
 bool abrirSinCongelar(db::Connection& conexion, db::DbError& error) {
-    std::atomic<bool> terminado{false};
     bool ok = false;
     db::DbError e;
-    std::thread hilo([&] {
-        ok = conexion.open(e);
-        terminado = true;
-    });
-    while (!terminado) {
-        events::pause(5);
-    }
-    hilo.join();
+    events::esperarEnHilo([&] { ok = conexion.open(e); });
     if (!ok) {
         error = e;
     }

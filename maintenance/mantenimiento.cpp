@@ -1,5 +1,6 @@
 #include "maintenance/mantenimiento.h"
 
+#include "core/login.h"
 #include "core/servidor.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -9,11 +10,8 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QThread>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 namespace v7 {
 
@@ -33,16 +31,14 @@ void EjecutarSentencia(const QString& sql, bool& exito) {
     exito = conexionPrincipal().execute(sql, n, e);
 }
 
-QString cadenaConectarODBC(const QString& servidor, const QString& puerto, const QString& usuario,
-                           const QString& clave) {
-    return QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=") + servidor + QStringLiteral(";PORT=") + puerto +
-           QStringLiteral(";DATABASE=veliro7;UID=") + usuario + QStringLiteral(";PWD=") + db::braceValue(clave);
+QString cadenaConectarODBC(const QString& servidor, int puerto, const QString& usuario, const QString& clave) {
+    return cadenaConexionOdbc(kDriverAlterno, servidor, puerto, usuario, db::braceValue(clave));
 }
 
 void ConectarODBC(bool& exito) {
     const SessionState& s = sesion();
     const QString cadena = cadenaConectarODBC(
-        valorODe(s.ServidorConexion, s.ServidorIP), valorODe(s.PuertoConexion, QString::number(s.PuertoBD)),
+        valorODe(s.ServidorConexion, s.ServidorIP), puertoDesdeTexto(s.PuertoConexion).value_or(s.PuertoBD),
         valorODe(s.UsuarioConexion, s.UsuarioBD), valorODe(s.ClaveConexion, s.ClaveBD));
     QString error;
     exito = ConexionServer(cadena, error);
@@ -120,32 +116,20 @@ QStringList ActualizarSecuenciasVELIRO() {
 }
 
 bool sentenciaLarga(const QString& sql, db::DbError& error) {
-    struct Estado {
-        std::atomic<bool> terminado{false};
-        bool ok = false;
-        db::DbError error;
-    };
-    auto estado = std::make_shared<Estado>();
     const QString cadena = sesion().CadenaConexion;
-    std::thread hilo([estado, cadena, sql] {
+    bool ok = false;
+    db::DbError e;
+    events::esperarEnHilo([&] {
         db::Connection c;
         c.setConnectionString(cadena);
-        db::DbError e;
         qint64 n = 0;
-        estado->ok = c.open(e) && c.execute(QStringLiteral("SET statement_timeout = 0"), n, e) && c.execute(sql, n, e);
-        estado->error = e;
+        ok = c.open(e) && c.execute(QStringLiteral("SET statement_timeout = 0"), n, e) && c.execute(sql, n, e);
         c.close();
-        estado->terminado.store(true, std::memory_order_release);
     });
-    while (!estado->terminado.load(std::memory_order_acquire)) {
-        events::pump();
-        QThread::msleep(5);
+    if (!ok) {
+        error = e;
     }
-    hilo.join();
-    if (!estado->ok) {
-        error = estado->error;
-    }
-    return estado->ok;
+    return ok;
 }
 
 QString carpetaHerramientas() {

@@ -13,9 +13,9 @@ namespace v7 {
 // Runs sql on the shared connection; exito is true when it ran. Shows nothing.
 void EjecutarSentencia(const QString& sql, bool& exito);
 
-// The connection string ConectarODBC opens: driver "PostgreSQL Unicode", the password braced ("}" doubled).
-QString cadenaConectarODBC(const QString& servidor, const QString& puerto, const QString& usuario,
-                           const QString& clave);
+// The connection string ConectarODBC opens: driver "PostgreSQL Unicode", the password braced ("}" doubled),
+// a server or user that SERVER=/UID= cannot carry in pqopt (cadenaConexionOdbc).
+QString cadenaConectarODBC(const QString& servidor, int puerto, const QString& usuario, const QString& clave);
 
 // Reopens the shared connection with the login's typed server, port, user and password (the session's
 // connection values while the login has not copied them yet, as during the login's offer to restore).

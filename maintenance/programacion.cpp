@@ -15,8 +15,6 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <chrono>
-#include <future>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -252,36 +250,37 @@ ResultadoEliminacion eliminarProgramacion() {
 
 QString probarConexionRespaldo(const QString& servidor, int puerto) {
     const auto& s = sesion();
-    const QString principal = cadenaConexionPrincipal(servidor, puerto, s.UsuarioBD, s.ClaveBD);
-    // The first driver name may not be registered; V7backup tries the other as well.
-    const QString alterna = QString(principal).replace(kDriverPrincipal, kDriverAlterno);
-    auto abrir = [](const QString& cadena, db::DbError& e) {
+    auto cadena = [&](const QString& driver) {
+        return cadenaConexionOdbc(driver, servidor, puerto, s.UsuarioBD, db::braceValue(s.ClaveBD));
+    };
+    auto abrir = [](const QString& c, db::DbError& e) {
         db::Connection con;
-        con.setConnectionString(cadena);
+        con.setConnectionString(c);
         con.setTimeoutSeconds(kEsperaConexionSegundos);
         const bool ok = con.open(e);
         con.close();
         return ok;
     };
+    const QString principal = cadena(kDriverPrincipal);
+    // The first driver name may not be registered; V7backup tries the other as well.
+    const QString alterna = cadena(kDriverAlterno);
     // The server may take its time to answer: the windows keep running meanwhile.
-    auto intento = std::async(std::launch::async, [=]() -> QString {
+    QString resultado;
+    events::esperarEnHilo([&] {
         db::DbError e;
         if (abrir(principal, e)) {
-            return QString();
+            return;
         }
         // IM…: the driver manager found no driver of that name.
         if (e.sqlState.startsWith(QStringLiteral("IM"))) {
             e = db::DbError{};
             if (abrir(alterna, e)) {
-                return QString();
+                return;
             }
         }
-        return e.description.isEmpty() ? QStringLiteral("Sin conexión") : e.description;
+        resultado = e.description.isEmpty() ? QStringLiteral("Sin conexión") : e.description;
     });
-    while (intento.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
-        events::pause(10);
-    }
-    return intento.get();
+    return resultado;
 }
 
 } // namespace v7

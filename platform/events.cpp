@@ -4,6 +4,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <atomic>
+#include <thread>
+
 namespace v7::events {
 
 void pump() {
@@ -22,14 +25,32 @@ void pause(int ms) {
     pump();
 }
 
+void esperarEnHilo(const std::function<void()>& trabajo) {
+    std::atomic<bool> terminado{false};
+    std::thread hilo([&] {
+        trabajo();
+        terminado.store(true, std::memory_order_release);
+    });
+    while (!terminado.load(std::memory_order_acquire)) {
+        pause(5);
+    }
+    hilo.join();
+}
+
 namespace {
 int g_operaciones = 0; // the windows' thread only
 } // namespace
 
-int operacionesLargas() { return g_operaciones; }
+int operacionesLargas() {
+    return g_operaciones;
+}
 
-OperacionLarga::OperacionLarga() { ++g_operaciones; }
+OperacionLarga::OperacionLarga() {
+    ++g_operaciones;
+}
 
-OperacionLarga::~OperacionLarga() { --g_operaciones; }
+OperacionLarga::~OperacionLarga() {
+    --g_operaciones;
+}
 
 } // namespace v7::events

@@ -156,9 +156,8 @@ TEST_F(Mantenimiento, SequencesAreOnlyRaised) {
 }
 
 TEST_F(Mantenimiento, ConectarODBCReopensWithTheTypedValues) {
-    EXPECT_EQ(
-        cadenaConectarODBC(QStringLiteral("h"), QStringLiteral("5432"), QStringLiteral("u"), QStringLiteral("a}b;c")),
-        QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=h;PORT=5432;DATABASE=veliro7;UID=u;PWD={a}}b;c}"));
+    EXPECT_EQ(cadenaConectarODBC(QStringLiteral("h"), 5432, QStringLiteral("u"), QStringLiteral("a}b;c")),
+              QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=h;PORT=5432;DATABASE=veliro7;UID=u;PWD={a}}b;c}"));
     // jefe's password holds "}", ";" and a quote.
     sesion().ConexionPrincipal->close();
     bool exito = false;
