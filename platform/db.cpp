@@ -328,20 +328,43 @@ namespace {
 // Whether a statement can open or end a transaction block, judged by its first word. The state it
 // leaves is then asked of the server: a failed BEGIN, a COMMIT of an aborted block or a
 // ROLLBACK TO SAVEPOINT each leave a state the word alone does not tell.
-bool controlsTransaction(const QString& sql) {
-    // Plain character tests: this runs on worker threads too, also while the program is ending.
+// What a statement does to the transaction block, judged by its leading words. Plain character tests:
+// this runs on worker threads too, also while the program is ending.
+enum class Efecto { Ninguno, Abre, Cierra, Consultar };
+
+Efecto efectoEnTransaccion(const QString& sql) {
+    QStringList palabras;
     qsizetype i = 0;
-    while (i < sql.size() && sql.at(i).isSpace()) {
-        ++i;
+    while (palabras.size() < 3) {
+        while (i < sql.size() && !sql.at(i).isLetter()) {
+            if (sql.at(i) == QLatin1Char(';')) {
+                break;
+            }
+            ++i;
+        }
+        qsizetype j = i;
+        while (j < sql.size() && sql.at(j).isLetter()) {
+            ++j;
+        }
+        if (j == i) {
+            break;
+        }
+        palabras << sql.mid(i, j - i).toUpper();
+        i = j;
     }
-    qsizetype j = i;
-    while (j < sql.size() && sql.at(j).isLetter()) {
-        ++j;
+    const QString w = palabras.value(0);
+    const QString resto = palabras.mid(1).join(QLatin1Char(' '));
+    if (w == QLatin1String("BEGIN") || w == QLatin1String("START")) {
+        return Efecto::Abre;
     }
-    const QString w = sql.mid(i, j - i).toUpper();
-    return w == QLatin1String("BEGIN") || w == QLatin1String("START") || w == QLatin1String("COMMIT") ||
-           w == QLatin1String("ROLLBACK") || w == QLatin1String("END") || w == QLatin1String("ABORT") ||
-           w == QLatin1String("PREPARE");
+    if (w == QLatin1String("COMMIT") || w == QLatin1String("ROLLBACK") || w == QLatin1String("END") ||
+        w == QLatin1String("ABORT")) {
+        // ROLLBACK TO SAVEPOINT and … AND CHAIN leave a block open: the server is asked.
+        return resto.startsWith(QLatin1String("TO")) || sql.contains(QLatin1String("CHAIN"), Qt::CaseInsensitive)
+                   ? Efecto::Consultar
+                   : Efecto::Cierra;
+    }
+    return w == QLatin1String("PREPARE") ? Efecto::Consultar : Efecto::Ninguno;
 }
 
 } // namespace
@@ -413,21 +436,36 @@ void Connection::refreshTransactionState() {
     }
 }
 
+void Connection::anotarResultado(const QString& sql, bool ok, const DbError& error) {
+    // On a lost connection the last state stays: callers ask whether a transaction died with it.
+    if (!ok && error.isLostConnection()) {
+        return;
+    }
+    const Efecto efecto = efectoEnTransaccion(sql);
+    if (efecto == Efecto::Ninguno) {
+        // psqlODBC rolls back only the failed statement and keeps the block usable; commit() must still
+        // not confirm a block that lost part of its work.
+        if (!ok && m_inTransaction) {
+            m_statementFailed = true;
+        }
+        return;
+    }
+    if (ok && efecto == Efecto::Abre) {
+        m_inTransaction = true; // a BEGIN inside a block leaves it open as well
+    } else if (ok && efecto == Efecto::Cierra) {
+        m_inTransaction = false;
+    } else {
+        refreshTransactionState(); // a failed control statement, or one whose words cannot tell
+    }
+    // A new block, the end of one or a return to a savepoint starts again from a clean state.
+    if (ok || !m_inTransaction) {
+        m_statementFailed = false;
+    }
+}
+
 bool Connection::execute(const QString& sql, qint64& rowsAffected, DbError& error) {
     const bool ok = runStatement(sql, rowsAffected, error);
-    // On a lost connection the last state stays: callers ask whether a transaction died with it.
-    if (!(!ok && error.isLostConnection()) && controlsTransaction(sql)) {
-        refreshTransactionState();
-        // A new block, the end of one or a return to a savepoint starts again from a clean state.
-        m_statementFailed = false;
-    } else if (!ok && m_inTransaction) {
-        // psqlODBC rolls back only the failed statement and keeps the block usable; commit() must
-        // still not confirm a block that lost part of its work.
-        m_statementFailed = true;
-    }
-    if (!m_inTransaction) {
-        m_statementFailed = false;
-    }
+    anotarResultado(sql, ok, error);
     return ok;
 }
 
@@ -501,10 +539,7 @@ bool Connection::execute(const QString& sql, const QVector<Parametro>& params, q
         return true;
     };
     const bool ok = run();
-    // As for a direct statement: a failure inside an open block keeps commit() from confirming it.
-    if (!ok && m_inTransaction) {
-        m_statementFailed = true;
-    }
+    anotarResultado(sql, ok, error);
     return ok;
 }
 
@@ -522,9 +557,9 @@ bool Connection::begin(DbError& error) {
 
 bool Connection::commit(DbError& error) {
     qint64 n = 0;
-    // The server answers a COMMIT of an aborted block with a rollback and no error, and a block in
-    // which a statement failed lost that statement's work: neither is confirmed.
-    if (m_statementFailed || probeTransaction() == TxState::Aborted) {
+    // A block in which a statement failed lost that statement's work (or the server aborted it, and would
+    // answer a COMMIT with a silent rollback): it is not confirmed.
+    if (m_statementFailed) {
         (void)execute(QStringLiteral("ROLLBACK;"), n, error);
         error = DbError{QStringLiteral("25P02"), kProviderErrorNumber,
                         QStringLiteral("La transacción falló y se deshizo; no se confirmó ningún cambio.")};
@@ -539,6 +574,12 @@ bool Connection::rollback(DbError& error) {
 }
 
 std::unique_ptr<Recordset> Connection::query(const QString& sql, DbError& error) {
+    auto rs = runQuery(sql, error);
+    anotarResultado(sql, rs != nullptr, error);
+    return rs;
+}
+
+std::unique_ptr<Recordset> Connection::runQuery(const QString& sql, DbError& error) {
     Statement st;
     if (!allocStatement(m_dbc, st, error)) {
         return nullptr;

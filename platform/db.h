@@ -135,6 +135,9 @@ public:
 private:
     enum class TxState { None, Open, Aborted, Unknown };
     bool runStatement(const QString& sql, qint64& rowsAffected, DbError& error);
+    std::unique_ptr<Recordset> runQuery(const QString& sql, DbError& error);
+    // Keeps the block state and its failure mark after any statement or query.
+    void anotarResultado(const QString& sql, bool ok, const DbError& error);
     TxState probeTransaction();
     void refreshTransactionState();
 
