@@ -86,13 +86,12 @@ bool ValidarVersionModulo(const QString& key, const QString& version, QString& e
     // Runs started at once for a module without its row would each insert one: the read and the write
     // hold the configuration table's writer lock in one transaction.
     std::optional<db::Transaccion> transaccion;
-    if (const auto& c = sesion().ConexionPrincipal; c && c->isOpen() && !c->inTransaction()) {
-        transaccion.emplace(c);
+    if (const auto& c = sesion().ConexionPrincipal; c && c->isOpen()) {
         db::DbError e;
-        qint64 n = 0;
-        if (!transaccion->begin(e) || !c->execute(kBloqueoConfiguracion, n, e)) {
+        QString sentencia;
+        if (!bloquearConfiguracion(c, transaccion, e, sentencia)) {
             errorText = QStringLiteral("Error al recuperar información de versión del Módulo...") +
-                        sqlErrorText(e, QStringLiteral("ValidarVersionModulo"), kBloqueoConfiguracion);
+                        sqlErrorText(e, QStringLiteral("ValidarVersionModulo"), sentencia);
             return false;
         }
     }

@@ -20,6 +20,23 @@ QString ObtenerValorConfiguracion(const QString& key, db::Recordset& rs) {
     return value;
 }
 
+bool bloquearConfiguracion(const std::shared_ptr<db::Connection>& conexion, std::optional<db::Transaccion>& propia,
+                           db::DbError& e, QString& sentencia) {
+    if (!conexion->inTransaction()) {
+        propia.emplace(conexion);
+        if (!propia->begin(e)) {
+            sentencia = QStringLiteral("BEGIN;");
+            return false;
+        }
+    }
+    qint64 n = 0;
+    if (!conexion->execute(kBloqueoConfiguracion, n, e)) {
+        sentencia = kBloqueoConfiguracion;
+        return false;
+    }
+    return true;
+}
+
 bool guardarValorConfiguracion(const std::shared_ptr<db::Connection>& conexion, const QString& value,
                                const QString& key, QString* errorText) {
     if (!conexion || !conexion->isOpen()) {
@@ -47,22 +64,18 @@ bool guardarValorConfiguracion(const std::shared_ptr<db::Connection>& conexion, 
     };
     // Two writers of a key without a row would both find nothing to update and both insert.
     std::optional<db::Transaccion> propia;
-    if (!conexion->inTransaction()) {
-        propia.emplace(conexion);
+    {
         db::DbError e;
-        if (!propia->begin(e)) {
+        QString sentencia;
+        if (!bloquearConfiguracion(conexion, propia, e, sentencia)) {
             if (errorText != nullptr) {
-                *errorText = sqlErrorText(e, QStringLiteral("GuardarConfiguracion"), QStringLiteral("BEGIN;"));
+                *errorText = sqlErrorText(e, QStringLiteral("GuardarConfiguracion"), sentencia);
             }
             return false;
         }
     }
-    if (ejecutar(kBloqueoConfiguracion) < 0) {
-        return false;
-    }
-    const qint64 actualizadas =
-        ejecutar(QStringLiteral("UPDATE config_veliro.configuracion SET valor = ") + open + literal +
-                 QStringLiteral("' WHERE descripcion = '") + key + QLatin1Char('\''));
+    const qint64 actualizadas = ejecutar(QStringLiteral("UPDATE config_veliro.configuracion SET valor = ") + open +
+                                         literal + QStringLiteral("' WHERE descripcion = '") + key + QLatin1Char('\''));
     if (actualizadas < 0) {
         return false;
     }
@@ -94,7 +107,9 @@ Configuracion& configuracion() {
 
 namespace {
 
-bool aBooleano(const QString& text) { return textoABooleano(text); } // absent or unreadable: false
+bool aBooleano(const QString& text) {
+    return textoABooleano(text);
+} // absent or unreadable: false
 
 int aEntero(const QString& text, int min, int max) {
     bool ok = false;
@@ -105,7 +120,9 @@ int aEntero(const QString& text, int min, int max) {
     return int(qRound(d));
 }
 
-QString primerCaracter(const QString& text) { return text.isEmpty() ? QStringLiteral(" ") : text.left(1); }
+QString primerCaracter(const QString& text) {
+    return text.isEmpty() ? QStringLiteral(" ") : text.left(1);
+}
 
 } // namespace
 

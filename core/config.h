@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace v7 {
 
@@ -33,6 +34,11 @@ bool guardarValorConfiguracion(const std::shared_ptr<db::Connection>& conexion, 
 // The statement that takes that lock until the end of the transaction.
 inline const QString kBloqueoConfiguracion =
     QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('config_veliro.configuracion'))");
+
+// Takes that lock for a read-then-write of the table: in the caller's open transaction, else in one it
+// opens into propia (the caller commits it). False with e and the failed statement when it could not.
+bool bloquearConfiguracion(const std::shared_ptr<db::Connection>& conexion, std::optional<db::Transaccion>& propia,
+                           db::DbError& e, QString& sentencia);
 
 // The values CargarConfiguracion loads.
 struct Configuracion {
