@@ -92,9 +92,7 @@ void FrmCatalogos::construir() {
     setMinimumSize(px(11640), px(7515));
     resize(px(11640), px(7515));
 
-    ImgCabecera = control<QLabel>(this, QStringLiteral("ImgCabecera"), QRect());
-    ImgCabecera->setPixmap(imagenCabecera());
-    ImgCabecera->setScaledContents(true);
+    ImgCabecera = crearImagenCabecera(this);
 
     TabStrip1 = control<QTabBar>(this, QStringLiteral("TabStrip1"), QRect());
     TabStrip1->addTab(QStringLiteral("Bibliotecas"));

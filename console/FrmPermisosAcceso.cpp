@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
-#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -253,8 +252,8 @@ void FrmPermisosAcceso::BtnPermisosGuardar_Click() {
     QString motivo = QStringLiteral("No hay una consola que recargue el servidor.");
     const bool aplicado = m_consola != nullptr && m_consola->Reiniciar_Server(&motivo);
     if (aplicado) {
-        // The server takes the signal asynchronously.
-        QThread::msleep(1500);
+        // The server takes the signal asynchronously; the window stays locked and painted meanwhile.
+        events::pause(1500);
     }
     guardia.liberar();
     if (aplicado) {

@@ -34,9 +34,6 @@ class SondaServidor : public QObject {
     Q_OBJECT
 
 public:
-    // How long the probe's connection may take to open (seconds).
-    static constexpr int kPlazoConexionSegundos = 5;
-
     explicit SondaServidor(QObject* parent = nullptr);
     // A probe still under way is left to end by itself; its result is dropped.
     ~SondaServidor() override;

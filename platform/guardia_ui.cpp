@@ -56,9 +56,7 @@ GuardiaVentana::GuardiaVentana(QWidget* ventana, Opciones opciones) : m_ventana(
     if (opciones.detenerSondeo) {
         m_operacion = std::make_unique<events::OperacionLarga>();
     }
-    if (opciones.cursorEspera) {
-        m_cursor.poner(true);
-    }
+    m_cursor.poner(true);
     qApp->installEventFilter(this);
 }
 

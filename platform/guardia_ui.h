@@ -27,7 +27,6 @@ public:
         // Also keep the console's status probe idle (the operation works on the server or on the
         // shared connection).
         bool detenerSondeo = true;
-        bool cursorEspera = true;
         // A direct child of the window left usable while the rest is locked: the button that asks the
         // operation to stop. The operation itself must look at that request and end.
         QWidget* libre = nullptr;

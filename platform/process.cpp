@@ -494,10 +494,6 @@ void limitarDuracion(qint64 ms) {
     }
 }
 
-bool terminando() {
-    return g_terminando;
-}
-
 void puntoDeControl() {
     if (!g_terminando || t_vigilante) {
         return;

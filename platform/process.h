@@ -107,9 +107,6 @@ void terminarConLimpieza(Finalizador finalizador = {});
 // The program's time limit, counted from now; < 0 removes it. Needs terminarConLimpieza().
 void limitarDuracion(qint64 ms);
 
-// Whether the end has begun.
-bool terminando();
-
 // Stops the calling thread for good once the end has begun (does nothing on the watcher thread).
 void puntoDeControl();
 

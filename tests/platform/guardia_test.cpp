@@ -62,7 +62,7 @@ TEST(GuardiaVentana, LocksEverythingAndGivesEachControlItsStateBack) {
         EXPECT_EQ(w.clics, 0);
         EXPECT_EQ(w.atajos, 0);
         {
-            GuardiaVentana anidada(&w, {false, true});
+            GuardiaVentana anidada(&w, {false});
             EXPECT_EQ(events::operacionesLargas(), 1);
         }
         EXPECT_FALSE(hijo(w, "BtnUno")->isEnabled());
