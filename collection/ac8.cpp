@@ -25,10 +25,6 @@ Indice indice(const char* nombre, const char* campo, bool primario, bool unico) 
     return Indice{QString::fromLatin1(nombre), QString::fromLatin1(campo), primario, unico};
 }
 
-QString id(const QString& nombre) {
-    return QLatin1Char('"') + QString(nombre).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-}
-
 bool esTexto(int tipo) {
     return tipo == kTexto || tipo == kMemo;
 }
@@ -39,7 +35,7 @@ const QString kSufijoVacio = QStringLiteral("_vacio");
 const QString kSufijoRango = QStringLiteral("_rango");
 
 QString definicionCampo(const Campo& c) {
-    QString d = id(c.nombre);
+    QString d = citarIdentificador(c.nombre);
     d += esTexto(c.tipo)    ? QStringLiteral(" TEXT COLLATE NOCASE")
          : c.tipo == kFecha ? QStringLiteral(" TEXT")
                             : QStringLiteral(" INT");
@@ -51,22 +47,21 @@ QString definicionCampo(const Campo& c) {
         c.predeterminado.toLongLong(&numero);
         d += QStringLiteral(" DEFAULT ") +
              (numero ? c.predeterminado
-                     : QLatin1Char('\'') + QString(c.predeterminado).replace(QLatin1Char('\''), QStringLiteral("''")) +
-                           QLatin1Char('\''));
+                     : QLatin1Char('\'') + EscaparComillas(c.predeterminado) + QLatin1Char('\''));
     }
-    const QString col = id(c.nombre);
+    const QString col = citarIdentificador(c.nombre);
     if (esTexto(c.tipo) && c.tamano > 0) {
-        d += QStringLiteral(" CONSTRAINT ") + id(c.nombre + kSufijoTamano) + QStringLiteral(" CHECK (length(") + col +
+        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoTamano) + QStringLiteral(" CHECK (length(") + col +
              QStringLiteral(") <= ") + QString::number(c.tamano) + QLatin1Char(')');
     }
     if (esTexto(c.tipo) && !c.permiteVacio) {
-        d += QStringLiteral(" CONSTRAINT ") + id(c.nombre + kSufijoVacio) + QStringLiteral(" CHECK (") + col +
+        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoVacio) + QStringLiteral(" CHECK (") + col +
              QStringLiteral(" <> '')");
     }
     if (c.tipo == kEntero16 || c.tipo == kEntero32) {
         const QString limites =
             c.tipo == kEntero16 ? QStringLiteral("-32768 AND 32767") : QStringLiteral("-2147483648 AND 2147483647");
-        d += QStringLiteral(" CONSTRAINT ") + id(c.nombre + kSufijoRango) + QStringLiteral(" CHECK (") + col +
+        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoRango) + QStringLiteral(" CHECK (") + col +
              QStringLiteral(" BETWEEN ") + limites + QLatin1Char(')');
     }
     return d;
@@ -82,17 +77,17 @@ QStringList ddl(const Tabla& t) {
     }
     for (const Indice& i : t.indices) {
         if (i.primario) {
-            columnas << QStringLiteral("CONSTRAINT ") + id(i.nombre) + QStringLiteral(" PRIMARY KEY (") + id(i.campo) +
+            columnas << QStringLiteral("CONSTRAINT ") + citarIdentificador(i.nombre) + QStringLiteral(" PRIMARY KEY (") + citarIdentificador(i.campo) +
                             QLatin1Char(')');
         }
     }
-    QStringList sentencias{QStringLiteral("CREATE TABLE ") + id(t.nombre) + QStringLiteral(" (\n    ") +
+    QStringList sentencias{QStringLiteral("CREATE TABLE ") + citarIdentificador(t.nombre) + QStringLiteral(" (\n    ") +
                            columnas.join(QStringLiteral(",\n    ")) + QStringLiteral("\n) STRICT")};
     for (const Indice& i : t.indices) {
         if (!i.primario) {
             sentencias << QStringLiteral("CREATE ") + (i.unico ? QStringLiteral("UNIQUE ") : QString()) +
-                              QStringLiteral("INDEX ") + id(t.nombre + QLatin1Char('_') + i.nombre) +
-                              QStringLiteral(" ON ") + id(t.nombre) + QStringLiteral(" (") + id(i.campo) +
+                              QStringLiteral("INDEX ") + citarIdentificador(t.nombre + QLatin1Char('_') + i.nombre) +
+                              QStringLiteral(" ON ") + citarIdentificador(t.nombre) + QStringLiteral(" (") + citarIdentificador(i.campo) +
                               QStringLiteral(" ASC)");
         }
     }
@@ -334,7 +329,7 @@ QString literalTexto(const QVariant& valor) {
         return QStringLiteral("NULL");
     }
     // The file's SQL has no backslash escapes: only the quote is doubled.
-    return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+    return QLatin1Char('\'') + EscaparComillas(s) + QLatin1Char('\'');
 }
 
 QString literalFecha(const QVariant& valor) {
@@ -369,7 +364,7 @@ QVariant v(const std::optional<QString>& valor) {
 }
 
 QString fechaMod(const QDateTime& ahora) {
-    return QLatin1Char('\'') + ahora.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('\'');
+    return literalFecha(ahora);
 }
 
 } // namespace

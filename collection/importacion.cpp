@@ -263,21 +263,13 @@ QString sentenciaQuitarNoProcesado(const NoProcesado& item) {
 }
 
 QString asegurarColumnasEnlace() {
-    QString error;
-    const auto hay = primerValor(QStringLiteral("SELECT count(*) FROM information_schema.columns WHERE "
-                                                "table_schema='analisis' AND table_name='etiquetasmarc' AND "
-                                                "column_name='idlink'"),
-                                 error);
-    if (!hay) {
-        return error;
-    }
-    if (hay->toInt() > 0) {
+    // The export's own statements, so both sides give the tag table the same columns.
+    if (ExisteColumna(QStringLiteral("analisis"), QStringLiteral("etiquetasmarc"), QStringLiteral("idlink"))) {
         return QString();
     }
     int filas = 0;
-    ExecuteSQLaction(QStringLiteral("ALTER TABLE analisis.etiquetasmarc ADD COLUMN idlink integer DEFAULT NULL;"
-                                    "ALTER TABLE analisis.etiquetasmarc ADD COLUMN tabla character(2) DEFAULT NULL;"),
-                     filas, error);
+    QString error;
+    ExecuteSQLaction(sqlColumnasEnlace(), filas, error);
     return error;
 }
 

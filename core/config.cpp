@@ -79,9 +79,16 @@ bool guardarValorConfiguracion(const std::shared_ptr<db::Connection>& conexion, 
     if (actualizadas < 0) {
         return false;
     }
-    const bool escrito =
-        actualizadas > 0 || ejecutar(QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('") + key +
-                                     QStringLiteral("', ") + open + literal + QStringLiteral("')")) > 0;
+    qint64 insertadas = 0;
+    if (actualizadas == 0) {
+        insertadas = ejecutar(QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('") + key +
+                              QStringLiteral("', ") + open + literal + QStringLiteral("')"));
+        if (insertadas == 0 && errorText != nullptr) {
+            // The server took the INSERT and stored nothing (a rule or trigger of the table's).
+            *errorText = QStringLiteral("No se guardó ningún registro de la variable de configuración ") + key;
+        }
+    }
+    const bool escrito = actualizadas > 0 || insertadas > 0;
     if (escrito && propia) {
         db::DbError e;
         if (!propia->commit(e)) {

@@ -2,7 +2,6 @@
 
 #include "core/FrmIniciarSesion.h"
 #include "core/config.h"
-#include "core/servidor.h"
 #include "core/session.h"
 #include "core/tema_ui.h"
 #include "maintenance/FrmConfigRegional.h"
@@ -238,11 +237,7 @@ void FrmBase::BtnGuardar_Click() {
     QString error;
     const bool oficialGuardado = GuardarConfiguracion(valorOficial, QStringLiteral("AUTO_UPDATE"), &error);
     if (!oficialGuardado || !GuardarConfiguracion(valorBeta, QStringLiteral("BETA_UPDATE"), &error)) {
-        // Not stored: the reminder below would read as a success. The box says what failed and why
-        // (a closed connection may leave no driver text).
-        if (error.isEmpty()) {
-            error = VerificarConexion();
-        }
+        // Not stored: the reminder below would read as a success. The box says what failed and why.
         error = QStringLiteral("No se logró grabar la variable de configuración ") +
                 (oficialGuardado ? QStringLiteral("BETA_UPDATE") : QStringLiteral("AUTO_UPDATE")) +
                 (error.isEmpty() ? QString() : kCrLf + error);

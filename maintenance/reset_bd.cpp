@@ -174,8 +174,7 @@ ResultadoReset ResetearBaseDatos(const QString& usuario) {
                     ahora.toString(QStringLiteral("HHmm"));
     error.clear();
     if (!GuardarConfiguracion(valor, QStringLiteral("RESETBD"), &error)) {
-        r.fallas << QStringLiteral("No se registró la variable de configuración RESETBD: ") +
-                        (error.isEmpty() ? QStringLiteral("No existe conexion con el servidor") : error);
+        r.fallas << QStringLiteral("No se registró la variable de configuración RESETBD: ") + error;
     }
     return r;
 }
