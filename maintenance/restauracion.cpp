@@ -643,6 +643,15 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     // Full-text search and the time zone, on an engine of 9 or later.
     bool zonaAplicada = false;
     QString zona;
+    auto avisarZona = [&aviso](const QString& motivo) {
+        aviso(MsgIcon::Critical,
+              QStringLiteral("No se logro actualizar la zona horaria de la base de datos debido a lo siguiente: ") +
+                  motivo);
+    };
+    auto zonaDesconocida = [](const QString& z) {
+        return z.isEmpty() ? QStringLiteral("no se eligió la zona horaria")
+                           : QStringLiteral("la zona horaria ") + z + QStringLiteral(" no existe");
+    };
     if (v.mayorInstalado >= 9) {
         if (v.mayorRespaldo <= 8) {
             const PasoTextoCompleto t = actualizarTextoCompleto(paso, aviso);
@@ -658,8 +667,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         zona = ui.elegirZona ? ui.elegirZona() : QString();
         QString error;
         if (!zonaConocida(zona)) {
-            error = zona.isEmpty() ? QStringLiteral("no se eligió la zona horaria")
-                                   : QStringLiteral("la zona horaria ") + zona + QStringLiteral(" no existe");
+            error = zonaDesconocida(zona);
         } else {
             // A zone that could not be stored is still applied; the next restore asks again.
             QString noGuardada;
@@ -667,9 +675,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             zonaAplicada = aplicarZona(zona, error);
         }
         if (!zonaAplicada) {
-            aviso(MsgIcon::Critical,
-                  QStringLiteral("No se logro actualizar la zona horaria de la base de datos debido a lo siguiente: ") +
-                      error);
+            avisarZona(error);
         }
     }
 
@@ -734,16 +740,14 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         if (!conectado) {
             return detener(QStringLiteral("Se perdió la conexión a la base de datos, intentelo nuevamente..."));
         }
-        if (zonaConocida(zona)) {
+        // A zone applied above stands; only one settled here is applied now.
+        if (!zonaAplicada) {
             QString error;
-            if (!aplicarZona(zona, error)) {
+            if (!zonaConocida(zona)) {
+                avisarZona(zonaDesconocida(zona));
+            } else if (!aplicarZona(zona, error)) {
                 return detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
             }
-        } else {
-            aviso(MsgIcon::Critical,
-                  QStringLiteral("No se logro actualizar la zona horaria de la base de datos debido a lo siguiente: ") +
-                      (zona.isEmpty() ? QStringLiteral("no se eligió la zona horaria")
-                                      : QStringLiteral("la zona horaria ") + zona + QStringLiteral(" no existe")));
         }
     }
 
@@ -753,10 +757,8 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     }
 
     paso(-1, QStringLiteral("Asignando permisos a los usuarios..."));
+    // The groups were made before the load.
     paso(-1, QStringLiteral("Creando roles de usuarios..."));
-    for (const QString& f : crearGrupos()) {
-        aviso(MsgIcon::Critical, f);
-    }
     if (v.roles.isEmpty()) {
         const ResultadoLogins logins = crearLoginsStaff(v.checksum.claveA, aviso);
         if (!logins.ok) {
