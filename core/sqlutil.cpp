@@ -34,6 +34,14 @@ QString citarLiteral(const QString& text) {
     return QStringLiteral("E'") + out + QLatin1Char('\'');
 }
 
+QString listaLiterales(const QStringList& textos) {
+    QStringList l;
+    for (const QString& t : textos) {
+        l << citarLiteral(t);
+    }
+    return l.join(QStringLiteral(", "));
+}
+
 namespace {
 
 std::optional<QDateTime> comoFecha(const QVariant& v) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 namespace v7 {
@@ -18,6 +19,9 @@ QString citarIdentificador(const QString& schema, const QString& name);
 // it holds one, so the stored value is the text itself whatever standard_conforming_strings says.
 // Unlike FormatearValorSQL it keeps blanks and never gives NULL.
 QString citarLiteral(const QString& text);
+
+// The texts as a list of literals for IN (…): 'a', 'b'.
+QString listaLiterales(const QStringList& textos);
 
 // Kinds of FormatearValorSQL; any other kind is numeric.
 enum TipoValorSQL { kTipoTexto = 2, kTipoFecha = 3, kTipoBooleano = 4, kTipoNumero = 5 };

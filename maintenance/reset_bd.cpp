@@ -1,10 +1,13 @@
 #include "maintenance/reset_bd.h"
 
+#include "maintenance/restauracion_roles.h"
+
 #include "core/analistas.h"
 #include "core/config.h"
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
+#include "maintenance/restauracion_roles.h"
 #include "platform/db.h"
 #include "platform/events.h"
 
@@ -15,14 +18,6 @@ namespace v7 {
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
-
-QString listaLiterales(const QStringList& textos) {
-    QStringList l;
-    for (const QString& t : textos) {
-        l << citarLiteral(t);
-    }
-    return l.join(QStringLiteral(", "));
-}
 
 // The tables the reset empties, as a condition on pg_class c joined with pg_namespace n.
 QString condicionTablas() {
@@ -112,22 +107,19 @@ QString sentenciaReset(const QStringList& tablas) {
 }
 
 std::optional<QStringList> loginsStaffReset(QString& error) {
-    const auto& s = sesion();
-    QStringList excluidos = kGruposStaff;
-    excluidos << s.UsuarioSesion << s.UsuarioBD;
-    const QString sql =
-        QStringLiteral("SELECT DISTINCT m.rolname FROM pg_auth_members a JOIN pg_roles g ON g.oid = a.roleid "
-                       "JOIN pg_roles m ON m.oid = a.member WHERE g.rolname IN (") +
-        listaLiterales(kGruposStaff) + QStringLiteral(") AND m.rolname NOT IN (") + listaLiterales(excluidos) +
-        QStringLiteral(") AND m.rolname <> current_user AND m.rolname <> session_user ORDER BY 1");
-    int total = 0;
-    RecordsetPtr rs = ExecuteSQLrs(sql, total, error);
-    if (!rs) {
+    // The restore's own rule: members of the four groups, never the session's logins, the bootstrap
+    // superuser or a predefined role.
+    error.clear();
+    QSet<QString> protegidos = rolesProtegidos(error);
+    if (!error.isEmpty()) {
         return std::nullopt;
     }
-    QStringList logins;
-    for (; !rs->eof(); rs->moveNext()) {
-        logins << rs->text(0);
+    protegidos.insert(sesion().UsuarioSesion.trimmed());
+    protegidos.remove(QString());
+    bool ok = false;
+    const QStringList logins = rolesStaff(protegidos, ok, error);
+    if (!ok) {
+        return std::nullopt;
     }
     return logins;
 }

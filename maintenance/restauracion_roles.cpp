@@ -147,8 +147,8 @@ QStringList rolesStaff(const QSet<QString>& protegidos, bool& ok, QString& error
     int total = 0;
     auto rs = ExecuteSQLrs(
         QStringLiteral("SELECT DISTINCT r.rolname::text FROM pg_auth_members m JOIN pg_roles g ON g.oid = m.roleid "
-                       "JOIN pg_roles r ON r.oid = m.member WHERE g.rolname IN ('v7_super', 'v7_admin', "
-                       "'v7_usuario1', 'v7_usuario2') ORDER BY 1"),
+                       "JOIN pg_roles r ON r.oid = m.member WHERE g.rolname IN (") +
+            listaLiterales(kGruposStaff) + QStringLiteral(") ORDER BY 1"),
         total, error);
     ok = rs != nullptr;
     for (; rs && !rs->eof(); rs->moveNext()) {
@@ -286,15 +286,11 @@ void asignarPermisosRestauracion(const AvisoRestauracion& aviso) {
             aviso(MsgIcon::Critical, texto);
         }
     };
-    QStringList lista;
-    for (const QString& e : kEsquemasSistema) {
-        lista << citarLiteral(e);
-    }
     int total = 0;
     QString error;
     auto rs = ExecuteSQLrs(QStringLiteral("SELECT DISTINCT table_name, table_schema FROM information_schema.columns "
                                           "WHERE table_catalog = 'veliro7' AND table_schema IN (") +
-                               lista.join(QStringLiteral(", ")) + QStringLiteral(") ORDER BY table_schema, table_name"),
+                               listaLiterales(kEsquemasSistema) + QStringLiteral(") ORDER BY table_schema, table_name"),
                            total, error);
     if (!rs) {
         avisar(error);
