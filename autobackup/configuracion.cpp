@@ -18,19 +18,6 @@ namespace v7::autobackup {
 
 namespace {
 
-QString decodificar(const QByteArray& linea) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString texto = utf8(linea);
-    if (!utf8.hasError()) {
-        return texto;
-    }
-    texto.clear();
-    for (const char c : linea) {
-        texto.append(caracterWindows1252(static_cast<unsigned char>(c)));
-    }
-    return texto;
-}
-
 bool esNombreHost(const QString& texto) {
     if (texto.isEmpty()) {
         return false;
@@ -187,7 +174,7 @@ LecturaConfiguracion leerConfiguracionRespaldo(const QString& ruta) {
         if (crudo.endsWith('\r')) {
             crudo.chop(1);
         }
-        const QString linea = decodificar(crudo);
+        const QString linea = textoUtf8OWindows1252(crudo);
         // A line goes to the first field still empty, so an empty line leaves the next one the same field.
         // The schedule window always scrambles user and password.
         if (c.usuario.isEmpty()) {

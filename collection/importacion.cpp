@@ -276,21 +276,11 @@ QString asegurarColumnasEnlace() {
 // --- The merge script --------------------------------------------------------------------------------------
 
 QString decodificarPlantilla(const QByteArray& bytes) {
-    QByteArray datos = bytes;
+    QByteArrayView datos(bytes);
     if (datos.startsWith("\xEF\xBB\xBF")) {
-        datos.remove(0, 3);
+        datos = datos.sliced(3);
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString texto = utf8(datos);
-    if (!utf8.hasError()) {
-        return texto;
-    }
-    QString t;
-    t.reserve(datos.size());
-    for (const char c : datos) {
-        t += caracterWindows1252(static_cast<unsigned char>(c));
-    }
-    return t;
+    return textoUtf8OWindows1252(datos);
 }
 
 PlantillaAcervo leerPlantillaAcervo() {

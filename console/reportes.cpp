@@ -12,22 +12,6 @@ namespace {
 
 const QChar kMarcaOrden(0xFEFF);
 
-QString desdeWindows1252(QByteArrayView bytes) {
-    QString text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        text.append(caracterWindows1252(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-// UTF-8 when the bytes are valid UTF-8, else Windows-1252.
-QString utf8OWindows1252(QByteArrayView bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    return utf8.hasError() ? desdeWindows1252(bytes) : text;
-}
-
 QString conDecodificador(QStringDecoder::Encoding encoding, QByteArrayView bytes) {
     QStringDecoder d(encoding, QStringDecoder::Flag::Stateless);
     return d(bytes);
@@ -66,7 +50,7 @@ QString consultaSecciones(qint64 idModulo) {
 
 QString decodificarArchivoTexto(const QByteArray& bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF")) {
-        return utf8OWindows1252(QByteArrayView(bytes).sliced(3));
+        return textoUtf8OWindows1252(QByteArrayView(bytes).sliced(3));
     }
     if (bytes.startsWith("\xFF\xFE")) {
         return conDecodificador(QStringDecoder::Utf16LE, QByteArrayView(bytes).sliced(2));
@@ -86,9 +70,9 @@ QString decodificarArchivoTexto(const QByteArray& bytes) {
         declarada == QLatin1String("iso-8859-1") || declarada == QLatin1String("latin1") ||
         declarada == QLatin1String("iso-8859-15")) {
         // Windows wrote Latin-1 files with its own superset.
-        return desdeWindows1252(bytes);
+        return textoWindows1252(bytes);
     }
-    return utf8OWindows1252(bytes);
+    return textoUtf8OWindows1252(bytes);
 }
 
 QString prepararTextoReporte(const QString& text) {

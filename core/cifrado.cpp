@@ -1,5 +1,7 @@
 #include "core/cifrado.h"
 
+#include <QStringDecoder>
+
 #include "core/config.h"
 #include "core/sql.h"
 
@@ -74,6 +76,21 @@ QString cifrarConClave(const QString& plain, bool useKeyA) {
         out.append(QLatin1Char(kHex[code & 0x0F]));
     }
     return out;
+}
+
+QString textoWindows1252(QByteArrayView bytes) {
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        text.append(caracterWindows1252(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+QString textoUtf8OWindows1252(QByteArrayView bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    return utf8.hasError() ? textoWindows1252(bytes) : text;
 }
 
 QString DescifrarCadena(const QString& scrambled, bool useKeyA) {

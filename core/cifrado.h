@@ -4,6 +4,7 @@
 // by both.
 #pragma once
 
+#include <QByteArrayView>
 #include <QDate>
 #include <QString>
 
@@ -23,6 +24,10 @@ unsigned char codigoWindows1252(QChar c);
 // The character of a Windows-1252 code (the five unassigned codes map to the same C1 code points,
 // as Windows does).
 QChar caracterWindows1252(unsigned char code);
+// Bytes as Windows-1252 text.
+QString textoWindows1252(QByteArrayView bytes);
+// Bytes as UTF-8 text when they are valid UTF-8, else as Windows-1252 (files written by older programs).
+QString textoUtf8OWindows1252(QByteArrayView bytes);
 
 // Scrambles with the chosen key (true: key A). Pure; the empty text gives the empty text.
 QString cifrarConClave(const QString& plain, bool useKeyA);
