@@ -6,7 +6,6 @@
 #include "platform/paths.h"
 
 #include <QFile>
-#include <QStringDecoder>
 
 #include <cerrno>
 #include <cmath>

@@ -12,7 +12,6 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QStringDecoder>
 
 namespace v7::acervo {
 
