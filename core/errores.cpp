@@ -13,7 +13,7 @@ QString descripcion(int numero) {
     case kTiposNoCoinciden:
         return QStringLiteral("No coinciden los tipos");
     case kArchivoNoEncontrado:
-        return QStringLiteral("No se encontró el archivo");
+        return QStringLiteral("No se ha encontrado el archivo");
     case kArchivoYaAbierto:
         return QStringLiteral("El archivo ya está abierto");
     case kDiscoLleno:
@@ -23,7 +23,7 @@ QString descripcion(int numero) {
     case kErrorAccesoRuta:
         return QStringLiteral("Error de acceso a la ruta o el archivo");
     case kRutaNoEncontrada:
-        return QStringLiteral("No se encontró la ruta de acceso");
+        return QStringLiteral("No se ha encontrado la ruta de acceso");
     case kLeerFinArchivo:
         return QStringLiteral("La entrada pasa del final del archivo");
     case kArchivoYaExiste:

@@ -155,25 +155,27 @@ QString exportarSh(const QString& name, const QString& value) {
 }
 
 ErrorSistema errorSistema(int errnoValue) {
+    // The numbers, and their texts, the system's boxes have always named.
+    auto numerado = [](int n) { return ErrorSistema{n, err::descripcion(n)}; };
     switch (errnoValue) {
     case 0:
         return ErrorSistema{};
     case ENOENT:
-        return {err::kArchivoNoEncontrado, QStringLiteral("No se ha encontrado el archivo")};
+        return numerado(err::kArchivoNoEncontrado);
     case ENOTDIR:
-        return {err::kRutaNoEncontrada, QStringLiteral("No se ha encontrado la ruta de acceso")};
+        return numerado(err::kRutaNoEncontrada);
     case EACCES:
     case EPERM:
-        return {err::kPermisoDenegado, QStringLiteral("Permiso denegado")};
+        return numerado(err::kPermisoDenegado);
     case ENOSPC:
     case EDQUOT:
-        return {err::kDiscoLleno, QStringLiteral("Disco lleno")};
+        return numerado(err::kDiscoLleno);
     case EROFS:
     case EISDIR:
     case EBUSY:
     case ETXTBSY:
     case ELOOP: // a link where a file was to be created
-        return {err::kErrorAccesoRuta, QStringLiteral("Error de acceso a la ruta o el archivo")};
+        return numerado(err::kErrorAccesoRuta);
     default:
         return {1000 + errnoValue, QString::fromLocal8Bit(std::strerror(errnoValue))};
     }
