@@ -57,6 +57,20 @@ unsigned char codigoWindows1252(QChar c) {
     return '?';
 }
 
+bool cabeEnWindows1252(const QString& text, QString* fuera) {
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('?') && codigoWindows1252(c) == '?') {
+            if (fuera != nullptr) {
+                // A character outside the basic plane is two UTF-16 units: name it whole.
+                *fuera = c.isHighSurrogate() && i + 1 < text.size() ? text.mid(i, 2) : QString(c);
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
 QChar caracterWindows1252(unsigned char code) {
     if (code < 0x80 || code >= 0xA0) {
         return QChar(char16_t(code));

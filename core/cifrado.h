@@ -21,6 +21,9 @@ inline const QDate kFechaCambioClave{2014, 3, 11};
 
 // The Windows-1252 code of one UTF-16 unit; '?' (0x3F) for anything outside Windows-1252.
 unsigned char codigoWindows1252(QChar c);
+// Whether every character of text has a Windows-1252 code (a scrambled value can hold it; anything else
+// would be stored as "?"). The first character that has none goes to *fuera when given.
+bool cabeEnWindows1252(const QString& text, QString* fuera = nullptr);
 // The character of a Windows-1252 code (the five unassigned codes map to the same C1 code points,
 // as Windows does).
 QChar caracterWindows1252(unsigned char code);

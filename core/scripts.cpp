@@ -2,7 +2,6 @@
 
 #include "core/errores.h"
 #include "core/session.h"
-#include "platform/events.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -99,8 +98,74 @@ ErrorSistema errorCarpetaOArchivo(int err) {
     return errorSistema(err == ENOENT ? ENOTDIR : err);
 }
 
+// Whether a script line is one plain command that sh can replace itself with: no pipe, list,
+// background job, compound command, assignment prefix or shell builtin whose meaning exec would change.
+bool esComandoSimple(const QString& linea) {
+    const QString t = linea.trimmed();
+    if (t.isEmpty() || t.startsWith(QLatin1Char('#'))) {
+        return false;
+    }
+    static const QStringList propias = {
+        QStringLiteral("cd"),    QStringLiteral("export"), QStringLiteral("set"),    QStringLiteral("unset"),
+        QStringLiteral("exit"),  QStringLiteral("exec"),   QStringLiteral("echo"),   QStringLiteral("printf"),
+        QStringLiteral("if"),    QStringLiteral("then"),   QStringLiteral("else"),   QStringLiteral("elif"),
+        QStringLiteral("fi"),    QStringLiteral("for"),    QStringLiteral("while"),  QStringLiteral("until"),
+        QStringLiteral("do"),    QStringLiteral("done"),   QStringLiteral("case"),   QStringLiteral("esac"),
+        QStringLiteral("["),     QStringLiteral("test"),   QStringLiteral("true"),   QStringLiteral("false"),
+        QStringLiteral(":"),     QStringLiteral("."),      QStringLiteral("source"), QStringLiteral("read"),
+        QStringLiteral("wait"),  QStringLiteral("trap"),   QStringLiteral("return"), QStringLiteral("shift"),
+        QStringLiteral("eval"),  QStringLiteral("{"),      QStringLiteral("}"),      QStringLiteral("!"),
+        QStringLiteral("local"), QStringLiteral("umask"),  QStringLiteral("ulimit"), QStringLiteral("sleep"),
+    };
+    const QString primera = t.section(QLatin1Char(' '), 0, 0);
+    if (propias.contains(primera) || primera.contains(QLatin1Char('=')) || primera.startsWith(QLatin1Char('('))) {
+        return false;
+    }
+    QChar comilla;
+    for (int i = 0; i < t.size(); ++i) {
+        const QChar c = t.at(i);
+        if (!comilla.isNull()) {
+            if (c == comilla) {
+                comilla = QChar();
+            } else if (c == QLatin1Char('\\') && comilla == QLatin1Char('"')) {
+                ++i;
+            }
+            continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            comilla = c;
+        } else if (c == QLatin1Char('\\')) {
+            ++i;
+        } else if (c == QLatin1Char('|') || c == QLatin1Char(';') || c == QLatin1Char('`')) {
+            return false;
+        } else if (c == QLatin1Char('&')) {
+            const bool redireccion = (i > 0 && (t.at(i - 1) == QLatin1Char('>') || t.at(i - 1) == QLatin1Char('<')));
+            if (!redireccion) {
+                return false;
+            }
+        }
+    }
+    return comilla.isNull();
+}
+
+// The last command of a script runs through exec, so that the tool itself is the child that the runner
+// waits for and that dies with this program (sh would otherwise leave its tool running on its own).
+QStringList conExecFinal(QStringList lineas) {
+    for (int i = lineas.size() - 1; i >= 0; --i) {
+        if (lineas.at(i).trimmed().isEmpty()) {
+            continue;
+        }
+        if (esComandoSimple(lineas.at(i))) {
+            lineas[i] = QStringLiteral("exec ") + lineas.at(i).trimmed();
+        }
+        break;
+    }
+    return lineas;
+}
+
 // Writes the script anew (mode 0600, LF ends). On failure nothing is left at the path.
-ErrorSistema escribirScript(const QString& ruta, const QStringList& lineas) {
+ErrorSistema escribirScript(const QString& ruta, const QStringList& lineasDadas) {
+    const QStringList lineas = conExecFinal(lineasDadas);
     QByteArray contenido;
     for (const QString& l : lineas) {
         contenido += l.toUtf8();
@@ -220,7 +285,8 @@ void CrearBatRuta(const QString& rutaScript, const QString& carpetaBin, const QS
     }
 }
 
-ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, QString>& entorno) {
+ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, QString>& entorno,
+                               const std::optional<QByteArray>& entrada) {
     const QFileInfo fi(rutaOComando);
     const bool esScript = !rutaOComando.isEmpty() && fi.isFile();
     const bool conClave = esScript && (olvidarPendiente(rutaOComando) || contieneClave(rutaOComando));
@@ -228,6 +294,7 @@ ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, 
     process::Command cmd =
         esScript ? process::Command::shellScript(fi.absoluteFilePath()) : process::Command::shellLine(rutaOComando);
     cmd.environment = entorno;
+    cmd.entrada = entrada;
     const process::Result r = process::run(cmd);
     if (conClave) {
         QFile::remove(fi.absoluteFilePath());
@@ -258,8 +325,6 @@ QString EjecutarArchivoBat(const QString& rutaOComando, int* estado, const QMap<
     if (!r.iniciado) {
         return QString::number(r.error.numero) + QLatin1Char(' ') + r.error.descripcion;
     }
-    // Whatever the child left queued (its end may have been seen by a nested wait's events).
-    events::pump();
     return QString();
 }
 

@@ -22,8 +22,11 @@
 // write a new one for each run.
 #pragma once
 
+#include <QByteArray>
 #include <QMap>
 #include <QString>
+
+#include <optional>
 
 namespace v7 {
 
@@ -42,6 +45,9 @@ struct ErrorSistema {
 };
 ErrorSistema errorSistema(int errnoValue);
 
+// Every writer below runs the script's last line through exec when it is one plain command (the tool
+// itself is then the child that dies with this program).
+//
 // Writes the script: [export PGPASSWORD='clave' when clave is not empty], export PATH='<RutaPostgres>bin':"$PATH",
 // then the command's lines. "OK" on success; else "Ocurrió el error no. " number CR LF description CR LF
 // the script path (nothing is left behind).
@@ -69,7 +75,9 @@ struct ResultadoScript {
 // script, anything else as a command line (sh -c). stdin is /dev/null, the outputs are discarded (the
 // script redirects what it needs). No time limit. A password script is deleted afterwards. entorno is
 // added to the child's environment: a password given there (PGPASSWORD) is in no file at all.
-[[nodiscard]] ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, QString>& entorno = {});
+// entrada, when given, is what the script (and the tool it runs) reads on stdin.
+[[nodiscard]] ResultadoScript ejecutarScript(const QString& rutaOComando, const QMap<QString, QString>& entorno = {},
+                                             const std::optional<QByteArray>& entrada = std::nullopt);
 
 // The environment that hands a client tool its password (PGPASSWORD), so that no script holds it; empty
 // when there is no password.

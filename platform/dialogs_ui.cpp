@@ -3,15 +3,36 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace v7 {
 
 namespace {
 
+QMessageBox::StandardButton botonEstandar(MsgResult r) {
+    switch (r) {
+    case MsgResult::Ok:
+        return QMessageBox::Ok;
+    case MsgResult::Cancel:
+        return QMessageBox::Cancel;
+    case MsgResult::Yes:
+        return QMessageBox::Yes;
+    case MsgResult::No:
+        return QMessageBox::No;
+    case MsgResult::Retry:
+        return QMessageBox::Retry;
+    case MsgResult::Abort:
+        return QMessageBox::Abort;
+    case MsgResult::Ignore:
+        return QMessageBox::Ignore;
+    }
+    return QMessageBox::NoButton;
+}
+
 class QtDialogs final : public Dialogs {
 public:
     MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons,
-                      const QString& title) override {
+                      const QString& title, std::optional<MsgResult> porDefecto) override {
         QMessageBox box(parent);
         box.setWindowTitle(title.isEmpty() ? kProgramTitle : title);
         box.setText(text);
@@ -53,6 +74,11 @@ public:
             break;
         }
         box.setStandardButtons(set);
+        if (porDefecto.has_value()) {
+            if (QAbstractButton* b = box.button(botonEstandar(*porDefecto))) {
+                box.setDefaultButton(qobject_cast<QPushButton*>(b));
+            }
+        }
         switch (box.exec()) {
         case QMessageBox::Ok:
             return MsgResult::Ok;
@@ -87,9 +113,11 @@ public:
         return QFileDialog::getOpenFileName(parent, title, initialPath, filter);
     }
 
-    QString saveFile(QWidget* parent, const QString& title, const QString& initialPath,
-                     const QString& filter) override {
-        return QFileDialog::getSaveFileName(parent, title, initialPath, filter);
+    QString saveFile(QWidget* parent, const QString& title, const QString& initialPath, const QString& filter,
+                     bool preguntarReemplazo) override {
+        return QFileDialog::getSaveFileName(parent, title, initialPath, filter, nullptr,
+                                            preguntarReemplazo ? QFileDialog::Options()
+                                                               : QFileDialog::DontConfirmOverwrite);
     }
 
     QString pickFolder(QWidget* parent, const QString& title, const QString& initialPath) override {

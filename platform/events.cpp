@@ -1,13 +1,23 @@
 #include "platform/events.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
-#include <atomic>
+#include <exception>
 #include <thread>
 
 namespace v7::events {
+
+namespace {
+
+bool enHiloDeVentanas() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+} // namespace
 
 void pump() {
     if (QCoreApplication::instance() != nullptr) {
@@ -16,25 +26,43 @@ void pump() {
 }
 
 void pause(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        pump();
-        QThread::msleep(qMin<qint64>(5, qMax<qint64>(1, ms - t.elapsed())));
+    if (!enHiloDeVentanas()) {
+        QThread::msleep(ulong(qMax(0, ms)));
+        return;
     }
-    pump();
+    QEventLoop bucle;
+    QTimer::singleShot(qMax(0, ms), &bucle, &QEventLoop::quit);
+    bucle.exec();
 }
 
 void esperarEnHilo(const std::function<void()>& trabajo) {
-    std::atomic<bool> terminado{false};
-    std::thread hilo([&] {
+    if (!enHiloDeVentanas()) {
         trabajo();
-        terminado.store(true, std::memory_order_release);
-    });
-    while (!terminado.load(std::memory_order_acquire)) {
-        pause(5);
+        return;
     }
+    QEventLoop bucle;
+    std::exception_ptr fallo;
+    std::thread hilo([&] {
+        try {
+            trabajo();
+        } catch (...) {
+            fallo = std::current_exception();
+        }
+        // Queued: delivered once the loop below runs, even when the work ended before it started.
+        QMetaObject::invokeMethod(&bucle, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    bucle.exec();
     hilo.join();
+    if (fallo) {
+        std::rethrow_exception(fallo);
+    }
+}
+
+void alTerminar(QObject* contexto, std::function<void()> trabajo, std::function<void()> luego) {
+    QThread* hilo = QThread::create(std::move(trabajo));
+    QObject::connect(hilo, &QThread::finished, hilo, &QObject::deleteLater);
+    QObject::connect(hilo, &QThread::finished, contexto, std::move(luego));
+    hilo->start();
 }
 
 namespace {

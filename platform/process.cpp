@@ -20,7 +20,8 @@
 #include <pwd.h>
 #include <set>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -196,7 +197,27 @@ Result run(const Command& c) {
         return notStarted(ENOENT);
     }
 
-    Fd in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    Fd in;
+    if (c.entrada.has_value()) {
+        // The child reads what the caller hands it from a private in-memory file, rewound.
+        in = Fd(::memfd_create("v7-stdin", MFD_CLOEXEC));
+        if (in.valid()) {
+            const QByteArray& d = *c.entrada;
+            for (qsizetype hecho = 0; hecho < d.size();) {
+                const ssize_t n = ::write(in.get(), d.constData() + hecho, size_t(d.size() - hecho));
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    return notStarted(errno != 0 ? errno : EIO);
+                }
+                hecho += n;
+            }
+            ::lseek(in.get(), 0, SEEK_SET);
+        }
+    } else {
+        in = Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    }
     if (!in.valid()) {
         return notStarted(errno);
     }
@@ -208,35 +229,10 @@ Result run(const Command& c) {
         return notStarted(e);
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in.get(), STDIN_FILENO);
-    if (out.valid()) {
-        posix_spawn_file_actions_adddup2(&actions, out.get(), STDOUT_FILENO);
-    }
-    if (c.err == Sink::Stdout) {
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    } else if (err.valid()) {
-        posix_spawn_file_actions_adddup2(&actions, err.get(), STDERR_FILENO);
-    }
-    const QByteArray folder = QFile::encodeName(c.workingFolder);
-    if (!c.workingFolder.isEmpty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
-    }
-
-    // Its own process group, so a timeout also ends what a script started; default signals and an
-    // empty mask, whatever this program blocked or ignored.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-
+    // Everything the child needs is prepared before the fork: between fork and exec only
+    // async-signal-safe calls are made (this program has other threads).
     const QByteArray exeName = QFile::encodeName(exe);
+    const QByteArray folder = QFile::encodeName(c.workingFolder);
     std::vector<QByteArray> argStore;
     argStore.push_back(QFile::encodeName(c.program));
     for (const QString& a : c.arguments) {
@@ -252,58 +248,119 @@ Result run(const Command& c) {
         envp.push_back(const_cast<char*>(e.c_str()));
     }
     envp.push_back(nullptr);
-
-    pid_t pid = -1;
-    const int spawnErr = ::posix_spawn(&pid, exeName.constData(), &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (spawnErr != 0) {
-        return notStarted(spawnErr);
+    int aviso[2] = {-1, -1}; // the child writes its errno here when exec fails
+    if (::pipe2(aviso, O_CLOEXEC) != 0) {
+        return notStarted(errno);
     }
+    Fd avisoLeer(aviso[0]), avisoEscribir(aviso[1]);
+    const pid_t padre = ::getpid();
+    const int fdIn = in.get();
+    const int fdOut = out.valid() ? out.get() : -1;
+    const int fdErr = err.valid() ? err.get() : -1;
+    const bool errAStdout = c.err == Sink::Stdout;
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return notStarted(errno);
+    }
+    if (pid == 0) {
+        // Its own process group, so a timeout also ends what a script started; default signals and an
+        // empty mask, whatever this program blocked or ignored; and it dies with this program, even when
+        // this program is killed outright (SIGKILL runs no clean-up of ours).
+        ::setpgid(0, 0);
+        struct sigaction sa {};
+        sa.sa_handler = SIG_DFL;
+        for (int s = 1; s < NSIG; ++s) {
+            ::sigaction(s, &sa, nullptr);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int e = 0;
+        if (::getppid() != padre) {
+            ::_exit(127); // this program died before the line above took effect
+        }
+        if (::dup2(fdIn, STDIN_FILENO) < 0 || (fdOut >= 0 && ::dup2(fdOut, STDOUT_FILENO) < 0) ||
+            (errAStdout ? ::dup2(STDOUT_FILENO, STDERR_FILENO) < 0 : (fdErr >= 0 && ::dup2(fdErr, STDERR_FILENO) < 0)) ||
+            (!folder.isEmpty() && ::chdir(folder.constData()) != 0)) {
+            e = errno;
+        } else {
+            ::execve(exeName.constData(), argv.data(), envp.data());
+            e = errno;
+        }
+        [[maybe_unused]] const ssize_t n = ::write(aviso[1], &e, sizeof e);
+        ::_exit(127);
+    }
+    avisoEscribir.reset();
     {
         std::lock_guard<std::mutex> lock(g_hijosMutex);
         g_hijos.insert(pid);
     }
+    int errExec = 0;
+    ssize_t leidos = 0;
+    while ((leidos = ::read(avisoLeer.get(), &errExec, sizeof errExec)) < 0 && errno == EINTR) {
+    }
+    if (leidos == sizeof errExec) {
+        int st = 0;
+        while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+        }
+        std::lock_guard<std::mutex> lock(g_hijosMutex);
+        g_hijos.erase(pid);
+        return notStarted(errExec);
+    }
 
     Result r;
     r.started = true;
-    QElapsedTimer clock;
-    clock.start();
     int wstatus = 0;
-    for (;;) {
-        const pid_t w = ::waitpid(pid, &wstatus, WNOHANG);
-        if (w == pid) {
-            break;
-        }
-        if (w < 0 && errno != EINTR) {
-            // Someone else reaped it (the watcher, when the program is ending): the outcome is lost, but the
-            // child is gone.
-            {
-                std::lock_guard<std::mutex> lock(g_hijosMutex);
-                g_hijos.erase(pid);
+    bool perdido = false;
+    // The wait blocks a thread of its own (the windows keep running); pidfd tells when the child ended.
+    events::esperarEnHilo([&] {
+        const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            const pid_t w = ::waitpid(pid, &wstatus, WNOHANG);
+            if (w == pid) {
+                break;
             }
-            puntoDeControl();
-            r.exitCode = -1;
-            return r;
-        }
-        if (c.timeoutMs >= 0 && clock.elapsed() >= c.timeoutMs) {
-            ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
-            while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+            if (w < 0 && errno != EINTR) {
+                perdido = true; // someone else reaped it (the watcher, when the program is ending)
+                break;
             }
-            r.timedOut = true;
-            break;
+            int espera = 100;
+            if (c.timeoutMs >= 0) {
+                const qint64 resta = c.timeoutMs - clock.elapsed();
+                if (resta <= 0) {
+                    ::kill(-pid, SIGKILL);
+                    ::kill(pid, SIGKILL);
+                    while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+                    }
+                    r.timedOut = true;
+                    break;
+                }
+                espera = int(qMin<qint64>(resta, 100));
+            }
+            if (pidfd >= 0) {
+                pollfd p{pidfd, POLLIN, 0};
+                ::poll(&p, 1, espera);
+            } else {
+                ::usleep(kPollMs * 1000);
+            }
         }
-        if (!g_terminando) {
-            events::pump();
+        if (pidfd >= 0) {
+            ::close(pidfd);
         }
-        ::usleep(kPollMs * 1000);
-    }
+    });
     {
         std::lock_guard<std::mutex> lock(g_hijosMutex);
         g_hijos.erase(pid);
     }
     puntoDeControl();
+    if (perdido) {
+        r.exitCode = -1;
+        return r;
+    }
     if (WIFEXITED(wstatus)) {
         r.exitCode = WEXITSTATUS(wstatus);
     } else if (WIFSIGNALED(wstatus)) {

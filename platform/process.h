@@ -1,8 +1,8 @@
 // The one way this system starts a child process and waits for it.
 //
-// The wait never freezes the windows: it polls the child every few milliseconds and lets window events
-// and timers run in between (v7::events::pump()). A handler that runs during a wait may start another
-// wait; each wait keeps its own child and outcome.
+// The wait never freezes the windows: it blocks a thread of its own while window events and timers run
+// (v7::events::esperarEnHilo). A handler that runs during a wait may start another wait; each wait keeps
+// its own child and outcome.
 //
 //     v7::process::Command c = v7::process::Command::shellScript(path);
 //     c.out = v7::process::Sink::Capture;
@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace v7::process {
 
@@ -41,6 +42,8 @@ struct Command {
     QString outFile, errFile;
     bool append = false;
     int timeoutMs = -1; // < 0: no limit; on expiry the child's process group is killed
+    // What the child reads on stdin (from a private in-memory file); none: /dev/null.
+    std::optional<QByteArray> entrada;
 
     // /bin/sh running a script file, or a command line.
     static Command shellScript(const QString& scriptPath, const QStringList& args = {});
@@ -63,8 +66,10 @@ struct Result {
     bool ok() const { return started && !timedOut && signal == 0 && exitCode == 0; }
 };
 
-// Starts the command (stdin at /dev/null) and waits for its end, letting events run. While the program is
-// ending (see below) it starts nothing and does not return.
+// Starts the command (stdin at /dev/null unless entrada is given) and waits for its end, letting events
+// run. The child leads its own process group and dies with this program, even when this program is
+// killed outright (parent-death signal): run its tools through exec so that the tool itself is the child.
+// While the program is ending (see below) it starts nothing and does not return.
 Result run(const Command& command);
 
 // value quoted for sh as one word: 'value', each ' written as '\''.

@@ -158,3 +158,29 @@ TEST_F(ScramblerDb, NoKeyChoiceNoScrambling) {
 }
 
 } // namespace
+
+namespace {
+
+// What a scrambled value can hold: a character outside Windows-1252 would come back as "?".
+TEST(Cifrado, CabeEnWindows1252) {
+    struct Caso {
+        QString texto;
+        bool cabe;
+        QString fuera;
+    };
+    const Caso casos[] = {
+        {QStringLiteral("clave-ñandú€ö?"), true, QString()},
+        {QStringLiteral("zażółć"), false, QStringLiteral("ż")},
+        {QStringLiteral("Ωmega"), false, QStringLiteral("Ω")},
+        {QStringLiteral("пароль"), false, QStringLiteral("п")},
+        {QStringLiteral("x\U0001F600"), false, QStringLiteral("\U0001F600")},
+        {QString(), true, QString()},
+    };
+    for (const Caso& c : casos) {
+        QString fuera;
+        EXPECT_EQ(v7::cabeEnWindows1252(c.texto, &fuera), c.cabe) << c.texto.toStdString();
+        EXPECT_EQ(fuera, c.fuera) << c.texto.toStdString();
+    }
+}
+
+} // namespace

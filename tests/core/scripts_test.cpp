@@ -31,7 +31,8 @@ protected:
 
 TEST_F(Scripts, WritersLayOutShellScriptsLineByLine) {
     const QString bat = dir.file(QStringLiteral("v7 test.bat"));
-    // The caller's Windows-style lines are translated; its sh lines are kept.
+    // The caller's Windows-style lines are translated; its sh lines are kept, the last one run through exec
+    // (the tool itself is the child that dies with the program).
     const QString comando =
         QStringLiteral("set PGDATA=/opt/pg 15/data/\r\nSET LC_ALL=C\r\npg_ctl status > '/w/out.txt'");
     struct Case {
@@ -46,20 +47,20 @@ TEST_F(Scripts, WritersLayOutShellScriptsLineByLine) {
          },
          "export PGPASSWORD='pw'\n"
          "export PATH='/opt/pg 15/bin':\"$PATH\"\n"
-         "pg_dump -f 'a b' veliro7\n"},
+         "exec pg_dump -f 'a b' veliro7\n"},
         {"CrearArchivoBat, no password, several lines",
          [&] { ASSERT_EQ(CrearArchivoBat(bat, comando, QString()), "OK"); },
          "export PATH='/opt/pg 15/bin':\"$PATH\"\n"
          "export PGDATA='/opt/pg 15/data/'\n"
          "export LC_ALL='C'\n"
-         "pg_ctl status > '/w/out.txt'\n"},
+         "exec pg_ctl status > '/w/out.txt'\n"},
         {"CrearArchivoBat, PATH line in the command",
          [&] {
              ASSERT_EQ(CrearArchivoBat(bat, QStringLiteral("PATH=%PATH%;/app/\r\n7za t 'x.zip'"), QString()), "OK");
          },
          "export PATH='/opt/pg 15/bin':\"$PATH\"\n"
          "export PATH='/app/':\"$PATH\"\n"
-         "7za t 'x.zip'\n"},
+         "exec 7za t 'x.zip'\n"},
         {"CrearBatDirectorio, drive line dropped, empty password kept",
          [&] {
              ASSERT_FALSE(CrearBatDirectorio(bat, QStringLiteral("C:"), QStringLiteral("/srv/it's"),
@@ -68,7 +69,7 @@ TEST_F(Scripts, WritersLayOutShellScriptsLineByLine) {
          },
          "cd '/srv/it'\\''s'\n"
          "export PGPASSWORD=''\n"
-         "pg_restore -l x\n"},
+         "exec pg_restore -l x\n"},
         {"CrearBatDirectorio, other first line kept",
          [&] {
              ASSERT_FALSE(CrearBatDirectorio(bat, QStringLiteral("umask 077"), QStringLiteral("/srv"),
@@ -78,12 +79,12 @@ TEST_F(Scripts, WritersLayOutShellScriptsLineByLine) {
          "umask 077\n"
          "cd '/srv'\n"
          "export PGPASSWORD='k'\n"
-         "ls\n"},
+         "exec ls\n"},
         {"CrearBatRuta",
          [&] { CrearBatRuta(bat, QStringLiteral("/usr/lib/postgresql/15/bin"), QStringLiteral("psql -l"), QString()); },
          "export PATH='/usr/lib/postgresql/15/bin':\"$PATH\"\n"
          "export PGPASSWORD=''\n"
-         "psql -l\n"},
+         "exec psql -l\n"},
     };
     for (const Case& c : cases) {
         // An older file of that name, readable by all, is replaced by a private one.

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace v7::process;
@@ -82,6 +83,52 @@ TEST(ProcessRunner, TimeoutEndsWhatTheScriptStarted) {
     EXPECT_TRUE(gone);
 }
 
+// Run by the test below in a program of its own: starts a long child and waits for it until killed.
+TEST(ProcessRunner, HijoQueEspera) {
+    const QByteArray archivo = qgetenv("V7_PID_HIJO");
+    if (archivo.isEmpty()) {
+        GTEST_SKIP() << "only as the other test's helper";
+    }
+    run(Command::shellLine(QStringLiteral("echo $$ > '") + QString::fromLocal8Bit(archivo) +
+                           QStringLiteral("'; exec sleep 60")));
+}
+
+// The out-of-memory killer or kill -9 runs no clean-up of ours: the child must still not outlive us.
+TEST(ProcessRunner, ChildDiesWhenTheProgramIsKilled) {
+    v7::test::TempDir dir;
+    const QString pidFile = dir.file(QStringLiteral("pid"));
+    qputenv("V7_PID_HIJO", QFile::encodeName(pidFile));
+    const pid_t programa = ::fork();
+    ASSERT_GE(programa, 0);
+    if (programa == 0) {
+        ::execl("/proc/self/exe", "process_test", "--gtest_filter=ProcessRunner.HijoQueEspera", nullptr);
+        ::_exit(127);
+    }
+    qunsetenv("V7_PID_HIJO");
+    QElapsedTimer t;
+    t.start();
+    pid_t hijo = 0;
+    while (hijo <= 0 && t.elapsed() < 10000) {
+        QFile f(pidFile);
+        if (f.open(QIODevice::ReadOnly)) {
+            hijo = f.readAll().trimmed().toInt();
+        }
+        ::usleep(10000);
+    }
+    ASSERT_GT(hijo, 0);
+    ::kill(programa, SIGKILL);
+    int st = 0;
+    ::waitpid(programa, &st, 0);
+    t.restart();
+    bool gone = false;
+    while (!gone && t.elapsed() < 2000) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(hijo));
+        gone = !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+        ::usleep(10000);
+    }
+    EXPECT_TRUE(gone) << "the child outlived its killed parent";
+}
+
 TEST(ProcessRunner, StreamsEnvironmentAndStdin) {
     v7::test::TempDir dir;
     // stdin is /dev/null: read gets end of file at once instead of waiting.
@@ -128,6 +175,14 @@ TEST(ProcessRunner, StreamsEnvironmentAndStdin) {
         QFile g(dir.file(QStringLiteral("out.txt")));
         return g.open(QIODevice::ReadOnly) ? g.readAll() : QByteArray();
     }());
+
+    // Given input reaches stdin whole, binary bytes included.
+    Command lee = Command::shellLine(QStringLiteral("cat"));
+    lee.entrada = QByteArray("uno\n\0dos\n", 9);
+    lee.out = Sink::Capture;
+    r = run(lee);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.output, *lee.entrada);
 }
 
 // Removing a folder never reaches through a link: links met on the way go, their targets stay.

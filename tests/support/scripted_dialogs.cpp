@@ -8,7 +8,8 @@ namespace {
 
 class DialogosProhibidos final : public Dialogs {
 public:
-    MsgResult message(QWidget*, MsgIcon, const QString& text, MsgButtons, const QString&) override {
+    MsgResult message(QWidget*, MsgIcon, const QString& text, MsgButtons, const QString&,
+                      std::optional<MsgResult>) override {
         EXPECT_FALSE(text.trimmed().isEmpty()) << "a message box without text";
         ADD_FAILURE() << "message box without a scripted answer: " << text.toStdString();
         return MsgResult::Cancel;
@@ -18,7 +19,9 @@ public:
         return std::nullopt;
     }
     QString openFile(QWidget*, const QString& title, const QString&, const QString&) override { return fail(title); }
-    QString saveFile(QWidget*, const QString& title, const QString&, const QString&) override { return fail(title); }
+    QString saveFile(QWidget*, const QString& title, const QString&, const QString&, bool) override {
+        return fail(title);
+    }
     QString pickFolder(QWidget*, const QString& title, const QString&) override { return fail(title); }
 
 private:
@@ -44,8 +47,9 @@ QStringList ScriptedDialogs::texts() const {
 }
 
 MsgResult ScriptedDialogs::message(QWidget*, MsgIcon icon, const QString& text, MsgButtons buttons,
-                                   const QString& title) {
-    m_shown.push_back(ShownDialog{QStringLiteral("message"), icon, title.isEmpty() ? kProgramTitle : title, text, buttons});
+                                   const QString& title, std::optional<MsgResult> porDefecto) {
+    m_shown.push_back(
+        ShownDialog{QStringLiteral("message"), icon, title.isEmpty() ? kProgramTitle : title, text, buttons, porDefecto});
     // Every box says something: a failure shown without its reason is a fault of its own.
     EXPECT_FALSE(text.trimmed().isEmpty()) << "a message box without text";
     if (m_answers.empty() || !m_answers.front().isBox) {
@@ -81,9 +85,11 @@ QString ScriptedDialogs::openFile(QWidget*, const QString& title, const QString&
         .value_or(QString());
 }
 
-QString ScriptedDialogs::saveFile(QWidget*, const QString& title, const QString& initialPath, const QString&) {
-    return nextText(ShownDialog{QStringLiteral("save"), MsgIcon::None, title, initialPath, MsgButtons::OkCancel})
-        .value_or(QString());
+QString ScriptedDialogs::saveFile(QWidget*, const QString& title, const QString& initialPath, const QString&,
+                                  bool preguntarReemplazo) {
+    ShownDialog d{QStringLiteral("save"), MsgIcon::None, title, initialPath, MsgButtons::OkCancel};
+    d.preguntaReemplazo = preguntarReemplazo;
+    return nextText(d).value_or(QString());
 }
 
 QString ScriptedDialogs::pickFolder(QWidget*, const QString& title, const QString& initialPath) {

@@ -18,6 +18,8 @@ struct ShownDialog {
     QString title;
     QString text;
     MsgButtons buttons = MsgButtons::Ok;
+    std::optional<MsgResult> porDefecto; // the button Enter presses, when the box named one
+    bool preguntaReemplazo = true;       // a save dialog that asks before choosing an existing file
 };
 
 // Installed by the test main and again when a ScriptedDialogs goes away: any dialog or notice
@@ -41,11 +43,12 @@ public:
     void clear() { m_shown.clear(); m_answers.clear(); }
 
     MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons,
-                      const QString& title) override;
+                      const QString& title, std::optional<MsgResult> porDefecto) override;
     std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
                                  const QString& defaultText) override;
     QString openFile(QWidget* parent, const QString& title, const QString& initialPath, const QString& filter) override;
-    QString saveFile(QWidget* parent, const QString& title, const QString& initialPath, const QString& filter) override;
+    QString saveFile(QWidget* parent, const QString& title, const QString& initialPath, const QString& filter,
+                     bool preguntarReemplazo) override;
     QString pickFolder(QWidget* parent, const QString& title, const QString& initialPath) override;
 
 private:
