@@ -3,7 +3,6 @@
 #include "core/scripts.h"
 #include "core/session.h"
 #include "platform/archiver.h"
-#include "platform/events.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -180,7 +179,6 @@ QString Respaldar(const QString& archivoBackup) {
         return QStringLiteral("Ocurrió el error No. ") + QString::number(e.numero) + QStringLiteral("\r\n") +
                e.descripcion + QStringLiteral("\r\n[Funcion Respaldar]");
     }
-    events::pump();
     return QStringLiteral("OK");
 }
 

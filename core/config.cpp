@@ -3,7 +3,6 @@
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
-#include "platform/events.h"
 
 #include <optional>
 
@@ -16,7 +15,6 @@ QString ObtenerValorConfiguracion(const QString& key, db::Recordset& rs) {
         value = rs.value(QStringLiteral("valor")).value_or(QString());
     }
     rs.clearFilter();
-    events::pump();
     return value;
 }
 
@@ -189,7 +187,6 @@ bool CargarConfiguracion(QString* errorText) {
     c.XmlEtiquetasLibros = v("XMLETIQUETASLIBROS");
     c.CatalogoLibrosDefault = v("CATALOGOLIBROSDEFAULT");
     rs->close();
-    events::pump();
     return true;
 }
 

@@ -1,7 +1,6 @@
 #include "core/controles_ui.h"
 
 #include "core/sql.h"
-#include "platform/events.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,7 +13,6 @@ void SeleccionarTexto(QLineEdit* box) {
     }
     box->setSelection(0, int(box->text().size()));
     box->setFocus();
-    events::pump();
 }
 
 bool LlenarCombo(const QString& query, QComboBox* list, QString* errorText) {

@@ -30,3 +30,27 @@ inline constexpr int kErrorEsperaConexion = 5000;
 QString descripcion(int numero);
 
 } // namespace v7::err
+
+namespace v7::err {
+
+// Line ends of the texts that message boxes and the design's files show.
+inline const QString kCrLf = QStringLiteral("\r\n");
+
+// The Spanish sentence that says what went wrong with a statement, told from its SQLSTATE: another
+// session holds the data, the server took too long, the connection is gone, permission is missing, a
+// value is too long or repeated… Empty when the state has none.
+QString fraseDeSqlState(const QString& sqlState);
+
+// The same told from an error text of the SQL layer (the server's words, English or Spanish, as the
+// server's lc_messages gives them). Empty when nothing known is found.
+QString fraseDeErrorSql(const QString& errorText);
+
+// The server's own words in an error text of the SQL layer: the description without the driver's prefixes,
+// the routine's line and the statement (which may hold values that are nobody's business on screen).
+QString detalleDelServidor(const QString& errorText);
+
+// A failure as the user reads it: what could not be done (a Spanish sentence), why (fraseDeErrorSql, when
+// one is known) and then "Detalle del servidor: " with the server's own words. Never the statement.
+QString textoParaUsuario(const QString& queNoSeHizo, const QString& errorText);
+
+} // namespace v7::err

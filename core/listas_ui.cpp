@@ -2,7 +2,6 @@
 
 #include "core/listas.h"
 #include "platform/dialogs_ui.h"
-#include "platform/events.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -74,7 +73,6 @@ void LlenarListView(QWidget* ventana, RecordsetPtr& rs, QTreeWidget* lista, int 
         for (int k = 1; k < rs->fieldCount(); ++k) {
             const auto v = rs->value(k);
             item->setText(k, k == columnaMoneda ? monedaOTexto(v) : v.value_or(QString()).trimmed());
-            events::pump();
             if (k == columnaTooltip) {
                 item->setToolTip(0, v.value_or(QString()));
             }
@@ -101,7 +99,6 @@ void LlenarListView(QWidget* ventana, RecordsetPtr& rs, QTreeWidget* lista, int 
         if (barra != nullptr) {
             barra->setValue(barra->value() + 1);
         }
-        events::pump();
     }
     if (pausarRedibujo) {
         win->setUpdatesEnabled(true);
@@ -140,7 +137,6 @@ void OrdenarListView(QTreeWidget* lista, int columna) {
     // soon as their texts are swapped back.
     lista->header()->setSortIndicatorShown(true);
     lista->sortItems(c, std::abs(direction) == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
-    events::pump();
     if (swap) {
         intercambiarTextoYEtiqueta(lista, c);
     }

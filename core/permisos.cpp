@@ -3,7 +3,6 @@
 #include "core/analistas.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
-#include "platform/events.h"
 
 namespace v7 {
 
@@ -25,15 +24,11 @@ bool esFalso(const QString& flag) {
 
 void cerrar(db::Recordset& rs) {
     rs.close();
-    while (rs.isOpen()) {
-        events::pump();
-    }
 }
 
 // GRANT USAGE to one group; the line to add when it fails.
 QString concederUso(const QString& schema, const QString& grupo) {
     const bool ok = EjecutarSQL(QStringLiteral("GRANT USAGE ON SCHEMA ") + schema + QStringLiteral(" TO ") + grupo);
-    events::pump();
     if (ok) {
         return QString();
     }
@@ -52,7 +47,6 @@ bool EjecutarSQL(const QString& sql, QString* message) {
         }
         return false;
     }
-    events::pump();
     return true;
 }
 

@@ -75,6 +75,29 @@ QString errorConsulta(const PoliticaSql& p, const db::DbError& e, const QString&
 
 } // namespace
 
+PlazosEnConexion::PlazosEnConexion(const Plazos& plazos) {
+    db::Connection& c = conexionPrincipal();
+    if (!c.isOpen()) {
+        return;
+    }
+    qint64 n = 0;
+    db::DbError e;
+    // Failures are left alone: inside an aborted block the statement fails anyway, with its own error.
+    (void)c.execute(QStringLiteral("SET lock_timeout = ") + QString::number(plazos.bloqueoMs) +
+                        QStringLiteral("; SET statement_timeout = ") + QString::number(plazos.sentenciaMs),
+                    n, e);
+}
+
+PlazosEnConexion::~PlazosEnConexion() {
+    db::Connection& c = conexionPrincipal();
+    if (!c.isOpen()) {
+        return;
+    }
+    qint64 n = 0;
+    db::DbError e;
+    (void)c.execute(QStringLiteral("RESET lock_timeout; RESET statement_timeout"), n, e);
+}
+
 bool ejecutarAccion(const PoliticaSql& p, const QString& sql, int& rowsAffected, QString& errorText) {
     if (sql.trimmed().isEmpty()) {
         errorText = kNoStatement;
@@ -157,14 +180,10 @@ bool ConexionServer(const QString& connectionString, QString& errorText) {
     s.ConexionPrincipal->setTimeoutSeconds(kPlazoConexionSegundos);
     db::DbError e;
     bool opened = s.ConexionPrincipal->open(e);
-    // The open is synchronous; the poll only guards against a driver that reports success
-    // without an open handle.
-    for (long polls = 0; opened && !s.ConexionPrincipal->isOpen(); ++polls) {
-        events::pump();
-        if (polls >= 5000000) {
-            e = db::DbError{QString(), 5000, QStringLiteral("Se agotó el tiempo de espera para la conexión")};
-            opened = false;
-        }
+    // A driver that reports success without an open handle has not connected.
+    if (opened && !s.ConexionPrincipal->isOpen()) {
+        e = db::DbError{QString(), 5000, QStringLiteral("Se agotó el tiempo de espera para la conexión")};
+        opened = false;
     }
     if (opened) {
         return true;

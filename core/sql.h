@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/db.h"
+#include "platform/events.h"
 
 #include <QString>
 
@@ -56,6 +57,37 @@ struct PoliticaSql {
 
 // V7Tools's policy: up to kMaxReconnectCycles retries of a statement, none of a query, ConexionServer.
 const PoliticaSql& politicaHerramientas();
+
+// The limits of statements that a window sends and a person waits for: how long one may wait for another
+// session's lock, and how long it may run. The long maintenance work (backup, restore, compaction) has its
+// own progress and no such limit.
+struct Plazos {
+    int bloqueoMs = 5000;
+    int sentenciaMs = 30000;
+};
+inline constexpr Plazos kPlazosInteractivos{};
+
+// Sets the limits on the shared connection for as long as it lives (session settings, put back to the
+// server's defaults at the end; a connection reopened meanwhile starts with the defaults anyway).
+class PlazosEnConexion {
+public:
+    explicit PlazosEnConexion(const Plazos& plazos);
+    ~PlazosEnConexion();
+    PlazosEnConexion(const PlazosEnConexion&) = delete;
+    PlazosEnConexion& operator=(const PlazosEnConexion&) = delete;
+};
+
+// Runs trabajo (statements on the shared connection) under the limits, on a thread of its own while the
+// windows keep running (the status probe keeps off the connection meanwhile), and returns its result.
+// A limit that runs out makes the statement fail with SQLSTATE 55P03 (lock) or 57014 (time-out); its
+// error text gives err::fraseDeErrorSql() its Spanish sentence.
+template <typename F> auto conPlazos(const Plazos& plazos, F&& trabajo) {
+    events::OperacionLarga larga;
+    return events::esperar([&] {
+        PlazosEnConexion limites(plazos);
+        return trabajo();
+    });
+}
 
 // ExecuteSQLaction and ExecuteSQLrs under a policy (their results and texts as described above).
 bool ejecutarAccion(const PoliticaSql& politica, const QString& sql, int& rowsAffected, QString& errorText);

@@ -1,6 +1,5 @@
 #include "core/tema_ui.h"
 
-#include "platform/events.h"
 #include "platform/widgets_ui.h"
 
 #include <QLabel>
@@ -65,7 +64,6 @@ void AplicarEstiloBotones(QWidget* ventana) {
     };
     for (MyButton* b : ventana->findChildren<MyButton*>()) {
         fijar(b, estilo);
-        events::pump();
     }
 }
 
@@ -98,7 +96,6 @@ void AplicarEstiloPanel(MyFrame* panel) {
                      {"HeaderShow", false},
                      {"Left", 360},
                  });
-    events::pump();
 }
 
 void AplicarEstiloPanelEncabezado(MyFrame* panel, const QString& caption, bool captionGrande, bool alinear) {
@@ -145,7 +142,6 @@ void AplicarEstiloPanelEncabezado(MyFrame* panel, const QString& caption, bool c
     };
     props.insert(props.end(), resto.begin(), resto.end());
     fijar(panel, props);
-    events::pump();
 }
 
 QPixmap imagenCabecera() {

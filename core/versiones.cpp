@@ -4,7 +4,6 @@
 #include "core/sql.h"
 #include "core/sqlutil.h"
 #include "platform/db.h"
-#include "platform/events.h"
 
 #include <QVector>
 
@@ -80,7 +79,6 @@ bool subirConRecifrado(const QString& key, const QString& expected, QString& mes
                               rows, err)) {
             return fallar(err);
         }
-        events::pump();
     }
     if (!ExecuteSQLaction(QStringLiteral("COMMIT;"), rows, err)) {
         return fallar(err);

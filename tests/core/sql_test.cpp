@@ -1,10 +1,19 @@
+#include "core/errores.h"
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/v7_fixture.h"
 
+#include "platform/process.h"
+#include "tests/support/ventanas.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace v7;
 using v7::test::PgCluster;
@@ -288,3 +297,99 @@ TEST_F(SqlLayer, LongValuesComeBackWhole) {
     EXPECT_FALSE(rs->value(0).has_value());
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT length(v) FROM largo WHERE id = 1")), QStringLiteral("100000"));
 }
+
+namespace {
+
+// A statement a window sends behind another session's lock: the windows keep running (a 10 ms timer never
+// waits long), the lock wait runs out, nothing is left half done, and the user reads a Spanish sentence
+// with the server's words after it, never the statement.
+TEST_F(SqlLayer, LockedTableEndsWithinItsLimitWhileTimersRun) {
+    PgCluster& pg = PgCluster::instance();
+    ASSERT_TRUE(pg.psql(QStringLiteral("DROP TABLE IF EXISTS public.ocupada; CREATE TABLE public.ocupada (a int);"
+                                       "INSERT INTO public.ocupada VALUES (1);")));
+    // Another client holds the table for a few seconds.
+    process::Command otro;
+    otro.program = pg.binFolder() + QStringLiteral("/psql");
+    otro.arguments = QStringList{QStringLiteral("-X"), QStringLiteral("-h"), pg.host(), QStringLiteral("-p"),
+                                 QString::number(pg.port()), QStringLiteral("-U"), pg.superuser(),
+                                 QStringLiteral("-d"), QStringLiteral("veliro7"), QStringLiteral("-c"),
+                                 QStringLiteral("BEGIN; LOCK public.ocupada; SELECT pg_sleep(4); COMMIT;")};
+    otro.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
+    std::thread cliente([&] { (void)process::run(otro); });
+    ASSERT_TRUE(test::esperarHasta([&] {
+        return pg.scalar(QStringLiteral("SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = l.relation "
+                                        "WHERE c.relname = 'ocupada' AND l.mode = 'AccessExclusiveLock'")) ==
+               QLatin1String("1");
+    }));
+
+    QElapsedTimer reloj;
+    qint64 mayorPausa = 0;
+    qint64 ultimo = 0;
+    QTimer tic;
+    tic.setInterval(10);
+    QObject::connect(&tic, &QTimer::timeout, [&] {
+        mayorPausa = qMax(mayorPausa, reloj.elapsed() - ultimo);
+        ultimo = reloj.elapsed();
+    });
+    reloj.start();
+    tic.start();
+    QString error;
+    const bool ok = conPlazos(Plazos{500, 5000}, [&] {
+        int filas = 0;
+        return ExecuteSQLaction(QStringLiteral("UPDATE public.ocupada SET a = 2"), filas, error);
+    });
+    const qint64 duracion = reloj.elapsed();
+    tic.stop();
+    cliente.join();
+    EXPECT_FALSE(ok);
+    EXPECT_LT(duracion, 3000);
+    EXPECT_LT(mayorPausa, 100);
+    const QString texto = err::textoParaUsuario(QStringLiteral("No se guardó el cambio."), error);
+    EXPECT_TRUE(texto.startsWith(QStringLiteral("No se guardó el cambio.\r\nOtra sesión está usando estos datos")))
+        << texto.toStdString();
+    EXPECT_TRUE(texto.contains(QStringLiteral("Detalle del servidor: "))) << texto.toStdString();
+    EXPECT_FALSE(texto.contains(QStringLiteral("UPDATE"))) << texto.toStdString();
+    EXPECT_EQ(pg.scalar(QStringLiteral("SELECT a FROM public.ocupada")), QStringLiteral("1"));
+    // The limits do not outlive the call.
+    int total = 0;
+    QString e2;
+    RecordsetPtr rs = ExecuteSQLrs(QStringLiteral("SHOW lock_timeout"), total, e2);
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->text(0), QStringLiteral("0"));
+}
+
+TEST(Errores, SpanishSentenceFirstAndNeverTheStatement) {
+    struct Caso {
+        QString error;
+        QString frase;
+    };
+    const QString fuente = QStringLiteral("\r\n[Source]: public function ExecuteSQLaction\r\n[cadSQL]:");
+    const Caso casos[] = {
+        {QStringLiteral("Error: -2147467259ERROR: permission denied for table analistas;\nError while executing "
+                        "the query") + fuente + QStringLiteral("SELECT clave FROM catalogos.analistas"),
+         QStringLiteral("El usuario de la sesión no tiene permiso para esta operación.")},
+        {QStringLiteral("Error: -2147467259ERROR: value too long for type character varying(255)") + fuente +
+             QStringLiteral("INSERT INTO reportes.reporte VALUES ('secreto')"),
+         QStringLiteral("Un valor es más largo de lo que admite su campo.")},
+        {QStringLiteral("Error: -2147467259ERROR: unterminated quoted string at or near \"'x\"\nLINE 1: "
+                        "INSERT INTO t VALUES ('x") + fuente + QStringLiteral("INSERT INTO t VALUES ('x"),
+         QStringLiteral("La instrucción enviada al servidor no es válida.")},
+        {QStringLiteral("Error: -2147467259ERROR: current user cannot be dropped") + fuente +
+             QStringLiteral("DROP ROLE jefe"),
+         QStringLiteral("No se puede borrar la cuenta con la que se inició la sesión.")},
+        {QStringLiteral("Error: -2147467259ERROR: el valor es demasiado largo para el tipo character varying(10)"),
+         QStringLiteral("Un valor es más largo de lo que admite su campo.")},
+    };
+    for (const Caso& c : casos) {
+        const QString t = err::textoParaUsuario(QStringLiteral("No se pudo."), c.error);
+        const QStringList lineas = t.split(QStringLiteral("\r\n"));
+        ASSERT_GE(lineas.size(), 3) << t.toStdString();
+        EXPECT_EQ(lineas[1], c.frase) << t.toStdString();
+        EXPECT_TRUE(lineas[2].startsWith(QStringLiteral("Detalle del servidor: "))) << t.toStdString();
+        EXPECT_FALSE(t.contains(QStringLiteral("[cadSQL]")) || t.contains(QStringLiteral("secreto")) ||
+                     t.contains(QStringLiteral("LINE 1")))
+            << t.toStdString();
+    }
+}
+
+} // namespace

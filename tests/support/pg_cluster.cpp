@@ -13,7 +13,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <cstdlib>
 
 namespace v7::test {
@@ -40,6 +42,41 @@ int freePort() {
     std::fprintf(stderr, "test cluster: %s\n", qPrintable(what));
     std::fflush(stderr);
     std::abort();
+}
+
+// A watcher that outlives this test program: it holds the read end of a pipe whose write end only this
+// program holds, so it reads end of file once the program is gone, however it ended (CTest's time limit
+// kills it outright, and no atexit handler runs then). It then stops the cluster and removes its folder.
+void vigilarCluster(const QString& root, const QString& data, const QString& bin, const QString& owner) {
+    const bool conservar = !qEnvironmentVariableIsEmpty("V7_KEEP_CLUSTER");
+    const QString pgctl = bin + QStringLiteral("/pg_ctl stop -w -t 30 -m immediate -D '") + data + QStringLiteral("'");
+    QString guion = QStringLiteral("if [ -d '") + data + QStringLiteral("' ]; then ");
+    guion += geteuid() == 0 ? QStringLiteral("runuser -u ") + owner + QStringLiteral(" -- ") + pgctl : pgctl;
+    guion += QStringLiteral(" >/dev/null 2>&1; fi");
+    if (!conservar) {
+        guion += QStringLiteral("; rm -rf '") + root + QStringLiteral("'");
+    }
+    const QByteArray comando = guion.toLocal8Bit();
+    int tubo[2];
+    if (::pipe2(tubo, O_CLOEXEC) != 0) {
+        return;
+    }
+    const pid_t p = ::fork();
+    if (p == 0) {
+        ::setsid(); // out of the test's process group, which a time limit may kill whole
+        ::close(tubo[1]);
+        char b = 0;
+        while (::read(tubo[0], &b, 1) != 0 && errno == EINTR) {
+        }
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        ::execl("/bin/sh", "sh", "-c", comando.constData(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(tubo[0]);
+    // The write end stays open, unread, for as long as this program lives.
 }
 
 void chownTree(const QString& path, const QString& owner) {
@@ -156,6 +193,7 @@ void PgCluster::init() {
         fail(QStringLiteral("the server did not start:\n") + logTail());
     }
     m_started = true;
+    vigilarCluster(m_root, dataFolder(), m_bin, m_owner);
     freshDatabase();
 }
 

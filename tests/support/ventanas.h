@@ -5,10 +5,13 @@
 #include <QApplication>
 #include <QCursor>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+
+#include "platform/events.h"
 
 #include <gtest/gtest.h>
 
@@ -49,22 +52,52 @@ inline bool esperarHasta(const std::function<bool()>& pred, int ms = 10000) {
     return true;
 }
 
-// Runs f on the next modal window that opens (a QDialog's exec()), once it is shown.
+// The modal windows open now.
+inline QList<QWidget*> modalesAbiertos() {
+    QList<QWidget*> abiertos;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->isModal()) {
+            abiertos << w;
+        }
+    }
+    return abiertos;
+}
+
+// Runs f on the next modal window that opens after this call (a QDialog's exec()), once it is shown and
+// done with whatever long operation it started on opening (the list it reads, say); a modal window that
+// was already open (the window under test) is never taken for it. When none opens within
+// ms the test fails and the modal window on top is closed, so a test fails fast instead of hanging.
 inline void alAbrirModal(std::function<void(QWidget*)> f, int ms = 10000) {
     auto* timer = new QTimer;
     auto inicio = std::make_shared<QElapsedTimer>();
     inicio->start();
+    QList<QPointer<QWidget>> antes;
+    for (QWidget* w : modalesAbiertos()) {
+        antes << QPointer<QWidget>(w);
+    }
+    const int operaciones = v7::events::operacionesLargas();
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, f = std::move(f), inicio, ms] {
-        QWidget* m = QApplication::activeModalWidget();
-        if (m != nullptr && m->isVisible()) {
+    QObject::connect(timer, &QTimer::timeout, [timer, f = std::move(f), inicio, ms, antes, operaciones] {
+        QWidget* nuevo = nullptr;
+        for (QWidget* w : modalesAbiertos()) {
+            if (!antes.contains(QPointer<QWidget>(w))) {
+                nuevo = w;
+                if (w == QApplication::activeModalWidget()) {
+                    break;
+                }
+            }
+        }
+        if (nuevo != nullptr && v7::events::operacionesLargas() <= operaciones) {
             timer->stop();
             timer->deleteLater();
-            f(m);
+            f(nuevo);
         } else if (inicio->elapsed() > ms) {
             timer->stop();
             timer->deleteLater();
             ADD_FAILURE() << "no modal window opened";
+            if (QWidget* arriba = QApplication::activeModalWidget()) {
+                arriba->close();
+            }
         }
     });
     timer->start();
