@@ -108,4 +108,26 @@ QString AsignarPermisosEsquema(const QString& schema, const QString& password, c
     return messages.isEmpty() ? QStringLiteral("OK") : messages;
 }
 
+QString ProtegerAnalistas() {
+    const QString sql = QStringLiteral(
+        "DO $v7$ BEGIN "
+        "IF to_regclass('catalogos.analistas') IS NOT NULL THEN "
+        "ALTER TABLE catalogos.analistas ENABLE ROW LEVEL SECURITY; "
+        "DROP POLICY IF EXISTS %1 ON catalogos.analistas; "
+        "DROP POLICY IF EXISTS %2 ON catalogos.analistas; "
+        "CREATE POLICY %1 ON catalogos.analistas FOR SELECT TO v7_usuario1, v7_usuario2 "
+        "USING (usuario = session_user::text); "
+        "CREATE POLICY %2 ON catalogos.analistas FOR ALL TO v7_super, v7_admin USING (true) WITH CHECK (true); "
+        "REVOKE ALL ON catalogos.analistas FROM PUBLIC, v7_usuario1, v7_usuario2; "
+        "GRANT SELECT ON catalogos.analistas TO v7_usuario1, v7_usuario2; "
+        "GRANT SELECT, INSERT, UPDATE, DELETE ON catalogos.analistas TO v7_super, v7_admin; "
+        "END IF; END $v7$;")
+                            .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion);
+    QString mensaje;
+    if (!EjecutarSQL(sql, &mensaje)) {
+        return QStringLiteral("No se logró proteger las filas de los analistas (catalogos.analistas): ") + mensaje;
+    }
+    return QString();
+}
+
 } // namespace v7

@@ -32,4 +32,16 @@ bool EjecutarSQL(const QString& sql, QString* message = nullptr);
 // "Ocurrio el error No. <n>" CR LF "Descripcion: <text>" instead.
 QString AsignarPermisosEsquema(const QString& schema, const QString& password, const QString& user);
 
+// The policy names that keep staff rows private.
+inline const QString kPoliticaAnalistaPropia = QStringLiteral("v7_analistas_propia");
+inline const QString kPoliticaAnalistaGestion = QStringLiteral("v7_analistas_gestion");
+
+// Staff rows are private: each row of catalogos.analistas holds a scrambled password, the first one the
+// superuser's own. The groups v7_usuario1 and v7_usuario2 read only their own row (the client modules read
+// their own permissions) and write none; v7_super, v7_admin and the kit read and write every row (row-level
+// security on session_user). Run it after every grant that reaches the table (the group bootstrap, the
+// restore's grants, the first staff row): a schema-wide grant would give the writes back. Does nothing
+// when the table is missing. Empty on success, else the failure text of the SQL layer.
+QString ProtegerAnalistas();
+
 } // namespace v7
