@@ -213,3 +213,15 @@ QString textoParaUsuario(const QString& queNoSeHizo, const QString& errorText) {
 }
 
 } // namespace v7::err
+
+namespace v7::err {
+
+QString ocurrio(const QString& encabezado, qint64 numero, const QStringList& lineas) {
+    QString t = encabezado + QString::number(numero);
+    for (const QString& l : lineas) {
+        t += kCrLf + l;
+    }
+    return t;
+}
+
+} // namespace v7::err

@@ -3,6 +3,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <utility>
 
 namespace v7::err {
 
@@ -52,5 +56,71 @@ QString detalleDelServidor(const QString& errorText);
 // A failure as the user reads it: what could not be done (a Spanish sentence), why (fraseDeErrorSql, when
 // one is known) and then "Detalle del servidor: " with the server's own words. Never the statement.
 QString textoParaUsuario(const QString& queNoSeHizo, const QString& errorText);
+
+} // namespace v7::err
+
+namespace v7 {
+
+// How serious a failure is; the windows choose the message box's icon from it in one place
+// (core/fallos_ui.h), so routines never pick icons.
+enum class Gravedad {
+    Informacion, // nothing went wrong, but the user must know (a refusal that changed nothing)
+    Aviso,       // done in part, or refused for a reason the user can mend
+    Error,       // not done
+};
+
+// One failure: its severity and the text the user reads (Spanish sentence first).
+struct Fallo {
+    Gravedad gravedad = Gravedad::Error;
+    QString texto;
+};
+
+// The result of a routine: a value, or a failure. Resultado<void> carries only the failure.
+template <typename T = void> class [[nodiscard]] Resultado {
+public:
+    Resultado(T valor) : m_valor(std::move(valor)) {}
+    Resultado(Fallo fallo) : m_fallo(std::move(fallo)) {}
+
+    bool ok() const { return m_valor.has_value(); }
+    const T& valor() const { return *m_valor; }
+    T& valor() { return *m_valor; }
+    const Fallo& fallo() const { return m_fallo; }
+
+private:
+    std::optional<T> m_valor;
+    Fallo m_fallo;
+};
+
+template <> class [[nodiscard]] Resultado<void> {
+public:
+    Resultado() = default;
+    Resultado(Fallo fallo) : m_fallo(std::move(fallo)), m_ok(false) {}
+
+    bool ok() const { return m_ok; }
+    const Fallo& fallo() const { return m_fallo; }
+
+private:
+    Fallo m_fallo;
+    bool m_ok = true;
+};
+
+inline Fallo fallo(const QString& texto, Gravedad gravedad = Gravedad::Error) {
+    return Fallo{gravedad, texto};
+}
+
+} // namespace v7
+
+namespace v7::err {
+
+// The lead-ins of the designed "Ocurrió el error…" texts, as each message has always written it.
+inline const QString kOcurrioErrorNo = QStringLiteral("Ocurrió el Error No. ");   // + n [" en la línea " l]
+inline const QString kOcurrioErrorNoMin = QStringLiteral("Ocurrió el error no. "); // + n
+inline const QString kOcurrioErrorDosPuntos = QStringLiteral("Ocurrió el error: "); // + n " " description
+inline const QString kOcurrioErrorNum = QStringLiteral("Ocurrió el error num. ");  // + n
+inline const QString kOcurrioSinAcento = QStringLiteral("Ocurrio el error No. ");  // + n (texts without accents)
+
+// The one builder of those texts: the lead-in, the number, then each further line after CR LF
+// (empty lines kept: some texts leave a blank line before their routine's tag).
+QString ocurrio(const QString& encabezado, qint64 numero, const QStringList& lineas = {});
 
 } // namespace v7::err

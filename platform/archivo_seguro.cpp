@@ -146,7 +146,15 @@ Lectura leerRegular(const QString& ruta, qint64 limite, SiExcede siExcede) {
     return l;
 }
 
-QString escribirAtomico(const QString& ruta, const QByteArray& datos, const OpcionesEscritura& o) {
+QString escribirAtomico(const QString& ruta, const QByteArray& datos, const OpcionesEscritura& o,
+                        int* numeroError) {
+    int sinUso = 0;
+    int& numero = numeroError != nullptr ? *numeroError : sinUso;
+    numero = 0;
+    const auto motivoDeError = [&numero](const QString& r, int e) {
+        numero = e;
+        return archivo::motivoDeError(r, e);
+    };
     const QByteArray destino = QFile::encodeName(ruta);
     struct stat anterior {};
     const bool existe = ::lstat(destino.constData(), &anterior) == 0;
@@ -154,6 +162,7 @@ QString escribirAtomico(const QString& ruta, const QByteArray& datos, const Opci
         return motivoDeError(ruta, ELOOP);
     }
     if (existe && !S_ISREG(anterior.st_mode)) {
+        numero = EINVAL;
         return ruta + QStringLiteral(" no es un archivo común; no se reemplaza.");
     }
     if (!existe && o.exigirExistente) {

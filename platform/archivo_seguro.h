@@ -54,7 +54,9 @@ struct OpcionesEscritura {
 // Replaces ruta whole: a temporary file beside it, written, flushed and renamed over it, so readers see
 // the old file or the new one, never a part. A link or anything but a regular file at ruta is refused
 // (nothing is written through it). Empty on success, else the Spanish reason.
-QString escribirAtomico(const QString& ruta, const QByteArray& datos, const OpcionesEscritura& opciones = {});
+// errno of the failure goes to *numeroError when given (ELOOP for a link, EINVAL for a non-regular file).
+QString escribirAtomico(const QString& ruta, const QByteArray& datos, const OpcionesEscritura& opciones = {},
+                        int* numeroError = nullptr);
 
 // The Spanish reason for a system error met on ruta (no such file, permission, a link, a folder…).
 QString motivoDeError(const QString& ruta, int numeroError);

@@ -1,5 +1,7 @@
 #include "platform/keystore.h"
 
+#include "platform/archivo_seguro.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -101,63 +103,19 @@ bool makeFolders(const QString& folder, Error& error) {
     return true;
 }
 
-bool writeAll(int fd, const QByteArray& data) {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
-// Temporary file beside the target, flushed, then renamed over it: readers see the old file or
-// the new one, never a part.
+// Replaced whole (platform/archivo_seguro.h): readers see the old file or the new one, never a part, and a
+// link planted at its name is refused rather than written through.
 Error replaceFile(const QString& file, const QByteArray& data) {
     Error error;
     const QFileInfo info(file);
     if (!makeFolders(info.absolutePath(), error)) {
         return error;
     }
-    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
-    mode_t mode = 0644;
-    struct stat st {};
-    if (::stat(target.constData(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    }
-    QByteArray temp = QFile::encodeName(info.absolutePath() + QLatin1String("/.") + info.fileName()) + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return osError(errno);
-    }
-    auto failAndClean = [&](int err) {
-        ::close(fd);
-        ::unlink(temp.constData());
-        return osError(err);
-    };
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, data) || ::fsync(fd) != 0) {
-        return failAndClean(errno);
-    }
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.constData());
-        return osError(err);
-    }
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        const int err = errno;
-        ::unlink(temp.constData());
-        return osError(err);
-    }
-    const QByteArray folder = QFile::encodeName(info.absolutePath());
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+    archivo::OpcionesEscritura o;
+    o.modo = 0644;
+    int numero = 0;
+    if (!archivo::escribirAtomico(info.absoluteFilePath(), data, o, &numero).isEmpty()) {
+        return osError(numero != 0 ? numero : EIO);
     }
     return Error{};
 }

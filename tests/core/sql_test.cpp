@@ -1,3 +1,4 @@
+#include "core/consultas.h"
 #include "core/errores.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -390,6 +391,43 @@ TEST(Errores, SpanishSentenceFirstAndNeverTheStatement) {
                      t.contains(QStringLiteral("LINE 1")))
             << t.toStdString();
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SqlLayer, ShapeStatingCalls) {
+    ASSERT_TRUE(sql::ejecutar(QStringLiteral("CREATE TEMP TABLE formas (a int, b text)")).ok());
+    const sql::Hecho puestas =
+        sql::ejecutar(QStringLiteral("INSERT INTO formas VALUES (?, ?), (?, ?)"),
+                      {db::Parametro{db::FieldType::Integer32, QStringLiteral("1")},
+                       db::Parametro{db::FieldType::Text, QStringLiteral("it's; DROP TABLE formas")},
+                       db::Parametro{db::FieldType::Integer32, QStringLiteral("2")}, db::Parametro{}});
+    ASSERT_TRUE(puestas.ok()) << puestas.error.toStdString();
+    EXPECT_EQ(puestas.filas, 2);
+
+    const sql::Valor texto = sql::valor(QStringLiteral("SELECT b FROM formas WHERE a = 1"));
+    ASSERT_TRUE(texto.ok());
+    EXPECT_EQ(texto.texto(), QStringLiteral("it's; DROP TABLE formas"));
+    const sql::Valor nulo = sql::valor(QStringLiteral("SELECT b FROM formas WHERE a = 2"));
+    EXPECT_TRUE(nulo.ok() && nulo.hayFila && !nulo.valor.has_value());
+    const sql::Valor ninguna = sql::valor(QStringLiteral("SELECT b FROM formas WHERE a = 3"));
+    EXPECT_TRUE(ninguna.ok() && !ninguna.hayFila);
+    EXPECT_FALSE(sql::valor(QStringLiteral("SELECT nada FROM formas")).ok());
+
+    const sql::Filas filas = sql::filas(QStringLiteral("SELECT a FROM formas ORDER BY a"));
+    ASSERT_TRUE(filas.ok());
+    EXPECT_EQ(filas.rs->recordCount(), 2);
+
+    // A transaction of the shared connection that is not committed leaves nothing.
+    {
+        db::Transaccion t = sql::transaccion();
+        db::DbError e;
+        ASSERT_TRUE(t.begin(e));
+        ASSERT_TRUE(sql::ejecutar(QStringLiteral("DELETE FROM formas")).ok());
+    }
+    EXPECT_EQ(sql::valor(QStringLiteral("SELECT count(*) FROM formas")).texto(), QStringLiteral("2"));
 }
 
 } // namespace
