@@ -21,10 +21,6 @@ QString claveNueva() {
     return k;
 }
 
-bool esEspacio(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
-}
-
 // The dump's own \restrict / \unrestrict line (a key of non-blank characters), alone on its line.
 bool esParRestrictDelVolcado(const QByteArray& linea) {
     static const QRegularExpression re(QStringLiteral("^\\\\(un)?restrict[ \\t]+\\S+[ \\t\\r]*$"));
@@ -149,18 +145,8 @@ ScriptAjeno prepararScriptAjeno(const QByteArray& script) {
                     continue;
                 }
                 break;
-            case Estado::Comilla:
-                if (c == '\'') {
-                    if (sig == '\'') {
-                        sentencia += c;
-                        ++i;
-                    } else {
-                        estado = Estado::Normal;
-                    }
-                }
-                break;
             case Estado::ComillaE:
-                if (c == '\\') {
+                if (c == '\\') { // an escaped character, a quote included
                     sentencia += c;
                     ++i;
                     if (i < linea.size()) {
@@ -168,8 +154,10 @@ ScriptAjeno prepararScriptAjeno(const QByteArray& script) {
                     }
                     continue;
                 }
+                [[fallthrough]];
+            case Estado::Comilla:
                 if (c == '\'') {
-                    if (sig == '\'') {
+                    if (sig == '\'') { // a doubled quote stays inside
                         sentencia += c;
                         ++i;
                     } else {
