@@ -5,6 +5,7 @@
 #include "core/session.h"
 #include "core/tema_ui.h"
 #include "maintenance/FrmConfigRegional.h"
+#include "maintenance/FrmResetBD.h"
 #include "maintenance/compactacion.h"
 #include "maintenance/respaldo_manual.h"
 #include "maintenance/restauracion.h"
@@ -20,6 +21,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTabBar>
 #include <QTimer>
@@ -36,6 +38,11 @@ const QColor kColorResaltado(0, 0, 160);
 } // namespace
 
 FrmBase::FrmBase(QWidget* parent, FrmIniciarSesion* login) : QDialog(parent), m_login(login) {
+    // Whoever opens the window, Ctrl+F12 leads to the reset.
+    m_mostrarReset = [](QWidget* padre) {
+        FrmResetBD reset(padre);
+        reset.exec();
+    };
     setObjectName(QStringLiteral("FrmBase"));
     setWindowTitle(QStringLiteral("VELIRO7 - Herramientas Administrativas"));
     setModal(true);
@@ -128,6 +135,13 @@ void FrmBase::construir() {
     TmrProgreso->setInterval(1000);
     connect(TmrProgreso, &QTimer::timeout, this, [this] { TmrProgreso_Timer(); });
 
+    // The status texts stay readable while the window is locked around the operation they report on.
+    for (QLabel* estado : {EtCompacta, EtStatusRestaura}) {
+        QPalette p = estado->palette();
+        p.setColor(QPalette::Disabled, QPalette::WindowText, p.color(QPalette::Active, QPalette::WindowText));
+        estado->setPalette(p);
+    }
+
     connect(TabAdmin, &QTabBar::currentChanged, this, [this] { TabAdmin_Click(); });
     // The window sees Ctrl+F12 before its controls do; the filter also sees Enter in the path boxes.
     installEventFilter(this);
@@ -149,14 +163,12 @@ void FrmBase::Form_Load() {
     // 3.
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
     // 4-5.
     const bool catalogos = m_login == nullptr || m_login->tieneCatalogos();
     if (!catalogos || !sesion().BaseDatosValida) {
         TabAdmin->setCurrentIndex(2);
         TabAdmin_Click();
         TabAdmin->setEnabled(false);
-        events::pump();
         return;
     }
     TabAdmin_Click();
@@ -192,12 +204,10 @@ void FrmBase::TabAdmin_Click() {
     }
     for (int i = 0; i < TabAdmin->count(); ++i) {
         ponerResaltada(i, false);
-        events::pump();
     }
     if (indice >= 0) {
         ponerResaltada(indice, true);
     }
-    events::pump();
 }
 
 QString FrmBase::examinar() {
@@ -385,12 +395,24 @@ void FrmBase::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
+void FrmBase::mostrarReset() {
+    const QPointer<QWidget> foco = focusWidget();
+    m_mostrarReset(this);
+    // The reset's window is gone: the keyboard comes back here, where it was.
+    activateWindow();
+    if (foco && foco->isEnabled() && foco->isVisible()) {
+        foco->setFocus(Qt::ActiveWindowFocusReason);
+    } else {
+        BtnSalir->setFocus(Qt::ActiveWindowFocusReason);
+    }
+}
+
 bool FrmBase::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease) {
         auto* k = static_cast<QKeyEvent*>(event);
         if (k->key() == Qt::Key_F12 && k->modifiers() == Qt::ControlModifier && !k->isAutoRepeat()) {
             if (m_mostrarReset && !GuardiaVentana::bloqueada(this)) {
-                m_mostrarReset(this);
+                mostrarReset();
             }
             return true;
         }

@@ -37,7 +37,7 @@ public:
     // The destination of the backup running or last run (cleared by Salir and at each backup's start).
     QString rutaDestino() const { return m_rutaDestino; }
 
-    // Shown on Ctrl+F12 (the database reset window); nothing until one is set.
+    // What Ctrl+F12 shows: the database reset window unless another is set.
     void setMostrarReset(std::function<void(QWidget* parent)> mostrar) { m_mostrarReset = std::move(mostrar); }
 
     // Whether a tab carries the highlight.
@@ -67,6 +67,7 @@ private:
     void Form_Load();
     void Form_Unload();
     void ponerResaltada(int indice, bool on);
+    void mostrarReset();
     QString examinar();
 
     FrmIniciarSesion* m_login = nullptr;

@@ -1,11 +1,11 @@
 #include "maintenance/FrmConfigRegional.h"
 
+#include "core/sql.h"
 #include "core/tema_ui.h"
 #include "maintenance/FrmBase.h"
 #include "maintenance/zona_horaria.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/events.h"
 #include "platform/widgets_ui.h"
 
 #include <QComboBox>
@@ -43,13 +43,11 @@ void FrmConfigRegional::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
+    // Read off the windows' thread: a busy server must not freeze the restore's windows.
     bool ok = false;
     QString error;
-    for (const QString& zona : zonasAmericanas(ok, error)) {
-        CmbConfigRegional->addItem(zona);
-        events::pump();
-    }
+    const QStringList zonas = conPlazos(kPlazosInteractivos, [&] { return zonasAmericanas(ok, error); });
+    CmbConfigRegional->addItems(zonas);
     if (CmbConfigRegional->count() > 0) {
         CmbConfigRegional->setCurrentIndex(0);
     }

@@ -3,12 +3,12 @@
 #include "core/config.h"
 #include "core/login.h"
 #include "core/session.h"
+#include "core/sql.h"
 #include "core/sqlutil.h"
 #include "core/tema_ui.h"
 #include "maintenance/programacion.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/events.h"
 #include "platform/guardia_ui.h"
 #include "platform/paths.h"
 #include "platform/widgets_ui.h"
@@ -40,6 +40,20 @@ const char* const kNombresEtiqueta[7] = {"EtLunes",   "EtMartes", "EtMiercoles",
                                          "EtViernes", "EtSabado", "EtDomingo"};
 const char* const kDias[7] = {"Lunes", "Martes", "Miércoles", "Jueves", "Viernes", "Sábado", "Domingo"};
 const char* const kDiasLista[7] = {"Lunes", "Martes", "Miercoles", "Jueves", "Viernes", "Sábado", "Domingo"};
+
+// A button whose caption is beside it (or is only "..."): the name a screen reader says and the tooltip.
+void nombrar(QWidget* boton, const QString& nombre, const QString& ayuda = QString()) {
+    boton->setAccessibleName(nombre);
+    boton->setToolTip(ayuda.isEmpty() ? nombre : ayuda);
+}
+
+// A schedule flag of the configuration table, stored off the windows' thread with the interactive limits.
+bool guardarBandera(const QString& clave, bool valor) {
+    return conPlazos(kPlazosInteractivos, [&] {
+        QString texto = booleanoATexto(valor);
+        return GuardarConfiguracion(texto, clave);
+    });
+}
 
 QTimeEdit* selectorHora(QWidget* parent, const QString& name, const QRect& rect) {
     auto* t = ui::control<QTimeEdit>(parent, name, rect);
@@ -77,6 +91,7 @@ void FrmProgTareas::construir() {
         auto* o = control<QRadioButton>(Panel1, name, twips(720, top, 300, 300));
         label = etiqueta(Panel1, labelName, caption, 1080, top, 2400);
         enlazarEtiqueta(label, o);
+        nombrar(o, caption);
         return o;
     };
     OptDiario =
@@ -104,6 +119,7 @@ void FrmProgTareas::construir() {
         EtiquetasDia[i] = etiqueta(Panel3, QString::fromLatin1(kNombresEtiqueta[i]), QString::fromUtf8(kDias[i]),
                                    left + 360, top, 1400);
         enlazarEtiqueta(EtiquetasDia[i], Casillas[i]);
+        nombrar(Casillas[i], QString::fromUtf8(kDias[i]));
     }
     CmbDias = control<QComboBox>(Panel3, QStringLiteral("CmbDias"), twips(480, 1100, 2400, 330));
     for (const char* dia : kDiasLista) {
@@ -122,6 +138,7 @@ void FrmProgTareas::construir() {
     etiqueta(Panel4, QStringLiteral("EtRuta"), QStringLiteral("Ruta del respaldo:"), 240, 1650, 3000);
     TxtRutaRespaldo = caja(Panel4, QStringLiteral("TxtRutaRespaldo"), 240, 1950, 5400);
     BtnExaminar = boton(Panel4, QStringLiteral("BtnExaminar"), QStringLiteral("..."), 5700, 1950, 600, 330);
+    nombrar(BtnExaminar, QStringLiteral("Examinar"), QStringLiteral("Elegir el archivo del respaldo"));
     etiqueta(Panel4, QStringLiteral("EtIP"), QStringLiteral("Dirección IP:"), 240, 2450, 2400);
     TxtIP = caja(Panel4, QStringLiteral("TxtIP"), 240, 2750, 2400);
     etiqueta(Panel4, QStringLiteral("EtPuerto"), QStringLiteral("Puerto:"), 2880, 2450, 1500);
@@ -188,7 +205,15 @@ void FrmProgTareas::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
+    // The server and port of the session, where the box can hold them (an address of digits and dots).
+    const auto& s = sesion();
+    static const QRegularExpression direccion(QStringLiteral("^[0-9.]+$"));
+    if (direccion.match(s.ServidorIP).hasMatch()) {
+        TxtIP->setText(s.ServidorIP);
+    }
+    if (s.PuertoBD > 0) {
+        TxtPuerto->setText(QString::number(s.PuertoBD));
+    }
     // 5.
     for (int dia = 1; dia <= 31; ++dia) {
         CmbDiaMes->addItem(QString::number(dia));
@@ -313,11 +338,14 @@ bool FrmProgTareas::verificarPaso3() {
     if (!puerto) {
         return rechazar(QStringLiteral("El puerto debe ser un número entre 1 y 65535"), TxtPuerto);
     }
+    // The settings file cannot hold every character: refused before anything is written.
+    if (const QString motivo = motivoCredencialesRespaldo(); !motivo.isEmpty()) {
+        return rechazar(motivo, nullptr);
+    }
     // The schedule is only as good as the server it names: the typed server and port are tried now
     // with the session's login, as V7backup will use them every night.
     GuardiaVentana guardia(this);
     const QString error = probarConexionRespaldo(TxtIP->text(), *puerto);
-    events::pump(); // input queued during the attempt meets the locked window
     guardia.liberar();
     if (!error.isEmpty()) {
         return rechazar(QStringLiteral("No se pudo establecer una conexión al servidor, verifique la información "
@@ -336,6 +364,7 @@ void FrmProgTareas::resumir() {
                 dias += kCrLf + QStringLiteral("- ") + QString::fromUtf8(kDias[i]);
             }
         }
+        dias += kCrLf + QStringLiteral("a las ") + DtpDiario->time().toString(QStringLiteral("HH:mm"));
     } else if (OptSemanal->isChecked()) {
         dias = kProgramador + QStringLiteral(" realizará esta tarea cada semana el día ") + CmbDias->currentText() +
                QStringLiteral(" a las ") + DtpDiario->time().toString(QStringLiteral("HH:mm"));
@@ -344,8 +373,12 @@ void FrmProgTareas::resumir() {
                QStringLiteral(" a las ") + DtpMensual->time().toString(QStringLiteral("HH:mm"));
     }
     EtDiasTarea->setText(dias);
-    EtRutaRespaldo->setText(QStringLiteral("El respaldo se generará en la siguiente ubicación: ") +
-                            TxtRutaRespaldo->text());
+    // The name V7backup gives each day's archive, not the one typed.
+    const QString ruta = TxtRutaRespaldo->text();
+    const QString archivo = archivoDelRespaldo(ruta);
+    EtRutaRespaldo->setText(
+        QStringLiteral("El respaldo se generará en la siguiente ubicación: ") + archivo +
+        (archivo == ruta ? QString() : kCrLf + QStringLiteral("(AAAAMMDD: el año, mes y día de cada respaldo)")));
 }
 
 void FrmProgTareas::programar() {
@@ -386,15 +419,20 @@ void FrmProgTareas::programar() {
     if (!descripcion.isEmpty()) {
         dialogs().message(this, MsgIcon::Critical, descripcion);
     }
-    accept();
-    QWidget* padre = parentWidget();
-    for (const char* clave : {"RESPALDOCONFIG", "RESPALDOOK"}) {
-        QString valor = booleanoATexto(true);
-        if (!GuardarConfiguracion(valor, QString::fromLatin1(clave))) {
-            dialogs().message(padre, MsgIcon::Critical,
-                              QStringLiteral("No se agregó la variable de configuración del respaldo, por favor "
-                                             "reintente nuevamente"));
+    // The two rows are written while this window is still there and locked: once it is gone, its
+    // caller's windows would take clicks during the wait.
+    int noGuardadas = 0;
+    {
+        GuardiaVentana escritura(this);
+        for (const char* clave : {"RESPALDOCONFIG", "RESPALDOOK"}) {
+            noGuardadas += guardarBandera(QString::fromLatin1(clave), true) ? 0 : 1;
         }
+    }
+    accept();
+    for (int i = 0; i < noGuardadas; ++i) {
+        dialogs().message(parentWidget(), MsgIcon::Critical,
+                          QStringLiteral("No se agregó la variable de configuración del respaldo, por favor "
+                                         "reintente nuevamente"));
     }
 }
 
@@ -442,6 +480,7 @@ void FrmProgTareas::BtnEliminarRespaldo_Click() {
     BtnEliminarRespaldo->setEnabled(false);
     GuardiaVentana guardia(this);
     const ResultadoEliminacion r = eliminarProgramacion();
+    const bool bandera = r.tareaEliminada && guardarBandera(QStringLiteral("RESPALDOCONFIG"), false);
     guardia.liberar();
     if (!r.tareaEliminada) {
         dialogs().message(this, MsgIcon::Warning,
@@ -458,8 +497,7 @@ void FrmProgTareas::BtnEliminarRespaldo_Click() {
     if (!r.error.isEmpty()) {
         dialogs().message(this, MsgIcon::Critical, r.error);
     }
-    QString valor = booleanoATexto(false);
-    if (GuardarConfiguracion(valor, QStringLiteral("RESPALDOCONFIG"))) {
+    if (bandera) {
         dialogs().message(this, MsgIcon::Information,
                           QStringLiteral("La programación del respaldo ha sido eliminada correctamente"));
     } else {

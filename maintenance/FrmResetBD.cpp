@@ -5,7 +5,6 @@
 #include "maintenance/reset_bd.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/events.h"
 #include "platform/guardia_ui.h"
 #include "platform/widgets_ui.h"
 
@@ -74,7 +73,6 @@ void FrmResetBD::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
 }
 
 void FrmResetBD::BtnAceptar_Click() {
@@ -98,16 +96,21 @@ void FrmResetBD::BtnAceptar_Click() {
     if (!claveCorrecta()) {
         return;
     }
-    // 3.
+    // 3. It cannot be undone: Enter answers No.
     if (dialogs().message(this, MsgIcon::Warning, pregunta, MsgButtons::YesNo,
-                          QStringLiteral("PRECAUCION: Reestablecer base de datos")) != MsgResult::Yes ||
+                          QStringLiteral("PRECAUCION: Reestablecer base de datos"), MsgResult::No) != MsgResult::Yes ||
         !claveCorrecta()) {
         return;
     }
-    // 4.
+    // 4. The statements run off the window's thread, which keeps answering while they wait.
     GuardiaVentana guardia(this);
-    events::pump();
-    const ResultadoReset r = ResetearBaseDatos(sesion().UsuarioBD);
+    ResultadoReset r;
+    try {
+        r = ResetearBaseDatos(sesion().UsuarioBD);
+    } catch (const std::exception& e) {
+        r = ResultadoReset{};
+        r.error = QStringLiteral("Ocurrió un error inesperado: ") + QString::fromLocal8Bit(e.what());
+    }
     guardia.liberar();
     // 5.
     if (!r.vaciada) {
@@ -119,6 +122,7 @@ void FrmResetBD::BtnAceptar_Click() {
     if (!r.completo()) {
         // The tables are empty, but something the administrator must see was left undone.
         TxtClave->clear();
+        TxtClave->setFocus();
         dialogs().message(this, MsgIcon::Warning,
                           QStringLiteral("La base de datos ha sido restaurada parcialmente, los siguientes pasos no "
                                          "se completaron:") +

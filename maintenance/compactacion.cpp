@@ -5,7 +5,6 @@
 #include "core/servidor.h"
 #include "core/session.h"
 #include "maintenance/mantenimiento.h"
-#include "platform/events.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -34,7 +33,6 @@ ResultadoCompactacion compactarBase(const std::function<void(int, const QString&
         if (avance) {
             avance(valor, texto);
         }
-        events::pump();
     };
     ResultadoCompactacion r;
     const SessionState& s = sesion();

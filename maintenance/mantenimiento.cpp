@@ -40,9 +40,13 @@ void ConectarODBC(bool& exito) {
     const QString cadena = cadenaConectarODBC(
         valorODe(s.ServidorConexion, s.ServidorIP), puertoDesdeTexto(s.PuertoConexion).value_or(s.PuertoBD),
         valorODe(s.UsuarioConexion, s.UsuarioBD), valorODe(s.ClaveConexion, s.ClaveBD));
-    QString error;
-    exito = ConexionServer(cadena, error);
-    events::pump();
+    // Opening may take the connection's whole time-out: the windows keep running meanwhile, the status
+    // probe off the connection being replaced.
+    events::OperacionLarga larga;
+    exito = events::esperar([&] {
+        QString error;
+        return ConexionServer(cadena, error);
+    });
 }
 
 QVector<ColumnaSerial> columnasSeriales(bool& ok, QString& error) {
@@ -89,30 +93,33 @@ QString sentenciaSecuencia(const ColumnaSerial& c) {
 }
 
 QStringList ActualizarSecuenciasVELIRO() {
-    QStringList fallas;
-    bool ok = false;
-    QString error;
-    const QVector<ColumnaSerial> columnas = columnasSeriales(ok, error);
-    if (!ok) {
-        fallas << QStringLiteral("Ocurrió el Error No. ") + QString::number(db::kProviderErrorNumber) + kCrLf +
-                      QStringLiteral("Descripción: ") + error + kCrLf +
-                      QStringLiteral("[Rutina] ActualizarSecuenciasVELIRO");
+    // One statement per serial column: off the windows' thread, which keeps running meanwhile.
+    events::OperacionLarga larga;
+    return events::esperar([] {
+        QStringList fallas;
+        bool ok = false;
+        QString error;
+        const QVector<ColumnaSerial> columnas = columnasSeriales(ok, error);
+        if (!ok) {
+            fallas << QStringLiteral("Ocurrió el Error No. ") + QString::number(db::kProviderErrorNumber) + kCrLf +
+                          QStringLiteral("Descripción: ") + error + kCrLf +
+                          QStringLiteral("[Rutina] ActualizarSecuenciasVELIRO");
+            return fallas;
+        }
+        for (const ColumnaSerial& c : columnas) {
+            bool exito = !c.secuencia.isEmpty();
+            if (exito) {
+                EjecutarSentencia(sentenciaSecuencia(c), exito);
+            }
+            if (!exito) {
+                const QString nombre = c.secuencia.isEmpty() ? c.esquema + QLatin1Char('.') + c.tabla +
+                                                                   QLatin1Char('_') + c.columna + QStringLiteral("_seq")
+                                                             : c.secuencia;
+                fallas << QStringLiteral("No se logro actualizar la secuencia ") + nombre;
+            }
+        }
         return fallas;
-    }
-    for (const ColumnaSerial& c : columnas) {
-        bool exito = !c.secuencia.isEmpty();
-        if (exito) {
-            EjecutarSentencia(sentenciaSecuencia(c), exito);
-        }
-        if (!exito) {
-            const QString nombre = c.secuencia.isEmpty() ? c.esquema + QLatin1Char('.') + c.tabla + QLatin1Char('_') +
-                                                               c.columna + QStringLiteral("_seq")
-                                                         : c.secuencia;
-            fallas << QStringLiteral("No se logro actualizar la secuencia ") + nombre;
-        }
-        events::pump();
-    }
-    return fallas;
+    });
 }
 
 bool sentenciaLarga(const QString& sql, db::DbError& error) {

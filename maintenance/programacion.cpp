@@ -4,6 +4,7 @@
 #include "core/login.h"
 #include "core/scripts.h"
 #include "core/session.h"
+#include "platform/archivo_seguro.h"
 #include "platform/db.h"
 #include "platform/events.h"
 #include "platform/keystore.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 
@@ -25,6 +25,9 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
+// The schedule description is two short texts; anything far larger is not it.
+constexpr qint64 kLimiteDescripcion = 64 * 1024;
+
 // Seconds a schedule's connection check waits for the server.
 constexpr int kEsperaConexionSegundos = 10;
 
@@ -33,32 +36,29 @@ QString textoError(int errnoValue) {
     return QString::number(e.numero) + QLatin1Char(' ') + e.descripcion;
 }
 
-// Replaces path whole (temporary file, flush, rename) with the given mode; empty on success.
-QString escribirAtomico(const QString& ruta, const QByteArray& contenido, mode_t modo) {
-    QSaveFile f(ruta);
-    if (!f.open(QIODevice::WriteOnly)) {
-        return QStringLiteral("No se creó el archivo ") + ruta + QStringLiteral(": ") + f.errorString();
-    }
-    if (::fchmod(f.handle(), modo) != 0) {
-        const int e = errno;
-        f.cancelWriting();
-        return QStringLiteral("No se crearon los permisos del archivo ") + ruta + QStringLiteral(": ") + textoError(e);
-    }
-    if (f.write(contenido) != contenido.size() || !f.commit()) {
-        const QString motivo = f.errorString();
-        f.cancelWriting();
-        return QStringLiteral("No se escribió el archivo ") + ruta + QStringLiteral(": ") + motivo;
-    }
-    return QString();
+// Replaces a file of the schedule whole with the given mode (never through a link planted at its name).
+// Empty on success.
+QString escribir(const QString& ruta, const QByteArray& contenido, unsigned modo) {
+    archivo::OpcionesEscritura o;
+    o.modo = modo;
+    o.conservarDuenoYModo = false;
+    const QString motivo = archivo::escribirAtomico(ruta, contenido, o);
+    return motivo.isEmpty() ? QString()
+                            : QStringLiteral("No se escribió el archivo ") + ruta + QStringLiteral(": ") + motivo;
 }
 
 // The program folder's config folder, created mode 0700 (an existing one is closed to others too: it
-// holds the scrambled login). Empty on success.
+// holds the scrambled login). A link or anything but a folder at that name is refused. Empty on success.
 QString prepararCarpetaConfig() {
     const QByteArray carpeta = QFile::encodeName(paths::programFolder() + QStringLiteral("config"));
     if (::mkdir(carpeta.constData(), 0700) != 0 && errno != EEXIST) {
         return QStringLiteral("No se creó la carpeta ") + QFile::decodeName(carpeta) + QStringLiteral(": ") +
                textoError(errno);
+    }
+    struct stat st {};
+    if (::lstat(carpeta.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return QStringLiteral("No se usa la carpeta ") + QFile::decodeName(carpeta) +
+               QStringLiteral(": no es una carpeta (puede ser un enlace).");
     }
     if (::chmod(carpeta.constData(), 0700) != 0) {
         return QStringLiteral("No se crearon los permisos de la carpeta ") + QFile::decodeName(carpeta) +
@@ -181,7 +181,34 @@ QString AgregarTareaVista(const ProgramaRespaldo& programa) {
         return QStringLiteral("No existe la carpeta del programador de tareas del sistema ") + carpetaCron();
     }
     // cron reads the file whole: the rename replaces the earlier task of this name in one step.
-    return escribirAtomico(rutaTarea(), (linea + QLatin1Char('\n')).toUtf8(), 0644);
+    return escribir(rutaTarea(), (linea + QLatin1Char('\n')).toUtf8(), 0644);
+}
+
+QString motivoCredencialesRespaldo() {
+    const auto& s = sesion();
+    if (!cabeEnWindows1252(s.UsuarioBD)) {
+        return QStringLiteral("El nombre del usuario de la sesión tiene caracteres que el archivo de configuración "
+                              "del respaldo automático no puede guardar, y el respaldo no podría conectarse con "
+                              "él. Inicie sesión con un usuario cuyo nombre solo use letras, números y signos del "
+                              "alfabeto latino, y programe el respaldo de nuevo.");
+    }
+    if (!cabeEnWindows1252(s.ClaveBD)) {
+        // The character itself is not shown: it belongs to a password.
+        return QStringLiteral("La contraseña del usuario de la sesión tiene caracteres que el archivo de "
+                              "configuración del respaldo automático no puede guardar, y el respaldo no podría "
+                              "conectarse con ella. Cambie la contraseña por una que solo use letras, números y "
+                              "signos del alfabeto latino, inicie sesión de nuevo y programe el respaldo.");
+    }
+    return QString();
+}
+
+QString archivoDelRespaldo(const QString& ruta, const QString& fecha) {
+    static const QString kZip = QStringLiteral(".zip");
+    if (!ruta.endsWith(kZip, Qt::CaseInsensitive)) {
+        return ruta;
+    }
+    const qsizetype punto = ruta.size() - kZip.size();
+    return ruta.left(punto) + QLatin1Char('_') + fecha + ruta.mid(punto);
 }
 
 bool GrabarConfiguracionRespaldo(const QString& servidor, const QString& puerto, const QString& ruta) {
@@ -191,13 +218,15 @@ bool GrabarConfiguracionRespaldo(const QString& servidor, const QString& puerto,
             return false;
         }
     }
-    if (!prepararCarpetaConfig().isEmpty()) {
+    // A character the scrambler cannot hold would be stored as "?": V7backup would log in with another
+    // password.
+    if (!motivoCredencialesRespaldo().isEmpty() || !prepararCarpetaConfig().isEmpty()) {
         return false;
     }
     const auto& s = sesion();
     const QString texto = cifrarConClave(s.UsuarioBD, false) + kCrLf + cifrarConClave(s.ClaveBD, false) + kCrLf +
                           servidor + kCrLf + puerto + kCrLf + ruta + kCrLf;
-    return escribirAtomico(rutaArchivoConfiguracionRespaldo(), texto.toUtf8(), 0600).isEmpty();
+    return escribir(rutaArchivoConfiguracionRespaldo(), texto.toUtf8(), 0600).isEmpty();
 }
 
 QString grabarDescripcionRespaldo(const QStringList& textos) {
@@ -208,15 +237,16 @@ QString grabarDescripcionRespaldo(const QStringList& textos) {
     for (const QString& t : textos) {
         texto += t + kCrLf;
     }
-    return escribirAtomico(rutaDescripcionRespaldo(), texto.toUtf8(), 0600);
+    return escribir(rutaDescripcionRespaldo(), texto.toUtf8(), 0600);
 }
 
 std::optional<QStringList> leerDescripcionRespaldo() {
-    QFile f(rutaDescripcionRespaldo());
-    if (!f.exists() || !f.open(QIODevice::ReadOnly)) {
+    // Only a regular file of a sensible size: a link, a FIFO or a device there is not the schedule's.
+    const archivo::Lectura lectura = archivo::leerRegular(rutaDescripcionRespaldo(), kLimiteDescripcion);
+    if (!lectura.ok()) {
         return std::nullopt;
     }
-    QStringList lineas = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    QStringList lineas = QString::fromUtf8(lectura.datos).split(QLatin1Char('\n'));
     for (QString& l : lineas) {
         if (l.endsWith(QLatin1Char('\r'))) {
             l.chop(1);

@@ -50,14 +50,24 @@ QString lineaCron(const ProgramaRespaldo& programa, const QString& carpetaProgra
 // on success, else the reason.
 QString AgregarTareaVista(const ProgramaRespaldo& programa);
 
+// Why the session's login or password cannot go into the settings file (a character outside
+// Windows-1252, which the scrambler would store as "?"), in Spanish; empty when both can.
+QString motivoCredencialesRespaldo();
+
+// The archive V7backup writes for a configured path: "_" and the date (yyyymmdd; "AAAAMMDD" to show the
+// pattern) inserted before a final ".zip" in any case; any other path as it is.
+QString archivoDelRespaldo(const QString& ruta, const QString& fecha = QStringLiteral("AAAAMMDD"));
+
 // Writes config/v7.respaldo.dat: the session's login and password scrambled (key B, the key V7backup
 // reads them with), then server, port and archive path as given, CR LF after each. Atomic, mode 0600 in
-// a 0700 config folder. False when it could not be written (nothing half written is left).
+// a 0700 config folder. False when it could not be written (nothing half written is left), or when the
+// login or password cannot be stored (motivoCredencialesRespaldo).
 bool GrabarConfiguracionRespaldo(const QString& servidor, const QString& puerto, const QString& ruta);
 
 // Writes config/logrespaldo.txt: each text followed by CR LF. Empty on success, else the reason.
 QString grabarDescripcionRespaldo(const QStringList& textos);
-// The lines of config/logrespaldo.txt; nullopt when there is none.
+// The lines of config/logrespaldo.txt; nullopt when there is none, or when what is there is not a regular
+// file of a sensible size.
 std::optional<QStringList> leerDescripcionRespaldo();
 
 // Removes the schedule: the task, then the description and the settings file (a missing one counts as

@@ -1,15 +1,12 @@
 #include "maintenance/reset_bd.h"
 
-#include "maintenance/restauracion_roles.h"
-
-#include "core/analistas.h"
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
 #include "maintenance/restauracion_roles.h"
 #include "platform/db.h"
-#include "platform/events.h"
 
 #include <QDateTime>
 
@@ -40,33 +37,188 @@ std::optional<QVector<std::pair<QString, QString>>> pares(const QString& sql, QS
     return filas;
 }
 
-// One staff login dropped with its staff row, all or nothing. Empty on success, else the reason.
-QString eliminarLogin(const QString& login) {
-    auto con = sesion().ConexionPrincipal;
-    if (!con || !con->isOpen()) {
-        return QStringLiteral("No existe conexion con el servidor");
+// The failures that end the whole reset: another session's lock or a time limit, a deadlock, the
+// connection gone. Anything else belongs to the one step that met it.
+bool detieneTodo(const QString& sqlState, const QString& errorText) {
+    static const QStringList estados = {QStringLiteral("55P03"), QStringLiteral("57014"), QStringLiteral("40P01"),
+                                        QStringLiteral("08000")};
+    if (estados.contains(sqlState) || db::DbError{sqlState, 0, {}}.isLostConnection()) {
+        return true;
     }
-    db::Transaccion t(con);
-    db::DbError e;
-    // Each statement is checked: inside a block the driver rolls back only the one that failed.
+    const QString frase = err::fraseDeErrorSql(errorText);
+    for (const QString& estado : estados) {
+        if (!frase.isEmpty() && frase == err::fraseDeSqlState(estado)) {
+            return true;
+        }
+    }
+    return false;
+}
+bool detieneTodo(const db::DbError& e) {
+    return detieneTodo(e.sqlState, sqlErrorText(e, QStringLiteral("ResetearBaseDatos"), QString()));
+}
+
+// A server failure as the user reads it: the Spanish sentence (when one is known), then the server's words.
+QStringList motivo(const QString& sqlState, const QString& errorText) {
+    QStringList partes;
+    QString frase = err::fraseDeSqlState(sqlState);
+    if (frase.isEmpty()) {
+        frase = err::fraseDeErrorSql(errorText);
+    }
+    if (!frase.isEmpty()) {
+        partes << frase;
+    }
+    const QString detalle = err::detalleDelServidor(errorText);
+    if (!detalle.isEmpty()) {
+        partes << QStringLiteral("Detalle del servidor: ") + detalle;
+    }
+    return partes;
+}
+QStringList motivo(const db::DbError& e) {
+    return motivo(e.sqlState, sqlErrorText(e, QStringLiteral("ResetearBaseDatos"), QString()));
+}
+
+// Why the reset stopped, after its transaction was rolled back: what went wrong, who held the data when a
+// lock was the cause, that nothing changed, and the server's words.
+QString detenido(const QStringList& partes, bool ocupado, bool sinCambios = true) {
+    QStringList lineas;
+    if (!partes.isEmpty()) {
+        lineas << partes.first();
+    }
+    if (ocupado) {
+        const QStringList sesiones = sesionesOcupando();
+        if (!sesiones.isEmpty()) {
+            lineas << QStringLiteral("Datos en uso por otras sesiones:");
+            for (const QString& s : sesiones) {
+                lineas << QStringLiteral("- ") + s;
+            }
+        }
+    }
+    lineas << (sinCambios ? QStringLiteral("No se cambió nada en la base de datos.")
+                          : QStringLiteral("No se sabe si los cambios se aplicaron; revise la base de datos."));
+    lineas << partes.mid(1);
+    return lineas.join(kCrLf);
+}
+QString detenido(const db::DbError& e) {
+    return detenido(motivo(e), e.sqlState == QLatin1String("55P03") || e.sqlState == QLatin1String("40P01"));
+}
+
+// Runs one statement of the open transaction.
+bool ejecutar(db::Connection& con, const QString& sql, db::DbError& e) {
+    qint64 filas = 0;
+    return con.execute(sql, filas, e);
+}
+
+// One staff login dropped with its staff row, inside the open transaction: all or nothing, by a
+// savepoint. False with the failure in e; *vuelto tells whether the transaction is back at the savepoint
+// (else it can only be rolled back whole).
+bool eliminarLogin(db::Connection& con, const QString& login, db::DbError& e, bool* vuelto) {
+    *vuelto = false;
+    static const QString kPunto = QStringLiteral("v7_reset_login");
+    if (!ejecutar(con, QStringLiteral("SAVEPOINT ") + kPunto, e)) {
+        return false;
+    }
     const QStringList sentencias = {
         QStringLiteral("REVOKE ALL ON DATABASE ") + citarIdentificador(QStringLiteral("veliro7")) +
             QStringLiteral(" FROM ") + citarIdentificador(login),
         QStringLiteral("DROP ROLE ") + citarIdentificador(login),
         QStringLiteral("DELETE FROM catalogos.analistas WHERE usuario = ") + citarLiteral(login)};
-    if (!t.begin(e)) {
-        return e.description;
-    }
     for (const QString& sql : sentencias) {
-        qint64 filas = 0;
-        if (!con->execute(sql, filas, e)) {
-            return e.description;
+        if (!ejecutar(con, sql, e)) {
+            db::DbError ignorado;
+            *vuelto = ejecutar(con, QStringLiteral("ROLLBACK TO SAVEPOINT ") + kPunto, ignorado);
+            return false;
         }
     }
-    if (!t.commit(e)) {
-        return e.description;
+    return ejecutar(con, QStringLiteral("RELEASE SAVEPOINT ") + kPunto, e);
+}
+
+// The reset itself, on the thread conPlazos gives it.
+ResultadoReset resetear(const QString& usuario) {
+    ResultadoReset r;
+    QString error;
+    const auto tablas = tablasReset(error);
+    if (!tablas) {
+        r.error = err::textoParaUsuario(QStringLiteral("No se obtuvo la lista de las tablas que se vaciarían."), error);
+        return r;
     }
-    return QString();
+    if (!tablas->ajenas.isEmpty()) {
+        r.error = QStringLiteral("Las siguientes tablas hacen referencia a las tablas que se vaciarían, y también "
+                                 "se vaciarían:") +
+                  kCrLf + tablas->ajenas.join(kCrLf);
+        return r;
+    }
+    const auto logins = loginsStaffReset(error);
+    if (!logins) {
+        r.error = err::textoParaUsuario(QStringLiteral("No se obtuvo la lista de los usuarios del personal."), error);
+        return r;
+    }
+    const auto con = sesion().ConexionPrincipal;
+    if (!con || !con->isOpen()) {
+        r.error = QStringLiteral("No existe conexion con el servidor");
+        return r;
+    }
+
+    db::Transaccion t(con);
+    db::DbError e;
+    if (!t.begin(e)) {
+        r.error = detenido(e);
+        return r;
+    }
+    if (!tablas->tablas.isEmpty() && !ejecutar(*con, sentenciaReset(tablas->tablas), e)) {
+        t.rollback();
+        r.error = detenido(e);
+        return r;
+    }
+    QStringList eliminados;
+    QStringList fallas;
+    for (const QString& login : *logins) {
+        bool vuelto = false;
+        if (eliminarLogin(*con, login, e, &vuelto)) {
+            eliminados << login;
+            continue;
+        }
+        // A login that owns something elsewhere stays, as it always did; a lock or a limit stops it all.
+        if (detieneTodo(e) || !vuelto) {
+            t.rollback();
+            r.error = detenido(e);
+            return r;
+        }
+        fallas << QStringLiteral("No se eliminó el usuario \"") + login + QStringLiteral("\": ") +
+                      motivo(e).join(QLatin1Char(' '));
+    }
+
+    const QDateTime ahora = QDateTime::currentDateTime();
+    const QString valor = usuario + QLatin1Char('_') + ahora.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char('_') +
+                          ahora.toString(QStringLiteral("HHmm"));
+    static const QString kPunto = QStringLiteral("v7_reset_marca");
+    if (!ejecutar(*con, QStringLiteral("SAVEPOINT ") + kPunto, e)) {
+        t.rollback();
+        r.error = detenido(e);
+        return r;
+    }
+    error.clear();
+    if (!guardarValorConfiguracion(con, valor, QStringLiteral("RESETBD"), &error)) {
+        if (detieneTodo(QString(), error)) {
+            t.rollback();
+            r.error = detenido(motivo(QString(), error), true);
+            return r;
+        }
+        if (!ejecutar(*con, QStringLiteral("ROLLBACK TO SAVEPOINT ") + kPunto, e)) {
+            t.rollback();
+            r.error = detenido(e);
+            return r;
+        }
+        fallas << QStringLiteral("No se registró la variable de configuración RESETBD: ") +
+                      motivo(QString(), error).join(QLatin1Char(' '));
+    }
+    if (!t.commit(e)) {
+        r.error = detenido(motivo(e), false, !e.isLostConnection());
+        return r;
+    }
+    r.vaciada = true;
+    r.eliminados = eliminados;
+    r.fallas = fallas;
+    return r;
 }
 
 } // namespace
@@ -124,51 +276,45 @@ std::optional<QStringList> loginsStaffReset(QString& error) {
     return logins;
 }
 
-ResultadoReset ResetearBaseDatos(const QString& usuario) {
-    ResultadoReset r;
-    const auto tablas = tablasReset(r.error);
-    if (!tablas) {
-        return r;
+QStringList sesionesOcupando() {
+    const QString consulta =
+        QStringLiteral("SELECT l.pid, coalesce(a.usename::text, ''), coalesce(a.application_name, ''), "
+                       "coalesce(host(a.client_addr), ''), string_agg(DISTINCT n.nspname || '.' || c.relname, ', ' "
+                       "ORDER BY n.nspname || '.' || c.relname) FROM pg_locks l JOIN pg_class c ON c.oid = "
+                       "l.relation JOIN pg_namespace n ON n.oid = c.relnamespace LEFT JOIN pg_stat_activity a ON "
+                       "a.pid = l.pid WHERE l.granted AND l.pid <> pg_backend_pid() AND l.database = (SELECT oid "
+                       "FROM pg_database WHERE datname = current_database()) AND ((") +
+        condicionTablas() +
+        QStringLiteral(") OR (n.nspname = 'catalogos' AND c.relname = 'analistas') OR (n.nspname = "
+                       "'config_veliro' AND c.relname = 'configuracion')) GROUP BY 1, 2, 3, 4 ORDER BY 1 LIMIT 20");
+    QStringList sesiones;
+    const auto con = sesion().ConexionPrincipal;
+    if (!con || !con->isOpen()) {
+        return sesiones;
     }
-    if (!tablas->ajenas.isEmpty()) {
-        r.error = QStringLiteral("Las siguientes tablas hacen referencia a las tablas que se vaciarían, y también "
-                                 "se vaciarían:") +
-                  kCrLf + tablas->ajenas.join(kCrLf);
-        return r;
-    }
-    if (!tablas->tablas.isEmpty()) {
-        int filas = 0;
-        if (!ExecuteSQLaction(sentenciaReset(tablas->tablas), filas, r.error)) {
-            return r;
-        }
-    }
-    r.vaciada = true;
-    r.error.clear();
-    events::pump();
-
-    QString error;
-    if (const auto logins = loginsStaffReset(error)) {
-        for (const QString& login : *logins) {
-            const QString motivo = eliminarLogin(login);
-            if (motivo.isEmpty()) {
-                r.eliminados << login;
-            } else {
-                r.fallas << QStringLiteral("No se eliminó el usuario \"") + login + QStringLiteral("\": ") + motivo;
+    db::DbError e;
+    auto rs = con->query(consulta, e);
+    for (; rs && !rs->eof(); rs->moveNext()) {
+        QStringList datos;
+        for (int i : {2, 3}) {
+            if (!rs->text(i).isEmpty()) {
+                datos << rs->text(i);
             }
-            events::pump();
         }
-    } else {
-        r.fallas << QStringLiteral("No se obtuvo la lista de usuarios: ") + error;
+        QString texto = QStringLiteral("sesión ") + rs->text(0);
+        if (!rs->text(1).isEmpty()) {
+            texto += QStringLiteral(" de ") + rs->text(1);
+        }
+        if (!datos.isEmpty()) {
+            texto += QStringLiteral(" (") + datos.join(QStringLiteral(", ")) + QLatin1Char(')');
+        }
+        sesiones << texto + QStringLiteral(": ") + rs->text(4);
     }
+    return sesiones;
+}
 
-    const QDateTime ahora = QDateTime::currentDateTime();
-    QString valor = usuario + QLatin1Char('_') + ahora.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char('_') +
-                    ahora.toString(QStringLiteral("HHmm"));
-    error.clear();
-    if (!GuardarConfiguracion(valor, QStringLiteral("RESETBD"), &error)) {
-        r.fallas << QStringLiteral("No se registró la variable de configuración RESETBD: ") + error;
-    }
-    return r;
+ResultadoReset ResetearBaseDatos(const QString& usuario) {
+    return conPlazos(kPlazosReset, [&] { return resetear(usuario); });
 }
 
 } // namespace v7

@@ -5,7 +5,12 @@
 // below except the staff table catalogos.analistas, and config_veliro.respaldos. The configuration,
 // version and report tables stay. Because the statement cascades, a table outside that list which
 // refers to one inside it would be emptied too: the reset is refused instead, naming such tables.
+//
+// The whole reset is one transaction: behind another session's lock it waits a few seconds, then ends
+// with nothing changed and says which session held which table.
 #pragma once
+
+#include "core/sql.h"
 
 #include <QString>
 #include <QStringList>
@@ -36,16 +41,27 @@ QString sentenciaReset(const QStringList& tablas);
 // nullopt with the error text when they cannot be read.
 std::optional<QStringList> loginsStaffReset(QString& error);
 
+// How long the reset waits for another session's lock, and how long one of its statements may run (the
+// TRUNCATE of every table at once is quick, but a large database may take a while to release its files).
+inline constexpr Plazos kPlazosReset{5000, 300000};
+
+// The sessions that hold locks on the tables the reset touches (the emptied ones, the staff table and the
+// configuration table), one text per session: "sesión <pid> de <login> (<program>, <address>):
+// <schema.table>, …". Read on the shared connection; empty when none holds one or they cannot be read.
+QStringList sesionesOcupando();
+
 struct ResultadoReset {
     bool vaciada = false;   // the tables were emptied
-    QString error;          // why not, when !vaciada: nothing was changed then
+    QString error;          // why not, when !vaciada, in Spanish: nothing was changed then
     QStringList eliminados; // staff logins dropped, with their staff rows
-    QStringList fallas;     // each later step that failed, with its reason
+    QStringList fallas;     // logins that could not be dropped (or RESETBD not written), with the reason
     bool completo() const { return vaciada && fallas.isEmpty(); }
 };
 
-// The whole reset on the shared connection, events running between its steps. usuario is the login
-// recorded in RESETBD (with the local date and time).
+// The whole reset on the shared connection, in one transaction, off the windows' thread under
+// kPlazosReset. A login that cannot be dropped because of what it owns stays (reported in fallas) and the
+// rest is kept; a lock or time limit that runs out, or a lost connection, undoes everything. usuario is
+// the login recorded in RESETBD (with the local date and time).
 ResultadoReset ResetearBaseDatos(const QString& usuario);
 
 } // namespace v7

@@ -1,7 +1,11 @@
 #include "core/FrmIniciarSesion.h"
 #include "core/session.h"
 #include "maintenance/FrmBase.h"
+#include "maintenance/FrmConfigRegional.h"
+#include "maintenance/FrmProgTareas.h"
+#include "maintenance/FrmResetBD.h"
 #include "maintenance/respaldo.h"
+#include "platform/guardia_ui.h"
 #include "platform/paths.h"
 #include "platform/widgets_ui.h"
 #include "tests/maintenance/archivo_respaldo.h"
@@ -11,9 +15,12 @@
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -288,6 +295,62 @@ TEST_F(Ventana, ResetShortcutAndProgressTimer) {
     w.TmrProgreso_Timer();
     EXPECT_EQ(barra->maximum(), 1200);
     EXPECT_EQ(barra->value(), 1002);
+}
+
+} // namespace
+
+namespace {
+
+// Every button of the maintenance windows has a name a screen reader can say; one without a caption of
+// its own (a "..." or a box whose caption is a label beside it) also has a Spanish tooltip.
+TEST_F(Ventana, EveryButtonHasAnAccessibleName) {
+    FrmBase base;
+    FrmResetBD reset;
+    FrmProgTareas tareas;
+    FrmConfigRegional zona(base);
+    int revisados = 0;
+    for (QWidget* w : std::initializer_list<QWidget*>{&base, &reset, &tareas, &zona}) {
+        for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+            if (qobject_cast<QTabBar*>(b->parentWidget()) != nullptr) {
+                continue; // the tab strip's own scroll arrows, which it never shows here
+            }
+            SCOPED_TRACE((w->objectName() + QLatin1Char('.') + b->objectName()).toStdString());
+            QAccessibleInterface* i = QAccessible::queryAccessibleInterface(b);
+            ASSERT_NE(i, nullptr);
+            const QString nombre = i->text(QAccessible::Name);
+            EXPECT_FALSE(nombre.trimmed().isEmpty());
+            EXPECT_NE(nombre, QStringLiteral("..."));
+            const QString texto = QString(b->text()).remove(QLatin1Char('&')).trimmed();
+            if (texto.isEmpty() || texto == QLatin1String("...")) {
+                EXPECT_FALSE(b->toolTip().isEmpty());
+            }
+            ++revisados;
+        }
+    }
+    EXPECT_GT(revisados, 20); // the walk did reach the windows' buttons
+    QAccessibleInterface* examinar = QAccessible::queryAccessibleInterface(tareas.findChild<QWidget*>("BtnExaminar"));
+    EXPECT_EQ(examinar->text(QAccessible::Name), QStringLiteral("Examinar"));
+    QAccessibleInterface* lunes = QAccessible::queryAccessibleInterface(tareas.findChild<QWidget*>("ChkLunes"));
+    EXPECT_EQ(lunes->text(QAccessible::Name), QStringLiteral("Lunes"));
+}
+
+// The status texts read the same while the window is locked around the operation they report on, not
+// in the disabled grey.
+TEST_F(Ventana, StatusTextsReadableWhileLocked) {
+    FrmBase w;
+    w.show();
+    for (const char* nombre : {"EtCompacta", "EtStatusRestaura"}) {
+        SCOPED_TRACE(nombre);
+        auto* et = hijo<QLabel>(w, nombre);
+        et->setText(QStringLiteral("Realizando prueba de conexión..."));
+        et->show();
+        const QImage libre = et->grab().toImage();
+        GuardiaVentana guardia(&w);
+        ASSERT_FALSE(et->isEnabled());
+        EXPECT_EQ(et->grab().toImage(), libre);
+        guardia.liberar();
+        et->hide();
+    }
 }
 
 } // namespace

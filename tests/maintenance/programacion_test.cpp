@@ -1,6 +1,7 @@
 // The backup schedule: its window driven step by step, the cron file, settings file and description it
 // leaves, the cron line run as cron runs it, and the removal.
 #include "autobackup/configuracion.h"
+#include "autobackup/ejecucion.h"
 #include "core/cifrado.h"
 #include "core/session.h"
 #include "maintenance/FrmProgTareas.h"
@@ -140,6 +141,18 @@ TEST(LineaCron, EachFrequencyAndWhatCannotBeWritten) {
                              "'/opt/it'\\''s 100%/V7backup'"));
 }
 
+// The summary names the archive as V7backup writes it, for any path.
+TEST(ArchivoDelRespaldo, TheNameV7backupWrites) {
+    const QDate fecha(2026, 12, 10);
+    for (const char* ruta :
+         {"/r/auto.zip", "/r/auto.ZIP", "/r/a.zip.zip", "/r/sin extension", "/r.zip/auto", "/r/auto.zip.bak", ""}) {
+        const QString r = QString::fromUtf8(ruta);
+        EXPECT_EQ(archivoDelRespaldo(r, fecha.toString(QStringLiteral("yyyyMMdd"))), autobackup::rutaFechada(r, fecha))
+            << ruta;
+    }
+    EXPECT_EQ(archivoDelRespaldo(QStringLiteral("/r/auto.zip")), QStringLiteral("/r/auto_AAAAMMDD.zip"));
+}
+
 class Programacion : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -255,9 +268,14 @@ TEST_F(Programacion, WizardSchedulesDailyWeeklyMonthlyAndTheCronLineWritesTheArc
         datosConexion(w, m_destino, QStringLiteral("127.0.0.1"), puerto(), "programacion-3-conexion");
         EXPECT_EQ(pasoVisible(w), QStringLiteral("Panel5"));
         EXPECT_EQ(hijo<QPushButton>(w, "BtnSiguiente")->text(), QStringLiteral("Finalizar"));
+        // The days, the time of day and the name V7backup gives each day's archive.
         const QString dias = QStringLiteral(
-            "El programador de tareas del sistema realizará esta tarea los dias \r\n- Lunes\r\n- Jueves");
-        const QString ubicacion = QStringLiteral("El respaldo se generará en la siguiente ubicación: ") + m_destino;
+            "El programador de tareas del sistema realizará esta tarea los dias \r\n- Lunes\r\n- Jueves\r\na las "
+            "02:30");
+        const QString ubicacion = QStringLiteral("El respaldo se generará en la siguiente ubicación: ") +
+                                  m_server->carpeta().path() +
+                                  QStringLiteral("respaldos/respaldo diario_AAAAMMDD.zip\r\n(AAAAMMDD: el año, mes "
+                                                 "y día de cada respaldo)");
         EXPECT_EQ(hijo<QLabel>(w, "EtDiasTarea")->text(), dias);
         EXPECT_EQ(hijo<QLabel>(w, "EtRutaRespaldo")->text(), ubicacion);
         captura(w, "programacion-4-resumen");
@@ -565,6 +583,109 @@ TEST_F(Programacion, RemovalOfATaskAlreadyGoneAndARemovalThatFails) {
     EXPECT_TRUE(hijo(w, "PanelTareaActual")->isVisible());
     EXPECT_FALSE(hijo(w, "BtnEliminarRespaldo")->isEnabled());
     EXPECT_EQ(valor("RESPALDOCONFIG"), QStringLiteral("Verdadero"));
+}
+
+} // namespace
+
+namespace {
+
+// The address and port start from the session's, where the address box can hold it.
+TEST_F(Programacion, AddressAndPortStartFromTheSession) {
+    struct Caso {
+        QString servidor;
+        int puerto;
+        QString ip, textoPuerto;
+    };
+    const Caso casos[] = {
+        {QStringLiteral("127.0.0.1"), 5433, QStringLiteral("127.0.0.1"), QStringLiteral("5433")},
+        // The box takes digits and dots only: a host name is left for the user to type.
+        {QStringLiteral("localhost"), 5432, QString(), QStringLiteral("5432")},
+    };
+    for (const Caso& c : casos) {
+        sesion().ServidorIP = c.servidor;
+        sesion().PuertoBD = c.puerto;
+        FrmProgTareas w;
+        EXPECT_EQ(hijo<QLineEdit>(w, "TxtIP")->text(), c.ip) << c.servidor.toStdString();
+        EXPECT_EQ(hijo<QLineEdit>(w, "TxtPuerto")->text(), c.textoPuerto) << c.servidor.toStdString();
+    }
+}
+
+// A login or password the settings file cannot hold (it would be stored as "?" and V7backup would log in
+// with another password) is refused at the connection step, before anything is written; Latin letters
+// outside ASCII pass on to the connection check.
+TEST_F(Programacion, ALoginOrPasswordOutsideWindows1252IsRefusedBeforeAnythingIsWritten) {
+    const QString sinConexion = QStringLiteral("No se pudo establecer una conexión al servidor, verifique la "
+                                               "información proporcionada e inténtelo nuevamente");
+    struct Caso {
+        QString usuario, clave;
+        QString mensaje; // its beginning
+    };
+    const Caso casos[] = {
+        {kJefe.usuario, QStringLiteral("clave\u0142"),
+         QStringLiteral("La contraseña del usuario de la sesión tiene "
+                        "caracteres que el archivo de configuración")},
+        {kJefe.usuario, QStringLiteral("\u03A9mega"), QStringLiteral("La contraseña del usuario de la sesión")},
+        {kJefe.usuario, QStringLiteral("a\U0001F600"), QStringLiteral("La contraseña del usuario de la sesión")},
+        {QStringLiteral("jefe\u0416"), kJefe.clave, QStringLiteral("El nombre del usuario de la sesión tiene")},
+        // In Windows-1252: on to the connection, which this password does not open.
+        {kJefe.usuario, QStringLiteral("año€é"), sinConexion},
+    };
+    ScriptedDialogs dialogs;
+    for (const Caso& c : casos) {
+        sesion().UsuarioBD = c.usuario;
+        sesion().ClaveBD = c.clave;
+        FrmProgTareas w;
+        w.show();
+        siguiente(w);
+        siguiente(w);
+        ASSERT_EQ(w.pasoAsistente(), 3);
+        dialogs.clear();
+        dialogs.answer(MsgResult::Ok);
+        datosConexion(w, m_destino, QStringLiteral("127.0.0.1"), puerto());
+        ASSERT_EQ(dialogs.shown().size(), 1u) << c.clave.toStdString();
+        EXPECT_TRUE(dialogs.shown()[0].text.startsWith(c.mensaje)) << dialogs.shown()[0].text.toStdString();
+        EXPECT_FALSE(dialogs.shown()[0].text.contains(c.clave));
+        EXPECT_EQ(dialogs.shown()[0].icon, MsgIcon::Critical);
+        EXPECT_EQ(w.pasoAsistente(), 3);
+        sinArchivos();
+        // The writer refuses it on its own too.
+        EXPECT_EQ(GrabarConfiguracionRespaldo(QStringLiteral("127.0.0.1"), puerto(), m_destino),
+                  c.mensaje == sinConexion);
+        QFile::remove(configuracion());
+    }
+}
+
+// The schedule's files are written and read only as regular files at their own names: a link planted at
+// the task, the config folder or the description is neither followed nor shown.
+TEST_F(Programacion, PlantedLinksAreNotFollowed) {
+    TempDir otro;
+    const QString blanco = otro.file(QStringLiteral("blanco"));
+    {
+        QFile f(blanco);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("de root\n");
+    }
+    const ProgramaRespaldo programa{FrecuenciaRespaldo::Semanal, QStringLiteral("MON"), QTime(3, 0)};
+
+    ASSERT_TRUE(QFile::link(blanco, tarea()));
+    EXPECT_FALSE(AgregarTareaVista(programa).isEmpty());
+    EXPECT_EQ(leer(blanco), QByteArray("de root\n"));
+    ASSERT_TRUE(QFile::remove(tarea()));
+
+    ASSERT_EQ(::chmod(QFile::encodeName(otro.path()).constData(), 0755), 0);
+    ASSERT_TRUE(QFile::link(otro.path(), m_programa + QStringLiteral("config")));
+    EXPECT_FALSE(GrabarConfiguracionRespaldo(QStringLiteral("127.0.0.1"), puerto(), m_destino));
+    EXPECT_FALSE(grabarDescripcionRespaldo({QStringLiteral("x")}).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(otro.file(QStringLiteral("v7.respaldo.dat"))));
+    EXPECT_EQ(modo(otro.path()), 0755); // no chmod through the link
+    ASSERT_TRUE(QFile::remove(m_programa + QStringLiteral("config")));
+
+    ASSERT_TRUE(QDir().mkpath(m_programa + QStringLiteral("config")));
+    ASSERT_TRUE(QFile::link(blanco, descripcion()));
+    EXPECT_FALSE(leerDescripcionRespaldo().has_value());
+    FrmProgTareas w;
+    EXPECT_FALSE(hijo<QLabel>(w, "EtLog")->text().contains(QStringLiteral("de root")));
+    EXPECT_TRUE(hijo(w, "PanelTareaActual")->isHidden());
 }
 
 } // namespace

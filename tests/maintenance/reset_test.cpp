@@ -1,23 +1,32 @@
 // The database reset through its window, on a cluster that also serves other logins: what it empties,
 // whom it drops, what it leaves alone and how it reports a step it could not take.
 #include "console/FrmInicio.h"
+#include "core/FrmIniciarSesion.h"
 #include "core/login.h"
 #include "core/session.h"
 #include "core/sql.h"
+#include "maintenance/FrmBase.h"
 #include "maintenance/FrmResetBD.h"
 #include "maintenance/reset_bd.h"
 #include "platform/db.h"
+#include "platform/events.h"
+#include "platform/process.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <QApplication>
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace v7;
 using namespace v7::test;
@@ -154,6 +163,8 @@ TEST_F(Reset, EmptiesTheLibraryDropsOnlyStaffLoginsAndReportsAStepItCouldNotTake
     EXPECT_EQ(dialogs.shown()[0].text, kPregunta);
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("PRECAUCION: Reestablecer base de datos"));
     EXPECT_EQ(dialogs.shown()[0].buttons, MsgButtons::YesNo);
+    // It cannot be undone: Enter answers No.
+    EXPECT_EQ(dialogs.shown()[0].porDefecto, std::optional<MsgResult>(MsgResult::No));
     // The role that could not go is named; the window stays for another try.
     const ShownDialog& parcial = dialogs.shown()[1];
     EXPECT_EQ(parcial.icon, MsgIcon::Warning);
@@ -290,6 +301,153 @@ TEST_F(Reset, TheConsoleOpensTheScheduleAndTheMaintenanceWindowOpensTheResetOnCt
               (QStringList{QStringLiteral("FrmProgTareas:Configuración del respaldo"), QStringLiteral("FrmBase"),
                            QStringLiteral("FrmResetBD:Módulo de Administración")}));
     EXPECT_TRUE(dialogs.shown().empty());
+}
+
+} // namespace
+
+namespace {
+
+// Another client of the library, named cliente_prestamos, holding what it touched in an open transaction
+// far longer than the reset waits; ended when the test is done with it.
+class ClienteOcupado {
+public:
+    explicit ClienteOcupado(const QString& sentencias) {
+        PgCluster& pg = PgCluster::instance();
+        m_comando.program = pg.binFolder() + QStringLiteral("/psql");
+        m_comando.arguments << QStringLiteral("-X") << QStringLiteral("-h") << pg.host() << QStringLiteral("-p")
+                            << QString::number(pg.port()) << QStringLiteral("-U") << pg.superuser()
+                            << QStringLiteral("-d") << QStringLiteral("veliro7") << QStringLiteral("-c")
+                            << QStringLiteral("BEGIN; ") + sentencias +
+                                   QStringLiteral("; SELECT pg_sleep(60); COMMIT;");
+        m_comando.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
+        m_comando.environment.insert(QStringLiteral("PGAPPNAME"), QStringLiteral("cliente_prestamos"));
+        m_hilo = std::thread([this] { (void)process::run(m_comando); });
+    }
+    ~ClienteOcupado() {
+        PgCluster::instance().psql(QStringLiteral(
+            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'cliente_prestamos'"));
+        m_hilo.join();
+    }
+    // Whether it is inside its transaction now (it has reached its sleep).
+    static bool dentro() {
+        return PgCluster::instance().scalar(QStringLiteral(
+                   "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'cliente_prestamos' AND "
+                   "query LIKE '%pg_sleep%' AND wait_event = 'PgSleep'")) == QLatin1String("1");
+    }
+
+private:
+    process::Command m_comando;
+    std::thread m_hilo;
+};
+
+// Behind a client's open transaction: the window keeps answering (a 10 ms timer never waits long), the
+// reset gives up after its lock wait with a Spanish message naming the client and the table it holds,
+// and nothing at all is changed, also when the wait comes after the tables were emptied and logins
+// dropped inside the transaction.
+TEST_F(Reset, BehindAClientsOpenTransactionItStopsAndChangesNothing) {
+    struct Caso {
+        const char* nombre;
+        QString sentencias; // what the client does before it sleeps
+        QString tabla;      // what the message names as busy
+    };
+    const Caso casos[] = {
+        {"a table to empty", QStringLiteral("SELECT count(*) FROM prestamo.multas"), QStringLiteral("prestamo.multas")},
+        {"the staff row of a login to drop",
+         QStringLiteral("UPDATE catalogos.analistas SET nombre = nombre WHERE usuario = 'usr2'"),
+         QStringLiteral("catalogos.analistas")},
+    };
+    const QString antes = roles() + QLatin1Char('|') + analistas() + QLatin1Char('|') + filasEnTablasVaciadas();
+    ASSERT_NE(filasEnTablasVaciadas(), QStringLiteral("0"));
+    ScriptedDialogs dialogs;
+    FrmResetBD w;
+    w.show();
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        dialogs.clear();
+        ClienteOcupado cliente(c.sentencias);
+        ASSERT_TRUE(esperarHasta([] { return ClienteOcupado::dentro(); }));
+
+        // The gaps between ticks while the reset waits on the server (its long operation is counted).
+        QElapsedTimer reloj;
+        qint64 mayorPausa = 0;
+        qint64 ultimo = -1;
+        int tics = 0;
+        QTimer tic;
+        tic.setInterval(10);
+        QObject::connect(&tic, &QTimer::timeout, [&] {
+            if (events::operacionesLargas() == 0) {
+                ultimo = -1;
+                return;
+            }
+            if (ultimo >= 0) {
+                mayorPausa = qMax(mayorPausa, reloj.elapsed() - ultimo);
+            }
+            ultimo = reloj.elapsed();
+            ++tics;
+        });
+        reloj.start();
+        tic.start();
+        dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
+        aceptar(w, kJefe.clave);
+        tic.stop();
+        EXPECT_GT(tics, 100); // it did wait, for seconds
+        EXPECT_LT(mayorPausa, 100);
+        EXPECT_LT(reloj.elapsed(), 20000); // its own lock wait, not the client's whole transaction
+
+        ASSERT_EQ(dialogs.shown().size(), 2u);
+        const ShownDialog& m = dialogs.shown()[1];
+        EXPECT_EQ(m.icon, MsgIcon::Critical);
+        EXPECT_TRUE(m.text.startsWith(QStringLiteral(
+            "No se logró restaurar la base de datos debido a la siguiente razón: \r\nOtra sesión está usando estos "
+            "datos y no los liberó a tiempo")))
+            << m.text.toStdString();
+        EXPECT_TRUE(m.text.contains(QStringLiteral("cliente_prestamos"))) << m.text.toStdString();
+        EXPECT_TRUE(m.text.contains(c.tabla)) << m.text.toStdString();
+        EXPECT_TRUE(m.text.contains(QStringLiteral("No se cambió nada en la base de datos."))) << m.text.toStdString();
+        EXPECT_FALSE(m.text.contains(QStringLiteral("TRUNCATE"))) << m.text.toStdString();
+        EXPECT_FALSE(m.text.contains(QStringLiteral("DELETE"))) << m.text.toStdString();
+
+        EXPECT_EQ(roles() + QLatin1Char('|') + analistas() + QLatin1Char('|') + filasEnTablasVaciadas(), antes);
+        EXPECT_EQ(resetbd(), QStringLiteral("0:"));
+        // The window is given back for another try, the keyboard in it.
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_TRUE(hijo(w, "BtnAceptar")->isEnabled());
+        EXPECT_NE(w.focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+    // The limits went with the reset.
+    int total = 0;
+    QString error;
+    RecordsetPtr rs = ExecuteSQLrs(QStringLiteral("SHOW lock_timeout"), total, error);
+    ASSERT_TRUE(rs);
+    EXPECT_EQ(rs->text(0), QStringLiteral("0"));
+}
+
+// The maintenance window the login opens to restore has Ctrl+F12 of its own (no caller sets it), and once
+// the reset is done the keyboard is back in it.
+TEST_F(Reset, TheLoginsMaintenanceWindowOpensTheResetAndGetsTheFocusBack) {
+    ScriptedDialogs dialogs;
+    FrmIniciarSesion login;
+    login.setTieneCatalogos(false);
+    FrmBase base(nullptr, &login);
+    base.show();
+    QApplication::setActiveWindow(&base);
+    QString abierta;
+    alAbrirModal([&](QWidget* reset) {
+        abierta = reset->objectName();
+        dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
+        QTest::keyClicks(hijo<QLineEdit>(*reset, "TxtClave"), kJefe.clave);
+        click(*reset, "BtnAceptar");
+    });
+    QTest::keyClick(&base, Qt::Key_F12, Qt::ControlModifier);
+    EXPECT_EQ(abierta, QStringLiteral("FrmResetBD"));
+    ASSERT_EQ(dialogs.shown().size(), 2u);
+    EXPECT_EQ(dialogs.shown()[1].text, QStringLiteral("La base de datos ha sido restaurado a su estado original"));
+    EXPECT_EQ(filasEnTablasVaciadas(), QStringLiteral("0"));
+    EXPECT_TRUE(base.isVisible());
+    EXPECT_TRUE(esperarHasta([&] { return QApplication::activeWindow() == &base; }, 2000));
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget()->window(), &base);
 }
 
 } // namespace
