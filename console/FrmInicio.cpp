@@ -599,9 +599,8 @@ bool FrmInicio::Reiniciar_Server(QString* motivo) {
         ActualizarIconoBandeja();
         TmrStatus->stop();
         // pg_ctl reload through the service layer (as the data folder's owner, C locale), its standard
-        // output into v7.reload.txt as the reload script's redirection left it; without a pg_ctl to run,
-        // pg_reload_conf() over the session's connection.
-        const service::Result r = service::reload(s.RutaPostgres, txt, recargarConfiguracionPorSesion);
+        // output into v7.reload.txt as the reload script's redirection left it.
+        const service::Result r = service::reload(s.RutaPostgres, txt);
         events::pump();
         m_sonda->permitirAcceso();
         bool senalado = false;

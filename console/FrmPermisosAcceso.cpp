@@ -280,10 +280,18 @@ void FrmPermisosAcceso::BtnPermisosGuardar_Click() {
         return;
     }
     m_archivo = leerReglas(contenido);
-    // Only a reload the server reported makes the new rules the ones in force.
+    // Only a reload the server reported makes the new rules the ones in force: the console's, which runs
+    // pg_ctl; without a pg_ctl to run (a cluster laid out by the distribution) the session asks the server.
     QString motivo = QStringLiteral("No hay una consola que recargue el servidor.");
+    bool aplicado = false;
     const bool porPgCtl = service::reloadRunsPgCtl(sesion().RutaPostgres);
-    const bool aplicado = m_consola != nullptr && m_consola->Reiniciar_Server(&motivo);
+    if (porPgCtl) {
+        aplicado = m_consola != nullptr && m_consola->Reiniciar_Server(&motivo);
+    } else {
+        const service::Result r = service::reload(sesion().RutaPostgres, QString(), recargarConfiguracionPorSesion);
+        aplicado = r.ok();
+        motivo = r.message;
+    }
     if (aplicado) {
         // The server takes the signal asynchronously; the window stays locked and painted meanwhile.
         events::esperar([] { QThread::msleep(1500); });

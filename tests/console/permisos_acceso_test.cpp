@@ -997,7 +997,34 @@ TEST_F(VentanaPermisos, WithoutPgCtlTheRulesAreAppliedOverTheSession) {
     EXPECT_TRUE(esperarHasta([&] { return vecesEnBitacora("received SIGHUP") > recargas; }));
     EXPECT_TRUE(esperarHasta([] { return !entrar(kPorIPv4); }));
     EXPECT_TRUE(entrar(kPorIPv6));
-    EXPECT_EQ(c->estado(), EstadoConsola::EnLinea);
+}
+
+TEST_F(VentanaPermisos, ASaveTheServerDidNotReloadIsNotReportedAsDone) {
+    auto c = consola();
+    FrmPermisosAcceso w(c.get(), c.get());
+    abrir(w);
+    agregar(w, "BtnPermisosPermitir", QStringLiteral("10.9.8.0"), QStringLiteral("24"));
+    // An installation whose pg_ctl fails (the rules file is still the one the server names).
+    const QString bin = m_instalacion.path() + QStringLiteral("bin");
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(m_instalacion.path() + QStringLiteral("data")));
+    escribir(m_instalacion.path() + QStringLiteral("data/PG_VERSION"), "15\n");
+    escribir(bin + QStringLiteral("/pg_ctl"), "#!/bin/sh\necho 'pg_ctl: could not send reload signal' >&2\nexit 1\n");
+    QFile::setPermissions(bin + QStringLiteral("/pg_ctl"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString instalacion = sesion().RutaPostgres;
+    sesion().RutaPostgres = m_instalacion.path();
+    m_dialogs.answer(MsgResult::Ok).answer(MsgResult::Ok);
+    click(w, "BtnPermisosGuardar");
+    sesion().RutaPostgres = instalacion;
+    ASSERT_EQ(m_dialogs.texts().size(), 2);
+    // The console's own message, then the window's: saved, not applied, and why.
+    EXPECT_TRUE(m_dialogs.texts()[0].startsWith(
+        QStringLiteral("El servidor NO se puede reiniciar debido a que NO esta en ejecución.")))
+        << m_dialogs.texts()[0].toStdString();
+    EXPECT_EQ(m_dialogs.texts()[1], QStringLiteral("Los cambios se guardaron en el archivo de configuración, pero el "
+                                                   "servidor no los aplicó.\r\nEl servidor no está en ejecución."));
+    EXPECT_EQ(m_dialogs.shown()[1].icon, MsgIcon::Critical);
+    // Saved (and checked), waiting for the next reload.
+    EXPECT_TRUE(leer(m_reglas.ruta()).contains("host    all         all         10.9.8.0/24          scram-sha-256\n"));
 }
 
 TEST_F(VentanaPermisos, ALineTheServerRefusesPutsThePreviousFileBack) {
