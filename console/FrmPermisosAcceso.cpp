@@ -2,14 +2,16 @@
 
 #include "console/FrmInicio.h"
 #include "core/controles_ui.h"
+#include "core/errores.h"
 #include "core/listas_ui.h"
 #include "core/session.h"
+#include "core/sql.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/espera_ui.h"
 #include "platform/events.h"
 #include "platform/guardia_ui.h"
+#include "platform/service.h"
 #include "platform/widgets_ui.h"
 
 #include <QHeaderView>
@@ -18,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
+#include <QShowEvent>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -25,7 +29,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 // Where a row keeps the method it was read with (the sort keys use Qt::UserRole).
 constexpr int kRolMetodo = Qt::UserRole + 1;
 
@@ -105,18 +109,27 @@ void FrmPermisosAcceso::construir() {
 }
 
 void FrmPermisosAcceso::Form_Load() {
-    CursorEspera cursor;
-    cursor.poner(true);
-    LeerArchivoConfiguracion();
     AplicarEstiloPanel(PanelCentral);
     AplicarEstiloPanelEncabezado(PanelSec1, QStringLiteral("Permisos de acceso al servidor"), false, false);
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
+    prepararColumnas();
 }
 
-void FrmPermisosAcceso::LeerArchivoConfiguracion() {
+void FrmPermisosAcceso::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_lecturaPedida) {
+        return;
+    }
+    // The file is read once the window is up: asking the server where its file is may take a while, and
+    // the window is locked (and painted) meanwhile.
+    m_lecturaPedida = true;
+    m_guardiaLectura = std::make_unique<GuardiaVentana>(this);
+    QTimer::singleShot(0, this, [this] { LeerArchivoConfiguracion(); });
+}
+
+void FrmPermisosAcceso::prepararColumnas() {
     ListIP->setColumnCount(4);
     ListIP->setHeaderLabels({QStringLiteral("Dirección IP"), QStringLiteral("Máscara"), QStringLiteral("Acceso"),
                              QStringLiteral("Comentario")});
@@ -126,10 +139,27 @@ void FrmPermisosAcceso::LeerArchivoConfiguracion() {
         const Qt::Alignment a = c == kMascara || c == kAcceso ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter;
         ListIP->headerItem()->setTextAlignment(c, a);
     }
+}
 
-    m_ruta = rutaArchivoReglas();
-    const LecturaReglas lectura = leerArchivoReglas(m_ruta);
-    if (lectura.numero == 76) {
+void FrmPermisosAcceso::LeerArchivoConfiguracion() {
+    if (!m_guardiaLectura) {
+        m_guardiaLectura = std::make_unique<GuardiaVentana>(this);
+    }
+    struct Carga {
+        QString ruta;
+        LecturaReglas lectura;
+    };
+    const Carga carga = conPlazos(kPlazosInteractivos, [] {
+        Carga c;
+        c.ruta = rutaArchivoReglas();
+        c.lectura = leerArchivoReglas(c.ruta);
+        return c;
+    });
+    m_guardiaLectura.reset();
+    m_cargado = true;
+    m_ruta = carga.ruta;
+    const LecturaReglas& lectura = carga.lectura;
+    if (lectura.numero == err::kRutaNoEncontrada) {
         dialogs().message(this, MsgIcon::Critical,
                           QStringLiteral("No se encontró el archivo de configuración \"pg_hba.conf\"") + kCrLf +
                               QStringLiteral("Por favor, verifique que el archivo exista.") + kCrLf + m_ruta,
@@ -241,23 +271,39 @@ void FrmPermisosAcceso::BtnPermisosGuardar_Click() {
     }
     GuardiaVentana guardia(this);
     const QByteArray contenido = escribirReglas(m_archivo, filas(), !sesion().EsWindows32Bits);
-    const GuardadoReglas guardado = guardarArchivoReglas(m_ruta, contenido);
+    const QString ruta = m_ruta;
+    const GuardadoReglas guardado =
+        conPlazos(kPlazosInteractivos, [&ruta, &contenido] { return guardarArchivoReglas(ruta, contenido); });
     if (!guardado.guardado()) {
         guardia.liberar();
         dialogs().message(this, MsgIcon::Critical, textoGuardado(guardado, m_ruta));
         return;
     }
     m_archivo = leerReglas(contenido);
-    // Only a reload the server reported makes the new rules the ones in force.
+    // Only a reload the server reported makes the new rules the ones in force: the console's, which runs
+    // pg_ctl; without a pg_ctl to run (a cluster laid out by the distribution) the session asks the server.
     QString motivo = QStringLiteral("No hay una consola que recargue el servidor.");
-    const bool aplicado = m_consola != nullptr && m_consola->Reiniciar_Server(&motivo);
+    bool aplicado = false;
+    const bool porPgCtl = service::reloadRunsPgCtl(sesion().RutaPostgres);
+    if (porPgCtl) {
+        aplicado = m_consola != nullptr && m_consola->Reiniciar_Server(&motivo);
+    } else {
+        const service::Result r = service::reload(sesion().RutaPostgres, QString(), recargarConfiguracionPorSesion);
+        aplicado = r.ok();
+        motivo = r.message;
+    }
     if (aplicado) {
         // The server takes the signal asynchronously; the window stays locked and painted meanwhile.
-        events::pause(1500);
+        events::esperar([] { QThread::msleep(1500); });
     }
     guardia.liberar();
     if (aplicado) {
-        dialogs().message(this, MsgIcon::Information, QStringLiteral("Los cambios se han hecho correctamente"));
+        dialogs().message(this, MsgIcon::Information,
+                          QStringLiteral("Los cambios se han hecho correctamente") + kCrLf +
+                              (porPgCtl ? QStringLiteral("El servidor recargó su configuración con pg_ctl reload.")
+                                        : QStringLiteral("Esta instalación no tiene un pg_ctl que el programa pueda "
+                                                         "ejecutar: el servidor recargó su configuración con "
+                                                         "SELECT pg_reload_conf() por la conexión de esta sesión.")));
     } else {
         dialogs().message(this, MsgIcon::Critical,
                           QStringLiteral("Los cambios se guardaron en el archivo de configuración, pero el servidor "
@@ -278,7 +324,6 @@ void FrmPermisosAcceso::ListIP_Click() {
     TxtPermisosIP->setText(item->text(kDireccion));
     TxtPermisosMascara->setText(item->text(kMascara));
     TxtComentario->setText(item->text(kComentario));
-    events::pump();
 }
 
 void FrmPermisosAcceso::ListIP_ColumnClick(int columna) {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 class QLabel;
 class QLineEdit;
 class QTimer;
@@ -17,6 +19,7 @@ class QTreeWidgetItem;
 namespace v7 {
 
 class FrmInicio;
+class GuardiaVentana;
 class MyButton;
 class MyFrame;
 
@@ -30,6 +33,8 @@ public:
 
     // The rules file this window works on.
     QString archivo() const { return m_ruta; }
+    // Whether the file has been read (or its reading failed); it is read once the window is shown.
+    bool cargado() const { return m_cargado; }
     // The rows as the list shows them, in display order.
     QVector<ReglaIp> filas() const;
 
@@ -49,10 +54,12 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void construir();
     void Form_Load();
+    void prepararColumnas();
     void LeerArchivoConfiguracion();
     void permitirODenegar(bool permitir);
     void ponerFila(QTreeWidgetItem* item, const ReglaIp& regla);
@@ -61,6 +68,9 @@ private:
     FrmInicio* m_consola = nullptr;
     QString m_ruta;
     ArchivoReglas m_archivo;
+    bool m_lecturaPedida = false;
+    bool m_cargado = false;
+    std::unique_ptr<GuardiaVentana> m_guardiaLectura;
 
     QLabel* ImgCabecera = nullptr;
     MyFrame* PanelCentral = nullptr;

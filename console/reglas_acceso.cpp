@@ -1,10 +1,11 @@
 #include "console/reglas_acceso.h"
 
-#include "console/monitoreo.h"
-
+#include "core/cifrado.h"
+#include "core/errores.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "core/sql.h"
+#include "platform/archivo_seguro.h"
 #include "platform/paths.h"
 
 #include <QFile>
@@ -13,15 +14,13 @@
 #include <QStringList>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kLoopback = QStringLiteral("127.0.0.1");
 
 // The authentication methods the server knows.
@@ -88,96 +87,86 @@ bool mascaraPunteada(const QString& t) {
     return (hueco & (hueco + 1)) == 0;
 }
 
-QByteArray sinRetorno(QByteArray linea) {
-    if (linea.endsWith('\r')) {
-        linea.chop(1);
-    }
-    return linea;
-}
+// One token of a rule line, as the server reads it: quotes group blanks and commas, and a quoted
+// keyword is a plain name.
+struct Ficha {
+    QString texto;
+    bool comillas = false;
+};
 
-ErrorSistema leerTodo(const QString& ruta, QByteArray* contenido) {
-    const int fd = ::open(QFile::encodeName(ruta).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errorSistema(errno);
-    }
-    QByteArray datos;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) {
-            continue;
+// The line's fields (type, database, user, address…), each a comma-separated list of tokens; a "#"
+// outside quotes ends the line.
+QVector<QVector<Ficha>> camposDeLinea(const QString& linea) {
+    QVector<QVector<Ficha>> campos;
+    QVector<Ficha> campo;
+    Ficha ficha;
+    bool hay = false;      // a token is being read
+    bool finCampo = false; // the last token ended with a blank, not a comma
+    bool comillas = false;
+    auto cerrarFicha = [&] {
+        if (hay) {
+            campo << ficha;
         }
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            return errorSistema(e);
+        ficha = Ficha{};
+        hay = false;
+    };
+    auto cerrarCampo = [&] {
+        if (!campo.isEmpty()) {
+            campos << campo;
         }
-        if (n == 0) {
+        campo.clear();
+        finCampo = false;
+    };
+    for (const QChar c : linea) {
+        if (!comillas && c == QLatin1Char('#')) {
             break;
         }
-        datos.append(buf, n);
-    }
-    ::close(fd);
-    *contenido = datos;
-    return {};
-}
-
-// Replaces ruta with datos through a temporary file beside it, with the owner and mode of modelo:
-// the server never sees a half-written file.
-ErrorSistema escribirAtomico(const QString& ruta, const QByteArray& datos, const struct stat& modelo) {
-    const QByteArray destino = QFile::encodeName(ruta);
-    const QByteArray temporal = destino + ".v7tmp";
-    ::unlink(temporal.constData());
-    const int fd = ::open(temporal.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        return errorSistema(errno);
-    }
-    auto fallar = [&](int e) {
-        ::close(fd);
-        ::unlink(temporal.constData());
-        return errorSistema(e);
-    };
-    for (qsizetype escrito = 0; escrito < datos.size();) {
-        const ssize_t n = ::write(fd, datos.constData() + escrito, size_t(datos.size() - escrito));
-        if (n < 0 && errno == EINTR) {
+        if (!comillas && (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
+                          c == QLatin1Char('\f') || c == QLatin1Char('\v'))) {
+            if (hay) {
+                cerrarFicha();
+                finCampo = true;
+            }
             continue;
         }
-        if (n < 0) {
-            return fallar(errno);
+        if (!comillas && c == QLatin1Char(',')) {
+            cerrarFicha();
+            finCampo = false;
+            continue;
         }
-        escrito += n;
+        if (!hay && finCampo) {
+            cerrarCampo();
+        }
+        hay = true;
+        if (c == QLatin1Char('"')) {
+            comillas = !comillas;
+            ficha.comillas = true;
+        } else {
+            ficha.texto += c;
+        }
     }
-    struct stat actual {};
-    if (::fstat(fd, &actual) != 0) {
-        return fallar(errno);
-    }
-    if ((actual.st_uid != modelo.st_uid || actual.st_gid != modelo.st_gid) &&
-        ::fchown(fd, modelo.st_uid, modelo.st_gid) != 0) {
-        return fallar(errno);
-    }
-    if (::fchmod(fd, modelo.st_mode & 07777) != 0 || ::fsync(fd) != 0) {
-        return fallar(errno);
-    }
-    if (::close(fd) != 0) {
-        const int e = errno;
-        ::unlink(temporal.constData());
-        return errorSistema(e);
-    }
-    if (::rename(temporal.constData(), destino.constData()) != 0) {
-        const int e = errno;
-        ::unlink(temporal.constData());
-        return errorSistema(e);
-    }
-    const int dir = ::open(QFile::encodeName(QFileInfo(ruta).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-    return {};
+    cerrarFicha();
+    cerrarCampo();
+    return campos;
 }
 
-QString textoError(const ErrorSistema& e) {
-    return QStringLiteral("Ocurrio el error no. ") + QString::number(e.numero) + kCrLf + e.descripcion;
+// A line's text for the window: UTF-8 when it is, else Windows-1252 (a file edited on Windows).
+QString decodificar(const QByteArray& bytes) {
+    return textoUtf8OWindows1252(bytes);
+}
+
+// A line written anew, in the file's own encoding: Windows-1252 in a file that is not UTF-8 (when the
+// text fits), else UTF-8.
+QByteArray codificar(const QString& texto, bool utf8) {
+    if (utf8 || !cabeEnWindows1252(texto)) {
+        return texto.toUtf8();
+    }
+    QByteArray b;
+    b.reserve(texto.size());
+    for (const QChar c : texto) {
+        b.append(char(codigoWindows1252(c)));
+    }
+    return b;
 }
 
 // "host", 4 blanks, "all", 9 blanks, "all", 9 blanks, the address (and mask), 10 blanks, the method,
@@ -198,7 +187,7 @@ QString lineaConDireccion(const QString& direccion, const QString& metodo, const
 // ---------------------------------------------------------------- reading and writing the text
 
 bool reglaDeLinea(const QString& linea, ReglaIp* regla) {
-    static const QRegularExpression blancos(QStringLiteral("[ \\t\\f\\v]+"));
+    static const QRegularExpression blancos(QStringLiteral("[ \\t\\f\\v\\r]+"));
     const qsizetype gato = linea.indexOf(QLatin1Char('#'));
     const QString cuerpo = gato < 0 ? linea : linea.left(gato);
     const QStringList t = cuerpo.split(blancos, Qt::SkipEmptyParts);
@@ -236,33 +225,88 @@ bool reglaDeLinea(const QString& linea, ReglaIp* regla) {
     return true;
 }
 
+bool cubreLoopbackIPv6(const QString& linea) {
+    static const QStringList tiposTcp = {QStringLiteral("host"), QStringLiteral("hostssl"), QStringLiteral("hostnossl"),
+                                         QStringLiteral("hostgssenc"), QStringLiteral("hostnogssenc")};
+    const QVector<QVector<Ficha>> campos = camposDeLinea(linea);
+    if (campos.size() < 5 || campos[0].size() != 1 || campos[0][0].comillas || !tiposTcp.contains(campos[0][0].texto)) {
+        return false;
+    }
+    // "all" takes in every database but replication: a line for replication alone is another matter.
+    bool otraBase = false;
+    for (const Ficha& f : campos[1]) {
+        otraBase = otraBase || f.comillas || f.texto != QLatin1String("replication");
+    }
+    if (!otraBase) {
+        return false;
+    }
+    const Ficha& direccion = campos[3][0];
+    if (!direccion.comillas &&
+        (direccion.texto == QLatin1String("all") || direccion.texto == QLatin1String("samehost") ||
+         direccion.texto == QLatin1String("samenet"))) {
+        return true;
+    }
+    QString red = direccion.texto;
+    QString mascara;
+    if (const qsizetype barra = red.indexOf(QLatin1Char('/')); barra >= 0) {
+        mascara = red.mid(barra + 1);
+        red = red.left(barra);
+    } else {
+        mascara = campos[4][0].texto;
+    }
+    const std::optional<bool> dentro = direccionEnRed(QStringLiteral("::1"), red, mascara);
+    // Not an address: a host name, which may well be this machine's own.
+    return dentro.value_or(true);
+}
+
 ArchivoReglas leerReglas(const QByteArray& contenido) {
     ArchivoReglas a;
-    QList<QByteArray> lineas = contenido.split('\n');
-    if (!lineas.isEmpty() && lineas.last().isEmpty()) {
-        lineas.removeLast(); // the end of the last line, not a line
-    }
-    for (const QByteArray& bruta : lineas) {
+    a.utf8 = QString::fromUtf8(contenido).toUtf8() == contenido;
+    a.saltoFinal = contenido.isEmpty() || contenido.endsWith('\n');
+    int crlf = 0;
+    int lf = 0;
+    for (qsizetype inicio = 0; inicio < contenido.size();) {
+        qsizetype fin = contenido.indexOf('\n', inicio);
         ArchivoReglas::Linea l;
-        l.texto = sinRetorno(bruta);
+        if (fin < 0) {
+            l.texto = contenido.mid(inicio);
+            fin = contenido.size();
+        } else if (fin > inicio && contenido.at(fin - 1) == '\r') {
+            l.texto = contenido.mid(inicio, fin - 1 - inicio);
+            l.fin = "\r\n";
+            ++crlf;
+        } else {
+            l.texto = contenido.mid(inicio, fin - inicio);
+            l.fin = "\n";
+            ++lf;
+        }
+        inicio = fin + 1;
+        const QString texto = decodificar(l.texto);
         ReglaIp r;
-        if (reglaDeLinea(QString::fromUtf8(l.texto), &r)) {
+        if (reglaDeLinea(texto, &r)) {
             l.tipo = ArchivoReglas::Tipo::Regla;
+            l.fila = int(a.reglas.size());
             a.reglas << r;
+            a.lineaDeRegla << int(a.lineas.size());
         }
         a.lineas << l;
     }
+    a.finDeLinea = crlf > lf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     // The copy written before a 127.0.0.1 row is that row's, not the administrator's: it is written
-    // anew with the row (or dropped with it), never doubled.
-    int fila = 0;
-    for (int i = 0; i < a.lineas.size(); ++i) {
-        if (a.lineas[i].tipo != ArchivoReglas::Tipo::Regla) {
-            continue;
+    // again with the row (or dropped with it), never doubled.
+    for (int i = 1; i < a.lineas.size(); ++i) {
+        ArchivoReglas::Linea& l = a.lineas[i];
+        ArchivoReglas::Linea& antes = a.lineas[i - 1];
+        if (l.tipo == ArchivoReglas::Tipo::Regla && antes.tipo == ArchivoReglas::Tipo::Fija &&
+            a.reglas[l.fila].direccion == kLoopback &&
+            decodificar(antes.texto) == lineaCopiaLoopback(a.reglas[l.fila])) {
+            antes.tipo = ArchivoReglas::Tipo::Copia;
+            l.copia = i - 1;
         }
-        const ReglaIp& r = a.reglas[fila++];
-        if (i > 0 && a.lineas[i - 1].tipo == ArchivoReglas::Tipo::Fija && r.direccion == kLoopback &&
-            QString::fromUtf8(a.lineas[i - 1].texto) == lineaCopiaLoopback(r)) {
-            a.lineas[i - 1].tipo = ArchivoReglas::Tipo::Copia;
+    }
+    for (const ArchivoReglas::Linea& l : a.lineas) {
+        if (l.tipo == ArchivoReglas::Tipo::Fija && cubreLoopbackIPv6(decodificar(l.texto))) {
+            a.loopbackIPv6Cubierto = true;
         }
     }
     return a;
@@ -289,14 +333,40 @@ QString lineaCopiaLoopback(const ReglaIp& regla) {
 }
 
 QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& filas, bool copiaLoopback) {
-    QByteArray salida;
-    qsizetype siguiente = 0;
-    auto escribir = [&](const ReglaIp& r) {
-        if (copiaLoopback && r.direccion == kLoopback) {
-            salida += lineaCopiaLoopback(r).toUtf8() + '\n';
-        }
-        salida += lineaRegla(r).toUtf8() + '\n';
+    using Linea = ArchivoReglas::Linea;
+    QVector<Linea> salida;
+    QVector<bool> usada(archivo.reglas.size(), false);
+    auto nueva = [&](const QString& texto) {
+        Linea l;
+        l.texto = codificar(texto, archivo.utf8);
+        l.fin = archivo.finDeLinea;
+        return l;
     };
+    auto escribir = [&](const ReglaIp& r) {
+        // A row equal to one read is that row, untouched: its own bytes.
+        int leida = -1;
+        for (int i = 0; i < archivo.reglas.size() && leida < 0; ++i) {
+            if (!usada[i] && archivo.reglas[i] == r) {
+                leida = i;
+            }
+        }
+        const Linea* original = nullptr;
+        if (leida >= 0) {
+            usada[leida] = true;
+            original = &archivo.lineas[archivo.lineaDeRegla[leida]];
+        }
+        // The loopback copy goes with a 127.0.0.1 row written anew (unless a kept rule decides ::1); an
+        // untouched row keeps the copy it had, or none.
+        if (copiaLoopback && r.direccion == kLoopback) {
+            if (original != nullptr && original->copia >= 0) {
+                salida << archivo.lineas[original->copia];
+            } else if (original == nullptr && !archivo.loopbackIPv6Cubierto) {
+                salida << nueva(lineaCopiaLoopback(r));
+            }
+        }
+        salida << (original != nullptr ? *original : nueva(lineaRegla(r)));
+    };
+    qsizetype siguiente = 0;
     int ultimoLugar = -1;
     for (int i = 0; i < archivo.lineas.size(); ++i) {
         if (archivo.lineas[i].tipo == ArchivoReglas::Tipo::Regla) {
@@ -304,10 +374,10 @@ QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& 
         }
     }
     for (int i = 0; i < archivo.lineas.size(); ++i) {
-        const ArchivoReglas::Linea& l = archivo.lineas[i];
+        const Linea& l = archivo.lineas[i];
         switch (l.tipo) {
         case ArchivoReglas::Tipo::Fija:
-            salida += l.texto + '\n';
+            salida << l;
             break;
         case ArchivoReglas::Tipo::Copia:
             break;
@@ -326,7 +396,16 @@ QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& 
     while (siguiente < filas.size()) {
         escribir(filas[siguiente++]);
     }
-    return salida;
+    // Every line but the last ends; the last ends as the file's last line did.
+    QByteArray bytes;
+    for (int i = 0; i < salida.size(); ++i) {
+        QByteArray fin = salida[i].fin.isEmpty() ? archivo.finDeLinea : salida[i].fin;
+        if (i == salida.size() - 1 && !archivo.saltoFinal) {
+            fin.clear();
+        }
+        bytes += salida[i].texto + fin;
+    }
+    return bytes;
 }
 
 // ---------------------------------------------------------------- input
@@ -387,93 +466,96 @@ QString textoErrorEntrada(ErrorEntrada error) {
 
 QString rutaArchivoReglas() {
     // Only superusers (and readers of all settings) are told; the others get the installation's file.
-    const QString servidor = ajusteServidor(QStringLiteral("hba_file"));
-    return servidor.isEmpty() ? paths::withSlash(sesion().RutaPostgres) + QStringLiteral("data/pg_hba.conf") : servidor;
+    const QString instalacion = paths::withSlash(sesion().RutaPostgres) + QStringLiteral("data/pg_hba.conf");
+    const auto& con = sesion().ConexionPrincipal;
+    if (!con || !con->isOpen()) {
+        return instalacion;
+    }
+    int total = 0;
+    QString error;
+    RecordsetPtr rs =
+        ExecuteSQLrs(QStringLiteral("SELECT setting FROM pg_settings WHERE name = 'hba_file'"), total, error);
+    const QString servidor = rs && !rs->eof() ? rs->text(0).trimmed() : QString();
+    return servidor.isEmpty() ? instalacion : servidor;
 }
 
 LecturaReglas leerArchivoReglas(const QString& ruta) {
     LecturaReglas r;
     if (!QFileInfo(QFileInfo(ruta).absolutePath()).isDir()) {
-        r.numero = 76;
-        r.descripcion = QStringLiteral("No se ha encontrado la ruta de acceso");
+        r.numero = err::kRutaNoEncontrada;
+        r.descripcion = err::descripcion(err::kRutaNoEncontrada);
         return r;
     }
-    QByteArray contenido;
-    const ErrorSistema e = leerTodo(ruta, &contenido);
-    if (e.hayError()) {
-        r.numero = e.numero;
-        r.descripcion = e.descripcion;
+    const archivo::Lectura l = archivo::leerRegular(ruta, kLimiteArchivoReglas);
+    if (!l.ok()) {
+        // A missing file or a refused permission by their numbers; a link, a folder, a pipe or a device
+        // is a path/file access error.
+        const int n = l.numeroError;
+        r.numero = n == ENOENT || n == EACCES || n == EPERM ? errorSistema(n).numero : err::kErrorAccesoRuta;
+        r.descripcion = l.motivo;
         return r;
     }
-    r.archivo = leerReglas(contenido);
+    r.archivo = leerReglas(l.datos);
     return r;
-}
-
-bool verificarArchivoReglas(QVector<RechazoRegla>* rechazos, QString* errorTexto) {
-    int total = 0;
-    QString error;
-    RecordsetPtr rs = ExecuteSQLrs(QStringLiteral("SELECT line_number, type, error FROM pg_hba_file_rules WHERE "
-                                                  "error IS NOT NULL ORDER BY line_number"),
-                                   total, error);
-    if (!rs) {
-        if (errorTexto != nullptr) {
-            *errorTexto = error;
-        }
-        return false;
-    }
-    // A line the server cannot use at all has no type; the server then refuses the whole file. A
-    // line with a type and an error is loaded with a warning.
-    for (; !rs->eof(); rs->moveNext()) {
-        if (rs->isNull(QStringLiteral("type")) && rechazos != nullptr) {
-            rechazos->append(RechazoRegla{rs->text(QStringLiteral("line_number")).toInt(), QString(),
-                                          rs->text(QStringLiteral("error"))});
-        }
-    }
-    rs->close();
-    return true;
 }
 
 GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& contenido) {
     GuardadoReglas g;
-    // A link is followed: the file it names is the one the server reads.
-    const QString real = QFileInfo(ruta).canonicalFilePath().isEmpty() ? ruta : QFileInfo(ruta).canonicalFilePath();
-    g.respaldo = real + QStringLiteral(".bak");
-    auto noEscrito = [&g](const ErrorSistema& e) {
+    g.respaldo = ruta + QStringLiteral(".bak");
+    auto noEscrito = [&g](const QString& motivo) {
         g.resultado = GuardadoReglas::Resultado::NoEscrito;
-        g.detalle = textoError(e);
+        g.detalle = motivo;
         return g;
     };
-    struct stat modelo {};
-    if (::stat(QFile::encodeName(real).constData(), &modelo) != 0) {
-        return noEscrito(errorSistema(errno));
+    // The file the server reads, never a link: its bytes and who owns it.
+    const archivo::Lectura anterior = archivo::leerRegular(ruta, kLimiteArchivoReglas);
+    if (!anterior.ok()) {
+        return noEscrito(anterior.motivo);
     }
-    QByteArray anterior;
-    if (const ErrorSistema e = leerTodo(real, &anterior); e.hayError()) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(ruta).constData(), &st) != 0) {
+        return noEscrito(archivo::motivoDeError(ruta, errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return noEscrito(archivo::motivoDeError(ruta, S_ISLNK(st.st_mode) ? ELOOP : EINVAL));
+    }
+    // The copy gets the rules file's owner, group and mode, whatever stood at its name before.
+    archivo::OpcionesEscritura comoElArchivo;
+    comoElArchivo.conservarDuenoYModo = false;
+    comoElArchivo.dueno = st.st_uid;
+    comoElArchivo.grupo = st.st_gid;
+    comoElArchivo.modo = st.st_mode & 07777;
+    if (const QString e = archivo::escribirAtomico(g.respaldo, anterior.datos, comoElArchivo); !e.isEmpty()) {
         return noEscrito(e);
     }
-    if (const ErrorSistema e = escribirAtomico(g.respaldo, anterior, modelo); e.hayError()) {
+    archivo::OpcionesEscritura enSuLugar = comoElArchivo;
+    enSuLugar.exigirExistente = true;
+    if (const QString e = archivo::escribirAtomico(ruta, contenido, enSuLugar); !e.isEmpty()) {
         return noEscrito(e);
     }
-    if (const ErrorSistema e = escribirAtomico(real, contenido, modelo); e.hayError()) {
-        return noEscrito(e);
-    }
-    QString error;
-    if (!verificarArchivoReglas(&g.rechazos, &error)) {
+    const ComprobacionSesion c = comprobarSesion(contenido);
+    if (!c.consultada) {
         g.resultado = GuardadoReglas::Resultado::NoVerificado;
-        g.detalle = error;
-    } else if (!g.rechazos.isEmpty()) {
+        g.detalle = c.errorConsulta;
+    } else if (!c.rechazos.isEmpty()) {
         g.resultado = GuardadoReglas::Resultado::Rechazado;
         const QList<QByteArray> lineas = contenido.split('\n');
-        for (RechazoRegla& r : g.rechazos) {
-            if (r.linea >= 1 && r.linea <= lineas.size()) {
-                r.texto = QString::fromUtf8(sinRetorno(lineas[r.linea - 1]));
+        for (const ReglaServidor& r : c.rechazos) {
+            QByteArray texto = r.linea >= 1 && r.linea <= lineas.size() ? lineas[r.linea - 1] : QByteArray();
+            if (texto.endsWith('\r')) {
+                texto.chop(1);
             }
+            g.rechazos << RechazoRegla{r.linea, decodificar(texto), r.error};
         }
+    } else if (!c.admitida()) {
+        g.resultado = GuardadoReglas::Resultado::SesionBloqueada;
+        g.detalle = textoSesionRechazada(c);
     } else {
         return g;
     }
-    if (const ErrorSistema e = escribirAtomico(real, anterior, modelo); e.hayError()) {
-        g.errorRestauracion = textoError(e);
+    // Back before anything reloads it, with the same bytes.
+    if (const QString e = archivo::escribirAtomico(ruta, anterior.datos, enSuLugar); !e.isEmpty()) {
+        g.errorRestauracion = e;
     }
     return g;
 }
@@ -494,9 +576,15 @@ QString textoGuardado(const GuardadoReglas& g, const QString& ruta) {
         }
         break;
     case GuardadoReglas::Resultado::NoVerificado:
-        t = QStringLiteral("No se pudo verificar el archivo de configuración con el servidor; los cambios no se "
-                           "aplicaron.") +
-            kCrLf + g.detalle;
+        t = err::textoParaUsuario(QStringLiteral("No se pudo verificar el archivo de configuración con el servidor; "
+                                                 "los cambios no se aplicaron."),
+                                  g.detalle);
+        break;
+    case GuardadoReglas::Resultado::SesionBloqueada:
+        t = g.detalle;
+        if (g.errorRestauracion.isEmpty()) {
+            return t;
+        }
         break;
     }
     if (g.errorRestauracion.isEmpty()) {

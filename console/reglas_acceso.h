@@ -1,9 +1,14 @@
 // The server's client-authentication file as the client-address window sees it: its plain IPv4
 // "host" rules for every database and user are the window's rows; every other line is the
-// administrator's and is written back exactly where and as it was. Saving is safe: the previous
-// file stays as <file>.bak, the new one is renamed into place, the server checks it, and a file
-// the server would refuse is replaced by the previous one again.
+// administrator's and is written back exactly where and as it was. The file is handled as bytes: a row
+// nobody changed comes back with its own bytes and line end, a changed or new row is written in the
+// file's own line-end style, and only what the window shows is decoded. Saving is safe: the previous
+// file stays as <file>.bak, the new one is renamed into place, the server checks it, and a file the
+// server would refuse, or under which this session could no longer log in, is replaced by the previous
+// one again before anything reloads it.
 #pragma once
+
+#include "console/reglas_sesion.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,23 +35,36 @@ inline const QString kMetodoNuevo = QStringLiteral("scram-sha-256");
 // The file as read.
 struct ArchivoReglas {
     enum class Tipo {
-        Fija,  // kept exactly as read
-        Regla, // the place of a row
-        Copia, // the IPv6 loopback copy this window wrote before a 127.0.0.1 row: written anew, not kept
+        Fija,  // the administrator's: kept exactly as read
+        Regla, // a row
+        Copia, // the IPv6 loopback copy this window wrote right before a 127.0.0.1 row: it goes with its row
     };
     struct Linea {
-        QByteArray texto; // without its line end
+        QByteArray texto; // its bytes, without the line end
+        QByteArray fin;   // "\n", "\r\n", or empty for a last line without one
         Tipo tipo = Tipo::Fija;
+        int fila = -1;  // Regla: its row in reglas
+        int copia = -1; // Regla: the line of its copy, when it has one
     };
     QVector<Linea> lineas;
-    QVector<ReglaIp> reglas; // the rows, in file order
+    QVector<ReglaIp> reglas;           // the rows, in file order
+    QVector<int> lineaDeRegla;         // the line of each row
+    QByteArray finDeLinea = "\n";      // the file's own style, for lines written anew
+    bool saltoFinal = true;            // the last line ends with a line end (or the file is empty)
+    bool utf8 = true;                  // the whole file is valid UTF-8 (else its texts are Windows-1252)
+    bool loopbackIPv6Cubierto = false; // a kept rule already decides ::1 for every database and user
 };
 
 // The row a line is, when it is one: "host", "all", "all", an IPv4 address with "/bits" or followed
 // by a dotted mask, one authentication method and nothing else but a "#" comment.
 [[nodiscard]] bool reglaDeLinea(const QString& linea, ReglaIp* regla);
 
-// Splits the file into lines (a CR before the LF is dropped) and finds its rows.
+// Whether a kept line is a TCP rule whose address may take in ::1 for a database that "all" takes in
+// (any database but the replication keyword) and any user: a loopback copy before it would override it,
+// and one after it would never be reached.
+bool cubreLoopbackIPv6(const QString& linea);
+
+// Splits the file into lines (each keeps its own line end) and finds its rows.
 ArchivoReglas leerReglas(const QByteArray& contenido);
 
 // The line of a row: "host", 4 blanks, "all", 9 blanks, "all", 9 blanks, the address, then "/" and
@@ -61,8 +79,10 @@ QString metodoEscrito(const ReglaIp& regla);
 QString lineaCopiaLoopback(const ReglaIp& regla);
 
 // The new file: every kept line where it was, the rows in the given order in the places rows had
-// (rows beyond those places right after the last one, or at the end of a file without rows), each
-// 127.0.0.1 row preceded by its IPv6 copy when copiaLoopback. Lines end in LF.
+// (rows beyond those places right after the last one, or at the end of a file without rows). A row equal
+// to one that was read is that row's own bytes and line end; any other row is written anew in the file's
+// style. With copiaLoopback a 127.0.0.1 row written anew is preceded by its IPv6 copy unless a kept rule
+// already decides ::1 (an untouched row keeps the copy it had, or none). The final line end is as it was.
 QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& filas, bool copiaLoopback);
 
 // ---------------------------------------------------------------- input
@@ -78,7 +98,11 @@ QString textoErrorEntrada(ErrorEntrada error);
 
 // ---------------------------------------------------------------- the file on disk
 
-// The installation's data/pg_hba.conf, or the file the server names as hba_file when it tells.
+// The largest rules file read.
+inline constexpr qint64 kLimiteArchivoReglas = 8 * 1024 * 1024;
+
+// The file the server names as hba_file when it tells (on the shared connection), else the installation's
+// data/pg_hba.conf.
 QString rutaArchivoReglas();
 
 struct LecturaReglas {
@@ -86,6 +110,7 @@ struct LecturaReglas {
     QString descripcion;
     ArchivoReglas archivo;
 };
+// Reads the file as bytes; a link at its name, or anything but a regular file, is refused.
 LecturaReglas leerArchivoReglas(const QString& ruta);
 
 // A line the server refused, with the line as written.
@@ -97,27 +122,25 @@ struct RechazoRegla {
 
 struct GuardadoReglas {
     enum class Resultado {
-        Guardado,     // in place and accepted by the server
-        NoEscrito,    // the file could not be written: it is as it was
-        Rechazado,    // the server refused lines of it: the previous file is back
-        NoVerificado, // the server could not check it: the previous file is back
+        Guardado,        // in place, accepted by the server, and this session still logs in under it
+        NoEscrito,       // the file could not be written: it is as it was
+        Rechazado,       // the server refused lines of it: the previous file is back
+        NoVerificado,    // the server could not check it: the previous file is back
+        SesionBloqueada, // this session could no longer log in under it: the previous file is back
     };
     Resultado resultado = Resultado::Guardado;
-    QString detalle; // the system error, the server's error or the refused lines
+    QString detalle; // the system error, the server's error, or why the session would be locked out
     QVector<RechazoRegla> rechazos;
     QString errorRestauracion; // putting the previous file back failed too: why
     QString respaldo;          // where the previous file is kept
     bool guardado() const { return resultado == Resultado::Guardado; }
 };
-// Writes contenido as the rules file at ruta (owner and mode kept), keeps the previous file as
-// ruta + ".bak", and asks the server through the shared connection whether it accepts the file.
+// Writes contenido as the rules file at ruta (a regular file with the previous file's owner, group and
+// mode; never through a link), keeps the previous file as ruta + ".bak" made the same way, and asks the
+// server through the shared connection whether it accepts the file and still lets this session in. Not
+// accepted: the previous file is put back before anything reloads.
 [[nodiscard]] GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& contenido);
 // The message of a save that did not stay.
 QString textoGuardado(const GuardadoReglas& g, const QString& ruta);
-
-// The lines of the file the server names that it would refuse, by asking pg_hba_file_rules. False
-// (with errorTexto) when it could not be asked. Lines the server takes with a warning only (a
-// "hostssl" rule while SSL is off) are not refusals.
-[[nodiscard]] bool verificarArchivoReglas(QVector<RechazoRegla>* rechazos, QString* errorTexto);
 
 } // namespace v7

@@ -1,5 +1,6 @@
 #include "platform/service.h"
 
+#include "platform/archivo_seguro.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -244,9 +245,51 @@ Result status(const QString& installFolder) {
     return r;
 }
 
-Result reload(const QString& installFolder, const QString& outputFile) {
+namespace {
+
+// The reload over the session's connection, with pg_ctl's output file written as pg_ctl would have.
+Result reloadOverConnection(const ReloadOverConnection& overConnection, const QString& outputFile) {
+    Result r;
+    r.throughConnection = true;
+    QString why;
+    const bool signaled = overConnection(&why);
+    if (!outputFile.isEmpty()) {
+        archivo::OpcionesEscritura o;
+        o.conservarDuenoYModo = false;
+        const QString e =
+            archivo::escribirAtomico(outputFile, signaled ? QByteArrayLiteral("server signaled\n") : QByteArray(), o);
+        if (!e.isEmpty()) {
+            r.outcome = Outcome::Failed;
+            r.message = e;
+            return r;
+        }
+    }
+    // The server answered on the connection or not; either way it is its connection that tells.
+    r.running = true;
+    if (!signaled) {
+        r.outcome = Outcome::Failed;
+        r.message = QStringLiteral("No se logró recargar la configuración del servidor PostgreSQL.") + kCrLf + why;
+        return r;
+    }
+    r.outcome = Outcome::Done;
+    r.exitCode = 0;
+    return r;
+}
+
+} // namespace
+
+bool reloadRunsPgCtl(const QString& installFolder) {
+    Target t;
+    return !locate(installFolder, t).has_value();
+}
+
+Result reload(const QString& installFolder, const QString& outputFile, const ReloadOverConnection& overConnection) {
     Target t;
     if (auto refused = locate(installFolder, t)) {
+        if (overConnection &&
+            (refused->outcome == Outcome::NoInstallation || refused->outcome == Outcome::NotPermitted)) {
+            return reloadOverConnection(overConnection, outputFile);
+        }
         return *refused;
     }
     Result r =

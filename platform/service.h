@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace v7::service {
@@ -37,6 +38,8 @@ struct Result {
     QString message;      // in Spanish, for the administrator; empty for Done and AlreadyThere
     QString logFile;      // failed start or stop: the server log read below (the newest file of data/pg_log)
     QString logTail;      // its last lines
+    // reload: asked of the server over the session's connection (SELECT pg_reload_conf()), not with pg_ctl
+    bool throughConnection = false;
 
     bool ok() const { return outcome == Outcome::Done || outcome == Outcome::AlreadyThere; }
     // Nothing was run: the installation, the user or the name does not allow it.
@@ -53,11 +56,22 @@ struct Result {
 [[nodiscard]] Result stop(const QString& installFolder);
 // pg_ctl status -D <data>: outcome Done with running telling the state.
 [[nodiscard]] Result status(const QString& installFolder);
+// Asks the running server to reload its configuration over the session's connection (SELECT
+// pg_reload_conf()): true when it took the signal, else *error says why in Spanish.
+using ReloadOverConnection = std::function<bool(QString* error)>;
+
 // pg_ctl reload -D <data>. With an output file, pg_ctl's standard output goes there (created mode 0600,
 // truncated) and its error output does not, as "pg_ctl reload > file" does: on a running server the file's
-// first line is "server signaled", on a stopped one the file is empty. When the action is refused the
-// file is not written.
-[[nodiscard]] Result reload(const QString& installFolder, const QString& outputFile = QString());
+// first line is "server signaled", on a stopped one the file is empty. When the installation has no pg_ctl
+// that this program may run (a cluster laid out by the distribution, or a program that is neither root nor
+// the data folder's owner) and overConnection is given, the reload is asked of the server through it
+// instead (throughConnection): the output file then reads as pg_ctl's would, "server signaled" when the
+// server took the signal, empty when not (the outcome is then Failed with the reason). Otherwise, when the
+// action is refused, the file is not written.
+[[nodiscard]] Result reload(const QString& installFolder, const QString& outputFile = QString(),
+                            const ReloadOverConnection& overConnection = {});
+// Whether a reload of this installation runs pg_ctl (rather than going over the session's connection).
+bool reloadRunsPgCtl(const QString& installFolder);
 
 // The last lines (at most maxLines) of the newest regular file in <install>/data/pg_log, and its path.
 QString serverLogTail(const QString& installFolder, int maxLines, QString* file = nullptr);
