@@ -11,9 +11,12 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
+// The server's reason in Spanish first when it is a known one, then its own words (never the statement).
 QString errorImprevisto(qint64 number, const QString& description) {
-    return QStringLiteral("Ocurrio el error No. ") + QString::number(number) + kCrLf + QStringLiteral("Descripcion: ") +
-           description;
+    const QString frase = err::fraseDeErrorSql(description);
+    return QStringLiteral("Ocurrio el error No. ") + QString::number(number) + kCrLf +
+           (frase.isEmpty() ? QString() : frase + kCrLf) + QStringLiteral("Descripcion: ") +
+           err::detalleDelServidor(description);
 }
 
 // The driver writes false as "0"; the other spellings are accepted so that a driver set to report
