@@ -3,8 +3,10 @@
 #include "accounts/cuentas.h"
 #include "accounts/grupos.h"
 #include "core/controles_ui.h"
+#include "core/errores.h"
 #include "core/listas_ui.h"
 #include "core/session.h"
+#include "core/sql.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
@@ -60,6 +62,14 @@ QString consultaUsuarios(const QString& tipoUsuario) {
 const QString kConsultaGrupos = QStringLiteral("SELECT groname FROM pg_group WHERE groname ILIKE 'V7_%'");
 const QString kConsultaBibliotecas =
     QStringLiteral("SELECT idbiblioteca, nombre FROM catalogos.bibliotecas ORDER BY idbiblioteca");
+
+// Marks the library entry of an account whose library the catalogue lacks.
+constexpr int kRolBibliotecaAjena = Qt::UserRole + 1;
+
+// A query of the window's lists, off the window's thread and within the interactive limits.
+RecordsetPtr consultar(const QString& sql, db::DbError& e) {
+    return conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().query(sql, e); });
+}
 
 } // namespace
 
@@ -129,15 +139,20 @@ void FrmUsuarios::construir() {
     connect(ListUsuarios->header(), &QHeaderView::sectionClicked, this,
             [this](int columna) { OrdenarListView(ListUsuarios, columna); });
 
-    auto navegacion = [this](const QString& name, QStyle::StandardPixmap icono, int left) {
+    // Picture buttons: their name and tip say what the picture shows.
+    auto navegacion = [this](const QString& name, const QString& nombre, QStyle::StandardPixmap icono, int left) {
         MyButton* b = boton(PanelCentral, name, QString(), left, 6720, 720);
         b->setIcon(style()->standardIcon(icono));
+        b->setAccessibleName(nombre);
+        b->setToolTip(nombre);
         return b;
     };
-    BtnPrimero = navegacion(QStringLiteral("BtnPrimero"), QStyle::SP_MediaSkipBackward, 120);
-    BtnAnterior = navegacion(QStringLiteral("BtnAnterior"), QStyle::SP_MediaSeekBackward, 880);
-    BtnSiguiente = navegacion(QStringLiteral("BtnSiguiente"), QStyle::SP_MediaSeekForward, 1640);
-    BtnFinal = navegacion(QStringLiteral("BtnFinal"), QStyle::SP_MediaSkipForward, 2400);
+    BtnPrimero = navegacion(QStringLiteral("BtnPrimero"), QStringLiteral("Primero"), QStyle::SP_MediaSkipBackward, 120);
+    BtnAnterior =
+        navegacion(QStringLiteral("BtnAnterior"), QStringLiteral("Anterior"), QStyle::SP_MediaSeekBackward, 880);
+    BtnSiguiente =
+        navegacion(QStringLiteral("BtnSiguiente"), QStringLiteral("Siguiente"), QStyle::SP_MediaSeekForward, 1640);
+    BtnFinal = navegacion(QStringLiteral("BtnFinal"), QStringLiteral("Último"), QStyle::SP_MediaSkipForward, 2400);
     connect(BtnPrimero, &QPushButton::clicked, this, [this] { BtnPrimero_Click(); });
     connect(BtnAnterior, &QPushButton::clicked, this, [this] { BtnAnterior_Click(); });
     connect(BtnSiguiente, &QPushButton::clicked, this, [this] { BtnSiguiente_Click(); });
@@ -145,9 +160,10 @@ void FrmUsuarios::construir() {
 
     // The account's general data.
     PanelSec2 = panel(PanelCentral, QStringLiteral("PanelSec2"), twips(3240, 120, 6120, 3560));
-    constexpr int kEtiqueta = 240, kCampo = 2040, kAncho = 3840;
+    // The captions are wide enough for their whole text, colon included.
+    constexpr int kEtiqueta = 240, kCampo = 2280, kAncho = 3600;
     auto fila = [this](const QString& name, const QString& caption, int top) {
-        etiqueta(PanelSec2, name, caption, kEtiqueta, top + 30, 1760);
+        etiqueta(PanelSec2, name, caption, kEtiqueta, top + 30, kCampo - kEtiqueta - 40);
     };
     fila(QStringLiteral("EtLogin"), QStringLiteral("Nombre de Usuario:"), 500);
     TxtLogin = caja(PanelSec2, QStringLiteral("TxtLogin"), kCampo, 500, kAncho);
@@ -165,15 +181,18 @@ void FrmUsuarios::construir() {
     BtnBibliotecas =
         boton(PanelSec2, QStringLiteral("BtnBibliotecas"), QString(), kCampo + kAncho - 420, 2480, 420, 370);
     BtnBibliotecas->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    BtnBibliotecas->setAccessibleName(QStringLiteral("Bibliotecas"));
     BtnBibliotecas->setToolTip(QStringLiteral("Bibliotecas"));
     fila(QStringLiteral("EtVigencia"), QStringLiteral("Vigencia:"), 2900);
     DtpVigencia = control<QDateEdit>(PanelSec2, QStringLiteral("DtpVigencia"), twips(kCampo, 2900, 1900, 330));
     DtpVigencia->setCalendarPopup(true);
     // A fixed form, whatever the system's locale.
     DtpVigencia->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
-    ChkIndefinido = control<QCheckBox>(PanelSec2, QStringLiteral("ChkIndefinido"), twips(4140, 2930, 300, 300));
+    ChkIndefinido =
+        control<QCheckBox>(PanelSec2, QStringLiteral("ChkIndefinido"), twips(kCampo + 2020, 2930, 300, 300));
     ChkIndefinido->setAccessibleName(QStringLiteral("Indefinido"));
-    EtIndefinido = etiqueta(PanelSec2, QStringLiteral("EtIndefinido"), QStringLiteral("Indefinido"), 4460, 2930, 1400);
+    EtIndefinido =
+        etiqueta(PanelSec2, QStringLiteral("EtIndefinido"), QStringLiteral("Indefinido"), kCampo + 2340, 2930, 1400);
     enlazarEtiqueta(EtIndefinido, ChkIndefinido);
     connect(ChkIndefinido, &QCheckBox::toggled, this, [this] { ChkIndefinido_Click(); });
 
@@ -247,7 +266,6 @@ void FrmUsuarios::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
     // 3.
     ListUsuarios->setHeaderLabels({QStringLiteral("Usuarios"), QStringLiteral("Vigencia"), QStringLiteral("id")});
     ListUsuarios->setColumnWidth(0, ui::px(1390));
@@ -263,8 +281,17 @@ void FrmUsuarios::showEvent(QShowEvent* event) {
     // bootstrap's boxes have a window to stand on. Qt's activation event also follows every message
     // box, so it is not used.
     if (!event->spontaneous()) {
+        // Busy from now on, so nothing takes the window for ready before it has come up.
+        if (!m_apertura) {
+            m_apertura = std::make_unique<events::OperacionLarga>();
+        }
         QMetaObject::invokeMethod(
-            this, [this] { Form_Activate(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                Form_Activate();
+                m_apertura.reset();
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -294,15 +321,21 @@ void FrmUsuarios::Form_Activate() {
         w->setEnabled(false);
     }
     ListUsuarios->setEnabled(false);
-    // 3.
-    InicializarGrupos(
-        {[this](const QString& m) { error(m); }, [this] { m_permisosEnProceso = true; }, [this] { return m_detener; }});
+    // 3. On a thread of its own, so the window repaints and answers meanwhile (a close is refused while
+    // groups are being set up); its boxes follow in their order once it is done.
+    QStringList avisos;
+    conPlazos(kPlazosInteractivos, [&] {
+        InicializarGrupos({[&avisos](const QString& m) { avisos << m; }, [this] { m_permisosEnProceso = true; },
+                           [this] { return m_detener.load(); }});
+    });
+    if (!m_detener) {
+        for (const QString& aviso : avisos) {
+            error(aviso);
+        }
+    }
     if (!m_detener) {
         // 4.
-        if (rsUsuarios) {
-            rsUsuarios.reset();
-            events::pump();
-        }
+        rsUsuarios.reset();
         m_consultaUsuarios = consultaUsuarios(sesion().TipoUsuario);
         // 5-7.
         LlenarListaUsuarios();
@@ -318,10 +351,14 @@ void FrmUsuarios::Form_Activate() {
         w->setEnabled(true);
     }
     ListUsuarios->setEnabled(true);
-    events::pump();
     m_permisosEnProceso = false;
     m_activando = false;
     ++m_activaciones;
+    if (m_cerrarPendiente) {
+        m_cerrarPendiente = false;
+        Form_Unload();
+        QDialog::reject();
+    }
 }
 
 void FrmUsuarios::LlenarListaUsuarios() {
@@ -333,11 +370,12 @@ void FrmUsuarios::LlenarListaUsuarios() {
     rsUsuarios.reset();
     if (!m_consultaUsuarios.isEmpty()) {
         db::DbError e;
-        rsUsuarios = conexionPrincipal().query(m_consultaUsuarios, e);
-        events::pump();
-        if (!rsUsuarios) {
-            error(QStringLiteral("No se logró consultar las cuentas de usuario.") + kCrLf + e.description);
+        auto rs = consultar(m_consultaUsuarios, e);
+        if (!rs) {
+            error(
+                err::textoParaUsuario(QStringLiteral("No se logró consultar las cuentas de usuario."), e.description));
         }
+        rsUsuarios = std::move(rs);
     }
     QTreeWidgetItem* elegido = nullptr;
     for (int n = 1; rsUsuarios && !rsUsuarios->eof(); rsUsuarios->moveNext(), ++n) {
@@ -370,9 +408,10 @@ void FrmUsuarios::LlenarGrupos(const QString& tipo) {
     CursorEspera cursor;
     cursor.poner(true);
     db::DbError e;
-    rsGrupos = conexionPrincipal().query(kConsultaGrupos, e);
+    auto rs = consultar(kConsultaGrupos, e);
+    rsGrupos = std::move(rs);
     if (!rsGrupos) {
-        error(QStringLiteral("No se logró consultar los grupos de usuarios.") + kCrLf + e.description);
+        error(err::textoParaUsuario(QStringLiteral("No se logró consultar los grupos de usuarios."), e.description));
     }
     if (tipo != QLatin1String("Combo")) {
         return;
@@ -380,7 +419,6 @@ void FrmUsuarios::LlenarGrupos(const QString& tipo) {
     // A refill keeps the group chosen in a form being edited.
     const QVariant previo = CmbGrupo->currentData();
     CmbGrupo->clear();
-    events::pump();
     const bool superusuario = sesion().TipoUsuario.toLower() == QLatin1String("superusuario");
     for (; rsGrupos && !rsGrupos->eof(); rsGrupos->moveNext()) {
         const QString g = rsGrupos->text(0);
@@ -407,9 +445,10 @@ void FrmUsuarios::LlenarGrupos(const QString& tipo) {
 
 void FrmUsuarios::LlenarBibliotecas() {
     db::DbError e;
-    rsBibliotecas = conexionPrincipal().query(kConsultaBibliotecas, e);
+    auto rs = consultar(kConsultaBibliotecas, e);
+    rsBibliotecas = std::move(rs);
     if (!rsBibliotecas) {
-        error(QStringLiteral("No se logró consultar las bibliotecas.") + kCrLf + e.description);
+        error(err::textoParaUsuario(QStringLiteral("No se logró consultar las bibliotecas."), e.description));
     }
     const QVariant previo = CmbBibliotecas->currentData();
     CmbBibliotecas->clear();
@@ -423,8 +462,36 @@ void FrmUsuarios::LlenarBibliotecas() {
         // The column's default: an account of no library.
         CmbBibliotecas->addItem(QStringLiteral("[Sin definir]"), qint64(0));
     }
-    const int i = previo.isValid() ? CmbBibliotecas->findData(previo) : -1;
-    CmbBibliotecas->setCurrentIndex(i >= 0 ? i : 0);
+    // A form being edited keeps its library, also one the catalogue no longer lists.
+    if (previo.isValid()) {
+        elegirBiblioteca(previo.toLongLong());
+    } else {
+        CmbBibliotecas->setCurrentIndex(0);
+    }
+}
+
+void FrmUsuarios::quitarBibliotecaAjena() {
+    for (int i = CmbBibliotecas->count() - 1; i >= 0; --i) {
+        if (CmbBibliotecas->itemData(i, kRolBibliotecaAjena).toBool()) {
+            CmbBibliotecas->removeItem(i);
+        }
+    }
+}
+
+void FrmUsuarios::elegirBiblioteca(const std::optional<qint64>& id) {
+    quitarBibliotecaAjena();
+    if (!id) {
+        CmbBibliotecas->setCurrentIndex(CmbBibliotecas->count() - 1);
+        return;
+    }
+    int i = CmbBibliotecas->findData(*id);
+    if (i < 0) {
+        // Never another library in its place: a change of the account would write that one.
+        CmbBibliotecas->addItem(QStringLiteral("Biblioteca %1 (no está en el catálogo)").arg(*id), *id);
+        i = CmbBibliotecas->count() - 1;
+        CmbBibliotecas->setItemData(i, true, kRolBibliotecaAjena);
+    }
+    CmbBibliotecas->setCurrentIndex(i);
 }
 
 // ---------------------------------------------------------------- the record and the modes
@@ -468,7 +535,8 @@ void FrmUsuarios::mostrarRegistro() {
         DtpVigencia->setDate(fecha->date());
     }
     // 8-9.
-    if (CmbGrupo->count() == 0) {
+    if (CmbGrupo->count() == 0 && !m_activando) {
+        GuardiaVentana guardia(this);
         LlenarGrupos(QStringLiteral("Combo"));
     }
     const QString grupo = rsUsuarios->text(QStringLiteral("groname"));
@@ -480,10 +548,11 @@ void FrmUsuarios::mostrarRegistro() {
         }
     }
     CmbGrupo->setCurrentIndex(g);
-    // 10. A library that is not listed shows the last entry.
+    // 10. A library the catalogue lacks is shown as such (and kept by a change); none, the last entry.
     const auto biblioteca = rsUsuarios->value(QStringLiteral("idbiblioteca"));
-    const int b = biblioteca ? CmbBibliotecas->findData(biblioteca->toLongLong()) : -1;
-    CmbBibliotecas->setCurrentIndex(b >= 0 ? b : CmbBibliotecas->count() - 1);
+    bool numero = false;
+    const qint64 id = biblioteca ? biblioteca->toLongLong(&numero) : 0;
+    elegirBiblioteca(numero ? std::optional<qint64>(id) : std::nullopt);
     // The account's own validity, so that a change that does not touch it keeps it.
     ChkIndefinido->setChecked(vigenciaIndefinida(valuntil));
     // 11.
@@ -504,6 +573,11 @@ ModulosAnalista FrmUsuarios::modulos() const {
 
 void FrmUsuarios::OptCrearUsuario_Click() {
     HabilitarControlesUsuario();
+    // A new account is not given a library the catalogue lacks.
+    if (CmbBibliotecas->currentData(kRolBibliotecaAjena).toBool()) {
+        quitarBibliotecaAjena();
+        CmbBibliotecas->setCurrentIndex(CmbBibliotecas->count() - 1);
+    }
     for (QLineEdit* t : {TxtNombre, TxtLogin, TxtContrasena, TxtConfirmar}) {
         t->clear();
     }
@@ -540,14 +614,14 @@ void FrmUsuarios::OptEliminarUsuario_Click() {
 }
 
 void FrmUsuarios::CmbGrupo_Click(bool eleccionUsuario) {
-    if (!OptCrearUsuario->isChecked()) {
-        return;
-    }
     const int posicion = CmbGrupo->currentIndex();
-    ModulosAnalista m;
-    m.fill(posicion == 0);
-    ponerModulos(m);
-    // The second group's default of no expiry is for a new account the administrator is filling in.
+    if (OptCrearUsuario->isChecked()) {
+        ModulosAnalista m;
+        m.fill(posicion == 0);
+        ponerModulos(m);
+    }
+    // The second group means no expiry, in any mode, when the administrator chooses it; the window's own
+    // selections (showing an account) leave the account's expiry as it is.
     if (eleccionUsuario && posicion == 1) {
         ChkIndefinido->setChecked(true);
     }
@@ -587,7 +661,7 @@ void FrmUsuarios::limpiarOpcion(QRadioButton* opcion) {
 
 void FrmUsuarios::seleccionarFila(int indice) {
     const int n = ListUsuarios->topLevelItemCount();
-    if (n == 0) {
+    if (n == 0 || m_activando) {
         return;
     }
     ListUsuarios->setCurrentItem(ListUsuarios->topLevelItem(qBound(0, indice, n - 1)));
@@ -632,7 +706,7 @@ void FrmUsuarios::BtnSalir_Click() {
 }
 
 void FrmUsuarios::BtnBibliotecas_Click() {
-    if (m_activando || !m_mostrarCatalogos) {
+    if (m_activando || !m_mostrarCatalogos || GuardiaVentana::bloqueada(this)) {
         return;
     }
     m_mostrarCatalogos(this);
@@ -651,8 +725,12 @@ void FrmUsuarios::reject() {
                               QStringLiteral("de datos."));
         return;
     }
-    // A run that is only granting sequences stops at its next statement.
-    m_detener = true;
+    // A run that is only granting sequences stops at its next statement; the window closes once it has.
+    if (m_activando) {
+        m_detener = true;
+        m_cerrarPendiente = true;
+        return;
+    }
     Form_Unload();
     QDialog::reject();
 }
@@ -721,17 +799,20 @@ bool FrmUsuarios::eventFilter(QObject* watched, QEvent* event) {
 
 // ---------------------------------------------------------------- accept
 
-bool FrmUsuarios::validarFormulario(bool edicion) {
-    // The whole name, however it got into the box (a paste passes no key filter).
-    if (edicion && !loginValido(TxtLogin->text())) {
-        error(TxtLogin->text().isEmpty()
-                  ? QStringLiteral("Es necesario proporcionar un nombre de usuario")
-                  : QStringLiteral("El nombre de usuario solo puede contener letras sin acentos, números y el "
-                                   "guion bajo \"_\""));
-        if (TxtLogin->isEnabled()) {
-            SeleccionarTexto(TxtLogin);
+bool FrmUsuarios::validarFormulario() {
+    const bool crear = OptCrearUsuario->isChecked();
+    const bool modificar = OptModificarUsuario->isChecked();
+    // A name typed now, however it got into the box (a paste passes no key filter); a login made by other
+    // tools keeps its name when a change leaves it alone.
+    if (crear || (modificar && TxtLogin->text() != UsuarioAnterior)) {
+        const QString motivo = motivoLoginRechazado(TxtLogin->text());
+        if (!motivo.isEmpty()) {
+            error(motivo);
+            if (TxtLogin->isEnabled()) {
+                SeleccionarTexto(TxtLogin);
+            }
+            return false;
         }
-        return false;
     }
     // 1.
     if (TxtContrasena->text().isEmpty()) {
@@ -751,6 +832,17 @@ bool FrmUsuarios::validarFormulario(bool edicion) {
         }
         return false;
     }
+    // A password typed now (not the mask an account shows) must fit the staff row's stored form.
+    if (crear || (modificar && TxtContrasena->text() != ClaveAnterior)) {
+        const QString motivo = motivoContrasenaRechazada(TxtContrasena->text());
+        if (!motivo.isEmpty()) {
+            error(motivo);
+            if (TxtContrasena->isEnabled()) {
+                SeleccionarTexto(TxtContrasena);
+            }
+            return false;
+        }
+    }
     // 3.
     if (CmbGrupo->currentIndex() < 0) {
         error(QStringLiteral("Por favor, seleccione un grupo de la lista"));
@@ -760,7 +852,7 @@ bool FrmUsuarios::validarFormulario(bool edicion) {
         return false;
     }
     // 4.
-    if (edicion && modulos() == ModulosAnalista{}) {
+    if ((crear || modificar) && modulos() == ModulosAnalista{}) {
         error(QStringLiteral("Seleccione almenos un módulo para continuar"));
         ChkAdqui->setFocus();
         return false;
@@ -773,18 +865,17 @@ void FrmUsuarios::BtnUsuariosAceptar_Click() {
     if (m_activando || GuardiaVentana::bloqueada(this)) {
         return;
     }
+    const bool modo =
+        OptCrearUsuario->isChecked() || OptModificarUsuario->isChecked() || OptEliminarUsuario->isChecked();
+    if (!modo || !validarFormulario()) {
+        return;
+    }
     if (OptCrearUsuario->isChecked()) {
-        if (validarFormulario(true)) {
-            aceptarCrear();
-        }
+        aceptarCrear();
     } else if (OptModificarUsuario->isChecked()) {
-        if (validarFormulario(true)) {
-            aceptarModificar();
-        }
-    } else if (OptEliminarUsuario->isChecked()) {
-        if (validarFormulario(false)) {
-            aceptarEliminar();
-        }
+        aceptarModificar();
+    } else {
+        aceptarEliminar();
     }
 }
 
@@ -807,29 +898,30 @@ DatosCuenta leerFormulario(const QLineEdit* login, const QLineEdit* contrasena, 
 
 } // namespace
 
+// Each action runs off the window's thread within the interactive limits, with the window locked; a limit
+// that runs out ends the action with its message and nothing of it done (its transaction rolls back). The
+// list is read again before the window is given back.
+
 void FrmUsuarios::aceptarCrear() {
     const DatosCuenta d = leerFormulario(TxtLogin, TxtContrasena, TxtNombre, CmbGrupo, CmbBibliotecas, ChkIndefinido,
                                          DtpVigencia, modulos());
+    const QString caption = CmbGrupo->currentText();
     ResultadoCuenta r;
     {
         GuardiaVentana guardia(this);
-        r = CrearCuenta(d, CmbGrupo->currentText());
+        r = conPlazos(kPlazosInteractivos, [&] { return CrearCuenta(d, caption); });
+        if (r.ok()) {
+            LlenarListaUsuarios();
+        }
     }
+    dialogs().message(this, r.icono, r.mensaje);
     switch (r.paso) {
     case PasoCuenta::LoginEnUso:
-        dialogs().message(this, r.icono, r.mensaje);
         SeleccionarTexto(TxtLogin);
         return;
     case PasoCuenta::ErrorGeneral:
-        dialogs().message(this, r.icono, r.mensaje);
         return;
-    case PasoCuenta::Hecho:
-        LlenarListaUsuarios();
-        events::pump();
-        dialogs().message(this, r.icono, r.mensaje);
-        break;
     default:
-        dialogs().message(this, r.icono, r.mensaje);
         break;
     }
     limpiarOpcion(OptCrearUsuario);
@@ -841,9 +933,16 @@ void FrmUsuarios::aceptarModificar() {
                                          DtpVigencia, modulos());
     const CuentaAnterior antes{UsuarioAnterior, m_idAnterior, GrupoAnterior, TxtContrasena->text() != ClaveAnterior};
     ResultadoCuenta r;
+    bool sigue = false;
     {
         GuardiaVentana guardia(this);
-        r = ModificarCuenta(d, antes);
+        r = conPlazos(kPlazosInteractivos, [&] { return ModificarCuenta(d, antes); });
+        sigue = r.paso != PasoCuenta::RenombreSinContrasena && r.paso != PasoCuenta::RenombreRehusado &&
+                r.paso != PasoCuenta::RenombreFallo && r.paso != PasoCuenta::ErrorGeneral;
+        // 10. (the list first, so the box below stands over the account as it is now)
+        if (sigue) {
+            LlenarListaUsuarios();
+        }
     }
     dialogs().message(this, r.icono, r.mensaje);
     switch (r.paso) {
@@ -854,20 +953,18 @@ void FrmUsuarios::aceptarModificar() {
         limpiarOpcion(OptModificarUsuario);
         DeshabilitarControlesUsuario();
         return;
-    case PasoCuenta::RenombreFallo:
-    case PasoCuenta::ErrorGeneral:
-        return;
     default:
         break;
+    }
+    if (!sigue) {
+        return;
     }
     // 8.
     UsuarioAnterior.clear();
     ClaveAnterior.clear();
     GrupoAnterior = 0;
     m_idAnterior.clear();
-    // 10.
     limpiarOpcion(OptModificarUsuario);
-    LlenarListaUsuarios();
     finAceptar();
 }
 
@@ -875,18 +972,21 @@ void FrmUsuarios::aceptarEliminar() {
     const QString pregunta =
         QStringLiteral("Esta a punto de eliminar completamente a este usuario de la base de datos.") + kCrLf +
         QString(35, QLatin1Char(' ')) + QStringLiteral("¿ Desea continuar ?");
-    if (dialogs().message(this, MsgIcon::Question, pregunta, MsgButtons::YesNo) == MsgResult::Yes) {
+    // Enter answers No: a removed account cannot be brought back.
+    if (dialogs().message(this, MsgIcon::Question, pregunta, MsgButtons::YesNo, QString(), MsgResult::No) ==
+        MsgResult::Yes) {
         QTreeWidgetItem* item = ListUsuarios->currentItem();
         const QString login = item != nullptr ? item->text(0) : TxtLogin->text();
+        const QString usuarioSesion = sesion().UsuarioBD;
         ResultadoCuenta r;
         {
             GuardiaVentana guardia(this);
-            r = EliminarCuenta(login, sesion().UsuarioBD);
+            r = conPlazos(kPlazosInteractivos, [&] { return EliminarCuenta(login, usuarioSesion); });
+            if (r.ok()) {
+                LlenarListaUsuarios();
+            }
         }
         dialogs().message(this, r.icono, r.mensaje);
-        if (r.ok()) {
-            LlenarListaUsuarios();
-        }
     }
     limpiarOpcion(OptEliminarUsuario);
     finAceptar();

@@ -5,12 +5,15 @@
 
 #include "core/analistas.h"
 #include "platform/db.h"
+#include "platform/events.h"
 
 #include <QDialog>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -34,7 +37,7 @@ public:
     ~FrmUsuarios() override;
 
     // True while a run finds groups missing and sets them up: the window refuses to close then.
-    bool permisosEnProceso() const { return m_permisosEnProceso; }
+    bool permisosEnProceso() const { return m_permisosEnProceso.load(); }
     // How many times the window has finished coming up (tests wait for it).
     int activaciones() const { return m_activaciones; }
 
@@ -79,7 +82,11 @@ private:
     void limpiarOpcion(QRadioButton* opcion);
     void ponerModulos(const ModulosAnalista& modulos);
     ModulosAnalista modulos() const;
-    bool validarFormulario(bool edicion);
+    bool validarFormulario();
+    // Selects the library entry of id; an id the catalogue lacks gets an entry of its own, so the
+    // account keeps it.
+    void elegirBiblioteca(const std::optional<qint64>& id);
+    void quitarBibliotecaAjena();
     void aceptarCrear();
     void aceptarModificar();
     void aceptarEliminar();
@@ -87,10 +94,14 @@ private:
     void error(const QString& texto);
 
     std::function<void(QWidget*)> m_mostrarCatalogos;
-    bool m_permisosEnProceso = false;
+    // Set by the group set-up, which runs on a thread of its own.
+    std::atomic<bool> m_permisosEnProceso = false;
     bool m_activando = false;
-    bool m_detener = false; // the window closed while coming up
+    std::atomic<bool> m_detener = false; // the window is closing while it comes up
+    bool m_cerrarPendiente = false;      // it closes as soon as it has stopped coming up
     int m_activaciones = 0;
+    // From the showing until it has come up: the window is busy.
+    std::unique_ptr<events::OperacionLarga> m_apertura;
 
     std::unique_ptr<db::Recordset> rsUsuarios;
     QString m_consultaUsuarios; // empty: the session's class lists no accounts

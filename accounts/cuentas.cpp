@@ -1,5 +1,6 @@
 #include "accounts/cuentas.h"
 
+#include "core/cifrado.h"
 #include "core/errores.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
@@ -14,9 +15,10 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// The fixed part of each outcome's message and its icon, in one place.
+// The fixed part of each outcome's message and its icon, in one place. A failure of the server gives its
+// Spanish sentence and the server's own words after the fixed part.
 ResultadoCuenta resultado(PasoCuenta paso, const QString& detalle = QString()) {
-    auto con = [&detalle](const QString& texto) { return texto + kCrLf + detalle; };
+    auto con = [&detalle](const QString& texto) { return err::textoParaUsuario(texto, detalle); };
     switch (paso) {
     case PasoCuenta::Hecho:
         return {paso, detalle, MsgIcon::Information};
@@ -26,11 +28,16 @@ ResultadoCuenta resultado(PasoCuenta paso, const QString& detalle = QString()) {
                     QStringLiteral("por otro usuario. Verifique lo anterior en inténtelo nuevamente"),
                 MsgIcon::Critical};
     case PasoCuenta::NoSeCreo:
-        return {paso, QStringLiteral("No se creo el usuario"), MsgIcon::Critical};
+        return {paso, con(QStringLiteral("No se creo el usuario")), MsgIcon::Critical};
     case PasoCuenta::SinGrupo:
-        return {paso, detalle, MsgIcon::None};
+    case PasoCuenta::FilaFallo:
+    case PasoCuenta::RolFallo:
+    case PasoCuenta::CuentaPropia:
+    case PasoCuenta::CuentaConObjetos:
+    case PasoCuenta::ErrorGeneral:
+        return {paso, detalle, paso == PasoCuenta::SinGrupo ? MsgIcon::None : MsgIcon::Critical};
     case PasoCuenta::SinFila:
-        return {paso, QStringLiteral("No se grabo el registro en la tabla de analistas"), MsgIcon::Critical};
+        return {paso, con(QStringLiteral("No se grabo el registro en la tabla de analistas")), MsgIcon::Critical};
     case PasoCuenta::RenombreRehusado:
         return {paso,
                 QStringLiteral("No se puede cambiar nombre de usuario debido a que tiene ejemplares asignados en el "
@@ -48,13 +55,6 @@ ResultadoCuenta resultado(PasoCuenta paso, const QString& detalle = QString()) {
         return {paso, con(QStringLiteral("No se logró cambiar la vigencia.")), MsgIcon::Critical};
     case PasoCuenta::GrupoFallo:
         return {paso, con(QStringLiteral("No se logró cambiar el grupo.")), MsgIcon::Critical};
-    case PasoCuenta::FilaFallo:
-        return {paso, detalle, MsgIcon::Critical};
-    case PasoCuenta::RolFallo:
-        return {paso, con(QStringLiteral("No se logró eliminar el usuario de la tabla del sistema")),
-                MsgIcon::Critical};
-    case PasoCuenta::ErrorGeneral:
-        return {paso, detalle, MsgIcon::Critical};
     }
     return {paso, detalle, MsgIcon::Critical};
 }
@@ -64,9 +64,15 @@ ResultadoCuenta errorGeneral(qint64 numero, const QString& causa) {
                                                    kCrLf + QStringLiteral("Causa: ") + causa);
 }
 
+// A failure of the server: its Spanish sentence and its own words, never the statement.
 ResultadoCuenta errorGeneral(const db::DbError& e) {
-    return errorGeneral(e.number, e.description);
+    return resultado(
+        PasoCuenta::ErrorGeneral,
+        err::textoParaUsuario(QStringLiteral("Ha ocurrido el Error No.: ") + QString::number(e.number), e.description));
 }
+
+const QString kFilaNoCambiada =
+    QStringLiteral("Ocurrió un error al intentar cambiar los valores en la tabla analistas");
 
 // The shared connection as a transaction needs it (created, closed, when there is none yet).
 std::shared_ptr<db::Connection> conexion() {
@@ -80,11 +86,10 @@ public:
     Accion() : m_tx(conexion()) {}
 
     bool comenzar(db::DbError& e) { return m_tx.begin(e); }
-    bool ejecutar(const QString& sql, QString& error, qint64* filas = nullptr) {
-        db::DbError e;
+    bool ejecutar(const QString& sql, db::DbError& e, qint64* filas = nullptr) {
         qint64 n = 0;
+        e = db::DbError{};
         if (!m_tx.connection().execute(sql, n, e)) {
-            error = e.description;
             return false;
         }
         if (filas != nullptr) {
@@ -113,6 +118,32 @@ bool loginValido(const QString& login) {
     return valido.match(login).hasMatch();
 }
 
+QString motivoLoginRechazado(const QString& login) {
+    if (login.isEmpty()) {
+        return QStringLiteral("Es necesario proporcionar un nombre de usuario");
+    }
+    if (!loginValido(login)) {
+        return QStringLiteral("El nombre de usuario solo puede contener letras sin acentos, números y el guion bajo "
+                              "\"_\"");
+    }
+    if (login.toUtf8().size() > kLongitudMaximaLogin) {
+        return QStringLiteral("El nombre de usuario no puede tener más de %1 caracteres; el que escribió tiene %2.")
+            .arg(kLongitudMaximaLogin)
+            .arg(login.size());
+    }
+    return QString();
+}
+
+QString motivoContrasenaRechazada(const QString& contrasena) {
+    QString fuera;
+    if (cabeEnWindows1252(contrasena, &fuera)) {
+        return QString();
+    }
+    return QStringLiteral("La contraseña contiene el carácter \"%1\", que no se puede guardar en el registro del "
+                          "usuario. Utilice letras del alfabeto latino, números y signos comunes.")
+        .arg(fuera);
+}
+
 ResultadoCuenta CrearCuenta(const DatosCuenta& d, const QString& captionGrupo) {
     const QString rol = citarIdentificador(d.login);
     db::DbError e;
@@ -139,7 +170,6 @@ ResultadoCuenta CrearCuenta(const DatosCuenta& d, const QString& captionGrupo) {
     if (!a.comenzar(e)) {
         return errorGeneral(e);
     }
-    QString error;
     // 2. The role.
     QString crear = QStringLiteral("CREATE ROLE ") + rol + QStringLiteral(" LOGIN ENCRYPTED PASSWORD ") +
                     citarLiteral(d.contrasena);
@@ -150,22 +180,31 @@ ResultadoCuenta CrearCuenta(const DatosCuenta& d, const QString& captionGrupo) {
         crear += QStringLiteral(" CREATEROLE");
     }
     crear += vigenciaSql(d);
-    if (!a.ejecutar(crear, error)) {
-        return resultado(PasoCuenta::NoSeCreo);
+    if (!a.ejecutar(crear, e)) {
+        return resultado(PasoCuenta::NoSeCreo, e.description);
     }
-    // 3. Its group and the database.
+    // 3. Its group and the database. The database is granted only where everyone may not connect already: a
+    // grant of the database's owner is one that only a superuser can take back, and it would keep an
+    // administrator from ever removing the account.
+    bool conectaTodos = false;
+    if (auto rs = a.consultar(QStringLiteral("SELECT has_database_privilege('public', 'veliro7', 'CONNECT')"), e)) {
+        const QString v = rs->text(0).toLower();
+        conectaTodos = v == QLatin1String("1") || v == QLatin1String("t") || v == QLatin1String("true");
+    }
     if (!a.ejecutar(QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") + rol,
-                    error) ||
-        !a.ejecutar(QStringLiteral("GRANT CONNECT ON DATABASE veliro7 TO ") + rol, error)) {
-        return resultado(PasoCuenta::SinGrupo, QStringLiteral("No se logro asignar el usuario ") + d.login +
-                                                   QStringLiteral(" al grupo ") + captionGrupo + kCrLf + error);
+                    e) ||
+        (!conectaTodos && !a.ejecutar(QStringLiteral("GRANT CONNECT ON DATABASE veliro7 TO ") + rol, e))) {
+        return resultado(PasoCuenta::SinGrupo,
+                         err::textoParaUsuario(QStringLiteral("No se logro asignar el usuario ") + d.login +
+                                                   QStringLiteral(" al grupo ") + captionGrupo,
+                                               e.description));
     }
     // 4. The staff row.
     if (!a.ejecutar(QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave, idbiblioteca) VALUES (") +
                         citarLiteral(d.login) + QLatin1Char(',') + citarLiteral(d.nombre) + QLatin1Char(',') +
                         citarLiteral(clave) + QStringLiteral(", ") + QString::number(d.idBiblioteca) + QLatin1Char(')'),
-                    error)) {
-        return resultado(PasoCuenta::SinFila);
+                    e)) {
+        return resultado(PasoCuenta::SinFila, e.description);
     }
     if (!a.confirmar(e)) {
         return errorGeneral(e);
@@ -213,12 +252,11 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
                                   QString::number(idAnalista) + QStringLiteral(" FOR UPDATE"),
                               e);
         if (!rs) {
-            return errorGeneral(e);
+            return resultado(PasoCuenta::FilaFallo, err::textoParaUsuario(kFilaNoCambiada, e.description));
         }
         if (rs->eof()) {
             return resultado(PasoCuenta::FilaFallo,
-                             QStringLiteral("Ocurrió un error al intentar cambiar los valores en la tabla analistas") +
-                                 kCrLf + QStringLiteral("El registro del usuario ya no existe."));
+                             kFilaNoCambiada + kCrLf + QStringLiteral("El registro del usuario ya no existe."));
         }
         contrasena = leerClave(rs->text(QStringLiteral("clave")), false).contrasena;
     }
@@ -229,22 +267,21 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
         return errorGeneral(err::kTiposNoCoinciden, motivo);
     }
 
-    QString error;
     // 4.
-    if (renombrar && !a.ejecutar(QStringLiteral("ALTER ROLE ") + citarIdentificador(antes.login) +
-                                     QStringLiteral(" RENAME TO ") + rol,
-                                 error)) {
-        return resultado(PasoCuenta::RenombreFallo, error);
+    if (renombrar &&
+        !a.ejecutar(
+            QStringLiteral("ALTER ROLE ") + citarIdentificador(antes.login) + QStringLiteral(" RENAME TO ") + rol, e)) {
+        return resultado(PasoCuenta::RenombreFallo, e.description);
     }
     // 5.
     if (antes.contrasenaCambiada &&
         !a.ejecutar(QStringLiteral("ALTER ROLE ") + rol + QStringLiteral(" PASSWORD ") + citarLiteral(d.contrasena),
-                    error)) {
-        return resultado(PasoCuenta::ContrasenaFallo, error);
+                    e)) {
+        return resultado(PasoCuenta::ContrasenaFallo, e.description);
     }
     // 6.
-    if (!a.ejecutar(QStringLiteral("ALTER ROLE ") + rol + vigenciaSql(d), error)) {
-        return resultado(PasoCuenta::VigenciaFallo, error);
+    if (!a.ejecutar(QStringLiteral("ALTER ROLE ") + rol + vigenciaSql(d), e)) {
+        return resultado(PasoCuenta::VigenciaFallo, e.description);
     }
     // 7. The attributes of the new group, its membership, and the old one's taken away.
     if (d.grupo != antes.grupo) {
@@ -252,14 +289,13 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
                                   : d.grupo == 2 ? QStringLiteral(" NOSUPERUSER CREATEROLE")
                                                  : QStringLiteral(" NOSUPERUSER NOCREATEROLE");
         const QString viejo = NombreGrupo(antes.grupo);
-        if (!a.ejecutar(QStringLiteral("ALTER ROLE ") + rol + atributos, error) ||
+        if (!a.ejecutar(QStringLiteral("ALTER ROLE ") + rol + atributos, e) ||
             !a.ejecutar(QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") +
                             rol,
-                        error) ||
+                        e) ||
             (!viejo.isEmpty() &&
-             !a.ejecutar(QStringLiteral("REVOKE ") + citarIdentificador(viejo) + QStringLiteral(" FROM ") + rol,
-                         error))) {
-            return resultado(PasoCuenta::GrupoFallo, error);
+             !a.ejecutar(QStringLiteral("REVOKE ") + citarIdentificador(viejo) + QStringLiteral(" FROM ") + rol, e))) {
+            return resultado(PasoCuenta::GrupoFallo, e.description);
         }
     }
     // 9. The staff row.
@@ -269,11 +305,13 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
                        QStringLiteral(", nombre = ") + citarLiteral(d.nombre) + QStringLiteral(", clave = ") +
                        citarLiteral(clave) + QStringLiteral(", idbiblioteca = ") + QString::number(d.idBiblioteca) +
                        QStringLiteral(" WHERE idanalista = ") + QString::number(idAnalista),
-                   error, &filas);
-    if (!escrita || filas == 0) {
+                   e, &filas);
+    if (!escrita) {
+        return resultado(PasoCuenta::FilaFallo, err::textoParaUsuario(kFilaNoCambiada, e.description));
+    }
+    if (filas == 0) {
         return resultado(PasoCuenta::FilaFallo,
-                         QStringLiteral("Ocurrió un error al intentar cambiar los valores en la tabla analistas") +
-                             kCrLf + (escrita ? QStringLiteral("El registro del usuario ya no existe.") : error));
+                         kFilaNoCambiada + kCrLf + QStringLiteral("El registro del usuario ya no existe."));
     }
     if (!a.confirmar(e)) {
         return errorGeneral(e);
@@ -283,24 +321,66 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
 
 ResultadoCuenta EliminarCuenta(const QString& login, const QString& usuarioSesion) {
     const QString rol = citarIdentificador(login);
+    const QString rolQuitado = QStringLiteral("No se logró eliminar el usuario de la tabla del sistema");
     db::DbError e;
+    // Whose session this is, whether it may act for the login (hand its objects over, drop what it owns),
+    // and what the login owns in any database.
+    auto rs = conexion()->query(
+        QStringLiteral("SELECT session_user::text AS sesion, (SELECT pg_has_role(r.oid, 'USAGE') FROM pg_roles r "
+                       "WHERE r.rolname = %1) AS actua, (SELECT count(*) FROM pg_shdepend d JOIN pg_roles r ON "
+                       "d.refobjid = r.oid WHERE d.refclassid = 'pg_authid'::regclass AND d.deptype = 'o' AND "
+                       "r.rolname = %1) AS objetos")
+            .arg(citarLiteral(login)),
+        e);
+    if (!rs) {
+        return errorGeneral(e);
+    }
+    if (login == rs->text(QStringLiteral("sesion")) || login == usuarioSesion.trimmed()) {
+        return resultado(PasoCuenta::CuentaPropia,
+                         QStringLiteral("No se puede eliminar al usuario \"") + login +
+                             QStringLiteral("\": es el usuario con el que se inició esta sesión."));
+    }
+    const QString actua = rs->text(QStringLiteral("actua")).toLower();
+    // A login that no longer exists takes the full batch, which says so.
+    const bool puedeActuar =
+        actua.isEmpty() || actua == QLatin1String("1") || actua == QLatin1String("t") || actua == QLatin1String("true");
+    if (!puedeActuar && rs->text(QStringLiteral("objetos")).toLongLong() > 0) {
+        return resultado(PasoCuenta::CuentaConObjetos,
+                         QStringLiteral("No se puede eliminar al usuario \"") + login +
+                             QStringLiteral("\": es dueño de objetos de la base de datos, y solo una sesión de "
+                                            "superusuario puede traspasarlos. Elimínelo desde una sesión de "
+                                            "superusuario."));
+    }
+
     Accion a;
     if (!a.comenzar(e)) {
         return errorGeneral(e);
     }
-    QString error;
-    for (const QString& sql : {QStringLiteral("REASSIGN OWNED BY ") + rol + QStringLiteral(" TO ") +
-                                   citarIdentificador(usuarioSesion.trimmed()),
-                               QStringLiteral("REVOKE ALL ON DATABASE veliro7 FROM ") + rol,
-                               QStringLiteral("DROP OWNED BY ") + rol + QStringLiteral(" CASCADE"),
-                               QStringLiteral("DROP ROLE IF EXISTS ") + rol}) {
-        if (!a.ejecutar(sql, error)) {
-            return resultado(PasoCuenta::RolFallo, error);
+    QStringList lote;
+    if (puedeActuar) {
+        lote << QStringLiteral("REASSIGN OWNED BY ") + rol + QStringLiteral(" TO ") +
+                    citarIdentificador(usuarioSesion.trimmed());
+    }
+    lote << QStringLiteral("REVOKE ALL ON DATABASE veliro7 FROM ") + rol;
+    if (puedeActuar) {
+        lote << QStringLiteral("DROP OWNED BY ") + rol + QStringLiteral(" CASCADE");
+    }
+    lote << QStringLiteral("DROP ROLE IF EXISTS ") + rol;
+    for (const QString& sql : lote) {
+        if (!a.ejecutar(sql, e)) {
+            // Privileges granted to the login by someone else are what keep an administrator from dropping it.
+            const QString porque =
+                !puedeActuar && e.sqlState == QLatin1String("2BP01")
+                    ? kCrLf + QStringLiteral("El usuario tiene permisos que solo una sesión de superusuario puede "
+                                             "quitar. Elimínelo desde una sesión de superusuario.")
+                    : QString();
+            return resultado(PasoCuenta::RolFallo, err::textoParaUsuario(rolQuitado + porque, e.description));
         }
     }
-    if (!a.ejecutar(QStringLiteral("DELETE FROM catalogos.analistas WHERE usuario = ") + citarLiteral(login), error)) {
+    if (!a.ejecutar(QStringLiteral("DELETE FROM catalogos.analistas WHERE usuario = ") + citarLiteral(login), e)) {
         return resultado(PasoCuenta::FilaFallo,
-                         QStringLiteral("No se logró eliminar el usuario de la tabla Analistas") + error);
+                         err::textoParaUsuario(QStringLiteral("No se logró eliminar el usuario de la tabla Analistas"),
+                                               e.description));
     }
     if (!a.confirmar(e)) {
         return errorGeneral(e);

@@ -47,8 +47,10 @@ enum class PasoCuenta {
     ContrasenaFallo,
     VigenciaFallo,
     GrupoFallo,
-    FilaFallo, // modify or delete: the staff row
-    RolFallo,  // delete: the role
+    FilaFallo,        // modify or delete: the staff row
+    RolFallo,         // delete: the role
+    CuentaPropia,     // delete: the login of this very session
+    CuentaConObjetos, // delete: the login owns objects that this session may not hand over
     ErrorGeneral,
 };
 
@@ -62,6 +64,18 @@ struct ResultadoCuenta {
 // Whether a login name is one the window creates: letters A-Z and a-z, digits and "_", at least one.
 bool loginValido(const QString& login);
 
+// The longest login name the server keeps whole, in bytes (a longer one is cut, and the staff row would
+// then name no login).
+inline constexpr int kLongitudMaximaLogin = 63;
+
+// Why a typed login name cannot be used (empty when it can): none given, characters outside the allowed
+// set, or longer than the server keeps.
+QString motivoLoginRechazado(const QString& login);
+// Why a typed password cannot be used (empty when it can): the staff row keeps it scrambled in
+// Windows-1252, so a character outside it would be stored as "?" and a restore would give the login a
+// password other than the one the role has.
+QString motivoContrasenaRechazada(const QString& contrasena);
+
 // Creates the login with its group, its database access and its staff row. captionGrupo names the
 // group in the message of a failed grant.
 [[nodiscard]] ResultadoCuenta CrearCuenta(const DatosCuenta& datos, const QString& captionGrupo);
@@ -70,7 +84,10 @@ bool loginValido(const QString& login);
 // changed) and rewrites the staff row. A password that was not retyped keeps the one the row holds.
 [[nodiscard]] ResultadoCuenta ModificarCuenta(const DatosCuenta& datos, const CuentaAnterior& anterior);
 
-// Hands the login's objects in this database to usuarioSesion, drops the login and its staff rows.
+// Hands the login's objects in this database to usuarioSesion, drops the login and its staff rows. The
+// session's own login is refused. A session that may not act for the login (an administrator's: only a
+// superuser may hand objects over) drops a login that owns nothing without handing anything over, and
+// refuses one that owns objects.
 [[nodiscard]] ResultadoCuenta EliminarCuenta(const QString& login, const QString& usuarioSesion);
 
 // The validity of a login as the server reports valuntil: no value, infinity, or the end of year

@@ -1,18 +1,18 @@
 #include "accounts/grupos.h"
 
 #include "core/analistas.h"
+#include "core/errores.h"
 #include "core/permisos.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
-#include "platform/events.h"
+
+#include <QSet>
 
 #include <array>
 
 namespace v7 {
 
 namespace {
-
-const QString kCrLf = QStringLiteral("\r\n");
 
 const QString kConsultaGrupos = QStringLiteral("SELECT groname FROM pg_group WHERE groname ILIKE 'V7_%'");
 
@@ -34,6 +34,17 @@ const QString kConsultaSecuencias =
     QStringLiteral("OR sequence_schema = 'inventarios' OR sequence_schema = 'metadata' OR sequence_schema = "
                    "'prestamo' OR sequence_schema = 'retroalimentacion' ") +
     QStringLiteral("OR sequence_schema = 'servicios' ORDER BY sequence_schema");
+
+// The sequence grants the groups hold already (explicitly, SELECT and UPDATE both): nothing to grant there.
+const QString kSecuenciasConcedidas = QStringLiteral(
+    "SELECT n.nspname, c.relname, r.rolname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+    "JOIN pg_roles r ON r.rolname IN ('v7_super', 'v7_admin', 'v7_usuario1', 'v7_usuario2') "
+    "WHERE c.relkind = 'S' AND (SELECT count(DISTINCT a.privilege_type) FROM aclexplode(c.relacl) a "
+    "WHERE a.grantee = r.oid AND a.privilege_type IN ('SELECT', 'UPDATE')) = 2");
+
+QString claveSecuencia(const QString& esquema, const QString& secuencia, const QString& grupo) {
+    return esquema + QChar(0x1f) + secuencia + QChar(0x1f) + grupo;
+}
 
 // Creation statement of each group, in the order of kGruposStaff.
 const std::array<QString, 4> kCreacion = {
@@ -57,7 +68,8 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
     {
         auto rs = conexionPrincipal().query(kConsultaGrupos, e);
         if (!rs) {
-            error(QStringLiteral("No se logró consultar los grupos de usuarios.") + kCrLf + e.description);
+            error(
+                err::textoParaUsuario(QStringLiteral("No se logró consultar los grupos de usuarios."), e.description));
             return;
         }
         for (; !rs->eof(); rs->moveNext()) {
@@ -94,7 +106,8 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
         // 5. Every table: public loses its privileges, each group that was missing gets its own.
         auto rs = conexionPrincipal().query(kConsultaTablas, e);
         if (!rs) {
-            error(QStringLiteral("No se logró consultar las tablas de la base de datos.") + kCrLf + e.description);
+            error(err::textoParaUsuario(QStringLiteral("No se logró consultar las tablas de la base de datos."),
+                                        e.description));
         }
         for (; rs && !rs->eof(); rs->moveNext()) {
             const QString esquema = rs->text(QStringLiteral("table_schema"));
@@ -118,7 +131,6 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
                           QStringLiteral(" para el rol ") + kGruposStaff.at(i));
                 }
             }
-            events::pump();
         }
     }
 
@@ -135,28 +147,46 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
         }
     }
 
-    // 7. Every sequence to every group, on every run.
+    // 7. Every sequence to every group, on every run; a grant the group holds already is not made again (an
+    // administrator may not grant on a schema it cannot use, and there is nothing to grant there anyway).
     auto rs = conexionPrincipal().query(kConsultaSecuencias, e);
     if (!rs) {
-        error(QStringLiteral("No se logró consultar las secuencias de la base de datos.") + kCrLf + e.description);
-        return;
-    }
-    for (; !rs->eof(); rs->moveNext()) {
-        const QString nombre =
-            rs->text(QStringLiteral("sequence_schema")) + QLatin1Char('.') + rs->text(QStringLiteral("sequence_name"));
-        const QString secuencia =
-            citarIdentificador(rs->text(QStringLiteral("sequence_schema")), rs->text(QStringLiteral("sequence_name")));
-        for (const QString& grupo : kGruposStaff) {
-            if (detener()) {
-                return;
-            }
-            if (!EjecutarSQL(QStringLiteral("GRANT SELECT, UPDATE ON TABLE ") + secuencia +
-                             QStringLiteral(" TO GROUP ") + grupo + QLatin1Char(';'))) {
-                error(QStringLiteral("No se asignaron los permisos correspondientes a la secuencia ") + nombre +
-                      QStringLiteral(" para el grupo ") + grupo);
+        error(err::textoParaUsuario(QStringLiteral("No se logró consultar las secuencias de la base de datos."),
+                                    e.description));
+    } else {
+        QSet<QString> concedidas;
+        if (auto c = conexionPrincipal().query(kSecuenciasConcedidas, e)) {
+            for (; !c->eof(); c->moveNext()) {
+                concedidas.insert(claveSecuencia(c->text(0), c->text(1), c->text(2)));
             }
         }
-        events::pump();
+        for (; !rs->eof(); rs->moveNext()) {
+            const QString esquema = rs->text(QStringLiteral("sequence_schema"));
+            const QString nombre = rs->text(QStringLiteral("sequence_name"));
+            const QString secuencia = citarIdentificador(esquema, nombre);
+            for (const QString& grupo : kGruposStaff) {
+                if (concedidas.contains(claveSecuencia(esquema, nombre, grupo))) {
+                    continue;
+                }
+                if (detener()) {
+                    return;
+                }
+                if (!EjecutarSQL(QStringLiteral("GRANT SELECT, UPDATE ON TABLE ") + secuencia +
+                                 QStringLiteral(" TO GROUP ") + grupo + QLatin1Char(';'))) {
+                    error(QStringLiteral("No se asignaron los permisos correspondientes a la secuencia ") + esquema +
+                          QLatin1Char('.') + nombre + QStringLiteral(" para el grupo ") + grupo);
+                }
+            }
+        }
+    }
+
+    // 8. The staff rows stay private whatever the grants above gave the groups.
+    if (detener()) {
+        return;
+    }
+    const QString proteccion = ProtegerAnalistas();
+    if (!proteccion.isEmpty()) {
+        error(proteccion);
     }
 }
 

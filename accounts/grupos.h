@@ -28,8 +28,9 @@ struct AvisosGrupos {
 // The group bootstrap on the shared connection. Creates the groups that are missing, then (only
 // then) grants the session user v7_super, takes public's privileges away from every table of the
 // schemas and gives the missing groups theirs; on every run it gives the groups their schemas
-// (AsignarPermisosEsquema) and every sequence. Each statement stands alone: a failure is reported
-// and the run goes on.
+// (AsignarPermisosEsquema) and every sequence grant they lack, and ends by keeping the staff rows
+// private (ProtegerAnalistas). Each statement stands alone: a failure is reported and the run goes on.
+// It may run on a thread of its own: the notices are then called from that thread.
 void InicializarGrupos(const AvisosGrupos& avisos);
 
 } // namespace v7

@@ -1,6 +1,7 @@
 #include "catalogues/FrmCatalogos.h"
 
 #include "core/controles_ui.h"
+#include "core/errores.h"
 #include "core/listas_ui.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -52,6 +53,10 @@ const QDate kSinFecha(100, 1, 1);
 // "No current item": the number the system's boxes give an action without a selected record.
 constexpr int kSinSeleccion = 91;
 
+// Where a list item keeps its record's key: the row's own value, whatever the cell shows. (Qt::UserRole is
+// the list sort's own tag.)
+constexpr int kRolClave = Qt::UserRole + 1;
+
 constexpr int tw(int pixels) {
     return pixels * kTwipsPorPixel;
 }
@@ -75,6 +80,10 @@ QString indice(const char* nombre, int i) {
 
 bool FrmCatalogos::FilaCampo::esFecha() const {
     return DTPicker1 != nullptr && !DTPicker1->isHidden();
+}
+
+void FrmCatalogos::FilaCampo::limitar(int mostrado) {
+    TxtCampo->setMaxLength(qMax(longitud > 0 ? longitud : std::numeric_limits<int>::max(), mostrado));
 }
 
 FrmCatalogos::FrmCatalogos(QWidget* parent) : QDialog(parent) {
@@ -190,6 +199,8 @@ void FrmCatalogos::construirBusqueda() {
     Label12->setAlignment(Qt::AlignCenter);
     Label12->setPalette(titulo);
     Label12->setCursor(Qt::PointingHandCursor);
+    Label12->setAccessibleName(QStringLiteral("Cerrar la búsqueda"));
+    Label12->setToolTip(QStringLiteral("Cerrar la búsqueda"));
     Label12->installEventFilter(this);
     Label13 = etiqueta(PicBusquedas, QStringLiteral("Label13"), QStringLiteral("Expresión:"), 120, 520, 1100);
     TxtExpresion = caja(PicBusquedas, QStringLiteral("TxtExpresion"), 1260, 480, 3960);
@@ -219,10 +230,10 @@ void FrmCatalogos::Form_Load() {
     VScroll1->setPageStep(1);
     VScroll1->setSingleStep(1);
     Form_Resize();
-    // 4. The pickers start at today's date when their rows are built, before the first record is shown
-    // in them: presetting them after the opening step would show today in place of that record's date.
+    // 4. The tab is chosen here; its opening step reads the table once the window is shown (no constructor
+    // waits on the server). The pickers start at today's date when their rows are built, before the first
+    // record is shown in them.
     TabStrip1->setCurrentIndex(0);
-    TabStrip1_Click();
 }
 
 void FrmCatalogos::resizeEvent(QResizeEvent* event) {
@@ -232,10 +243,20 @@ void FrmCatalogos::resizeEvent(QResizeEvent* event) {
 
 void FrmCatalogos::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    // Shown again after its closing step released the result sets: open them again.
-    if (m_cerrado) {
-        m_cerrado = false;
-        TabStrip1_Click();
+    // Shown (the first time, or again after its closing step released the result sets): the opening step
+    // reads the table once the window stands modal on screen. Busy from now on, so nothing takes the window
+    // for ready before its list is there.
+    if (!event->spontaneous() && !m_abierto && !m_apertura) {
+        m_apertura = std::make_unique<events::OperacionLarga>();
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isVisible()) {
+                    TabStrip1_Click();
+                }
+                m_apertura.reset();
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -288,21 +309,21 @@ void FrmCatalogos::Form_Resize() {
 void FrmCatalogos::TabStrip1_Click() {
     // 1.-3. The window is locked while the rows are built and the list fills.
     GuardiaVentana guardia(this);
-    events::pump();
     TabStrip1->setEnabled(false);
     // 4.
     if (!m_abierto) {
         db::DbError e;
-        auto rs = conexionPrincipal().query(consultaCatalogo(), e);
-        events::pump();
-        std::unique_ptr<db::Recordset> columnas;
-        if (rs) {
-            columnas = conexionPrincipal().query(consultaColumnas(), e);
-        }
+        std::unique_ptr<db::Recordset> rs, columnas;
+        conPlazos(kPlazosInteractivos, [&] {
+            rs = conexionPrincipal().query(consultaCatalogo(), e);
+            if (rs) {
+                columnas = conexionPrincipal().query(consultaColumnas(), e);
+            }
+        });
         if (!columnas) {
             guardia.liberar();
             TabStrip1->setEnabled(true);
-            mostrarError(e.number, e.description);
+            errorServidor(QStringLiteral("No se logró leer el catálogo de bibliotecas."), e.description);
             return;
         }
         RsCatalogo = std::move(rs);
@@ -326,7 +347,7 @@ void FrmCatalogos::TabStrip1_Click() {
     // 10.
     LstBibliotecas->viewport()->update();
     TabStrip1->setEnabled(true);
-    events::pump();
+    ++m_aperturas;
 }
 
 void FrmCatalogos::destruirCampos() {
@@ -335,7 +356,6 @@ void FrmCatalogos::destruirCampos() {
         delete f.TxtCampo;
         delete f.DTPicker1;
         delete f.BtnExaminar;
-        events::pump();
     }
     m_filas.clear();
 }
@@ -369,6 +389,9 @@ void FrmCatalogos::CrearCampos(const QVector<ColumnaCatalogo>& columnas) {
         f.BtnExaminar =
             boton(Picture1, indice("BtnExaminar", i), QStringLiteral("...."), twips(0, 0, kAnchoExaminar, kAltoFila));
         f.BtnExaminar->hide();
+        // Its caption is only dots: what it does, for a screen reader and as a tip.
+        f.BtnExaminar->setAccessibleName(QStringLiteral("Examinar"));
+        f.BtnExaminar->setToolTip(QStringLiteral("Elegir el archivo de la imagen"));
         connect(f.BtnExaminar, &QPushButton::clicked, this, [this, i] { BtnExaminar_Click(i); });
         // The tab order follows the column order.
         for (QWidget* w : {static_cast<QWidget*>(f.TxtCampo), static_cast<QWidget*>(f.DTPicker1),
@@ -378,7 +401,6 @@ void FrmCatalogos::CrearCampos(const QVector<ColumnaCatalogo>& columnas) {
             }
             anterior = w;
         }
-        events::pump();
     }
     AplicarEstiloBotones(Picture1);
     // 4.
@@ -408,9 +430,10 @@ void FrmCatalogos::CrearCampos(const QVector<ColumnaCatalogo>& columnas) {
         const ReglaCampo regla = reglaCampo(c);
         f.numerico = regla.numerico;
         f.soloEnteros = regla.soloEnteros;
+        f.longitud = regla.longitud;
         // c.
         f.TxtCampo->clear();
-        f.TxtCampo->setMaxLength(regla.longitud > 0 ? regla.longitud : std::numeric_limits<int>::max());
+        f.limitar();
         f.TxtCampo->setEnabled(false);
         f.EtCampo->setEnabled(false);
         // d.-e.
@@ -434,7 +457,6 @@ void FrmCatalogos::CrearCampos(const QVector<ColumnaCatalogo>& columnas) {
         } else if (!campoOculto(c.nombre)) {
             f.EtCampo->show();
             f.TxtCampo->show();
-            events::pump();
         }
     }
     // 6.
@@ -466,12 +488,8 @@ void FrmCatalogos::mostrarFila(db::Recordset* rs) {
     if (item == nullptr) {
         return;
     }
-    // 2.
-    QString clave = item->text(1);
-    while (clave.startsWith(QLatin1Char(' '))) {
-        clave.remove(0, 1);
-    }
-    rs->setFilter(QStringLiteral("idbiblioteca"), clave);
+    // 2. The row's own key: the cell may show it otherwise.
+    rs->setFilter(QStringLiteral("idbiblioteca"), claveDe(item));
     // 3.
     if (rs->eof()) {
         rs->clearFilter();
@@ -486,7 +504,10 @@ void FrmCatalogos::mostrarFila(db::Recordset* rs) {
             const QDate d = v ? QDate::fromString(v->left(10), Qt::ISODate) : QDate();
             f.DTPicker1->setDate(d.isValid() ? d : kSinFecha);
         } else {
-            f.TxtCampo->setText(v.value_or(QString()).trimmed());
+            // A number longer than its box's typing limit (an eleven-character integer) is shown whole.
+            const QString texto = v.value_or(QString()).trimmed();
+            f.limitar(int(texto.size()));
+            f.TxtCampo->setText(texto);
         }
     }
     // 4.
@@ -538,10 +559,9 @@ void FrmCatalogos::ActualizarList() {
     ProgBar->setValue(0);
     LstBibliotecas->setEnabled(false);
     LstBibliotecas->hide();
-    events::pump();
-    // 7.
+    // 7. The window keeps answering while the server reads.
     db::DbError e;
-    auto rs = conexionPrincipal().query(consultaCatalogo(), e);
+    auto rs = conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().query(consultaCatalogo(), e); });
     // 8.
     if (rs) {
         RsCatalogo = std::move(rs);
@@ -553,12 +573,13 @@ void FrmCatalogos::ActualizarList() {
         for (RsCatalogo->moveFirst(); !RsCatalogo->eof(); RsCatalogo->moveNext()) {
             auto* item = new ItemBiblioteca(LstBibliotecas);
             item->setText(0, RsCatalogo->text(QStringLiteral("nombre")).trimmed());
-            item->setText(1, celdaClave(RsCatalogo->value(QStringLiteral("idbiblioteca"))));
+            const auto clave = RsCatalogo->value(QStringLiteral("idbiblioteca"));
+            item->setText(1, celdaClave(clave));
+            item->setData(1, kRolClave, clave ? QVariant(*clave) : QVariant());
             item->setText(2, RsCatalogo->text(QStringLiteral("director")).trimmed());
             item->setText(3, RsCatalogo->text(QStringLiteral("telefono")).trimmed());
             item->setText(4, RsCatalogo->text(QStringLiteral("correo")).trimmed());
             ProgBar->setValue(++n);
-            events::pump();
         }
         RsCatalogo->moveFirst();
     }
@@ -572,11 +593,11 @@ void FrmCatalogos::ActualizarList() {
     guardia.liberar();
     if (e.isSet()) {
         dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("Ocurrió el error num. ") + QString::number(e.number) + kCrLf +
-                              QStringLiteral("Motivo: ") + e.description + kCrLf +
-                              QStringLiteral("[Rutina: ActualizarList]"));
+                          err::textoParaUsuario(QStringLiteral("Ocurrió el error num. ") + QString::number(e.number) +
+                                                    QStringLiteral(" al leer la lista de bibliotecas."),
+                                                e.description) +
+                              kCrLf + QStringLiteral("[Rutina: ActualizarList]"));
     }
-    events::pump();
 }
 
 void FrmCatalogos::LstBibliotecas_Click() {
@@ -590,6 +611,10 @@ void FrmCatalogos::LstBibliotecas_ColumnClick(int columna) {
 QTreeWidgetItem* FrmCatalogos::itemSeleccionado() const {
     const auto sel = LstBibliotecas->selectedItems();
     return sel.isEmpty() ? nullptr : sel.first();
+}
+
+QString FrmCatalogos::claveDe(const QTreeWidgetItem* item) {
+    return item != nullptr ? item->data(1, kRolClave).toString() : QString();
 }
 
 void FrmCatalogos::seleccionar(QTreeWidgetItem* item) {
@@ -692,6 +717,7 @@ void FrmCatalogos::BtnBiblioNuevo_Click() {
     ModoModificar = false;
     for (FilaCampo& f : m_filas) {
         f.TxtCampo->clear();
+        f.limitar();
     }
     LstBibliotecas->setEnabled(false);
     ActivarBtnBibliotecas();
@@ -702,6 +728,11 @@ void FrmCatalogos::BtnBiblioNuevo_Click() {
 
 void FrmCatalogos::BtnBiblioModificar_Click() {
     ModoModificar = true;
+    // What the record holds now: only what the user changes is written.
+    m_originales.clear();
+    for (size_t k = 0; k < m_filas.size() && k < size_t(RsColumnas.size()); ++k) {
+        m_originales.insert(RsColumnas[int(k)].nombre, m_filas[k].TxtCampo->text().trimmed());
+    }
     LstBibliotecas->setEnabled(false);
     TabStrip1->setEnabled(false);
     ActivarBtnBibliotecas();
@@ -722,34 +753,52 @@ void FrmCatalogos::mostrarError(qint64 numero, const QString& descripcion) {
                       MsgButtons::Ok, kTituloError);
 }
 
+void FrmCatalogos::errorServidor(const QString& queNoSeHizo, const QString& errorText) {
+    dialogs().message(this, MsgIcon::Critical, err::textoParaUsuario(queNoSeHizo, errorText), MsgButtons::Ok,
+                      kTituloError);
+}
+
 void FrmCatalogos::BtnBiblioGrabar_Click() {
     // 1.
     if (!ValidarCamposRequeridos()) {
         return;
     }
-    // 2.
-    QStringList textos;
-    for (int k = 1; k <= 5; ++k) {
-        textos << (size_t(k) < m_filas.size() ? m_filas[size_t(k)].TxtCampo->text().trimmed() : QString());
-    }
     int posicion = 1;
     if (ModoModificar) {
-        // 3.
+        // 2.-3. The columns the user changed, by name; the record by its own key.
         QTreeWidgetItem* item = itemSeleccionado();
         if (item == nullptr) {
             mostrarError(kSinSeleccion, QStringLiteral("No hay ningún registro seleccionado"));
             habilitarListaYPestana();
             return;
         }
+        QVector<CambioCampo> cambios;
+        for (const QString& columna : kColumnasModificables) {
+            for (size_t k = 0; k < m_filas.size() && k < size_t(RsColumnas.size()); ++k) {
+                const QString texto = m_filas[k].TxtCampo->text().trimmed();
+                if (RsColumnas[int(k)].nombre == columna && texto != m_originales.value(columna)) {
+                    cambios.push_back({columna, texto});
+                }
+            }
+        }
+        const QString sql = sentenciaModificar(cambios, claveDe(item));
         int filas = 0;
         QString error;
+        bool ok = true;
+        if (!sql.isEmpty()) {
+            GuardiaVentana guardia(this);
+            ok = conPlazos(kPlazosInteractivos, [&] { return ExecuteSQLaction(sql, filas, error); });
+        }
         // Only a row that was there to change is reported as changed.
-        if (ExecuteSQLaction(sentenciaModificar(textos, item->text(1)), filas, error) && filas > 0) {
+        if (ok && (sql.isEmpty() || filas > 0)) {
             posicion = LstBibliotecas->indexOfTopLevelItem(item) + 1;
             dialogs().message(this, MsgIcon::Information,
                               QStringLiteral("El registro se ha modificado satisfactoriamente!!!"));
-        } else {
+        } else if (ok) {
             dialogs().message(this, MsgIcon::Critical, QStringLiteral("No se modificó ningún registro"));
+        } else {
+            dialogs().message(this, MsgIcon::Critical,
+                              err::textoParaUsuario(QStringLiteral("No se modificó ningún registro"), error));
         }
     } else {
         // 4.
@@ -772,7 +821,12 @@ void FrmCatalogos::BtnBiblioGrabar_Click() {
             valores.push_back(v);
         }
         db::DbError e;
-        if (!InsertarRegistro(RsColumnas, valores, e)) {
+        bool guardado = false;
+        {
+            GuardiaVentana guardia(this);
+            guardado = conPlazos(kPlazosInteractivos, [&] { return InsertarRegistro(RsColumnas, valores, e); });
+        }
+        if (!guardado) {
             if (clasificarFalla(e) == FallaEscritura::ClaveDuplicada) {
                 const QString columna = RsCatalogo && RsCatalogo->fieldCount() > 0 ? RsCatalogo->column(0).name
                                                                                    : RsColumnas.value(0).nombre;
@@ -785,7 +839,7 @@ void FrmCatalogos::BtnBiblioGrabar_Click() {
                     SeleccionarTexto(m_filas.front().TxtCampo);
                 }
             } else {
-                mostrarError(e.number, e.description);
+                errorServidor(QStringLiteral("No se guardó el registro."), e.description);
             }
             habilitarListaYPestana();
             return;
@@ -797,7 +851,6 @@ void FrmCatalogos::BtnBiblioGrabar_Click() {
     DesactivarBtnBibliotecas();
     ActualizarList();
     habilitarListaYPestana();
-    events::pump();
     const int total = LstBibliotecas->topLevelItemCount();
     if (total > 0 && ModoModificar) {
         seleccionar(LstBibliotecas->topLevelItem(qBound(1, posicion, total) - 1));
@@ -808,7 +861,6 @@ void FrmCatalogos::BtnBiblioGrabar_Click() {
         seleccionar(LstBibliotecas->topLevelItem(0)); // the list's own choice after a refill
     }
     LstBibliotecas_Click();
-    events::pump();
 }
 
 void FrmCatalogos::BtnBiblioCancelar_Click() {
@@ -836,26 +888,32 @@ void FrmCatalogos::BtnBiblioBorrar_Click() {
         mostrarError(kSinSeleccion, QStringLiteral("No hay ningún registro seleccionado"));
         return;
     }
-    // 1.-2.
+    // 1.-2. The record the question names, by its own key.
     const QString pregunta = QStringLiteral("Esta a punto de eliminar la Biblioteca \"") + item->text(0) +
                              QStringLiteral("\"") + kCrLf + QString(20, QLatin1Char(' ')) +
                              QStringLiteral(" ¿ Desea continuar ?");
-    const QString sql = sentenciaBorrar(item->text(1));
-    // 3.
-    if (dialogs().message(this, MsgIcon::Question, pregunta, MsgButtons::YesNo) != MsgResult::Yes) {
+    const QString sql = sentenciaBorrar(claveDe(item));
+    // 3. Enter answers No: a delete cannot be taken back.
+    if (dialogs().message(this, MsgIcon::Question, pregunta, MsgButtons::YesNo, QString(), MsgResult::No) !=
+        MsgResult::Yes) {
         return;
     }
     // 4.
     qint64 filas = 0;
     db::DbError e;
-    if (!conexionPrincipal().execute(sql, filas, e)) {
+    bool borrado = false;
+    {
+        GuardiaVentana guardia(this);
+        borrado = conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().execute(sql, filas, e); });
+    }
+    if (!borrado) {
         if (clasificarFalla(e) == FallaEscritura::Referenciado) {
             dialogs().message(this, MsgIcon::Critical,
                               QStringLiteral("Este registro no se puede eliminar debido a que tiene otros registros "
                                              "dependientes. Por favor, verifique ") +
                                   QStringLiteral(" que no tenga registros de escuela asociados"));
         } else {
-            mostrarError(e.number, e.description);
+            errorServidor(QStringLiteral("No se eliminó el registro."), e.description);
         }
         return;
     }
@@ -867,7 +925,6 @@ void FrmCatalogos::BtnBiblioBorrar_Click() {
     if (LstBibliotecas->topLevelItemCount() > 0) {
         seleccionar(LstBibliotecas->topLevelItem(0));
         LstBibliotecas_Click();
-        events::pump();
     }
     dialogs().message(this, MsgIcon::Information, QStringLiteral("El registro fue eliminado correctamente"));
 }
@@ -889,16 +946,16 @@ void FrmCatalogos::BtnCerrar_Click() {
         LstBibliotecas->setEnabled(true);
     }
     close();
-    events::pump();
 }
 
 void FrmCatalogos::BtnExaminar_Click(int fila) {
     if (fila < 1 || size_t(fila) > m_filas.size()) {
         return;
     }
+    // A picture to name, not a file to write: choosing an existing one asks nothing.
     const QString elegido =
         dialogs().saveFile(this, QStringLiteral("Guardar como"), m_archivoFoto,
-                           QStringLiteral("Archivos jpg (*.jpg);;Archivos bmp (*.bmp);;Archivos gif (*.gif)"));
+                           QStringLiteral("Archivos jpg (*.jpg);;Archivos bmp (*.bmp);;Archivos gif (*.gif)"), false);
     if (!elegido.isEmpty()) {
         m_archivoFoto = elegido;
     }
@@ -917,8 +974,6 @@ bool FrmCatalogos::Form_Unload() {
     RsCatalogo.reset();
     RsColumnas.clear();
     m_abierto = false;
-    m_cerrado = true;
-    events::pump();
     return true;
 }
 
@@ -936,7 +991,6 @@ void FrmCatalogos::BtnBiblioBuscar_Click() {
     TxtExpresion->clear();
     PicBusquedas->show();
     PicBusquedas->raise();
-    events::pump();
     TxtExpresion->setFocus();
     // 2.
     CmbCampos->clear();
@@ -951,7 +1005,6 @@ void FrmCatalogos::BtnBiblioBuscar_Click() {
                         BtnBiblioBuscar, BtnBiblioReporte}) {
         b->setEnabled(false);
     }
-    events::pump();
 }
 
 void FrmCatalogos::BtnBuscarSgte_Click() {
@@ -1007,7 +1060,6 @@ void FrmCatalogos::BtnCancelarSgte_Click() {
     for (MyButton* b : {BtnBiblioNuevo, BtnBiblioModificar, BtnBiblioBorrar, BtnBiblioBuscar, BtnBiblioReporte}) {
         b->setEnabled(true);
     }
-    events::pump();
     // 2.-3.
     PicBusquedas->hide();
     if (!TabStrip1->isEnabled()) {

@@ -4,8 +4,10 @@
 
 #include "catalogues/catalogo.h"
 #include "platform/db.h"
+#include "platform/events.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -34,6 +36,10 @@ class FrmCatalogos : public QDialog {
 public:
     explicit FrmCatalogos(QWidget* parent = nullptr);
     ~FrmCatalogos() override;
+
+    // How many times the opening step has run to its end (tests wait for the first, which follows the
+    // window's showing).
+    int aperturas() const { return m_aperturas; }
 
     // Which kind of edit the save finishes: true for a modify, false for a new record. It belongs to
     // the program, not to one opening of the window.
@@ -92,6 +98,9 @@ private:
         MyButton* BtnExaminar = nullptr;
         bool numerico = false; // the row's type flags
         bool soloEnteros = false;
+        int longitud = 0; // what the box takes when typed into (0: no limit of its own)
+        // The box's limit for typing, and never less than what it shows: a value is never shown cut.
+        void limitar(int mostrado = 0);
         bool esFecha() const;
     };
 
@@ -108,6 +117,10 @@ private:
     void seleccionar(QTreeWidgetItem* item);
     void habilitarListaYPestana();
     void mostrarError(qint64 numero, const QString& descripcion);
+    // A statement the server refused: what was not done, then the server's reason.
+    void errorServidor(const QString& queNoSeHizo, const QString& errorText);
+    // The record key of a list item, from the row it was filled from.
+    static QString claveDe(const QTreeWidgetItem* item);
     void arrastrarBusqueda(QEvent* event);
 
     QLabel* ImgCabecera = nullptr;
@@ -146,8 +159,12 @@ private:
     std::unique_ptr<db::Recordset> RsCatalogo;
     QVector<ColumnaCatalogo> RsColumnas;
     bool m_abierto = false; // the result sets are open
-    bool m_cerrado = false; // the closing step released them
-    QString m_archivoFoto;  // the picture dialog's last choice
+    int m_aperturas = 0;
+    // From the showing until the opening step has read the table: the window is busy.
+    std::unique_ptr<events::OperacionLarga> m_apertura;
+    QString m_archivoFoto; // the picture dialog's last choice
+    // The texts the edit rows showed when a modify began, by column name.
+    QHash<QString, QString> m_originales;
     QPoint m_inicioArrastre;
 };
 

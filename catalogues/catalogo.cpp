@@ -133,7 +133,7 @@ bool caracterPermitido(QChar c, bool numerico, bool soloEnteros) {
 }
 
 QString celdaClave(const std::optional<QString>& valor) {
-    return (QString(10, QLatin1Char(' ')) + valor.value_or(QString())).right(10);
+    return valor.value_or(QString()).rightJustified(10, QLatin1Char(' '));
 }
 
 double valorNumerico(const QString& texto) {
@@ -142,31 +142,33 @@ double valorNumerico(const QString& texto) {
     return m.hasMatch() ? m.captured(1).toDouble() : 0.0;
 }
 
-QString numeroSQL(double valor) {
-    if (std::isfinite(valor) && valor == std::trunc(valor) && std::fabs(valor) < 1e18) {
-        return QString::number(qint64(valor));
-    }
-    return QString::number(valor, 'f', 6).remove(QRegularExpression(QStringLiteral("\\.?0+$")));
-}
-
 bool esNumerico(const QString& texto) {
     bool ok = false;
     const double d = texto.trimmed().toDouble(&ok);
     return ok && std::isfinite(d);
 }
 
-QString sentenciaModificar(const QStringList& textos, const QString& celdaClaveSeleccionada) {
-    auto valor = [&](int i) { return citarLiteral(textos.value(i).trimmed()); };
-    return QStringLiteral("UPDATE catalogos.bibliotecas SET nombre= ") + valor(0) + QStringLiteral(", ") +
-           QStringLiteral("nombrecorto= ") + valor(1) + QStringLiteral(", director= ") + valor(2) +
-           QStringLiteral(", ") + QStringLiteral("telefono= ") + valor(3) + QStringLiteral(", correo= ") + valor(4) +
-           QStringLiteral(" ") + QStringLiteral("WHERE idbiblioteca= ") +
-           numeroSQL(valorNumerico(celdaClaveSeleccionada.trimmed()));
+QString literalClave(const QString& clave) {
+    const QString t = clave.trimmed();
+    bool entero = false;
+    const qint64 n = t.toLongLong(&entero);
+    return entero ? QString::number(n) : citarLiteral(t);
 }
 
-QString sentenciaBorrar(const QString& celdaClaveSeleccionada) {
-    return QStringLiteral("DELETE FROM catalogos.bibliotecas WHERE idbiblioteca = ") +
-           numeroSQL(valorNumerico(celdaClaveSeleccionada.trimmed()));
+QString sentenciaModificar(const QVector<CambioCampo>& cambios, const QString& clave) {
+    if (cambios.isEmpty()) {
+        return QString();
+    }
+    QStringList asignaciones;
+    for (const CambioCampo& c : cambios) {
+        asignaciones << c.columna + QStringLiteral("= ") + citarLiteral(c.texto.trimmed());
+    }
+    return QStringLiteral("UPDATE catalogos.bibliotecas SET ") + asignaciones.join(QStringLiteral(", ")) +
+           QStringLiteral(" WHERE idbiblioteca= ") + literalClave(clave);
+}
+
+QString sentenciaBorrar(const QString& clave) {
+    return QStringLiteral("DELETE FROM catalogos.bibliotecas WHERE idbiblioteca = ") + literalClave(clave);
 }
 
 bool InsertarRegistro(const QVector<ColumnaCatalogo>& columnas, const QVector<ValorCampo>& valores,

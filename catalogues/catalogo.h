@@ -53,24 +53,38 @@ int maximoDesplazamiento(int filas, int filasVisibles);
 // Whether a typed character passes an edit row's key filter.
 bool caracterPermitido(QChar c, bool numerico, bool soloEnteros);
 
-// The "No. Bib." cell: the key right-aligned in ten characters (ten blanks for NULL).
+// The "No. Bib." cell: the key right-aligned in ten characters (ten blanks for NULL); a longer key is
+// shown whole, never cut into another key.
 QString celdaClave(const std::optional<QString>& valor);
 
 // The number a text starts with (leading blanks skipped; 0 when there is none).
 double valorNumerico(const QString& texto);
-// A number as the statements write it: digits, a point only for a fraction.
-QString numeroSQL(double valor);
 // Whether a text is a number as the required-field check accepts it.
 bool esNumerico(const QString& texto);
 
 // The greatest key a new library may have.
 inline constexpr double kClaveMaxima = 100000;
 
-// The modify statement: the five texts (nombre, nombrecorto, director, telefono, correo) trimmed and
-// quoted, the key taken from the list's "No. Bib." cell.
-QString sentenciaModificar(const QStringList& textos, const QString& celdaClaveSeleccionada);
-// The delete statement for the list's "No. Bib." cell.
-QString sentenciaBorrar(const QString& celdaClaveSeleccionada);
+// The columns a modify may change, in the order the statement names them.
+inline const QStringList kColumnasModificables = {QStringLiteral("nombre"), QStringLiteral("nombrecorto"),
+                                                  QStringLiteral("director"), QStringLiteral("telefono"),
+                                                  QStringLiteral("correo")};
+
+// One column a modify changes: its name and the new text.
+struct CambioCampo {
+    QString columna;
+    QString texto;
+};
+
+// The key of a record as the statements write it: the row's own idbiblioteca (never a list cell, which
+// may show it otherwise), a number as a number, anything else as a quoted literal.
+QString literalClave(const QString& clave);
+
+// The modify statement: only the columns the user changed, each text trimmed and quoted, for the record
+// of that key. Empty when nothing changed.
+QString sentenciaModificar(const QVector<CambioCampo>& cambios, const QString& clave);
+// The delete statement for the record of that key.
+QString sentenciaBorrar(const QString& clave);
 
 // What an edit row holds when a new record is stored.
 struct ValorCampo {

@@ -1,6 +1,7 @@
 #include "core/permisos.h"
 
 #include "core/analistas.h"
+#include "core/errores.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
 
@@ -10,9 +11,12 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
+// The server's reason in Spanish first when it is a known one, then its own words (never the statement).
 QString errorImprevisto(qint64 number, const QString& description) {
-    return QStringLiteral("Ocurrio el error No. ") + QString::number(number) + kCrLf + QStringLiteral("Descripcion: ") +
-           description;
+    const QString frase = err::fraseDeErrorSql(description);
+    return QStringLiteral("Ocurrio el error No. ") + QString::number(number) + kCrLf +
+           (frase.isEmpty() ? QString() : frase + kCrLf) + QStringLiteral("Descripcion: ") +
+           err::detalleDelServidor(description);
 }
 
 // The driver writes false as "0"; the other spellings are accepted so that a driver set to report
@@ -20,6 +24,11 @@ QString errorImprevisto(qint64 number, const QString& description) {
 bool esFalso(const QString& flag) {
     const QString f = flag.trimmed().toLower();
     return f == QLatin1String("0") || f == QLatin1String("f") || f == QLatin1String("false");
+}
+
+bool esVerdadero(const QString& flag) {
+    const QString f = flag.trimmed().toLower();
+    return f == QLatin1String("1") || f == QLatin1String("t") || f == QLatin1String("true");
 }
 
 void cerrar(db::Recordset& rs) {
@@ -88,11 +97,18 @@ QString AsignarPermisosEsquema(const QString& schema, const QString& password, c
                 cerrar(*rs);
                 return errorImprevisto(0, why);
             }
+            // Once only: a later schema that v7_admin lacks (reportes, made after the first set-up) finds the
+            // row there already.
             const QString u = EscaparComillas(user);
-            if (!EjecutarSQL(QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('") + u +
-                             QStringLiteral("','") + u + QStringLiteral("','") + clave + QStringLiteral("')"))) {
+            if (!EjecutarSQL(QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave) SELECT '") + u +
+                             QStringLiteral("','") + u + QStringLiteral("','") + clave +
+                             QStringLiteral("' WHERE NOT EXISTS (SELECT 1 FROM catalogos.analistas WHERE usuario = '") +
+                             u + QStringLiteral("')"))) {
                 messages += QStringLiteral("No se asigno el usuario ") + sesion().UsuarioBD +
                             QStringLiteral(" al grupo de usuarios") + kCrLf;
+            } else if (const QString proteccion = ProtegerAnalistas(); !proteccion.isEmpty()) {
+                // The row holds the superuser's password: private from the moment it exists.
+                messages += proteccion + kCrLf;
             }
         }
         messages += concederUso(schema, QStringLiteral("v7_super"));
@@ -109,23 +125,50 @@ QString AsignarPermisosEsquema(const QString& schema, const QString& password, c
 }
 
 QString ProtegerAnalistas() {
-    const QString sql = QStringLiteral(
-        "DO $v7$ BEGIN "
-        "IF to_regclass('catalogos.analistas') IS NOT NULL THEN "
-        "ALTER TABLE catalogos.analistas ENABLE ROW LEVEL SECURITY; "
-        "DROP POLICY IF EXISTS %1 ON catalogos.analistas; "
-        "DROP POLICY IF EXISTS %2 ON catalogos.analistas; "
-        "CREATE POLICY %1 ON catalogos.analistas FOR SELECT TO v7_usuario1, v7_usuario2 "
-        "USING (usuario = session_user::text); "
-        "CREATE POLICY %2 ON catalogos.analistas FOR ALL TO v7_super, v7_admin USING (true) WITH CHECK (true); "
-        "REVOKE ALL ON catalogos.analistas FROM PUBLIC, v7_usuario1, v7_usuario2; "
-        "GRANT SELECT ON catalogos.analistas TO v7_usuario1, v7_usuario2; "
-        "GRANT SELECT, INSERT, UPDATE, DELETE ON catalogos.analistas TO v7_super, v7_admin; "
-        "END IF; END $v7$;")
-                            .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion);
+    // Already in place (the usual case): nothing is sent that would take the table's lock.
+    const QString enOrden =
+        QStringLiteral(
+            "SELECT c.relrowsecurity "
+            "AND (SELECT count(*) FROM pg_policy p WHERE p.polrelid = c.oid) = 2 "
+            "AND EXISTS (SELECT 1 FROM pg_policy p WHERE p.polrelid = c.oid AND p.polname = '%1' AND p.polcmd = 'r' "
+            "AND p.polpermissive AND p.polroles @> ARRAY[to_regrole('v7_usuario1'), to_regrole('v7_usuario2')]::oid[] "
+            "AND cardinality(p.polroles) = 2) "
+            "AND EXISTS (SELECT 1 FROM pg_policy p WHERE p.polrelid = c.oid AND p.polname = '%2' AND p.polcmd = '*' "
+            "AND p.polpermissive AND p.polroles @> ARRAY[to_regrole('v7_super'), to_regrole('v7_admin')]::oid[] "
+            "AND cardinality(p.polroles) = 2) "
+            "AND NOT EXISTS (SELECT 1 FROM aclexplode(c.relacl) a WHERE a.grantee = 0 OR (a.grantee IN "
+            "(to_regrole('v7_usuario1'), to_regrole('v7_usuario2')) AND a.privilege_type <> 'SELECT')) "
+            "AND (SELECT count(*) FROM aclexplode(c.relacl) a WHERE a.grantee IN (to_regrole('v7_usuario1'), "
+            "to_regrole('v7_usuario2')) AND a.privilege_type = 'SELECT') = 2 "
+            "AND (SELECT count(DISTINCT (a.grantee, a.privilege_type)) FROM aclexplode(c.relacl) a WHERE a.grantee IN "
+            "(to_regrole('v7_super'), to_regrole('v7_admin')) AND a.privilege_type IN ('SELECT', 'INSERT', 'UPDATE', "
+            "'DELETE')) = 8 "
+            "FROM pg_class c WHERE c.oid = to_regclass('catalogos.analistas')")
+            .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion);
+    db::DbError e;
+    auto rs = conexionPrincipal().query(enOrden, e);
+    if (rs && (rs->eof() || esVerdadero(rs->text(0)))) {
+        return QString(); // no table, or nothing to change
+    }
+    const QString sql =
+        QStringLiteral(
+            "DO $v7$ BEGIN "
+            "IF to_regclass('catalogos.analistas') IS NOT NULL THEN "
+            "ALTER TABLE catalogos.analistas ENABLE ROW LEVEL SECURITY; "
+            "DROP POLICY IF EXISTS %1 ON catalogos.analistas; "
+            "DROP POLICY IF EXISTS %2 ON catalogos.analistas; "
+            "CREATE POLICY %1 ON catalogos.analistas FOR SELECT TO v7_usuario1, v7_usuario2 "
+            "USING (usuario = session_user::text); "
+            "CREATE POLICY %2 ON catalogos.analistas FOR ALL TO v7_super, v7_admin USING (true) WITH CHECK (true); "
+            "REVOKE ALL ON catalogos.analistas FROM PUBLIC, v7_usuario1, v7_usuario2; "
+            "GRANT SELECT ON catalogos.analistas TO v7_usuario1, v7_usuario2; "
+            "GRANT SELECT, INSERT, UPDATE, DELETE ON catalogos.analistas TO v7_super, v7_admin; "
+            "END IF; END $v7$;")
+            .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion);
     QString mensaje;
     if (!EjecutarSQL(sql, &mensaje)) {
-        return QStringLiteral("No se logró proteger las filas de los analistas (catalogos.analistas): ") + mensaje;
+        return err::textoParaUsuario(
+            QStringLiteral("No se logró proteger las filas de los analistas (catalogos.analistas)."), mensaje);
     }
     return QString();
 }

@@ -26,7 +26,8 @@ bool EjecutarSQL(const QString& sql, QString* message = nullptr);
 
 // Makes sure the four group roles may use schema (USAGE). The first time v7_admin gets the schema,
 // and when password is not empty, user is also registered as the first staff row (group v7_super,
-// five modules). A schema without tables counts as absent and is left alone.
+// five modules) unless a staff row of that user exists, and the staff rows are made private
+// (ProtegerAnalistas). A schema without tables counts as absent and is left alone.
 // "OK" when every step succeeded; else one CR LF-ended line per failed step, in step order; an
 // unexpected failure (a query failing, a missing group role) gives
 // "Ocurrio el error No. <n>" CR LF "Descripcion: <text>" instead.
@@ -41,7 +42,9 @@ inline const QString kPoliticaAnalistaGestion = QStringLiteral("v7_analistas_ges
 // their own permissions) and write none; v7_super, v7_admin and the kit read and write every row (row-level
 // security on session_user). Run it after every grant that reaches the table (the group bootstrap, the
 // restore's grants, the first staff row): a schema-wide grant would give the writes back. Does nothing
-// when the table is missing. Empty on success, else the failure text of the SQL layer.
+// when the table is missing or the rules are in place already (so a session that does not own the table,
+// an administrator's, is not told about what it could not change anyway). Empty on success, else a Spanish
+// sentence and the server's detail.
 QString ProtegerAnalistas();
 
 } // namespace v7

@@ -3,6 +3,7 @@
 #include "accounts/grupos.h"
 #include "core/analistas.h"
 #include "core/cifrado.h"
+#include "core/permisos.h"
 #include "core/session.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/v7_fixture.h"
@@ -53,6 +54,41 @@ TEST(RegistroAnalista, LoginNames) {
     }
     for (const char* malo : {"", "o'brien", "ana maria", "a\"b", "ñandú", "a-b", "a;b", "ana\n"}) {
         EXPECT_FALSE(loginValido(QString::fromUtf8(malo))) << malo;
+    }
+}
+
+TEST(RegistroAnalista, WhatTheStoredFormsCannotHoldIsRefusedWithItsReason) {
+    const struct {
+        QString login;
+        const char* motivo; // the start of the reason; empty: accepted
+    } logins[] = {
+        {QString(), "Es necesario proporcionar un nombre de usuario"},
+        {QStringLiteral("ana maria"), "El nombre de usuario solo puede contener"},
+        {QString(63, QLatin1Char('a')), ""},
+        {QString(64, QLatin1Char('a')), "El nombre de usuario no puede tener más de 63 caracteres; el que escribió "
+                                        "tiene 64."},
+    };
+    for (const auto& c : logins) {
+        const QString motivo = motivoLoginRechazado(c.login);
+        EXPECT_EQ(motivo.left(QString::fromUtf8(c.motivo).size()), QString::fromUtf8(c.motivo))
+            << c.login.toStdString();
+        EXPECT_EQ(motivo.isEmpty(), qstrlen(c.motivo) == 0) << c.login.toStdString() << ": " << motivo.toStdString();
+    }
+    const struct {
+        const char* contrasena;
+        const char* fuera; // the character named; empty: accepted
+    } claves[] = {
+        {"pa'ss}w;rd $(x)", ""}, {"ñandú-€-ß", ""}, {"łódź", "ł"}, {"Ωmega", "Ω"}, {"clave😀", "😀"},
+    };
+    for (const auto& c : claves) {
+        const QString motivo = motivoContrasenaRechazada(QString::fromUtf8(c.contrasena));
+        if (QByteArray(c.fuera).isEmpty()) {
+            EXPECT_TRUE(motivo.isEmpty()) << c.contrasena;
+        } else {
+            EXPECT_TRUE(motivo.startsWith(QStringLiteral("La contraseña contiene el carácter \"") +
+                                          QString::fromUtf8(c.fuera) + QLatin1Char('"')))
+                << motivo.toStdString();
+        }
     }
 }
 
@@ -109,6 +145,9 @@ QString estadoPermisos() {
         "   FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE c.relkind IN ('r', 'S', 'v')"
         "   AND n.nspname NOT IN ('pg_catalog', 'information_schema', 'pg_toast')),"
         " (SELECT string_agg(nspname || '=' || coalesce(nspacl::text, ''), ',' ORDER BY nspname) FROM pg_namespace),"
+        " (SELECT relrowsecurity FROM pg_class WHERE oid = 'catalogos.analistas'::regclass),"
+        " (SELECT string_agg(polname || ':' || polcmd::text || ':' || polroles::regrole[]::text, ',' ORDER BY polname)"
+        "   FROM pg_policy WHERE polrelid = 'catalogos.analistas'::regclass),"
         " (SELECT string_agg(usuario || ':' || clave, ',' ORDER BY idanalista) FROM catalogos.analistas))"));
 }
 
@@ -163,6 +202,15 @@ TEST_F(ConServidor, BootstrapCreatesTheGroupsOnceAndThenChangesNothing) {
                            .arg(g)))
             << g.toStdString();
     }
+    // The staff rows are private: the groups of staff read their own row only and write none, whatever the
+    // table grants above gave them; and these are the rules the routine itself keeps (it finds nothing to do).
+    EXPECT_TRUE(si(QStringLiteral("SELECT relrowsecurity FROM pg_class WHERE oid = 'catalogos.analistas'::regclass")));
+    EXPECT_FALSE(si(QStringLiteral("SELECT has_table_privilege('v7_usuario1', 'catalogos.analistas', 'INSERT') OR "
+                                   "has_table_privilege('v7_usuario2', 'catalogos.analistas', 'UPDATE') OR "
+                                   "has_table_privilege('public', 'catalogos.analistas', 'SELECT')")));
+    const QString protegidas = estadoPermisos();
+    EXPECT_EQ(ProtegerAnalistas(), QString());
+    EXPECT_EQ(estadoPermisos(), protegidas);
     // Names that only look like a group are left alone.
     EXPECT_EQ(sql(QStringLiteral("SELECT count(*) FROM pg_roles WHERE rolname IN ('V7_ADMIN', 'v7_admin_viejo')")),
               QStringLiteral("2"));

@@ -75,7 +75,8 @@ TEST(ReglasCampo, LabelsHiddenRowsScrollAndKeys) {
 
     EXPECT_EQ(celdaClave(QStringLiteral("7")), QString(9, QLatin1Char(' ')) + QLatin1Char('7'));
     EXPECT_EQ(celdaClave(std::nullopt), QString(10, QLatin1Char(' ')));
-    EXPECT_EQ(celdaClave(QStringLiteral("123456789012")), QStringLiteral("3456789012"));
+    // A longer key is shown whole: cut to ten it would read as another library's key.
+    EXPECT_EQ(celdaClave(QStringLiteral("-1234567890")), QStringLiteral("-1234567890"));
 }
 
 TEST(ReglasCampo, NumbersAsTheStatementsAndChecksReadThem) {
@@ -91,24 +92,31 @@ TEST(ReglasCampo, NumbersAsTheStatementsAndChecksReadThem) {
         EXPECT_DOUBLE_EQ(valorNumerico(QString::fromLatin1(c.texto)), c.valor) << c.texto;
         EXPECT_EQ(esNumerico(QString::fromLatin1(c.texto)), c.numerico) << c.texto;
     }
-    EXPECT_EQ(numeroSQL(12), QStringLiteral("12"));
-    EXPECT_EQ(numeroSQL(12.5), QStringLiteral("12.5"));
 }
 
-TEST(Sentencias, ModifyAndDeleteTakeTheKeyFromTheListCell) {
-    const QString celda = QString(8, QLatin1Char(' ')) + QStringLiteral("12");
-    EXPECT_EQ(sentenciaModificar({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"),
-                                  QStringLiteral("E")},
-                                 celda),
+TEST(Sentencias, ModifyWritesOnlyTheChangedColumnsOfTheRowsOwnKey) {
+    EXPECT_EQ(sentenciaModificar({{QStringLiteral("nombre"), QStringLiteral("A")},
+                                  {QStringLiteral("nombrecorto"), QStringLiteral("B")},
+                                  {QStringLiteral("director"), QStringLiteral("C")},
+                                  {QStringLiteral("telefono"), QStringLiteral("D")},
+                                  {QStringLiteral("correo"), QStringLiteral("E")}},
+                                 QStringLiteral("12")),
               QStringLiteral("UPDATE catalogos.bibliotecas SET nombre= 'A', nombrecorto= 'B', director= 'C', "
                              "telefono= 'D', correo= 'E' WHERE idbiblioteca= 12"));
-    // Quotes doubled, a backslash kept as one whatever the server's string setting.
-    EXPECT_EQ(sentenciaModificar({QStringLiteral(" O'Higgins "), QStringLiteral("a\\b"), {}, {}, {}}, celda),
-              QStringLiteral("UPDATE catalogos.bibliotecas SET nombre= 'O''Higgins', nombrecorto= E'a\\\\b', "
-                             "director= '', telefono= '', correo= '' WHERE idbiblioteca= 12"));
-    EXPECT_EQ(sentenciaBorrar(celda), QStringLiteral("DELETE FROM catalogos.bibliotecas WHERE idbiblioteca = 12"));
-    EXPECT_EQ(sentenciaBorrar(QString(10, QLatin1Char(' '))),
-              QStringLiteral("DELETE FROM catalogos.bibliotecas WHERE idbiblioteca = 0"));
+    // Only what changed; quotes doubled, a backslash kept as one whatever the server's string setting.
+    EXPECT_EQ(sentenciaModificar({{QStringLiteral("nombre"), QStringLiteral(" O'Higgins ")},
+                                  {QStringLiteral("correo"), QStringLiteral("a\\b")}},
+                                 QStringLiteral("-1234567890")),
+              QStringLiteral("UPDATE catalogos.bibliotecas SET nombre= 'O''Higgins', correo= E'a\\\\b' WHERE "
+                             "idbiblioteca= -1234567890"));
+    EXPECT_TRUE(sentenciaModificar({}, QStringLiteral("12")).isEmpty());
+    // The key as the row holds it: eleven characters stay eleven, a key that is not a whole number is quoted.
+    EXPECT_EQ(sentenciaBorrar(QStringLiteral("-1234567890")),
+              QStringLiteral("DELETE FROM catalogos.bibliotecas WHERE idbiblioteca = -1234567890"));
+    EXPECT_EQ(sentenciaBorrar(QStringLiteral("7")), QStringLiteral("DELETE FROM catalogos.bibliotecas WHERE "
+                                                                   "idbiblioteca = 7"));
+    EXPECT_EQ(literalClave(QStringLiteral("12.50")), QStringLiteral("'12.50'"));
+    EXPECT_EQ(literalClave(QStringLiteral("1' OR '1'='1")), QStringLiteral("'1'' OR ''1''=''1'"));
 }
 
 TEST(Busqueda, CaseAsideAccentsCount) {
@@ -242,9 +250,9 @@ TEST_F(Registro, StoresWhatWasTypedAndNullForEmptyNonText) {
     qint64 n = 0;
     EXPECT_FALSE(conexionPrincipal().execute(sentenciaBorrar(QStringLiteral("1")), n, e));
     EXPECT_EQ(clasificarFalla(e), FallaEscritura::Referenciado) << e.sqlState.toStdString();
-    EXPECT_TRUE(conexionPrincipal().execute(sentenciaBorrar(QStringLiteral("         21")), n, e));
+    EXPECT_TRUE(conexionPrincipal().execute(sentenciaBorrar(QStringLiteral("21")), n, e));
     EXPECT_EQ(n, 1);
-    EXPECT_TRUE(conexionPrincipal().execute(sentenciaBorrar(QStringLiteral("         21")), n, e));
+    EXPECT_TRUE(conexionPrincipal().execute(sentenciaBorrar(QStringLiteral("21")), n, e));
     EXPECT_EQ(n, 0);
     // A value the column cannot take is the server's error, not a stored guess.
     EXPECT_FALSE(InsertarRegistro(

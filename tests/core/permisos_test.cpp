@@ -69,18 +69,24 @@ TEST_F(Permisos, GrantsEveryGroupAndRegistersTheAdministratorOncePerSchema) {
     EXPECT_EQ(row[1], QStringLiteral("admin1"));
     EXPECT_EQ(DescifrarCadena(row[2], false), QStringLiteral("pa''ss,111,11111"));
 
-    // Once v7_admin may use a schema nothing more happens there; a second schema that it lacks
-    // registers the administrator again (the table does not refuse the copy).
+    // The row holds the superuser's password: the staff rows are private from then on.
+    EXPECT_EQ(PgCluster::instance().scalar(
+                  QStringLiteral("SELECT relrowsecurity FROM pg_class WHERE oid = 'catalogos.analistas'::regclass")),
+              QStringLiteral("t"));
+
+    // Once v7_admin may use a schema nothing more happens there; a second schema that it lacks (reportes,
+    // made later) grants it, but finds the administrator's row there already.
     EXPECT_EQ(AsignarPermisosEsquema(QStringLiteral("catalogos"), QStringLiteral("pa'ss"), QStringLiteral("admin1")),
               kOk);
     EXPECT_EQ(filasAnalistas(), 1);
     EXPECT_EQ(AsignarPermisosEsquema(QStringLiteral("prestamo"), QStringLiteral("pa'ss"), QStringLiteral("admin1")),
               kOk);
-    EXPECT_EQ(filasAnalistas(), 2);
+    EXPECT_TRUE(puedeUsar(QStringLiteral("v7_admin"), QStringLiteral("prestamo")));
+    EXPECT_EQ(filasAnalistas(), 1);
     // Without a password the grants are made but no row is written.
     EXPECT_EQ(AsignarPermisosEsquema(QStringLiteral("config_veliro"), QString(), QString()), kOk);
     EXPECT_TRUE(puedeUsar(QStringLiteral("v7_usuario2"), QStringLiteral("config_veliro")));
-    EXPECT_EQ(filasAnalistas(), 2);
+    EXPECT_EQ(filasAnalistas(), 1);
 }
 
 TEST_F(Permisos, MissingOrEmptySchemaIsLeftAlone) {
@@ -144,6 +150,136 @@ TEST_F(Permisos, UnexpectedFailureReplacesTheMessages) {
               kOk);
     EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT usuario FROM catalogos.analistas")),
               QStringLiteral("o'brien"));
+}
+
+// Logins of each kind of staff, with the rights a set-up gives their groups on every table of the schema.
+class FilasPrivadas : public Permisos {
+protected:
+    void SetUp() override {
+        Permisos::SetUp();
+        ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
+            "DROP ROLE IF EXISTS ana_n1, beto_n2, caro_adm;"
+            "CREATE ROLE ana_n1 LOGIN PASSWORD 'pw-n1' IN ROLE v7_usuario1;"
+            "CREATE ROLE beto_n2 LOGIN PASSWORD 'pw-n2' IN ROLE v7_usuario2;"
+            "CREATE ROLE caro_adm LOGIN CREATEROLE PASSWORD 'pw-adm' IN ROLE v7_admin;"
+            "GRANT USAGE ON SCHEMA catalogos, config_veliro TO v7_admin, v7_usuario1, v7_usuario2;"
+            "GRANT SELECT ON config_veliro.configuracion TO v7_admin;"
+            "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA catalogos TO v7_admin, v7_usuario1, "
+            "v7_usuario2;"
+            "GRANT SELECT, UPDATE ON ALL SEQUENCES IN SCHEMA catalogos TO v7_admin, v7_usuario1, v7_usuario2;"
+            "INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('postgres', 'postgres', 'CLAVE-SUPER'), "
+            "('ana_n1', 'Ana', 'CLAVE-ANA'), ('beto_n2', 'Beto', 'CLAVE-BETO'), ('caro_adm', 'Caro', 'CLAVE-CARO');")));
+    }
+    void TearDown() override {
+        Permisos::TearDown();
+        (void)PgCluster::instance().psql(QStringLiteral("DROP ROLE IF EXISTS ana_n1, beto_n2, caro_adm;"));
+    }
+
+    // The table's rules as the server keeps them.
+    static QString reglas() {
+        return PgCluster::instance().scalar(QStringLiteral(
+            "SELECT concat_ws(' | ', c.relrowsecurity, (SELECT string_agg(a::text, ',' ORDER BY a::text) FROM "
+            "unnest(c.relacl) a), (SELECT string_agg(p.polname || ':' || "
+            "p.polcmd::text || ':' || p.polroles::regrole[]::text || ':' || coalesce(pg_get_expr(p.polqual, "
+            "p.polrelid), "
+            "''), ',' ORDER BY p.polname) FROM pg_policy p WHERE p.polrelid = c.oid)) FROM pg_class c WHERE c.oid = "
+            "'catalogos.analistas'::regclass"));
+    }
+    static QString filas() {
+        return PgCluster::instance().scalar(QStringLiteral(
+            "SELECT string_agg(format('%s:%s:%s', usuario, nombre, clave), ',' ORDER BY idanalista) FROM "
+            "catalogos.analistas"));
+    }
+    // A statement on a connection of its own as that login: whether it ran, and the rows it touched or read.
+    struct Resultado {
+        bool ok = false;
+        qint64 filas = 0;
+        QString texto; // a query's rows
+    };
+    static Resultado como(const QString& login, const QString& clave, const QString& sql, bool consulta = false) {
+        db::Connection con;
+        con.setConnectionString(PgCluster::instance().connectionString(login, clave));
+        db::DbError e;
+        Resultado r;
+        EXPECT_TRUE(con.open(e)) << e.description.toStdString();
+        if (consulta) {
+            if (auto rs = con.query(sql, e)) {
+                r.ok = true;
+                for (; !rs->eof(); rs->moveNext()) {
+                    r.texto += rs->text(0) + QLatin1Char(';');
+                    ++r.filas;
+                }
+            }
+        } else {
+            r.ok = con.execute(sql, r.filas, e);
+        }
+        con.close();
+        return r;
+    }
+};
+
+TEST_F(FilasPrivadas, EachStaffLoginReadsOnlyItsOwnRowAndWritesNoneWhileAnAdministratorManagesThemAll) {
+    EXPECT_EQ(ProtegerAnalistas(), QString());
+    const QString protegidas = reglas();
+    const QString antes = filas();
+
+    const struct {
+        const char* login;
+        const char* clave;
+    } personal[] = {{"ana_n1", "pw-n1"}, {"beto_n2", "pw-n2"}};
+    for (const auto& p : personal) {
+        const QString login = QString::fromUtf8(p.login);
+        const QString clave = QString::fromUtf8(p.clave);
+        SCOPED_TRACE(p.login);
+        // Its own row, whole (the client modules read their permissions), and no other.
+        const Resultado lee =
+            como(login, clave, QStringLiteral("SELECT usuario || '=' || clave FROM catalogos.analistas"), true);
+        EXPECT_TRUE(lee.ok);
+        EXPECT_EQ(lee.filas, 1);
+        EXPECT_TRUE(lee.texto.startsWith(login + QLatin1Char('='))) << lee.texto.toStdString();
+        EXPECT_EQ(
+            como(login, clave, QStringLiteral("SELECT clave FROM catalogos.analistas WHERE usuario = 'postgres'"), true)
+                .filas,
+            0);
+        // No write of any kind lands, on its own row or another's.
+        for (const char* sql : {"INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('intruso', 'x', 'y')",
+                                "UPDATE catalogos.analistas SET clave = 'z' WHERE usuario = 'postgres'",
+                                "UPDATE catalogos.analistas SET nombre = 'z' WHERE usuario = session_user",
+                                "DELETE FROM catalogos.analistas", "TRUNCATE catalogos.analistas"}) {
+            const Resultado r = como(login, clave, QString::fromUtf8(sql));
+            EXPECT_TRUE(!r.ok || r.filas == 0) << sql;
+        }
+    }
+    EXPECT_EQ(filas(), antes);
+
+    // An administrator lists, creates, changes and deletes staff rows as before.
+    const QString adm = QStringLiteral("caro_adm"), pw = QStringLiteral("pw-adm");
+    EXPECT_EQ(como(adm, pw, QStringLiteral("SELECT clave FROM catalogos.analistas"), true).filas, 4);
+    EXPECT_EQ(como(adm, pw,
+                   QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('dani', 'D', "
+                                  "'C')"))
+                  .filas,
+              1);
+    EXPECT_EQ(como(adm, pw, QStringLiteral("UPDATE catalogos.analistas SET clave = 'C2' WHERE usuario = 'dani'")).filas,
+              1);
+    EXPECT_EQ(como(adm, pw, QStringLiteral("DELETE FROM catalogos.analistas WHERE usuario = 'dani'")).filas, 1);
+    EXPECT_EQ(filas(), antes);
+
+    // A later schema-wide grant (a set-up's table pass, a restore's grants) is undone by the next call, which
+    // leaves the very same rules; with them in place an administrator's session has nothing to change.
+    ASSERT_TRUE(PgCluster::instance().psql(
+        QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA catalogos TO PUBLIC, v7_usuario1, v7_usuario2;")));
+    EXPECT_NE(reglas(), protegidas);
+    EXPECT_EQ(ProtegerAnalistas(), QString());
+    EXPECT_EQ(reglas(), protegidas);
+    conectar(PgCluster::instance().connectionString(adm, pw), adm);
+    EXPECT_EQ(ProtegerAnalistas(), QString());
+    // Where they are not in place, that session says so in Spanish, and why.
+    ASSERT_TRUE(
+        PgCluster::instance().psql(QStringLiteral("ALTER TABLE catalogos.analistas DISABLE ROW LEVEL SECURITY;")));
+    const QString r = ProtegerAnalistas();
+    EXPECT_TRUE(r.startsWith(QStringLiteral("No se logró proteger las filas de los analistas"))) << r.toStdString();
+    EXPECT_TRUE(r.contains(QStringLiteral("Detalle del servidor: "))) << r.toStdString();
 }
 
 } // namespace
