@@ -92,7 +92,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
 
     // The file: the dump or the export's .zip, an export, and no instruction of psql's own.
     linea = 20;
-    const ArchivoImportacion archivo = events::esperar([&] { return leerArchivoImportacion(ruta.trimmed()); });
+    ArchivoImportacion archivo = events::esperar([&] { return leerArchivoImportacion(ruta.trimmed()); });
     if (!archivo.ok()) {
         return con(fin(FinImportacion::Rechazado, MsgIcon::Warning, kTituloActualizacion, archivo.motivo));
     }
@@ -103,6 +103,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
                            textoArchivoNecesario()));
     }
     const ScriptAjeno script = events::esperar([&] { return prepararScriptAjeno(archivo.datos); });
+    archivo.datos = QByteArray(); // a dump can be large: only psql's input is kept
     if (!script.ok()) {
         return con(fin(FinImportacion::Rechazado, MsgIcon::Warning, kTituloActualizacion, script.motivo));
     }

@@ -480,17 +480,24 @@ TEST_F(Importacion, TheSameFileIsRefusedANewerOneChangesOnlyWhatChanged) {
               QStringLiteral("3|t"));
 }
 
-// A file for another library, a file that is not an export, a link, a FIFO: each refused, the catalogue
-// and the installed stamp as they were, no staging table left.
+// A file for another library, a file that is not an export, a link, a FIFO, client tools whose psql cannot
+// restrict a script: each refused, the catalogue and the installed stamp as they were, no staging table left.
 TEST_F(Importacion, RefusedFilesLeaveTheCatalogueAlone) {
     struct Caso {
         const char* nombre;
         QString preparar; // SQL on the library's server
         QString archivo;
         QString titulo;
-        QString texto; // part of the box's text
+        QString texto;            // part of the box's text
+        bool psqlAntiguo = false; // the client tools' psql cannot restrict a script
     };
     escribir(m_dir.file(QStringLiteral("vacio.backup")), QByteArray());
+    // An installation whose psql predates \restrict.
+    const QString antigua = m_dir.file(QStringLiteral("pg-antiguo/"));
+    ASSERT_TRUE(QDir().mkpath(antigua + QStringLiteral("bin")));
+    escribir(antigua + QStringLiteral("bin/psql"), "#!/bin/sh\necho 'psql (PostgreSQL) 15.13'\n");
+    ASSERT_TRUE(QFile::setPermissions(antigua + QStringLiteral("bin/psql"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     const QString enlace = m_dir.file(QStringLiteral("enlace.backup"));
     ASSERT_TRUE(QFile::link(m_archivo, enlace));
     const QString tuberia = m_dir.file(QStringLiteral("tuberia.backup"));
@@ -508,6 +515,10 @@ TEST_F(Importacion, RefusedFilesLeaveTheCatalogueAlone) {
         {"a link to the dump", QString(), enlace, QStringLiteral("Actualización del acervo"),
          QStringLiteral("es un enlace simbólico; por seguridad no se sigue.")},
         {"a FIFO", QString(), tuberia, QStringLiteral("Actualización del acervo"), QStringLiteral("tuberia.backup")},
+        {"an old psql", QString(), m_archivo, QStringLiteral("Error"),
+         QStringLiteral("El psql instalado (psql (PostgreSQL) 15.13) no puede restringir las instrucciones de un "
+                        "archivo ajeno; por seguridad no se ejecuta."),
+         true},
     };
     const Catalogo antes = Catalogo::leer();
     for (const Caso& c : casos) {
@@ -515,14 +526,22 @@ TEST_F(Importacion, RefusedFilesLeaveTheCatalogueAlone) {
         if (!c.preparar.isEmpty()) {
             ASSERT_TRUE(cluster().psql(c.preparar));
         }
+        SessionState& sesionActual = sesion();
+        const auto versiones = sesionActual.VersionesInstaladas;
+        const auto rutas = sesionActual.RutasInstaladas;
+        if (c.psqlAntiguo) {
+            sesionActual.VersionesInstaladas = {sesionActual.VersionServidor};
+            sesionActual.RutasInstaladas = {antigua};
+        }
         frmRestaurarAcervo w;
         QElapsedTimer reloj;
         reloj.start();
         importar(w, c.archivo, {MsgResult::Ok});
         const qint64 ms = reloj.elapsed();
+        sesionActual.VersionesInstaladas = versiones;
+        sesionActual.RutasInstaladas = rutas;
         EXPECT_EQ(ultimo().title, c.titulo);
         EXPECT_TRUE(ultimo().text.contains(c.texto)) << ultimo().text.toStdString();
-        esperarIgual(Catalogo::leer(), antes);
         EXPECT_EQ(actAcervo(), QStringLiteral("0:"));
         EXPECT_EQ(tablasExportacion(), QStringLiteral("0"));
         EXPECT_FALSE(hijo<QPushButton>(w, "cmdCargar")->isEnabled());
@@ -534,6 +553,7 @@ TEST_F(Importacion, RefusedFilesLeaveTheCatalogueAlone) {
         ASSERT_TRUE(cluster().psql(
             QStringLiteral("UPDATE config_veliro.configuracion SET valor = '2' WHERE descripcion = 'BIBLIO_ACTIVA';")));
     }
+    esperarIgual(Catalogo::leer(), antes);
 }
 
 // psql would run these with the program's rights (root): a file holding any of them is refused, naming its
@@ -564,11 +584,13 @@ TEST_F(Importacion, AFileWithPsqlInstructionsIsRefusedBeforeAnythingRuns) {
                       QString::number(linea) + QStringLiteral(" (") + instruccion.left(60) +
                       QStringLiteral("); por seguridad no se ejecutó nada."));
         EXPECT_FALSE(QFileInfo::exists(marcador));
-        EXPECT_EQ(filas(QStringLiteral("SELECT to_regclass('public.intruso') IS NULL")), QStringLiteral("t"));
-        EXPECT_EQ(tablasExportacion(), QStringLiteral("0"));
-        esperarIgual(Catalogo::leer(), antes);
-        EXPECT_EQ(actAcervo(), QStringLiteral("0:"));
+        EXPECT_EQ(
+            filas(QStringLiteral("SELECT (to_regclass('public.intruso') IS NULL) || '|' || count(*) FROM pg_tables "
+                                 "WHERE tablename LIKE 'zexporta\\_%'")),
+            QStringLiteral("true|0"));
     }
+    esperarIgual(Catalogo::leer(), antes);
+    EXPECT_EQ(actAcervo(), QStringLiteral("0:"));
 }
 
 // The export's own .zip imports as its dump does, from a path typed into the box.
