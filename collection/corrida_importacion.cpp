@@ -357,7 +357,8 @@ void resultadoEstadistico(bool quitaEstatusEspecial, const EstadoImportacion& es
     }
     if (!registrada) {
         aviso(ui, MsgIcon::Warning,
-              QStringLiteral("No se registró la versión del acervo instalada (ACT_ACERVO):") + kCrLf + errorVersion,
+              err::textoParaUsuario(QStringLiteral("No se registró la versión del acervo instalada (ACT_ACERVO)."),
+                                    errorVersion),
               kTituloActualizacion);
     }
     aviso(ui, MsgIcon::Information,
