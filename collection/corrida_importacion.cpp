@@ -69,6 +69,13 @@ template <typename F> auto consultar(F&& f) {
     return events::esperar(std::forward<F>(f));
 }
 
+ResultadoImportacion sinHerramientas() {
+    return fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"),
+               QStringLiteral("No se encontraron las utilerías de PostgreSQL que corresponden a la versión del "
+                              "servidor (") +
+                   sesion().VersionServidor + QStringLiteral(")."));
+}
+
 // psql of the client tools, able to restrict a script's instructions; the refusal otherwise.
 QString psqlApto(const QString& carpetaBin) {
     return psqlRestringible(paths::withSlash(carpetaBin) + QStringLiteral("psql"));
@@ -112,10 +119,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     linea = 30;
     estado.carpetaBin = ObtenerRutaBinPostgres();
     if (estado.carpetaBin.isEmpty()) {
-        return con(fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"),
-                       QStringLiteral("No se encontraron las utilerías de PostgreSQL que corresponden a la versión "
-                                      "del servidor (") +
-                           sesion().VersionServidor + QStringLiteral(").")));
+        return con(sinHerramientas());
     }
     if (const QString rechazo = psqlApto(estado.carpetaBin); !rechazo.isEmpty()) {
         return con(fin(FinImportacion::Rechazado, MsgIcon::Critical, QStringLiteral("Error"), rechazo));
@@ -197,12 +201,13 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     borrarTablasCargadas();
     const std::optional<QString> mensaje = mensajeNoReciente(*instalada, estado.versionCargada);
     if (!mensaje) {
-        return con(fin(FinImportacion::Fallido, MsgIcon::Critical,
-                       QStringLiteral("Error ") + QString::number(err::kTiposNoCoinciden),
-                       QStringLiteral("La fecha de la última actualización instalada (") + *instalada +
-                           QStringLiteral(") o la del archivo (") + estado.versionCargada +
-                           QStringLiteral(") no es válida.") + kCrLf + QStringLiteral("En la línea ") +
-                           QString::number(linea) + QStringLiteral(" del procedimiento cmdCargar_Click")));
+        ResultadoImportacion r =
+            fin(FinImportacion::Fallido, MsgIcon::Critical,
+                QStringLiteral("Error ") + QString::number(err::kTiposNoCoinciden),
+                QStringLiteral("La fecha de la última actualización instalada (") + *instalada +
+                    QStringLiteral(") o la del archivo (") + estado.versionCargada + QStringLiteral(") no es válida."));
+        r.informe = true;
+        return con(r);
     }
     return con(fin(FinImportacion::Rechazado, MsgIcon::Information, kTituloActualizacion, *mensaje));
 }
@@ -273,10 +278,7 @@ ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImp
         estado.carpetaBin = ObtenerRutaBinPostgres();
         if (estado.carpetaBin.isEmpty()) {
             borrarTablasCargadas();
-            return fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"),
-                       QStringLiteral("No se encontraron las utilerías de PostgreSQL que corresponden a la versión "
-                                      "del servidor (") +
-                           sesion().VersionServidor + QStringLiteral(")."));
+            return sinHerramientas();
         }
         if (const QString rechazo = psqlApto(estado.carpetaBin); !rechazo.isEmpty()) {
             borrarTablasCargadas();
