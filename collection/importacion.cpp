@@ -124,7 +124,7 @@ ArchivoImportacion dumpDelZip(const QByteArray& zip, const QString& ruta, qint64
         }
     }
     if (elegido < 0) {
-        zip_close(z);
+        zip_discard(z);
         a.motivo = noEs;
         return a;
     }
@@ -132,7 +132,7 @@ ArchivoImportacion dumpDelZip(const QByteArray& zip, const QString& ruta, qint64
     zip_stat_init(&st);
     if (zip_stat_index(z, zip_uint64_t(elegido), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0 &&
         qint64(st.size) > limite) {
-        zip_close(z);
+        zip_discard(z);
         a.motivo = QStringLiteral("El archivo de exportación dentro de ") + ruta +
                    QStringLiteral(" es demasiado grande para importarlo (más de ") +
                    QString::number(limite / archivo::kMiB) + QStringLiteral(" MB).");
@@ -140,7 +140,7 @@ ArchivoImportacion dumpDelZip(const QByteArray& zip, const QString& ruta, qint64
     }
     zip_file_t* f = zip_fopen_index(z, zip_uint64_t(elegido), 0);
     if (f == nullptr) {
-        zip_close(z);
+        zip_discard(z);
         a.motivo = noEs;
         return a;
     }
@@ -164,7 +164,7 @@ ArchivoImportacion dumpDelZip(const QByteArray& zip, const QString& ruta, qint64
         datos.append(bloque, qsizetype(leidos));
     }
     zip_fclose(f);
-    zip_close(z);
+    zip_discard(z);
     if (fallo) {
         a.motivo = QStringLiteral("No se pudo extraer el archivo de exportación de ") + ruta +
                    QStringLiteral(": el .zip está dañado o excede el tamaño permitido.");
