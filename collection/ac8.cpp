@@ -46,23 +46,23 @@ QString definicionCampo(const Campo& c) {
         bool numero = false;
         c.predeterminado.toLongLong(&numero);
         d += QStringLiteral(" DEFAULT ") +
-             (numero ? c.predeterminado
-                     : QLatin1Char('\'') + EscaparComillas(c.predeterminado) + QLatin1Char('\''));
+             (numero ? c.predeterminado : QLatin1Char('\'') + EscaparComillas(c.predeterminado) + QLatin1Char('\''));
     }
     const QString col = citarIdentificador(c.nombre);
     if (esTexto(c.tipo) && c.tamano > 0) {
-        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoTamano) + QStringLiteral(" CHECK (length(") + col +
-             QStringLiteral(") <= ") + QString::number(c.tamano) + QLatin1Char(')');
+        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoTamano) +
+             QStringLiteral(" CHECK (length(") + col + QStringLiteral(") <= ") + QString::number(c.tamano) +
+             QLatin1Char(')');
     }
     if (esTexto(c.tipo) && !c.permiteVacio) {
-        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoVacio) + QStringLiteral(" CHECK (") + col +
-             QStringLiteral(" <> '')");
+        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoVacio) + QStringLiteral(" CHECK (") +
+             col + QStringLiteral(" <> '')");
     }
     if (c.tipo == kEntero16 || c.tipo == kEntero32) {
         const QString limites =
             c.tipo == kEntero16 ? QStringLiteral("-32768 AND 32767") : QStringLiteral("-2147483648 AND 2147483647");
-        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoRango) + QStringLiteral(" CHECK (") + col +
-             QStringLiteral(" BETWEEN ") + limites + QLatin1Char(')');
+        d += QStringLiteral(" CONSTRAINT ") + citarIdentificador(c.nombre + kSufijoRango) + QStringLiteral(" CHECK (") +
+             col + QStringLiteral(" BETWEEN ") + limites + QLatin1Char(')');
     }
     return d;
 }
@@ -77,8 +77,8 @@ QStringList ddl(const Tabla& t) {
     }
     for (const Indice& i : t.indices) {
         if (i.primario) {
-            columnas << QStringLiteral("CONSTRAINT ") + citarIdentificador(i.nombre) + QStringLiteral(" PRIMARY KEY (") + citarIdentificador(i.campo) +
-                            QLatin1Char(')');
+            columnas << QStringLiteral("CONSTRAINT ") + citarIdentificador(i.nombre) +
+                            QStringLiteral(" PRIMARY KEY (") + citarIdentificador(i.campo) + QLatin1Char(')');
         }
     }
     QStringList sentencias{QStringLiteral("CREATE TABLE ") + citarIdentificador(t.nombre) + QStringLiteral(" (\n    ") +
@@ -87,8 +87,8 @@ QStringList ddl(const Tabla& t) {
         if (!i.primario) {
             sentencias << QStringLiteral("CREATE ") + (i.unico ? QStringLiteral("UNIQUE ") : QString()) +
                               QStringLiteral("INDEX ") + citarIdentificador(t.nombre + QLatin1Char('_') + i.nombre) +
-                              QStringLiteral(" ON ") + citarIdentificador(t.nombre) + QStringLiteral(" (") + citarIdentificador(i.campo) +
-                              QStringLiteral(" ASC)");
+                              QStringLiteral(" ON ") + citarIdentificador(t.nombre) + QStringLiteral(" (") +
+                              citarIdentificador(i.campo) + QStringLiteral(" ASC)");
         }
     }
     return sentencias;
@@ -374,7 +374,9 @@ QString insertEjemplar(const db::Recordset& fila, const QDateTime& ahora, QVecto
     return QStringLiteral("INSERT INTO EJEMPLARES (Ficha_no,NumAdqui,FechaIngreso,Biblioteca,volumen,Ejemplar,Tomo,"
                           "Accesible,NoEscuela,FechaMod,Analista) VALUES (") +
            literalNumero(v(fila.value(QStringLiteral("ficha_no")))) + coma +
-           texto(fila.value(QStringLiteral("no_adqui")), QStringLiteral("NumAdqui"), 15, recortes) + coma +
+           // The item number is the table's key: cut, it could become another item's number, so one
+           // too long for its field is left to the file, which refuses the row.
+           literalTexto(v(fila.value(QStringLiteral("no_adqui")))) + coma +
            literalFecha(v(fila.value(QStringLiteral("fechaingreso")))) + coma +
            literalNumero(v(fila.value(QStringLiteral("idbiblioteca")))) + coma +
            literalNumero(v(fila.value(QStringLiteral("volumen")))) + coma +

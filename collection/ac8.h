@@ -112,8 +112,9 @@ struct Recorte {
 };
 
 // The row statements, from the current row of the staged item or record reads (the columns the
-// export selects). Texts longer than their field are cut to it and listed in recortes; ahora is the
-// row's FechaMod.
+// export selects). Descriptive texts longer than their field are cut to it and listed in recortes; the
+// item number (the items' key) is never cut, so the file refuses an item whose number does not fit.
+// ahora is the row's FechaMod.
 QString insertEjemplar(const db::Recordset& fila, const QDateTime& ahora, QVector<Recorte>& recortes);
 QString insertFicha(const db::Recordset& fila, const QString& datosFijos, const QString& etiquetas,
                     const QDateTime& ahora, QVector<Recorte>& recortes);

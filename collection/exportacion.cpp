@@ -1,12 +1,13 @@
 #include "collection/exportacion.h"
 
+#include "core/errores.h"
 #include "platform/paths.h"
 
 namespace v7::acervo {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 QString n(qint64 v) {
     return QString::number(v);
@@ -63,6 +64,10 @@ Seleccion seleccion(int nBib, const QDate& desde, const QDate& hasta, bool velir
 
 QString filtroMaterial(bool veliro6) {
     return veliro6 ? QStringLiteral(" AND (f.idtipomaterial<15) ") : QString();
+}
+
+QString sqlListaBibliotecas() {
+    return QStringLiteral("SELECT idbiblioteca,nombre FROM catalogos.bibliotecas ORDER BY idbiblioteca");
 }
 
 QString versionActual(const QDateTime& momento) {

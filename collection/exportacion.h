@@ -31,6 +31,9 @@ struct Seleccion {
 Seleccion seleccion(int nBib, const QDate& desde, const QDate& hasta, bool veliro6, const QDate& hoy);
 QString filtroMaterial(bool veliro6);
 
+// The libraries the export window offers: id and name, by id.
+QString sqlListaBibliotecas();
+
 // The run's stamp, "yyyyMMdd_HHmm".
 QString versionActual(const QDateTime& momento);
 

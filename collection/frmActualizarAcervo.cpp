@@ -3,7 +3,6 @@
 #include "collection/frmRestaurarAcervo.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
-#include "platform/events.h"
 #include "platform/widgets_ui.h"
 
 #include <QLabel>
@@ -102,7 +101,6 @@ void frmActualizarAcervo::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
 }
 
 void frmActualizarAcervo::cmdExportar_Click() {

@@ -1,25 +1,21 @@
 #include "collection/frmMontarAcervo.h"
 
+#include "collection/escritura_ac8.h"
 #include "collection/exportacion.h"
 #include "collection/sql_asincrono.h"
-#include "collection/volcado.h"
 #include "core/controles_ui.h"
+#include "core/errores.h"
 #include "core/listas_ui.h"
 #include "core/servidor.h"
 #include "core/session.h"
-#include "core/sql.h"
-#include "core/sqlutil.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/events.h"
 #include "platform/guardia_ui.h"
 #include "platform/widgets_ui.h"
 
 #include <QComboBox>
 #include <QDateEdit>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
@@ -33,7 +29,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kCaption = QStringLiteral("Exportar acervo para Biblioteca");
 const QString kEncabezado = QStringLiteral("   Generación de archivo de exportación para Acervo de Bibliotecas");
 
@@ -67,10 +63,6 @@ void colorFondo(QWidget* w, int bgr) {
     w->setAutoFillBackground(true);
 }
 
-QString horaLog() {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
-
 } // namespace
 
 frmMontarAcervo::frmMontarAcervo(QWidget* parent) : QDialog(parent) {
@@ -87,11 +79,12 @@ void frmMontarAcervo::construir() {
     setFixedSize(px(9900), px(9600));
 
     panelConfig = panel(this, QStringLiteral("panelConfig"), twips(120, 120, 9660, 4500));
-    Label5 = etiqueta(panelConfig, QStringLiteral("Label5"), QStringLiteral("Exportar a formato de:"), 240, 560, 2000);
-    OptFormato0 = control<QRadioButton>(panelConfig, QStringLiteral("OptFormato_0"), twips(2300, 540, 1500, 330));
+    // Wide enough for the whole caption, colon included.
+    Label5 = etiqueta(panelConfig, QStringLiteral("Label5"), QStringLiteral("Exportar a formato de:"), 240, 560, 2500);
+    OptFormato0 = control<QRadioButton>(panelConfig, QStringLiteral("OptFormato_0"), twips(2800, 540, 1500, 330));
     OptFormato0->setText(QStringLiteral("VELIRO7"));
     OptFormato0->setChecked(true);
-    OptFormato1 = control<QRadioButton>(panelConfig, QStringLiteral("OptFormato_1"), twips(3900, 540, 1500, 330));
+    OptFormato1 = control<QRadioButton>(panelConfig, QStringLiteral("OptFormato_1"), twips(4350, 540, 1500, 330));
     OptFormato1->setText(QStringLiteral("VELIRO6"));
     // The direction of the export: from this generation to the library's.
     auto flecha = [this](const QString& nombre, const QString& texto) {
@@ -129,6 +122,9 @@ void frmMontarAcervo::construir() {
                       120, 80, 5000);
     txtRuta = caja(frameRuta, QStringLiteral("txtRuta"), 120, 520, 8200, 360);
     cmdBrowse = boton(frameRuta, QStringLiteral("cmdBrowse"), QStringLiteral("..."), 8400, 500, 660, 400);
+    // "..." says nothing to a screen reader.
+    cmdBrowse->setAccessibleName(QStringLiteral("Examinar"));
+    cmdBrowse->setToolTip(QStringLiteral("Elegir la carpeta del archivo de exportación"));
 
     Label7 = etiqueta(this, QStringLiteral("Label7"), QStringLiteral("Servidor de VELIRO7:"), 240, 4740, 2000);
     lblServerIP = etiqueta(this, QStringLiteral("lblServerIP"), QString(), 2300, 4740, 4000);
@@ -175,9 +171,7 @@ void frmMontarAcervo::construir() {
 
 void frmMontarAcervo::Form_Load() {
     auto& s = sesion();
-    // 1.
     setWindowTitle(kCaption + QStringLiteral(" - ") + s.VersionHerramienta);
-    // 2.
     AplicarEstiloPanelEncabezado(panelConfig, kEncabezado, true, true);
     // The enlarged caption is the header's alone: the panel's controls keep the window's font.
     QFont propia = font();
@@ -194,21 +188,18 @@ void frmMontarAcervo::Form_Load() {
     for (QFrame* f : {frameFechas, frameRuta}) {
         colorFondo(f, kFondoBlanco);
     }
-    // 3.
     conexionPrincipal();
     s.ConexionSecundaria = s.ConexionPrincipal;
-    // 4.
     lblServerIP->setText(s.ServidorSesion);
-    // 5. The id goes with each entry: the text shows it in three digits or more.
-    (void)LlenarCombo(QStringLiteral("SELECT idbiblioteca,nombre FROM catalogos.bibliotecas ORDER BY idbiblioteca"),
-                      cboBibliotecas);
+    // The id goes with each entry: the text shows it in three digits or more.
+    (void)LlenarCombo(acervo::sqlListaBibliotecas(), cboBibliotecas);
     for (int i = 0; i < cboBibliotecas->count(); ++i) {
         bool ok = false;
         const int id = cboBibliotecas->itemText(i).section(QStringLiteral(" - "), 0, 0).toInt(&ok);
         cboBibliotecas->setItemData(i, ok ? QVariant(id) : QVariant());
     }
     cboBibliotecas->setCurrentIndex(-1);
-    // 6.
+    // From the first day of this month to today.
     const QDate hoy = QDate::currentDate();
     dFecha1->setDate(QDate(hoy.year(), hoy.month(), 1));
     dFecha2->setDate(hoy);
@@ -252,6 +243,31 @@ void frmMontarAcervo::reject() {
     QDialog::reject();
 }
 
+acervo::InterfazExportacion frmMontarAcervo::interfaz() {
+    acervo::InterfazExportacion ui;
+    ui.sentencia = [this](const QString& sql, QString& error) {
+        const bool ok = executeSQLasync(sql, PBar1, 0, errorLocal);
+        error = errorLocal;
+        return ok;
+    };
+    auto barra = [](QProgressBar* b, int valor, int maximo) {
+        if (maximo > 0) {
+            b->setRange(1, maximo);
+        }
+        b->setValue(valor);
+    };
+    ui.avanceGeneral = [this, barra](int valor, int maximo) { barra(PBarGral, valor, maximo); };
+    ui.avanceEspecifico = [this, barra](int valor, int maximo) { barra(PBar1, valor, maximo); };
+    ui.estado = [this](const QString& texto) { lblEstatus->setText(texto); };
+    ui.registro = [this](const QString& linea) { anteponer(txtLog, linea); };
+    // The lines stay from run to run while the window is open.
+    ui.error = [this](const QString& linea) { txtERR->appendPlainText(linea); };
+    ui.aviso = [this](MsgIcon icono, const QString& texto, const QString& titulo) {
+        dialogs().message(this, icono, texto, MsgButtons::Ok, titulo);
+    };
+    return ui;
+}
+
 bool frmMontarAcervo::executeSQLasync(const QString& sql, QProgressBar* elPBar, int recordsAFectados,
                                       QString& MsgError) {
     Q_UNUSED(recordsAFectados);
@@ -261,115 +277,74 @@ bool frmMontarAcervo::executeSQLasync(const QString& sql, QProgressBar* elPBar, 
     if (elPBar->value() < elPBar->minimum()) {
         elPBar->setValue(1);
     }
-    auto& s = sesion();
-    if (s.CadenaConexion.isEmpty()) {
-        s.CadenaConexion = conexionPrincipal().connectionString();
-    }
-    const ResultadoAsincrono r = ejecutarAsincrono(s.CadenaConexion, sql, [elPBar] {
+    const bool ok = acervo::ejecutarSentencia(sql, MsgError, [elPBar] {
         int valor = elPBar->value();
         int maximo = elPBar->maximum();
         avanzarActividad(valor, maximo);
         elPBar->setMaximum(maximo);
         elPBar->setValue(valor);
     });
-    if (!r.ok) {
-        MsgError = r.errores;
-        return false;
+    if (ok) {
+        elPBar->setValue(elPBar->maximum());
     }
-    elPBar->setValue(elPBar->maximum());
-    return true;
+    return ok;
 }
 
 void frmMontarAcervo::ImprimeLog(const QString& queTabla, QPlainTextEdit* queTextBox) {
-    if (queTabla.isEmpty()) {
-        return;
-    }
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT count(*) as Cant FROM ") + queTabla, total, error);
-    if (!rs) {
-        anteponer(queTextBox, error + kCrLf);
-        return;
-    }
-    const QString cuenta = rs->eof() ? QStringLiteral("0") : rs->text(0);
-    const QString etiqueta = acervo::etiquetaConteo(queTabla);
-    if (!etiqueta.isEmpty()) {
-        anteponer(queTextBox, etiqueta + cuenta + kCrLf);
+    if (const auto linea = acervo::lineaConteo(queTabla)) {
+        anteponer(queTextBox, *linea);
     }
 }
 
 void frmMontarAcervo::cmdCreaTablas_Click() {
-    // 1. Checks, nothing changed before they pass.
-    auto rechazar = [this](const QString& titulo, const QString& texto, QWidget* foco) {
-        dialogs().message(this, MsgIcon::Warning, texto, MsgButtons::Ok, titulo);
-        foco->setFocus();
-    };
-    if (cboBibliotecas->currentIndex() < 0) {
-        rechazar(QStringLiteral("Falta la biblioteca"),
-                 QStringLiteral("Debe seleccionar una biblioteca para la cual desea generar el archivo de "
-                                "actualización del acervo"),
-                 cboBibliotecas);
-        return;
-    }
+    // The checks: nothing is changed before they pass.
     bool idValido = false;
     const int id = cboBibliotecas->currentData().toInt(&idValido);
-    if (!idValido || id < 1) {
-        rechazar(QStringLiteral("Error en ID de Biblioteca"),
-                 QStringLiteral("El valor de la Biblioteca seleccionada no es válido"), cboBibliotecas);
-        return;
-    }
-    if (txtRuta->text().isEmpty() || !QFileInfo(txtRuta->text()).isDir()) {
-        rechazar(QStringLiteral("No existe la carpeta destino"),
-                 QStringLiteral("No se ha localizado la carpeta que se ha indicado como destino para el archivo de "
-                                "exportación.") +
-                     kCrLf + QStringLiteral("Por favor cerciórese de que la carpeta seleccionada existe."),
-                 txtRuta);
-        return;
-    }
-    if (dFecha2->date() < dFecha1->date()) {
-        rechazar(QStringLiteral("Error en rango de fechas"),
-                 QStringLiteral("El rango de fechas indicado no es apropiado,") + kCrLf +
-                     QStringLiteral("Verifique que la segunda fecha sea mayor que la primera."),
-                 dFecha2);
+    const acervo::RechazoExportacion rechazo = acervo::revisarExportacion(
+        {cboBibliotecas->currentIndex() >= 0, idValido ? std::optional<int>(id) : std::nullopt, txtRuta->text(),
+         dFecha1->date(), dFecha2->date()});
+    if (rechazo != acervo::RechazoExportacion::Ninguno) {
+        const acervo::Aviso a = acervo::avisoRechazo(rechazo);
+        dialogs().message(this, MsgIcon::Warning, a.texto, MsgButtons::Ok, a.titulo);
+        QWidget* foco = rechazo == acervo::RechazoExportacion::SinCarpeta         ? static_cast<QWidget*>(txtRuta)
+                        : rechazo == acervo::RechazoExportacion::FechasInvertidas ? static_cast<QWidget*>(dFecha2)
+                                                                                  : cboBibliotecas;
+        foco->setFocus();
         return;
     }
     nBib = id;
-    // 2.
     cmdCreaTablas->setEnabled(false);
-    // 3. The format is read here once: the run and its writer follow this choice.
+    // The format is read here once: the run and its writer follow this choice.
     const bool veliro6 = !OptFormato0->isChecked();
     const acervo::Seleccion sel =
         acervo::seleccion(nBib, dFecha1->date(), dFecha2->date(), veliro6, QDate::currentDate());
     sFecha1 = sel.sFecha1;
     sFecha2 = sel.sFecha2;
-    // 4.
     if (ObtenerRutaBinPostgres().isEmpty()) {
-        dialogs().message(this, MsgIcon::Information,
-                          QStringLiteral("La versión de postrgreSQL local, no es compatible con") + kCrLf +
-                              QStringLiteral("la versión instalada en el servidor.") + kCrLf + kCrLf +
-                              QStringLiteral("Instale localmente la versión ") + sesion().VersionServidor,
-                          MsgButtons::Ok, QStringLiteral("Error de compatibilidad de la base de datos"));
+        const acervo::Aviso a = acervo::avisoSinHerramientas(sesion().VersionServidor);
+        dialogs().message(this, MsgIcon::Information, a.texto, MsgButtons::Ok, a.titulo);
         cmdCreaTablas->setEnabled(true);
         return;
     }
+    txtLog->clear();
+    strVersionAct = acervo::versionActual(QDateTime::currentDateTime());
     // The staging locks the whole window; each writer then locks it for its own work, with its dialogs
     // and its outcome shown on the unlocked window.
-    QString aviso;
-    FinCorrida fin = FinCorrida::Interrumpida;
+    acervo::ResultadoPreparacion r;
     {
         GuardiaVentana guardia(this);
-        fin = exportar(veliro6, aviso);
+        r = acervo::prepararExportacion(sel, strVersionAct, interfaz());
     }
-    switch (fin) {
-    case FinCorrida::FallaEstructura:
+    switch (r.fin) {
+    case acervo::FinPreparacion::FallaEstructura:
         // The button stays off until the window is opened again.
-        dialogs().message(this, MsgIcon::Warning, aviso, MsgButtons::Ok,
+        dialogs().message(this, MsgIcon::Warning, r.aviso, MsgButtons::Ok,
                           QStringLiteral("Exportar acervo para biblioteca"));
         return;
-    case FinCorrida::Interrumpida:
-        dialogs().message(this, MsgIcon::None, aviso);
+    case acervo::FinPreparacion::Interrumpida:
+        dialogs().message(this, MsgIcon::None, r.aviso);
         break;
-    case FinCorrida::Preparada:
+    case acervo::FinPreparacion::Preparada:
         if (!veliro6) {
             creaArchivoDUMP_Click();
         } else {
@@ -380,178 +355,22 @@ void frmMontarAcervo::cmdCreaTablas_Click() {
     cmdCreaTablas->setEnabled(true);
 }
 
-frmMontarAcervo::FinCorrida frmMontarAcervo::exportar(bool veliro6, QString& aviso) {
-    const acervo::Seleccion sel{nBib, sFecha1, sFecha2, veliro6};
-    auto correr = [this](const QString& sql) { return executeSQLasync(sql, PBar1, 0, errorLocal); };
-
-    // 5.
-    txtLog->clear();
-    strVersionAct = acervo::versionActual(QDateTime::currentDateTime());
-    PBarGral->setRange(1, 16);
-    PBarGral->setValue(1);
-
-    bool exito = true;
-    QString errores;
-    auto paso = [&](const QString& codigo, bool resultado, const QString& tablaConteo) {
-        exito = exito && resultado;
-        if (!resultado) {
-            errores += codigo + kCrLf + errorLocal;
-        }
-        lblEstatus->setText(codigo);
-        PBarGral->setValue(PBarGral->value() + 1);
-        ImprimeLog(tablaConteo, txtLog);
-    };
-
-    // 6. The stamp.
-    exito = correr(acervo::sqlEstampa(strVersionAct));
-
-    // 7. [01] The records, their analytic records and the marker record.
-    bool r01 = correr(acervo::sqlFichas(sel));
-    if (r01 && !veliro6) {
-        r01 = correr(acervo::sqlAnaliticas(nBib));
-    }
-    if (r01) {
-        int total = 0;
-        QString error;
-        auto rs = ExecuteSQLrs(acervo::sqlIdfichaMarcador(), total, error);
-        if (!rs) {
-            errorLocal = error;
-            r01 = correr(acervo::sqlMarcador(QString(), nBib));
-        } else if (rs->eof() || rs->isNull(QStringLiteral("ficha_np"))) {
-            r01 = false;
-            errorLocal = QStringLiteral("No se encontraron fichas de la biblioteca en el periodo indicado") + kCrLf;
-        } else {
-            r01 = correr(acervo::sqlMarcador(rs->text(QStringLiteral("ficha_np")), nBib));
-        }
-    }
-    paso(QStringLiteral("[01]"), r01, QStringLiteral("analisis.zexporta_aafichas"));
-
-    // 8. [02] The items.
-    paso(QStringLiteral("[02]"), correr(acervo::sqlEjemplares(sel)), QStringLiteral("analisis.zexporta_bejemplares"));
-
-    // 9.
-    if (veliro6) {
-        aviso = renumerarFichas();
-        if (!aviso.isEmpty()) {
-            return FinCorrida::Interrumpida;
-        }
-    } else {
-        // 10. - 21.
-        paso(QStringLiteral("[03]"), correr(acervo::sqlEjemplaresDpi(nBib)), QString());
-        if (!ExisteColumna(QStringLiteral("analisis"), QStringLiteral("etiquetasmarc"), QStringLiteral("idlink"))) {
-            paso(QStringLiteral("[04]"), correr(acervo::sqlColumnasEnlace()), QString());
-            anteponer(txtLog, QStringLiteral("Actualizando estructura tabla etiquetas MARC"));
-        } else {
-            lblEstatus->setText(QStringLiteral("[04]"));
-        }
-        paso(QStringLiteral("[05]"), correr(acervo::sqlEnlazarEtiquetas(nBib)), QString());
-        anteponer(txtLog, QStringLiteral("Enlazando etiquetas MARC con autoridades"));
-        paso(QStringLiteral("[06]"), correr(acervo::sqlEtiquetas()),
-             QStringLiteral("analisis.zexporta_betiquetasmarc"));
-        bool r07 = correr(acervo::sqlIndizado());
-        if (r07) {
-            r07 = correr(acervo::sqlIndizadoBiblioteca(nBib));
-        }
-        paso(QStringLiteral("[07]"), r07, QStringLiteral("analisis.zexporta_bindizado"));
-        paso(QStringLiteral("[07a]"), correr(acervo::sqlEnvios()), QStringLiteral("analisis.zexporta_cenviosdpi"));
-        paso(QStringLiteral("[07b]"), correr(acervo::sqlRecepciones()),
-             QStringLiteral("analisis.zexporta_crecepcionesdpi"));
-        paso(QStringLiteral("[08]"), correr(acervo::sqlAutoridades()),
-             QStringLiteral("analisis.zexporta_dautoridades"));
-        paso(QStringLiteral("[09]"), correr(acervo::sqlReferencias()),
-             QStringLiteral("analisis.zexporta_dreferencias"));
-        paso(QStringLiteral("[010]"), correr(acervo::sqlHoldings()), QString());
-        paso(QStringLiteral("[011]"), correr(acervo::sqlEscuelas()), QString());
-        paso(QStringLiteral("[012]"), correr(acervo::sqlBibliotecas()), QString());
-    }
-
-    // 22. Finish.
-    if (!exito) {
-        aviso = QStringLiteral("Ocurrió un error al generar la estructura temporal para la exportación de registros") +
-                kCrLf + errores;
-        return FinCorrida::FallaEstructura;
-    }
-    return FinCorrida::Preparada;
-}
-
-QString frmMontarAcervo::renumerarFichas() {
-    if (!executeSQLasync(acervo::sqlFichaNoEnEjemplares(), PBar1, 0, errorLocal)) {
-        return QStringLiteral("Error al actualizar ficha_no") + kCrLf + errorLocal;
-    }
-    int total = 0;
-    QString error;
-    auto lista = ExecuteSQLrs(acervo::sqlListaRenumerar(), total, error);
-    if (!lista) {
-        return error;
-    }
-    // Each row is compared with the one read just before it, as read (not as renumbered).
-    QString fichaAnterior = QStringLiteral("0");
-    QString idfichaAnterior = QStringLiteral("0");
-    for (; !lista->eof(); lista->moveNext()) {
-        const QString fichaNo = lista->text(QStringLiteral("ficha_no"));
-        const QString idficha = lista->text(QStringLiteral("idficha"));
-        if (fichaNo == fichaAnterior && idficha != idfichaAnterior) {
-            bool hecho = false;
-            auto maximo = ExecuteSQLrs(acervo::sqlMaximoFichaNo(), total, error);
-            bool ok = false;
-            const qint64 nuevo = maximo && !maximo->eof() ? maximo->text(0).toLongLong(&ok) + 1 : 0;
-            if (ok) {
-                int filas = 0;
-                hecho = ExecuteSQLaction(acervo::sqlRenumerar(nuevo, idficha), filas, error);
-            }
-            if (!hecho) {
-                dialogs().message(this, MsgIcon::None, QStringLiteral("No se actualizó la ficha ") + fichaNo);
-            }
-        }
-        fichaAnterior = fichaNo;
-        idfichaAnterior = idficha;
-        events::pump();
-    }
-    lista->close();
-    return QString();
-}
-
 void frmMontarAcervo::creaArchivoDUMP_Click() {
-    auto& s = sesion();
-    // 1. - 2.
-    const QString archivo = acervo::archivoExportacion(txtRuta->text(), nBib, strVersionAct);
     anteponer(txtLog, QStringLiteral("Generando archivo de respaldo 'dump' de respaldo"));
-    // 3.
     const QString bin = ObtenerRutaBinPostgres();
     if (bin.isEmpty()) {
         return;
     }
-    GuardiaVentana guardia(this);
-    // 4. - 5. The password reaches pg_dump through its environment only.
-    const acervo::ResultadoVolcado r =
-        acervo::volcarExportacion({bin, s.ServidorSesion, s.PuertoSesion, s.UsuarioSesion, s.ClaveSesion, archivo});
-    // 6. - 8. Judged by pg_dump's own outcome: a dump that failed after creating its file is no export.
-    if (!r.ok()) {
-        m_archivoExportado.clear();
-        guardia.liberar();
-        if (r.falla == acervo::FallaVolcado::SinArchivo) {
-            dialogs().message(this, MsgIcon::Critical, QStringLiteral("No se generó el archivo 'dump' de exportación"),
-                              MsgButtons::Ok, QStringLiteral("Error critico"));
-        } else {
-            dialogs().message(this, MsgIcon::Critical,
-                              QStringLiteral("Error al generar archivo 'dump' de exportación") +
-                                  (r.detalle.isEmpty() ? QString() : kCrLf + r.detalle),
-                              MsgButtons::Ok, QStringLiteral("Error"));
-        }
-        return;
+    acervo::ResultadoArchivo r;
+    {
+        GuardiaVentana guardia(this);
+        r = acervo::escribirVolcado(bin, txtRuta->text(), nBib, strVersionAct, interfaz());
     }
-    PBarGral->setValue(PBarGral->maximum());
-    // 9.
-    const acervo::ResultadoEmpacado e = acervo::empacarExportacion(archivo);
-    m_archivoExportado = e.archivo;
-    const QString nota = e.ok ? QString() : QStringLiteral(", pero se ha generado un error al intentar compactarlo.");
-    guardia.liberar();
-    // 10. - 11.
-    dialogs().message(this, MsgIcon::Information,
-                      QStringLiteral("El archivo de exportacion se ha generado con exito, en") + kCrLf +
-                          m_archivoExportado + nota,
-                      MsgButtons::Ok, QStringLiteral("Exportacion exitosa"));
-    anteponer(txtLog, QStringLiteral("Archivo de exportación 'dump' de respaldo creado exitósamente"));
+    m_archivoExportado = r.archivo;
+    dialogs().message(this, r.icono, r.texto, MsgButtons::Ok, r.titulo);
+    if (r.ok) {
+        anteponer(txtLog, QStringLiteral("Archivo de exportación 'dump' de respaldo creado exitósamente"));
+    }
 }
 
 QString frmMontarAcervo::elegirArchivoAc8() {
@@ -564,237 +383,62 @@ QString frmMontarAcervo::elegirArchivoAc8() {
     return ruta;
 }
 
-void frmMontarAcervo::anotarError(const QString& linea) {
-    // The lines stay from run to run while the window is open.
-    txtERR->appendPlainText(linea);
-}
-
 void frmMontarAcervo::cierreAc8() {
     PBarGral->setValue(1);
     PBar1->setValue(1);
-    if (dbExportacion) {
-        (void)dbExportacion->cerrar();
-        dbExportacion.reset();
-    }
     lblEstatus->clear();
     lblEstatusGlobal->clear();
 }
 
 bool frmMontarAcervo::Create_Database(const QString& strDBPath) {
-    dbExportacion = ac8::nuevoArchivoAcervo();
-    ac8::Resultado r = dbExportacion->crear(strDBPath);
-    if (r.ok()) {
-        r = Create_TableEjemplares();
-    }
-    if (r.ok()) {
-        r = Create_TableFichas();
-    }
-    const ac8::Resultado cierre = dbExportacion->cerrar();
-    if (r.ok()) {
-        r = cierre;
-    }
-    dbExportacion.reset();
+    const ac8::Resultado r = acervo::crearArchivoAc8(strDBPath);
     if (!r.ok()) {
-        dialogs().message(this, MsgIcon::Critical, QString::number(r.numero) + kCrLf + kCrLf + r.descripcion);
-        return false;
+        dialogs().message(this, MsgIcon::Critical, acervo::textoFallaAc8(r));
     }
-    return true;
+    return r.ok();
 }
 
 ac8::Resultado frmMontarAcervo::Create_TableEjemplares() {
-    return dbExportacion->definir(ac8::tablaEjemplares());
+    return dbExportacion ? acervo::definirTablaEjemplares(*dbExportacion)
+                         : ac8::Resultado{err::kObjetoCerrado, err::descripcion(err::kObjetoCerrado)};
 }
 
 ac8::Resultado frmMontarAcervo::Create_TableFichas() {
-    return dbExportacion->definir(ac8::tablaFichas());
+    return dbExportacion ? acervo::definirTablaFichas(*dbExportacion)
+                         : ac8::Resultado{err::kObjetoCerrado, err::descripcion(err::kObjetoCerrado)};
 }
 
 bool frmMontarAcervo::GetTagsMARCV6(qint64 queIDficha, QString& strDatosFijos, QString& strTagsMARC, QString* error) {
-    strDatosFijos.clear();
-    strTagsMARC.clear();
-    QVector<ac8::FilaEtiqueta> filas;
-    if (queIDficha > 0) {
-        int total = 0;
-        QString e;
-        auto rs = ExecuteSQLrs(acervo::sqlEtiquetasV6(queIDficha, m_conEnlaces), total, e);
-        if (!rs) {
-            // A record without its tags is not written as if it had none.
-            if (error != nullptr) {
-                *error = e;
-            }
-            return false;
-        }
-        for (; !rs->eof(); rs->moveNext()) {
-            filas.push_back({rs->text(QStringLiteral("numetiqueta")).toInt(), rs->text(QStringLiteral("data"))});
-        }
-        rs->close();
-    }
-    strTagsMARC = ac8::empacarEtiquetas(filas, strDatosFijos);
-    return true;
+    return acervo::etiquetasV6(queIDficha, strDatosFijos, strTagsMARC, error);
 }
 
 void frmMontarAcervo::cmdArchivoDUMP_V6_Click() {
-    // 1. - 2.
+    // The file's name comes from the save dialog alone; one that cannot be replaced is asked for again.
     QString ruta = elegirArchivoAc8();
-    if (ruta.isEmpty()) {
-        cierreAc8();
-        return;
-    }
-    if (QFileInfo::exists(ruta) && !QFile::remove(ruta)) {
+    if (!ruta.isEmpty() && !acervo::liberarDestinoAc8(ruta)) {
         dialogs().message(this, MsgIcon::Critical,
                           QStringLiteral("No se puede reemplazar el archivo seleccionado por favor escoja un nuevo "
                                          "nombre para su archivo de exportación"),
                           MsgButtons::Ok, QStringLiteral("Selección de archivo"));
         ruta = elegirArchivoAc8();
-        if (ruta.isEmpty()) {
-            cierreAc8();
-            return;
+        if (!ruta.isEmpty()) {
+            (void)acervo::liberarDestinoAc8(ruta); // one that still stands makes the file's creation fail
         }
     }
-    // 3. The window stays locked until the closing steps; it is given back on every path.
-    GuardiaVentana guardia(this);
-    PBarGral->setRange(1, 5);
-    PBarGral->setValue(1);
-    lblEstatus->setText(QStringLiteral("Creando contenedor AC8..."));
-    // 4.
-    if (!Create_Database(ruta)) {
-        dialogs().message(this, MsgIcon::Critical, QStringLiteral("No se pudo crear el archivo con la exportación"),
-                          MsgButtons::Ok, QStringLiteral("Error al exportar acervo"));
+    if (ruta.isEmpty()) {
         cierreAc8();
         return;
     }
-    // 5.
-    dbExportacion = ac8::nuevoArchivoAcervo();
-    if (const ac8::Resultado r = dbExportacion->abrir(ruta); !r.ok()) {
-        dialogs().message(this, MsgIcon::Information,
-                          QStringLiteral("No se pudo abrir el archivo AC8 para el vaciado de los datos"),
-                          MsgButtons::Ok, QStringLiteral("Error en Exportación de acervo"));
+    acervo::ResultadoAc8 r;
+    {
+        GuardiaVentana guardia(this);
+        r = acervo::escribirAc8(ruta, nBib, interfaz());
         cierreAc8();
-        return;
     }
-    m_conEnlaces = ExisteColumna(QStringLiteral("analisis"), QStringLiteral("etiquetasmarc"), QStringLiteral("idlink"));
-    int rechazadosEjemplares = 0;
-    int rechazadosFichas = 0;
-    int recortes = 0;
-    QStringList lecturasFallidas;
-    auto anotarRecortes = [&](const QString& marca, const QString& fichaNo, const QVector<ac8::Recorte>& lista) {
-        for (const ac8::Recorte& c : lista) {
-            ++recortes;
-            anotarError(horaLog() + marca + fichaNo + QStringLiteral(" <") + c.campo + QStringLiteral(" recortado a ") +
-                        QString::number(c.tamano) + QStringLiteral("> ") + c.original);
-        }
-    };
-
-    // 6. Items.
-    PBarGral->setValue(2);
-    lblEstatus->setText(QStringLiteral("Recuperando información de ejemplares a exportar..."));
-    events::pump();
-    int total = 0;
-    QString error;
-    auto ejemplares = ExecuteSQLrs(acervo::sqlEjemplaresV6(nBib), total, error);
-    if (!ejemplares) {
-        lecturasFallidas << QStringLiteral("No se pudo leer la información de ejemplares a exportar:") + kCrLf + error;
-    } else {
-        PBar1->setRange(1, ejemplares->recordCount() + 1);
-        PBar1->setValue(1);
-        PBarGral->setValue(3);
-        lblEstatus->setText(QStringLiteral("Exportando ejemplares ..."));
-        for (; !ejemplares->eof(); ejemplares->moveNext()) {
-            QVector<ac8::Recorte> cortes;
-            const QString fichaNo = ejemplares->text(QStringLiteral("ficha_no"));
-            const ac8::Resultado r =
-                dbExportacion->ejecutar(ac8::insertEjemplar(*ejemplares, QDateTime::currentDateTime(), cortes));
-            if (!r.ok()) {
-                ++rechazadosEjemplares;
-                anotarError(horaLog() + QStringLiteral(" >EE ") + fichaNo + QStringLiteral(" <") +
-                            QString::number(r.numero) + QStringLiteral("> ") +
-                            ejemplares->text(QStringLiteral("no_adqui")));
-            } else {
-                anotarRecortes(QStringLiteral(" >EE "), fichaNo, cortes);
-            }
-            events::pump();
-            PBar1->setValue(PBar1->value() + 1);
-        }
-        ejemplares->close();
+    if (!r.titulo.isEmpty()) {
+        dialogs().message(this, r.icono, r.texto, MsgButtons::Ok, r.titulo);
     }
-
-    // 7. Records.
-    lblEstatus->setText(QStringLiteral("Recuperando información de fichas a exportar..."));
-    events::pump();
-    auto fichas = ExecuteSQLrs(acervo::sqlFichasV6(nBib), total, error);
-    if (!fichas) {
-        lecturasFallidas << QStringLiteral("No se pudo leer la información de fichas a exportar:") + kCrLf + error;
-    } else {
-        PBarGral->setValue(4);
-        PBar1->setRange(1, fichas->recordCount() + 1);
-        PBar1->setValue(1);
-        lblEstatus->setText(QStringLiteral("Exportando fichas ..."));
-        for (; !fichas->eof(); fichas->moveNext()) {
-            const QString fichaNo = fichas->text(QStringLiteral("ficha_no"));
-            const QString cola = QStringLiteral("> ") + fichas->text(QStringLiteral("titulo")) + QLatin1Char('/') +
-                                 fichas->text(QStringLiteral("autor"));
-            QString datosFijos;
-            QString etiquetas;
-            QString errorEtiquetas;
-            if (!GetTagsMARCV6(fichas->text(QStringLiteral("idficha")).toLongLong(), datosFijos, etiquetas,
-                               &errorEtiquetas)) {
-                ++rechazadosFichas;
-                anotarError(horaLog() + QStringLiteral(" >EF ") + fichaNo + QStringLiteral(" <") +
-                            QString::number(db::kProviderErrorNumber) + cola + QStringLiteral(" ") +
-                            errorEtiquetas.section(kCrLf, 0, 0).simplified());
-            } else {
-                QVector<ac8::Recorte> cortes;
-                const ac8::Resultado r = dbExportacion->ejecutar(
-                    ac8::insertFicha(*fichas, datosFijos, etiquetas, QDateTime::currentDateTime(), cortes));
-                if (!r.ok()) {
-                    ++rechazadosFichas;
-                    anotarError(horaLog() + QStringLiteral(" >EF ") + fichaNo + QStringLiteral(" <") +
-                                QString::number(r.numero) + cola);
-                } else {
-                    anotarRecortes(QStringLiteral(" >EF "), fichaNo, cortes);
-                }
-            }
-            events::pump();
-            PBar1->setValue(PBar1->value() + 1);
-        }
-        fichas->close();
-    }
-
-    // 8. - 10.
-    PBarGral->setValue(PBarGral->maximum());
-    const ac8::Resultado cierre = dbExportacion->cerrar();
-    if (!cierre.ok()) {
-        lecturasFallidas << QStringLiteral("No se pudo guardar el archivo: ") + QString::number(cierre.numero) +
-                                QLatin1Char(' ') + cierre.descripcion;
-    }
-    cierreAc8();
-    guardia.liberar();
-
-    if (rechazadosEjemplares == 0 && rechazadosFichas == 0 && lecturasFallidas.isEmpty()) {
-        dialogs().message(this, MsgIcon::Information, QStringLiteral("Exportación exitosa"), MsgButtons::Ok,
-                          QStringLiteral("Archivo de exportación generado!!!"));
-    } else {
-        QStringList partes;
-        const QString inicio =
-            QStringLiteral("El proceso de Exportación ha terminado,") + QStringLiteral("sin embargo se identificaron ");
-        if (rechazadosFichas > 0) {
-            partes << inicio + QString::number(rechazadosFichas) +
-                          QStringLiteral(" ficha(s) que aparentemente estan duplicadas y que no se incluirán en este "
-                                         "paquete");
-        }
-        if (rechazadosEjemplares > 0) {
-            partes << (rechazadosFichas > 0
-                           ? QStringLiteral("Tampoco se incluirán ") + QString::number(rechazadosEjemplares) +
-                                 QStringLiteral(" ejemplar(es).")
-                           : inicio + QString::number(rechazadosEjemplares) +
-                                 QStringLiteral(" ejemplar(es) que no se incluirán en este paquete"));
-        }
-        partes << lecturasFallidas;
-        dialogs().message(this, lecturasFallidas.isEmpty() ? MsgIcon::Information : MsgIcon::Warning,
-                          partes.join(kCrLf), MsgButtons::Ok,
-                          QStringLiteral("Archivo de exportación generado con detalles!!!"));
-    }
-    if (rechazadosEjemplares > 0 || rechazadosFichas > 0 || recortes > 0 || !lecturasFallidas.isEmpty()) {
+    if (r.conDetalles()) {
         frameLOG->show();
     }
 }

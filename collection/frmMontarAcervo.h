@@ -3,6 +3,7 @@
 #pragma once
 
 #include "collection/ac8.h"
+#include "collection/corrida_exportacion.h"
 
 #include <QDialog>
 #include <QString>
@@ -54,7 +55,8 @@ public:
     // The count line of a staging table, on top of the box.
     void ImprimeLog(const QString& queTabla, QPlainTextEdit* queTextBox);
 
-    // The previous generation's file and its two tables; a failure is shown and gives false.
+    // The previous generation's file and its two tables; a failure is shown and gives false. The
+    // two table definitions act on the file that dbExportacion holds open.
     bool Create_Database(const QString& strDBPath);
     ac8::Resultado Create_TableEjemplares();
     ac8::Resultado Create_TableFichas();
@@ -67,18 +69,14 @@ public slots:
 private:
     void construir();
     void Form_Load();
-    // The staging after the checks: ready for the writer, or failed with aviso to show.
-    enum class FinCorrida { Preparada, FallaEstructura, Interrumpida };
-    FinCorrida exportar(bool veliro6, QString& aviso);
-    // Gives the previous generation's records one number each; the failure to show, else empty.
-    QString renumerarFichas();
+    // The run's progress, log and boxes on this window's controls.
+    acervo::InterfazExportacion interfaz();
     QString elegirArchivoAc8();
+    // Both bars back at 1 and the status texts cleared.
     void cierreAc8();
-    void anotarError(const QString& linea);
 
     QString m_archivoExportado;
     std::unique_ptr<ac8::ArchivoAcervo> dbExportacion;
-    bool m_conEnlaces = true; // the live tag table has its link columns
 
     MyFrame* panelConfig = nullptr;
     QLabel* Label5 = nullptr;

@@ -1,16 +1,11 @@
 #include "collection/frmRestaurarAcervo.h"
 
-#include "collection/importacion.h"
-#include "core/config.h"
 #include "core/errores.h"
-#include "core/servidor.h"
 #include "core/session.h"
-#include "core/sql.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
-#include "platform/db.h"
 #include "platform/dialogs_ui.h"
-#include "platform/events.h"
+#include "platform/guardia_ui.h"
 #include "platform/widgets_ui.h"
 
 #include <QLabel>
@@ -22,31 +17,8 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kCaption = QStringLiteral("Importar / actualizar Acervo para Biblioteca");
-const QString kTituloActualizacion = QStringLiteral("Actualización del acervo");
-
-// A failure that ends the load with its error report.
-struct FallaProcedimiento {
-    qint64 numero = 0;
-    QString descripcion;
-};
-
-// The value of a query, or the load's error report with the SQL layer's text.
-template <typename T> T exigir(std::optional<T> valor, const QString& error) {
-    if (!valor) {
-        throw FallaProcedimiento{db::kProviderErrorNumber, error};
-    }
-    return *std::move(valor);
-}
-
-void sinHerramientas(QWidget* parent) {
-    dialogs().message(parent, MsgIcon::Critical,
-                      QStringLiteral("No se encontraron las utilerías de PostgreSQL que corresponden a la versión "
-                                     "del servidor (") +
-                          sesion().VersionServidor + QStringLiteral(")."),
-                      MsgButtons::Ok, QStringLiteral("Error"));
-}
 
 } // namespace
 
@@ -75,6 +47,9 @@ void frmRestaurarAcervo::construir() {
                       240, 960, 6000);
     txtRuta = caja(panelConfig, QStringLiteral("txtRuta"), 240, 1260, 7740);
     cmdBrowse = boton(panelConfig, QStringLiteral("cmdBrowse"), QStringLiteral("..."), 8040, 1240, 600, 360);
+    // "..." says nothing to a screen reader.
+    cmdBrowse->setAccessibleName(QStringLiteral("Examinar"));
+    cmdBrowse->setToolTip(QStringLiteral("Elegir el archivo de exportación (.backup o .zip)"));
     lblRuta = etiqueta(panelConfig, QStringLiteral("lblRuta"), QString(), 240, 1680, 8400);
     lblAviso = etiqueta(panelConfig, QStringLiteral("lblAviso"), QString(), 240, 2040, 8400, 1700, true);
     lblAviso->setTextFormat(Qt::PlainText);
@@ -89,6 +64,9 @@ void frmRestaurarAcervo::construir() {
     cmdRegresar = boton(this, QStringLiteral("cmdRegresar"), QStringLiteral("&Regresar"), 7440, 8340, 1800);
 
     connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
+    // A path typed in the box is as good as one chosen in the dialog.
+    connect(txtRuta, &QLineEdit::textEdited, this,
+            [this](const QString& texto) { cmdCargar->setEnabled(!texto.trimmed().isEmpty()); });
     connect(cmdCargar, &QPushButton::clicked, this, [this] { cmdCargar_Click(); });
     connect(cmdActualizar, &QPushButton::clicked, this, [this] { cmdActualizar_Click(); });
     connect(cmdRegresar, &QPushButton::clicked, this, [this] { cmdRegresar_Click(); });
@@ -112,7 +90,6 @@ void frmRestaurarAcervo::Form_Load() {
                        "VELIRO7."));
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
 }
 
 void frmRestaurarAcervo::registrar(const QString& entrada) {
@@ -121,25 +98,33 @@ void frmRestaurarAcervo::registrar(const QString& entrada) {
     txtLog->setPlainText(previo.isEmpty() ? ahora + entrada : ahora + entrada + QLatin1Char('\n') + previo);
 }
 
-void frmRestaurarAcervo::bloquear() {
-    if (!m_guardia) {
-        m_guardia.emplace(this);
+acervo::InterfazImportacion frmRestaurarAcervo::interfaz() {
+    acervo::InterfazImportacion ui;
+    ui.registro = [this](const QString& entrada) { registrar(entrada); };
+    ui.registroSinFecha = [this](const QString& linea) {
+        txtLog->setPlainText(linea + QLatin1Char('\n') + txtLog->toPlainText());
+    };
+    ui.carpeta = [this](const QString& carpeta) { lblRuta->setText(carpeta); };
+    ui.aviso = [this](MsgIcon icono, const QString& texto, const QString& titulo) {
+        dialogs().message(this, icono, texto, MsgButtons::Ok, titulo);
+    };
+    ui.pregunta = [this](MsgIcon icono, const QString& texto, const QString& titulo,
+                         std::optional<MsgResult> porDefecto) {
+        return dialogs().message(this, icono, texto, MsgButtons::YesNo, titulo, porDefecto);
+    };
+    return ui;
+}
+
+void frmRestaurarAcervo::mostrar(const acervo::ResultadoImportacion& r) {
+    if (!r.texto.isEmpty()) {
+        dialogs().message(this, r.icono, r.texto, MsgButtons::Ok, r.titulo);
     }
 }
 
-void frmRestaurarAcervo::desbloquear() {
-    m_guardia.reset();
-}
-
-QString frmRestaurarAcervo::carpetaArchivo() const {
-    const QString ruta = txtRuta->text().trimmed();
-    return ruta.left(ruta.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 void frmRestaurarAcervo::cmdBrowse_Click() {
-    const QString archivo =
-        dialogs().openFile(this, QStringLiteral("Seleccionar archivo con exportación de datos"), txtRuta->text(),
-                           QStringLiteral("Archivos backup (*.backup);;Todos los archivos (*)"));
+    const QString archivo = dialogs().openFile(
+        this, QStringLiteral("Seleccionar archivo con exportación de datos"), txtRuta->text(),
+        QStringLiteral("Archivos de exportación (*.backup *.zip);;Archivos backup (*.backup);;Todos los archivos (*)"));
     if (archivo.isEmpty()) {
         cmdCargar->setEnabled(false);
         dialogs().message(this, MsgIcon::None, QStringLiteral("No se escogió un nombre de archivo válido"));
@@ -150,243 +135,36 @@ void frmRestaurarAcervo::cmdBrowse_Click() {
 }
 
 void frmRestaurarAcervo::cmdCargar_Click() {
-    int linea = 10;
-    try {
-        registrar(QStringLiteral(" - Comenzando a restaurar archivo de respaldo '.backup'"));
-        cmdCargar->setEnabled(false);
-        bloquear();
-
-        linea = 20;
-        int filas = 0;
-        QString error;
-        ExecuteSQLaction(acervo::sentenciaBorrarTablas(), filas, error);
-
-        linea = 30;
-        const QString bin = ObtenerRutaBinPostgres();
-        if (bin.isEmpty()) {
-            desbloquear();
-            sinHerramientas(this);
-            return;
-        }
-
-        linea = 40;
-        lblRuta->setText(carpetaArchivo());
-        const acervo::ResultadoPsql carga =
-            acervo::ejecutarPsql(bin, txtRuta->text().trimmed(), sesion().RutaTemporal + QStringLiteral("salida0.txt"));
-        if (!carga.ok()) {
-            // Whatever psql left in the staging tables is not the file: nothing is checked or merged.
-            cmdActualizar->setEnabled(false);
-            desbloquear();
-            dialogs().message(this, MsgIcon::Critical,
-                              QStringLiteral("Error al cargar archivo de exportación 'backup'") + kCrLf + kCrLf +
-                                  carga.detalle(),
-                              MsgButtons::Ok, QStringLiteral("Error"));
-            return;
-        }
-
-        linea = 50;
-        registrar(QStringLiteral(" - Archivo '.backup' cargado en la BD exitósamente"));
-
-        linea = 60;
-        const qint64 ajenos = exigir(acervo::ejemplaresDeOtraBiblioteca(error), error);
-        if (ajenos > 0) {
-            desbloquear();
-            dialogs().message(this, MsgIcon::Information,
-                              QStringLiteral("Está intentando agregar ") + QString::number(ajenos) +
-                                  QStringLiteral(" ejemplares a su base de datos,") + kCrLf +
-                                  QStringLiteral("que no corresponden a su biblioteca."),
-                              MsgButtons::Ok, kTituloActualizacion);
-            return;
-        }
-
-        linea = 70;
-        const QString instalada = exigir(acervo::versionInstalada(error), error);
-        linea = 80;
-        m_versionCargada = exigir(acervo::versionCargada(error), error);
-
-        if (instalada.isEmpty()) {
-            // The stamp is recorded once the merge has committed, never before: a failed first merge
-            // must leave the same file installable.
-            linea = 90;
-            blnPrimeraActAcervo = true;
-            actualizar();
-        } else {
-            linea = 100;
-            blnPrimeraActAcervo = false;
-            if (m_versionCargada > instalada) {
-                actualizar();
-            } else {
-                const auto mensaje = acervo::mensajeNoReciente(instalada, m_versionCargada);
-                if (!mensaje) {
-                    throw FallaProcedimiento{err::kTiposNoCoinciden, err::descripcion(err::kTiposNoCoinciden)};
-                }
-                desbloquear();
-                dialogs().message(this, MsgIcon::Information, *mensaje, MsgButtons::Ok, kTituloActualizacion);
-            }
-        }
-        desbloquear();
-    } catch (const FallaProcedimiento& f) {
-        desbloquear();
-        dialogs().message(this, MsgIcon::Critical,
-                          f.descripcion + kCrLf + QStringLiteral("En la línea ") + QString::number(linea) +
-                              QStringLiteral(" del procedimiento cmdCargar_Click"),
-                          MsgButtons::Ok, QStringLiteral("Error ") + QString::number(f.numero));
+    cmdCargar->setEnabled(false);
+    acervo::ResultadoImportacion r;
+    {
+        GuardiaVentana guardia(this);
+        m_estado = {};
+        r = acervo::importarAcervo(txtRuta->text(), m_estado, interfaz());
+        blnPrimeraActAcervo = m_estado.primeraActualizacion;
     }
+    if (!r.fusionado()) {
+        cmdActualizar->setEnabled(false);
+    }
+    mostrar(r);
 }
 
 void frmRestaurarAcervo::cmdActualizar_Click() {
-    try {
-        bloquear();
-        actualizar();
-        desbloquear();
-    } catch (const FallaProcedimiento& f) {
-        desbloquear();
-        dialogs().message(this, MsgIcon::Critical,
-                          f.descripcion + kCrLf + QStringLiteral("En el procedimiento cmdActualizar_Click"),
-                          MsgButtons::Ok, QStringLiteral("Error ") + QString::number(f.numero));
+    acervo::ResultadoImportacion r;
+    {
+        GuardiaVentana guardia(this);
+        m_estado.primeraActualizacion = blnPrimeraActAcervo;
+        r = acervo::fusionarAcervo(m_estado, interfaz());
     }
-}
-
-void frmRestaurarAcervo::actualizar() {
-    QString error;
-    int filas = 0;
-
-    // The script first: without one, no question is asked and nothing is changed.
-    const acervo::PlantillaAcervo plantilla = acervo::leerPlantillaAcervo();
-    if (!plantilla.ok()) {
-        desbloquear();
-        dialogs().message(this, MsgIcon::Critical, plantilla.error, MsgButtons::Ok, QStringLiteral("Error"));
-        return;
+    if (r.informe) {
+        r.texto += kCrLf + QStringLiteral("En el procedimiento cmdActualizar_Click");
     }
-    // The run copy lives in the work folder: the shared template is read, never rewritten.
-    const QString copia = sesion().RutaTemporal + QStringLiteral("restaura_acervo.sra");
-    if (!acervo::escribirCopiaEjecucion(copia, plantilla.texto).isEmpty()) {
-        desbloquear();
-        dialogs().message(this, MsgIcon::None,
-                          QStringLiteral("La ruta ") + copia +
-                              QStringLiteral(" parece incorrecta, verifique que exista"));
-        return;
-    }
-
-    const QString faltantes = exigir(acervo::coleccionesFaltantes(error), error);
-    if (!faltantes.isEmpty()) {
-        desbloquear();
-        if (dialogs().message(this, MsgIcon::Question, acervo::mensajeColecciones(faltantes), MsgButtons::YesNo,
-                              QStringLiteral("Desea continuar con el proceso?")) != MsgResult::Yes) {
-            if (blnPrimeraActAcervo) {
-                // Below every stamp: the same file can be loaded again.
-                QString dos = QStringLiteral("2");
-                GuardarConfiguracion(dos, QStringLiteral("ACT_ACERVO"));
-            }
-            return;
-        }
-        bloquear();
-    }
-
-    const QVector<acervo::NoProcesado> noProcesados = exigir(acervo::noProcesadosIncluidos(error), error);
-    if (!noProcesados.isEmpty()) {
-        desbloquear();
-        const MsgResult r = dialogs().message(this, MsgIcon::Information, acervo::mensajeNoProcesados(noProcesados),
-                                              MsgButtons::YesNo, QStringLiteral("Ejemplares no procesados"));
-        bloquear();
-        if (r == MsgResult::Yes) {
-            for (const acervo::NoProcesado& item : noProcesados) {
-                ExecuteSQLaction(acervo::sentenciaQuitarNoProcesado(item), filas, error);
-            }
-        }
-    }
-
-    if (const QString e = acervo::asegurarColumnasEnlace(); !e.isEmpty()) {
-        desbloquear();
-        dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("No se agregaron a la tabla de etiquetas MARC las columnas de enlace con "
-                                         "autoridades:") +
-                              kCrLf + e,
-                          MsgButtons::Ok, QStringLiteral("Error"));
-        return;
-    }
-
-    registrar(QStringLiteral(" - Comenzando rutina de actualización del acervo."));
-    const QString bin = ObtenerRutaBinPostgres();
-    if (bin.isEmpty()) {
-        desbloquear();
-        sinHerramientas(this);
-        return;
-    }
-    lblRuta->setText(carpetaArchivo());
-    const acervo::ResultadoPsql fusion =
-        acervo::ejecutarPsql(bin, copia, sesion().RutaTemporal + QStringLiteral("salida1.txt"));
-
-    // The script drops the staging tables inside its transaction: while they are there, nothing was
-    // merged, whatever psql's status says.
-    QString errorRevision;
-    const std::optional<bool> quedan = acervo::hayTablasExportacion(errorRevision);
-    if (!quedan || *quedan) {
-        QString detalle = fusion.detalle();
-        if (detalle.isEmpty()) {
-            detalle =
-                quedan ? QStringLiteral("El script de actualización terminó sin aplicar los cambios.") : errorRevision;
-        }
-        desbloquear();
-        dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("Error al actualizar registros del acervo de biblioteca") + kCrLf + kCrLf +
-                              detalle,
-                          MsgButtons::Ok, QStringLiteral("Error"));
-        return;
-    }
-    if (!fusion.ok()) {
-        // Merged and committed; one of the adjustments that follow the transaction failed.
-        desbloquear();
-        dialogs().message(this, MsgIcon::Warning,
-                          QStringLiteral("El acervo se actualizó, pero los ajustes posteriores a la actualización "
-                                         "reportaron errores:") +
-                              kCrLf + kCrLf + fusion.detalle(),
-                          MsgButtons::Ok, kTituloActualizacion);
-        bloquear();
-    }
-
-    registrar(QStringLiteral(" - Realizando acciones de limpieza. Ya puede usar el sistema."));
-    ExecuteSQLaction(acervo::kVacuum, filas, error);
-    registrar(QStringLiteral(" - Actualizando estadísticas"));
-    resultadoEstadisticoMontaje(true, QDateTime::currentDateTime());
+    mostrar(r);
 }
 
 void frmRestaurarAcervo::resultadoEstadisticoMontaje(bool quitaEstatusEspecial, const QDateTime& tInicial) {
     Q_UNUSED(tInicial);
-    QString error;
-    const std::optional<acervo::EstadisticasAcervo> cifras = acervo::estadisticasAcervo(error);
-    if (!cifras) {
-        desbloquear();
-        dialogs().message(this, MsgIcon::Warning, error, MsgButtons::Ok,
-                          QStringLiteral("[resultadoEstadisticoMontaje]"));
-    }
-    if (!quitaEstatusEspecial) {
-        return;
-    }
-    int filas = 0;
-    ExecuteSQLaction(QStringLiteral("UPDATE analisis.fichas SET estatus='CAP' WHERE estatus='MON'; "), filas, error);
-    // Recorded before any box: the merge has committed, so this file is installed whatever follows.
-    QString version = m_versionCargada;
-    QString errorVersion;
-    const bool registrada = GuardarConfiguracion(version, QStringLiteral("ACT_ACERVO"), &errorVersion);
-    desbloquear();
-    if (cifras) {
-        dialogs().message(this, MsgIcon::Information, acervo::mensajeEstadisticas(*cifras), MsgButtons::Ok,
-                          QStringLiteral("Resultado de Actualizar el acervo"));
-    }
-    if (!registrada) {
-        dialogs().message(this, MsgIcon::Warning,
-                          QStringLiteral("No se registró la versión del acervo instalada (ACT_ACERVO):") + kCrLf +
-                              errorVersion,
-                          MsgButtons::Ok, kTituloActualizacion);
-    }
-    dialogs().message(this, MsgIcon::Information,
-                      QStringLiteral("El proceso de importación del acervo de la biblioteca") + kCrLf +
-                          QStringLiteral("ha terminado satisfactoriamente.") + kCrLf + kCrLf +
-                          QStringLiteral("IMPORTANTE: No es necesario INDIZAR."),
-                      MsgButtons::Ok, QStringLiteral("Importación exitosa"));
-    txtLog->setPlainText(QStringLiteral("El Acervo de la Biblioteca se ha actualizado correctamente.\n") +
-                         txtLog->toPlainText());
+    acervo::resultadoEstadistico(quitaEstatusEspecial, m_estado, interfaz());
 }
 
 void frmRestaurarAcervo::cmdRegresar_Click() {

@@ -2,13 +2,11 @@
 // checks it against this server and merges it into the live collection.
 #pragma once
 
-#include "platform/guardia_ui.h"
+#include "collection/corrida_importacion.h"
 
 #include <QDateTime>
 #include <QDialog>
 #include <QString>
-
-#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -47,15 +45,12 @@ private:
     void Form_Load();
     // A log entry on top of the log, after the local date and time.
     void registrar(const QString& entrada);
-    // The merge; a failing query before psql runs is thrown to the caller's error report.
-    void actualizar();
-    void bloquear();
-    void desbloquear();
-    // The folder of the chosen file.
-    QString carpetaArchivo() const;
+    // The run's log, folder label and boxes on this window.
+    acervo::InterfazImportacion interfaz();
+    // The closing box of a run, on the window given back.
+    void mostrar(const acervo::ResultadoImportacion& r);
 
-    std::optional<GuardiaVentana> m_guardia;
-    QString m_versionCargada; // the loaded file's stamp (the merge drops its table)
+    acervo::EstadoImportacion m_estado;
 
     QLabel* ImgCabecera = nullptr;
     MyFrame* panelConfig = nullptr;

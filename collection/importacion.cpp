@@ -2,22 +2,27 @@
 
 #include "collection/exportacion.h"
 #include "core/cifrado.h"
+#include "core/errores.h"
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
+#include "platform/archivo_seguro.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "resources/recursos.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSaveFile>
+
+#include <zip.h>
 
 namespace v7::acervo {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 // How many of psql's error lines a message shows.
 constexpr int kMaxLineasError = 12;
@@ -57,9 +62,147 @@ std::optional<bool> hayTablasExportacion(QString& error) {
     return v->toInt() != 0;
 }
 
+std::optional<bool> tablasExportacionCompletas(QString& error) {
+    QString sql = QStringLiteral("SELECT count(*) FROM (VALUES ");
+    QStringList valores;
+    for (const QString& t : tablasExportacion()) {
+        valores << QStringLiteral("(") + citarLiteral(t) + QLatin1Char(')');
+    }
+    sql += valores.join(QStringLiteral(", ")) + QStringLiteral(") AS t(nombre) WHERE to_regclass(t.nombre) IS NULL");
+    const auto v = primerValor(sql, error);
+    if (!v) {
+        return std::nullopt;
+    }
+    return v->toInt() == 0;
+}
+
+namespace {
+
+bool pareceZip(const QByteArray& datos) {
+    return datos.startsWith("PK\x03\x04") || datos.startsWith("PK\x05\x06");
+}
+
+} // namespace
+
+QString textoArchivoNecesario() {
+    return QStringLiteral("Elija el archivo de exportación que generó el departamento central para esta biblioteca "
+                          "(respB<biblioteca>_<aaaammdd>_<hhmm>.backup) o el archivo .zip del mismo nombre que lo "
+                          "contiene.");
+}
+
+ArchivoImportacion dumpDelZip(const QByteArray& zip, const QString& ruta, qint64 limite) {
+    ArchivoImportacion a;
+    const QString noEs = QStringLiteral("El archivo ") + ruta +
+                         QStringLiteral(" no es un .zip de exportación del acervo: debe contener un solo archivo "
+                                        ".backup.") +
+                         kCrLf + textoArchivoNecesario();
+    zip_error_t ze;
+    zip_error_init(&ze);
+    zip_source_t* fuente = zip_source_buffer_create(zip.constData(), zip_uint64_t(zip.size()), 0, &ze);
+    zip_t* z = fuente != nullptr ? zip_open_from_source(fuente, ZIP_RDONLY, &ze) : nullptr;
+    if (z == nullptr) {
+        if (fuente != nullptr) {
+            zip_source_free(fuente);
+        }
+        zip_error_fini(&ze);
+        a.motivo = QStringLiteral("El archivo ") + ruta + QStringLiteral(" no se puede leer como .zip.") + kCrLf +
+                   textoArchivoNecesario();
+        return a;
+    }
+    zip_error_fini(&ze);
+    // The export packs one entry, the dump under its own name: nothing is written to disk from here.
+    zip_int64_t elegido = -1;
+    const zip_int64_t n = zip_get_num_entries(z, 0);
+    for (zip_int64_t i = 0; i < n; ++i) {
+        const char* nombre = zip_get_name(z, zip_uint64_t(i), 0);
+        if (nombre != nullptr && QString::fromUtf8(nombre).endsWith(QStringLiteral(".backup"), Qt::CaseInsensitive)) {
+            if (elegido >= 0) {
+                elegido = -2;
+                break;
+            }
+            elegido = i;
+        }
+    }
+    if (elegido < 0) {
+        zip_discard(z);
+        a.motivo = noEs;
+        return a;
+    }
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(z, zip_uint64_t(elegido), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) != 0 &&
+        qint64(st.size) > limite) {
+        zip_discard(z);
+        a.motivo = QStringLiteral("El archivo de exportación dentro de ") + ruta +
+                   QStringLiteral(" es demasiado grande para importarlo (más de ") +
+                   QString::number(limite / archivo::kMiB) + QStringLiteral(" MB).");
+        return a;
+    }
+    zip_file_t* f = zip_fopen_index(z, zip_uint64_t(elegido), 0);
+    if (f == nullptr) {
+        zip_discard(z);
+        a.motivo = noEs;
+        return a;
+    }
+    QByteArray datos;
+    char bloque[65536];
+    bool fallo = false;
+    for (;;) {
+        const zip_int64_t leidos = zip_fread(f, bloque, sizeof bloque);
+        if (leidos < 0) {
+            fallo = true;
+            break;
+        }
+        if (leidos == 0) {
+            break;
+        }
+        // The size the archive states is not trusted.
+        if (datos.size() + leidos > limite) {
+            fallo = true;
+            break;
+        }
+        datos.append(bloque, qsizetype(leidos));
+    }
+    zip_fclose(f);
+    zip_discard(z);
+    if (fallo) {
+        a.motivo = QStringLiteral("No se pudo extraer el archivo de exportación de ") + ruta +
+                   QStringLiteral(": el .zip está dañado o excede el tamaño permitido.");
+        return a;
+    }
+    a.datos = std::move(datos);
+    return a;
+}
+
+ArchivoImportacion leerArchivoImportacion(const QString& ruta) {
+    ArchivoImportacion a;
+    if (ruta.trimmed().isEmpty()) {
+        a.motivo = QStringLiteral("No se indicó el archivo de exportación.") + kCrLf + textoArchivoNecesario();
+        return a;
+    }
+    archivo::Lectura l = archivo::leerRegular(ruta, kLimiteArchivoImportacion);
+    if (!l.ok()) {
+        a.motivo = l.motivo;
+        return a;
+    }
+    if (pareceZip(l.datos)) {
+        return dumpDelZip(l.datos, ruta);
+    }
+    a.datos = std::move(l.datos);
+    return a;
+}
+
+bool esExportacion(const QByteArray& datos) {
+    static const QRegularExpression tabla(
+        QStringLiteral("CREATE TABLE\\s+(\\S+\\.)?\"?zexporta_aactualizacion\"?\\s*\\("),
+        QRegularExpression::CaseInsensitiveOption);
+    // The dump names the stamp's table near its start; the rest is not scanned as text.
+    return tabla.match(QString::fromLatin1(datos.left(16 * 1024 * 1024))).hasMatch();
+}
+
 QString ResultadoPsql::detalle() const {
     if (!iniciado) {
-        return errorInicio;
+        return QStringLiteral("No se pudo ejecutar psql.") + kCrLf + QStringLiteral("Detalle: ") + errorInicio;
     }
     if (ok()) {
         return QString();
@@ -67,30 +210,35 @@ QString ResultadoPsql::detalle() const {
     QString causa;
     switch (estado) {
     case 1:
-        causa = QStringLiteral("psql no pudo leer el archivo.");
+        causa = QStringLiteral("psql no pudo leer el script.");
         break;
     case 2:
-        causa = QStringLiteral("psql no se pudo conectar con el servidor.");
+        causa = QStringLiteral("psql no se pudo conectar con el servidor o perdió la conexión.");
         break;
     case 3:
-        causa = QStringLiteral("El script se detuvo en una sentencia con error.");
+        causa = QStringLiteral("El script se detuvo en una sentencia con error y no se aplicó.");
         break;
     default:
         causa = QStringLiteral("psql terminó con el código ") + QString::number(estado) + QLatin1Char('.');
         break;
     }
-    return causa + kCrLf + errores.join(kCrLf);
+    const QString frase = errores.isEmpty() ? QString() : err::fraseDeErrorSql(errores.join(QLatin1Char('\n')));
+    return causa + (frase.isEmpty() ? QString() : kCrLf + frase) +
+           (errores.isEmpty() ? QString() : kCrLf + QStringLiteral("Detalle: ") + errores.join(kCrLf));
 }
 
 QStringList lineasErrorPsql(const QByteArray& salida) {
     const QStringList lineas = QString::fromUtf8(salida).split(QLatin1Char('\n'));
     static const QRegularExpression marcada(
         QStringLiteral("^(psql:|ERROR:|FATAL:|DETAIL:|HINT:|DETALLE:|SUGERENCIA:|pg_dump:)"));
+    // Lines that quote the statement or the data it met.
+    static const QRegularExpression cita(
+        QStringLiteral("(^|:\\s*)(LINE|L[IÍ]NEA|CONTEXT|CONTEXTO|QUERY|STATEMENT|SENTENCIA)\\b|^\\^|^\\s+\\^"));
     QStringList errores;
     QStringList ultimas;
     for (QString l : lineas) {
         l = l.trimmed();
-        if (l.isEmpty()) {
+        if (l.isEmpty() || cita.match(l).hasMatch()) {
             continue;
         }
         if (marcada.match(l).hasMatch() && errores.size() < kMaxLineasError) {
@@ -104,20 +252,18 @@ QStringList lineasErrorPsql(const QByteArray& salida) {
     return errores.isEmpty() ? ultimas : errores;
 }
 
-ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QString& script, const QString& salida) {
+ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QByteArray& entrada, const QString& salida) {
     const SessionState& s = sesion();
     process::Command c;
     c.program = paths::withSlash(carpetaBin) + QStringLiteral("psql");
-    c.arguments = {QStringLiteral("-X"), QStringLiteral("-w"),
-                   QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-                   QStringLiteral("-h"), s.ServidorSesion,
-                   QStringLiteral("-p"), QString::number(s.PuertoSesion),
-                   QStringLiteral("-U"), s.UsuarioSesion,
-                   QStringLiteral("-d"), QStringLiteral("veliro7"),
-                   QStringLiteral("-f"), script};
+    c.arguments = {QStringLiteral("-X"), QStringLiteral("-w"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                   QStringLiteral("-h"), s.ServidorSesion,     QStringLiteral("-p"), QString::number(s.PuertoSesion),
+                   QStringLiteral("-U"), s.UsuarioSesion,      QStringLiteral("-d"), QStringLiteral("veliro7"),
+                   QStringLiteral("-f"), QStringLiteral("-")};
     // The scripts are UTF-8 (a dump names its own encoding anyway).
     c.environment = {{QStringLiteral("PGPASSWORD"), s.ClaveSesion},
                      {QStringLiteral("PGCLIENTENCODING"), QStringLiteral("UTF8")}};
+    c.entrada = entrada;
     c.out = process::Sink::File;
     c.outFile = salida;
     c.err = process::Sink::Stdout;
@@ -127,12 +273,12 @@ ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QString& script, con
     p.iniciado = r.started;
     p.estado = r.status();
     if (!r.started) {
-        p.errorInicio = QStringLiteral("No se pudo ejecutar ") + c.program + QStringLiteral(": ") + r.startError;
+        p.errorInicio = c.program + QStringLiteral(": ") + r.startError;
         return p;
     }
     if (!r.ok()) {
-        QFile f(salida);
-        p.errores = lineasErrorPsql(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+        const archivo::Lectura l = archivo::leerRegular(salida, 4 * archivo::kMiB, archivo::SiExcede::UltimaParte);
+        p.errores = lineasErrorPsql(l.datos);
     }
     return p;
 }
@@ -282,50 +428,72 @@ QString decodificarPlantilla(const QByteArray& bytes) {
     return textoUtf8OWindows1252(datos);
 }
 
-PlantillaAcervo leerPlantillaAcervo() {
-    const SessionState& s = sesion();
-    PlantillaAcervo p;
-    if (s.HayArchivosCompartidos) {
-        p.origen = paths::withSlash(s.RutaTrabajo.trimmed()) + QStringLiteral("plantillas/config/restaura_acervo.sra");
-        QFile f(p.origen);
-        if (!f.open(QIODevice::ReadOnly)) {
-            p.error =
-                QStringLiteral("No se pudo leer la plantilla ") + p.origen + QStringLiteral(": ") + f.errorString();
-            return p;
-        }
-        p.texto = decodificarPlantilla(f.readAll());
-        p.texto.remove(kVacuum, Qt::CaseSensitive);
-    } else {
-        p.origen = QStringLiteral("reportes.plantillas");
-        QString error;
-        const auto v = primerValor(
-            QStringLiteral("SELECT plantilla FROM reportes.plantillas WHERE nombre = 'RESTAURA_ACERVO'"), error);
-        if (!v) {
-            p.error = error;
-            return p;
-        }
-        p.texto = *v;
-        p.texto.remove(kVacuum, Qt::CaseInsensitive);
-    }
-    // An empty script would run nothing and the import would still be reported as done.
-    if (p.texto.trimmed().isEmpty()) {
-        p.error = QStringLiteral("No se encontró el script de actualización del acervo (RESTAURA_ACERVO) en ") +
-                  p.origen + QLatin1Char('.');
-    }
-    return p;
+QString scriptPropio() {
+    QString texto = recurso(QStringLiteral("restaura_acervo.sql"));
+    texto.remove(kVacuum, Qt::CaseInsensitive);
+    return texto.trimmed().isEmpty() ? QString() : texto;
 }
 
-QString escribirCopiaEjecucion(const QString& ruta, const QString& texto) {
-    QSaveFile f(ruta);
-    if (!f.open(QIODevice::WriteOnly)) {
-        return f.errorString();
+CopiaGuardada leerCopiaGuardada() {
+    const SessionState& s = sesion();
+    CopiaGuardada c;
+    if (s.HayArchivosCompartidos) {
+        c.origen = paths::withSlash(s.RutaTrabajo.trimmed()) + QStringLiteral("plantillas/config/restaura_acervo.sra");
+        // A name the kit chose on a shared folder: never through a link, never a FIFO or a device.
+        const archivo::Lectura l = archivo::leerRegular(c.origen, 16 * archivo::kMiB);
+        if (!l.ok()) {
+            c.error = l.motivo;
+            return c;
+        }
+        c.texto = decodificarPlantilla(l.datos);
+        c.leida = true;
+        return c;
     }
-    f.write(texto.toUtf8());
-    f.write("\n");
-    if (!f.commit()) {
-        return f.errorString();
+    c.origen = QStringLiteral("reportes.plantillas");
+    QString error;
+    RecordsetPtr rs =
+        consulta(QStringLiteral("SELECT plantilla FROM reportes.plantillas WHERE nombre = 'RESTAURA_ACERVO'"), error);
+    if (!rs) {
+        c.error = error;
+        return c;
     }
-    return QString();
+    if (!rs->eof()) {
+        c.texto = rs->text(0);
+        c.leida = true;
+    }
+    return c;
+}
+
+bool mismoScript(const QString& a, const QString& b) {
+    auto normal = [](QString t) {
+        t.remove(QLatin1Char('\r'));
+        t.remove(kVacuum, Qt::CaseInsensitive);
+        return t.trimmed();
+    };
+    return normal(a) == normal(b);
+}
+
+QString avisoCopiaGuardada(const CopiaGuardada& copia, const QString& propio) {
+    const QString sigue = QStringLiteral("Se ejecuta el script de actualización propio del programa.");
+    if (copia.leida && mismoScript(copia.texto, propio)) {
+        return QString();
+    }
+    if (copia.leida) {
+        return QStringLiteral("El script de actualización del acervo guardado en ") + copia.origen +
+               QStringLiteral(" (RESTAURA_ACERVO) no es el del programa: fue modificado y por seguridad no se "
+                              "ejecuta.") +
+               kCrLf + sigue;
+    }
+    if (copia.error.isEmpty()) {
+        return QStringLiteral("No se encontró el script de actualización del acervo (RESTAURA_ACERVO) en ") +
+               copia.origen + QLatin1Char('.') + kCrLf + sigue;
+    }
+    const QString queNo = QStringLiteral("No se pudo leer el script de actualización del acervo guardado en ") +
+                          copia.origen + QLatin1Char('.');
+    // A file's reason is already a Spanish sentence; the SQL layer's text is told as the server's.
+    return (copia.origen == QLatin1String("reportes.plantillas") ? err::textoParaUsuario(queNo, copia.error)
+                                                                 : queNo + kCrLf + copia.error) +
+           kCrLf + sigue;
 }
 
 // --- After the merge ---------------------------------------------------------------------------------------
@@ -363,6 +531,10 @@ QString mensajeEstadisticas(const EstadisticasAcervo& e) {
     return QStringLiteral("Como resultado de la operación de Actualización del acervo") + kCrLf +
            QStringLiteral("Se han actualizado y/o agregado: ") + kCrLf + QStringLiteral("FICHAS") + kCrLf + e.fichas +
            kCrLf + kCrLf + QStringLiteral("EJEMPLARES") + kCrLf + e.ejemplares;
+}
+
+QString sentenciaCerrarMontadas() {
+    return QStringLiteral("UPDATE analisis.fichas SET estatus='CAP' WHERE estatus='MON'; ");
 }
 
 } // namespace v7::acervo

@@ -1,6 +1,7 @@
-// The import of a collection export on a library's own server: loading the dump into the staging
-// tables with psql, the checks made on what was loaded, the merge script and its run, and the counts
-// shown afterwards. Windows call these between their questions; nothing here shows a box.
+// The pieces of the import of a collection export on a library's own server: reading the chosen file
+// (the dump, or the export's .zip holding it), running psql on a script the kit did not write, the checks
+// made on what was loaded, the merge script and the counts shown afterwards. corrida_importacion.h puts
+// them in order; nothing here shows a box.
 #pragma once
 
 #include <QByteArray>
@@ -19,23 +20,49 @@ QString sentenciaBorrarTablas();
 // Whether the staging tables are still there (the merge script drops them when it commits). nullopt
 // when the catalogue could not be read.
 std::optional<bool> hayTablasExportacion(QString& error);
+// Whether every one of the thirteen staging tables is there (a dump loaded whole). nullopt on failure.
+std::optional<bool> tablasExportacionCompletas(QString& error);
 
-// One run of psql on database veliro7 with the session's login, its password only in psql's
-// environment and stopping at the first failing statement.
+// The largest export file read (a dump, or what a .zip holds).
+inline constexpr qint64 kLimiteArchivoImportacion = 1024LL * 1024 * 1024;
+
+// The chosen export file, read into memory: the dump itself, or the one .backup member of the export's
+// .zip. A link at the chosen name, anything but a regular file and a file over the limit are refused.
+struct ArchivoImportacion {
+    QByteArray datos;
+    QString motivo; // why it cannot be imported, in Spanish; empty when read
+    bool ok() const { return motivo.isEmpty(); }
+};
+ArchivoImportacion leerArchivoImportacion(const QString& ruta);
+
+// The .backup member of a zip archive held in memory (at most limite bytes).
+ArchivoImportacion dumpDelZip(const QByteArray& zip, const QString& ruta, qint64 limite = kLimiteArchivoImportacion);
+
+// Whether the bytes are a collection export dump: it creates the staging tables.
+bool esExportacion(const QByteArray& datos);
+
+// The sentence that names the file the import needs.
+QString textoArchivoNecesario();
+
+// One run of psql on database veliro7 with the session's login, its password only in psql's environment,
+// reading the script on its standard input (prepared by core/psql_ajeno: a fresh \restrict key first) and
+// stopping at the first failing statement.
 struct ResultadoPsql {
     bool iniciado = false;
     QString errorInicio; // why it did not start
     int estado = -1;     // exit status: 0 ok, 1 file, 2 connection, 3 script error
     QStringList errores; // psql's error lines
     bool ok() const { return iniciado && estado == 0; }
-    // The failure for a message box: what the exit status means, then psql's lines (empty when ok).
+    // The failure for a message box: what the exit status means (Spanish), then "Detalle: " and psql's
+    // lines without the statements they quote (empty when ok).
     QString detalle() const;
 };
 
-// Runs the script file with the psql of carpetaBin; its output and error lines go to the file salida.
-ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QString& script, const QString& salida);
+// Runs psql of carpetaBin on entrada; its output and error lines go to the file salida.
+ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QByteArray& entrada, const QString& salida);
 
-// psql's error lines in its output (at most a screenful); the last lines when none is marked.
+// psql's error lines in its output (at most a screenful); the last lines when none is marked. Lines that
+// quote a statement or its data (LINE, CONTEXT, QUERY, the caret) are left out.
 QStringList lineasErrorPsql(const QByteArray& salida);
 
 // --- The checks of the loaded file --------------------------------------------------------------------
@@ -83,17 +110,24 @@ inline const QString kVacuum = QStringLiteral("VACUUM FULL ANALYZE;");
 // A template file's text: UTF-8 when it is valid UTF-8, else Windows-1252 (files saved on Windows).
 QString decodificarPlantilla(const QByteArray& bytes);
 
-struct PlantillaAcervo {
-    QString texto;  // without its closing vacuum
-    QString origen; // the file or the table it came from
-    QString error;  // why there is none
-    bool ok() const { return error.isEmpty(); }
-};
-// From the shared work-files folder when one is configured, else from reportes.plantillas.
-PlantillaAcervo leerPlantillaAcervo();
+// The merge script that runs: the program's own (staff may change the stored copies), without its closing
+// vacuum. Empty when the program carries none.
+QString scriptPropio();
 
-// Writes the run copy of the script (UTF-8); empty on success, else the reason.
-QString escribirCopiaEjecucion(const QString& ruta, const QString& texto);
+// The stored copy of the merge script: the shared work-files folder's file while one is configured, else
+// the row RESTAURA_ACERVO of reportes.plantillas. It is read only to be compared with the program's own.
+struct CopiaGuardada {
+    QString origen; // the file or the table
+    QString texto;  // decoded; empty when not read
+    bool leida = false;
+    QString error; // why it could not be read (the SQL layer's text or a Spanish reason)
+};
+CopiaGuardada leerCopiaGuardada();
+
+// Whether two texts of the script are the same script: line ends and the closing vacuum do not count.
+bool mismoScript(const QString& a, const QString& b);
+// What the user is told when the stored copy is missing or is not the program's own; empty when it is.
+QString avisoCopiaGuardada(const CopiaGuardada& copia, const QString& propio);
 
 // --- After the merge -----------------------------------------------------------------------------------
 
@@ -105,5 +139,7 @@ struct EstadisticasAcervo {
 // left out); nullopt with the SQL layer's error text when they could not be counted.
 std::optional<EstadisticasAcervo> estadisticasAcervo(QString& error);
 QString mensajeEstadisticas(const EstadisticasAcervo& e);
+// Records left in status MON by the merge become CAP.
+QString sentenciaCerrarMontadas();
 
 } // namespace v7::acervo

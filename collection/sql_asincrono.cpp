@@ -1,11 +1,8 @@
 #include "collection/sql_asincrono.h"
 
-#include <QEventLoop>
-#include <QTimer>
+#include "platform/events.h"
 
-#include <atomic>
-#include <memory>
-#include <thread>
+#include <QTimer>
 
 namespace v7 {
 
@@ -23,44 +20,30 @@ void avanzarActividad(int& valor, int& maximo) {
 
 ResultadoAsincrono ejecutarAsincrono(const QString& cadena, const QString& sql, const std::function<void()>& tick,
                                      int intervaloMs) {
-    struct Estado {
-        std::atomic<bool> terminado{false};
-        ResultadoAsincrono resultado;
-    };
-    auto estado = std::make_shared<Estado>();
-    QEventLoop espera;
-
-    std::thread trabajador([estado, cadena, sql, &espera] {
-        db::Connection con;
-        con.setConnectionString(cadena);
-        db::DbError e;
-        if (!con.open(e)) {
-            estado->resultado.errores = lineaError(e);
-        } else {
-            qint64 filas = 0;
-            if (con.execute(sql, filas, e)) {
-                estado->resultado.ok = true;
-            } else {
-                estado->resultado.errores = lineaError(e);
-            }
-            con.close();
-        }
-        estado->terminado = true;
-        // Queued to the waiting thread; the loop outlives this call because the caller joins first.
-        QMetaObject::invokeMethod(&espera, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-
+    // The tick's timer lives on the calling thread: it fires while the wait lets that thread's events run.
     QTimer reloj;
     if (tick) {
         QObject::connect(&reloj, &QTimer::timeout, tick);
         reloj.start(intervaloMs);
     }
-    while (!estado->terminado) {
-        espera.exec();
-    }
-    reloj.stop();
-    trabajador.join();
-    return estado->resultado;
+    return events::esperar([&cadena, &sql] {
+        ResultadoAsincrono r;
+        db::Connection con;
+        con.setConnectionString(cadena);
+        db::DbError e;
+        if (!con.open(e)) {
+            r.errores = lineaError(e);
+            return r;
+        }
+        qint64 filas = 0;
+        if (con.execute(sql, filas, e)) {
+            r.ok = true;
+        } else {
+            r.errores = lineaError(e);
+        }
+        con.close();
+        return r;
+    });
 }
 
 } // namespace v7

@@ -1,4 +1,4 @@
-// One statement on a connection of its own, run on a worker thread while the caller's thread keeps
+// One statement on a connection of its own, run off the caller's thread while that thread keeps
 // handling its events: the driver has no asynchronous execution, so the statement gets a thread
 // and the windows stay live (repaints, timers) until it ends.
 #pragma once
@@ -17,8 +17,8 @@ struct [[nodiscard]] ResultadoAsincrono {
     QString errores;
 };
 
-// Opens a connection with cadena, runs sql without records and closes it, on a worker thread. The
-// calling thread waits in an event loop (no polling of its own); tick runs there every intervaloMs
+// Opens a connection with cadena, runs sql without records and closes it, on a thread of its own
+// (events::esperar): the calling thread's events run meanwhile, and tick runs there every intervaloMs
 // until the statement has ended. Nothing is cancelled: the call returns when the server has answered.
 ResultadoAsincrono ejecutarAsincrono(const QString& cadena, const QString& sql, const std::function<void()>& tick = {},
                                      int intervaloMs = 10);

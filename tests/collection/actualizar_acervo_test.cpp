@@ -1,6 +1,7 @@
 // The collection transfer's entry window and the import window as the administrator meets them: the
 // console's superuser gate, the texts, the two doors, the file choice, and pictures for a reviewer.
 #include "collection/frmActualizarAcervo.h"
+#include "collection/frmMontarAcervo.h"
 #include "collection/frmRestaurarAcervo.h"
 #include "console/FrmInicio.h"
 #include "core/session.h"
@@ -10,11 +11,13 @@
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -145,6 +148,35 @@ TEST_F(Acervo, ChoosingTheFileEnablesTheImport) {
     EXPECT_EQ(m_dialogs.shown()[1].icon, MsgIcon::None);
     EXPECT_EQ(m_dialogs.shown()[1].title, kProgramTitle);
     EXPECT_EQ(m_dialogs.shown()[1].text, QStringLiteral("No se escogió un nombre de archivo válido"));
+}
+
+// Every button of the collection windows has a name that says what it does (a caption-less one also a
+// tooltip), and every one-line label shows its whole text, colon included.
+TEST_F(Acervo, ButtonsAreNamedAndLabelsShowTheirWholeText) {
+    frmActualizarAcervo entrada({});
+    frmMontarAcervo exportacion;
+    frmRestaurarAcervo importacion;
+    const QRegularExpression letra(QStringLiteral("\\p{L}"));
+    for (QDialog* w : std::initializer_list<QDialog*>{&entrada, &exportacion, &importacion}) {
+        SCOPED_TRACE(w->objectName().toStdString());
+        w->show();
+        for (const QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+            const QString nombre =
+                b->accessibleName().isEmpty() ? QString(b->text()).remove(QLatin1Char('&')) : b->accessibleName();
+            EXPECT_TRUE(nombre.contains(letra)) << b->objectName().toStdString();
+            if (!b->text().contains(letra)) {
+                EXPECT_FALSE(b->toolTip().isEmpty()) << b->objectName().toStdString();
+            }
+        }
+        for (const QLabel* l : w->findChildren<QLabel*>()) {
+            if (l->isVisible() && !l->wordWrap() && !l->text().isEmpty() && !l->text().contains(QLatin1Char('\n'))) {
+                EXPECT_LE(l->sizeHint().width(), l->width())
+                    << l->objectName().toStdString() << ": " << l->text().toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(texto(exportacion, "Label5"), QStringLiteral("Exportar a formato de:"));
+    EXPECT_EQ(hijo<QPushButton>(importacion, "cmdBrowse")->accessibleName(), QStringLiteral("Examinar"));
 }
 
 TEST_F(Acervo, Screenshots) {

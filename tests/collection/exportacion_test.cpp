@@ -1,6 +1,7 @@
 // The collection export through its window, on the shared fixture: the staging tables of one library,
 // the dump file and its archive, the previous generation's file, failures, and the window's liveness.
 #include "collection/ac8.h"
+#include "collection/escritura_ac8.h"
 #include "collection/exportacion.h"
 #include "collection/frmMontarAcervo.h"
 #include "collection/sql_asincrono.h"
@@ -344,8 +345,10 @@ TEST_F(Exportacion, PreviousGenerationFile) {
               QStringLiteral("Indique la ubicación y nombre del archivo de exportación (ac8)"));
     const ShownDialog& fin = dialogs.shown()[1];
     EXPECT_EQ(fin.title, QStringLiteral("Archivo de exportación generado con detalles!!!"));
+    // The repeated item left out; the analyst of one item and the title of one record cut to their fields.
     EXPECT_EQ(fin.text, QStringLiteral("El proceso de Exportación ha terminado,sin embargo se identificaron 1 "
-                                       "ejemplar(es) que no se incluirán en este paquete"));
+                                       "ejemplar(es) que no se incluirán en este paquete\r\nEn 2 fila(s) se "
+                                       "recortaron textos más largos que su campo; el log de errores los detalla."));
     EXPECT_TRUE(hijo<QGroupBox>(*w, "frameLOG")->isVisible());
     const QString errores = hijo<QPlainTextEdit>(*w, "txtERR")->toPlainText();
     const QString hora = QStringLiteral("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}");
@@ -427,6 +430,111 @@ TEST_F(Exportacion, PreviousGenerationFile) {
     EXPECT_EQ(sqlite(archivo, QStringLiteral("SELECT coalesce(DatosFijos, 'NULL') || '|' || EtiquetasMARC FROM Fichas "
                                              "WHERE Titulo LIKE 'Revista%'")),
               QStringLiteral("NULL|\u00a6245Revista d'Art \\ Letras\u00cc"));
+}
+
+// The file's item key is never cut: two item numbers that differ only past the field's 15 characters stay
+// out of the file, each logged and counted, instead of becoming one item that no source has. Only a file
+// without a row left out or cut says "Exportación exitosa".
+TEST_F(Exportacion, PreviousGenerationFileLeavesOutItemNumbersThatDoNotFit) {
+    // Item numbers of this generation may be longer than the previous generation's 15 characters.
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
+        "ALTER TABLE analisis.ejemplares ALTER COLUMN no_adqui TYPE character varying(25);"
+        "INSERT INTO analisis.ejemplares (idejemplar, idficha, ficha_no, no_adqui, idbiblioteca, idescuela, "
+        "idcoleccion, fechaingreso, accesible, analista) VALUES "
+        "(17, 3, 104, 'ABCDEFGHIJKLMNO-1', 2, 1, 1, '2024-03-05 10:00', 1, 'ana'), "
+        "(18, 3, 104, 'ABCDEFGHIJKLMNO-2', 2, 1, 1, '2024-03-05 10:00', 1, 'ana');")));
+    struct Caso {
+        int biblioteca;
+        QString titulo;
+        QString texto;
+        QStringList fuera; // item numbers logged as left out
+    };
+    const Caso casos[] = {
+        {1234, QStringLiteral("Archivo de exportación generado!!!"), QStringLiteral("Exportación exitosa"), {}},
+        {2,
+         QStringLiteral("Archivo de exportación generado con detalles!!!"),
+         QStringLiteral("El proceso de Exportación ha terminado,sin embargo se identificaron 3 ejemplar(es) que no se "
+                        "incluirán en este paquete\r\nEn 2 fila(s) se recortaron textos más largos que su campo; el "
+                        "log de errores los detalla."),
+         {QStringLiteral("<3163> ABCDEFGHIJKLMNO-1"), QStringLiteral("<3163> ABCDEFGHIJKLMNO-2"),
+          QStringLiteral("<3022> l2-0042")}},
+    };
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.biblioteca);
+        ScriptedDialogs dialogs;
+        const QString archivo = destinos.file(QStringLiteral("biblioteca %1.ac8").arg(k.biblioteca));
+        dialogs.answer(archivo).answer(MsgResult::Ok);
+        auto w = ventana(k.biblioteca, destinos.path(), true);
+        click(*w, "cmdCreaTablas");
+        ASSERT_EQ(dialogs.shown().size(), 2u);
+        EXPECT_EQ(dialogs.shown()[1].title, k.titulo);
+        EXPECT_EQ(dialogs.shown()[1].text, k.texto);
+        EXPECT_EQ(hijo<QGroupBox>(*w, "frameLOG")->isVisible(), !k.fuera.isEmpty());
+        const QString errores = hijo<QPlainTextEdit>(*w, "txtERR")->toPlainText();
+        EXPECT_EQ(errores.count(QRegularExpression(QStringLiteral(" >EE -?\\d+ <\\d+> "))), k.fuera.size())
+            << errores.toStdString();
+        for (const QString& f : k.fuera) {
+            EXPECT_TRUE(errores.contains(f)) << f.toStdString() << "\n" << errores.toStdString();
+        }
+        // No item of the file is a cut number.
+        EXPECT_EQ(sqlite(archivo, QStringLiteral("SELECT count(*) FROM EJEMPLARES WHERE NumAdqui LIKE 'ABCDEFGHIJ%'")),
+                  QStringLiteral("0"));
+    }
+}
+
+TEST(TextosAc8, TheClosingMessageCountsRowsLeftOutAndCut) {
+    struct Caso {
+        int fichas, ejemplares, recortadas;
+        QStringList lecturas;
+        MsgIcon icono;
+        QString titulo, texto;
+    };
+    const QString conDetalles = QStringLiteral("Archivo de exportación generado con detalles!!!");
+    const QString inicio = QStringLiteral("El proceso de Exportación ha terminado,sin embargo se identificaron ");
+    const Caso casos[] = {
+        {0,
+         0,
+         0,
+         {},
+         MsgIcon::Information,
+         QStringLiteral("Archivo de exportación generado!!!"),
+         QStringLiteral("Exportación exitosa")},
+        {0,
+         0,
+         4,
+         {},
+         MsgIcon::Information,
+         conDetalles,
+         QStringLiteral("El proceso de Exportación ha terminado, sin embargo en 4 fila(s) se recortaron textos más "
+                        "largos que su campo; el log de errores los detalla.")},
+        {2,
+         1,
+         1,
+         {},
+         MsgIcon::Information,
+         conDetalles,
+         inicio + QStringLiteral("2 ficha(s) que aparentemente estan duplicadas y que no se incluirán en este "
+                                 "paquete\r\nTampoco se incluirán 1 ejemplar(es).\r\nEn 1 fila(s) se recortaron "
+                                 "textos más largos que su campo; el log de errores los detalla.")},
+        {0,
+         0,
+         0,
+         {QStringLiteral("No se pudo guardar el archivo: 3000 Error reservado")},
+         MsgIcon::Warning,
+         conDetalles,
+         QStringLiteral("No se pudo guardar el archivo: 3000 Error reservado")},
+    };
+    for (const Caso& k : casos) {
+        acervo::ResultadoAc8 r;
+        r.fichasFuera = k.fichas;
+        r.ejemplaresFuera = k.ejemplares;
+        r.filasRecortadas = k.recortadas;
+        r.lecturasFallidas = k.lecturas;
+        acervo::textoCierreAc8(r);
+        EXPECT_EQ(r.icono, k.icono) << k.texto.toStdString();
+        EXPECT_EQ(r.titulo, k.titulo);
+        EXPECT_EQ(r.texto, k.texto);
+    }
 }
 
 // Failures of the previous generation's file are reported, never as a success, and give the window back.
