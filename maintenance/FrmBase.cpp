@@ -102,7 +102,8 @@ void FrmBase::construir() {
     txtRuta = respaldo.caja;
     BtnExaminar = respaldo.examinar;
     BtnRespaldar = boton(PanelRespaldo, QStringLiteral("BtnRespaldar"), QStringLiteral("R&espaldar"), 7140, 1600, 1800);
-    EtStatusRespaldo = etiqueta(PanelRespaldo, QStringLiteral("EtStatusRespaldo"), QString(), 240, 2300, 8700, 900, true);
+    EtStatusRespaldo =
+        etiqueta(PanelRespaldo, QStringLiteral("EtStatusRespaldo"), QString(), 240, 2300, 8700, 900, true);
     EtStatusRespaldo->hide(); // shown while a backup runs
     connect(BtnExaminar, &QPushButton::clicked, this, [this] { BtnExaminar_Click(); });
     connect(BtnRespaldar, &QPushButton::clicked, this, [this] { BtnRespaldar_Click(); });

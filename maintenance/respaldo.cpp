@@ -22,9 +22,9 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace v7 {
@@ -194,8 +194,8 @@ public:
     AvanceVolcado(std::shared_ptr<db::Connection> conexion, int versionServidor, QString errores)
         : m_conexion(std::move(conexion)), m_versionServidor(versionServidor), m_errores(std::move(errores)) {
         db::DbError e;
-        const QString tamano =
-            versionServidor >= 90000 ? QStringLiteral("pg_table_size(c.oid)") : QStringLiteral("pg_relation_size(c.oid)");
+        const QString tamano = versionServidor >= 90000 ? QStringLiteral("pg_table_size(c.oid)")
+                                                        : QStringLiteral("pg_relation_size(c.oid)");
         auto rs = m_conexion->query(
             QStringLiteral("SELECT c.oid::bigint AS id, n.nspname AS esquema, c.relname AS tabla, ") + tamano +
                 QStringLiteral(" AS tamano, c.reltuples AS filas FROM pg_class c JOIN pg_namespace n ON n.oid = "
@@ -235,10 +235,10 @@ public:
             }
         }
         const double hecho = m_hecho + t.tamano * std::clamp(dentro, 0.0, 0.99);
-        return {m_total > 0 ? hecho / m_total : 0.0,
-                QStringLiteral("Respaldando la base de datos: tabla ") + t.nombre + QStringLiteral(" (") +
-                    QString::number(m_empezadas) + QStringLiteral(" de ") + QString::number(m_tablas.size()) +
-                    QStringLiteral(")...")};
+        const QString texto = QStringLiteral("Respaldando la base de datos: tabla ") + t.nombre + QStringLiteral(" (") +
+                              QString::number(m_empezadas) + QStringLiteral(" de ") + QString::number(m_tablas.size()) +
+                              QStringLiteral(")...");
+        return {m_total > 0 ? hecho / m_total : 0.0, texto};
     }
 
 private:

@@ -184,8 +184,8 @@ TEST_F(Respaldo, ArchiveLayoutCountsAndCleanUp) {
     escribir(destinos.file(QStringLiteral("ajeno.txt")), "not ours");
     ASSERT_TRUE(QFile::link(destinos.path(), programa + QStringLiteral("r20200102")));
     // The private packing folder of a run killed while 7za wrote a complete archive: swept.
-    const QString huerfana = destinos.file(QStringLiteral(".mi respaldo.zip.") + QString::number(pidTerminado()) +
-                                           QStringLiteral("-1.tmp"));
+    const QString huerfana =
+        destinos.file(QStringLiteral(".mi respaldo.zip.") + QString::number(pidTerminado()) + QStringLiteral("-1.tmp"));
     ASSERT_TRUE(QDir().mkpath(huerfana));
     escribir(huerfana + QStringLiteral("/mi respaldo.zip"), "a complete archive nobody knows of");
 
@@ -337,8 +337,9 @@ TEST_F(Respaldo, TheArchiveCarriesItsOwnConfigurationValues) {
                                          "'PRUEBA_NUEVA')");
     const QString destino = destinos.file(QStringLiteral("valores.zip"));
     ParametrosRespaldo p = parametros(destino);
-    p.valoresEnArchivo = {{QStringLiteral("RESPALDOOK"), QStringLiteral("Verdadero"), QStringLiteral("Falso")},
-                          {QStringLiteral("PRUEBA_NUEVA"), QStringLiteral("en el archivo"), QStringLiteral("en curso")}};
+    p.valoresEnArchivo = {
+        {QStringLiteral("RESPALDOOK"), QStringLiteral("Verdadero"), QStringLiteral("Falso")},
+        {QStringLiteral("PRUEBA_NUEVA"), QStringLiteral("en el archivo"), QStringLiteral("en curso")}};
     QString duranteElVolcado;
     p.avance = [&](PasoRespaldo paso) {
         if (paso == PasoRespaldo::Volcado) {
@@ -386,9 +387,9 @@ TEST_F(Respaldo, ProgressGoesForwardWithEachStepsText) {
             EXPECT_GE(vistos[i].first, vistos[i - 1].first) << i;
         }
     }
-    for (const PasoRespaldo paso : {PasoRespaldo::Bloqueo, PasoRespaldo::Volcado, PasoRespaldo::Roles,
-                                    PasoRespaldo::Version, PasoRespaldo::Checksum, PasoRespaldo::Empaque,
-                                    PasoRespaldo::Limpieza}) {
+    for (const PasoRespaldo paso :
+         {PasoRespaldo::Bloqueo, PasoRespaldo::Volcado, PasoRespaldo::Roles, PasoRespaldo::Version,
+          PasoRespaldo::Checksum, PasoRespaldo::Empaque, PasoRespaldo::Limpieza}) {
         EXPECT_TRUE(textos.contains(textoPaso(paso))) << textoPaso(paso).toStdString();
     }
     EXPECT_TRUE(textos.contains(QStringLiteral("Verificando el archivo comprimido...")));
