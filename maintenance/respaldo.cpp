@@ -193,14 +193,15 @@ class AvanceVolcado {
 public:
     AvanceVolcado(std::shared_ptr<db::Connection> conexion, int versionServidor, QString errores)
         : m_conexion(std::move(conexion)), m_versionServidor(versionServidor), m_errores(std::move(errores)) {
+        // The sizes the server noted at its last vacuum or analyze: reading them takes no lock, so a table
+        // that another session holds does not stop the count (the dump waits for it by itself).
         db::DbError e;
-        const QString tamano = versionServidor >= 90000 ? QStringLiteral("pg_table_size(c.oid)")
-                                                        : QStringLiteral("pg_relation_size(c.oid)");
         auto rs = m_conexion->query(
-            QStringLiteral("SELECT c.oid::bigint AS id, n.nspname AS esquema, c.relname AS tabla, ") + tamano +
-                QStringLiteral(" AS tamano, c.reltuples AS filas FROM pg_class c JOIN pg_namespace n ON n.oid = "
-                               "c.relnamespace WHERE c.relkind = 'r' AND n.nspname <> 'information_schema' AND "
-                               "n.nspname !~ '^pg_'"),
+            QStringLiteral("SELECT c.oid::bigint AS id, n.nspname AS esquema, c.relname AS tabla, (c.relpages + "
+                           "COALESCE(t.relpages, 0))::float8 * current_setting('block_size')::float8 AS tamano, "
+                           "c.reltuples AS filas FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                           "LEFT JOIN pg_class t ON t.oid = c.reltoastrelid WHERE c.relkind = 'r' AND n.nspname <> "
+                           "'information_schema' AND n.nspname !~ '^pg_'"),
             e);
         for (; rs && !rs->eof(); rs->moveNext()) {
             Tabla t;
