@@ -61,13 +61,16 @@ QString conMotivo(const QString& texto, const QString& motivo) {
     return motivo.isEmpty() ? texto : texto + kCrLf + motivo;
 }
 
-// The archive this process last moved into place: its name and the file it was (device and inode), so that
-// the thread ending the program can tell whether the move happened before the end came.
+// The archive this process last moved into place: its name and the file it was (device, inode, size and
+// modification time, which the move keeps; a file made later may reuse the inode), so that the thread
+// ending the program can tell whether the move happened before the end came.
 struct Colocado {
     std::mutex mutex;
     QString archivo;
     dev_t dispositivo = 0;
     ino_t nodo = 0;
+    off_t tamano = 0;
+    timespec modificado{};
 };
 Colocado& colocado() {
     static Colocado c;
@@ -239,6 +242,8 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const 
         c.archivo = QDir::cleanPath(destino.absoluteFilePath());
         c.dispositivo = st.st_dev;
         c.nodo = st.st_ino;
+        c.tamano = st.st_size;
+        c.modificado = st.st_mtim;
     }
     if (::rename(QFile::encodeName(temporal).constData(), QFile::encodeName(archivo).constData()) != 0) {
         return conMotivo(noCreado, errorSistema(errno).descripcion);
@@ -254,7 +259,8 @@ bool respaldoColocado(const QString& archivo) {
     }
     struct stat st {};
     return ::lstat(QFile::encodeName(c.archivo).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
-           st.st_dev == c.dispositivo && st.st_ino == c.nodo;
+           st.st_dev == c.dispositivo && st.st_ino == c.nodo && st.st_size == c.tamano &&
+           st.st_mtim.tv_sec == c.modificado.tv_sec && st.st_mtim.tv_nsec == c.modificado.tv_nsec;
 }
 
 QStringList barrerEmpaquesHuerfanos(const QString& archivo) {
