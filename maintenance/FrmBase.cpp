@@ -306,7 +306,7 @@ void FrmBase::BtnRespaldar_Click() {
         QMetaObject::invokeMethod(
             ventana.data(),
             [ventana, milesimas, texto] {
-                if (ventana && ventana->EtStatusRespaldo->isVisible()) {
+                if (ventana && !ventana->EtStatusRespaldo->isHidden()) { // not after the end
                     ventana->ProgBarr->setValue(milesimas);
                     ventana->EtStatusRespaldo->setText(texto);
                 }
