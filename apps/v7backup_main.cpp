@@ -27,6 +27,8 @@ int codigoSalida(v7::autobackup::Desenlace d) {
         return 4;
     case Desenlace::TiempoAgotado:
         return 5;
+    case Desenlace::RestauracionPendiente:
+        return 6;
     case Desenlace::Interrumpido: // a signal's own status is given instead (128 + signal)
     case Desenlace::Error:
         break;

@@ -3,7 +3,6 @@
 #include "core/config.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
-#include "platform/events.h"
 #include "platform/notify.h"
 
 #include <QDate>
@@ -57,13 +56,11 @@ bool conServidor(const QString& cadena, QString& errorText) {
     if (s.ConexionPrincipal && s.ConexionPrincipal->isOpen()) {
         s.ConexionPrincipal->close();
     }
-    events::pump();
     s.ConexionPrincipal = std::make_shared<db::Connection>();
     s.ConexionPrincipal->setConnectionString(cadena);
     s.ConexionPrincipal->setTimeoutSeconds(kEsperaConexionSegundos);
     db::DbError e;
     const bool abrio = s.ConexionPrincipal->open(e);
-    events::pump();
     if (abrio && s.ConexionPrincipal->isOpen()) {
         return true;
     }

@@ -3,9 +3,11 @@
 #include "autobackup/configuracion.h"
 #include "autobackup/respaldador.h"
 #include "autobackup/soporte.h"
+#include "core/archivos.h"
 #include "core/config.h"
 #include "core/instalacion.h"
 #include "core/login.h"
+#include "core/marca_restauracion.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
@@ -13,11 +15,14 @@
 #include "platform/keystore.h"
 #include "platform/paths.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <mutex>
+#include <thread>
 
 namespace v7::autobackup {
 
@@ -30,19 +35,36 @@ const QString kClaveResultado = QStringLiteral("RESPALDOOK");
 constexpr int kEsperaConexionSegundos = 30;
 // The end of an interrupted run waits this long at most for the server (login, then each statement).
 constexpr int kEsperaFinalSegundos = 10;
+// The outcome is written for this long at most while the server does not answer (it may be restarting),
+// one try every kPausaReintentoMs, each connection attempt waiting kEsperaReintentoSegundos at most.
+constexpr qint64 kEsperaResultadoMs = 30000;
+constexpr int kPausaReintentoMs = 2000;
+constexpr int kEsperaReintentoSegundos = 5;
 
-// The connection string of the run once it connected, for the end of an interrupted run (another thread).
-std::mutex g_cadenaMutex;
+// What the end of an interrupted run needs of the run (it runs on another thread): the connection string
+// once connected, and the dated archive once known.
+std::mutex g_estadoMutex;
 QString g_cadenaConectada;
+QString g_archivo;
 
 void registrarCadena(const QString& cadena) {
-    std::lock_guard<std::mutex> lock(g_cadenaMutex);
+    std::lock_guard<std::mutex> lock(g_estadoMutex);
     g_cadenaConectada = cadena;
 }
 
 QString cadenaConectada() {
-    std::lock_guard<std::mutex> lock(g_cadenaMutex);
+    std::lock_guard<std::mutex> lock(g_estadoMutex);
     return g_cadenaConectada;
+}
+
+void registrarArchivo(const QString& archivo) {
+    std::lock_guard<std::mutex> lock(g_estadoMutex);
+    g_archivo = archivo;
+}
+
+QString archivoRegistrado() {
+    std::lock_guard<std::mutex> lock(g_estadoMutex);
+    return g_archivo;
 }
 
 const QString kLineaSinInformacion = QStringLiteral(
@@ -61,11 +83,11 @@ QString lineaError(const ErrorRun& e) {
 }
 
 // Opens the shared connection with one connection string; false with the driver's error.
-bool abrir(const QString& cadena, db::DbError& e) {
+bool abrir(const QString& cadena, db::DbError& e, int esperaSegundos = kEsperaConexionSegundos) {
     auto& s = sesion();
     s.ConexionPrincipal = std::make_shared<db::Connection>();
     s.ConexionPrincipal->setConnectionString(cadena);
-    s.ConexionPrincipal->setTimeoutSeconds(kEsperaConexionSegundos);
+    s.ConexionPrincipal->setTimeoutSeconds(esperaSegundos);
     if (s.ConexionPrincipal->open(e)) {
         return true;
     }
@@ -87,9 +109,12 @@ public:
 private:
     // Each returns the outcome when the run ends there; nullopt to go on.
     std::optional<Desenlace> leerConfiguracion();
+    std::optional<Desenlace> restauracionPendiente();
     std::optional<Desenlace> conectar();
+    void marcarInicio();
     std::optional<Desenlace> validarVersion();
     Desenlace respaldar();
+    bool escribirResultado(const QString& valor, QString& error);
     void cerrar();
 
     Desenlace fallar(int linea, const Falla& f) {
@@ -155,6 +180,19 @@ std::optional<Desenlace> Ejecucion::leerConfiguracion() {
     return std::nullopt;
 }
 
+std::optional<Desenlace> Ejecucion::restauracionPendiente() {
+    const auto marca = leerMarcaRestauracion();
+    if (!marca) {
+        return std::nullopt;
+    }
+    // A restore that did not finish left a database that may be partial: an archive of it would replace
+    // the day's good one, perhaps the very archive being restored.
+    m_log.escribir(QStringLiteral(" - No se realizó el respaldo. ") + textoRestauracionPendiente(*marca) +
+                   QStringLiteral(" No se respalda una base de datos que puede estar incompleta: ejecute nuevamente "
+                                  "la restauración desde las Herramientas Administrativas."));
+    return Desenlace::RestauracionPendiente;
+}
+
 std::optional<Desenlace> Ejecucion::conectar() {
     auto& s = sesion();
     // This program tries the drivers in the login's opposite order: "PostgreSQL Unicode" first.
@@ -175,6 +213,16 @@ std::optional<Desenlace> Ejecucion::conectar() {
     registrarCadena(cadena);
     m_seConecto = true;
     return std::nullopt;
+}
+
+// From here until the run writes its outcome RESPALDOOK reads false: a run killed outright leaves that
+// trace for the login and the next run.
+void Ejecucion::marcarInicio() {
+    QString error;
+    if (!autobackup::GuardarConfiguracion(booleanoATexto(false), kClaveResultado, &error)) {
+        m_log.escribir(QStringLiteral(" - No se pudo registrar RESPALDOOK = ") + booleanoATexto(false) +
+                       QStringLiteral(" al iniciar la ejecución: ") + error);
+    }
 }
 
 std::optional<Desenlace> Ejecucion::validarVersion() {
@@ -205,7 +253,15 @@ Desenlace Ejecucion::respaldar() {
         return Desenlace::ConfiguracionAlterada;
     }
     m_resultado.archivo = rutaFechada(m_campos.ruta, QDate::currentDate());
-    const QString resultado = autobackup::Respaldar(m_resultado.archivo);
+    registrarArchivo(m_resultado.archivo);
+    // The archive says the backup that wrote it succeeded; the live row stays false until this run ends.
+    const QVector<ValorEnArchivo> valores{{kClaveResultado, booleanoATexto(true), booleanoATexto(false)}};
+    QStringList restos;
+    const QString resultado = autobackup::Respaldar(m_resultado.archivo, valores, &restos);
+    if (!restos.isEmpty()) {
+        m_log.escribir(QStringLiteral(" - Se eliminaron los restos de una ejecución anterior que no terminó: ") +
+                       restos.join(QStringLiteral(", ")));
+    }
     if (resultado == QLatin1String("OK")) {
         m_log.escribir(QStringLiteral(" - El respaldo se llevo a cabo correctamente en la siguiente ubicación ") +
                        m_resultado.archivo);
@@ -213,6 +269,39 @@ Desenlace Ejecucion::respaldar() {
     }
     m_log.escribir(QStringLiteral(" - No se realizó el respaldo. ") + resultado);
     return Desenlace::RespaldoFallido;
+}
+
+// Writes RESPALDOOK on the run's connection; while the server does not answer (it may be restarting) the
+// connection is opened again and the write tried again, for kEsperaResultadoMs at most.
+bool Ejecucion::escribirResultado(const QString& valor, QString& error) {
+    auto& s = sesion();
+    QElapsedTimer reloj;
+    reloj.start();
+    for (;;) {
+        if (!conectada()) {
+            db::DbError e;
+            if (!abrir(s.CadenaConexion, e, kEsperaReintentoSegundos)) {
+                error = e.description;
+            }
+        }
+        if (conectada()) {
+            if (s.ConexionPrincipal->inTransaction()) {
+                qint64 n = 0;
+                db::DbError e;
+                (void)s.ConexionPrincipal->execute(QStringLiteral("ROLLBACK;"), n, e);
+            }
+            if (autobackup::GuardarConfiguracion(valor, kClaveResultado, &error)) {
+                return true;
+            }
+            // A connection the server dropped is opened anew on the next try.
+            s.ConexionPrincipal->close();
+            s.ConexionPrincipal.reset();
+        }
+        if (reloj.elapsed() + kPausaReintentoMs > kEsperaResultadoMs) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPausaReintentoMs));
+    }
 }
 
 // Records the outcome (outside any transaction, so nothing can discard it) and closes the connection.
@@ -224,27 +313,12 @@ void Ejecucion::cerrar() {
                        QStringLiteral(": la ejecución terminó antes de conectarse con el servidor."));
         return;
     }
-    auto& s = sesion();
-    if (conectada() && s.ConexionPrincipal->inTransaction()) {
-        qint64 n = 0;
-        db::DbError e;
-        (void)s.ConexionPrincipal->execute(QStringLiteral("ROLLBACK;"), n, e);
-    }
     QString error;
-    bool escrito = conectada() && autobackup::GuardarConfiguracion(valor, kClaveResultado, &error);
-    if (!escrito) {
-        // The connection may have been lost during the backup: one reconnection, one more write.
-        QString errorConexion;
-        if (autobackup::conServidor(s.CadenaConexion, errorConexion)) {
-            escrito = autobackup::GuardarConfiguracion(valor, kClaveResultado, &error);
-        } else {
-            error = errorConexion;
-        }
-    }
-    m_resultado.respaldoOkRegistrado = escrito;
-    if (!escrito) {
+    m_resultado.respaldoOkRegistrado = escribirResultado(valor, error);
+    if (!m_resultado.respaldoOkRegistrado) {
         m_log.escribir(QStringLiteral(" - No se pudo registrar RESPALDOOK = ") + valor + QStringLiteral(": ") + error);
     }
+    auto& s = sesion();
     if (s.ConexionPrincipal) {
         s.ConexionPrincipal->close();
         s.ConexionPrincipal.reset();
@@ -255,9 +329,16 @@ ResultadoEjecucion Ejecucion::correr() {
     reiniciarSesion(); // nothing of an earlier run in this process: its connection string least of all
     std::optional<Desenlace> fin = leerConfiguracion();
     if (!fin) {
+        fin = restauracionPendiente();
+        if (fin) {
+            (void)conectar(); // only to record the outcome
+        }
+    }
+    if (!fin) {
         fin = conectar();
     }
     if (!fin) {
+        marcarInicio();
         fin = validarVersion();
     }
     m_resultado.desenlace = fin ? *fin : respaldar();
@@ -359,8 +440,17 @@ Desenlace terminarEjecucion(Bitacora& bitacora, const process::Fin& fin, qint64 
         motivo = QStringLiteral("La ejecución fue interrumpida por la señal SIG") +
                  QString::fromLatin1(nombre != nullptr ? nombre : "?");
     }
-    bitacora.escribir(QStringLiteral(" - No se realizó el respaldo. ") + motivo +
-                      QStringLiteral("; se detuvieron sus procesos y se borraron sus archivos temporales."));
+    // The end may come after the tested archive took its final name: then the backup was made.
+    const QString archivo = archivoRegistrado();
+    const bool colocado = !archivo.isEmpty() && respaldoColocado(archivo);
+    if (colocado) {
+        bitacora.escribir(QStringLiteral(" - ") + motivo +
+                          QStringLiteral(" después de que el respaldo quedó completo y verificado en ") + archivo +
+                          QStringLiteral("; el archivo se conserva."));
+    } else {
+        bitacora.escribir(QStringLiteral(" - No se realizó el respaldo. ") + motivo +
+                          QStringLiteral("; se detuvieron sus procesos y se borraron sus archivos temporales."));
+    }
     const QString cadena = cadenaConectada();
     if (!cadena.isEmpty()) {
         // Its own connection: the run's may be the one that is blocked.
@@ -374,13 +464,13 @@ Desenlace terminarEjecucion(Bitacora& bitacora, const process::Fin& fin, qint64 
             qint64 n = 0;
             (void)c->execute(QStringLiteral("SET statement_timeout = ") + QString::number(kEsperaFinalSegundos * 1000),
                              n, e);
-            escrito = guardarValorConfiguracion(c, booleanoATexto(false), kClaveResultado, &error);
+            escrito = guardarValorConfiguracion(c, booleanoATexto(colocado), kClaveResultado, &error);
             c->close();
         } else {
             error = e.description;
         }
         if (!escrito) {
-            bitacora.escribir(QStringLiteral(" - No se pudo registrar RESPALDOOK = ") + booleanoATexto(false) +
+            bitacora.escribir(QStringLiteral(" - No se pudo registrar RESPALDOOK = ") + booleanoATexto(colocado) +
                               QStringLiteral(": ") + error);
         }
     }

@@ -2,6 +2,10 @@
 // configured port, the connection to veliro7, the version gate of VER_V7BACKUP, the dated archive, one
 // outcome line in the log and the outcome in RESPALDOOK.
 //
+// RESPALDOOK reads false from the moment the run has connected until it has written a tested archive, so a
+// run that is killed outright leaves it false (the login warns). The archive itself carries it true: it
+// exists only because the run that wrote it succeeded. While a restore's mark stands the run refuses.
+//
 //     BitacoraDiaria log(paths::programFolder(), QDate::currentDate());
 //     const ResultadoEjecucion r = ejecutarRespaldoAutomatico(log);
 //     return codigoSalida(r.desenlace);
@@ -26,6 +30,7 @@ enum class Desenlace {
     ConfiguracionAlterada, // a field of the settings file is empty
     VersionRechazada,      // the version gate failed
     RespaldoFallido,       // the backup procedure reported a failure
+    RestauracionPendiente, // a restore's mark stands: the database may be partial, so no archive is made of it
     TiempoAgotado,         // the run's time limit passed (terminarEjecucion)
     Interrumpido,          // SIGTERM, SIGINT or SIGHUP ended the run (terminarEjecucion)
     Error,                 // any other failure (the log's error line)
@@ -77,8 +82,9 @@ qint64 limiteEjecucion(QString* aviso = nullptr);
 
 // The end of a run that a signal or the time limit stopped, as process::terminarConLimpieza calls it on
 // its own thread once the children are stopped and the staging folder and scripts removed: one log line,
-// and RESPALDOOK false on a connection of its own when the run had connected (the run's connection may be
-// blocked). limiteSegundos is the limit that was set.
+// and RESPALDOOK on a connection of its own when the run had connected (the run's connection may be
+// blocked): false, or true when the run's tested archive had already taken its final name (the line then
+// says the archive is complete and kept). limiteSegundos is the limit that was set.
 Desenlace terminarEjecucion(Bitacora& bitacora, const process::Fin& fin, qint64 limiteSegundos);
 
 } // namespace v7::autobackup

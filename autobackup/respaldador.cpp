@@ -111,7 +111,7 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
     return r.detalle;
 }
 
-QString Respaldar(const QString& archivo) {
+QString Respaldar(const QString& archivo, const QVector<ValorEnArchivo>& valores, QStringList* restos) {
     auto& s = sesion();
     if (!s.ConexionPrincipal || !s.ConexionPrincipal->isOpen()) {
         return errorElevado(3, err::kObjetoCerrado, err::descripcion(err::kObjetoCerrado));
@@ -134,7 +134,11 @@ QString Respaldar(const QString& archivo) {
     // Under the lock no other backup of this folder runs: a staging folder of the day is what a run
     // that died left behind, and must not stop this one.
     p.carpetaExistente = CarpetaExistente::Vaciar;
+    p.valoresEnArchivo = valores;
     const ResultadoRespaldo r = escribirRespaldo(p, s.ConexionPrincipal);
+    if (restos != nullptr) {
+        *restos = r.restosBarridos;
+    }
     return r.ok() ? QStringLiteral("OK") : textoFalla(r, archivo);
 }
 

@@ -20,7 +20,9 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo);
 // Writes the archive at archivo (already dated) from the session's server, port, user, password and
 // RutaPostgres, on its open connection, holding the program folder's backup lock (BloqueoRespaldo).
 // "OK" on success, else the failure text. On every path the backup's transaction is over, and neither
-// the staging folder nor a password script is left.
-QString Respaldar(const QString& archivo);
+// the staging folder nor a password script is left. valores: configuration rows the archive carries with
+// another value than the live database (ParametrosRespaldo::valoresEnArchivo). restos, when given, gets
+// what a killed earlier run had left and this one removed.
+QString Respaldar(const QString& archivo, const QVector<ValorEnArchivo>& valores = {}, QStringList* restos = nullptr);
 
 } // namespace v7::autobackup

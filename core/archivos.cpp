@@ -14,7 +14,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +59,70 @@ Paso correr7za(const QString& script, const QString& comando, const QString& sal
 
 QString conMotivo(const QString& texto, const QString& motivo) {
     return motivo.isEmpty() ? texto : texto + kCrLf + motivo;
+}
+
+// The archive this process last moved into place: its name and the file it was (device, inode, size and
+// modification time, which the move keeps; a file made later may reuse the inode), so that the thread
+// ending the program can tell whether the move happened before the end came.
+struct Colocado {
+    std::mutex mutex;
+    QString archivo;
+    dev_t dispositivo = 0;
+    ino_t nodo = 0;
+    off_t tamano = 0;
+    timespec modificado{};
+};
+Colocado& colocado() {
+    static Colocado c;
+    return c;
+}
+
+// When a process began, in seconds since the epoch; nothing when it cannot be told (or it is a zombie,
+// which is as good as gone).
+std::optional<double> inicioDeProceso(qint64 pid, bool* zombi) {
+    QFile f(QStringLiteral("/proc/") + QString::number(pid) + QStringLiteral("/stat"));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray linea = f.readAll();
+    const qsizetype cierre = linea.lastIndexOf(')');
+    if (cierre < 0) {
+        return std::nullopt;
+    }
+    // After the command's closing parenthesis: state is field 3, starttime field 22.
+    const QList<QByteArray> campos = linea.mid(cierre + 2).split(' ');
+    if (campos.size() < 20) {
+        return std::nullopt;
+    }
+    *zombi = campos[0] == "Z" || campos[0] == "X";
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    for (const QByteArray& l : stat.readAll().split('\n')) {
+        if (l.startsWith("btime ")) {
+            const double arranque = l.mid(6).trimmed().toDouble();
+            return arranque + campos[19].toDouble() / double(::sysconf(_SC_CLK_TCK));
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether the process that made a packing folder (last changed at modificado) still runs: its pid is taken
+// and by a process that began before the folder last changed (a pid given again later is someone else).
+bool empacadorVivo(qint64 pid, time_t modificado) {
+    if (pid <= 0 || pid > INT_MAX) {
+        return false;
+    }
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) {
+        return false;
+    }
+    bool zombi = false;
+    const std::optional<double> inicio = inicioDeProceso(pid, &zombi);
+    if (zombi) {
+        return false;
+    }
+    return !inicio || *inicio <= double(modificado) + 1.0;
 }
 
 } // namespace
@@ -105,7 +173,7 @@ QString motivoDestinoNoValido(const QString& archivo) {
     return QString();
 }
 
-QString ComprimirRespaldo(const QString& archivo, const QString& carpeta) {
+QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const AvisoEmpaque& aviso) {
     const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ") + archivo;
     const QString config = paths::programFolder() + QStringLiteral("config/");
     if (paths::esEnlace(QDir::cleanPath(config))) {
@@ -141,10 +209,16 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta) {
 
     // A step that could not run is a failure too.
     QByteArray salida;
+    if (aviso) {
+        aviso(FaseEmpaque::Empacando, temporal);
+    }
     const Paso empaque = correr7za(config + QStringLiteral("r_backup.bat"), archiver::comandoEmpacar(temporal, carpeta),
                                    config + QStringLiteral("r_backup.txt"), &salida);
     if (empaque != Paso::Hecho) {
         return conMotivo(noCreado, empaque == Paso::Fallo ? lineasDeError(salida) : QString());
+    }
+    if (aviso) {
+        aviso(FaseEmpaque::Probando, temporal);
     }
     const Paso prueba = correr7za(config + QStringLiteral("r_integral.bat"), archiver::comandoProbar(temporal),
                                   config + QStringLiteral("r_integral.txt"), &salida);
@@ -161,10 +235,70 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta) {
     }
     // The archive holds the roles' password hashes: readable by its owner only.
     ::chmod(QFile::encodeName(temporal).constData(), 0600);
+    {
+        // Noted before the move: an end that comes right after it still finds the archive in place.
+        Colocado& c = colocado();
+        const std::lock_guard<std::mutex> lock(c.mutex);
+        c.archivo = QDir::cleanPath(destino.absoluteFilePath());
+        c.dispositivo = st.st_dev;
+        c.nodo = st.st_ino;
+        c.tamano = st.st_size;
+        c.modificado = st.st_mtim;
+    }
     if (::rename(QFile::encodeName(temporal).constData(), QFile::encodeName(archivo).constData()) != 0) {
         return conMotivo(noCreado, errorSistema(errno).descripcion);
     }
     return QString();
+}
+
+bool respaldoColocado(const QString& archivo) {
+    Colocado& c = colocado();
+    const std::lock_guard<std::mutex> lock(c.mutex);
+    if (c.archivo.isEmpty() || c.archivo != QDir::cleanPath(QFileInfo(archivo).absoluteFilePath())) {
+        return false;
+    }
+    struct stat st {};
+    return ::lstat(QFile::encodeName(c.archivo).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_dev == c.dispositivo && st.st_ino == c.nodo && st.st_size == c.tamano &&
+           st.st_mtim.tv_sec == c.modificado.tv_sec && st.st_mtim.tv_nsec == c.modificado.tv_nsec;
+}
+
+QStringList barrerEmpaquesHuerfanos(const QString& archivo) {
+    static const QRegularExpression kPrivada(QStringLiteral("^\\.(.+)\\.(\\d+)-\\d+\\.tmp$"));
+    QStringList barridas;
+    const QString carpeta = QFileInfo(archivo).absolutePath();
+    const QStringList nombres =
+        QDir(carpeta).entryList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& nombre : nombres) {
+        const QRegularExpressionMatch m = kPrivada.match(nombre);
+        if (!m.hasMatch()) {
+            continue;
+        }
+        const QString ruta = carpeta + QLatin1Char('/') + nombre;
+        struct stat st {};
+        if (::lstat(QFile::encodeName(ruta).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != ::geteuid() || empacadorVivo(m.captured(2).toLongLong(), st.st_mtime)) {
+            continue;
+        }
+        // Only what 7za makes there: the archive, or a work file of its name.
+        const QString miembro = m.captured(1);
+        bool soloElArchivo = true;
+        const QStringList dentro =
+            QDir(ruta).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString& d : dentro) {
+            struct stat sd {};
+            const QString rd = ruta + QLatin1Char('/') + d;
+            if (!d.startsWith(miembro) || ::lstat(QFile::encodeName(rd).constData(), &sd) != 0 ||
+                !S_ISREG(sd.st_mode)) {
+                soloElArchivo = false;
+                break;
+            }
+        }
+        if (soloElArchivo && paths::borrarSinSeguirEnlaces(ruta)) {
+            barridas << ruta;
+        }
+    }
+    return barridas;
 }
 
 QString Respaldar(const QString& archivoBackup) {

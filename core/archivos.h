@@ -4,15 +4,34 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace v7 {
+
+// The steps of ComprimirRespaldo, told on the caller's thread as each begins: 7za packs into temporal (the
+// archive grows there until 7za ends), then tests it.
+enum class FaseEmpaque { Empacando, Probando };
+using AvisoEmpaque = std::function<void(FaseEmpaque fase, const QString& temporal)>;
 
 // Packs every file of carpeta into archivo (.zip) with 7za and tests the result. Empty on success, else the
 // failure text: "No se logro crear el archivo de respaldo: " archivo, followed by the reason (7za's own
 // error lines, or why the destination cannot take it: see motivoDestinoNoValido). The archive is packed
-// in a private folder (0700) beside archivo, readable by its owner only, and moved into place only once it
-// tested well: an older archive of that name is replaced whole or left as it was, never added to.
-// Work files r_backup.bat/.txt and r_integral.bat/.txt stay in the program folder's config/.
-QString ComprimirRespaldo(const QString& archivo, const QString& carpeta);
+// in a private folder (0700) beside archivo, ".<file name>.<pid>-<n>.tmp", readable by its owner only, and
+// moved into place only once it tested well: an older archive of that name is replaced whole or left as it
+// was, never added to. Work files r_backup.bat/.txt and r_integral.bat/.txt stay in the program folder's
+// config/. aviso, when given, hears of each step.
+QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const AvisoEmpaque& aviso = {});
+
+// Whether the file now at archivo is the archive that ComprimirRespaldo of this process tested and moved
+// there (false before the move, after a failed one, or once something else stands at that name). Safe to
+// call from the thread that ends the program on a signal.
+bool respaldoColocado(const QString& archivo);
+
+// The private packing folders beside archivo that a process killed outright left behind (only a killed
+// process leaves one): removes every ".<name>.<pid>-<n>.tmp" folder of archivo's folder whose process is
+// gone and that holds nothing but its archive (links and anything else are left alone), and returns their
+// paths. Call it only while no other backup of this program can be packing (under the backup lock).
+QStringList barrerEmpaquesHuerfanos(const QString& archivo);
 
 // Why archivo cannot be a backup archive's destination, empty when it can: the path must be absolute and
 // its folder must exist (a backup meant for an unmounted disk must not land on the local one), and no

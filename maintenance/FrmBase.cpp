@@ -35,6 +35,18 @@ const QString kFiltroRespaldo = QStringLiteral("Archivos de Respaldo (*.zip);;To
 
 const QColor kColorResaltado(0, 0, 160);
 
+// A control that shows a running operation's progress: the window guard disables it with the rest, but it
+// is drawn as when enabled, so it stays readable.
+void legibleDeshabilitado(QWidget* w) {
+    QPalette p = w->palette();
+    for (const QPalette::ColorRole rol :
+         {QPalette::WindowText, QPalette::Text, QPalette::Base, QPalette::Window, QPalette::Highlight,
+          QPalette::HighlightedText, QPalette::Button, QPalette::ButtonText}) {
+        p.setColor(QPalette::Disabled, rol, p.color(QPalette::Active, rol));
+    }
+    w->setPalette(p);
+}
+
 } // namespace
 
 FrmBase::FrmBase(QWidget* parent, FrmIniciarSesion* login) : QDialog(parent), m_login(login) {
@@ -96,6 +108,9 @@ void FrmBase::construir() {
     txtRuta = respaldo.caja;
     BtnExaminar = respaldo.examinar;
     BtnRespaldar = boton(PanelRespaldo, QStringLiteral("BtnRespaldar"), QStringLiteral("R&espaldar"), 7140, 1600, 1800);
+    EtStatusRespaldo =
+        etiqueta(PanelRespaldo, QStringLiteral("EtStatusRespaldo"), QString(), 240, 2300, 8700, 900, true);
+    EtStatusRespaldo->hide(); // shown while a backup runs
     connect(BtnExaminar, &QPushButton::clicked, this, [this] { BtnExaminar_Click(); });
     connect(BtnRespaldar, &QPushButton::clicked, this, [this] { BtnRespaldar_Click(); });
 
@@ -287,21 +302,35 @@ void FrmBase::BtnRespaldar_Click() {
     // 3. The window stays locked until every path below has ended.
     GuardiaVentana guardia(this);
     m_rutaDestino = txtRuta->text();
-    auto avance = [this](PasoRespaldo paso) {
-        if (paso == PasoRespaldo::Volcado) {
-            ProgBarr->setMinimum(0);
-            ProgBarr->setMaximum(1000);
-            ProgBarr->setValue(0);
-            ProgBarr->show();
-            TmrProgreso->start();
-        }
+    // The bar and the status text follow the work as the backup reports it (from its own threads).
+    legibleDeshabilitado(ProgBarr);
+    legibleDeshabilitado(EtStatusRespaldo);
+    ProgBarr->setRange(0, kMilesimasRespaldo);
+    ProgBarr->setValue(0);
+    ProgBarr->show();
+    EtStatusRespaldo->setText(textoPaso(PasoRespaldo::Carpeta));
+    EtStatusRespaldo->show();
+    const QPointer<FrmBase> ventana(this);
+    auto progreso = [ventana](int milesimas, const QString& texto) {
+        QMetaObject::invokeMethod(
+            ventana.data(),
+            [ventana, milesimas, texto] {
+                if (ventana && !ventana->EtStatusRespaldo->isHidden()) { // not after the end
+                    ventana->ProgBarr->setValue(milesimas);
+                    ventana->EtStatusRespaldo->setText(texto);
+                }
+            },
+            Qt::QueuedConnection);
     };
-    const MensajeRespaldo m = respaldoManual(m_rutaDestino, avance);
-    if (ProgBarr->isVisible()) {
-        ProgBarr->setValue(ProgBarr->maximum());
-        ProgBarr->hide();
+    MensajeRespaldo m;
+    try {
+        m = respaldoManual(m_rutaDestino, progreso);
+    } catch (const std::exception& e) {
+        m.texto = QStringLiteral("Ocurrió el error No. 0") + kCrLf + QString::fromLocal8Bit(e.what());
     }
-    TmrProgreso->stop();
+    ProgBarr->setValue(ProgBarr->maximum());
+    ProgBarr->hide();
+    EtStatusRespaldo->hide();
     guardia.liberar();
     dialogs().message(this, m.icono, m.texto);
 }

@@ -92,6 +92,7 @@ private:
     QLineEdit* txtRuta = nullptr;
     MyButton* BtnExaminar = nullptr;
     MyButton* BtnRespaldar = nullptr;
+    QLabel* EtStatusRespaldo = nullptr; // what the running backup is doing
     QLineEdit* TxtRutaRespaldo = nullptr;
     MyButton* BtnExaminarRespaldo = nullptr;
     MyButton* BtnMontar = nullptr;

@@ -5,19 +5,26 @@
 #include "core/config.h"
 #include "core/errores.h"
 #include "core/scripts.h"
-#include "platform/events.h"
+#include "core/sql.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace v7 {
@@ -39,39 +46,42 @@ QString sufijoErrores(const QString& errores) {
 }
 
 // Everything the writer made that must not outlive it: removed on every way out (links never followed),
-// also by the clean-up of a program that a signal or its time limit ends while the writer runs.
+// also by the clean-up of a program that a signal or its time limit ends while the writer runs; and the
+// locking transaction, ended on every way out.
 class Recogida {
 public:
-    explicit Recogida(std::shared_ptr<db::Connection> c) : m_transaccion(std::move(c)) {}
-    ~Recogida() {
-        terminarTransaccion();
-        m_restos.borrar();
-        events::pump();
-    }
+    Recogida() = default;
+    ~Recogida() { terminar(); }
     Recogida(const Recogida&) = delete;
     Recogida& operator=(const Recogida&) = delete;
 
     void archivo(const QString& ruta) { m_restos.agregar(ruta); }
     void carpeta(const QString& ruta) { m_restos.agregar(ruta); }
 
-    [[nodiscard]] bool iniciarTransaccion(db::DbError& e) { return m_transaccion.begin(e); }
-    // Ends the backup's transaction: COMMIT keeps the counts in config_veliro.control (a block where a
-    // statement failed is rolled back instead). False with the driver's text when it was not committed.
+    [[nodiscard]] bool iniciarTransaccion(std::shared_ptr<db::Connection> c, db::DbError& e) {
+        m_transaccion.emplace(std::move(c));
+        return m_transaccion->begin(e);
+    }
+    // Ends the locking transaction (COMMIT; a block where a statement failed is rolled back instead). False
+    // with the driver's text when it was not committed.
     bool terminarTransaccion(db::DbError* error = nullptr) {
-        if (!m_transaccion.active()) {
+        if (!m_transaccion || !m_transaccion->active()) {
             return true;
         }
         db::DbError e;
-        const bool ok = m_transaccion.commit(e);
-        events::pump();
+        const bool ok = m_transaccion->commit(e);
         if (!ok && error != nullptr) {
             *error = e;
         }
         return ok;
     }
+    void terminar() {
+        terminarTransaccion();
+        m_restos.borrar();
+    }
 
 private:
-    db::Transaccion m_transaccion;
+    std::optional<db::Transaccion> m_transaccion;
     process::Restos m_restos;
 };
 
@@ -80,6 +90,273 @@ void fallaSentencia(ResultadoRespaldo& r, const db::DbError& e, const QString& s
     r.estado = int(e.number);
     r.detalle = e.description + kCrLf + QStringLiteral("[cadSQL]:") + sql;
 }
+
+// A configuration row that could not be written (its text already says which statement failed).
+void fallaConfiguracion(ResultadoRespaldo& r, const QString& texto) {
+    r.falla = FallaRespaldo::Sentencia;
+    r.estado = int(db::kProviderErrorNumber);
+    r.detalle = texto;
+}
+
+// The bar's share of each step: the dump and the packing take nearly all of a backup's time.
+constexpr int kInicioVolcado = 20;
+constexpr int kFinVolcado = 700;
+constexpr int kInicioEmpaque = 730;
+constexpr int kFinEmpaque = 970;
+
+int milesimasDe(PasoRespaldo paso) {
+    switch (paso) {
+    case PasoRespaldo::Carpeta:
+        return 0;
+    case PasoRespaldo::Bloqueo:
+        return 10;
+    case PasoRespaldo::Volcado:
+        return kInicioVolcado;
+    case PasoRespaldo::Roles:
+        return kFinVolcado;
+    case PasoRespaldo::Version:
+        return 715;
+    case PasoRespaldo::Checksum:
+        return 725;
+    case PasoRespaldo::Empaque:
+        return kInicioEmpaque;
+    case PasoRespaldo::Limpieza:
+        return 990;
+    }
+    return 0;
+}
+
+// The caller's progress: never backwards, one call at a time whichever thread makes it.
+class Progreso {
+public:
+    explicit Progreso(std::function<void(int, const QString&)> f) : m_f(std::move(f)) {}
+    bool activo() const { return bool(m_f); }
+    void operator()(int milesimas, const QString& texto) {
+        if (!m_f) {
+            return;
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        milesimas = std::clamp(milesimas, m_ultimo, kMilesimasRespaldo);
+        if (milesimas == m_ultimo && texto == m_texto) {
+            return;
+        }
+        m_ultimo = milesimas;
+        m_texto = texto;
+        m_f(milesimas, texto);
+    }
+
+private:
+    std::function<void(int, const QString&)> m_f;
+    std::mutex m_mutex;
+    int m_ultimo = 0;
+    QString m_texto;
+};
+
+// Runs accion every intervaloMs on a thread of its own for as long as it lives.
+class Sondeo {
+public:
+    Sondeo(int intervaloMs, std::function<void()> accion)
+        : m_hilo([this, intervaloMs, accion = std::move(accion)] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              while (!m_cv.wait_for(lock, std::chrono::milliseconds(intervaloMs), [this] { return m_parar; })) {
+                  lock.unlock();
+                  accion();
+                  lock.lock();
+              }
+          }) {}
+    ~Sondeo() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_parar = true;
+        }
+        m_cv.notify_all();
+        m_hilo.join();
+    }
+    Sondeo(const Sondeo&) = delete;
+    Sondeo& operator=(const Sondeo&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_parar = false;
+    std::thread m_hilo; // last: started once the members above exist
+};
+
+QString megas(qint64 bytes) {
+    return QString::number(qRound64(double(bytes) / 1048576.0));
+}
+
+// How far pg_dump has got: the tables its verbose output says it began (weighted by their size on the
+// server) and, where the server reports it (14 and later), the rows its COPY of the current table has
+// sent. Runs on the polling thread; the connection is the caller's, idle meanwhile.
+class AvanceVolcado {
+public:
+    AvanceVolcado(std::shared_ptr<db::Connection> conexion, int versionServidor, QString errores)
+        : m_conexion(std::move(conexion)), m_versionServidor(versionServidor), m_errores(std::move(errores)) {
+        // The sizes the server noted at its last vacuum or analyze: reading them takes no lock, so a table
+        // that another session holds does not stop the count (the dump waits for it by itself).
+        db::DbError e;
+        auto rs = m_conexion->query(
+            QStringLiteral("SELECT c.oid::bigint AS id, n.nspname AS esquema, c.relname AS tabla, (c.relpages + "
+                           "COALESCE(t.relpages, 0))::float8 * current_setting('block_size')::float8 AS tamano, "
+                           "c.reltuples AS filas FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                           "LEFT JOIN pg_class t ON t.oid = c.reltoastrelid WHERE c.relkind = 'r' AND n.nspname <> "
+                           "'information_schema' AND n.nspname !~ '^pg_'"),
+            e);
+        for (; rs && !rs->eof(); rs->moveNext()) {
+            Tabla t;
+            t.id = rs->text(QStringLiteral("id")).toLongLong();
+            t.nombre = rs->text(QStringLiteral("esquema")) + QLatin1Char('.') + rs->text(QStringLiteral("tabla"));
+            t.corto = rs->text(QStringLiteral("tabla"));
+            t.tamano = qMax(1.0, rs->text(QStringLiteral("tamano")).toDouble());
+            t.filas = rs->text(QStringLiteral("filas")).toDouble();
+            m_total += t.tamano;
+            m_tablas.push_back(t);
+        }
+    }
+
+    // The dump's share done (0 to 1) and its text.
+    std::pair<double, QString> medir() {
+        leerSalida();
+        if (m_actual < 0) {
+            return {0.0, textoPaso(PasoRespaldo::Volcado)};
+        }
+        const Tabla& t = m_tablas[m_actual];
+        double dentro = 0;
+        if (m_versionServidor >= 140000) {
+            db::DbError e;
+            auto rs = m_conexion->query(QStringLiteral("SELECT tuples_processed AS filas, bytes_processed AS bytes "
+                                                       "FROM pg_stat_progress_copy WHERE relid::bigint = ") +
+                                            QString::number(t.id) +
+                                            QStringLiteral(" AND command = 'COPY TO' AND datname = current_database()"),
+                                        e);
+            if (rs && !rs->eof()) {
+                dentro = t.filas > 0 ? rs->text(QStringLiteral("filas")).toDouble() / t.filas
+                                     : rs->text(QStringLiteral("bytes")).toDouble() / t.tamano;
+            }
+        }
+        const double hecho = m_hecho + t.tamano * std::clamp(dentro, 0.0, 0.99);
+        const QString texto = QStringLiteral("Respaldando la base de datos: tabla ") + t.nombre + QStringLiteral(" (") +
+                              QString::number(m_empezadas) + QStringLiteral(" de ") + QString::number(m_tablas.size()) +
+                              QStringLiteral(")...");
+        return {m_total > 0 ? hecho / m_total : 0.0, texto};
+    }
+
+private:
+    struct Tabla {
+        qint64 id = 0;
+        QString nombre, corto;
+        double tamano = 1, filas = 0;
+        bool empezada = false;
+    };
+
+    // The new lines of pg_dump's verbose output: each "dumping contents of table" line (English, or the
+    // Spanish of a Spanish locale) begins a table, and so ends the one before.
+    void leerSalida() {
+        QFile f(m_errores);
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(m_leidos)) {
+            return;
+        }
+        const QByteArray nuevo = f.readAll();
+        m_leidos += nuevo.size();
+        m_pendiente += nuevo;
+        static const QRegularExpression kTabla(QStringLiteral(
+            "(?:dumping contents of table|volcando (?:el )?contenido de la tabla)\\s+[\"«“]?([^\"»”]+)"));
+        qsizetype fin = 0;
+        while ((fin = m_pendiente.indexOf('\n')) >= 0) {
+            const QString linea = QString::fromUtf8(m_pendiente.left(fin)).trimmed();
+            m_pendiente.remove(0, fin + 1);
+            const QRegularExpressionMatch m = kTabla.match(linea);
+            if (m.hasMatch()) {
+                empezar(m.captured(1).trimmed());
+            }
+        }
+    }
+
+    void empezar(const QString& nombre) {
+        // Older pg_dump names the table alone, without its schema.
+        const bool calificado = nombre.contains(QLatin1Char('.'));
+        for (int i = 0; i < m_tablas.size(); ++i) {
+            Tabla& t = m_tablas[i];
+            if (!t.empezada && (calificado ? t.nombre == nombre : t.corto == nombre)) {
+                if (m_actual >= 0) {
+                    m_hecho += m_tablas[m_actual].tamano;
+                }
+                t.empezada = true;
+                m_actual = i;
+                ++m_empezadas;
+                return;
+            }
+        }
+    }
+
+    std::shared_ptr<db::Connection> m_conexion;
+    int m_versionServidor = 0;
+    QString m_errores;
+    QVector<Tabla> m_tablas;
+    double m_total = 0, m_hecho = 0;
+    int m_actual = -1;
+    int m_empezadas = 0;
+    qint64 m_leidos = 0;
+    QByteArray m_pendiente;
+};
+
+// The configuration rows the archive carries with their archive value: written with the counts; the value
+// of a running backup is put back once the dump's snapshot is fixed, or on the way out when the backup
+// stops before that.
+class ValoresEnArchivo {
+public:
+    ValoresEnArchivo(const QVector<ValorEnArchivo>& valores, std::shared_ptr<db::Connection> conexion)
+        : m_valores(valores), m_conexion(std::move(conexion)) {}
+    ~ValoresEnArchivo() {
+        QString error;
+        (void)restablecer(error);
+    }
+    ValoresEnArchivo(const ValoresEnArchivo&) = delete;
+    ValoresEnArchivo& operator=(const ValoresEnArchivo&) = delete;
+
+    // In the connection's open transaction.
+    bool escribir(QString& error) {
+        for (const ValorEnArchivo& v : m_valores) {
+            if (!guardarValorConfiguracion(m_conexion, v.enArchivo, v.clave, &error)) {
+                return false;
+            }
+        }
+        m_escritos = true;
+        return true;
+    }
+    // After the transaction committed; each row in a transaction of its own.
+    bool restablecer(QString& error) {
+        if (!m_escritos) {
+            return true;
+        }
+        m_escritos = false;
+        bool ok = true;
+        for (const ValorEnArchivo& v : m_valores) {
+            ok = guardarValorConfiguracion(m_conexion, v.enCurso, v.clave, &error) && ok;
+        }
+        return ok;
+    }
+    void olvidar() { m_escritos = false; } // the transaction that wrote them was rolled back
+
+private:
+    QVector<ValorEnArchivo> m_valores;
+    std::shared_ptr<db::Connection> m_conexion;
+    bool m_escritos = false;
+};
+
+// The numeric version of the server behind conexion; -1 when it cannot be told.
+int versionServidor(const std::shared_ptr<db::Connection>& conexion) {
+    db::DbError e;
+    auto rs = conexion->query(QStringLiteral("SELECT current_setting('server_version_num') AS v"), e);
+    bool ok = false;
+    const int v = rs && !rs->eof() ? rs->text(QStringLiteral("v")).toInt(&ok) : -1;
+    return ok ? v : -1;
+}
+
+// The locking transaction runs on a connection of the writer's own, where the driver wraps no statement in
+// a savepoint (a snapshot cannot be exported from one).
+const QString kSinPuntosDeGuardado = QStringLiteral(";Protocol=7.4-1");
 
 // The tool's output files are made anew, empty and private, before it runs: a link left at one of those
 // names is removed, never written through. False with errno.
@@ -169,15 +446,17 @@ QString canonica(const QString& carpeta) {
 
 // Removes the staging folders of earlier days that a run which died left behind (only under the backup
 // lock: no other backup of this program folder is running). A link of that name is not ours: left alone.
-void borrarCarpetasViejas(const QString& carpetaPrograma, const QString& deHoy) {
+QStringList borrarCarpetasViejas(const QString& carpetaPrograma, const QString& deHoy) {
+    QStringList borradas;
     QDir programa(carpetaPrograma);
     for (const QString& nombre : programa.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
         const QString ruta = programa.filePath(nombre);
         if (kNombreCarpeta.match(nombre).hasMatch() && QDir::cleanPath(ruta) != QDir::cleanPath(deHoy) &&
-            !paths::esEnlace(ruta)) {
-            paths::borrarSinSeguirEnlaces(ruta);
+            !paths::esEnlace(ruta) && paths::borrarSinSeguirEnlaces(ruta)) {
+            borradas << ruta;
         }
     }
+    return borradas;
 }
 
 } // namespace
@@ -218,6 +497,28 @@ QString carpetaRespaldo(const QString& carpetaPrograma, const QDate& fecha) {
     return paths::withSlash(carpetaPrograma) + QStringLiteral("r") + fecha.toString(QStringLiteral("yyyyMMdd"));
 }
 
+QString textoPaso(PasoRespaldo paso) {
+    switch (paso) {
+    case PasoRespaldo::Carpeta:
+        return QStringLiteral("Preparando la carpeta temporal del respaldo...");
+    case PasoRespaldo::Bloqueo:
+        return QStringLiteral("Bloqueando las tablas de control y contando sus registros...");
+    case PasoRespaldo::Volcado:
+        return QStringLiteral("Respaldando la base de datos...");
+    case PasoRespaldo::Roles:
+        return QStringLiteral("Respaldando los roles del servidor...");
+    case PasoRespaldo::Version:
+        return QStringLiteral("Leyendo la versión de PostgreSQL...");
+    case PasoRespaldo::Checksum:
+        return QStringLiteral("Escribiendo el archivo de verificación...");
+    case PasoRespaldo::Empaque:
+        return QStringLiteral("Comprimiendo el respaldo...");
+    case PasoRespaldo::Limpieza:
+        return QStringLiteral("Eliminando los archivos temporales...");
+    }
+    return QString();
+}
+
 QString nombreScript(ScriptRespaldo script) {
     switch (script) {
     case ScriptRespaldo::Volcado:
@@ -251,7 +552,8 @@ QString lineaVersion(const QByteArray& salidaPgConfig) {
 }
 
 QString comandoVolcado(int versionNum, const QString& carpetaBin, const QString& servidor, int puerto,
-                       const QString& usuario, const QString& destino, const QString& errores) {
+                       const QString& usuario, const QString& destino, const QString& errores,
+                       const QString& instantanea) {
     QString c = herramienta(carpetaBin, QStringLiteral("pg_dump"));
     if (versionNum >= 0 && versionNum < 90500) {
         c += QStringLiteral(" -i");
@@ -260,6 +562,9 @@ QString comandoVolcado(int versionNum, const QString& carpetaBin, const QString&
          QStringLiteral(" -U ") + citarSh(usuario) + QStringLiteral(" -F c -b");
     if (versionNum >= 0 && versionNum < 120000) {
         c += QStringLiteral(" -o");
+    }
+    if (!instantanea.isEmpty()) {
+        c += QStringLiteral(" --snapshot=") + citarSh(instantanea);
     }
     return c + QStringLiteral(" -v -f ") + citarSh(destino) + QStringLiteral(" veliro7") + sufijoErrores(errores);
 }
@@ -330,11 +635,13 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
     const QString scripts = paths::withSlash(p.carpetaScripts.isEmpty() ? p.carpetaPrograma : p.carpetaScripts);
     const QString carpeta = carpetaRespaldo(p.carpetaPrograma, momento.date());
     r.carpeta = carpeta;
+    Progreso progreso(p.progreso);
     auto avance = [&](PasoRespaldo paso) {
         process::puntoDeControl();
         if (p.avance) {
             p.avance(paso);
         }
+        progreso(milesimasDe(paso), textoPaso(paso));
     };
 
     // The destination, before anything is made or locked: a backup meant for a disk that is not there
@@ -344,7 +651,7 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
         r.detalle = motivo;
         return r;
     }
-    Recogida recogida(conexion);
+    Recogida recogida;
 
     // Staging folder. A link at its name is refused: emptying or removing it would reach whatever it
     // points to.
@@ -372,9 +679,11 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
             r.detalle = es.descripcion + QStringLiteral(": ") + carpeta;
             return r;
         }
+        r.restosBarridos << carpeta;
     }
     if (p.carpetaExistente == CarpetaExistente::Vaciar) {
-        borrarCarpetasViejas(p.carpetaPrograma, carpeta);
+        // Under the lock nothing else of this program is backing up: what is there is a killed run's.
+        r.restosBarridos << borrarCarpetasViejas(p.carpetaPrograma, carpeta) << barrerEmpaquesHuerfanos(p.archivo);
     }
     if (::mkdir(carpetaNativa.constData(), 0700) != 0) {
         const ErrorSistema e = errorSistema(errno);
@@ -412,13 +721,33 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
         claveA = *clave;
     }
     const int versionNum = versionPgDump(p.carpetaBin);
+    const int servidorNum = versionServidor(conexion);
+    // pg_dump reads the database as the locking transaction sees it once the counts are stored (both ends
+    // must know exported snapshots).
+    const bool instantaneaCompartida = versionNum >= 90200 && servidorNum >= 90200;
+
+    // The control tables are locked on a connection of the writer's own while the caller's stores the
+    // counts: committed before the dump reads config_veliro.control, so the archive carries them.
+    auto privada = std::make_shared<db::Connection>();
+    privada->setConnectionString(conexion->connectionString() + kSinPuntosDeGuardado);
+    privada->setTimeoutSeconds(30);
+    {
+        db::DbError e;
+        if (!privada->open(e)) {
+            r.falla = FallaRespaldo::Sentencia;
+            r.estado = int(e.number);
+            r.detalle = e.description;
+            return r;
+        }
+    }
+    ValoresEnArchivo valores(p.valoresEnArchivo, conexion);
 
     // The control tables stay locked against writers until pg_dump has run in its own session, so the
     // counts taken here under the locks are the counts of the rows the dump holds.
     avance(PasoRespaldo::Bloqueo);
     {
         db::DbError e;
-        if (!recogida.iniciarTransaccion(e)) {
+        if (!recogida.iniciarTransaccion(privada, e)) {
             fallaSentencia(r, e, QStringLiteral("BEGIN;"));
             return r;
         }
@@ -427,12 +756,12 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
         db::DbError e;
         qint64 n = 0;
         const QString lock = QStringLiteral("LOCK TABLE ") + tabla + QStringLiteral(" IN EXCLUSIVE MODE;");
-        if (!conexion->execute(lock, n, e)) {
+        if (!privada->execute(lock, n, e)) {
             fallaSentencia(r, e, lock);
             return r;
         }
         const QString cuenta = QStringLiteral("SELECT count(*) AS registros FROM ") + tabla;
-        auto rs = conexion->query(cuenta, e);
+        auto rs = privada->query(cuenta, e);
         if (!rs) {
             fallaSentencia(r, e, cuenta);
             return r;
@@ -440,14 +769,51 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
         const qint64 registros = rs->eof() ? 0 : rs->text(QStringLiteral("registros")).toLongLong();
         rs->close();
         r.conteos.push_back({tabla, registros});
-        const QString update = QStringLiteral("UPDATE config_veliro.control SET registros = ") +
-                               QString::number(registros) + QStringLiteral(" WHERE tabla = '") + tabla +
-                               QStringLiteral("';");
-        if (!conexion->execute(update, n, e)) {
-            fallaSentencia(r, e, update);
+    }
+    {
+        db::Transaccion t(conexion);
+        db::DbError e;
+        if (!t.begin(e)) {
+            fallaSentencia(r, e, QStringLiteral("BEGIN;"));
             return r;
         }
-        events::pump();
+        for (const ConteoControl& c : r.conteos) {
+            qint64 n = 0;
+            const QString update = QStringLiteral("UPDATE config_veliro.control SET registros = ") +
+                                   QString::number(c.registros) + QStringLiteral(" WHERE tabla = '") + c.tabla +
+                                   QStringLiteral("';");
+            if (!conexion->execute(update, n, e)) {
+                fallaSentencia(r, e, update);
+                return r;
+            }
+        }
+        QString error;
+        if (!valores.escribir(error)) {
+            valores.olvidar();
+            fallaConfiguracion(r, error);
+            return r;
+        }
+        if (!t.commit(e)) {
+            valores.olvidar();
+            fallaSentencia(r, e, QStringLiteral("COMMIT;"));
+            return r;
+        }
+    }
+    QString instantanea;
+    if (instantaneaCompartida) {
+        db::DbError e;
+        const QString exportar = QStringLiteral("SELECT pg_export_snapshot() AS instantanea");
+        auto rs = privada->query(exportar, e);
+        if (!rs || rs->eof()) {
+            fallaSentencia(r, e, exportar);
+            return r;
+        }
+        instantanea = rs->text(QStringLiteral("instantanea"));
+        QString error;
+        if (!valores.restablecer(error)) {
+            fallaConfiguracion(r, error);
+            return r;
+        }
     }
 
     // The dump.
@@ -456,11 +822,29 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
     const QString erroresVolcado = scripts + QStringLiteral("v7.Backup.txt");
     recogida.archivo(scriptVolcado);
     recogida.archivo(erroresVolcado);
-    if (!correrHerramienta(
-            ScriptRespaldo::Volcado, scriptVolcado,
-            comandoVolcado(versionNum, p.carpetaBin, p.servidor, p.puerto, p.usuario, volcado, erroresVolcado), p.clave,
-            volcado, erroresVolcado, {erroresVolcado}, r)) {
-        return r;
+    {
+        std::optional<AvanceVolcado> medida;
+        std::optional<Sondeo> sondeo;
+        if (progreso.activo()) {
+            medida.emplace(conexion, servidorNum, erroresVolcado);
+            sondeo.emplace(300, [&] {
+                const auto [parte, texto] = medida->medir();
+                progreso(kInicioVolcado + int((kFinVolcado - kInicioVolcado) * parte), texto);
+            });
+        }
+        if (!correrHerramienta(ScriptRespaldo::Volcado, scriptVolcado,
+                               comandoVolcado(versionNum, p.carpetaBin, p.servidor, p.puerto, p.usuario, volcado,
+                                              erroresVolcado, instantanea),
+                               p.clave, volcado, erroresVolcado, {erroresVolcado}, r)) {
+            return r;
+        }
+    }
+    {
+        QString error;
+        if (!valores.restablecer(error)) {
+            fallaConfiguracion(r, error);
+            return r;
+        }
     }
     {
         db::DbError e;
@@ -469,6 +853,7 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
             return r;
         }
     }
+    privada->close();
 
     // The roles.
     avance(PasoRespaldo::Roles);
@@ -529,18 +914,42 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
             return r;
         }
     }
-    events::pump();
 
-    // Pack, test, move into place.
+    // Pack, test, move into place; the bar follows the archive's size while 7za packs.
     avance(PasoRespaldo::Empaque);
-    const QString empaque = ComprimirRespaldo(p.archivo, carpeta);
+    qint64 entrada = 0;
+    for (const QFileInfo& f : QDir(carpeta).entryInfoList(QDir::Files)) {
+        entrada += f.size();
+    }
+    std::optional<Sondeo> sondeo;
+    AvisoEmpaque aviso;
+    if (progreso.activo()) {
+        aviso = [&](FaseEmpaque fase, const QString& temporal) {
+            sondeo.reset();
+            if (fase == FaseEmpaque::Probando) {
+                progreso(kFinEmpaque, QStringLiteral("Verificando el archivo comprimido..."));
+                return;
+            }
+            sondeo.emplace(300, [&progreso, temporal, entrada] {
+                const qint64 hecho = QFileInfo(temporal).size();
+                const double parte = entrada > 0 ? std::min(1.0, double(hecho) / double(entrada)) : 0.0;
+                progreso(kInicioEmpaque + int((kFinEmpaque - kInicioEmpaque) * parte),
+                         QStringLiteral("Comprimiendo el respaldo (") + megas(hecho) + QStringLiteral(" de ") +
+                             megas(entrada) + QStringLiteral(" MB)..."));
+            });
+        };
+    }
+    const QString empaque = ComprimirRespaldo(p.archivo, carpeta, aviso);
+    sondeo.reset();
     if (!empaque.isEmpty()) {
         r.falla = FallaRespaldo::Empaque;
         r.detalle = empaque;
         return r;
     }
     avance(PasoRespaldo::Limpieza);
-    return r; // the staging folder and the scripts go with recogida
+    recogida.terminar();
+    progreso(kMilesimasRespaldo, QStringLiteral("Respaldo terminado."));
+    return r;
 }
 
 } // namespace v7

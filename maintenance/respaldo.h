@@ -5,7 +5,10 @@
 // The archive is a .zip holding, at its root, base.backup (pg_dump custom format), rolesv7.sql (pg_dumpall
 // -g) and checksum.dat (scrambled lines "table#count" for the three control tables, the date line and the
 // engine line). The counts are taken inside the transaction that holds the control tables locked while
-// pg_dump runs, so they are the counts of the data the dump holds.
+// pg_dump runs, so they are the counts of the data the dump holds; they are stored in config_veliro.control
+// from another connection before the dump begins, so the archive's copy of that table holds them too.
+// Where the server and pg_dump can share a snapshot (9.2 and later) the dump reads the database as the
+// locking transaction saw it right after those counts were stored.
 //
 //     ParametrosRespaldo p;
 //     p.servidor = host; p.puerto = port; p.usuario = user; p.clave = password;
@@ -24,12 +27,15 @@
 // are removed, and no archive is left at p.archivo (an older archive of that name stays as it was; a new
 // one replaces it only once it was packed and tested). The connection is left open and outside any
 // transaction. Each program maps the failure to its own message text. The same clean-up runs when a
-// signal or a time limit ends the program meanwhile (process::terminarConLimpieza).
+// signal or a time limit ends the program meanwhile (process::terminarConLimpieza). With
+// CarpetaExistente::Vaciar the writer first sweeps what a run killed outright left: staging folders and the
+// private packing folders beside the destination (ResultadoRespaldo::restosBarridos).
 //
 // Files: the staging folder is made 0700 and everything the tools write is 0600 (umask 077); the password
 // reaches the tools in their environment only, never in a script; no link is followed when the staging
 // folder, its files or the scripts and their outputs are made, emptied or removed (a link at the staging
-// folder's name is refused).
+// folder's name is refused). Every tool is the child itself (its script ends in exec), so it dies with
+// the program even when the program is killed outright.
 #pragma once
 
 #include "platform/db.h"
@@ -78,6 +84,19 @@ enum class PasoRespaldo {
     Limpieza, // staging folder removed
 };
 
+// The bar of a backup: progreso goes from 0 to this.
+inline constexpr int kMilesimasRespaldo = 1000;
+
+// A configuration row (config_veliro.configuracion) that the archive must carry with another value than the
+// live database keeps while the backup runs: enArchivo is written with the control counts, before the dump
+// reads the table, and enCurso again once the dump's snapshot is fixed (on servers that cannot share a
+// snapshot, once the dump has ended).
+struct ValorEnArchivo {
+    QString clave;
+    QString enArchivo;
+    QString enCurso;
+};
+
 struct ParametrosRespaldo {
     QString servidor;
     int puerto = 0;
@@ -90,7 +109,12 @@ struct ParametrosRespaldo {
     QString archivo;         // the destination .zip
     CarpetaExistente carpetaExistente = CarpetaExistente::Vaciar;
     QDateTime momento;                        // the backup's date and time (folder name, date line); invalid: now
-    std::function<void(PasoRespaldo)> avance; // may be empty; window events also run during every wait
+    std::function<void(PasoRespaldo)> avance; // may be empty; called on the writer's thread
+    // How far the work has got, 0 to kMilesimasRespaldo, and what it is doing, in Spanish: at each step, and
+    // while the dump and the packing run, from a thread of its own (by the tables the dump has read and the
+    // archive's size so far). Calls never overlap. May be empty.
+    std::function<void(int milesimas, const QString& texto)> progreso;
+    QVector<ValorEnArchivo> valoresEnArchivo;
 };
 
 enum class FallaRespaldo {
@@ -128,6 +152,7 @@ struct [[nodiscard]] ResultadoRespaldo {
     QString carpeta;                // the staging folder used (removed by now)
     QVector<ConteoControl> conteos; // as written to checksum.dat and config_veliro.control (once taken)
     QString version;                // the engine line (plain), once read
+    QStringList restosBarridos;     // what a killed run had left and this one removed (CarpetaExistente::Vaciar)
     bool ok() const { return falla == FallaRespaldo::Ninguna; }
 };
 
@@ -154,7 +179,8 @@ private:
 };
 
 // Writes the archive (see the top of this file). The connection must be open; it is used for the
-// scrambler key (VER_V7TOOLS), the locks, the counts and the UPDATEs of config_veliro.control.
+// scrambler key (VER_V7TOOLS), the UPDATEs of config_veliro.control and the rows of valoresEnArchivo; the
+// locks and the counts are taken on a connection the writer opens with its connection string.
 ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& parametros,
                                    const std::shared_ptr<db::Connection>& conexion);
 
@@ -166,6 +192,9 @@ QString motivoDestinoRespaldo(const QString& archivo, const QString& carpetaProg
 
 // The staging folder: carpetaPrograma + "r" + yyyymmdd (no final "/").
 QString carpetaRespaldo(const QString& carpetaPrograma, const QDate& fecha);
+
+// The status text of a step ("Respaldando la base de datos...").
+QString textoPaso(PasoRespaldo paso);
 
 // The script file name of a step ("v7.Backup.bat"...); empty for Ninguno.
 QString nombreScript(ScriptRespaldo script);
@@ -180,9 +209,11 @@ QString lineaVersion(const QByteArray& salidaPgConfig);
 // The pg_dump and pg_dumpall command texts for sh (values quoted; the tools taken from carpetaBin, else
 // from PATH). -i goes only to tools older than 9.5 and -o only to tools older than 12 (newer ones reject
 // them); versionNum is the tools' numeric version (90400, 150018), < 0 when unknown (taken as new). The
-// tools' error output goes to the file errores.
+// tools' error output goes to the file errores. instantanea, when given, is the exported snapshot the dump
+// reads (--snapshot).
 QString comandoVolcado(int versionNum, const QString& carpetaBin, const QString& servidor, int puerto,
-                       const QString& usuario, const QString& destino, const QString& errores);
+                       const QString& usuario, const QString& destino, const QString& errores,
+                       const QString& instantanea = QString());
 QString comandoRoles(const QString& carpetaBin, const QString& servidor, int puerto, const QString& usuario,
                      const QString& destino, const QString& errores);
 

@@ -4,6 +4,7 @@
 #include "core/scripts.h"
 #include "core/servidor.h"
 #include "core/session.h"
+#include "platform/events.h"
 #include "platform/paths.h"
 
 #include <QFileInfo>
@@ -103,7 +104,8 @@ MsgIcon iconoFallaRespaldo(const ResultadoRespaldo& r) {
     return roles ? MsgIcon::None : MsgIcon::Critical;
 }
 
-MensajeRespaldo respaldoManual(const QString& destino, const std::function<void(PasoRespaldo)>& avance) {
+MensajeRespaldo respaldoManual(const QString& destino,
+                               const std::function<void(int milesimas, const QString& texto)>& progreso) {
     MensajeRespaldo m;
     if (!EstadoServidor()) {
         m.texto = QStringLiteral("No se puede realizar el respaldo debido a que el Servidor NO está en ejecución.") +
@@ -140,8 +142,9 @@ MensajeRespaldo respaldoManual(const QString& destino, const std::function<void(
     p.carpetaScripts = s.RutaTemporal.isEmpty() ? paths::workFolder() : s.RutaTemporal;
     p.archivo = destino;
     p.carpetaExistente = CarpetaExistente::Vaciar;
-    p.avance = avance;
-    m.resultado = escribirRespaldo(p, conexion);
+    p.progreso = progreso;
+    // Off the window's thread: a lock held by another session, a slow dump or a slow disk never freeze it.
+    m.resultado = events::esperar([&] { return escribirRespaldo(p, conexion); });
     if (m.resultado.ok()) {
         m.ok = true;
         m.icono = MsgIcon::Information;

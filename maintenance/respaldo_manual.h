@@ -20,8 +20,11 @@ struct [[nodiscard]] MensajeRespaldo {
 
 // Backs up database veliro7 into destino with the session's server, login and installation, on the shared
 // connection; the staging folder goes into the program folder, the scripts into the private work folder.
-// Events run meanwhile, so the caller locks its window first.
-MensajeRespaldo respaldoManual(const QString& destino, const std::function<void(PasoRespaldo)>& avance = {});
+// The work runs on a thread of its own while window events run, so the caller locks its window first.
+// progreso hears how far it has got (ParametrosRespaldo::progreso): from other threads, so a window hands
+// it over to its own thread.
+MensajeRespaldo respaldoManual(const QString& destino,
+                               const std::function<void(int milesimas, const QString& texto)>& progreso = {});
 
 // The maintenance window's text for a failed writer outcome.
 QString mensajeFallaRespaldo(const ResultadoRespaldo& r);

@@ -1,12 +1,15 @@
 // The built V7backup, run as the scheduled task runs it, on a program folder and key store prepared
 // here and the test cluster.
 #include "core/cifrado.h"
+#include "core/marca_restauracion.h"
 #include "maintenance/respaldo.h"
 #include "platform/keystore.h"
+#include "tests/maintenance/archivo_respaldo.h"
 #include "tests/maintenance/volcado_detenido.h"
 #include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/v7_fixture.h"
+#include "tests/support/ventanas.h"
 
 #include <QDate>
 #include <QDir>
@@ -20,6 +23,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -27,6 +31,7 @@
 
 using namespace v7;
 using v7::test::escribir;
+using v7::test::esperarHasta;
 using v7::test::kJefe;
 using v7::test::leer;
 using v7::test::PgCluster;
@@ -155,6 +160,30 @@ protected:
         return c;
     }
 
+    QString respaldos() const { return m_servidor->carpeta().path() + QStringLiteral("respaldos/"); }
+    // The packing folders beside the archive.
+    QStringList empaques() const {
+        return QDir(respaldos()).entryList({QStringLiteral(".*.tmp")}, QDir::AllEntries | QDir::Hidden);
+    }
+    // A 7za of the program folder's own (looked up before the one on PATH), running sh: $1 is "a" or "t",
+    // $3 the archive being packed.
+    void falso7za(const QByteArray& cuerpo) {
+        const QString ruta = m_programa + QStringLiteral("7za");
+        escribir(ruta, "#!/bin/sh\n" + cuerpo);
+        QFile::setPermissions(ruta, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    static void ponerRespaldoOk(const char* valor) {
+        ASSERT_TRUE(cluster().psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = "
+                                                  "'RESPALDOOK'; INSERT INTO config_veliro.configuracion VALUES "
+                                                  "('RESPALDOOK', '") +
+                                   QLatin1String(valor) + QStringLiteral("');")));
+    }
+    // Whether a process runs (a zombie has ended).
+    static bool vivo(qint64 pid) {
+        QFile f(QStringLiteral("/proc/") + QString::number(pid) + QStringLiteral("/stat"));
+        return f.open(QIODevice::ReadOnly) && !f.readAll().contains(") Z ");
+    }
+
     QString bitacora() const {
         QFile f(m_programa + QStringLiteral("log/resp_") + m_hoy + QStringLiteral(".log"));
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
@@ -221,6 +250,12 @@ TEST_F(V7backup, WritesTheDatedArchiveLogsAndRecordsTheOutcome) {
         << bitacora().toStdString();
     EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Verdadero"));
     EXPECT_EQ(valorConfiguracion("VER_V7BACKUP"), QStringLiteral("R1.00 - 2017/10/09"));
+    // The archive says its backup succeeded (the live row read false while the run went on), and its
+    // control table holds the counts of its checksum.dat.
+    const QString volcado = m_servidor->carpeta().path() + QStringLiteral("base.backup");
+    escribir(volcado, test::miembro(archivoFechado(), QStringLiteral("base.backup")));
+    EXPECT_EQ(test::configuracionEnVolcado(volcado, QStringLiteral("RESPALDOOK")), QStringLiteral("Verdadero"));
+    EXPECT_EQ(test::controlEnVolcado(volcado), lineas.mid(0, 3));
     sinRestos();
 }
 
@@ -604,6 +639,160 @@ TEST_F(V7backup, SigtermStopsTheToolsAndLeavesNothing) {
         << bitacora().toStdString();
     EXPECT_EQ(bitacora().count(QStringLiteral(" - No se realizó el respaldo.")), 1);
     EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
+    sinRestos();
+}
+
+// V7backup killed outright (the out-of-memory killer, kill -9) while pg_dump runs and while 7za packs: the
+// tool, the program's own child, dies with it at once; RESPALDOOK, false since the run began, stays false
+// for the login; the next run removes the staging folder and the packing folder that were left.
+TEST_F(V7backup, AKilledRunLeavesNoToolRunningAndRespaldookFalse) {
+    escribirConfiguracionBuena(cluster().host());
+    const QString staging = m_programa + QStringLiteral("r") + m_hoy;
+    const QString marca = m_servidor->carpeta().path() + QStringLiteral("7za.pid");
+    for (const bool empaque : {false, true}) {
+        SCOPED_TRACE(empaque ? "during 7za" : "during pg_dump");
+        ponerRespaldoOk("Verdadero");
+        std::optional<test::VolcadoDetenido> detenido;
+        if (empaque) {
+            // It writes part of the archive, then works for good.
+            falso7za("if [ \"$1\" = a ]; then printf 'PK\\003\\004 part of it' > \"$3\"; echo $$ > '" +
+                     QFile::encodeName(marca) + "'; exec sleep 300; fi\nexec 7za \"$@\"\n");
+        } else {
+            detenido.emplace();
+        }
+        auto p = lanzar();
+        qint64 herramienta = 0;
+        if (empaque) {
+            ASSERT_TRUE(esperarHasta([&] { return QFileInfo(marca).size() > 0; }, 60000)) << bitacora().toStdString();
+            herramienta = leer(marca).trimmed().toLongLong();
+        } else {
+            ASSERT_NE(detenido->esperarVolcado(), 0) << bitacora().toStdString();
+            const QStringList enCurso = test::procesosCon(staging);
+            ASSERT_EQ(enCurso.size(), 1) << enCurso.join('\n').toStdString();
+            herramienta = enCurso[0].section(QLatin1Char(' '), 0, 0).toLongLong();
+        }
+        EXPECT_EQ(test::padreDe(herramienta), p->processId()); // not a shell's child
+        EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
+
+        ::kill(pid_t(p->processId()), SIGKILL);
+        EXPECT_EQ(esperarFin(*p), 128 + SIGKILL);
+        EXPECT_TRUE(esperarHasta([&] { return !vivo(herramienta); }, 2000)) << herramienta;
+        EXPECT_TRUE(test::procesosCon(staging).isEmpty()) << test::procesosCon(staging).join('\n').toStdString();
+        detenido.reset();
+        EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
+        EXPECT_FALSE(QFileInfo::exists(archivoFechado()));
+        EXPECT_EQ(empaques().size(), empaque ? 1 : 0) << empaques().join(' ').toStdString();
+        QFile::remove(m_programa + QStringLiteral("7za"));
+        QFile::remove(marca);
+    }
+
+    const Corrida c = correr();
+    EXPECT_EQ(c.estado, 0) << c.salidaError.toStdString();
+    EXPECT_TRUE(empaques().isEmpty()) << empaques().join(' ').toStdString();
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - Se eliminaron los restos de una ejecución anterior que no "
+                                                   "terminó: ") +
+                                    staging))
+        << bitacora().toStdString();
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Verdadero"));
+    EXPECT_TRUE(leerZip(archivoFechado()).has_value());
+    sinRestos();
+}
+
+// While a restore's mark stands the database may be partial: no archive of it replaces the day's (perhaps
+// the very archive being restored).
+TEST_F(V7backup, ARestoreThatDidNotFinishStopsTheRun) {
+    escribirConfiguracionBuena(cluster().host());
+    escribir(archivoFechado(), "the day's archive, being restored");
+    ponerRespaldoOk("Verdadero");
+    MarcaRestauracion marca;
+    marca.archivo = archivoFechado();
+    marca.inicio = QDateTime(QDate(2026, 12, 9), QTime(14, 5));
+    marca.usuario = kJefe.usuario;
+    marca.proceso = 4242;
+    ASSERT_EQ(marcarRestauracion(marca), QString());
+
+    const Corrida c = correr();
+    EXPECT_EQ(c.estado, 6) << c.salidaError.toStdString();
+    EXPECT_TRUE(bitacora().contains(
+        QStringLiteral(" - No se realizó el respaldo. La última restauración de la base de datos no terminó (comenzó "
+                       "el 09/12/2026 a las 14:05): la base de datos puede estar incompleta. Archivo de respaldo: ") +
+        archivoFechado() +
+        QStringLiteral(". No se respalda una base de datos que puede estar incompleta: ejecute nuevamente la "
+                       "restauración desde las Herramientas Administrativas.\r\n")))
+        << bitacora().toStdString();
+    EXPECT_EQ(leer(archivoFechado()), QByteArray("the day's archive, being restored"));
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
+    EXPECT_EQ(valorConfiguracion("VER_V7BACKUP"), QStringLiteral("R0.90 - 2016/01/15")); // nothing else ran
+    EXPECT_TRUE(empaques().isEmpty());
+    sinRestos();
+    ASSERT_EQ(borrarMarcaRestauracion(), QString());
+}
+
+// A server that restarts while 7za packs: the outcome is written once it answers again.
+TEST_F(V7backup, TheOutcomeIsWrittenWhenTheServerAnswersAgain) {
+    escribirConfiguracionBuena(cluster().host());
+    const QString marca = m_servidor->carpeta().path() + QStringLiteral("empacando");
+    const QString seguir = m_servidor->carpeta().path() + QStringLiteral("seguir");
+    falso7za("if [ \"$1\" = a ]; then : > '" + QFile::encodeName(marca) + "'; while [ ! -e '" +
+             QFile::encodeName(seguir) + "' ]; do sleep 0.05; done; fi\nexec 7za \"$@\"\n");
+    auto p = lanzar();
+    ASSERT_TRUE(esperarHasta([&] { return QFileInfo::exists(marca); }, 60000)) << bitacora().toStdString();
+    ASSERT_TRUE(cluster().stop());
+    escribir(seguir, "");
+    QTest::qWait(3000); // the run ends its packing and finds no server
+    ASSERT_TRUE(cluster().start());
+    EXPECT_EQ(esperarFin(*p), 0);
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - El respaldo se llevo a cabo correctamente")))
+        << bitacora().toStdString();
+    EXPECT_FALSE(bitacora().contains(QStringLiteral("No se pudo registrar RESPALDOOK"))) << bitacora().toStdString();
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Verdadero"));
+    sinRestos();
+}
+
+// A stop that comes after the tested archive took its final name: the archive is kept and the log says so,
+// never that no backup was made.
+TEST_F(V7backup, AStopAfterTheArchiveIsInPlaceKeepsItAndSaysSo) {
+    escribirConfiguracionBuena(cluster().host());
+    const QString marca = m_servidor->carpeta().path() + QStringLiteral("empacando");
+    const QString seguir = m_servidor->carpeta().path() + QStringLiteral("seguir");
+    falso7za("if [ \"$1\" = a ]; then : > '" + QFile::encodeName(marca) + "'; while [ ! -e '" +
+             QFile::encodeName(seguir) + "' ]; do sleep 0.05; done; fi\nexec 7za \"$@\"\n");
+    auto p = lanzar();
+    ASSERT_TRUE(esperarHasta([&] { return QFileInfo::exists(marca); }, 60000)) << bitacora().toStdString();
+    // Writers of the configuration held off: the run's last write waits with its archive in place.
+    QProcess cerrojo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGPASSWORD"), cluster().password());
+    env.insert(QStringLiteral("PGAPPNAME"), QStringLiteral("v7-cerrojo-configuracion"));
+    cerrojo.setProcessEnvironment(env);
+    cerrojo.start(cluster().binFolder() + QStringLiteral("/psql"),
+                  {QStringLiteral("-h"), cluster().host(), QStringLiteral("-p"), QString::number(cluster().port()),
+                   QStringLiteral("-U"), cluster().superuser(), QStringLiteral("-d"), QStringLiteral("veliro7"),
+                   QStringLiteral("-c"),
+                   QStringLiteral("SELECT pg_advisory_lock(hashtext('config_veliro.configuracion')), pg_sleep(600)")});
+    ASSERT_TRUE(esperarHasta([] {
+        return cluster().scalar(QStringLiteral("SELECT count(*) FROM pg_locks l JOIN pg_stat_activity a USING (pid) "
+                                               "WHERE a.application_name = 'v7-cerrojo-configuracion' AND "
+                                               "l.locktype = 'advisory' AND l.granted")) == QLatin1String("1");
+    }));
+    escribir(seguir, "");
+    ASSERT_TRUE(esperarHasta([&] { return bitacora().contains(QStringLiteral("correctamente")); }, 60000));
+    QTest::qWait(300);
+
+    ::kill(pid_t(p->processId()), SIGTERM);
+    cluster().psql(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+                                  "'v7-cerrojo-configuracion'"));
+    cerrojo.waitForFinished(10000);
+    EXPECT_EQ(esperarFin(*p), 128 + SIGTERM);
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - La ejecución fue interrumpida por la señal SIGTERM después de "
+                                                   "que el respaldo quedó completo y verificado en ") +
+                                    archivoFechado() + QStringLiteral("; el archivo se conserva.\r\n")))
+        << bitacora().toStdString();
+    EXPECT_FALSE(bitacora().contains(QStringLiteral("No se realizó el respaldo"))) << bitacora().toStdString();
+    const auto zip = leerZip(archivoFechado());
+    ASSERT_TRUE(zip.has_value());
+    EXPECT_EQ(zip->miembros.size(), 3);
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Verdadero"));
     sinRestos();
 }
 

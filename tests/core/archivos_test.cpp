@@ -9,9 +9,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
 #include <zip.h>
 
 using namespace v7;
@@ -153,6 +157,93 @@ TEST_F(Archivos, DestinationMustExistAndStayPrivate) {
     EXPECT_EQ(QFileInfo(zip).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
     EXPECT_EQ(QDir(destino.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("r.zip")});
+}
+
+// Each step is told with the archive's private name while it is made, and the archive in place afterwards
+// is known as this process's own until something else takes its name.
+TEST_F(Archivos, StepsAndThePlacedArchive) {
+    const QString zip = destino.file(QStringLiteral("mi respaldo.zip"));
+    QStringList vistos;
+    QString privado;
+    EXPECT_FALSE(respaldoColocado(zip));
+    ASSERT_EQ(ComprimirRespaldo(zip, carpeta,
+                                [&](FaseEmpaque fase, const QString& temporal) {
+                                    vistos << (fase == FaseEmpaque::Empacando ? QStringLiteral("empacando")
+                                                                              : QStringLiteral("probando"));
+                                    privado = temporal;
+                                    EXPECT_EQ(QFileInfo::exists(temporal), fase == FaseEmpaque::Probando);
+                                }),
+              QString());
+    EXPECT_EQ(vistos, (QStringList{"empacando", "probando"}));
+    const QFileInfo enCurso(privado);
+    EXPECT_EQ(enCurso.fileName(), QStringLiteral("mi respaldo.zip"));
+    EXPECT_EQ(QFileInfo(enCurso.path()).path(), QDir::cleanPath(destino.path()));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\.mi respaldo\\.zip\\.") + QString::number(::getpid()) +
+                                   QStringLiteral("-\\d+\\.tmp$"))
+                    .match(QFileInfo(enCurso.path()).fileName())
+                    .hasMatch())
+        << privado.toStdString();
+    EXPECT_TRUE(respaldoColocado(zip));
+    EXPECT_TRUE(respaldoColocado(destino.path() + QStringLiteral("/./mi respaldo.zip")));
+    EXPECT_FALSE(respaldoColocado(destino.file(QStringLiteral("otro.zip"))));
+    // Another file at that name is not ours.
+    QFile::remove(zip);
+    escribir(zip, "someone else's");
+    EXPECT_FALSE(respaldoColocado(zip));
+}
+
+// Only the packing folders of processes that are gone, holding nothing but their archive, are swept.
+TEST_F(Archivos, OrphanPackingFoldersAreSwept) {
+    QProcess terminado;
+    terminado.start(QStringLiteral("sleep"), {QStringLiteral("0.05")});
+    ASSERT_TRUE(terminado.waitForStarted());
+    const QString muerto = QString::number(terminado.processId());
+    ASSERT_TRUE(terminado.waitForFinished());
+    const QString vivo = QString::number(::getpid());
+    auto carpetaCon = [&](const QString& nombre, const QStringList& miembros) {
+        const QString ruta = destino.file(nombre);
+        EXPECT_TRUE(QDir().mkpath(ruta));
+        for (const QString& m : miembros) {
+            escribir(ruta + QLatin1Char('/') + m, "data");
+        }
+        return ruta;
+    };
+    const QString ajena = carpeta; // what a link points to must stay
+    struct Caso {
+        const char* nombre;
+        QString ruta;
+        bool barrida;
+    };
+    const Caso casos[] = {
+        {"dead process, its complete archive", carpetaCon(".r.zip." + muerto + "-1.tmp", {"r.zip"}), true},
+        {"dead process, empty", carpetaCon(".b_20240101.zip." + muerto + "-2.tmp", {}), true},
+        {"dead process, 7za's work file", carpetaCon(".c.zip." + muerto + "-3.tmp", {"c.zip.tmp"}), true},
+        {"live process", carpetaCon(".r.zip." + vivo + "-4.tmp", {"r.zip"}), false},
+        {"dead process, something else inside", carpetaCon(".r.zip." + muerto + "-5.tmp", {"r.zip", "nota.txt"}),
+         false},
+        {"not a packing folder's name", carpetaCon("r.zip." + muerto + "-6.tmp", {"r.zip"}), false},
+        {"a link", destino.file(".r.zip." + muerto + "-7.tmp"), false},
+        {"a file", destino.file(".r.zip." + muerto + "-8.tmp"), false},
+    };
+    ASSERT_TRUE(QFile::link(ajena, casos[6].ruta));
+    escribir(casos[7].ruta, "a file");
+    // The pid of a folder last changed before its process began was given again to someone else.
+    const QString reusado = carpetaCon(".d.zip." + vivo + "-9.tmp", {"d.zip"});
+    const utimbuf antiguo{946684800, 946684800}; // 2000-01-01
+    ASSERT_EQ(::utime(QFile::encodeName(reusado).constData(), &antiguo), 0);
+
+    QStringList barridas = barrerEmpaquesHuerfanos(destino.file(QStringLiteral("hoy.zip")));
+    barridas.sort();
+    QStringList esperadas{reusado};
+    for (const Caso& c : casos) {
+        EXPECT_EQ(QFileInfo::exists(c.ruta) || QFileInfo(c.ruta).isSymLink(), !c.barrida) << c.nombre;
+        if (c.barrida) {
+            esperadas << c.ruta;
+        }
+    }
+    esperadas.sort();
+    EXPECT_EQ(barridas, esperadas);
+    EXPECT_TRUE(QFileInfo::exists(ajena + QStringLiteral("/base.backup")));
 }
 
 TEST_F(Archivos, RespaldarZipsOneDumpWithoutFolders) {

@@ -95,4 +95,15 @@ inline QStringList procesosCon(const QString& texto) {
     return encontrados;
 }
 
+// The parent process of pid (0 when it cannot be told).
+inline qint64 padreDe(qint64 pid) {
+    QFile f(QStringLiteral("/proc/") + QString::number(pid) + QStringLiteral("/stat"));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QByteArray linea = f.readAll();
+    // After the command's closing parenthesis: the state, then the parent's pid.
+    return linea.mid(linea.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+}
+
 } // namespace v7::test
