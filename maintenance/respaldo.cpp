@@ -563,6 +563,11 @@ QString comandoVolcado(int versionNum, const QString& carpetaBin, const QString&
     if (versionNum >= 0 && versionNum < 120000) {
         c += QStringLiteral(" -o");
     }
+    // The staff table has row-level security: without this a login that is not a superuser (an
+    // "administrador") gets no dump at all; with it the administrators' rule shows every row.
+    if (versionNum < 0 || versionNum >= 90500) {
+        c += QStringLiteral(" --enable-row-security");
+    }
     if (!instantanea.isEmpty()) {
         c += QStringLiteral(" --snapshot=") + citarSh(instantanea);
     }

@@ -134,6 +134,7 @@ TEST(RespaldoComandos, ToolFlagsFollowTheToolsVersion) {
         const QStringList words = cmd.split(QLatin1Char(' '));
         EXPECT_EQ(words.contains(QStringLiteral("-i")), c.conI) << c.version << " " << cmd.toStdString();
         EXPECT_EQ(words.contains(QStringLiteral("-o")), c.conO) << c.version << " " << cmd.toStdString();
+        EXPECT_EQ(words.contains(QStringLiteral("--enable-row-security")), !c.conI) << c.version;
         EXPECT_TRUE(cmd.startsWith(QStringLiteral("'/pg/bin/pg_dump' "))) << cmd.toStdString();
         EXPECT_TRUE(cmd.contains(QStringLiteral(" -U 'ad min' "))) << cmd.toStdString();
         EXPECT_TRUE(cmd.endsWith(QStringLiteral(" -v -f '/r/base.backup' veliro7 2> '/s/err.txt'")))
