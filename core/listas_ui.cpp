@@ -144,6 +144,22 @@ void OrdenarListView(QTreeWidget* lista, int columna) {
     lista->viewport()->update();
 }
 
+void AjustarColumnas(QTreeWidget* lista, int minimoPx) {
+    if (lista == nullptr) {
+        return;
+    }
+    QHeaderView* h = lista->header();
+    h->setStretchLastSection(false);
+    // The header's own hint covers its text, margins and the sort arrow; the view's covers the items.
+    for (int c = 0; c < lista->columnCount(); ++c) {
+        if (!lista->isColumnHidden(c)) {
+            lista->setColumnWidth(
+                c, qMax(minimoPx,
+                        qMax(h->sectionSizeHint(c), static_cast<QAbstractItemView*>(lista)->sizeHintForColumn(c))));
+        }
+    }
+}
+
 QString SeleccionarCarpeta(QWidget* owner, const QString& titulo) {
     return dialogs().pickFolder(owner, titulo, QString());
 }

@@ -33,6 +33,10 @@ void LlenarListView(QWidget* ventana, RecordsetPtr& rs, QTreeWidget* lista, int 
 // clicking the current sort column again reverses its direction.
 void OrdenarListView(QTreeWidget* lista, int columna);
 
+// Gives each shown column of lista the width its header and its texts need (no less than minimoPx), and
+// stops the last one from stretching over the rest of the list.
+void AjustarColumnas(QTreeWidget* lista, int minimoPx = 0);
+
 // Asks for a folder through the dialogs service; the empty text when the user cancels.
 QString SeleccionarCarpeta(QWidget* owner, const QString& titulo);
 
