@@ -434,7 +434,7 @@ TEST_F(Consola, ARefusedPasswordIsNotAStoppedServerAndIsNotRetried) {
         sondear(*w);
         EXPECT_EQ(w->estado(), EstadoConsola::SinAcceso);
     }
-    events::pause(300);
+    QTest::qWait(300);
     EXPECT_EQ(rechazos(), antes + 1);
 
     // It can still be stopped; then it is shown as stopped.

@@ -218,6 +218,62 @@ TEST_F(Reportes, ATextWithANulCharacterIsNotSent) {
               QStringLiteral("32"));
 }
 
+// What reaches the administrator when a definition cannot be stored reads as Spanish sentences: what was not
+// done, then why; the server's words come last and the statement with its values never.
+TEST_F(Reportes, FailuresReadAsSpanishSentencesAndNeverAsTheStatement) {
+    frmGrabaReporte w;
+    w.show();
+    auto* lista = hijo<QTreeWidget>(w, "LstReporte");
+    lista->setCurrentItem(lista->findItems(QStringLiteral("Listado de Temas"), Qt::MatchExactly, 3).value(0));
+    struct Caso {
+        const char* nombre;
+        std::function<void()> accion;
+        QStringList lineas; // the first lines of the last box
+    };
+    const QString secreto = QStringLiteral("<Reporte>texto-privado</Reporte>");
+    auto guardar = [&](const QString& texto) {
+        click(w, "BtnModificar");
+        hijo<QPlainTextEdit>(w, "txtReporte")->setPlainText(texto);
+        click(w, "BtnGuardar");
+        click(w, "BtnCancelar");
+    };
+    const Caso casos[] = {
+        {"NUL character",
+         [&] { guardar(QStringLiteral("<Reporte>") + QChar(0) + QStringLiteral("</Reporte>")); },
+         {QStringLiteral("Error al guardar el reporte"),
+          QStringLiteral("El texto del reporte contiene caracteres nulos (código 0), que la base de datos no admite; "
+                         "no es un archivo de texto XML.")}},
+        {"server stopped, save",
+         [&] {
+             ASSERT_TRUE(PgCluster::instance().stop());
+             guardar(secreto);
+         },
+         {QStringLiteral("Error al guardar el reporte"),
+          QStringLiteral("Se perdió la conexión con el servidor de base de datos.")}},
+        {"server stopped, delete",
+         [&] {
+             m_dialogs.clear();
+             m_dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
+             click(w, "BtnEliminar");
+         },
+         {QStringLiteral("No se eliminó el reporte debido a la siguiente situación: "),
+          QStringLiteral("Se perdió la conexión con el servidor de base de datos.")}},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        c.accion();
+        ASSERT_FALSE(m_dialogs.shown().empty());
+        const QString texto = m_dialogs.shown().back().text;
+        EXPECT_EQ(texto.split(QStringLiteral("\r\n")).mid(0, c.lineas.size()), c.lineas) << texto.toStdString();
+        for (const char* nunca : {"[cadSQL]", "UPDATE", "DELETE", "texto-privado", "PWD="}) {
+            EXPECT_FALSE(texto.contains(QString::fromLatin1(nunca))) << texto.toStdString();
+        }
+    }
+    ASSERT_TRUE(PgCluster::instance().start());
+}
+
 TEST_F(Reportes, ChangingADefinitionKeepsItsPlaceAndSavingTwiceChangesNothing) {
     // One definition as a file would give it: CR LF, blank lines after the declaration.
     ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
