@@ -114,6 +114,8 @@ void FrmUsuariosConectados::Form_Load() {
     ListUsuarios->setColumnCount(5);
     ListUsuarios->setHeaderLabels({QStringLiteral("Base"), QStringLiteral("Usuario"), QStringLiteral("Hora de Inicio"),
                                    QStringLiteral("Host"), QStringLiteral("Puerto")});
+    // The designed widths; the last column does not stretch over the rest of the list.
+    ListUsuarios->header()->setStretchLastSection(false);
     const int anchos[] = {1000, 1400, 1200, 1600, 1000};
     for (int c = 0; c < 5; ++c) {
         ListUsuarios->setColumnWidth(c, ui::px(anchos[c]));

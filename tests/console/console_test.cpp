@@ -331,6 +331,14 @@ TEST_F(Consola, ProbeNeverBlocksTheWindowWhenTheServerDoesNotAnswer) {
 
     EXPECT_LT(peor, 100) << "the window's events stopped for " << peor << " ms";
     EXPECT_TRUE(status(*w).startsWith(QStringLiteral("Sin respuesta del servidor\r\n"))) << status(*w).toStdString();
+    // A Spanish sentence on the label, whichever noticed first (the console's clock or the probe's time-out);
+    // the driver's words, if any, only in its tooltip.
+    const QString frase = status(*w).section(QStringLiteral("\r\n"), 1);
+    EXPECT_TRUE(frase.startsWith(QStringLiteral("El servidor no contestó en ")) ||
+                frase == QStringLiteral("El servidor de base de datos aceptó la conexión, pero no contestó a tiempo."))
+        << frase.toStdString();
+    EXPECT_FALSE(label(*w, "EtStatus")->toolTip().isEmpty());
+    EXPECT_FALSE(label(*w, "EtStatus")->toolTip().contains(kJefe.clave));
     EXPECT_EQ(w->estado(), EstadoConsola::SinRespuesta);
     EXPECT_EQ(enabled(*w), QStringLiteral("IDR"));
     EXPECT_EQ(sesion().ConexionPrincipal, compartida);

@@ -40,9 +40,9 @@ const bool g_hijoConLangC = [] {
     return true;
 }();
 
-// Qt's Spanish texts, installed once for every picture.
+// Qt's Spanish texts and the program's locale, installed once for every picture.
 bool traducir() {
-    static const bool hecho = cargarTraduccionesQt();
+    static const bool hecho = usarEspanol();
     return hecho;
 }
 
