@@ -3,6 +3,7 @@
 // done, and the action ends with its Spanish message.
 #include "console/FrmInicio.h"
 #include "console/FrmRutaTrabajo.h"
+#include "console/FrmUsuariosConectados.h"
 #include "console/frmGrabaReporte.h"
 #include "console/frmModificaReporte.h"
 #include "console/reportes.h"
@@ -52,8 +53,9 @@ protected:
     // ends within the lock limit and shows one message, whose text is returned.
     // respuestas: the boxes the action shows, in order (a question before the statement, its outcome).
     QString bajoBloqueo(const QString& tabla, const std::function<void()>& accion,
-                        std::initializer_list<MsgResult> respuestas = {MsgResult::Ok}, int esperas = 1) {
-        TablaOcupada ocupada(tabla);
+                        std::initializer_list<MsgResult> respuestas = {MsgResult::Ok}, int esperas = 1,
+                        const QString& modo = QStringLiteral("ACCESS EXCLUSIVE")) {
+        TablaOcupada ocupada(tabla, modo);
         m_dialogs.clear();
         for (MsgResult r : respuestas) {
             m_dialogs.answer(r);
@@ -96,6 +98,24 @@ TEST_F(Bloqueos, TheTemplatesWindowListSavesAndDeletes) {
     EXPECT_FALSE(guardar.contains(QStringLiteral("UPDATE"))) << guardar.toStdString();
     click(w, "BtnCancelar");
 
+    // A new definition, placed: the name is checked (reading is allowed), then the insert waits.
+    click(w, "BtnNuevo");
+    hijo<QPlainTextEdit>(w, "txtReporte")->setPlainText(QStringLiteral("<Reporte>nuevo</Reporte>"));
+    const QString nuevo = bajoBloqueo(
+        QStringLiteral("reportes.reporte"),
+        [&] {
+            alAbrirModal([](QWidget* m) {
+                auto* modulos = hijo<QComboBox>(*m, "cmbModulo");
+                modulos->setCurrentIndex(modulos->findText(QStringLiteral("Servicios")));
+                hijo<QLineEdit>(*m, "TxtNombreReporte")->setText(QStringLiteral("Listado nuevo"));
+                click(*m, "BtnAceptar");
+            });
+            click(w, "BtnGuardar");
+        },
+        {MsgResult::Ok}, 1, QStringLiteral("SHARE"));
+    EXPECT_TRUE(nuevo.startsWith(QStringLiteral("Error al guardar el reporte\r\n") + kOcupado)) << nuevo.toStdString();
+    click(w, "BtnCancelar");
+
     // A deletion, confirmed.
     const QString borrar = bajoBloqueo(QStringLiteral("reportes.reporte"), [&] { click(w, "BtnEliminar"); },
                                        {MsgResult::Yes, MsgResult::Ok});
@@ -104,6 +124,20 @@ TEST_F(Bloqueos, TheTemplatesWindowListSavesAndDeletes) {
         << borrar.toStdString();
     EXPECT_EQ(lista2->topLevelItemCount(), 32);
     EXPECT_EQ(PgCluster::instance().scalar(cuantos), antes);
+}
+
+// The sessions list reads the server's activity view, which reads the database catalogue: held by another
+// session, the window says so and closes; the program goes on.
+TEST_F(Bloqueos, TheSessionsList) {
+    bool cargada = true;
+    const QString texto = bajoBloqueo(QStringLiteral("pg_catalog.pg_database"), [&] {
+        FrmUsuariosConectados w;
+        cargada = w.cargado();
+    });
+    EXPECT_FALSE(cargada);
+    EXPECT_TRUE(texto.startsWith(QStringLiteral("No se pudo leer la lista de usuarios conectados.\r\n") + kOcupado))
+        << texto.toStdString();
+    EXPECT_TRUE(m_salidas.empty());
 }
 
 TEST_F(Bloqueos, ThePlacementWindowsListsAndNameCheck) {

@@ -38,19 +38,19 @@ private:
     qint64 m_mayor = 0;
 };
 
-// Another session that holds a table in ACCESS EXCLUSIVE mode inside an open transaction for as long as
-// it lives, as a client with a long transaction would.
+// Another session that holds a table locked (ACCESS EXCLUSIVE unless told) inside an open transaction for
+// as long as it lives, as a client with a long transaction would.
 class TablaOcupada {
 public:
-    explicit TablaOcupada(const QString& tabla) {
+    explicit TablaOcupada(const QString& tabla, const QString& modo = QStringLiteral("ACCESS EXCLUSIVE")) {
         const PgCluster& pg = PgCluster::instance();
         m_con.setConnectionString(pg.connectionString(pg.superuser(), pg.password()));
         db::DbError e;
         EXPECT_TRUE(m_con.open(e)) << e.description.toStdString();
         EXPECT_TRUE(m_con.begin(e)) << e.description.toStdString();
         qint64 filas = 0;
-        EXPECT_TRUE(m_con.execute(QStringLiteral("LOCK TABLE ") + tabla + QStringLiteral(" IN ACCESS EXCLUSIVE MODE"),
-                                  filas, e))
+        EXPECT_TRUE(m_con.execute(
+            QStringLiteral("LOCK TABLE ") + tabla + QStringLiteral(" IN ") + modo + QStringLiteral(" MODE"), filas, e))
             << e.description.toStdString();
     }
     ~TablaOcupada() {
