@@ -31,10 +31,7 @@ const QColor kColorResaltado(0, 0, 160);
 class LineaBitacora : public QTreeWidgetItem {
 public:
     LineaBitacora(std::shared_ptr<const Bitacora> bitacora, int indice)
-        : m_bitacora(std::move(bitacora)), m_indice(indice) {
-        // One column, as a row of text has (the line's number within what was read, for whoever asks).
-        setData(0, Qt::UserRole, indice);
-    }
+        : m_bitacora(std::move(bitacora)), m_indice(indice) {}
 
     QVariant data(int column, int role) const override {
         if (column == 0 && role == Qt::DisplayRole) {

@@ -1,6 +1,6 @@
-// Every statement of the console's windows behind another session's lock: the windows keep running (a 10 ms
-// timer never waits more than 100 ms), the wait runs out within the interactive limit, nothing is left half
-// done, and the action ends with its Spanish message.
+// Every statement of the console's windows behind another session's lock: while it waits the windows keep
+// running (a 10 ms timer never waits more than 100 ms), the wait runs out within the interactive limit,
+// nothing is left half done, and the action ends with its Spanish message.
 #include "console/FrmInicio.h"
 #include "console/FrmRutaTrabajo.h"
 #include "console/FrmUsuariosConectados.h"
@@ -60,7 +60,7 @@ protected:
         for (MsgResult r : respuestas) {
             m_dialogs.answer(r);
         }
-        Pausas pausas;
+        Pausas pausas(true);
         accion();
         const qint64 duracion = pausas.transcurrido();
         const qint64 mayor = pausas.mayor();

@@ -48,7 +48,7 @@ QStringList textos(const QTreeWidget* lista, int columna = -1) {
             continue;
         }
         QStringList fila;
-        for (int c = 0; c < item->columnCount(); ++c) {
+        for (int c = 0; c < lista->columnCount(); ++c) {
             fila << item->text(c);
         }
         out << fila.join(QLatin1Char('|'));
