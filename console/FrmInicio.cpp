@@ -13,6 +13,7 @@
 #include "console/ruta_trabajo.h"
 #include "console/sonda.h"
 #include "core/FrmIniciarSesion.h"
+#include "core/errores.h"
 #include "core/listas.h"
 #include "core/login.h"
 #include "core/scripts.h"
@@ -45,7 +46,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kEnLinea = QStringLiteral("En línea");
 
 constexpr int kVerde = 32768;

@@ -25,7 +25,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kTitulo = QStringLiteral("VELIRO7");
 const QString kSugerencia =
     QStringLiteral("Utilice ésta opción para deshabilitar la carpeta compartida, será necesario cerrar el módulo de "

@@ -15,7 +15,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kTitulo = QStringLiteral("Módulo de Administración");
 
 } // namespace
