@@ -9,12 +9,14 @@
 #include <clocale>
 
 int main(int argc, char** argv) {
+    // Dates in Qt's own dialogs in Spanish too: Qt reads the machine's locale while the application starts.
+    v7::prepararLocaleEspanol();
     QApplication app(argc, argv);
     // Numbers written into SQL and files never follow the desktop's locale.
     std::setlocale(LC_NUMERIC, "C");
 
-    // Qt's own texts (Sí/No, Guardar, Cancelar, the file dialogs) in Spanish like the rest.
-    v7::cargarTraduccionesQt();
+    // Dates, month names and Qt's own texts (Sí/No, Guardar, Cancelar, the file dialogs) in Spanish like the rest.
+    v7::usarEspanol();
 
     v7::setDialogs(nullptr); // shared routines' messages become message boxes
 

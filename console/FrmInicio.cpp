@@ -7,9 +7,13 @@
 #include "console/FrmPermisosAcceso.h"
 #include "console/FrmRutaTrabajo.h"
 #include "console/FrmUsuariosConectados.h"
+#include "console/ajuste_analistas.h"
 #include "console/frmGrabaReporte.h"
+#include "console/monitoreo.h"
+#include "console/ruta_trabajo.h"
 #include "console/sonda.h"
 #include "core/FrmIniciarSesion.h"
+#include "core/errores.h"
 #include "core/listas.h"
 #include "core/login.h"
 #include "core/scripts.h"
@@ -17,10 +21,10 @@
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/tema_ui.h"
-#include "core/versiones.h"
 #include "maintenance/FrmBase.h"
 #include "maintenance/FrmProgTareas.h"
 #include "maintenance/FrmResetBD.h"
+#include "platform/archivo_seguro.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
 #include "platform/events.h"
@@ -31,10 +35,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QFile>
 #include <QLabel>
-#include <QLocale>
 #include <QMenuBar>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -44,7 +46,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kEnLinea = QStringLiteral("En línea");
 
 constexpr int kVerde = 32768;
@@ -165,7 +167,7 @@ void FrmInicio::construir() {
     setCentralWidget(central);
     setFixedSize(px(9600), px(7200));
 
-    auto* mnuConfig = menuBar()->addMenu(QStringLiteral("Configuración"));
+    auto* mnuConfig = menuBar()->addMenu(QStringLiteral("&Configuración"));
     mnuConfig->setObjectName(QStringLiteral("mnuConfig"));
     opcResp = mnuConfig->addAction(QStringLiteral("Respaldo"));
     opcResp->setObjectName(QStringLiteral("opcResp"));
@@ -263,7 +265,6 @@ bool FrmInicio::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
     // 10-11.
     EtServerHost->setText(QStringLiteral("Host Cliente: ") + paths::hostName());
     EtServerIp->setText(QStringLiteral("IP Servidor: ") + s.ServidorConexion);
@@ -271,80 +272,41 @@ bool FrmInicio::Form_Load() {
     if (!s.ConexionPrincipal || !s.ConexionPrincipal->isOpen()) {
         return true;
     }
-    db::Connection& con = *s.ConexionPrincipal;
-    db::DbError e;
+    // 13-19 read and fix up the database off the windows' thread: a server that is slow, or a table
+    // another session holds, never freezes the program at its start.
+    struct Inicio {
+        bool rutaLeida = false;
+        QString ruta;
+        UltimaSesion ultima;
+        AjusteAnalistas analistas;
+    };
+    const QString usuarioSesion = s.UsuarioSesion;
+    const Inicio inicio = conPlazos(kPlazosInteractivos, [&] {
+        Inicio r;
+        r.rutaLeida = LeerRutaTrabajo(&r.ruta);
+        (void)leerUltimaSesion(&r.ultima, nullptr);
+        r.analistas = AjustarTablaAnalistas(usuarioSesion);
+        DepurarAnalistasDuplicados();
+        (void)VerificarArchivosCompartidos();
+        return r;
+    });
     // 13. The shared work-files setting.
-    if (auto rs = con.query(QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion = "
-                                           "'ARCHIVOSCOMPARTIDOS'"),
-                            e)) {
-        if (rs->eof()) {
-            s.RutaTrabajo = QStringLiteral(" Pendiente de configurar...");
-        } else if (rs->isNull(QStringLiteral("valor"))) {
-            s.RutaTrabajo = QStringLiteral(" Pendiente de configurar");
-        } else {
-            s.RutaTrabajo = QLatin1Char(' ') + rs->text(QStringLiteral("valor"));
-        }
+    if (inicio.rutaLeida) {
+        s.RutaTrabajo = inicio.ruta;
     }
     // 14. The last session on the database.
-    auto sesionPrevia = con.query(QStringLiteral("SELECT usename, backend_start, client_addr FROM pg_stat_activity "
-                                                 "WHERE datname = 'veliro7' ORDER BY backend_start DESC LIMIT 1"),
-                                  e);
-    events::pump();
-    QString banner = QStringLiteral("El último usuario que inicio sesión fue ");
-    if (sesionPrevia && !sesionPrevia->eof()) {
-        banner += sesionPrevia->isNull(QStringLiteral("usename"))
-                      ? QStringLiteral("- Desconocido -")
-                      : QLatin1Char('\'') + sesionPrevia->text(QStringLiteral("usename")) + QLatin1Char('\'');
-        banner +=
-            QStringLiteral(" desde la dirección IP  ") + (sesionPrevia->isNull(QStringLiteral("client_addr"))
-                                                              ? QStringLiteral("###.###.###.###")
-                                                              : sesionPrevia->text(QStringLiteral("client_addr")));
-        QString inicio = QStringLiteral("- Desconocido -");
-        if (!sesionPrevia->isNull(QStringLiteral("backend_start"))) {
-            const QString raw = sesionPrevia->text(QStringLiteral("backend_start"));
-            const QDateTime d = QDateTime::fromString(raw.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            inicio = d.isValid() ? QLocale::system().toString(d, QLocale::ShortFormat) : raw;
-        }
-        banner += QStringLiteral(" el día  ") + inicio;
-    }
-    EtUsuario->setText(banner);
+    EtUsuario->setText(textoUltimaSesion(inicio.ultima));
     // 15.
     s.NombreServicio = s.EsWindows32Bits ? QStringLiteral("postgresql-9.0") : QStringLiteral("postgresql-x64-9.0");
     // 16.
     EtRutaTrabajo->setText(s.RutaTrabajo);
     // 17. Staff table from version 1 to 2.
-    QString msg, encontrada;
-    ValidarVersionTabla(QStringLiteral("catalogos"), QStringLiteral("analistas"), 2, msg, encontrada);
-    bool leida = false;
-    const int version = encontrada.toInt(&leida);
-    if (leida && version <= 1) {
-        int rows = 0;
-        QString err;
-        if (!ExecuteSQLaction(QStringLiteral("ALTER TABLE catalogos.analistas ADD COLUMN idbiblioteca bigint NOT NULL "
-                                             "DEFAULT 0;"),
-                              rows, err)) {
-            error(this, err);
-        } else if (!ExecuteSQLaction(QStringLiteral("UPDATE config_veliro.tablaver SET version = 2, usuario = '") +
-                                         QString(s.UsuarioSesion).replace(QLatin1Char('\''), QStringLiteral("''")) +
-                                         QStringLiteral("', fecha = '2009-11-29' WHERE esquema = 'catalogos' AND "
-                                                        "tabla = 'analistas';"),
-                                     rows, err)) {
-            error(this, QStringLiteral("No se actualizó la tabla \"catalogos.analistas\""));
-        }
+    if (inicio.analistas.version1 && !inicio.analistas.columnaAgregada) {
+        error(this, inicio.analistas.errorColumna);
+    } else if (inicio.analistas.columnaAgregada && !inicio.analistas.versionGuardada) {
+        error(this, QStringLiteral("No se actualizó la tabla \"catalogos.analistas\""));
     }
-    // 18. Duplicated staff rows: keep the newest of the one duplicated name.
-    {
-        int rows = 0;
-        QString err;
-        (void)ExecuteSQLaction(
-            QStringLiteral("DELETE FROM catalogos.analistas WHERE usuario = (SELECT usuario FROM catalogos.analistas "
-                           "GROUP BY usuario HAVING count(usuario) >= 2) AND idanalista NOT IN (SELECT idanalista "
-                           "FROM catalogos.analistas WHERE usuario = (SELECT usuario FROM catalogos.analistas "
-                           "GROUP BY usuario HAVING count(usuario) >= 2) ORDER BY 1 DESC LIMIT 1)"),
-            rows, err);
-    }
-    // 19-21.
-    VerificarArchivosCompartidos();
+    // 18 ran with the reads above; 19-21.
     aplicarArchivosCompartidos();
     return true;
 }
@@ -373,14 +335,10 @@ void FrmInicio::Form_Unload() {
         return;
     }
     m_cerrado = true;
-    if (TmrStatus->isActive()) {
-        TmrStatus->stop();
-        events::pump();
-    }
+    TmrStatus->stop();
     auto& s = sesion();
     if (s.ConexionPrincipal && s.ConexionPrincipal->isOpen()) {
         s.ConexionPrincipal->close();
-        events::pump();
     }
     s.ConexionPrincipal.reset();
     if (m_bandeja != nullptr) {
@@ -399,9 +357,11 @@ void FrmInicio::BtnSalir_Click() {
 
 // ---------------------------------------------------------------- status and service
 
-void FrmInicio::ponerEstado(EstadoConsola estado, const QString& text, int colorBgr) {
+void FrmInicio::ponerEstado(EstadoConsola estado, const QString& text, int colorBgr, const QString& detalle) {
     m_estado = estado;
     EtStatus->setText(text);
+    // The raw words of the driver or the server, for whoever needs them.
+    EtStatus->setToolTip(db::redactPassword(detalle));
     QPalette p = EtStatus->palette();
     p.setColor(QPalette::WindowText, colorDesdeBGR(colorBgr));
     EtStatus->setPalette(p);
@@ -433,7 +393,8 @@ void FrmInicio::TmrStatus_Timer() {
     if (m_sonda->enCurso()) {
         const qint64 ms = m_sonda->msEnCurso();
         if (ms >= kSinRespuestaMs && m_estado != EstadoConsola::SinRespuesta) {
-            mostrarSinRespuesta(QStringLiteral("El servidor no contestó en %1 segundos.").arg(ms / 1000));
+            const QString frase = QStringLiteral("El servidor no contestó en %1 segundos.").arg(ms / 1000);
+            mostrarSinRespuesta(frase, frase);
         }
         return;
     }
@@ -441,9 +402,10 @@ void FrmInicio::TmrStatus_Timer() {
     m_sonda->iniciar(s.CadenaConexion, s.RutaPostgres);
 }
 
-void FrmInicio::mostrarSinRespuesta(const QString& detalle) {
+void FrmInicio::mostrarSinRespuesta(const QString& frase, const QString& detalle) {
     EtStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    ponerEstado(EstadoConsola::SinRespuesta, QStringLiteral("Sin respuesta del servidor") + kCrLf + detalle, kRojo);
+    ponerEstado(EstadoConsola::SinRespuesta, QStringLiteral("Sin respuesta del servidor") + kCrLf + frase, kRojo,
+                detalle);
     ponerSemaforo(2);
     ActualizarIconoBandeja();
     // Whether it hangs or is gone, the service layer tells when asked.
@@ -476,9 +438,9 @@ void FrmInicio::aplicarSondeo(const ResultadoSonda& r) {
             break;
         }
         case ResultadoSonda::Estado::Detenido:
+            // What it means on the label; the driver's own words in its tooltip.
             EtStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            ponerEstado(EstadoConsola::Detenido, QStringLiteral("Detenido ") + db::redactPassword(r.texto), kRojo);
-            events::pump();
+            ponerEstado(EstadoConsola::Detenido, QStringLiteral("Detenido ") + kCrLf + r.frase, kRojo, r.texto);
             ponerSemaforo(3);
             ActualizarIconoBandeja();
             BtnIniciar->setEnabled(true);
@@ -486,16 +448,15 @@ void FrmInicio::aplicarSondeo(const ResultadoSonda& r) {
             BtnReiniciar->setEnabled(false);
             break;
         case ResultadoSonda::Estado::SinRespuesta:
-            mostrarSinRespuesta(db::redactPassword(r.texto));
+            mostrarSinRespuesta(r.frase, r.texto);
             break;
         case ResultadoSonda::Estado::SinAcceso:
             // A refused password is not a stopped server: it runs, and can be stopped or reloaded.
             EtStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             ponerEstado(EstadoConsola::SinAcceso,
                         QStringLiteral("Sin acceso: el servidor está en ejecución, pero rechazó el usuario o la "
-                                       "contraseña de esta sesión. Inicie nuevamente el programa.") +
-                            kCrLf + db::redactPassword(r.texto),
-                        kRojo);
+                                       "contraseña de esta sesión. Inicie nuevamente el programa."),
+                        kRojo, r.texto);
             ponerSemaforo(2);
             ActualizarIconoBandeja();
             BtnIniciar->setEnabled(false);
@@ -503,7 +464,6 @@ void FrmInicio::aplicarSondeo(const ResultadoSonda& r) {
             BtnReiniciar->setEnabled(true);
             break;
         }
-        events::pump();
     } catch (const std::exception& ex) {
         dialogs().message(this, MsgIcon::None,
                           QStringLiteral("Ocurrió el error no.  0") + kCrLf + QString::fromLocal8Bit(ex.what()));
@@ -574,7 +534,6 @@ void FrmInicio::Detener_Server() {
     TmrStatus->stop();
     ponerEstado(EstadoConsola::Deteniendo, QStringLiteral("Deteniendo..."), kAzul);
     EsperarShell(QStringLiteral("net stop ") + sesion().NombreServicio);
-    events::pump();
     m_sonda->permitirAcceso();
     TmrStatus->start();
     ActualizarIconoBandeja();
@@ -594,14 +553,12 @@ bool FrmInicio::Reiniciar_Server(QString* motivo) {
     try {
         bloquear();
         ponerEstado(EstadoConsola::Reiniciando, QStringLiteral("Reiniciando..."), kAzul);
-        events::pump();
         ponerSemaforo(2);
         ActualizarIconoBandeja();
         TmrStatus->stop();
         // pg_ctl reload through the service layer (as the data folder's owner, C locale), its standard
         // output into v7.reload.txt as the reload script's redirection left it.
         const service::Result r = service::reload(s.RutaPostgres, txt);
-        events::pump();
         m_sonda->permitirAcceso();
         bool senalado = false;
         if (r.refused()) {
@@ -610,12 +567,12 @@ bool FrmInicio::Reiniciar_Server(QString* motivo) {
             ActualizarIconoBandeja();
             fallo(r.message);
         } else {
-            QFile f(txt);
-            if (!f.open(QIODevice::ReadOnly)) {
-                throw std::runtime_error("No se encontró el archivo v7.reload.txt");
+            // pg_ctl's few lines: a link or anything but a regular file at that name is not read.
+            const archivo::Lectura salida = archivo::leerRegular(txt, archivo::kMiB);
+            if (!salida.ok()) {
+                throw std::runtime_error(salida.motivo.toStdString());
             }
-            const QByteArray contenido = f.readAll();
-            f.close();
+            const QByteArray& contenido = salida.datos;
             if (contenido.trimmed().isEmpty() && !r.running) {
                 avisarSoltando(MsgIcon::Critical,
                                QStringLiteral("El servidor NO se puede reiniciar debido a que NO esta en ejecución.") +
@@ -633,7 +590,6 @@ bool FrmInicio::Reiniciar_Server(QString* motivo) {
                 if (primera.contains(QLatin1String("server signaled"))) {
                     senalado = true;
                     ponerEstado(EstadoConsola::EnLinea, kEnLinea, kVerde);
-                    events::pump();
                     ponerSemaforo(1);
                     ActualizarIconoBandeja();
                 } else {
@@ -642,7 +598,6 @@ bool FrmInicio::Reiniciar_Server(QString* motivo) {
             }
         }
         QFile::remove(txt);
-        events::pump();
         TmrStatus->start();
         soltar();
         return senalado;

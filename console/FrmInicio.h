@@ -39,14 +39,14 @@ enum class EstadoConsola {
 struct VentanasConsola {
     // Shows the login modally and returns its tag ("OK" after a successful login).
     std::function<QString(QWidget* parent)> login;
-    std::function<void(QWidget* parent)> base;            // maintenance
-    std::function<void(QWidget* parent)> monitoreo;       // connected sessions
-    std::function<void(QWidget* parent)> usuarios;        // staff accounts
-    std::function<void(QWidget* parent)> permisos;        // client-address rules
-    std::function<void(QWidget* parent)> respaldo;        // backup schedule
-    std::function<void(QWidget* parent)> rutaTrabajo;     // shared work files
-    std::function<void(QWidget* parent)> reportes;        // report templates
-    std::function<void(QWidget* parent)> acervo;          // collection transfer
+    std::function<void(QWidget* parent)> base;        // maintenance
+    std::function<void(QWidget* parent)> monitoreo;   // connected sessions
+    std::function<void(QWidget* parent)> usuarios;    // staff accounts
+    std::function<void(QWidget* parent)> permisos;    // client-address rules
+    std::function<void(QWidget* parent)> respaldo;    // backup schedule
+    std::function<void(QWidget* parent)> rutaTrabajo; // shared work files
+    std::function<void(QWidget* parent)> reportes;    // report templates
+    std::function<void(QWidget* parent)> acervo;      // collection transfer
 
     static VentanasConsola predeterminadas();
 };
@@ -103,9 +103,10 @@ private:
     void Form_Unload();
     bool compuertaServidor();
     void aplicarArchivosCompartidos();
-    void ponerEstado(EstadoConsola estado, const QString& text, int colorBgr);
+    // detalle: the tooltip (the raw text of a failure).
+    void ponerEstado(EstadoConsola estado, const QString& text, int colorBgr, const QString& detalle = QString());
     void aplicarSondeo(const ResultadoSonda& r);
-    void mostrarSinRespuesta(const QString& detalle);
+    void mostrarSinRespuesta(const QString& frase, const QString& detalle);
     // Locks the console for a service action (hourglass, every control, the probe idle).
     void bloquear();
     // Gives it back (before a message box, and at the end of the action).

@@ -2,12 +2,13 @@
 
 #include "console/ruta_trabajo.h"
 #include "core/controles_ui.h"
+#include "core/errores.h"
 #include "core/login.h"
 #include "core/session.h"
+#include "core/sql.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
-#include "platform/events.h"
 #include "platform/guardia_ui.h"
 #include "platform/paths.h"
 #include "platform/widgets_ui.h"
@@ -24,7 +25,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kTitulo = QStringLiteral("VELIRO7");
 const QString kSugerencia =
     QStringLiteral("Utilice ésta opción para deshabilitar la carpeta compartida, será necesario cerrar el módulo de "
@@ -62,13 +63,14 @@ void FrmRutaTrabajo::construir() {
         casilla(PanelCentral, QStringLiteral("ChkEliminaCarpeta"), QString(), twips(240, 1800, 300, 300));
     EtCarpeta = etiqueta(PanelCentral, QStringLiteral("EtCarpeta"), QStringLiteral("Deshabilitar carpeta compartida"),
                          560, 1830, 3600);
-    ChkEliminaCarpeta->setToolTip(kSugerencia);
+    // Its caption is the label beside it: a screen reader names it by that text.
+    nombreAccesible(ChkEliminaCarpeta, EtCarpeta->text(), kSugerencia);
     EtCarpeta->setToolTip(kSugerencia);
     EtCarpeta->setBuddy(ChkEliminaCarpeta);
     ImgAyuda = control<QLabel>(PanelCentral, QStringLiteral("ImgAyuda"), twips(4200, 1740, 420, 420));
     ImgAyuda->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(ImgAyuda->size()));
     ImgAyuda->setCursor(Qt::PointingHandCursor);
-    ImgAyuda->setToolTip(kSugerencia);
+    nombreAccesible(ImgAyuda, QStringLiteral("Ayuda para deshabilitar la carpeta compartida"), kSugerencia);
     ImgAyuda->installEventFilter(this);
 
     BtnGrabar = boton(this, QStringLiteral("BtnGrabar"), QStringLiteral("Guardar"), 3240, 3800, 1700);
@@ -84,7 +86,6 @@ void FrmRutaTrabajo::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
     const auto& s = sesion();
     TxtRutaTrabajo->setText(s.RutaTrabajo);
     const bool superusuario = s.TipoUsuario.toUpper() == QLatin1String("SUPERUSUARIO");
@@ -147,10 +148,17 @@ void FrmRutaTrabajo::guardarRuta() {
         break;
     }
     const QString carpeta = carpetaDeRuta(texto);
-    if (!GuardarRutaTrabajo(carpeta)) {
-        dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("Ocurrió un error al intentar guardar la ruta,") + kCrLf +
-                              QStringLiteral("por favor, inténtalo nuevamente"),
+    bool guardada = false;
+    QString error;
+    {
+        GuardiaVentana guardia(this);
+        guardada = conPlazos(kPlazosInteractivos, [&] { return GuardarRutaTrabajo(carpeta, &error); });
+    }
+    if (!guardada) {
+        const QString texto = QStringLiteral("Ocurrió un error al intentar guardar la ruta,") + kCrLf +
+                              QStringLiteral("por favor, inténtalo nuevamente");
+        // A statement that failed says why (busy data, a lost server); no row to update says nothing more.
+        dialogs().message(this, MsgIcon::Critical, error.isEmpty() ? texto : err::textoParaUsuario(texto, error),
                           MsgButtons::Ok, kTitulo);
         seleccionarRuta();
         return;
@@ -168,15 +176,24 @@ void FrmRutaTrabajo::guardarRuta() {
 
 void FrmRutaTrabajo::deshabilitarCarpeta() {
     GuardiaVentana guardia(this);
-    const ResultadoDeshabilitar r =
-        DeshabilitarCarpetaCompartida(sesion().UsuarioBD, scriptReportes(), rutaPlantillaConstNo());
+    const QString usuario = sesion().UsuarioBD;
+    const ResultadoDeshabilitar r = conPlazos(kPlazosInteractivos, [&] {
+        return DeshabilitarCarpetaCompartida(usuario, scriptReportes(), rutaPlantillaConstNo());
+    });
     guardia.liberar();
     if (!r.ok) {
         dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("No se logró deshabilitar la funcionalidad de la carpeta \"Archivo de "
-                                         "Trabajo\" debido a la siguiente razón: ") +
-                              kCrLf + r.errorText);
+                          err::textoParaUsuario(QStringLiteral("No se logró deshabilitar la funcionalidad de la "
+                                                               "carpeta \"Archivo de Trabajo\" debido a la siguiente "
+                                                               "razón: "),
+                                                r.errorText));
         return;
+    }
+    if (!r.avisoConstNo.isEmpty()) {
+        dialogs().message(this, MsgIcon::Warning,
+                          QStringLiteral("Se cargó la plantilla CONSTNO incluida en el programa en lugar de la de "
+                                         "esta instalación:") +
+                              kCrLf + r.avisoConstNo);
     }
     dialogs().message(
         this, MsgIcon::Information,

@@ -1,11 +1,14 @@
 #include "console/FrmUsuariosConectados.h"
 
 #include "console/monitoreo.h"
+#include "core/errores.h"
 #include "core/listas_ui.h"
+#include "core/sql.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
 #include "platform/events.h"
+#include "platform/guardia_ui.h"
 #include "platform/widgets_ui.h"
 
 #include <QDate>
@@ -15,11 +18,32 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <memory>
+
 namespace v7 {
 
 namespace {
 
 const QColor kColorResaltado(0, 0, 160);
+
+// One line of the log: its text is made from the bytes read only when the list asks for it (the rows on
+// screen), so hundreds of thousands of lines go into the list at once.
+class LineaBitacora : public QTreeWidgetItem {
+public:
+    LineaBitacora(std::shared_ptr<const Bitacora> bitacora, int indice)
+        : m_bitacora(std::move(bitacora)), m_indice(indice) {}
+
+    QVariant data(int column, int role) const override {
+        if (column == 0 && role == Qt::DisplayRole) {
+            return m_bitacora->linea(m_indice);
+        }
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    std::shared_ptr<const Bitacora> m_bitacora;
+    int m_indice;
+};
 
 QTreeWidget* lista(QWidget* parent, const QString& name, const QRect& rect) {
     auto* l = ui::control<QTreeWidget>(parent, name, rect);
@@ -82,12 +106,13 @@ void FrmUsuariosConectados::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    events::pump();
     // 2. The whole row shows the focus.
     ListUsuarios->setAllColumnsShowFocus(true);
     ListUsuarios->setColumnCount(5);
     ListUsuarios->setHeaderLabels({QStringLiteral("Base"), QStringLiteral("Usuario"), QStringLiteral("Hora de Inicio"),
                                    QStringLiteral("Host"), QStringLiteral("Puerto")});
+    // The designed widths; the last column does not stretch over the rest of the list.
+    ListUsuarios->header()->setStretchLastSection(false);
     const int anchos[] = {1000, 1400, 1200, 1600, 1000};
     for (int c = 0; c < 5; ++c) {
         ListUsuarios->setColumnWidth(c, ui::px(anchos[c]));
@@ -96,12 +121,18 @@ void FrmUsuariosConectados::Form_Load() {
     // 3. A failed query is shown and the window closes; the program goes on.
     QVector<SesionConectada> sesiones;
     QString error;
-    if (!sesionesConectadas(&sesiones, &error)) {
-        dialogs().message(this, MsgIcon::Critical, error);
+    bool leidas = false;
+    {
+        GuardiaVentana guardia(this);
+        leidas = conPlazos(kPlazosInteractivos, [&] { return sesionesConectadas(&sesiones, &error); });
+    }
+    if (!leidas) {
+        dialogs().message(
+            this, MsgIcon::Critical,
+            err::textoParaUsuario(QStringLiteral("No se pudo leer la lista de usuarios conectados."), error));
         QTimer::singleShot(0, this, [this] { done(QDialog::Rejected); });
         return;
     }
-    events::pump();
     // 4.
     for (const SesionConectada& s : sesiones) {
         auto* item = new QTreeWidgetItem(ListUsuarios);
@@ -113,6 +144,9 @@ void FrmUsuariosConectados::Form_Load() {
             }
         }
     }
+    // Each column as wide as its header and its texts: the start time is not cut, the port takes no more
+    // than it needs.
+    AjustarColumnas(ListUsuarios);
     // 5.
     if (!sesiones.isEmpty()) {
         EtConectados->setText(QStringLiteral("Actualmente hay ") + QString::number(ListUsuarios->topLevelItemCount()) +
@@ -147,30 +181,53 @@ void FrmUsuariosConectados::TabUsuarios_Click() {
         FrmUsuarios->hide();
         FrmBitacora->show();
         FrmBitacora->raise();
-        // 4-5.
-        bool colector = true;
-        const QString carpeta = carpetaBitacora(&colector);
+        // 4-7. Read off the windows' thread (the folder as the server tells, the day's last file, the list's
+        // rows), then put into the list at once.
         const QDate hoy = QDate::currentDate();
-        const QString archivo = colector ? archivoBitacoraDelDia(carpeta, hoy) : QString();
-        if (archivo.isEmpty()) {
+        QList<QTreeWidgetItem*> filas;
+        std::shared_ptr<const Bitacora> leida;
+        {
+            GuardiaVentana guardia(this);
+            leida = conPlazos(kPlazosInteractivos, [&] {
+                auto b = std::make_shared<const Bitacora>(bitacoraDelDia(hoy));
+                filas.reserve(b->lineas() + 1);
+                if (!b->aviso.isEmpty()) {
+                    filas.append(new QTreeWidgetItem(QStringList{b->aviso}));
+                }
+                for (int i = 0; i < b->lineas(); ++i) {
+                    filas.append(new LineaBitacora(b, i));
+                }
+                return b;
+            });
+        }
+        const Bitacora& bitacora = *leida;
+        switch (bitacora.estado) {
+        case Bitacora::Estado::SinArchivo:
             dialogs().message(this, MsgIcon::Critical,
                               QStringLiteral("No se encontró el archivo con la bitácora correspondiente a la fecha ") +
                                   hoy.toString(QStringLiteral("yyyy-MM-dd")));
-        } else {
-            // 6-8. A file that cannot be read ends the switch without a message.
-            QStringList lineas;
-            if (leerBitacora(archivo, &lineas)) {
-                ListLog->clear();
-                for (const QString& l : lineas) {
-                    new QTreeWidgetItem(ListLog, QStringList{l});
-                    events::pump();
-                }
-            }
+            break;
+        case Bitacora::Estado::Rechazada:
+            // Something planted at the log's name is worth telling; it is not read.
+            dialogs().message(this, MsgIcon::Warning,
+                              QStringLiteral("No se muestra la bitácora del día.") + err::kCrLf + bitacora.motivo);
+            break;
+        case Bitacora::Estado::NoLeida:
+            // A file that cannot be read ends the switch without a message.
+            break;
+        case Bitacora::Estado::Leida:
+            // 8. The list is refilled on every visit, in one step.
+            ListLog->setUpdatesEnabled(false);
+            ListLog->clear();
+            ListLog->addTopLevelItems(filas);
+            filas.clear();
+            ListLog->setUpdatesEnabled(true);
+            break;
         }
+        qDeleteAll(filas);
     }
     // 9.
     TabUsuarios->setEnabled(true);
-    events::pump();
 }
 
 void FrmUsuariosConectados::ListUsuarios_ColumnClick(int columna) {

@@ -1,14 +1,15 @@
 #include "console/frmGrabaReporte.h"
 
 #include "console/frmModificaReporte.h"
+#include "core/errores.h"
 #include "core/listas_ui.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
+#include "platform/guardia_ui.h"
 #include "platform/paths.h"
 #include "platform/widgets_ui.h"
 
-#include <QFile>
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
@@ -18,7 +19,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 } // namespace
 
@@ -96,12 +97,16 @@ void frmGrabaReporte::Form_Load() {
 void frmGrabaReporte::llenarLista(const QString& keepId) {
     m_llenando = true;
     LstReporte->clear();
-    int total = 0;
     QString err;
-    RecordsetPtr rs = ExecuteSQLrs(kConsultaReportes, total, err);
+    RecordsetPtr rs;
+    {
+        GuardiaVentana guardia(this);
+        rs = conPlazos(kPlazosInteractivos, [&] { return ConsultarReportes(err); });
+    }
     if (!rs) {
         m_llenando = false;
-        dialogs().message(this, MsgIcon::Critical, err);
+        dialogs().message(this, MsgIcon::Critical,
+                          err::textoParaUsuario(QStringLiteral("No se pudo leer la lista de reportes."), err));
         return;
     }
     LlenarListView(this, rs, LstReporte, 0, 0, nullptr, nullptr, false, QString());
@@ -202,17 +207,27 @@ void frmGrabaReporte::BtnImportar_Click() {
     if (archivo.isEmpty()) {
         return;
     }
-    QFile f(archivo);
-    if (!f.open(QIODevice::ReadOnly)) {
-        dialogs().message(this, MsgIcon::Critical, f.errorString() + kCrLf + archivo);
+    ArchivoReporte leido;
+    {
+        GuardiaVentana guardia(this, GuardiaVentana::Opciones{false, nullptr});
+        leido = events::esperar([&] { return leerArchivoReporte(archivo); });
+    }
+    if (!leido.ok()) {
+        dialogs().message(this, MsgIcon::Critical,
+                          QStringLiteral("No se puede importar el archivo.") + kCrLf + leido.motivo);
         return;
     }
-    mostrarTexto(decodificarArchivoTexto(f.readAll()));
+    mostrarTexto(leido.texto);
 }
 
 void frmGrabaReporte::BtnGuardar_Click() {
     UbicacionReporte ubicacion;
     const QString texto = prepararTextoReporte(textoEditado());
+    // Refused before anything is asked or sent; the text stays in the box.
+    if (const QString motivo = motivoTextoReporte(texto); !motivo.isEmpty()) {
+        dialogs().message(this, MsgIcon::Information, QStringLiteral("Error al guardar el reporte") + kCrLf + motivo);
+        return;
+    }
     QTreeWidgetItem* actual = LstReporte->currentItem();
     bool ok = false;
     QString err;
@@ -221,7 +236,8 @@ void frmGrabaReporte::BtnGuardar_Click() {
         frmModificaReporte placement(ubicacion, this);
         placement.exec();
         if (ubicacion.completa()) {
-            ok = InsertarReporte(ubicacion, texto, err);
+            GuardiaVentana guardia(this);
+            ok = conPlazos(kPlazosInteractivos, [&] { return InsertarReporte(ubicacion, texto, err); });
         }
     } else if (actual != nullptr) {
         ubicacion.IdSeccionReporte = actual->text(kIdSeccion).toLongLong();
@@ -229,7 +245,8 @@ void frmGrabaReporte::BtnGuardar_Click() {
         ubicacion.NombreReporte = actual->text(kReporte);
         keepId = actual->text(kNum);
         if (ubicacion.completa()) {
-            ok = ActualizarReporte(keepId, texto, err);
+            GuardiaVentana guardia(this);
+            ok = conPlazos(kPlazosInteractivos, [&] { return ActualizarReporte(keepId, texto, err); });
         }
     }
     if (!ubicacion.completa()) {
@@ -238,7 +255,8 @@ void frmGrabaReporte::BtnGuardar_Click() {
         return;
     }
     if (!ok) {
-        dialogs().message(this, MsgIcon::Information, QStringLiteral("Error al guardar el reporte") + kCrLf + err);
+        dialogs().message(this, MsgIcon::Information,
+                          err::textoParaUsuario(QStringLiteral("Error al guardar el reporte"), err));
         return;
     }
     llenarLista(keepId);
@@ -273,9 +291,15 @@ void frmGrabaReporte::BtnEliminar_Click() {
         return;
     }
     QString err;
-    if (!EliminarReporte(id, err)) {
-        dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("No se eliminó el reporte debido a la siguiente situación: ") + kCrLf + err);
+    bool eliminado = false;
+    {
+        GuardiaVentana guardia(this);
+        eliminado = conPlazos(kPlazosInteractivos, [&] { return EliminarReporte(id, err); });
+    }
+    if (!eliminado) {
+        dialogs().message(
+            this, MsgIcon::Critical,
+            err::textoParaUsuario(QStringLiteral("No se eliminó el reporte debido a la siguiente situación: "), err));
         return;
     }
     dialogs().message(this, MsgIcon::Information,

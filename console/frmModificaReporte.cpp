@@ -1,8 +1,10 @@
 #include "console/frmModificaReporte.h"
 
+#include "core/errores.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
+#include "platform/guardia_ui.h"
 #include "platform/widgets_ui.h"
 
 #include <QComboBox>
@@ -13,7 +15,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kTitulo = QStringLiteral("Módulo de Administración");
 
 } // namespace
@@ -65,11 +67,15 @@ void frmModificaReporte::Form_Load() {
         w->setEnabled(false);
     }
     cmbModulo->clear();
-    int total = 0;
     QString err;
-    auto rs = ExecuteSQLrs(kConsultaModulosReporte, total, err);
+    RecordsetPtr rs;
+    {
+        GuardiaVentana guardia(this);
+        rs = conPlazos(kPlazosInteractivos, [&] { return ConsultarModulosReporte(err); });
+    }
     if (!rs) {
-        dialogs().message(this, MsgIcon::Critical, err);
+        dialogs().message(this, MsgIcon::Critical,
+                          err::textoParaUsuario(QStringLiteral("No se pudo leer la lista de módulos."), err));
     } else {
         if (!rs->eof()) {
             cmbModulo->addItem(QStringLiteral("Selecciona un módulo..."), qint64(0));
@@ -94,15 +100,20 @@ void frmModificaReporte::cmbModulo_Click() {
 void frmModificaReporte::cmdModuloOk_Click() {
     cmbCarpeta->clear();
     const qint64 idModulo = cmbModulo->currentIndex() >= 0 ? cmbModulo->currentData().toLongLong() : 0;
-    int total = 0;
     QString err;
-    if (auto rs = ExecuteSQLrs(consultaSecciones(idModulo), total, err)) {
+    RecordsetPtr rs;
+    {
+        GuardiaVentana guardia(this);
+        rs = conPlazos(kPlazosInteractivos, [&] { return ConsultarSecciones(idModulo, err); });
+    }
+    if (rs) {
         for (; !rs->eof(); rs->moveNext()) {
             cmbCarpeta->addItem(rs->text(1), rs->text(0).toLongLong());
         }
         rs->close();
     } else {
-        dialogs().message(this, MsgIcon::Critical, err);
+        dialogs().message(this, MsgIcon::Critical,
+                          err::textoParaUsuario(QStringLiteral("No se pudo leer la lista de secciones."), err));
     }
     // The module's first section stands selected; no sections leave nothing selected.
     cmbCarpeta->setCurrentIndex(cmbCarpeta->count() > 0 ? 0 : -1);
@@ -135,12 +146,23 @@ void frmModificaReporte::BtnAceptar_Click() {
                           MsgButtons::Ok, kTitulo);
         return;
     }
-    const BusquedaNombre busqueda = BuscarNombreReporte(nombre);
+    // Checked before anything is sent: the server would refuse it with the whole statement.
+    if (const QString motivo = motivoNombreReporte(nombre); !motivo.isEmpty()) {
+        dialogs().message(this, MsgIcon::Critical, motivo, MsgButtons::Ok, kTitulo);
+        TxtNombreReporte->setFocus();
+        return;
+    }
+    BusquedaNombre busqueda;
+    {
+        GuardiaVentana guardia(this);
+        busqueda = conPlazos(kPlazosInteractivos, [&] { return BuscarNombreReporte(nombre); });
+    }
     if (!busqueda.ok) {
         dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("Ocurrió el siguiente error al tratar de recuperar los nombres de los "
-                                         "reportes almacenados en la base de datos") +
-                              kCrLf + busqueda.errorText,
+                          err::textoParaUsuario(QStringLiteral("Ocurrió el siguiente error al tratar de recuperar los "
+                                                               "nombres de los reportes almacenados en la base de "
+                                                               "datos"),
+                                                busqueda.errorText),
                           MsgButtons::Ok, kTitulo);
         return;
     }

@@ -5,20 +5,41 @@
 #include "core/sqlutil.h"
 #include "platform/paths.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace v7 {
 
 namespace {
 
+const QString kConsultaUltimaSesion =
+    QStringLiteral("SELECT usename, backend_start, client_addr FROM pg_stat_activity WHERE datname = 'veliro7' "
+                   "ORDER BY backend_start DESC LIMIT 1");
+
+// A server timestamp ("2026-12-10 14:03:04.123-06") to the second, as the server's clock read it.
+QDateTime fechaServidor(const QString& valor) {
+    return QDateTime::fromString(valor.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 // The start of a session as the list shows it: date and time to the second.
 QString textoInicio(const QString& valor) {
-    const QDateTime d = QDateTime::fromString(valor.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime d = fechaServidor(valor);
     return d.isValid() ? d.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : valor;
+}
+
+bool esControlDeDireccion(char16_t u) {
+    return u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) ||
+           u == 0x2028 || u == 0x2029;
+}
+
+bool esControl(char16_t u) {
+    return u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F);
+}
+
+QString megas(qint64 bytes) {
+    return QString::number(double(bytes) / double(archivo::kMiB), 'f', 0) + QStringLiteral(" MB");
 }
 
 } // namespace
@@ -55,6 +76,43 @@ bool sesionesConectadas(QVector<SesionConectada>* sesiones, QString* error) {
     return true;
 }
 
+bool leerUltimaSesion(UltimaSesion* s, QString* error) {
+    int total = 0;
+    QString e;
+    RecordsetPtr rs = ExecuteSQLrs(kConsultaUltimaSesion, total, e);
+    if (!rs) {
+        if (error != nullptr) {
+            *error = e;
+        }
+        return false;
+    }
+    *s = UltimaSesion{};
+    if (!rs->eof()) {
+        s->hay = true;
+        s->usuario = rs->value(QStringLiteral("usename"));
+        s->direccion = rs->value(QStringLiteral("client_addr"));
+        s->inicio = rs->value(QStringLiteral("backend_start"));
+    }
+    rs->close();
+    return true;
+}
+
+QString textoUltimaSesion(const UltimaSesion& s, const QLocale& locale) {
+    QString banner = QStringLiteral("El último usuario que inicio sesión fue ");
+    if (!s.hay) {
+        return banner;
+    }
+    banner += s.usuario ? QLatin1Char('\'') + *s.usuario + QLatin1Char('\'') : QStringLiteral("- Desconocido -");
+    banner += QStringLiteral(" desde la dirección IP  ") + s.direccion.value_or(QStringLiteral("###.###.###.###"));
+    QString inicio = QStringLiteral("- Desconocido -");
+    if (s.inicio) {
+        const QDateTime d = fechaServidor(*s.inicio);
+        // The month by its name, in the program's language.
+        inicio = d.isValid() ? locale.toString(d, QStringLiteral("d 'de' MMMM 'de' yyyy, HH:mm:ss")) : *s.inicio;
+    }
+    return banner + QStringLiteral(" el día  ") + inicio;
+}
+
 QString carpetaBitacora(bool* colector) {
     if (colector != nullptr) {
         *colector = ajusteServidor(QStringLiteral("logging_collector")) != QLatin1String("off");
@@ -74,8 +132,10 @@ QString carpetaBitacora(bool* colector) {
 QString archivoBitacoraDelDia(const QString& carpeta, const QDate& dia) {
     const QString patron =
         QStringLiteral("postgresql-") + dia.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("_*.log");
-    // Directory order is arbitrary here: the names say which file was started last.
-    QStringList nombres = QDir(carpeta).entryList({patron}, QDir::Files, QDir::NoSort);
+    // Directory order is arbitrary here: the names say which file was started last. Links and other
+    // kinds of entry are listed too, so that the reader can refuse them by name.
+    QStringList nombres =
+        QDir(carpeta).entryList({patron}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
     if (nombres.isEmpty()) {
         return QString();
     }
@@ -83,22 +143,90 @@ QString archivoBitacoraDelDia(const QString& carpeta, const QDate& dia) {
     return paths::withSlash(carpeta) + nombres.last();
 }
 
-bool leerBitacora(const QString& ruta, QStringList* lineas) {
-    QFile f(ruta);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    while (!f.atEnd()) {
-        QByteArray l = f.readLine();
-        if (l.endsWith('\n')) {
-            l.chop(1);
+QString lineaVisible(QStringView linea) {
+    const bool largo = linea.size() > kMaxCaracteresLinea;
+    const QStringView mostrada = largo ? linea.first(kMaxCaracteresLinea) : linea;
+    const bool limpia = std::none_of(mostrada.begin(), mostrada.end(), [](QChar c) {
+        return esControl(c.unicode()) || esControlDeDireccion(c.unicode());
+    });
+    QString t;
+    if (limpia) {
+        t = mostrada.toString();
+    } else {
+        t.reserve(mostrada.size() + 16);
+        for (const QChar c : mostrada) {
+            const char16_t u = c.unicode();
+            if (u == u'\t') {
+                t += QStringLiteral("    ");
+            } else if (esControl(u)) {
+                t += QStringLiteral("\\x") + QStringLiteral("%1").arg(uint(u), 2, 16, QLatin1Char('0')).toUpper();
+            } else if (esControlDeDireccion(u)) {
+                t += QStringLiteral("\\u") + QStringLiteral("%1").arg(uint(u), 4, 16, QLatin1Char('0')).toUpper();
+            } else {
+                t += c;
+            }
         }
-        if (l.endsWith('\r')) {
-            l.chop(1);
-        }
-        lineas->append(QString::fromUtf8(l));
     }
-    return f.error() == QFileDevice::NoError;
+    if (largo) {
+        t += QStringLiteral(" … [línea recortada: %1 caracteres más]").arg(linea.size() - kMaxCaracteresLinea);
+    }
+    return t;
+}
+
+QString Bitacora::linea(int i) const {
+    const qsizetype inicio = inicios.at(i);
+    qsizetype fin = i + 1 < inicios.size() ? inicios.at(i + 1) - 1 : datos.size();
+    if (i + 1 == inicios.size() && fin > inicio && datos.at(fin - 1) == '\n') {
+        --fin;
+    }
+    if (fin > inicio && datos.at(fin - 1) == '\r') {
+        --fin;
+    }
+    return lineaVisible(QString::fromUtf8(datos.constData() + inicio, fin - inicio));
+}
+
+Bitacora leerBitacora(const QString& ruta) {
+    Bitacora b;
+    b.archivo = ruta;
+    archivo::Lectura l = archivo::leerRegular(ruta, kLimiteBitacora, archivo::SiExcede::UltimaParte);
+    if (!l.ok()) {
+        b.motivo = l.motivo;
+        // A planted link, a folder or a FIFO at the log's name is worth telling; a file that cannot be
+        // read is not (the tab then simply keeps what it showed).
+        const bool rechazo = l.numeroError == ELOOP || l.numeroError == EISDIR || l.numeroError == EINVAL;
+        b.estado = rechazo ? Bitacora::Estado::Rechazada : Bitacora::Estado::NoLeida;
+        return b;
+    }
+    b.estado = Bitacora::Estado::Leida;
+    b.datos = std::move(l.datos);
+    if (l.recortado) {
+        b.aviso = QStringLiteral("[Se muestra solo el final de la bitácora: los últimos %1 de un archivo de %2]")
+                      .arg(megas(kLimiteBitacora), megas(l.tamano));
+        // The first line read is most likely the end of a line cut off.
+        const qsizetype salto = b.datos.indexOf('\n');
+        b.datos.remove(0, salto < 0 ? b.datos.size() : salto + 1);
+    }
+    // A last line break ends the last line; it does not start another.
+    const qsizetype total = b.datos.endsWith('\n') ? b.datos.size() - 1 : b.datos.size();
+    if (b.datos.isEmpty()) {
+        return b;
+    }
+    b.inicios.reserve(b.datos.count('\n') + 1);
+    b.inicios.append(0);
+    for (qsizetype i = b.datos.indexOf('\n'); i >= 0 && i < total; i = b.datos.indexOf('\n', i + 1)) {
+        b.inicios.append(qint32(i + 1));
+    }
+    return b;
+}
+
+Bitacora bitacoraDelDia(const QDate& dia) {
+    bool colector = true;
+    const QString carpeta = carpetaBitacora(&colector);
+    const QString ruta = colector ? archivoBitacoraDelDia(carpeta, dia) : QString();
+    if (ruta.isEmpty()) {
+        return Bitacora{};
+    }
+    return leerBitacora(ruta);
 }
 
 } // namespace v7

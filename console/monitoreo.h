@@ -1,11 +1,17 @@
-// What the connected-sessions window reads: one session per client address, and the server's log
-// file of the day.
+// What the connected-sessions window and the console's banner read: one session per client address, the
+// last session on the database, and the server's log file of the day.
 #pragma once
 
+#include "platform/archivo_seguro.h"
+
 #include <QDate>
+#include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <optional>
 
 namespace v7 {
 
@@ -24,6 +30,19 @@ struct SesionConectada {
 // could not run.
 [[nodiscard]] bool sesionesConectadas(QVector<SesionConectada>* sesiones, QString* error);
 
+// The newest session on the database, for the console's banner.
+struct UltimaSesion {
+    bool hay = false; // the query gave a row
+    std::optional<QString> usuario;
+    std::optional<QString> direccion;
+    std::optional<QString> inicio; // backend_start as the server wrote it
+};
+// False with the SQL layer's error text when the query could not run.
+[[nodiscard]] bool leerUltimaSesion(UltimaSesion* sesion, QString* error);
+// The banner: "El último usuario que inicio sesión fue " and, when there was a row, who, from where and when
+// (the date with the locale's month name).
+QString textoUltimaSesion(const UltimaSesion& sesion, const QLocale& locale = QLocale());
+
 // One of the server's settings as the server reports it to this login: empty when it may not be read
 // (settings such as the server's files are for superusers only; pg_settings leaves them out without
 // an error, which SHOW would write into the server's log).
@@ -38,7 +57,43 @@ QString carpetaBitacora(bool* colector = nullptr);
 // the server started last. Empty when there is none.
 QString archivoBitacoraDelDia(const QString& carpeta, const QDate& dia);
 
-// The file's lines as UTF-8 text (a CR at a line's end dropped); false when it cannot be read.
-[[nodiscard]] bool leerBitacora(const QString& ruta, QStringList* lineas);
+// How much of a log file is read: its end, when it is larger.
+inline constexpr qint64 kLimiteBitacora = 32 * archivo::kMiB;
+// How much of one line is shown; a longer line is cut and says how much is left out.
+inline constexpr int kMaxCaracteresLinea = 4000;
+
+// What the log tab shows. Its lines are kept as the bytes read and made into text only when they are shown,
+// so a log of hundreds of thousands of lines costs little more than its size.
+struct Bitacora {
+    enum class Estado {
+        Leida,      // the lines are there to show
+        SinArchivo, // no log file of the day
+        Rechazada,  // the name is a link, a folder or no regular file: not read (motivo says why)
+        NoLeida,    // it could not be read (motivo says why)
+    };
+    Estado estado = Estado::SinArchivo;
+    QString archivo;
+    QString motivo;
+    // When only the end of a large file was read, the line that says so (shown before the others).
+    QString aviso;
+    QByteArray datos;        // what was read, from the start of its first whole line
+    QVector<qint32> inicios; // where each line starts in datos
+
+    int lineas() const { return int(inicios.size()); }
+    // Line i as lineaVisible() shows it (UTF-8; a CR at its end dropped).
+    QString linea(int i) const;
+};
+
+// A line of a log as it may be shown: control characters, direction overrides and isolates written as
+// \xNN or \uNNNN (so no line can hide or reorder what it says), a tab as blanks, and at most
+// kMaxCaracteresLinea characters.
+QString lineaVisible(QStringView linea);
+
+// Reads a log file: never through a link, never a FIFO or device, at most its last kLimiteBitacora bytes.
+Bitacora leerBitacora(const QString& ruta);
+
+// The log of the day: its folder as the server tells (statements on the shared connection), the day's
+// last file there, and its lines.
+Bitacora bitacoraDelDia(const QDate& dia);
 
 } // namespace v7

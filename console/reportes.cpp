@@ -2,7 +2,9 @@
 
 #include "core/cifrado.h"
 #include "core/sqlutil.h"
+#include "platform/archivo_seguro.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
@@ -46,6 +48,62 @@ QString errorIdentificador(const QString& id) {
 QString consultaSecciones(qint64 idModulo) {
     return QStringLiteral("SELECT idseccion, seccion FROM reportes.seccion WHERE idmodulo = ") +
            QString::number(idModulo);
+}
+
+RecordsetPtr ConsultarReportes(QString& errorText) {
+    int total = 0;
+    return ExecuteSQLrs(kConsultaReportes, total, errorText);
+}
+
+RecordsetPtr ConsultarModulosReporte(QString& errorText) {
+    int total = 0;
+    return ExecuteSQLrs(kConsultaModulosReporte, total, errorText);
+}
+
+RecordsetPtr ConsultarSecciones(qint64 idModulo, QString& errorText) {
+    int total = 0;
+    return ExecuteSQLrs(consultaSecciones(idModulo), total, errorText);
+}
+
+QString motivoNombreReporte(const QString& name) {
+    if (name.size() <= kMaxNombreReporte) {
+        return QString();
+    }
+    return QStringLiteral("El nombre del reporte tiene %1 caracteres; el máximo es %2, es necesario cambiar el "
+                          "nombre y reintentar nuevamente")
+        .arg(name.size())
+        .arg(kMaxNombreReporte);
+}
+
+QString motivoTextoReporte(const QString& text) {
+    if (!text.contains(QChar(0))) {
+        return QString();
+    }
+    return QStringLiteral("El texto del reporte contiene caracteres nulos (código 0), que la base de datos no "
+                          "admite; no es un archivo de texto XML.");
+}
+
+ArchivoReporte leerArchivoReporte(const QString& ruta) {
+    ArchivoReporte a;
+    // The administrator chose the name: a link to a definition file is fine, its target is what is checked
+    // (a link to /dev/zero or to a FIFO is refused without waiting).
+    const QFileInfo info(ruta);
+    const QString destino = info.isSymLink() ? info.canonicalFilePath() : ruta;
+    if (destino.isEmpty()) {
+        a.motivo = QStringLiteral("El enlace ") + ruta + QStringLiteral(" no lleva a ningún archivo.");
+        return a;
+    }
+    const archivo::Lectura l = archivo::leerRegular(destino, kLimiteArchivoReporte);
+    if (!l.ok()) {
+        a.motivo = l.motivo;
+        return a;
+    }
+    a.texto = decodificarArchivoTexto(l.datos);
+    a.motivo = motivoTextoReporte(a.texto);
+    if (!a.ok()) {
+        a.texto.clear();
+    }
+    return a;
 }
 
 QString decodificarArchivoTexto(const QByteArray& bytes) {
@@ -93,6 +151,14 @@ QString prepararTextoReporte(const QString& text) {
 }
 
 bool InsertarReporte(const UbicacionReporte& u, const QString& texto, QString& errorText) {
+    // Refused before anything is sent: the server would only echo the statement back.
+    errorText = motivoNombreReporte(u.NombreReporte);
+    if (errorText.isEmpty()) {
+        errorText = motivoTextoReporte(texto);
+    }
+    if (!errorText.isEmpty()) {
+        return false;
+    }
     int rows = 0;
     return ExecuteSQLaction(QStringLiteral("INSERT INTO reportes.reporte (idmodulo, idseccion, reporte, nombre, "
                                            "version) VALUES (") +
@@ -105,6 +171,10 @@ bool InsertarReporte(const UbicacionReporte& u, const QString& texto, QString& e
 bool ActualizarReporte(const QString& idReporte, const QString& texto, QString& errorText) {
     if (!esIdentificador(idReporte)) {
         errorText = errorIdentificador(idReporte);
+        return false;
+    }
+    errorText = motivoTextoReporte(texto);
+    if (!errorText.isEmpty()) {
         return false;
     }
     int rows = 0;

@@ -27,6 +27,32 @@ inline const QString kConsultaModulosReporte =
 // The sections of one module.
 QString consultaSecciones(qint64 idModulo);
 
+// The three lists through the SQL layer: a recordset, or nullptr with its error text.
+RecordsetPtr ConsultarReportes(QString& errorText);
+RecordsetPtr ConsultarModulosReporte(QString& errorText);
+RecordsetPtr ConsultarSecciones(qint64 idModulo, QString& errorText);
+
+// The longest name a definition may have (reportes.reporte.nombre is character varying(255)).
+inline constexpr int kMaxNombreReporte = 255;
+// The largest definition file that is read.
+inline constexpr qint64 kLimiteArchivoReporte = 20 * 1024 * 1024;
+
+// Why a name cannot be stored as it is (too long), in Spanish; empty when it can.
+QString motivoNombreReporte(const QString& name);
+// Why a definition's text cannot be stored (it holds a NUL character, which the server refuses), in
+// Spanish; empty when it can.
+QString motivoTextoReporte(const QString& text);
+
+// A definition file the administrator chose, read as decodificarArchivoTexto() reads it. A link is followed
+// to its target, which must be a regular file (never a FIFO or a device, and the open does not wait) of at
+// most kLimiteArchivoReporte bytes with no NUL character in its text.
+struct ArchivoReporte {
+    QString texto;
+    QString motivo; // why it was not read, in Spanish; empty on success
+    bool ok() const { return motivo.isEmpty(); }
+};
+ArchivoReporte leerArchivoReporte(const QString& ruta);
+
 // Where a new definition goes and its name; zero ids and an empty name mean "not placed".
 struct UbicacionReporte {
     qint64 IdModuloReporte = 0;

@@ -5,12 +5,12 @@
 #include "core/sql.h"
 #include "core/sqlutil.h"
 #include "core/versiones.h"
+#include "platform/archivo_seguro.h"
 #include "platform/db.h"
-#include "platform/events.h"
 #include "platform/paths.h"
 #include "resources/recursos.h"
 
-#include <QFile>
+#include <cerrno>
 
 namespace v7 {
 
@@ -45,6 +45,29 @@ RechazoRuta ValidarRutaTrabajo(const QString& texto, const QString& servidor) {
 
 QString carpetaDeRuta(const QString& texto) {
     return texto.toLower().remove(kArchivoMarca).trimmed();
+}
+
+bool LeerRutaTrabajo(QString* ruta, QString* errorText) {
+    int total = 0;
+    QString error;
+    RecordsetPtr rs = ExecuteSQLrs(
+        QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion = 'ARCHIVOSCOMPARTIDOS'"),
+        total, error);
+    if (!rs) {
+        if (errorText != nullptr) {
+            *errorText = error;
+        }
+        return false;
+    }
+    if (rs->eof()) {
+        *ruta = QStringLiteral(" Pendiente de configurar...");
+    } else if (rs->isNull(QStringLiteral("valor"))) {
+        *ruta = QStringLiteral(" Pendiente de configurar");
+    } else {
+        *ruta = QLatin1Char(' ') + rs->text(QStringLiteral("valor"));
+    }
+    rs->close();
+    return true;
 }
 
 bool GuardarRutaTrabajo(const QString& carpeta, QString* errorText) {
@@ -168,11 +191,19 @@ ResultadoDeshabilitar DeshabilitarCarpetaCompartida(const QString& usuario, cons
     // The literals of the template script mean their text whatever the server's default.
     QStringList sentencias{QStringLiteral("SET LOCAL standard_conforming_strings TO on;")};
     sentencias << sentenciasDeshabilitar(usuario) << reportes;
-    QFile constNo(plantillaConstNo);
-    if (constNo.exists() && constNo.open(QIODevice::ReadOnly)) {
-        sentencias << QStringLiteral("UPDATE reportes.plantillas SET plantilla = ") +
-                          citarLiteral(decodificarArchivoTexto(constNo.readAll())) +
-                          QStringLiteral(" WHERE nombre = 'CONSTNO';");
+    // The program chose this name: a link planted there, a FIFO or a device is not read.
+    const archivo::Lectura constNo = archivo::leerRegular(plantillaConstNo, kLimitePlantilla);
+    if (constNo.ok()) {
+        const QString texto = decodificarArchivoTexto(constNo.datos);
+        if (texto.contains(QChar(0))) {
+            r.avisoConstNo = QStringLiteral("El archivo ") + plantillaConstNo +
+                             QStringLiteral(" contiene caracteres nulos; no es una plantilla de texto.");
+        } else {
+            sentencias << QStringLiteral("UPDATE reportes.plantillas SET plantilla = ") + citarLiteral(texto) +
+                              QStringLiteral(" WHERE nombre = 'CONSTNO';");
+        }
+    } else if (constNo.numeroError != ENOENT) {
+        r.avisoConstNo = constNo.motivo;
     }
 
     // All or nothing: a half-made schema would leave no ARCHIVOSCOMPARTIDOS row to come back to
@@ -189,7 +220,6 @@ ResultadoDeshabilitar DeshabilitarCarpetaCompartida(const QString& usuario, cons
             r.errorText = sqlErrorText(e, kRutina, inicioDe(sql));
             return r;
         }
-        events::pump();
     }
     if (!t.commit(e)) {
         r.errorText = sqlErrorText(e, kRutina, QStringLiteral("COMMIT;"));

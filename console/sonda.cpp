@@ -1,14 +1,11 @@
 #include "console/sonda.h"
 
+#include "core/errores.h"
 #include "core/sql.h"
+#include "platform/events.h"
 #include "platform/service.h"
 
-#include <QElapsedTimer>
-#include <QMetaObject>
-
 #include <atomic>
-#include <mutex>
-#include <thread>
 
 namespace v7 {
 
@@ -29,6 +26,30 @@ bool esSinRespuesta(const db::DbError& e) {
            e.sqlState == QLatin1String("57P03") || e.description.contains(QLatin1String("timeout expired"));
 }
 
+// What a failure means, for the status line (its raw text goes to the tooltip).
+QString fraseDeFallo(ResultadoSonda::Estado estado, const db::DbError& e, const QString& texto) {
+    switch (estado) {
+    case ResultadoSonda::Estado::SinRespuesta:
+        return QStringLiteral("El servidor de base de datos aceptó la conexión, pero no contestó a tiempo.");
+    case ResultadoSonda::Estado::SinAcceso:
+        return QStringLiteral("El servidor rechazó el usuario o la contraseña de esta sesión.");
+    case ResultadoSonda::Estado::EnLinea:
+        return QString();
+    case ResultadoSonda::Estado::Detenido:
+        break;
+    }
+    // A connection that could not be made (refused, no such host) is not a connection that was lost.
+    if (e.sqlState == QLatin1String("08001") || texto.contains(QLatin1String("Connection refused")) ||
+        texto.contains(QLatin1String("could not connect")) || texto.contains(QLatin1String("No such file"))) {
+        return QStringLiteral("El servidor de base de datos no está en ejecución o no acepta conexiones.");
+    }
+    if (e.isLostConnection()) {
+        return QStringLiteral("Se perdió la conexión con el servidor de base de datos.");
+    }
+    const QString frase = err::fraseDeErrorSql(texto);
+    return frase.isEmpty() ? QStringLiteral("No se pudo comunicar con el servidor de base de datos.") : frase;
+}
+
 // The text ConexionServer gives for a failed reopening.
 QString textoApertura(const db::DbError& e, const QString& cadena) {
     return QStringLiteral("Ocurrió el error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description +
@@ -38,26 +59,25 @@ QString textoApertura(const db::DbError& e, const QString& cadena) {
 } // namespace
 
 struct SondaServidor::Compartido {
-    std::mutex mutex;
-    QObject* receptor = nullptr; // cleared when the probe object goes away
     // Only the worker of the probe under way touches these (one worker at a time).
     std::shared_ptr<db::Connection> conexion = std::make_shared<db::Connection>();
     bool fallo = false; // the last probe failed: the next success means the server came back
     bool accesoRechazado = false;
     QString textoRechazo;
     std::atomic<bool> permitir{false};
-    QElapsedTimer inicio;
 
     ResultadoSonda sondear(const QString& cadena, const QString& rutaPostgres);
     ResultadoSonda sinAcceso(const QString& rutaPostgres);
-    ResultadoSonda fallida(ResultadoSonda::Estado estado, const QString& texto);
+    ResultadoSonda fallida(ResultadoSonda::Estado estado, const QString& texto, const db::DbError& e = {});
 };
 
-ResultadoSonda SondaServidor::Compartido::fallida(ResultadoSonda::Estado estado, const QString& texto) {
+ResultadoSonda SondaServidor::Compartido::fallida(ResultadoSonda::Estado estado, const QString& texto,
+                                                  const db::DbError& e) {
     fallo = true;
     ResultadoSonda r;
     r.estado = estado;
     r.texto = texto;
+    r.frase = fraseDeFallo(estado, e, texto);
     return r;
 }
 
@@ -66,7 +86,9 @@ ResultadoSonda SondaServidor::Compartido::sinAcceso(const QString& rutaPostgres)
     const service::Result st = service::status(rutaPostgres);
     if (st.outcome == service::Outcome::Done && !st.running) {
         accesoRechazado = false; // a server started again is worth one attempt
-        return fallida(ResultadoSonda::Estado::Detenido, st.output.trimmed());
+        ResultadoSonda r = fallida(ResultadoSonda::Estado::Detenido, st.output.trimmed());
+        r.frase = QStringLiteral("El servidor de base de datos no está en ejecución.");
+        return r;
     }
     return fallida(ResultadoSonda::Estado::SinAcceso, textoRechazo);
 }
@@ -92,10 +114,10 @@ ResultadoSonda SondaServidor::Compartido::sondear(const QString& cadena, const Q
         if (esAccesoRechazado(e)) {
             accesoRechazado = true;
             textoRechazo = texto;
-            return fallida(ResultadoSonda::Estado::SinAcceso, texto);
+            return fallida(ResultadoSonda::Estado::SinAcceso, texto, e);
         }
         return fallida(esSinRespuesta(e) ? ResultadoSonda::Estado::SinRespuesta : ResultadoSonda::Estado::Detenido,
-                       texto);
+                       texto, e);
     };
     db::DbError e;
     if (!con.isOpen() && !abrir(e)) {
@@ -106,7 +128,7 @@ ResultadoSonda SondaServidor::Compartido::sondear(const QString& cadena, const Q
         const QString texto = sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), kSelect);
         if (!esConexionPerdida(texto, e)) {
             return fallida(esSinRespuesta(e) ? ResultadoSonda::Estado::SinRespuesta : ResultadoSonda::Estado::Detenido,
-                           texto);
+                           texto, e);
         }
         // Lost (a restart): reopened once, as the SQL layer does.
         con.close();
@@ -116,7 +138,7 @@ ResultadoSonda SondaServidor::Compartido::sondear(const QString& cadena, const Q
         }
         if (!con.execute(kSelect, filas, e)) {
             return fallida(ResultadoSonda::Estado::Detenido,
-                           sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), kSelect));
+                           sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), kSelect), e);
         }
     }
     ResultadoSonda r;
@@ -135,49 +157,35 @@ ResultadoSonda SondaServidor::Compartido::sondear(const QString& cadena, const Q
     return r;
 }
 
-SondaServidor::SondaServidor(QObject* parent) : QObject(parent), m_compartido(std::make_shared<Compartido>()) {
-    m_compartido->receptor = this;
-}
+SondaServidor::SondaServidor(QObject* parent) : QObject(parent), m_compartido(std::make_shared<Compartido>()) {}
 
-SondaServidor::~SondaServidor() {
-    std::lock_guard<std::mutex> lock(m_compartido->mutex);
-    m_compartido->receptor = nullptr;
-}
+// A probe still under way ends by itself (its connection has a time-out) and its result is dropped: the
+// callback belongs to this object.
+SondaServidor::~SondaServidor() = default;
 
 bool SondaServidor::iniciar(const QString& cadenaConexion, const QString& rutaPostgres) {
     if (m_enCurso) {
         return false;
     }
     m_enCurso = true;
-    {
-        std::lock_guard<std::mutex> lock(m_compartido->mutex);
-        m_compartido->inicio.start();
-    }
-    // Detached: a probe that never gets an answer must not hold up the window or the program's end. It
-    // keeps what it uses alive and drops its result when this object is gone.
-    std::thread([c = m_compartido, cadenaConexion, rutaPostgres] {
-        ResultadoSonda r = c->sondear(cadenaConexion, rutaPostgres);
-        std::lock_guard<std::mutex> lock(c->mutex);
-        if (c->receptor != nullptr) {
-            auto* sonda = static_cast<SondaServidor*>(c->receptor);
-            QMetaObject::invokeMethod(
-                sonda,
-                [sonda, r = std::move(r)] {
-                    sonda->m_enCurso = false;
-                    emit sonda->terminada(r);
-                },
-                Qt::QueuedConnection);
-        }
-    }).detach();
+    m_inicio.start();
+    // The worker keeps what it uses alive; a probe that never gets an answer holds up neither the window
+    // nor the program's end.
+    auto resultado = std::make_shared<ResultadoSonda>();
+    events::alTerminar(
+        this,
+        [c = m_compartido, resultado, cadenaConexion, rutaPostgres] {
+            *resultado = c->sondear(cadenaConexion, rutaPostgres);
+        },
+        [this, resultado] {
+            m_enCurso = false;
+            emit terminada(*resultado);
+        });
     return true;
 }
 
 qint64 SondaServidor::msEnCurso() const {
-    if (!m_enCurso) {
-        return 0;
-    }
-    std::lock_guard<std::mutex> lock(m_compartido->mutex);
-    return m_compartido->inicio.elapsed();
+    return m_enCurso ? m_inicio.elapsed() : 0;
 }
 
 void SondaServidor::permitirAcceso() {

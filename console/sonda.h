@@ -9,6 +9,7 @@
 
 #include "platform/db.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -25,6 +26,7 @@ struct ResultadoSonda {
     };
     Estado estado = Estado::Detenido;
     QString texto; // the failure's text, passwords redacted; empty when the server answered
+    QString frase; // what it means, a Spanish sentence for the status line; empty when the server answered
     // After a server restart: a connection opened with the session's string, for the session to take in
     // place of its shared one (which died with the old server). Empty otherwise.
     std::shared_ptr<db::Connection> reemplazo;
@@ -57,6 +59,7 @@ private:
     struct Compartido;
     std::shared_ptr<Compartido> m_compartido;
     bool m_enCurso = false;
+    QElapsedTimer m_inicio;
 };
 
 } // namespace v7

@@ -137,6 +137,8 @@ QString fraseDeErrorSql(const QString& errorText) {
         {"no hay una línea en pg_hba.conf", "28000"},
         {"connection has been lost", "08S01"},
         {"could not connect", "08001"},
+        {"Connection refused", "08001"},
+        {"Conexión rehusada", "08001"},
         {"no se pudo conectar", "08001"},
         {"the database system is shutting down", "57P03"},
         {"terminating connection", "57P01"},
@@ -169,14 +171,15 @@ QString fraseDeErrorSql(const QString& errorText) {
 
 QString detalleDelServidor(const QString& errorText) {
     QString t = errorText;
-    // The routine's and the statement's lines go.
-    for (const char* marca : {"\r\n[Source]:", "\n[Source]:", "\r\n[cadSQL]:", "\n[cadSQL]:"}) {
+    // The routine's and the statement's lines go, and the connection string a failed reopening names.
+    for (const char* marca :
+         {"\r\n[Source]:", "\n[Source]:", "\r\n[cadSQL]:", "\n[cadSQL]:", "\r\nDRIVER=", "\nDRIVER="}) {
         const int i = t.indexOf(QLatin1String(marca));
         if (i >= 0) {
             t.truncate(i);
         }
     }
-    static const QRegularExpression inicio(QStringLiteral("^Error:\\s*-?\\d+\\s*"));
+    static const QRegularExpression inicio(QStringLiteral("^(Error|Ocurrió el error):\\s*-?\\d+\\s*"));
     static const QRegularExpression corchetes(QStringLiteral("^(\\[[^\\]]*\\])+\\s*"));
     static const QRegularExpression nivel(QStringLiteral("^(ERROR|FATAL|PANIC):\\s*"));
     t.remove(inicio);

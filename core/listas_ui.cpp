@@ -144,6 +144,25 @@ void OrdenarListView(QTreeWidget* lista, int columna) {
     lista->viewport()->update();
 }
 
+void AjustarColumnas(QTreeWidget* lista) {
+    if (lista == nullptr) {
+        return;
+    }
+    QHeaderView* h = lista->header();
+    h->setStretchLastSection(false);
+    QVector<int> anchos;
+    for (int c = 0; c < lista->columnCount(); ++c) {
+        anchos << lista->columnWidth(c);
+    }
+    // The header's own hint covers its text, margins and the sort arrow; the view's covers the items.
+    auto* vista = static_cast<QAbstractItemView*>(lista);
+    for (int c = 0; c < lista->columnCount(); ++c) {
+        if (!lista->isColumnHidden(c)) {
+            lista->setColumnWidth(c, qMax(anchos[c], qMax(h->sectionSizeHint(c), vista->sizeHintForColumn(c))));
+        }
+    }
+}
+
 QString SeleccionarCarpeta(QWidget* owner, const QString& titulo) {
     return dialogs().pickFolder(owner, titulo, QString());
 }

@@ -33,6 +33,10 @@ void LlenarListView(QWidget* ventana, RecordsetPtr& rs, QTreeWidget* lista, int 
 // clicking the current sort column again reverses its direction.
 void OrdenarListView(QTreeWidget* lista, int columna);
 
+// Widens each shown column of lista to what its header and its texts need (a column never narrows below
+// the width it has), and stops the last one from stretching over the rest of the list.
+void AjustarColumnas(QTreeWidget* lista);
+
 // Asks for a folder through the dialogs service; the empty text when the user cancels.
 QString SeleccionarCarpeta(QWidget* owner, const QString& titulo);
 

@@ -1,6 +1,8 @@
 #include "platform/construir_ui.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -14,6 +16,43 @@ MyButton* boton(QWidget* parent, const QString& name, const QString& caption, co
     b->setText(caption);
     b->setAutoDefault(false);
     return b;
+}
+
+void nombreAccesible(QWidget* control, const QString& nombre, const QString& ayuda) {
+    if (control == nullptr) {
+        return;
+    }
+    control->setAccessibleName(nombre);
+    control->setToolTip(ayuda.isEmpty() ? nombre : ayuda);
+}
+
+MyButton* botonImagen(QWidget* parent, const QString& name, const QString& nombre, const QIcon& icono,
+                      const QRect& rect) {
+    MyButton* b = boton(parent, name, QString(), rect);
+    b->setIcon(icono);
+    nombreAccesible(b, nombre);
+    return b;
+}
+
+QStringList botonesSinNombre(const QWidget* ventana) {
+    QStringList sinNombre;
+    if (ventana == nullptr) {
+        return sinNombre;
+    }
+    for (QAbstractButton* b : ventana->findChildren<QAbstractButton*>()) {
+        // Qt's own parts (a menu bar's overflow arrow) are Qt's to name.
+        if (b->objectName().startsWith(QLatin1String("qt_"))) {
+            continue;
+        }
+        // What the accessibility layer itself reports: the caption without its access key, or the name given.
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(b);
+        const QString dicho = i != nullptr ? i->text(QAccessible::Name).trimmed() : QString();
+        if (dicho.isEmpty()) {
+            sinNombre << (b->objectName().isEmpty() ? QString::fromLatin1(b->metaObject()->className())
+                                                    : b->objectName());
+        }
+    }
+    return sinNombre;
 }
 
 QLabel* etiqueta(QWidget* parent, const QString& name, const QString& text, const QRect& rect, bool wrap) {

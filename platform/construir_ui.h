@@ -6,9 +6,11 @@
 
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 class QAbstractButton;
 class QCheckBox;
+class QIcon;
 class QLabel;
 class QLineEdit;
 class QWidget;
@@ -38,6 +40,19 @@ inline MyButton* boton(QWidget* parent, const QString& name, const QString& capt
                        int height = 420) {
     return boton(parent, name, caption, twips(left, top, width, height));
 }
+
+// What a screen reader says for a control whose own caption does not say it (a picture button, a check
+// box captioned by a separate label, a clickable picture), and its tooltip in Spanish: ayuda, or the name
+// itself when ayuda is empty.
+void nombreAccesible(QWidget* control, const QString& nombre, const QString& ayuda = QString());
+
+// A themed button that shows a picture instead of a caption; nombre is its accessible name and tooltip.
+MyButton* botonImagen(QWidget* parent, const QString& name, const QString& nombre, const QIcon& icono,
+                      const QRect& rect);
+
+// The buttons under ventana (check boxes and option buttons included) that a screen reader could not name:
+// their object names (or class names when they have none). Empty when every one has a name.
+QStringList botonesSinNombre(const QWidget* ventana);
 
 // A label; wrap breaks long texts over the rectangle's lines. name may be empty for a label no code
 // refers to.

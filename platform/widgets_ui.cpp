@@ -1,6 +1,7 @@
 #include "platform/widgets_ui.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -124,6 +125,19 @@ void MyButton::setFontSize(int points) {
     QFont f = font();
     f.setPointSize(points);
     setFont(f);
+}
+
+void MyButton::keyPressEvent(QKeyEvent* event) {
+    // A default or auto-default button already takes Enter through QPushButton; any other one is pressed
+    // here, in a dialog as in a main window.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !autoDefault() && !isDefault() && !event->isAutoRepeat() &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 void MyButton::refrescarEstilo() {

@@ -17,7 +17,8 @@ QColor colorDesdeBGR(int bgr);
 inline constexpr int kTwipsPorPixel = 15;
 
 // A push button whose look follows its properties once any of them has been set; until then it
-// looks like a plain button.
+// looks like a plain button. Like the Windows buttons it stands for, it takes Enter as well as Space
+// while it has the focus.
 class MyButton : public QPushButton {
     Q_OBJECT
     Q_PROPERTY(QString Caption READ text WRITE setText)
@@ -53,6 +54,9 @@ public:
 
 signals:
     void estiloCambiado();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void refrescarEstilo();

@@ -1,8 +1,15 @@
 #include "console/FrmInicio.h"
+#include "console/FrmRutaTrabajo.h"
+#include "console/FrmUsuariosConectados.h"
+#include "console/frmGrabaReporte.h"
+#include "console/frmModificaReporte.h"
+#include "console/ruta_trabajo.h"
 #include "core/login.h"
 #include "core/session.h"
 #include "core/sql.h"
+#include "core/traduccion.h"
 #include "maintenance/FrmBase.h"
+#include "platform/construir_ui.h"
 #include "platform/events.h"
 #include "platform/service.h"
 #include "platform/widgets_ui.h"
@@ -12,10 +19,15 @@
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <QCheckBox>
+#include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 
@@ -74,16 +86,28 @@ protected:
         EXPECT_EQ(enabled(w), QStringLiteral("-DR"));
     }
     void expectStopped(FrmInicio& w) {
-        // The statement's own text, or the reopening's (which names the connection string, redacted).
+        // A Spanish sentence on the label; the statement's own text, or the reopening's (which names the
+        // connection string, redacted), in its tooltip.
         EXPECT_EQ(w.estado(), EstadoConsola::Detenido);
-        EXPECT_TRUE(status(w).startsWith(QStringLiteral("Detenido Error: ")) ||
-                    status(w).startsWith(QStringLiteral("Detenido Ocurrió el error: ")))
+        const QStringList lineas = status(w).split(QStringLiteral("\r\n"));
+        ASSERT_EQ(lineas.size(), 2) << status(w).toStdString();
+        EXPECT_EQ(lineas[0], QStringLiteral("Detenido "));
+        EXPECT_TRUE(lineas[1] == QStringLiteral("El servidor de base de datos no está en ejecución o no acepta "
+                                                "conexiones.") ||
+                    lineas[1] == QStringLiteral("El servidor de base de datos no está en ejecución.") ||
+                    lineas[1] == QStringLiteral("Se perdió la conexión con el servidor de base de datos."))
             << status(w).toStdString();
+        const QString detalle = label(w, "EtStatus")->toolTip();
+        EXPECT_TRUE(detalle.startsWith(QStringLiteral("Error: ")) ||
+                    detalle.startsWith(QStringLiteral("Ocurrió el error: ")))
+            << detalle.toStdString();
         EXPECT_EQ(label(w, "EtStatus")->property("ForeColor").toInt(), 255);
         EXPECT_EQ(label(w, "PicSemaforo1")->property("Imagen").toInt(), 3);
         EXPECT_EQ(enabled(w), QStringLiteral("I--"));
-        EXPECT_FALSE(status(w).contains(kJefe.clave));
-        EXPECT_FALSE(status(w).contains(QStringLiteral("pa'ss")));
+        for (const QString& t : {status(w), detalle}) {
+            EXPECT_FALSE(t.contains(kJefe.clave));
+            EXPECT_FALSE(t.contains(QStringLiteral("pa'ss")));
+        }
     }
 
     QStringList m_abiertas;
@@ -98,8 +122,11 @@ TEST_F(Consola, CancelledLoginEndsWithoutMessageOrProbe) {
 }
 
 TEST_F(Consola, StartUpFillsTheLabelsAndStartsTheProbe) {
+    // The program's locale, as V7Tools sets it whatever the machine's is.
+    QLocale::setDefault(localeEspanol());
     auto w = consola();
     ASSERT_TRUE(w->Form_Load());
+    QLocale::setDefault(QLocale::c());
     EXPECT_TRUE(w->statusTimer()->isActive());
     EXPECT_EQ(w->statusTimer()->interval(), 2000);
     EXPECT_EQ(status(*w), QStringLiteral("  Espere..."));
@@ -107,8 +134,16 @@ TEST_F(Consola, StartUpFillsTheLabelsAndStartsTheProbe) {
     EXPECT_EQ(label(*w, "Label3")->text(), QStringLiteral("R1.01 [20180907]"));
     EXPECT_EQ(label(*w, "EtServerIp")->text(), QStringLiteral("IP Servidor: 127.0.0.1"));
     EXPECT_TRUE(label(*w, "EtServerHost")->text().startsWith(QStringLiteral("Host Cliente: ")));
-    EXPECT_TRUE(label(*w, "EtUsuario")->text().startsWith(QStringLiteral("El último usuario que inicio sesión fue 'jefe' "
-                                                                         "desde la dirección IP  127.0.0.1")))
+    EXPECT_TRUE(label(*w, "EtUsuario")
+                    ->text()
+                    .startsWith(QStringLiteral("El último usuario que inicio sesión fue 'jefe' "
+                                               "desde la dirección IP  127.0.0.1")))
+        << label(*w, "EtUsuario")->text().toStdString();
+    // The day with the month's Spanish name.
+    const QString mes = QLocale(QLocale::Spanish).monthName(QDate::currentDate().month());
+    EXPECT_TRUE(label(*w, "EtUsuario")->text().contains(QStringLiteral(" el día  ")))
+        << label(*w, "EtUsuario")->text().toStdString();
+    EXPECT_TRUE(label(*w, "EtUsuario")->text().contains(QStringLiteral(" de ") + mes + QStringLiteral(" de ")))
         << label(*w, "EtUsuario")->text().toStdString();
     EXPECT_EQ(sesion().NombreServicio, QStringLiteral("postgresql-x64-9.0"));
     // No shared work-files row.
@@ -144,7 +179,8 @@ TEST_F(Consola, ProbeFollowsTheServerAndServiceButtonsDriveIt) {
     // The tool windows wait for the server.
     m_dialogs.answer(MsgResult::Ok);
     QTest::mouseClick(button(*w, "BtnBaseDeDatos"), Qt::LeftButton);
-    EXPECT_EQ(m_dialogs.texts(), QStringList{QStringLiteral("Espere un momento mientras se verifica el estado del servidor")});
+    EXPECT_EQ(m_dialogs.texts(),
+              QStringList{QStringLiteral("Espere un momento mientras se verifica el estado del servidor")});
     EXPECT_TRUE(m_abiertas.isEmpty());
 
     // Iniciar starts it; the next probe reconnects.
@@ -164,7 +200,8 @@ TEST_F(Consola, ProbeFollowsTheServerAndServiceButtonsDriveIt) {
     m_dialogs.answer(MsgResult::Yes);
     QTest::mouseClick(button(*w, "BtnDetener"), Qt::LeftButton);
     ASSERT_EQ(m_dialogs.shown().size(), 2u);
-    EXPECT_TRUE(m_dialogs.shown()[1].text.endsWith(QString(35, QLatin1Char(' ')) + QStringLiteral("¿ Desea continuar ?")));
+    EXPECT_TRUE(
+        m_dialogs.shown()[1].text.endsWith(QString(35, QLatin1Char(' ')) + QStringLiteral("¿ Desea continuar ?")));
     EXPECT_EQ(m_dialogs.shown()[1].buttons, MsgButtons::YesNo);
     EXPECT_FALSE(c.isRunning());
     EXPECT_TRUE(w->statusTimer()->isActive());
@@ -294,6 +331,14 @@ TEST_F(Consola, ProbeNeverBlocksTheWindowWhenTheServerDoesNotAnswer) {
 
     EXPECT_LT(peor, 100) << "the window's events stopped for " << peor << " ms";
     EXPECT_TRUE(status(*w).startsWith(QStringLiteral("Sin respuesta del servidor\r\n"))) << status(*w).toStdString();
+    // A Spanish sentence on the label, whichever noticed first (the console's clock or the probe's time-out);
+    // the driver's words, if any, only in its tooltip.
+    const QString frase = status(*w).section(QStringLiteral("\r\n"), 1);
+    EXPECT_TRUE(frase.startsWith(QStringLiteral("El servidor no contestó en ")) ||
+                frase == QStringLiteral("El servidor de base de datos aceptó la conexión, pero no contestó a tiempo."))
+        << frase.toStdString();
+    EXPECT_FALSE(label(*w, "EtStatus")->toolTip().isEmpty());
+    EXPECT_FALSE(label(*w, "EtStatus")->toolTip().contains(kJefe.clave));
     EXPECT_EQ(w->estado(), EstadoConsola::SinRespuesta);
     EXPECT_EQ(enabled(*w), QStringLiteral("IDR"));
     EXPECT_EQ(sesion().ConexionPrincipal, compartida);
@@ -397,7 +442,7 @@ TEST_F(Consola, ARefusedPasswordIsNotAStoppedServerAndIsNotRetried) {
         sondear(*w);
         EXPECT_EQ(w->estado(), EstadoConsola::SinAcceso);
     }
-    events::pause(300);
+    QTest::qWait(300);
     EXPECT_EQ(rechazos(), antes + 1);
 
     // It can still be stopped; then it is shown as stopped.
@@ -478,6 +523,78 @@ TEST_F(Consola, SalirEndsAtOnceAndCollectionNeedsASuperuser) {
     QTest::mouseClick(button(*w, "BtnSalir"), Qt::LeftButton);
     EXPECT_EQ(m_salidas, std::vector<int>{0});
     EXPECT_TRUE(sesion().ConexionPrincipal && sesion().ConexionPrincipal->isOpen()); // no closing step
+}
+
+// The keyboard as a Windows administrator uses it: Enter presses the focused button (Space too), and the
+// configuration menu opens with its access key.
+TEST_F(Consola, EnterPressesTheFocusedButtonAndTheMenuHasItsAccessKey) {
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    w->activateWindow();
+    MyButton* ruta = button(*w, "BtnRutaTrabjo");
+    for (Qt::Key tecla : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        m_abiertas.clear();
+        ruta->setFocus();
+        QTest::keyClick(ruta, tecla, tecla == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        EXPECT_EQ(m_abiertas, QStringList{QStringLiteral("frmGrabaReporte")}) << tecla;
+    }
+    // A disabled button takes nothing.
+    m_abiertas.clear();
+    MyButton* iniciar = button(*w, "BtnIniciar");
+    ASSERT_FALSE(iniciar->isEnabled());
+    QTest::keyClick(iniciar, Qt::Key_Return);
+    EXPECT_TRUE(m_dialogs.shown().empty());
+
+    auto* menu = w->findChild<QMenu*>(QStringLiteral("mnuConfig"));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), QStringLiteral("&Configuración"));
+    EXPECT_EQ(menu->menuAction()->shortcut(), QKeySequence());
+    EXPECT_EQ(QKeySequence::mnemonic(menu->title()), QKeySequence(Qt::ALT | Qt::Key_C));
+}
+
+// Every button of the console's windows can be told by name: a screen reader, or a keyboard user hunting by
+// name, finds the picture buttons and the check boxes captioned by a separate label too.
+TEST_F(Consola, EveryButtonOfTheConsoleWindowsHasANameAndTheUnnamedAreFound) {
+    // What the check finds: a picture button, a check box without a caption.
+    {
+        QWidget w;
+        auto* imagen = ui::boton(&w, QStringLiteral("BtnImagen"), QString(), QRect(0, 0, 20, 20));
+        auto* casilla = ui::casilla(&w, QStringLiteral("ChkSola"), QString(), QRect(0, 30, 20, 20));
+        ui::boton(&w, QStringLiteral("BtnConTexto"), QStringLiteral("&Aceptar"), QRect(0, 60, 80, 20));
+        EXPECT_EQ(ui::botonesSinNombre(&w), (QStringList{QStringLiteral("BtnImagen"), QStringLiteral("ChkSola")}));
+        ui::nombreAccesible(imagen, QStringLiteral("Primero"));
+        ui::nombreAccesible(casilla, QStringLiteral("Deshabilitar"), QStringLiteral("Quita la carpeta"));
+        EXPECT_TRUE(ui::botonesSinNombre(&w).isEmpty());
+        EXPECT_EQ(imagen->toolTip(), QStringLiteral("Primero"));
+        EXPECT_EQ(casilla->toolTip(), QStringLiteral("Quita la carpeta"));
+        auto* otra = ui::botonImagen(&w, QStringLiteral("BtnSiguiente"), QStringLiteral("Siguiente"), QIcon(),
+                                     QRect(0, 90, 20, 20));
+        EXPECT_EQ(otra->accessibleName(), QStringLiteral("Siguiente"));
+        EXPECT_TRUE(ui::botonesSinNombre(&w).isEmpty());
+    }
+
+    ASSERT_TRUE(m_server->iniciarSesion());
+    ASSERT_TRUE(PgCluster::instance().psql(
+        QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('ARCHIVOSCOMPARTIDOS', '/srv/v7');")));
+    sesion().RutaTrabajo = QStringLiteral(" /srv/v7");
+    auto sinNombre = [](QWidget& w) { return ui::botonesSinNombre(&w).join(QLatin1Char(',')).toStdString(); };
+    auto w = consola();
+    EXPECT_EQ(sinNombre(*w), "");
+    FrmRutaTrabajo ruta;
+    EXPECT_EQ(sinNombre(ruta), "");
+    EXPECT_EQ(hijo(ruta, "ChkEliminaCarpeta")->accessibleName(), QStringLiteral("Deshabilitar carpeta compartida"));
+    EXPECT_FALSE(hijo(ruta, "ImgAyuda")->accessibleName().isEmpty());
+    FrmUsuariosConectados monitoreo;
+    EXPECT_EQ(sinNombre(monitoreo), "");
+    ASSERT_TRUE(DeshabilitarCarpetaCompartida(sesion().UsuarioBD, scriptReportes(), QString()).ok);
+    frmGrabaReporte reportes;
+    EXPECT_EQ(sinNombre(reportes), "");
+    UbicacionReporte u;
+    frmModificaReporte ubicacion(u);
+    EXPECT_EQ(sinNombre(ubicacion), "");
+    EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace

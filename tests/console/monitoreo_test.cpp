@@ -5,21 +5,34 @@
 #include "console/monitoreo.h"
 #include "core/session.h"
 #include "platform/db.h"
+#include "tests/console/esperas_prueba.h"
+#include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTabBar>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <iostream>
 
 using namespace v7;
 using namespace v7::test;
@@ -35,7 +48,7 @@ QStringList textos(const QTreeWidget* lista, int columna = -1) {
             continue;
         }
         QStringList fila;
-        for (int c = 0; c < item->columnCount(); ++c) {
+        for (int c = 0; c < lista->columnCount(); ++c) {
             fila << item->text(c);
         }
         out << fila.join(QLatin1Char('|'));
@@ -50,8 +63,70 @@ void elegirPestania(const QWidget& w, int indice) {
 
 class VentanaMonitoreo : public PruebaConServidor {
 protected:
+    // An administrator's session, whose window reads the installation's data/pg_log (it may not ask the
+    // server where its log is); the folder of today's log files.
+    QString carpetaPropia() {
+        EXPECT_TRUE(m_server->iniciarSesion(kAdmin));
+        const QString carpeta = m_instalacion.path() + QStringLiteral("data/pg_log/");
+        EXPECT_TRUE(QDir().mkpath(carpeta));
+        sesion().RutaPostgres = m_instalacion.path();
+        return carpeta;
+    }
+    static QString hoy() { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
+    static QString nombreDeHoy(const char* hora) {
+        return QStringLiteral("postgresql-") + hoy() + QLatin1Char('_') + QString::fromLatin1(hora) +
+               QStringLiteral(".log");
+    }
+
     ScriptedDialogs m_dialogs;
+    TempDir m_instalacion;
 };
+
+TEST(LineaVisible, ControlCharactersAndDirectionMarksAreEscapedAndLongLinesCut) {
+    struct Caso {
+        QString linea;
+        QString mostrada;
+    };
+    const Caso casos[] = {
+        {QStringLiteral("LOG:  listo para aceptar conexiones"), QStringLiteral("LOG:  listo para aceptar conexiones")},
+        {QStringLiteral("a\x1B[2Jb\rc\x7F"), QStringLiteral("a\\x1B[2Jb\\x0Dc\\x7F")},
+        {QStringLiteral("STATEMENT:\tSELECT 1"), QStringLiteral("STATEMENT:    SELECT 1")},
+        {QString(QChar(0x85)) + QStringLiteral("x"), QStringLiteral("\\x85x")},
+        // A right-to-left override would show "usuario admin" reversed after it; isolates and marks too.
+        {QStringLiteral("usuario ") + QChar(0x202E) + QStringLiteral("nimda"), QStringLiteral("usuario \\u202Enimda")},
+        {QChar(0x2067) + QStringLiteral("x") + QChar(0x2069) + QChar(0x200F) + QChar(0x2028),
+         QStringLiteral("\\u2067x\\u2069\\u200F\\u2028")},
+        {QStringLiteral("señal recibida: ü €"), QStringLiteral("señal recibida: ü €")},
+        {QString(kMaxCaracteresLinea + 1000, QLatin1Char('x')),
+         QString(kMaxCaracteresLinea, QLatin1Char('x')) + QStringLiteral(" … [línea recortada: 1000 caracteres más]")},
+    };
+    for (const Caso& c : casos) {
+        EXPECT_EQ(lineaVisible(c.linea), c.mostrada) << c.linea.left(40).toStdString();
+    }
+}
+
+TEST(UltimaSesionTexto, TheBannerNamesWhoFromWhereAndTheMonthInSpanish) {
+    const QLocale es(QLocale::Spanish, QLocale::Mexico);
+    const QString inicio = QStringLiteral("El último usuario que inicio sesión fue ");
+    struct Caso {
+        UltimaSesion sesion;
+        QString texto;
+    };
+    const Caso casos[] = {
+        {UltimaSesion{}, inicio},
+        {UltimaSesion{true, QStringLiteral("jefe"), QStringLiteral("10.0.0.7"),
+                      QStringLiteral("2026-12-10 14:03:04.52-06")},
+         inicio + QStringLiteral("'jefe' desde la dirección IP  10.0.0.7 el día  10 de diciembre de 2026, 14:03:04")},
+        {UltimaSesion{true, std::nullopt, std::nullopt, QStringLiteral("2027-01-02 08:09:10")},
+         inicio + QStringLiteral("- Desconocido - desde la dirección IP  ###.###.###.### el día  2 de enero de 2027, "
+                                 "08:09:10")},
+        {UltimaSesion{true, QStringLiteral("ana"), QStringLiteral("::1"), std::nullopt},
+         inicio + QStringLiteral("'ana' desde la dirección IP  ::1 el día  - Desconocido -")},
+    };
+    for (const Caso& c : casos) {
+        EXPECT_EQ(textoUltimaSesion(c.sesion, es), c.texto);
+    }
+}
 
 TEST_F(VentanaMonitoreo, OneRowPerClientAddressAndNoneForTheServersOwnProcesses) {
     auto& c = PgCluster::instance();
@@ -81,6 +156,16 @@ TEST_F(VentanaMonitoreo, OneRowPerClientAddressAndNoneForTheServersOwnProcesses)
         << fila->text(2).toStdString();
     EXPECT_EQ(fila->text(3), QStringLiteral("127.0.0.1"));
     EXPECT_GT(fila->text(4).toInt(), 0);
+    // Each column as wide as its header and its text: the start time is not cut, the port not stretched.
+    const QFontMetrics fm(lista->font());
+    const QFontMetrics fmCabecera(lista->header()->font());
+    for (int c = 0; c < 5; ++c) {
+        SCOPED_TRACE(c);
+        const int necesario =
+            qMax(fm.horizontalAdvance(fila->text(c)), fmCabecera.horizontalAdvance(lista->headerItem()->text(c)));
+        EXPECT_GE(lista->columnWidth(c), necesario);
+        EXPECT_LT(lista->columnWidth(c), necesario + 60);
+    }
     EXPECT_EQ(hijo<QLabel>(w, "EtConectados")->text(), QStringLiteral("Actualmente hay 1 usuario(s) conectado(s)"));
     EXPECT_TRUE(m_dialogs.shown().empty());
 }
@@ -93,8 +178,12 @@ TEST_F(VentanaMonitoreo, AFailingQueryIsShownAndTheWindowClosesWithoutEndingTheP
     EXPECT_FALSE(w.cargado());
     ASSERT_EQ(m_dialogs.shown().size(), 1u);
     EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical);
-    EXPECT_TRUE(m_dialogs.shown()[0].text.endsWith(QStringLiteral("[cadSQL]:") + kConsultaSesiones))
-        << m_dialogs.shown()[0].text.toStdString();
+    // A Spanish sentence first, the driver's words after it, never the statement.
+    const QString texto = m_dialogs.shown()[0].text;
+    EXPECT_TRUE(texto.startsWith(QStringLiteral("No se pudo leer la lista de usuarios conectados.\r\n")))
+        << texto.toStdString();
+    EXPECT_TRUE(texto.contains(QStringLiteral("Detalle del servidor: "))) << texto.toStdString();
+    EXPECT_FALSE(texto.contains(QStringLiteral("pg_stat_activity"))) << texto.toStdString();
     QTimer::singleShot(5000, &w, [&w] {
         ADD_FAILURE() << "the window stayed open";
         w.done(QDialog::Accepted);
@@ -183,6 +272,138 @@ TEST_F(VentanaMonitoreo, TheConsoleOpensItTheServersOwnLogIsReadAndScreenshotsAr
     click(consola, "BtnMonitoreo");
     EXPECT_TRUE(abierta);
     EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('\n')).toStdString();
+}
+
+// Whatever lies at today's log name, the window reads only a regular file: a link planted there (the
+// database's OS user can plant one) is refused and its target never shown, and a FIFO or a folder neither
+// holds the window nor is read.
+TEST_F(VentanaMonitoreo, TheLogTabNeverFollowsALinkNorWaitsOnAFifo) {
+    const QString carpeta = carpetaPropia();
+    const QString secreto = m_instalacion.path() + QStringLiteral("secreto.txt");
+    escribir(secreto, "SECRETO-DE-ROOT\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(secreto).constData(), 0600), 0);
+    escribir(carpeta + nombreDeHoy("000000"), "primera linea\n");
+
+    FrmUsuariosConectados w;
+    w.show();
+    elegirPestania(w, 1);
+    auto* log = hijo<QTreeWidget>(w, "ListLog");
+    ASSERT_EQ(textos(log), QStringList{QStringLiteral("primera linea")});
+    elegirPestania(w, 0);
+
+    struct Caso {
+        const char* nombre;
+        std::function<bool(const QString&)> plantar;
+        QString motivo;
+    };
+    const Caso casos[] = {
+        {"link to a root-only file", [&](const QString& r) { return QFile::link(secreto, r); },
+         QStringLiteral("enlace simbólico")},
+        {"link to /dev/zero", [](const QString& r) { return QFile::link(QStringLiteral("/dev/zero"), r); },
+         QStringLiteral("enlace simbólico")},
+        {"FIFO", [](const QString& r) { return ::mkfifo(QFile::encodeName(r).constData(), 0600) == 0; },
+         QStringLiteral("no es un archivo común")},
+        {"folder", [](const QString& r) { return QDir().mkdir(r); }, QStringLiteral("es una carpeta")},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        const QString ruta = carpeta + nombreDeHoy("235959");
+        ASSERT_TRUE(c.plantar(ruta));
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        QElapsedTimer reloj;
+        reloj.start();
+        elegirPestania(w, 1);
+        EXPECT_LT(reloj.elapsed(), 1000);
+        ASSERT_EQ(m_dialogs.shown().size(), 1u);
+        EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Warning);
+        EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(QStringLiteral("No se muestra la bitácora del día.\r\n")));
+        EXPECT_TRUE(m_dialogs.shown()[0].text.contains(ruta)) << m_dialogs.shown()[0].text.toStdString();
+        EXPECT_TRUE(m_dialogs.shown()[0].text.contains(c.motivo)) << m_dialogs.shown()[0].text.toStdString();
+        // The list keeps what it showed; nothing of the target reached it.
+        EXPECT_EQ(textos(log), QStringList{QStringLiteral("primera linea")});
+        EXPECT_TRUE(hijo<QTabBar>(w, "TabUsuarios")->isEnabled());
+        elegirPestania(w, 0);
+        ASSERT_TRUE(QFileInfo(ruta).isDir() ? QDir(ruta).removeRecursively() : QFile::remove(ruta));
+    }
+}
+
+// A real day's log of 300,000 lines with one 2 MB line among them: read and put into the list at once, the
+// window's events running all along.
+TEST_F(VentanaMonitoreo, AHugeLogIsShownAtOnceWhileTheWindowKeepsRunning) {
+    const QString carpeta = carpetaPropia();
+    constexpr int kLineas = 300000;
+    QByteArray datos;
+    datos.reserve(kLineas * 64 + 3 * 1024 * 1024);
+    for (int i = 0; i < kLineas; ++i) {
+        datos += "2026-12-10 14:03:04.123 CST [4242] LOG:  checkpoint n.";
+        datos += QByteArray::number(i);
+        datos += '\n';
+        if (i == kLineas / 2) {
+            datos += "2026-12-10 14:03:05.000 CST [4243] STATEMENT:  INSERT INTO t VALUES ('";
+            datos += QByteArray(2 * 1024 * 1024, 'z');
+            datos += "')\n";
+        }
+    }
+    escribir(carpeta + nombreDeHoy("000000"), datos);
+    ASSERT_LT(datos.size(), kLimiteBitacora);
+
+    FrmUsuariosConectados w;
+    w.show();
+    auto* log = hijo<QTreeWidget>(w, "ListLog");
+    Pausas pausas;
+    QElapsedTimer reloj;
+    reloj.start();
+    elegirPestania(w, 1);
+    const qint64 duracion = reloj.elapsed();
+    const qint64 mayorPausa = pausas.mayor();
+    ASSERT_EQ(log->topLevelItemCount(), kLineas + 1);
+    EXPECT_LT(duracion, 3000);
+    // The list itself takes the rows in one step on the windows' thread; everything else runs beside it.
+    EXPECT_LT(mayorPausa, 500);
+    std::cout << "300,000 lines and a 2 MB line shown in " << duracion << " ms; longest pause " << mayorPausa
+              << " ms\n";
+    EXPECT_EQ(log->topLevelItem(0)->text(0), QStringLiteral("2026-12-10 14:03:04.123 CST [4242] LOG:  checkpoint n.0"));
+    const QString larga = log->topLevelItem(kLineas / 2 + 1)->text(0);
+    EXPECT_TRUE(larga.startsWith(QStringLiteral("2026-12-10 14:03:05.000 CST [4243] STATEMENT:  INSERT")));
+    EXPECT_TRUE(larga.contains(QStringLiteral(" … [línea recortada: "))) << larga.right(80).toStdString();
+    EXPECT_EQ(log->topLevelItem(kLineas)->text(0),
+              QStringLiteral("2026-12-10 14:03:04.123 CST [4242] LOG:  checkpoint n.") + QString::number(kLineas - 1));
+    EXPECT_TRUE(m_dialogs.shown().empty());
+
+    // Shown again on the next visit, as quickly.
+    elegirPestania(w, 0);
+    reloj.restart();
+    elegirPestania(w, 1);
+    EXPECT_LT(reloj.elapsed(), 3000);
+    EXPECT_EQ(log->topLevelItemCount(), kLineas + 1);
+}
+
+// A log larger than what is read: its end is shown, after a line that says so; the line cut at the start
+// of what was read is left out.
+TEST_F(VentanaMonitoreo, AVeryLargeLogShowsItsEndAndSaysSo) {
+    const QString carpeta = carpetaPropia();
+    const QByteArray linea = QByteArray(99, 'a') + '\n';
+    QByteArray datos;
+    const qint64 tamano = kLimiteBitacora + 8 * 1024 * 1024 + 37;
+    datos.reserve(tamano + 100);
+    while (datos.size() + linea.size() <= tamano) {
+        datos += linea;
+    }
+    datos += "ultima linea";
+    escribir(carpeta + nombreDeHoy("000000"), datos);
+
+    FrmUsuariosConectados w;
+    w.show();
+    elegirPestania(w, 1);
+    auto* log = hijo<QTreeWidget>(w, "ListLog");
+    ASSERT_GT(log->topLevelItemCount(), 2);
+    EXPECT_EQ(log->topLevelItem(0)->text(0),
+              QStringLiteral("[Se muestra solo el final de la bitácora: los últimos 32 MB de un archivo de 40 MB]"));
+    EXPECT_EQ(log->topLevelItem(1)->text(0), QString::fromLatin1(linea.chopped(1)));
+    EXPECT_EQ(log->topLevelItem(log->topLevelItemCount() - 1)->text(0), QStringLiteral("ultima linea"));
+    EXPECT_LE(qint64(log->topLevelItemCount() - 2) * linea.size() + 12, kLimiteBitacora);
+    EXPECT_TRUE(m_dialogs.shown().empty());
 }
 
 } // namespace

@@ -9,17 +9,24 @@
 #include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+
+#include <sys/stat.h>
 
 using namespace v7;
 using namespace v7::test;
@@ -124,6 +131,149 @@ TEST_F(Reportes, ImportedFilesAreStoredAsTheirDecodedText) {
     EXPECT_EQ(hijo<QTreeWidget>(w, "LstReporte")->topLevelItemCount(), 37);
 }
 
+// The file chosen to import is read only when it is a regular file of a sensible size holding text: a FIFO,
+// a device (a link to /dev/zero), a folder, a huge file or a binary one is refused at once with its reason.
+TEST_F(Reportes, ImportRefusesWhatIsNotADefinitionFileAtOnce) {
+    const TempDir dir;
+    const QString xml = dir.file(QStringLiteral("definicion.xml"));
+    escribir(xml, "<Reporte><Titulo>Enlazado</Titulo></Reporte>\r\n");
+    struct Caso {
+        const char* nombre;
+        std::function<bool(const QString&)> crear;
+        QString motivo; // empty: imported
+    };
+    const Caso casos[] = {
+        {"FIFO", [](const QString& r) { return ::mkfifo(QFile::encodeName(r).constData(), 0600) == 0; },
+         QStringLiteral("no es un archivo común")},
+        {"link to /dev/zero", [](const QString& r) { return QFile::link(QStringLiteral("/dev/zero"), r); },
+         QStringLiteral("/dev/zero no es un archivo común")},
+        {"folder", [](const QString& r) { return QDir().mkdir(r); }, QStringLiteral("es una carpeta")},
+        {"25 MB file",
+         [](const QString& r) {
+             QFile f(r);
+             return f.open(QIODevice::WriteOnly) && f.resize(25 * 1024 * 1024);
+         },
+         QStringLiteral("mide 25 MB; el máximo que se acepta es 20 MB")},
+        {"NUL byte",
+         [](const QString& r) {
+             QFile f(r);
+             return f.open(QIODevice::WriteOnly) && f.write(QByteArray("<Reporte>\0</Reporte>", 20)) == 20;
+         },
+         QStringLiteral("contiene caracteres nulos")},
+        {"broken link", [&](const QString& r) { return QFile::link(dir.file(QStringLiteral("no-existe")), r); },
+         QStringLiteral("no lleva a ningún archivo")},
+        {"link to a definition file", [&](const QString& r) { return QFile::link(xml, r); }, QString()},
+    };
+    frmGrabaReporte w;
+    w.show();
+    auto* caja = hijo<QPlainTextEdit>(w, "txtReporte");
+    int n = 0;
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        const QString ruta = dir.file(QStringLiteral("elegido%1.xml").arg(++n));
+        ASSERT_TRUE(c.crear(ruta));
+        const QString antes = caja->toPlainText();
+        m_dialogs.clear();
+        m_dialogs.answer(ruta);
+        if (!c.motivo.isEmpty()) {
+            m_dialogs.answer(MsgResult::Ok);
+        }
+        QElapsedTimer reloj;
+        reloj.start();
+        click(w, "BtnImportar");
+        EXPECT_LT(reloj.elapsed(), 1000);
+        if (c.motivo.isEmpty()) {
+            EXPECT_EQ(m_dialogs.shown().size(), 1u);
+            EXPECT_EQ(caja->toPlainText(), QStringLiteral("<Reporte><Titulo>Enlazado</Titulo></Reporte>\n"));
+        } else {
+            ASSERT_EQ(m_dialogs.shown().size(), 2u);
+            EXPECT_EQ(m_dialogs.shown()[1].icon, MsgIcon::Critical);
+            EXPECT_TRUE(m_dialogs.shown()[1].text.startsWith(QStringLiteral("No se puede importar el archivo.\r\n")));
+            EXPECT_TRUE(m_dialogs.shown()[1].text.contains(c.motivo)) << m_dialogs.shown()[1].text.toStdString();
+            EXPECT_EQ(caja->toPlainText(), antes);
+        }
+        click(w, "BtnCancelar");
+        EXPECT_EQ(botones(w), QStringLiteral("NMEI--S"));
+    }
+}
+
+// A text holding a NUL character (pasted, say) is refused before the placement is asked or anything is sent.
+TEST_F(Reportes, ATextWithANulCharacterIsNotSent) {
+    frmGrabaReporte w;
+    w.show();
+    click(w, "BtnNuevo");
+    hijo<QPlainTextEdit>(w, "txtReporte")
+        ->setPlainText(QStringLiteral("<Reporte>") + QChar(0) + QStringLiteral("</Reporte>"));
+    m_dialogs.answer(MsgResult::Ok);
+    QElapsedTimer reloj;
+    reloj.start();
+    click(w, "BtnGuardar");
+    EXPECT_LT(reloj.elapsed(), 1000);
+    EXPECT_EQ(m_dialogs.texts(),
+              QStringList{QStringLiteral("Error al guardar el reporte\r\nEl texto del reporte contiene caracteres "
+                                         "nulos (código 0), que la base de datos no admite; no es un archivo de "
+                                         "texto XML.")});
+    EXPECT_EQ(botones(w), QStringLiteral("----GC-"));
+    EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT count(*) FROM reportes.reporte")),
+              QStringLiteral("32"));
+}
+
+// What reaches the administrator when a definition cannot be stored reads as Spanish sentences: what was not
+// done, then why; the server's words come last and the statement with its values never.
+TEST_F(Reportes, FailuresReadAsSpanishSentencesAndNeverAsTheStatement) {
+    frmGrabaReporte w;
+    w.show();
+    auto* lista = hijo<QTreeWidget>(w, "LstReporte");
+    lista->setCurrentItem(lista->findItems(QStringLiteral("Listado de Temas"), Qt::MatchExactly, 3).value(0));
+    struct Caso {
+        const char* nombre;
+        std::function<void()> accion;
+        QStringList lineas; // the first lines of the last box
+    };
+    const QString secreto = QStringLiteral("<Reporte>texto-privado</Reporte>");
+    auto guardar = [&](const QString& texto) {
+        click(w, "BtnModificar");
+        hijo<QPlainTextEdit>(w, "txtReporte")->setPlainText(texto);
+        click(w, "BtnGuardar");
+        click(w, "BtnCancelar");
+    };
+    const Caso casos[] = {
+        {"NUL character",
+         [&] { guardar(QStringLiteral("<Reporte>") + QChar(0) + QStringLiteral("</Reporte>")); },
+         {QStringLiteral("Error al guardar el reporte"),
+          QStringLiteral("El texto del reporte contiene caracteres nulos (código 0), que la base de datos no admite; "
+                         "no es un archivo de texto XML.")}},
+        {"server stopped, save",
+         [&] {
+             ASSERT_TRUE(PgCluster::instance().stop());
+             guardar(secreto);
+         },
+         {QStringLiteral("Error al guardar el reporte"),
+          QStringLiteral("Se perdió la conexión con el servidor de base de datos.")}},
+        {"server stopped, delete",
+         [&] {
+             m_dialogs.clear();
+             m_dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
+             click(w, "BtnEliminar");
+         },
+         {QStringLiteral("No se eliminó el reporte debido a la siguiente situación: "),
+          QStringLiteral("Se perdió la conexión con el servidor de base de datos.")}},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        c.accion();
+        ASSERT_FALSE(m_dialogs.shown().empty());
+        const QString texto = m_dialogs.shown().back().text;
+        EXPECT_EQ(texto.split(QStringLiteral("\r\n")).mid(0, c.lineas.size()), c.lineas) << texto.toStdString();
+        for (const char* nunca : {"[cadSQL]", "UPDATE", "DELETE", "texto-privado", "PWD="}) {
+            EXPECT_FALSE(texto.contains(QString::fromLatin1(nunca))) << texto.toStdString();
+        }
+    }
+    ASSERT_TRUE(PgCluster::instance().start());
+}
+
 TEST_F(Reportes, ChangingADefinitionKeepsItsPlaceAndSavingTwiceChangesNothing) {
     // One definition as a file would give it: CR LF, blank lines after the declaration.
     ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
@@ -191,16 +341,42 @@ TEST_F(Reportes, NewDefinitionIsPlacedAndKeptWhenThePlacementIsCancelled) {
     EXPECT_EQ(botones(w), QStringLiteral("----GC-"));
     EXPECT_TRUE(w.nuevo());
 
-    // A failed insert (a name longer than the column) keeps the text too.
+    // A failed insert keeps the text too; the server's refusal reads as a Spanish sentence with the
+    // server's words after it, never the statement with the text.
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
+        "CREATE FUNCTION public.sin_rechazados() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF NEW.nombre = "
+        "'Rechazado' THEN RAISE EXCEPTION 'permission denied for table reporte' USING ERRCODE = '42501'; END IF; "
+        "RETURN NEW; END $$; CREATE TRIGGER sin_rechazados BEFORE INSERT ON reportes.reporte FOR EACH ROW EXECUTE "
+        "FUNCTION public.sin_rechazados();")));
     const QString texto = caja->toPlainText();
-    ubicar(QStringLiteral("Servicios"), QString(256, QLatin1Char('x')));
+    ubicar(QStringLiteral("Servicios"), QStringLiteral("Rechazado"));
     m_dialogs.answer(MsgResult::Ok);
     click(w, "BtnGuardar");
-    EXPECT_TRUE(m_dialogs.texts().last().startsWith(QStringLiteral("Error al guardar el reporte\r\nError: ")))
-        << m_dialogs.texts().last().toStdString();
+    const QString error = m_dialogs.texts().last();
+    EXPECT_EQ(error, QStringLiteral("Error al guardar el reporte\r\nEl usuario de la sesión no tiene permiso para "
+                                    "esta operación.\r\nDetalle del servidor: permission denied for table reporte"));
+    EXPECT_FALSE(error.contains(QStringLiteral("INSERT")) || error.contains(QStringLiteral("O'Brien")))
+        << error.toStdString();
     EXPECT_EQ(botones(w), QStringLiteral("----GC-"));
     EXPECT_EQ(caja->toPlainText(), texto);
 
+    // A name longer than its column is refused by the placement itself, before anything is sent.
+    m_dialogs.clear();
+    alAbrirModal([](QWidget* m) {
+        teclear(hijo(*m, "TxtNombreReporte"), QString(256, QLatin1Char('x')));
+        click(*m, "BtnAceptar");
+        EXPECT_TRUE(m->isVisible());
+        click(*m, "BtnCancelar");
+    });
+    m_dialogs.answer(MsgResult::Ok).answer(MsgResult::Ok);
+    click(w, "BtnGuardar");
+    EXPECT_EQ(m_dialogs.texts(),
+              (QStringList{QStringLiteral("El nombre del reporte tiene 256 caracteres; el máximo es 255, es necesario "
+                                          "cambiar el nombre y reintentar nuevamente"),
+                           QStringLiteral("No se guardo el reporte en el sistema")}));
+    EXPECT_EQ(caja->toPlainText(), texto);
+
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DROP TRIGGER sin_rechazados ON reportes.reporte;")));
     ubicar(QStringLiteral("Análisis"), QStringLiteral("Análisis de O'Brien"));
     m_dialogs.answer(MsgResult::Ok);
     click(w, "BtnGuardar");
@@ -261,6 +437,11 @@ TEST_F(Reportes, PlacementChecksInOrder) {
          usado("Análisis", "Listado sobre catálogos de autoridades"), titulo},
         {"Adquisiciones", QStringLiteral("Ejemplares Perdidos"),
          usado("Inventario", "Estadísticas del mod. de inventario"), titulo},
+        // Longer than the column: refused before the name is looked up.
+        {"Servicios", QString(256, QLatin1Char('x')),
+         QStringLiteral("El nombre del reporte tiene 256 caracteres; el máximo es 255, es necesario cambiar el "
+                        "nombre y reintentar nuevamente"),
+         titulo},
         {nullptr, QStringLiteral("Reporte nuevo"), seccion, kProgramTitle},
         {"Servicios", QString(), nombre, kProgramTitle},
         {"Servicios", QStringLiteral("   "), nombre, kProgramTitle},

@@ -11,17 +11,24 @@
 #include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+
+#include <sys/stat.h>
 
 using namespace v7;
 using namespace v7::test;
@@ -328,9 +335,14 @@ TEST_F(RutaTrabajo, FailedSwitchLeavesTheDatabaseAsItWas) {
     w.BtnGrabar_Click();
     ASSERT_EQ(m_dialogs.shown().size(), 1u);
     EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical);
+    // The Part's sentence, then the server's own words; never the statement.
     EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(
         QStringLiteral("No se logró deshabilitar la funcionalidad de la carpeta \"Archivo de Trabajo\" debido a la "
-                       "siguiente razón: \r\nError: ")))
+                       "siguiente razón: \r\nDetalle del servidor: ")))
+        << m_dialogs.shown()[0].text.toStdString();
+    EXPECT_TRUE(m_dialogs.shown()[0].text.contains(QStringLiteral("\"reportes\"")))
+        << m_dialogs.shown()[0].text.toStdString();
+    EXPECT_FALSE(m_dialogs.shown()[0].text.contains(QStringLiteral("CREATE SCHEMA")))
         << m_dialogs.shown()[0].text.toStdString();
     EXPECT_TRUE(m_salidas.empty());
     EXPECT_EQ(estadoBase(), QStringLiteral("1") + antes.mid(1));
@@ -339,6 +351,52 @@ TEST_F(RutaTrabajo, FailedSwitchLeavesTheDatabaseAsItWas) {
     const ResultadoDeshabilitar otra = DeshabilitarCarpetaCompartida(sesion().UsuarioBD, scriptReportes(), QString());
     EXPECT_TRUE(otra.ok) << otra.errorText.toStdString();
     EXPECT_FALSE(sesion().HayArchivosCompartidos);
+}
+
+// The installation's own CONSTNO sits at a name the program chose: a link planted there (to a root-only
+// file, say) or a FIFO is never read, the embedded template stays, and the administrator is told.
+TEST_F(RutaTrabajo, TheSwitchNeverReadsConstNoThroughALinkOrFromAFifo) {
+    const TempDir dir;
+    const QString secreto = dir.file(QStringLiteral("secreto"));
+    escribir(secreto, "SECRETO-DE-ROOT");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(rutaPlantillaConstNo()).path()));
+    struct Caso {
+        const char* nombre;
+        std::function<bool(const QString&)> plantar;
+        QString motivo;
+    };
+    const Caso casos[] = {
+        {"link to a root-only file", [&](const QString& r) { return QFile::link(secreto, r); },
+         QStringLiteral("enlace simbólico")},
+        {"FIFO", [](const QString& r) { return ::mkfifo(QFile::encodeName(r).constData(), 0600) == 0; },
+         QStringLiteral("no es un archivo común")},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        ASSERT_TRUE(c.plantar(rutaPlantillaConstNo()));
+        ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
+            "DROP SCHEMA IF EXISTS reportes CASCADE; ALTER TABLE catalogos.usuarios DROP COLUMN IF EXISTS imagen;"
+            "INSERT INTO config_veliro.configuracion SELECT 'ARCHIVOSCOMPARTIDOS', '\\\\srv\\anterior\\' WHERE "
+            "NOT EXISTS (SELECT 1 FROM config_veliro.configuracion WHERE descripcion = 'ARCHIVOSCOMPARTIDOS');")));
+        sesion().HayArchivosCompartidos = true;
+        m_salidas.clear();
+        FrmRutaTrabajo w;
+        hijo<QCheckBox>(w, "ChkEliminaCarpeta")->setChecked(true);
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok).answer(MsgResult::Ok);
+        w.BtnGrabar_Click();
+        ASSERT_EQ(m_dialogs.shown().size(), 2u) << m_dialogs.texts().join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Warning);
+        EXPECT_TRUE(m_dialogs.shown()[0].text.contains(rutaPlantillaConstNo()));
+        EXPECT_TRUE(m_dialogs.shown()[0].text.contains(c.motivo)) << m_dialogs.shown()[0].text.toStdString();
+        EXPECT_TRUE(m_dialogs.shown()[1].text.startsWith(QStringLiteral("Se ha deshabilitado correctamente")));
+        EXPECT_EQ(m_salidas, std::vector<int>{0});
+        const QString constNo =
+            texto(QStringLiteral("SELECT plantilla FROM reportes.plantillas WHERE nombre = 'CONSTNO'"));
+        EXPECT_FALSE(constNo.contains(QStringLiteral("SECRETO"))) << constNo.left(200).toStdString();
+        EXPECT_FALSE(constNo.isEmpty());
+        ASSERT_TRUE(QFile::remove(rutaPlantillaConstNo()));
+    }
 }
 
 } // namespace
