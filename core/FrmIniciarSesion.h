@@ -19,6 +19,8 @@ namespace v7 {
 
 class GuardiaVentana;
 class MyButton;
+struct ArchivoSesion;
+struct AvisoInicio;
 
 class FrmIniciarSesion : public QDialog {
     Q_OBJECT
@@ -53,8 +55,21 @@ private:
     void Form_Activate();
     void construir();
     void aplicarDisposicion(bool expandida);
+    // Takes the boxes and opens the shared connection (the other driver, or a new database, as its
+    // failures say); false when the press ends there.
+    bool conectar();
     // The steps after a successful open.
     void continuarLogin();
+    // Whether the database may be used, or a restore is offered first; false when the program ends.
+    bool decidirEntrada();
+    // Logged in: the tag, the window hidden, the local-address warning.
+    void entrar();
+    // The session state; what the session file is to hold.
+    ArchivoSesion guardarSesion();
+    // Runs statements off the window's thread, under the interactive lock and statement limits, with the
+    // window locked (but for Cancel), and returns their result.
+    template <typename F> auto esperarBloqueada(F&& trabajo);
+    void mostrar(const AvisoInicio& aviso);
     // The connection-failure handler; true when the connection step is to be tried again.
     bool manejarFallo(const db::DbError& error, int linea);
     void restaurarBotones();

@@ -1,5 +1,6 @@
 #include "core/login.h"
 
+#include "core/errores.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "platform/events.h"
@@ -14,9 +15,9 @@
 
 namespace v7 {
 
-namespace {
+using err::kCrLf;
 
-const QString kCrLf = QStringLiteral("\r\n");
+namespace {
 
 // Whether a value can stand bare after "NAME=" in a connection string.
 bool valorSimple(const QString& v) {

@@ -4,6 +4,7 @@
 #include "core/servidor.h"
 #include "core/session.h"
 #include "core/sql.h"
+#include "platform/process.h"
 #include "platform/widgets_ui.h"
 #include "tests/support/escuchas.h"
 #include "tests/support/pg_cluster.h"
@@ -12,9 +13,13 @@
 #include "tests/support/ventanas.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -417,6 +422,76 @@ TEST(LoginFailures, ClassifiedByTheirTexts) {
     const db::DbError driver{QStringLiteral("01000"), 1, QStringLiteral("[unixODBC][Driver Manager]Can't open lib")};
     EXPECT_EQ(clasificarFalloLogin(driver, counter), FalloLogin::ReintentarDriver);
     EXPECT_EQ(clasificarFalloLogin(driver, counter), FalloLogin::SinDriver);
+}
+
+// The login's statements run off the window's thread under the interactive limits: behind another
+// session that holds the configuration the window keeps running (a 10 ms timer never waits long), and
+// the wait ends with the notice that the row could not be written.
+TEST_F(Login, ALockedConfigurationEndsWithinItsLimitWhileTheWindowRuns) {
+    PgCluster& pg = PgCluster::instance();
+    ASSERT_TRUE(
+        pg.psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = 'RESPALDOCONFIG';")));
+    process::Command otro;
+    otro.program = pg.binFolder() + QStringLiteral("/psql");
+    otro.arguments = QStringList{QStringLiteral("-X"),
+                                 QStringLiteral("-h"),
+                                 pg.host(),
+                                 QStringLiteral("-p"),
+                                 QString::number(pg.port()),
+                                 QStringLiteral("-U"),
+                                 pg.superuser(),
+                                 QStringLiteral("-d"),
+                                 QStringLiteral("veliro7"),
+                                 QStringLiteral("-c"),
+                                 QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(hashtext('config_veliro."
+                                                "configuracion')); SELECT pg_sleep(9); COMMIT;")};
+    otro.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
+    std::thread cliente([&] { (void)process::run(otro); });
+    ASSERT_TRUE(esperarHasta([&] {
+        return pg.scalar(QStringLiteral("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted")) ==
+               QLatin1String("1");
+    }));
+
+    m_dialogs.answer(MsgResult::Ok).answer(MsgResult::Ok);
+    FrmIniciarSesion w;
+    QElapsedTimer reloj;
+    qint64 mayorPausa = 0;
+    qint64 ultimo = 0;
+    QString dondePausa; // when the longest pause ended, and what the login was doing
+    QTimer tic;
+    tic.setInterval(10);
+    QObject::connect(&tic, &QTimer::timeout, [&] {
+        if (reloj.elapsed() - ultimo > mayorPausa) {
+            mayorPausa = reloj.elapsed() - ultimo;
+            dondePausa = QStringLiteral("at %1 ms, %2 boxes shown, window %3")
+                             .arg(reloj.elapsed())
+                             .arg(m_dialogs.shown().size())
+                             .arg(w.isVisible() ? QStringLiteral("shown") : QStringLiteral("hidden"));
+        }
+        ultimo = reloj.elapsed();
+    });
+    reloj.start();
+    tic.start();
+    entrar(w, kJefe.usuario, kJefe.clave);
+    const qint64 duracion = reloj.elapsed();
+    tic.stop();
+    cliente.join();
+    EXPECT_LT(duracion, 8500);
+    EXPECT_GE(duracion, kPlazosInteractivos.bloqueoMs);
+    EXPECT_LT(mayorPausa, 100) << dondePausa.toStdString();
+    EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+    ASSERT_EQ(m_dialogs.texts().size(), 2) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(m_dialogs.texts()[0], QStringLiteral("No se logró grabar la variable de configuración RESPALDOCONFIG"));
+    EXPECT_EQ(m_dialogs.shown()[1].title, QStringLiteral("IMPORTANTE: aún no se configuran los respaldos automáticos"));
+    // Nothing half done, and the limits do not outlive the login.
+    EXPECT_EQ(pg.scalar(QStringLiteral("SELECT count(*) FROM config_veliro.configuracion WHERE descripcion = "
+                                       "'RESPALDOCONFIG'")),
+              QStringLiteral("0"));
+    int total = 0;
+    QString err;
+    auto rs = ExecuteSQLrs(QStringLiteral("SHOW lock_timeout"), total, err);
+    ASSERT_TRUE(rs) << err.toStdString();
+    EXPECT_EQ(rs->text(0), QStringLiteral("0"));
 }
 
 } // namespace
