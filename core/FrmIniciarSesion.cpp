@@ -5,6 +5,7 @@
 #include "core/inicio_sesion.h"
 #include "core/instalacion.h"
 #include "core/login.h"
+#include "core/marca_restauracion.h"
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/tema_ui.h"
@@ -424,22 +425,33 @@ void FrmIniciarSesion::continuarLogin() {
 
 bool FrmIniciarSesion::decidirEntrada() {
     auto& s = sesion();
-    if (s.BaseDatosValida && m_tieneCatalogos) {
+    // A restore that did not finish may have left a partial database that looks like a working one.
+    const std::optional<MarcaRestauracion> marca = leerMarcaRestauracion();
+    m_archivoRestauracion = marca ? marca->archivo : QString();
+    const bool utilizable = s.BaseDatosValida && m_tieneCatalogos;
+    if (utilizable && !marca) {
         entrar();
         return true;
     }
-    if (dialogs().message(this, MsgIcon::Warning, textoOfrecerRestauracion(), MsgButtons::YesNo) == MsgResult::Yes) {
-        if (m_mostrarRestauracion) {
-            m_mostrarRestauracion(*this);
-        }
+    const MsgResult r =
+        dialogs().message(this, MsgIcon::Warning, marca ? textoRestaurarNuevamente(*marca) : textoOfrecerRestauracion(),
+                          MsgButtons::YesNo);
+    if (r == MsgResult::Yes && m_mostrarRestauracion) {
+        m_mostrarRestauracion(*this);
+    }
+    m_archivoRestauracion.clear();
+    if (r == MsgResult::Yes) {
         if (!m_tieneCatalogos) {
             mensaje(this, MsgIcon::Critical, textoSinCatalogos());
             terminarPrograma(0);
             return false;
         }
         entrar();
+    } else if (utilizable) {
+        // The administrator goes on with the database as it is; the next login asks again.
+        entrar();
     }
-    // No: the window stays open, untagged, to try again or cancel.
+    // No, without a usable database: the window stays open, untagged, to try again or cancel.
     return true;
 }
 

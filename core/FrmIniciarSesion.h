@@ -34,9 +34,13 @@ public:
     bool tieneCatalogos() const { return m_tieneCatalogos; }
     void setTieneCatalogos(bool value);
 
-    // Shows the maintenance window to restore a backup (the offer after a missing catalogue).
+    // Shows the maintenance window to restore a backup (the offer after a missing catalogue, or after a
+    // restore that did not finish).
     using MostrarRestauracion = std::function<void(FrmIniciarSesion& login)>;
     void setMostrarRestauracion(MostrarRestauracion show) { m_mostrarRestauracion = std::move(show); }
+    // The archive of the restore that did not finish, while the login offers to run it again (the
+    // maintenance window preselects it); empty otherwise.
+    QString archivoRestauracion() const { return m_archivoRestauracion; }
 
     void BtnAceptar_Click();
     // During a login it only asks the login to stop: the login then ends without its tag.
@@ -88,6 +92,7 @@ private:
     bool m_cancelado = false;
     std::unique_ptr<GuardiaVentana> m_guardia;
     MostrarRestauracion m_mostrarRestauracion;
+    QString m_archivoRestauracion;
 
     QLineEdit* TxtUsuario = nullptr;
     QLineEdit* TxtPassword = nullptr;

@@ -84,6 +84,12 @@ QString textoDireccionNoLocal() {
            QStringLiteral("herramientas que lo integran.");
 }
 
+QString textoRestaurarNuevamente(const MarcaRestauracion& marca) {
+    return textoRestauracionPendiente(marca) + kCrLf + kCrLf +
+           QStringLiteral("Se recomienda restaurar nuevamente el respaldo antes de continuar.") + kCrLf +
+           QString(12, QLatin1Char(' ')) + QStringLiteral("¿ Desea hacerlo ahora ?");
+}
+
 bool esDireccionLocal(const QString& servidor) {
     if (servidor == QLatin1String("127.0.0.1")) {
         return true;

@@ -2,6 +2,7 @@
 // without windows: the login window runs them off its thread and shows what they return.
 #pragma once
 
+#include "core/marca_restauracion.h"
 #include "platform/db.h"
 #include "platform/notify.h"
 
@@ -25,6 +26,8 @@ QString textoGrupoNoAdmitido();     // a group role other than v7_super or v7_ad
 QString textoOfrecerRestauracion(); // no database or no staff table: restore the last backup now?
 QString textoSinCatalogos();        // still no staff table after the maintenance window
 QString textoDireccionNoLocal();    // the server is not this computer
+// A restore's mark stands: the last restore did not finish; run it again now?
+QString textoRestaurarNuevamente(const MarcaRestauracion& marca);
 
 // Whether the server address typed at login is this computer (127.0.0.1 or one of its own addresses).
 bool esDireccionLocal(const QString& servidor);
