@@ -41,7 +41,7 @@ bool subirConRecifrado(const QString& key, const QString& expected, QString& mes
     QString err;
     auto rs = ExecuteSQLrs(QStringLiteral("SELECT idanalista, usuario, clave FROM catalogos.analistas"), total, err);
     if (!rs) {
-        message = mensajeImprevisto(db::kProviderErrorNumber, err);
+        message = mensajeImprevisto(db::kProviderErrorNumber, err::detalleDelServidor(err));
         return false;
     }
     struct Cambio {
@@ -71,7 +71,7 @@ bool subirConRecifrado(const QString& key, const QString& expected, QString& mes
     db::DbError e;
     auto fallar = [&] {
         transaccion.rollback();
-        message = mensajeImprevisto(e.number, e.description);
+        message = mensajeImprevisto(e.number, err::detalleDelServidor(e.description));
         return false;
     };
     if (!transaccion.begin(e)) {
@@ -139,7 +139,7 @@ bool ValidarVersionModulo(const QString& key, const QString& expected, QString& 
                                literal(key),
                            total, err);
     if (!rs) {
-        message = QStringLiteral("Error al recuperar información de versión del Módulo...") + err;
+        message = err::textoParaUsuario(QStringLiteral("Error al recuperar información de versión del Módulo..."), err);
         return false;
     }
     if (rs->eof()) {
@@ -196,7 +196,7 @@ bool ValidarVersionTabla(const QString& schema, const QString& table, int expect
                                literal(schema) + QStringLiteral(" AND vt.tabla=") + literal(table),
                            total, err);
     if (!rs) {
-        message = QStringLiteral("Error al recuperar información de versión de tablas...") + err;
+        message = err::textoParaUsuario(QStringLiteral("Error al recuperar información de versión de tablas..."), err);
         return false;
     }
     if (rs->eof()) {

@@ -294,23 +294,55 @@ TEST_F(Login, CancelDuringTheConnectionEndsTheProgramWithoutLoggingIn) {
     }
 }
 
-TEST_F(Login, AFailingStepAfterTheConnectionShowsTheGenericBox) {
-    // The backup notices (step 16) read every configuration row; one of them cannot be read.
-    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
-        "ALTER TABLE config_veliro.configuracion RENAME TO configuracion_t;"
-        "CREATE VIEW config_veliro.configuracion AS SELECT descripcion, CASE WHEN descripcion = 'RESPALDOOK' "
-        "THEN (length(descripcion) / 0)::text ELSE valor END AS valor FROM config_veliro.configuracion_t;")));
-    m_dialogs.answer(MsgResult::Ok);
-    FrmIniciarSesion w;
-    entrar(w, kJefe.usuario, kJefe.clave);
-    ASSERT_EQ(m_dialogs.shown().size(), 1u);
-    EXPECT_TRUE(
-        m_dialogs.shown()[0].text.startsWith(QStringLiteral("Ocurrió el Error No. -2147467259 en la línea 16\r\n"
-                                                            "Descripción: ")))
-        << m_dialogs.shown()[0].text.toStdString();
-    EXPECT_TRUE(m_dialogs.shown()[0].text.contains(QStringLiteral("division by zero")));
-    EXPECT_TRUE(m_dialogs.shown()[0].text.endsWith(QStringLiteral("Apartado: IniciarSesion")));
-    EXPECT_EQ(w.tag(), QStringLiteral("OK")); // logged in at step 9 already
+// A server's error that no fixed message covers: a Spanish sentence says what could not be done, the
+// server's own words follow, then the generic box's number, step and place; never the statement or the
+// driver's raw text alone.
+TEST_F(Login, AServersErrorIsToldInSpanishWithTheServersWordsAfter) {
+    struct Caso {
+        const char* nombre;
+        const char* sql;
+        test::Login login;
+        QString empieza; // the first sentence
+        QString detalle; // part of the server's words
+        QString termina; // the reference lines
+        QString tag;
+    };
+    const Caso casos[] = {
+        // The backup notices (step 16) read every configuration row; one of them cannot be read.
+        {"a query after the connection",
+         "ALTER TABLE config_veliro.configuracion RENAME TO configuracion_t;"
+         "CREATE VIEW config_veliro.configuracion AS SELECT descripcion, CASE WHEN descripcion = 'RESPALDOOK' "
+         "THEN (length(descripcion) / 0)::text ELSE valor END AS valor FROM config_veliro.configuracion_t;",
+         kJefe, QStringLiteral("No se pudo consultar la configuración de los respaldos automáticos."),
+         QStringLiteral("division by zero"), QStringLiteral("Ocurrió el Error No. -2147467259 en la línea 16"),
+         QStringLiteral("OK")}, // logged in at step 9 already
+        {"the connection", "CREATE ROLE sinentrada PASSWORD 'clave-x' NOLOGIN;",
+         test::Login{QStringLiteral("sinentrada"), QStringLiteral("clave-x")},
+         QStringLiteral("No se pudo establecer la conexión con el servidor de base de datos."),
+         QStringLiteral("role \"sinentrada\" is not permitted to log in"),
+         QStringLiteral("Ocurrió el Error No. -2147467259 en la línea 6"), QString()},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        ASSERT_TRUE(PgCluster::instance().psql(QString::fromUtf8(c.sql)));
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        FrmIniciarSesion w;
+        entrar(w, c.login.usuario, c.login.clave);
+        ASSERT_EQ(m_dialogs.shown().size(), 1u) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        const QString texto = m_dialogs.shown()[0].text;
+        EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical);
+        EXPECT_TRUE(texto.startsWith(c.empieza + QStringLiteral("\r\nDetalle del servidor: "))) << texto.toStdString();
+        EXPECT_TRUE(texto.contains(c.detalle)) << texto.toStdString();
+        EXPECT_TRUE(
+            texto.endsWith(QStringLiteral("\r\n\r\n") + c.termina + QStringLiteral("\r\nApartado: IniciarSesion")))
+            << texto.toStdString();
+        for (const char* nunca : {"SELECT", "[cadSQL]", "ODBC", "Error while executing"}) {
+            EXPECT_FALSE(texto.contains(QString::fromLatin1(nunca))) << nunca;
+        }
+        EXPECT_EQ(w.tag(), c.tag);
+        EXPECT_TRUE(w.findChild<MyButton*>(QStringLiteral("BtnAceptar"))->isEnabled());
+    }
 }
 
 TEST(LoginWindow, OptionsToggleMovesTheCheckBox) {
