@@ -101,6 +101,9 @@ void FrmIniciarSesion::construir() {
     connect(BtnAceptar, &QPushButton::clicked, this, [this] { BtnAceptar_Click(); });
     BtnCancelar = ui::boton(this, QStringLiteral("BtnCancelar"), QStringLiteral("&Cancelar"), 0, 0, 1300, 400);
     connect(BtnCancelar, &QPushButton::clicked, this, [this] { BtnCancelar_Click(); });
+    // Enter presses the focused button, as Space does.
+    BtnAceptar->setAutoDefault(true);
+    BtnCancelar->setAutoDefault(true);
 
     Line3 = new QFrame(this);
     Line3->setObjectName(QStringLiteral("Line3"));

@@ -14,6 +14,7 @@
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -573,6 +574,38 @@ TEST_F(Login, TheMaintenanceWindowOpensOnTheRestoreWithTheArchive) {
     EXPECT_EQ(pestana, 2);
     EXPECT_EQ(m_dialogs.shown().size(), 1u) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(borrarMarcaRestauracion(), QString());
+}
+
+// Typed and confirmed from the keyboard alone; Enter presses the button that has the focus.
+TEST_F(Login, TheKeyboardAloneLogsInAndEnterPressesTheFocusedButton) {
+    {
+        FrmIniciarSesion w;
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        ASSERT_EQ(QApplication::focusWidget(), w.findChild<QLineEdit*>(QStringLiteral("TxtUsuario")));
+        const QString puerto = QString::number(PgCluster::instance().port());
+        for (const QString& texto : {kAdmin.usuario, kAdmin.clave, QStringLiteral("127.0.0.1"), puerto}) {
+            QTest::keyClicks(QApplication::focusWidget(), texto);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        // The port takes digits only; Enter in a box runs the login.
+        auto* caja = w.findChild<QLineEdit*>(QStringLiteral("TxtPuerto"));
+        QTest::keyClicks(caja, QStringLiteral("x"));
+        EXPECT_EQ(caja->text(), puerto);
+        QTest::keyClick(caja, Qt::Key_Return);
+        EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+        EXPECT_EQ(sesion().TipoUsuario, QStringLiteral("administrador"));
+    }
+    FrmIniciarSesion w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto* cancelar = w.findChild<MyButton*>(QStringLiteral("BtnCancelar"));
+    cancelar->setFocus();
+    QTest::keyClick(cancelar, Qt::Key_Return);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.result(), int(QDialog::Rejected));
+    EXPECT_EQ(w.tag(), QString());
 }
 
 // The login's statements run off the window's thread under the interactive limits: behind another
