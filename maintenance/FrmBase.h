@@ -33,12 +33,11 @@ public:
 
     QString zonaHoraria() const { return m_zonaHoraria; }
     void setZonaHoraria(const QString& zona) { m_zonaHoraria = zona; }
+    // Opens on the restore tab with this archive (the login offers to run a restore again).
+    void setArchivoRestaurar(const QString& ruta);
 
     // The destination of the backup running or last run (cleared by Salir and at each backup's start).
     QString rutaDestino() const { return m_rutaDestino; }
-
-    // Opens on the restore tab with this archive (the login offers to run a restore again).
-    void setArchivoRestaurar(const QString& ruta);
 
     // Shown on Ctrl+F12 (the database reset window); nothing until one is set.
     void setMostrarReset(std::function<void(QWidget* parent)> mostrar) { m_mostrarReset = std::move(mostrar); }
