@@ -82,6 +82,7 @@ VentanasConsola VentanasConsola::predeterminadas() {
         FrmIniciarSesion login;
         login.setMostrarRestauracion([](FrmIniciarSesion& w) {
             FrmBase base(&w, &w);
+            base.setArchivoRestaurar(w.archivoRestauracion());
             base.exec();
         });
         login.exec();

@@ -1,19 +1,18 @@
 #include "core/FrmIniciarSesion.h"
 
-#include "core/config.h"
 #include "core/controles_ui.h"
+#include "core/errores.h"
+#include "core/inicio_sesion.h"
 #include "core/instalacion.h"
 #include "core/login.h"
+#include "core/marca_restauracion.h"
 #include "core/session.h"
 #include "core/sql.h"
-#include "core/sqlutil.h"
 #include "core/tema_ui.h"
-#include "core/versiones.h"
 #include "platform/construir_ui.h"
 #include "platform/dialogs_ui.h"
 #include "platform/events.h"
 #include "platform/guardia_ui.h"
-#include "platform/netaddr.h"
 #include "platform/paths.h"
 #include "platform/widgets_ui.h"
 
@@ -29,8 +28,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
-
 using ui::px;
 
 constexpr int kAnchoTwips = 6300;
@@ -39,13 +36,6 @@ constexpr int kAlturaExpandidaTwips = 4215;
 
 void mensaje(QWidget* parent, MsgIcon icon, const QString& text, const QString& title = QString()) {
     dialogs().message(parent, icon, text, MsgButtons::Ok, title);
-}
-
-bool esDireccionLocal(const QString& servidor) {
-    if (servidor == QLatin1String("127.0.0.1")) {
-        return true;
-    }
-    return net::direccionesLocales().contains(servidor.trimmed());
 }
 
 } // namespace
@@ -111,6 +101,9 @@ void FrmIniciarSesion::construir() {
     connect(BtnAceptar, &QPushButton::clicked, this, [this] { BtnAceptar_Click(); });
     BtnCancelar = ui::boton(this, QStringLiteral("BtnCancelar"), QStringLiteral("&Cancelar"), 0, 0, 1300, 400);
     connect(BtnCancelar, &QPushButton::clicked, this, [this] { BtnCancelar_Click(); });
+    // Enter presses the focused button, as Space does.
+    BtnAceptar->setAutoDefault(true);
+    BtnCancelar->setAutoDefault(true);
 
     Line3 = new QFrame(this);
     Line3->setObjectName(QStringLiteral("Line3"));
@@ -225,6 +218,18 @@ void FrmIniciarSesion::restaurarBotones() {
     BtnCancelar->setEnabled(true);
 }
 
+template <typename F> auto FrmIniciarSesion::esperarBloqueada(F&& trabajo) {
+    GuardiaVentana::Opciones opciones;
+    opciones.detenerSondeo = false;
+    opciones.libre = BtnCancelar;
+    GuardiaVentana guardia(this, opciones);
+    return conPlazos(kPlazosInteractivos, std::forward<F>(trabajo));
+}
+
+void FrmIniciarSesion::mostrar(const AvisoInicio& aviso) {
+    mensaje(this, aviso.icono, aviso.texto, aviso.titulo);
+}
+
 void FrmIniciarSesion::BtnAceptar_Click() {
     if (m_enLogin) {
         return; // a second Enter while a login runs
@@ -232,11 +237,7 @@ void FrmIniciarSesion::BtnAceptar_Click() {
     // 1. All four boxes are needed.
     if (TxtUsuario->text().isEmpty() || TxtPassword->text().isEmpty() || servidor().isEmpty() ||
         TxtPuerto->text().isEmpty()) {
-        mensaje(this, MsgIcon::Critical,
-                QStringLiteral("No se puede inciar la sesión debido a que faltan parámetros de conexión. Verifique") +
-                    kCrLf +
-                    QStringLiteral("que la información correspondiente al Usuario, Password, Ip y Puerto no "
-                                   "este vacia"));
+        mensaje(this, MsgIcon::Critical, textoFaltanParametros());
         SeleccionarTexto(TxtUsuario);
         return;
     }
@@ -260,55 +261,8 @@ void FrmIniciarSesion::BtnAceptar_Click() {
     } fin{*this};
     m_contadorDriver = 0;
     try {
-        // 2. Take the boxes.
-        BtnAceptar->setEnabled(false);
-        auto& s = sesion();
-        s.UsuarioBD = TxtUsuario->text();
-        s.ClaveBD = TxtPassword->text();
-        s.ServidorIP = servidor();
-        events::pump();
-        const auto puerto = puertoDesdeTexto(TxtPuerto->text());
-        if (!puerto) {
-            // A port outside 1..65535 cannot be held: the generic failure box.
-            manejarFallo(db::DbError{QString(), 6, QStringLiteral("Desbordamiento")}, 2);
+        if (!conectar()) {
             return;
-        }
-        s.PuertoBD = *puerto;
-        // 3. A connection left open by an earlier attempt.
-        if (s.ConexionPrincipal && s.ConexionPrincipal->isOpen()) {
-            s.ConexionPrincipal->close();
-            events::pump();
-        }
-        // 4. The installation folder.
-        const ResultadoInstalacion inst = BuscarInstalacionPostgres();
-        if (!inst.ok) {
-            manejarFallo(db::DbError{QString(), inst.numero, inst.descripcion}, 4);
-            return;
-        }
-        // 5.
-        s.BaseDatosValida = true;
-        // 6. Connect, with the other driver or after creating the database when the failure says so.
-        s.CadenaConexion = cadenaConexionPrincipal(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
-        for (;;) {
-            if (m_cancelado) {
-                abandonar();
-                return;
-            }
-            db::Connection& con = conexionPrincipal();
-            con.setConnectionString(s.CadenaConexion);
-            con.setTimeoutSeconds(kPlazoConexionSegundos);
-            db::DbError e;
-            if (abrirSinCongelar(con, e)) {
-                events::pump();
-                break;
-            }
-            if (m_cancelado) {
-                abandonar();
-                return;
-            }
-            if (!manejarFallo(e, 6)) {
-                return;
-            }
         }
         if (m_cancelado) {
             abandonar();
@@ -322,8 +276,57 @@ void FrmIniciarSesion::BtnAceptar_Click() {
     }
 }
 
+bool FrmIniciarSesion::conectar() {
+    // 2. Take the boxes.
+    BtnAceptar->setEnabled(false);
+    auto& s = sesion();
+    s.UsuarioBD = TxtUsuario->text();
+    s.ClaveBD = TxtPassword->text();
+    s.ServidorIP = servidor();
+    const auto puerto = puertoDesdeTexto(TxtPuerto->text());
+    if (!puerto) {
+        // A port outside 1..65535 cannot be held: the generic failure box.
+        manejarFallo(db::DbError{QString(), err::kDesbordamiento, err::descripcion(err::kDesbordamiento)}, 2);
+        return false;
+    }
+    s.PuertoBD = *puerto;
+    // 3. A connection left open by an earlier attempt.
+    if (s.ConexionPrincipal && s.ConexionPrincipal->isOpen()) {
+        s.ConexionPrincipal->close();
+    }
+    // 4. The installation folder.
+    const ResultadoInstalacion inst = BuscarInstalacionPostgres();
+    if (!inst.ok) {
+        manejarFallo(db::DbError{QString(), inst.numero, inst.descripcion}, 4);
+        return false;
+    }
+    // 5. The database counts as usable unless it has to be created.
+    s.BaseDatosValida = true;
+    // 6. Connect, with the other driver or after creating the database when the failure says so.
+    s.CadenaConexion = cadenaConexionPrincipal(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
+    for (;;) {
+        if (m_cancelado) {
+            abandonar();
+            return false;
+        }
+        db::Connection& con = conexionPrincipal();
+        con.setConnectionString(s.CadenaConexion);
+        con.setTimeoutSeconds(kPlazoConexionSegundos);
+        db::DbError e;
+        if (abrirSinCongelar(con, e)) {
+            return true;
+        }
+        if (m_cancelado) {
+            abandonar();
+            return false;
+        }
+        if (!manejarFallo(e, 6)) {
+            return false;
+        }
+    }
+}
+
 bool FrmIniciarSesion::manejarFallo(const db::DbError& error, int linea) {
-    events::pump();
     const FalloLogin kind = clasificarFalloLogin(error, m_contadorDriver);
     auto& s = sesion();
     switch (kind) {
@@ -361,98 +364,110 @@ bool FrmIniciarSesion::manejarFallo(const db::DbError& error, int linea) {
 
 void FrmIniciarSesion::continuarLogin() {
     auto& s = sesion();
-    db::Connection& con = conexionPrincipal();
-    db::DbError e;
-    // 7. Is there a staff table?
-    auto rs = con.query(QStringLiteral("SELECT distinct(table_schema) FROM information_schema.columns WHERE "
-                                       "table_schema = 'catalogos' AND table_name = 'analistas'"),
-                        e);
-    if (!rs) {
-        manejarFallo(e, 7);
+    // 7-8. The staff table and the user class, off the window's thread (the window is locked already).
+    const DecisionAcceso d = conPlazos(kPlazosInteractivos, [] { return decidirAcceso(conexionPrincipal()); });
+    switch (d.acceso) {
+    case Acceso::Fallo:
+        manejarFallo(d.error, d.linea);
         return;
+    case Acceso::SinPermisos:
+        soltarVentana();
+        mensaje(this, MsgIcon::Critical, textoSinPermisos(TxtUsuario->text()));
+        restaurarBotones();
+        return;
+    case Acceso::GrupoNoAdmitido:
+        soltarVentana();
+        mensaje(this, MsgIcon::Critical, textoGrupoNoAdmitido());
+        restaurarBotones();
+        return;
+    case Acceso::Concedido:
+        break;
     }
-    if (rs->eof()) {
-        // Not seen: missing, or hidden from a login without privileges on it (then the database is
-        // there and no restore may be offered over it).
-        auto existe = con.query(consultaExisteAnalistas(), e);
-        if (!existe) {
-            manejarFallo(e, 7);
-            return;
-        }
-        if (!existe->eof()) {
-            soltarVentana();
-            mensaje(this, MsgIcon::Critical, textoSinPermisos(TxtUsuario->text()));
-            con.close();
-            restaurarBotones();
-            return;
-        }
-        s.TipoUsuario = QStringLiteral("superusuario");
-    } else {
-        m_tieneCatalogos = true;
-        rs->close();
-        // 8. The user class from the login's group role.
-        rs = con.query(consultaClaseUsuario(), e);
-        if (!rs) {
-            manejarFallo(e, 8);
-            return;
-        }
-        const QString grupo = rs->eof() ? QString() : rs->text(QStringLiteral("groname"));
-        const QString clase = claseDeGrupo(grupo);
-        if (clase.isEmpty()) {
-            soltarVentana();
-            mensaje(this, MsgIcon::Critical,
-                    QStringLiteral("Solo un usuario con permisos de Superusuario ó Administrador pueden hacer uso de "
-                                   "esta funcionalidad"));
-            rs->close();
-            con.close();
-            restaurarBotones();
-            events::pump();
-            return;
-        }
-        s.TipoUsuario = clase;
-        if (grupo == QLatin1String("v7_super")) {
-            s.RolSesion = QStringLiteral("superusuario");
-        }
-        rs->close();
+    if (d.tieneCatalogos) {
+        m_tieneCatalogos = true; // never set back to false here
+    }
+    s.TipoUsuario = d.tipoUsuario;
+    if (d.grupoSuper) {
+        s.RolSesion = QStringLiteral("superusuario");
     }
     // The connection and the checks are done: messages and questions from here on.
     soltarVentana();
-    // 9. Database and catalogue state.
-    auto avisoLocal = [this] {
-        if (!esDireccionLocal(servidor())) {
-            mensaje(this, MsgIcon::Warning,
-                    QStringLiteral("Esta aplicación solo funciona en la PC donde se encuentra instalado el") + kCrLf +
-                        QStringLiteral("servidor de VELIRO7, si se utiliza fuera de esta no tendra acceso a las") +
-                        kCrLf + QStringLiteral("herramientas que lo integran."));
-        }
-    };
-    if (s.BaseDatosValida && m_tieneCatalogos) {
-        m_tag = QStringLiteral("OK");
-        hide();
-        avisoLocal();
-    } else {
-        const MsgResult r =
-            dialogs().message(this, MsgIcon::Warning,
-                              QStringLiteral("No se encontro la base de VELIRO7") + kCrLf +
-                                  QStringLiteral("Se recomienda montar el último respaldo") + kCrLf +
-                                  QString(12, QLatin1Char(' ')) + QStringLiteral("¿ Desea hacerlo ahora ?"),
-                              MsgButtons::YesNo);
-        if (r == MsgResult::Yes) {
-            if (m_mostrarRestauracion) {
-                m_mostrarRestauracion(*this);
-            }
-            if (!m_tieneCatalogos) {
-                mensaje(this, MsgIcon::Critical,
-                        QStringLiteral("No se encontraron los catalogos de la base de veliro7"));
-                terminarPrograma(0);
-                return;
-            }
-            m_tag = QStringLiteral("OK");
-            hide();
-            avisoLocal();
-        }
+    // 9. Whether the database may be used, or a restore comes first.
+    if (!decidirEntrada()) {
+        return;
     }
-    // 10. Session state.
+    // 10. The session state.
+    const ArchivoSesion archivo = guardarSesion();
+    // 12. The buttons back.
+    restaurarBotones();
+    // 11 (a file flushed to disk, off the window's thread) and 13: the tool's version gate ends the program
+    // when it fails.
+    const QString version = s.VersionHerramienta;
+    if (const auto aviso = esperarBloqueada([archivo, version] {
+            escribirArchivoSesion(archivo);
+            return compuertaVersionHerramienta(version);
+        })) {
+        mostrar(*aviso);
+        terminarPrograma(0);
+        return;
+    }
+    // 14-16. Notices.
+    const QString carpetaLog = paths::programFolder() + QStringLiteral("log");
+    const AvisosInicio avisos =
+        esperarBloqueada([carpetaLog] { return avisosDeInicio(conexionPrincipal(), carpetaLog); });
+    if (!avisos.versionServidor.isEmpty()) {
+        s.VersionServidor = avisos.versionServidor;
+    }
+    for (const AvisoInicio& aviso : avisos.avisos) {
+        mostrar(aviso);
+    }
+    if (avisos.fallo) {
+        manejarFallo(avisos.error, avisos.linea);
+    }
+}
+
+bool FrmIniciarSesion::decidirEntrada() {
+    auto& s = sesion();
+    // A restore that did not finish may have left a partial database that looks like a working one.
+    const std::optional<MarcaRestauracion> marca = leerMarcaRestauracion();
+    m_archivoRestauracion = marca ? marca->archivo : QString();
+    const bool utilizable = s.BaseDatosValida && m_tieneCatalogos;
+    if (utilizable && !marca) {
+        entrar();
+        return true;
+    }
+    const MsgResult r =
+        dialogs().message(this, MsgIcon::Warning, marca ? textoRestaurarNuevamente(*marca) : textoOfrecerRestauracion(),
+                          MsgButtons::YesNo);
+    if (r == MsgResult::Yes && m_mostrarRestauracion) {
+        m_mostrarRestauracion(*this);
+    }
+    m_archivoRestauracion.clear();
+    if (r == MsgResult::Yes) {
+        if (!m_tieneCatalogos) {
+            mensaje(this, MsgIcon::Critical, textoSinCatalogos());
+            terminarPrograma(0);
+            return false;
+        }
+        entrar();
+    } else if (utilizable) {
+        // The administrator goes on with the database as it is; the next login asks again.
+        entrar();
+    }
+    // No, without a usable database: the window stays open, untagged, to try again or cancel.
+    return true;
+}
+
+void FrmIniciarSesion::entrar() {
+    m_tag = QStringLiteral("OK");
+    hide();
+    if (!esDireccionLocal(servidor())) {
+        mensaje(this, MsgIcon::Warning, textoDireccionNoLocal());
+    }
+}
+
+ArchivoSesion FrmIniciarSesion::guardarSesion() {
+    auto& s = sesion();
     s.ServidorConexion = servidor();
     s.PuertoConexion = TxtPuerto->text();
     s.UsuarioConexion = TxtUsuario->text();
@@ -461,105 +476,8 @@ void FrmIniciarSesion::continuarLogin() {
     s.ClaveSesion = s.ClaveConexion;
     s.ServidorSesion = s.ServidorConexion;
     s.PuertoSesion = puertoDesdeTexto(s.PuertoConexion).value_or(0);
-    // 11. The session file (never the password).
-    escribirArchivoSesion(
-        ArchivoSesion{s.UsuarioConexion, s.ServidorConexion, s.PuertoConexion, chkOpciones->isChecked() ? 1 : 0});
-    // 12.
-    events::pump();
-    restaurarBotones();
-    events::pump();
-    // 13. Tool version gate.
-    QString version = s.VersionHerramienta;
-    QString msg;
-    const QString formateada = FormatearVersion(version, msg);
-    QString almacenada;
-    if (!ValidarVersionModulo(QStringLiteral("VER_V7TOOLS"), formateada, msg, almacenada)) {
-        if (!almacenada.isEmpty()) {
-            mensaje(this, MsgIcon::Warning,
-                    QStringLiteral("Se ha detectado que su Módulo de Administración no cuenta con la versión de "
-                                   "actualización más reciente.") +
-                        kCrLf + QStringLiteral("La última versión disponible es ") + almacenada + kCrLf + kCrLf + msg,
-                    QStringLiteral("Falta actualizar Módulo"));
-        } else {
-            mensaje(this, MsgIcon::Warning,
-                    QStringLiteral("Se ha detectado que su Módulo de Administración no coincide con la versión de "
-                                   "actualización más reciente.") +
-                        kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar") + kCrLf + msg,
-                    QStringLiteral("Falta actualizar Módulo"));
-        }
-        terminarPrograma(0);
-        return;
-    }
-    // 14. Table version gate (a notice).
-    QString msgTabla, versionTabla;
-    if (!ValidarVersionTabla(QStringLiteral("catalogos"), QStringLiteral("analistas"), 2, msgTabla, versionTabla)) {
-        mensaje(this, MsgIcon::None,
-                QStringLiteral("Error de versión de tablas. Actualizar con script") + kCrLf + msgTabla);
-    }
-    // 15. Server version.
-    int total = 0;
-    QString err;
-    if (auto v = ExecuteSQLrs(QStringLiteral("SELECT substring(version() FROM 1 FOR 14)"), total, err);
-        v && err.isEmpty() && !v->eof()) {
-        s.VersionServidor = v->text(0);
-    }
-    // 16. Backup notices.
-    auto cfg = conexionPrincipal().query(kConsultaConfiguracion, e);
-    if (!cfg) {
-        manejarFallo(e, 16);
-        return;
-    }
-    const QString configurado = ObtenerValorConfiguracion(QStringLiteral("RESPALDOCONFIG"), *cfg);
-    bool respaldoConfigurado = false;
-    if (configurado.isEmpty()) {
-        QString falso = booleanoATexto(false);
-        if (!GuardarConfiguracion(falso, QStringLiteral("RESPALDOCONFIG"))) {
-            mensaje(this, MsgIcon::Critical,
-                    QStringLiteral("No se logró grabar la variable de configuración RESPALDOCONFIG"));
-        }
-    } else {
-        const QString t = configurado.trimmed().toUpper();
-        respaldoConfigurado = t == QLatin1String("VERDADERO") || t == QLatin1String("TRUE");
-    }
-    if (!respaldoConfigurado) {
-        mensaje(this, MsgIcon::Critical,
-                QStringLiteral("! ! ! I M P O R T A N T E ¡ ¡ ¡") + kCrLf + kCrLf +
-                    QStringLiteral("Es necesario programar los respaldos automáticos, esto permitirá contar con un "
-                                   "respaldo de la información en caso de alguna contingencia en la computadora. Para "
-                                   "realizar dicha configuración ") +
-                    kCrLf + QStringLiteral("por favor diríjase a la opcion \"Respaldos\" "),
-                QStringLiteral("IMPORTANTE: aún no se configuran los respaldos automáticos"));
-    } else {
-        const QString ok = ObtenerValorConfiguracion(QStringLiteral("RESPALDOOK"), *cfg);
-        if (ok.isEmpty()) {
-            QString verdadero = booleanoATexto(true);
-            if (!GuardarConfiguracion(verdadero, QStringLiteral("RESPALDOOK"))) {
-                mensaje(this, MsgIcon::Critical,
-                        QStringLiteral("No se logró grabar la variable de configuración RESPALDOOK"));
-            }
-        } else {
-            const QString t = ok.toUpper(); // not trimmed: " true" reads as false
-            if (!(t == QLatin1String("VERDADERO") || t == QLatin1String("TRUE"))) {
-                mensaje(this, MsgIcon::Critical,
-                        QStringLiteral("Se ha detectado que no se estan realizando los respaldos automáticos, esto "
-                                       "puede ser por alguna de las siguientes razones:") +
-                            kCrLf +
-                            QStringLiteral("- La pc se encuentra apagada a la hora en la cual se programó el "
-                                           "respaldo ") +
-                            kCrLf +
-                            QStringLiteral("- Se eliminó la tarea del programador de tareas de Windows o marco algún "
-                                           "conflicto") +
-                            kCrLf + kCrLf +
-                            QStringLiteral("Este último punto se puede conocer a través de un archivo log que se "
-                                           "genera en el servidor en la siguiente ubicación: ") +
-                            paths::programFolder() +
-                            QStringLiteral("log, es necesario localizar dicha carpeta y posteriormente abrir el "
-                                           "archivo más reciente, ahi deberá indicar la causa por la cual no se "
-                                           "generó el respaldo"));
-            }
-        }
-    }
-    cfg->close();
+    // Never the password.
+    return ArchivoSesion{s.UsuarioConexion, s.ServidorConexion, s.PuertoConexion, chkOpciones->isChecked() ? 1 : 0};
 }
 
 } // namespace v7

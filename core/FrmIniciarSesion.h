@@ -19,6 +19,8 @@ namespace v7 {
 
 class GuardiaVentana;
 class MyButton;
+struct ArchivoSesion;
+struct AvisoInicio;
 
 class FrmIniciarSesion : public QDialog {
     Q_OBJECT
@@ -32,9 +34,13 @@ public:
     bool tieneCatalogos() const { return m_tieneCatalogos; }
     void setTieneCatalogos(bool value);
 
-    // Shows the maintenance window to restore a backup (the offer after a missing catalogue).
+    // Shows the maintenance window to restore a backup (the offer after a missing catalogue, or after a
+    // restore that did not finish).
     using MostrarRestauracion = std::function<void(FrmIniciarSesion& login)>;
     void setMostrarRestauracion(MostrarRestauracion show) { m_mostrarRestauracion = std::move(show); }
+    // The archive of the restore that did not finish, while the login offers to run it again (the
+    // maintenance window preselects it); empty otherwise.
+    QString archivoRestauracion() const { return m_archivoRestauracion; }
 
     void BtnAceptar_Click();
     // During a login it only asks the login to stop: the login then ends without its tag.
@@ -53,8 +59,21 @@ private:
     void Form_Activate();
     void construir();
     void aplicarDisposicion(bool expandida);
+    // Takes the boxes and opens the shared connection (the other driver, or a new database, as its
+    // failures say); false when the press ends there.
+    bool conectar();
     // The steps after a successful open.
     void continuarLogin();
+    // Whether the database may be used, or a restore is offered first; false when the program ends.
+    bool decidirEntrada();
+    // Logged in: the tag, the window hidden, the local-address warning.
+    void entrar();
+    // The session state; what the session file is to hold.
+    ArchivoSesion guardarSesion();
+    // Runs statements off the window's thread, under the interactive lock and statement limits, with the
+    // window locked (but for Cancel), and returns their result.
+    template <typename F> auto esperarBloqueada(F&& trabajo);
+    void mostrar(const AvisoInicio& aviso);
     // The connection-failure handler; true when the connection step is to be tried again.
     bool manejarFallo(const db::DbError& error, int linea);
     void restaurarBotones();
@@ -73,6 +92,7 @@ private:
     bool m_cancelado = false;
     std::unique_ptr<GuardiaVentana> m_guardia;
     MostrarRestauracion m_mostrarRestauracion;
+    QString m_archivoRestauracion;
 
     QLineEdit* TxtUsuario = nullptr;
     QLineEdit* TxtPassword = nullptr;

@@ -1,5 +1,6 @@
 #include "core/login.h"
 
+#include "core/errores.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "platform/events.h"
@@ -14,9 +15,9 @@
 
 namespace v7 {
 
-namespace {
+using err::kCrLf;
 
-const QString kCrLf = QStringLiteral("\r\n");
+namespace {
 
 // Whether a value can stand bare after "NAME=" in a connection string.
 bool valorSimple(const QString& v) {
@@ -30,6 +31,35 @@ QString valorLibpq(const QString& v) {
     q.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     q.replace(QLatin1Char('\''), QStringLiteral("\\'"));
     return QLatin1Char('\'') + q + QLatin1Char('\'');
+}
+
+// What the login could not do at the step that failed, as the first sentence of a server's error.
+QString queNoSeHizo(int linea) {
+    switch (linea) {
+    case 6:
+        return QStringLiteral("No se pudo establecer la conexión con el servidor de base de datos.");
+    case 7:
+    case 8:
+        return QStringLiteral("No se pudieron consultar los catálogos de la base de VELIRO7.");
+    case 16:
+        return QStringLiteral("No se pudo consultar la configuración de los respaldos automáticos.");
+    default:
+        return QStringLiteral("No se pudo iniciar la sesión.");
+    }
+}
+
+// A server's error as the user reads it: the Spanish sentence first (from the server's words, else from
+// its SQLSTATE), then the server's own words. A connection-class state says nothing more than the first
+// sentence of a connection that could not be opened.
+QString textoErrorServidor(const QString& que, const db::DbError& e, bool conectando) {
+    const bool claseConexion = e.sqlState.startsWith(QLatin1String("08"));
+    if (err::fraseDeErrorSql(e.description).isEmpty() && !(conectando && claseConexion)) {
+        const QString frase = err::fraseDeSqlState(e.sqlState);
+        if (!frase.isEmpty()) {
+            return err::textoParaUsuario(que + kCrLf + frase, e.description);
+        }
+    }
+    return err::textoParaUsuario(que, e.description);
 }
 
 SalidaPrograma& salida() {
@@ -156,6 +186,13 @@ QString textoFalloLogin(FalloLogin kind, const db::DbError& error, const QString
     case FalloLogin::CrearBase:
     case FalloLogin::ReintentarDriver:
         break;
+    }
+    const QString referencia = QStringLiteral("Ocurrió el Error No. ") + QString::number(error.number) +
+                               QStringLiteral(" en la línea ") + QString::number(linea);
+    if (!error.sqlState.isEmpty()) {
+        // The server's (or its driver's) words, often English: never alone, and never the statement.
+        return textoErrorServidor(queNoSeHizo(linea), error, linea == 6) + kCrLf + kCrLf + referencia + kCrLf +
+               QStringLiteral("Apartado: IniciarSesion");
     }
     return QStringLiteral("Ocurrió el Error No. ") + QString::number(error.number) + QStringLiteral(" en la línea ") +
            QString::number(linea) + kCrLf + QStringLiteral("Descripción: ") + error.description + kCrLf +

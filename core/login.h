@@ -51,7 +51,8 @@ enum class FalloLogin {
 // contadorDriver is the press's count of driver failures; it is raised here for "ODBC" texts.
 FalloLogin clasificarFalloLogin(const db::DbError& error, int& contadorDriver);
 
-// The texts of the login's failure boxes.
+// The texts of the login's failure boxes. An error of the server or its driver (one with an SQLSTATE)
+// that no fixed message covers is told with a Spanish sentence first and the server's words after.
 QString textoFalloLogin(FalloLogin kind, const db::DbError& error, const QString& puertoTecleado, int linea);
 
 // The user class of a group role name: "superusuario" for v7_super or for no group at all (empty),

@@ -1,13 +1,14 @@
 #include "core/registro.h"
 
+#include "core/errores.h"
 #include "platform/keystore.h"
 #include "platform/notify.h"
 
 namespace v7 {
 
-namespace {
+using err::kCrLf;
 
-const QString kCrLf = QStringLiteral("\r\n");
+namespace {
 
 keystore::Error pathError() {
     return keystore::Error{keystore::ErrorKind::InvalidKey, 0,

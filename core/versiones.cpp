@@ -1,6 +1,8 @@
 #include "core/versiones.h"
 
 #include "core/cifrado.h"
+#include "core/errores.h"
+#include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
 #include "platform/db.h"
@@ -9,9 +11,10 @@
 
 namespace v7 {
 
+using err::kCrLf;
+
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kClaveVersionHerramienta = QStringLiteral("VER_V7TOOLS");
 
 QString mensajeImprevisto(qint64 number, const QString& description) {
@@ -38,7 +41,7 @@ bool subirConRecifrado(const QString& key, const QString& expected, QString& mes
     QString err;
     auto rs = ExecuteSQLrs(QStringLiteral("SELECT idanalista, usuario, clave FROM catalogos.analistas"), total, err);
     if (!rs) {
-        message = mensajeImprevisto(db::kProviderErrorNumber, err);
+        message = mensajeImprevisto(db::kProviderErrorNumber, err::detalleDelServidor(err));
         return false;
     }
     struct Cambio {
@@ -48,8 +51,10 @@ bool subirConRecifrado(const QString& key, const QString& expected, QString& mes
     for (; !rs->eof(); rs->moveNext()) {
         const auto clave = rs->value(QStringLiteral("clave"));
         if (!clave) {
-            message = mensajeImprevisto(94, QStringLiteral("Uso no válido de Null: la clave del analista ") +
-                                                rs->text(QStringLiteral("usuario")) + QStringLiteral(" es nula"));
+            message =
+                mensajeImprevisto(err::kUsoNoValidoNull,
+                                  err::descripcion(err::kUsoNoValidoNull) + QStringLiteral(": la clave del analista ") +
+                                      rs->text(QStringLiteral("usuario")) + QStringLiteral(" es nula"));
             return false;
         }
         // Key B: the one the version just raised selects.
@@ -57,31 +62,36 @@ bool subirConRecifrado(const QString& key, const QString& expected, QString& mes
     }
     rs->close();
 
-    int rows = 0;
-    auto fallar = [&](const QString& why) {
-        QString ignored;
-        (void)ExecuteSQLaction(QStringLiteral("ROLLBACK;"), rows, ignored);
-        message = mensajeImprevisto(db::kProviderErrorNumber, why);
+    const std::shared_ptr<db::Connection> conexion = sesion().ConexionPrincipal;
+    if (!conexion || !conexion->isOpen()) {
+        message = mensajeImprevisto(err::kObjetoCerrado, err::descripcion(err::kObjetoCerrado));
+        return false;
+    }
+    db::Transaccion transaccion(conexion);
+    db::DbError e;
+    auto fallar = [&] {
+        transaccion.rollback();
+        message = mensajeImprevisto(e.number, err::detalleDelServidor(e.description));
         return false;
     };
-    if (!ExecuteSQLaction(QStringLiteral("BEGIN;"), rows, err)) {
-        message = mensajeImprevisto(db::kProviderErrorNumber, err);
-        return false;
+    if (!transaccion.begin(e)) {
+        return fallar();
     }
-    if (!ExecuteSQLaction(QStringLiteral("UPDATE config_veliro.configuracion SET valor=") + literal(expected) +
-                              QStringLiteral(" WHERE descripcion=") + literal(key),
-                          rows, err)) {
-        return fallar(err);
+    qint64 rows = 0;
+    if (!conexion->execute(QStringLiteral("UPDATE config_veliro.configuracion SET valor=") + literal(expected) +
+                               QStringLiteral(" WHERE descripcion=") + literal(key),
+                           rows, e)) {
+        return fallar();
     }
     for (const Cambio& c : cambios) {
-        if (!ExecuteSQLaction(QStringLiteral("UPDATE catalogos.analistas SET clave = '") + c.clave +
-                                  QStringLiteral("' WHERE idanalista = ") + c.id,
-                              rows, err)) {
-            return fallar(err);
+        if (!conexion->execute(QStringLiteral("UPDATE catalogos.analistas SET clave = ") + citarLiteral(c.clave) +
+                                   QStringLiteral(" WHERE idanalista = ") + c.id,
+                               rows, e)) {
+            return fallar();
         }
     }
-    if (!ExecuteSQLaction(QStringLiteral("COMMIT;"), rows, err)) {
-        return fallar(err);
+    if (!transaccion.commit(e)) {
+        return fallar();
     }
     return true;
 }
@@ -129,7 +139,7 @@ bool ValidarVersionModulo(const QString& key, const QString& expected, QString& 
                                literal(key),
                            total, err);
     if (!rs) {
-        message = QStringLiteral("Error al recuperar información de versión del Módulo...") + err;
+        message = err::textoParaUsuario(QStringLiteral("Error al recuperar información de versión del Módulo..."), err);
         return false;
     }
     if (rs->eof()) {
@@ -148,9 +158,9 @@ bool ValidarVersionModulo(const QString& key, const QString& expected, QString& 
     const auto storedDay = fechaDeVersion(stored);
     const auto expectedDay = fechaDeVersion(expected);
     if (!storedDay || !expectedDay) {
-        message =
-            mensajeImprevisto(13, QStringLiteral("No coinciden los tipos: '") +
-                                      (storedDay ? expectedDate : storedDate) + QStringLiteral("' no es una fecha"));
+        message = mensajeImprevisto(err::kTiposNoCoinciden,
+                                    err::descripcion(err::kTiposNoCoinciden) + QStringLiteral(": '") +
+                                        (storedDay ? expectedDate : storedDate) + QStringLiteral("' no es una fecha"));
         return false;
     }
     if (*expectedDay <= *storedDay) {
@@ -186,7 +196,7 @@ bool ValidarVersionTabla(const QString& schema, const QString& table, int expect
                                literal(schema) + QStringLiteral(" AND vt.tabla=") + literal(table),
                            total, err);
     if (!rs) {
-        message = QStringLiteral("Error al recuperar información de versión de tablas...") + err;
+        message = err::textoParaUsuario(QStringLiteral("Error al recuperar información de versión de tablas..."), err);
         return false;
     }
     if (rs->eof()) {

@@ -199,6 +199,11 @@ void FrmBase::Form_Unload() {
     }
 }
 
+void FrmBase::setArchivoRestaurar(const QString& ruta) {
+    TxtRutaRespaldo->setText(ruta);
+    TabAdmin->setCurrentIndex(2);
+}
+
 bool FrmBase::tabResaltada(int indice) const {
     return TabAdmin->tabData(indice).toBool();
 }

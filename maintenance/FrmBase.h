@@ -33,6 +33,8 @@ public:
 
     QString zonaHoraria() const { return m_zonaHoraria; }
     void setZonaHoraria(const QString& zona) { m_zonaHoraria = zona; }
+    // Opens on the restore tab with this archive (the login offers to run a restore again).
+    void setArchivoRestaurar(const QString& ruta);
 
     // The destination of the backup running or last run (cleared by Salir and at each backup's start).
     QString rutaDestino() const { return m_rutaDestino; }

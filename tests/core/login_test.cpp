@@ -1,9 +1,12 @@
 #include "console/FrmInicio.h"
 #include "core/FrmIniciarSesion.h"
+#include "core/inicio_sesion.h"
 #include "core/login.h"
+#include "core/marca_restauracion.h"
 #include "core/servidor.h"
 #include "core/session.h"
 #include "core/sql.h"
+#include "platform/process.h"
 #include "platform/widgets_ui.h"
 #include "tests/support/escuchas.h"
 #include "tests/support/pg_cluster.h"
@@ -11,10 +14,16 @@
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QTabBar>
 #include <QTest>
+#include <QTimer>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -61,7 +70,8 @@ TEST_F(Login, GoodCredentialsFillTheSessionAndWriteTheSessionFile) {
     QFile f(rutaArchivoSesion());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray contenido = f.readAll();
-    EXPECT_EQ(contenido, QStringLiteral("\"jefe\",\"127.0.0.1\",\"%1\",1\r\n").arg(PgCluster::instance().port()).toUtf8());
+    EXPECT_EQ(contenido,
+              QStringLiteral("\"jefe\",\"127.0.0.1\",\"%1\",1\r\n").arg(PgCluster::instance().port()).toUtf8());
     EXPECT_FALSE(contenido.contains("pa'ss"));
 
     // The next window restores user, server and port from it.
@@ -170,8 +180,8 @@ TEST_F(Login, FailuresShowTheirMessageAndKeepTheWindow) {
         FrmIniciarSesion w;
         entrar(w, c.usuario, c.clave, c.puerto);
         ASSERT_EQ(m_dialogs.shown().size(), 1u) << c.name;
-        EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(c.begins)) << c.name << ": "
-                                                                   << m_dialogs.shown()[0].text.toStdString();
+        EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(c.begins))
+            << c.name << ": " << m_dialogs.shown()[0].text.toStdString();
         EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical) << c.name;
         EXPECT_EQ(w.tag(), QString()) << c.name;
         EXPECT_TRUE(w.findChild<MyButton*>(QStringLiteral("BtnAceptar"))->isEnabled()) << c.name;
@@ -219,8 +229,8 @@ TEST(LoginStrings, ValuesThatCannotStandBareGoToTheDriversLibpqOptions) {
 TEST_F(Login, MissingDatabaseIsCreatedAndTheRestoreOffered) {
     ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DROP DATABASE veliro7 WITH (FORCE);"), nullptr,
                                            QStringLiteral("postgres")));
-    m_dialogs.answer(MsgResult::No);  // M3: restore now?
-    m_dialogs.answer(MsgResult::Ok);  // the empty database has no version row: the tool gate ends the program
+    m_dialogs.answer(MsgResult::No); // M3: restore now?
+    m_dialogs.answer(MsgResult::Ok); // the empty database has no version row: the tool gate ends the program
     FrmIniciarSesion w;
     entrar(w, kJefe.usuario, kJefe.clave);
     EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT count(*) FROM pg_database WHERE datname='veliro7'"),
@@ -285,23 +295,55 @@ TEST_F(Login, CancelDuringTheConnectionEndsTheProgramWithoutLoggingIn) {
     }
 }
 
-TEST_F(Login, AFailingStepAfterTheConnectionShowsTheGenericBox) {
-    // The backup notices (step 16) read every configuration row; one of them cannot be read.
-    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
-        "ALTER TABLE config_veliro.configuracion RENAME TO configuracion_t;"
-        "CREATE VIEW config_veliro.configuracion AS SELECT descripcion, CASE WHEN descripcion = 'RESPALDOOK' "
-        "THEN (length(descripcion) / 0)::text ELSE valor END AS valor FROM config_veliro.configuracion_t;")));
-    m_dialogs.answer(MsgResult::Ok);
-    FrmIniciarSesion w;
-    entrar(w, kJefe.usuario, kJefe.clave);
-    ASSERT_EQ(m_dialogs.shown().size(), 1u);
-    EXPECT_TRUE(
-        m_dialogs.shown()[0].text.startsWith(QStringLiteral("Ocurrió el Error No. -2147467259 en la línea 16\r\n"
-                                                            "Descripción: ")))
-        << m_dialogs.shown()[0].text.toStdString();
-    EXPECT_TRUE(m_dialogs.shown()[0].text.contains(QStringLiteral("division by zero")));
-    EXPECT_TRUE(m_dialogs.shown()[0].text.endsWith(QStringLiteral("Apartado: IniciarSesion")));
-    EXPECT_EQ(w.tag(), QStringLiteral("OK")); // logged in at step 9 already
+// A server's error that no fixed message covers: a Spanish sentence says what could not be done, the
+// server's own words follow, then the generic box's number, step and place; never the statement or the
+// driver's raw text alone.
+TEST_F(Login, AServersErrorIsToldInSpanishWithTheServersWordsAfter) {
+    struct Caso {
+        const char* nombre;
+        const char* sql;
+        test::Login login;
+        QString empieza; // the first sentence
+        QString detalle; // part of the server's words
+        QString termina; // the reference lines
+        QString tag;
+    };
+    const Caso casos[] = {
+        // The backup notices (step 16) read every configuration row; one of them cannot be read.
+        {"a query after the connection",
+         "ALTER TABLE config_veliro.configuracion RENAME TO configuracion_t;"
+         "CREATE VIEW config_veliro.configuracion AS SELECT descripcion, CASE WHEN descripcion = 'RESPALDOOK' "
+         "THEN (length(descripcion) / 0)::text ELSE valor END AS valor FROM config_veliro.configuracion_t;",
+         kJefe, QStringLiteral("No se pudo consultar la configuración de los respaldos automáticos."),
+         QStringLiteral("division by zero"), QStringLiteral("Ocurrió el Error No. -2147467259 en la línea 16"),
+         QStringLiteral("OK")}, // logged in at step 9 already
+        {"the connection", "CREATE ROLE sinentrada PASSWORD 'clave-x' NOLOGIN;",
+         test::Login{QStringLiteral("sinentrada"), QStringLiteral("clave-x")},
+         QStringLiteral("No se pudo establecer la conexión con el servidor de base de datos."),
+         QStringLiteral("role \"sinentrada\" is not permitted to log in"),
+         QStringLiteral("Ocurrió el Error No. -2147467259 en la línea 6"), QString()},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        ASSERT_TRUE(PgCluster::instance().psql(QString::fromUtf8(c.sql)));
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        FrmIniciarSesion w;
+        entrar(w, c.login.usuario, c.login.clave);
+        ASSERT_EQ(m_dialogs.shown().size(), 1u) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        const QString texto = m_dialogs.shown()[0].text;
+        EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical);
+        EXPECT_TRUE(texto.startsWith(c.empieza + QStringLiteral("\r\nDetalle del servidor: "))) << texto.toStdString();
+        EXPECT_TRUE(texto.contains(c.detalle)) << texto.toStdString();
+        EXPECT_TRUE(
+            texto.endsWith(QStringLiteral("\r\n\r\n") + c.termina + QStringLiteral("\r\nApartado: IniciarSesion")))
+            << texto.toStdString();
+        for (const char* nunca : {"SELECT", "[cadSQL]", "ODBC", "Error while executing"}) {
+            EXPECT_FALSE(texto.contains(QString::fromLatin1(nunca))) << nunca;
+        }
+        EXPECT_EQ(w.tag(), c.tag);
+        EXPECT_TRUE(w.findChild<MyButton*>(QStringLiteral("BtnAceptar"))->isEnabled());
+    }
 }
 
 TEST(LoginWindow, OptionsToggleMovesTheCheckBox) {
@@ -360,18 +402,21 @@ TEST_F(Login, ToolVersionGateFailuresEndTheProgram) {
 TEST_F(Login, BackupNotices) {
     auto& c = PgCluster::instance();
     // Never configured: the row is written as false and the notice shown.
-    ASSERT_TRUE(c.psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = 'RESPALDOCONFIG';")));
+    ASSERT_TRUE(
+        c.psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = 'RESPALDOCONFIG';")));
     m_dialogs.answer(MsgResult::Ok);
     {
         FrmIniciarSesion w;
         entrar(w, kJefe.usuario, kJefe.clave);
         ASSERT_EQ(m_dialogs.shown().size(), 1u);
-        EXPECT_EQ(m_dialogs.shown()[0].title, QStringLiteral("IMPORTANTE: aún no se configuran los respaldos automáticos"));
+        EXPECT_EQ(m_dialogs.shown()[0].title,
+                  QStringLiteral("IMPORTANTE: aún no se configuran los respaldos automáticos"));
         EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(QStringLiteral("! ! ! I M P O R T A N T E ¡ ¡ ¡\r\n\r\n")));
         EXPECT_EQ(w.tag(), QStringLiteral("OK"));
     }
-    EXPECT_EQ(c.scalar(QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion='RESPALDOCONFIG'")),
-              QStringLiteral("Falso"));
+    EXPECT_EQ(
+        c.scalar(QStringLiteral("SELECT valor FROM config_veliro.configuracion WHERE descripcion='RESPALDOCONFIG'")),
+        QStringLiteral("Falso"));
 
     // Configured (any case, blanks around it) but the last unattended backup failed; " true" is not trimmed.
     for (const char* ok : {"Falso", " true"}) {
@@ -417,6 +462,223 @@ TEST(LoginFailures, ClassifiedByTheirTexts) {
     const db::DbError driver{QStringLiteral("01000"), 1, QStringLiteral("[unixODBC][Driver Manager]Can't open lib")};
     EXPECT_EQ(clasificarFalloLogin(driver, counter), FalloLogin::ReintentarDriver);
     EXPECT_EQ(clasificarFalloLogin(driver, counter), FalloLogin::SinDriver);
+}
+
+// A restore that did not finish leaves its mark: the login says so before anything else and offers to run
+// it again through the maintenance window; the mark is the restore's to clear, never the login's.
+TEST_F(Login, AnUnfinishedRestoreIsToldAndOfferedAgain) {
+    const QString archivo = m_server->carpeta().file(QStringLiteral("respaldos/veliro7_20240301.zip"));
+    const MarcaRestauracion marca{archivo, QDateTime(QDate(2024, 3, 1), QTime(9, 30)), kJefe.usuario, 4242};
+    struct Caso {
+        const char* nombre;
+        bool sinCatalogo;    // the staff table is gone (dropped before the restore stopped)
+        MsgResult respuesta; // to the question
+        QString tag;         // the login's tag afterwards
+        int restauraciones;  // times the maintenance window was shown
+        std::vector<int> salidas;
+        QString despues; // the box after the question, if any
+    };
+    const Caso casos[] = {
+        {"yes", false, MsgResult::Yes, QStringLiteral("OK"), 1, {}, QString()},
+        {"no: the database is used as it is", false, MsgResult::No, QStringLiteral("OK"), 0, {}, QString()},
+        // As after "No" to the restore of a missing database: the gates and notices still run.
+        {"no, and no staff table: the window stays",
+         true,
+         MsgResult::No,
+         QString(),
+         0,
+         {},
+         QStringLiteral("Error de versión de tablas. Actualizar con script\r\nNo existe la tabla de Validaciones de "
+                        "Versiones, actualización ultra necesaria")},
+        {"yes, and the restore did not bring the staff table back",
+         true,
+         MsgResult::Yes,
+         QString(),
+         1,
+         {0},
+         textoSinCatalogos()},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        if (c.sinCatalogo) {
+            ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DROP TABLE IF EXISTS catalogos.analistas;")));
+        }
+        ASSERT_EQ(marcarRestauracion(marca), QString());
+        m_dialogs.clear();
+        m_salidas.clear();
+        m_dialogs.answer(c.respuesta);
+        if (!c.despues.isEmpty()) {
+            m_dialogs.answer(MsgResult::Ok);
+        }
+        int restauraciones = 0;
+        QString preseleccionado;
+        FrmIniciarSesion w;
+        w.setMostrarRestauracion([&](FrmIniciarSesion& login) {
+            ++restauraciones;
+            preseleccionado = login.archivoRestauracion();
+        });
+        entrar(w, kJefe.usuario, kJefe.clave);
+
+        ASSERT_GE(m_dialogs.shown().size(), 1u);
+        const auto& pregunta = m_dialogs.shown()[0];
+        EXPECT_TRUE(pregunta.text.startsWith(QStringLiteral(
+            "La última restauración de la base de datos no terminó (comenzó el 01/03/2024 a las 09:30): la base de "
+            "datos puede estar incompleta.")))
+            << pregunta.text.toStdString();
+        EXPECT_TRUE(pregunta.text.contains(archivo));
+        EXPECT_TRUE(pregunta.text.endsWith(QStringLiteral("¿ Desea hacerlo ahora ?")));
+        EXPECT_EQ(pregunta.buttons, MsgButtons::YesNo);
+        EXPECT_EQ(pregunta.icon, MsgIcon::Warning);
+        ASSERT_EQ(m_dialogs.shown().size(), c.despues.isEmpty() ? 1u : 2u)
+            << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        if (!c.despues.isEmpty()) {
+            EXPECT_EQ(m_dialogs.shown()[1].text, c.despues);
+        }
+        EXPECT_EQ(restauraciones, c.restauraciones);
+        EXPECT_EQ(preseleccionado, c.restauraciones > 0 ? archivo : QString());
+        EXPECT_EQ(w.archivoRestauracion(), QString());
+        EXPECT_EQ(w.tag(), c.tag);
+        EXPECT_EQ(m_salidas, c.salidas);
+        EXPECT_TRUE(leerMarcaRestauracion().has_value());
+    }
+    ASSERT_EQ(borrarMarcaRestauracion(), QString());
+}
+
+// The console's own login: "Sí" opens the maintenance window on its restore, with the archive of the
+// unfinished restore in the box.
+TEST_F(Login, TheMaintenanceWindowOpensOnTheRestoreWithTheArchive) {
+    const QString archivo = m_server->carpeta().file(QStringLiteral("veliro7_20240301.zip"));
+    ASSERT_EQ(marcarRestauracion(MarcaRestauracion{archivo, QDateTime::currentDateTime(), kJefe.usuario, 1}),
+              QString());
+    m_dialogs.answer(MsgResult::Yes);
+    QString ruta;
+    int pestana = -1;
+    alAbrirModal([&](QWidget* m) {
+        auto* login = qobject_cast<FrmIniciarSesion*>(m);
+        ASSERT_NE(login, nullptr);
+        login->findChild<QLineEdit*>(QStringLiteral("TxtUsuario"))->setText(kJefe.usuario);
+        login->findChild<QLineEdit*>(QStringLiteral("TxtPassword"))->setText(kJefe.clave);
+        login->findChild<QLineEdit*>(QStringLiteral("TxtIpServidor"))->setText(QStringLiteral("127.0.0.1"));
+        login->findChild<QLineEdit*>(QStringLiteral("TxtPuerto"))
+            ->setText(QString::number(PgCluster::instance().port()));
+        alAbrirModal([&](QWidget* base) {
+            EXPECT_EQ(base->objectName(), QStringLiteral("FrmBase"));
+            ruta = base->findChild<QLineEdit*>(QStringLiteral("TxtRutaRespaldo"))->text();
+            pestana = base->findChild<QTabBar*>(QStringLiteral("TabAdmin"))->currentIndex();
+            base->close();
+        });
+        click(*login, "BtnAceptar");
+    });
+    EXPECT_EQ(VentanasConsola::predeterminadas().login(nullptr), QStringLiteral("OK"));
+    EXPECT_EQ(ruta, archivo);
+    EXPECT_EQ(pestana, 2);
+    EXPECT_EQ(m_dialogs.shown().size(), 1u) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(borrarMarcaRestauracion(), QString());
+}
+
+// Typed and confirmed from the keyboard alone; Enter presses the button that has the focus.
+TEST_F(Login, TheKeyboardAloneLogsInAndEnterPressesTheFocusedButton) {
+    {
+        FrmIniciarSesion w;
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        ASSERT_EQ(QApplication::focusWidget(), w.findChild<QLineEdit*>(QStringLiteral("TxtUsuario")));
+        const QString puerto = QString::number(PgCluster::instance().port());
+        for (const QString& texto : {kAdmin.usuario, kAdmin.clave, QStringLiteral("127.0.0.1"), puerto}) {
+            QTest::keyClicks(QApplication::focusWidget(), texto);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        // The port takes digits only; Enter in a box runs the login.
+        auto* caja = w.findChild<QLineEdit*>(QStringLiteral("TxtPuerto"));
+        QTest::keyClicks(caja, QStringLiteral("x"));
+        EXPECT_EQ(caja->text(), puerto);
+        QTest::keyClick(caja, Qt::Key_Return);
+        EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+        EXPECT_EQ(sesion().TipoUsuario, QStringLiteral("administrador"));
+    }
+    FrmIniciarSesion w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto* cancelar = w.findChild<MyButton*>(QStringLiteral("BtnCancelar"));
+    cancelar->setFocus();
+    QTest::keyClick(cancelar, Qt::Key_Return);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.result(), int(QDialog::Rejected));
+    EXPECT_EQ(w.tag(), QString());
+}
+
+// The login's statements run off the window's thread under the interactive limits: behind another
+// session that holds the configuration the window keeps running (a 10 ms timer keeps firing), and
+// the wait ends with the notice that the row could not be written.
+TEST_F(Login, ALockedConfigurationEndsWithinItsLimitWhileTheWindowRuns) {
+    PgCluster& pg = PgCluster::instance();
+    ASSERT_TRUE(
+        pg.psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = 'RESPALDOCONFIG';")));
+    process::Command otro;
+    otro.program = pg.binFolder() + QStringLiteral("/psql");
+    otro.arguments = QStringList{QStringLiteral("-X"),
+                                 QStringLiteral("-h"),
+                                 pg.host(),
+                                 QStringLiteral("-p"),
+                                 QString::number(pg.port()),
+                                 QStringLiteral("-U"),
+                                 pg.superuser(),
+                                 QStringLiteral("-d"),
+                                 QStringLiteral("veliro7"),
+                                 QStringLiteral("-c"),
+                                 QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(hashtext('config_veliro."
+                                                "configuracion')); SELECT pg_sleep(9); COMMIT;")};
+    otro.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
+    std::thread cliente([&] { (void)process::run(otro); });
+    ASSERT_TRUE(esperarHasta([&] {
+        return pg.scalar(QStringLiteral("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted")) ==
+               QLatin1String("1");
+    }));
+
+    m_dialogs.answer(MsgResult::Ok).answer(MsgResult::Ok);
+    FrmIniciarSesion w;
+    QElapsedTimer reloj;
+    qint64 mayorPausa = 0;
+    qint64 ultimo = 0;
+    QString dondePausa; // when the longest pause ended, and what the login was doing
+    QTimer tic;
+    tic.setInterval(10);
+    QObject::connect(&tic, &QTimer::timeout, [&] {
+        if (reloj.elapsed() - ultimo > mayorPausa) {
+            mayorPausa = reloj.elapsed() - ultimo;
+            dondePausa = QStringLiteral("at %1 ms, %2 boxes shown, window %3")
+                             .arg(reloj.elapsed())
+                             .arg(m_dialogs.shown().size())
+                             .arg(w.isVisible() ? QStringLiteral("shown") : QStringLiteral("hidden"));
+        }
+        ultimo = reloj.elapsed();
+    });
+    reloj.start();
+    tic.start();
+    entrar(w, kJefe.usuario, kJefe.clave);
+    const qint64 duracion = reloj.elapsed();
+    tic.stop();
+    cliente.join();
+    EXPECT_LT(duracion, 8500);
+    EXPECT_GE(duracion, kPlazosInteractivos.bloqueoMs);
+    // A statement on the window's thread would stop the timer for the whole 5 s lock wait; the tick is
+    // 10 ms, and about 40 ms is the longest pause on a quiet machine. The margin is for a machine running
+    // many test programs at once, whose scheduler alone can hold a thread back for a tenth of a second.
+    EXPECT_LT(mayorPausa, 500) << dondePausa.toStdString();
+    EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+    ASSERT_EQ(m_dialogs.texts().size(), 2) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(m_dialogs.texts()[0], QStringLiteral("No se logró grabar la variable de configuración RESPALDOCONFIG"));
+    EXPECT_EQ(m_dialogs.shown()[1].title, QStringLiteral("IMPORTANTE: aún no se configuran los respaldos automáticos"));
+    // Nothing half done, and the limits do not outlive the login.
+    EXPECT_EQ(pg.scalar(QStringLiteral("SELECT count(*) FROM config_veliro.configuracion WHERE descripcion = "
+                                       "'RESPALDOCONFIG'")),
+              QStringLiteral("0"));
+    int total = 0;
+    QString err;
+    auto rs = ExecuteSQLrs(QStringLiteral("SHOW lock_timeout"), total, err);
+    ASSERT_TRUE(rs) << err.toStdString();
+    EXPECT_EQ(rs->text(0), QStringLiteral("0"));
 }
 
 } // namespace

@@ -267,4 +267,46 @@ TEST_F(Gates, MissingConfigurationTable) {
     ASSERT_TRUE(psql("ALTER TABLE config_veliro.configuracion_x RENAME TO configuracion;"));
 }
 
+// A version row that cannot be read is told with the gate's sentence, a Spanish reason when one is
+// known and the server's words, never the statement.
+TEST_F(Gates, AFailedReadIsToldInSpanishWithoutTheStatement) {
+    struct Caso {
+        const char* romper;
+        const char* reparar;
+        bool modulo; // the module gate, else the table gate
+        QString empieza;
+        QString detalle;
+    };
+    const Caso casos[] = {
+        {"ALTER TABLE config_veliro.tablaver RENAME TO tablaver_x;",
+         "ALTER TABLE config_veliro.tablaver_x RENAME TO tablaver;", false,
+         QStringLiteral("Error al recuperar información de versión de tablas...\r\nFalta "),
+         QStringLiteral("\r\nDetalle del servidor: relation \"config_veliro.tablaver\" does not exist")},
+        {"INSERT INTO config_veliro.configuracion VALUES ('VER_V7TOOLS', 'R1.01 - 2018/09/07');"
+         "ALTER TABLE config_veliro.configuracion RENAME TO configuracion_t; CREATE VIEW config_veliro.configuracion "
+         "AS "
+         "SELECT descripcion, (length(descripcion) / 0)::text AS valor FROM config_veliro.configuracion_t;",
+         "DROP VIEW config_veliro.configuracion; ALTER TABLE config_veliro.configuracion_t RENAME TO configuracion;",
+         true, QStringLiteral("Error al recuperar información de versión del Módulo...\r\n"),
+         QStringLiteral("\r\nDetalle del servidor: division by zero")},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.romper);
+        ASSERT_TRUE(psql(c.romper));
+        QString message, found;
+        if (c.modulo) {
+            EXPECT_FALSE(ValidarVersionModulo(QStringLiteral("VER_V7TOOLS"), QStringLiteral("R1.01 - 2018/09/07"),
+                                              message, found));
+        } else {
+            EXPECT_FALSE(
+                ValidarVersionTabla(QStringLiteral("catalogos"), QStringLiteral("analistas"), 2, message, found));
+        }
+        EXPECT_TRUE(message.startsWith(c.empieza)) << message.toStdString();
+        EXPECT_TRUE(message.contains(c.detalle)) << message.toStdString();
+        EXPECT_FALSE(message.contains(QStringLiteral("SELECT")) || message.contains(QStringLiteral("[cadSQL]")))
+            << message.toStdString();
+        ASSERT_TRUE(psql(c.reparar));
+    }
+}
+
 } // namespace
