@@ -34,6 +34,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -394,6 +395,42 @@ private:
     int m_fd = -1;
     QString m_error;
 };
+
+// Tools that a killed earlier run left working on its extracted archive (the workers of a parallel load
+// outlive their leader until their current item is done): stopped before the folder is swept.
+void terminarHerramientasAbandonadas(const QString& carpeta) {
+    const QByteArray prefijo = QFile::encodeName(carpeta + QLatin1Char('/'));
+    QVector<pid_t> detenidos;
+    const QStringList procesos = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& p : procesos) {
+        bool ok = false;
+        const pid_t pid = p.toInt(&ok);
+        if (!ok || pid == ::getpid()) {
+            continue;
+        }
+        QFile f(QStringLiteral("/proc/") + p + QStringLiteral("/cmdline"));
+        if (!f.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        for (const QByteArray& argumento : f.read(64 * 1024).split('\0')) {
+            if (argumento.startsWith(prefijo)) {
+                ::kill(pid, SIGKILL);
+                detenidos << pid;
+                break;
+            }
+        }
+    }
+    QElapsedTimer reloj;
+    reloj.start();
+    while (!detenidos.isEmpty() && reloj.elapsed() < 2000) {
+        QFile estado(QStringLiteral("/proc/") + QString::number(detenidos.last()) + QStringLiteral("/stat"));
+        if (!estado.open(QIODevice::ReadOnly) || estado.readAll().contains(") Z ")) {
+            detenidos.removeLast();
+        } else {
+            QThread::msleep(20);
+        }
+    }
+}
 
 // --- Other sessions and the drops ---
 
@@ -1146,10 +1183,14 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     if (!bloqueo.tomado()) {
         return rechazar(bloqueo.error() + kCrLf + kCrLf + kNoModificada);
     }
+    // Under the lock, what a killed earlier run left goes: its tools now, its extracted archive below.
+    terminarHerramientasAbandonadas(carpeta);
     // The extracted archive (the roles' password hashes among it) and every script go on every way out.
     process::Restos restos;
     restos.agregar(carpeta);
-    if (!VerificarConexion().isEmpty()) {
+    // The shared connection must answer (a server restarted meanwhile, or an administrator's session ended by
+    // another restore, leaves it open but dead): it is opened again when it does not.
+    if (!VerificarConexion().isEmpty() || servidorPerdido()) {
         return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor"));
     }
 
@@ -1170,6 +1211,10 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
 
     // Other sessions would hold the drops up, or see the database half gone: the administrator decides.
     paso(3, QStringLiteral("Eliminando esquemas de la base de datos..."));
+    if (events::esperar([] { return servidorPerdido(); })) {
+        return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor") + kCrLf + kCrLf +
+                        kNoModificada);
+    }
     {
         const QVector<SesionAjena> otras = events::esperar([] { return sesionesAjenas(false); });
         if (!otras.isEmpty()) {

@@ -279,7 +279,8 @@ QString filtrarRoles(const QString& volcadoRoles, const QSet<QString>& protegido
         for (const QString& l : lineas) {
             if (const auto m = crear.match(l); m.hasMatch()) {
                 const QString rol = nombreDeIdentificador(m.captured(1));
-                if (!creados.contains(rol) && (existentes.contains(rol) || protegidos.contains(rol))) {
+                if (!creados.contains(rol) && !esGrupo(rol) &&
+                    (existentes.contains(rol) || protegidos.contains(rol))) {
                     detalle->omitidos << rol;
                 }
             }
