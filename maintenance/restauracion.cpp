@@ -33,6 +33,8 @@
 #include <QStringDecoder>
 #include <QThread>
 
+#include <thread>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -894,21 +896,33 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
     QFile::setPermissions(carpeta, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QString notas = paths::withSlash(carpeta) + QStringLiteral(".verificacion/");
     QDir().mkpath(notas);
+    const QString psql = herramienta(carpetaBin, QStringLiteral("psql"));
+    const QString pgRestore = herramienta(carpetaBin, QStringLiteral("pg_restore"));
 
-    // The extraction checks every member's CRC: a damaged archive fails here.
+    // The extraction checks every member's CRC (a damaged archive fails here); the installed tools are asked
+    // about themselves meanwhile. The answers are judged below in the order the checks have always had.
+    process::Result extraccion;
+    QString errorMotor, motor, psqlNoRestringible;
+    const QString salidaExtraccion = notas + QStringLiteral("extraccion.txt");
+    events::esperarEnHilo([&] {
+        std::thread herramientas([&] {
+            motor = motorInstalado(carpetaBin, errorMotor);
+            psqlNoRestringible = psqlRestringible(psql);
+        });
+        extraccion = correr(archiver::sieteZa(),
+                            {QStringLiteral("e"), archivo, QStringLiteral("-o") + carpeta, QStringLiteral("-y")},
+                            salidaExtraccion);
+        herramientas.join();
+    });
     {
-        const QString salida = notas + QStringLiteral("extraccion.txt");
-        const process::Result r =
-            correr(archiver::sieteZa(),
-                   {QStringLiteral("e"), archivo, QStringLiteral("-o") + carpeta, QStringLiteral("-y")}, salida);
-        const QByteArray texto = contenido(salida);
-        if (!r.ok() || !texto.contains("Everything is Ok")) {
+        const QByteArray texto = contenido(salidaExtraccion);
+        if (!extraccion.ok() || !texto.contains("Everything is Ok")) {
             if (texto.contains("Can not open output file") || texto.contains("No space left") ||
                 texto.contains("Write error")) {
                 return rechazo(v, FallaArchivo::Extraccion, lineasError(texto, 5));
             }
             return rechazo(v, FallaArchivo::PruebaFallida,
-                           archiver::significadoSalida7za(r.started ? r.status() : -1));
+                           archiver::significadoSalida7za(extraccion.started ? extraccion.status() : -1));
         }
     }
     v.volcado = miembro(carpeta, kMiembroVolcado);
@@ -938,48 +952,56 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
         if (!s.ok()) {
             return rechazo(v, FallaArchivo::RolesNoValidos, s.motivo);
         }
-        const QString psql = psqlRestringible(herramienta(carpetaBin, QStringLiteral("psql")));
-        if (!psql.isEmpty()) {
-            return rechazo(v, FallaArchivo::PsqlSinRestriccion, psql);
+        if (!psqlNoRestringible.isEmpty()) {
+            return rechazo(v, FallaArchivo::PsqlSinRestriccion, psqlNoRestringible);
         }
     }
 
     if (avanceMotor) {
         avanceMotor();
     }
-    QString error;
-    v.motorInstalado = motorInstalado(carpetaBin, error);
+    v.motorInstalado = motor;
     v.mayorInstalado = versionMayor(v.motorInstalado);
     if (v.mayorInstalado < 0) {
-        return rechazo(v, FallaArchivo::MotorDesconocido, error);
+        return rechazo(v, FallaArchivo::MotorDesconocido, errorMotor);
     }
     v.mayorRespaldo = versionMayor(v.checksum.motor);
     if (v.mayorRespaldo > v.mayorInstalado) {
         return rechazo(v, FallaArchivo::MotorPosterior);
     }
 
-    // pg_restore lists the dump (its header and table of contents).
-    const QString pgRestore = herramienta(carpetaBin, QStringLiteral("pg_restore"));
-    {
-        const QString lista = notas + QStringLiteral("lista.txt");
-        const QString errores = notas + QStringLiteral("lista.err.txt");
-        const process::Result r = correr(pgRestore, {QStringLiteral("-l"), v.volcado}, lista, errores);
-        if (!r.ok()) {
-            const QByteArray e = contenido(errores);
-            return rechazo(v,
-                           e.contains("unsupported version") ? FallaArchivo::MotorPosterior
-                                                             : FallaArchivo::VolcadoIlegible,
-                           lineasError(e));
-        }
-        v.listaVolcado = contenido(lista);
-        if (mayorDelVolcado(v.listaVolcado) > v.mayorInstalado) {
-            return rechazo(v, FallaArchivo::MotorPosterior);
-        }
+    // At once: pg_restore lists the dump (its header and table of contents) and prints its entries without
+    // data (their owners, and the roles their privileges name); the dump's own structure says whether every
+    // data block is whole where its entry says it is, so that a dump cut short is refused without reading it
+    // all. A dump that does not record its blocks' places is read to its end by pg_restore instead (and loaded
+    // by one job).
+    const QString lista = notas + QStringLiteral("lista.txt");
+    const QString erroresLista = notas + QStringLiteral("lista.err.txt");
+    const QString definiciones = notas + QStringLiteral("definiciones.sql");
+    const QString erroresDefiniciones = notas + QStringLiteral("definiciones.err.txt");
+    process::Result listado, definido;
+    EstructuraVolcado estructura;
+    events::esperarEnHilo([&] {
+        std::thread examen([&] { estructura = examinarVolcado(v.volcado); });
+        std::thread ddl([&] {
+            definido = correr(pgRestore,
+                              {QStringLiteral("-v"), QStringLiteral("--section=pre-data"),
+                               QStringLiteral("--section=post-data"), QStringLiteral("-f"), definiciones, v.volcado},
+                              QString(), erroresDefiniciones);
+        });
+        listado = correr(pgRestore, {QStringLiteral("-l"), v.volcado}, lista, erroresLista);
+        examen.join();
+        ddl.join();
+    });
+    if (!listado.ok()) {
+        const QByteArray e = contenido(erroresLista);
+        return rechazo(v, e.contains("unsupported version") ? FallaArchivo::MotorPosterior : FallaArchivo::VolcadoIlegible,
+                       lineasError(e));
     }
-
-    // Every data block whole where its entry says it is: the dump is not cut short. A dump that does not
-    // record its blocks' places is read to its end by pg_restore instead (and loaded by one job).
-    const EstructuraVolcado estructura = examinarVolcado(v.volcado);
+    v.listaVolcado = contenido(lista);
+    if (mayorDelVolcado(v.listaVolcado) > v.mayorInstalado) {
+        return rechazo(v, FallaArchivo::MotorPosterior);
+    }
     if (estructura.reconocida && estructura.conDesplazamientos) {
         if (!estructura.completa) {
             return rechazo(v, FallaArchivo::VolcadoIncompleto, estructura.motivo);
@@ -987,46 +1009,25 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
         v.paralelo = true;
     } else {
         const QString errores = notas + QStringLiteral("lectura.err.txt");
-        const process::Result r =
-            correr(pgRestore, {QStringLiteral("-f"), QStringLiteral("/dev/null"), v.volcado}, QString(), errores);
+        const process::Result r = events::esperar([&] {
+            return correr(pgRestore, {QStringLiteral("-f"), QStringLiteral("/dev/null"), v.volcado}, QString(),
+                          errores);
+        });
         if (!r.ok()) {
             return rechazo(v, FallaArchivo::VolcadoIncompleto, lineasError(contenido(errores)));
         }
     }
-
-    // The entries without data as pg_restore prints them: their owners, and the roles their privileges name.
-    {
-        static const QRegularExpression conDatos(QStringLiteral("^\\d+; \\d+ \\d+ (?:TABLE DATA|BLOBS|BLOB DATA) "));
-        QByteArray sinDatos;
-        for (const QByteArray& linea : v.listaVolcado.split('\n')) {
-            if (!linea.startsWith(';') && !conDatos.match(QString::fromUtf8(linea)).hasMatch()) {
-                sinDatos += linea + '\n';
-            }
+    if (!definido.ok()) {
+        return rechazo(v, FallaArchivo::VolcadoIlegible, lineasError(contenido(erroresDefiniciones)));
+    }
+    v.definiciones = leerDefiniciones(QString::fromUtf8(contenido(definiciones)));
+    for (const DefinicionVolcado& d : v.definiciones) {
+        if (!d.propietario.isEmpty()) {
+            v.rolesNombrados.insert(d.propietario);
         }
-        const QString lista = notas + QStringLiteral("definiciones.lista");
-        const QString texto = notas + QStringLiteral("definiciones.sql");
-        const QString errores = notas + QStringLiteral("definiciones.err.txt");
-        QFile f(lista);
-        if (!f.open(QIODevice::WriteOnly) || f.write(sinDatos) != sinDatos.size()) {
-            return rechazo(v, FallaArchivo::CarpetaTrabajo, lista);
-        }
-        f.close();
-        const process::Result r = correr(pgRestore,
-                                         {QStringLiteral("-v"), QStringLiteral("-L"), lista, QStringLiteral("-f"),
-                                          texto, v.volcado},
-                                         QString(), errores);
-        if (!r.ok()) {
-            return rechazo(v, FallaArchivo::VolcadoIlegible, lineasError(contenido(errores)));
-        }
-        v.definiciones = leerDefiniciones(QString::fromUtf8(contenido(texto)));
-        for (const DefinicionVolcado& d : v.definiciones) {
-            if (!d.propietario.isEmpty()) {
-                v.rolesNombrados.insert(d.propietario);
-            }
-            for (const QString& s : d.sentencias) {
-                for (const QString& rol : rolesDeSentencia(s)) {
-                    v.rolesNombrados.insert(rol);
-                }
+        for (const QString& s : d.sentencias) {
+            for (const QString& rol : rolesDeSentencia(s)) {
+                v.rolesNombrados.insert(rol);
             }
         }
     }
