@@ -190,8 +190,19 @@ int main(int argc, char** argv) {
     const qint64 duracion = reloj.elapsed();
     std::printf("archive: %.1f MB, a clean restore: %.2f s, rows/users/returns/large objects: %s\n\n",
                 double(QFileInfo(archivo).size()) / 1048576.0, double(duracion) / 1000.0, qPrintable(esperado));
-    std::printf("%-3s %-18s %-8s %-7s %-10s %-6s %-14s %-8s %-9s %s\n", "#", "falla", "momento", "salida", "resultado",
-                "marca", "herram. a 2 s", "integra", "reintento", "mensaje");
+    // Columns padded by characters (printf pads by bytes, and the table is Spanish).
+    auto fila = [](const QStringList& celdas) {
+        static const int anchos[] = {3, 18, 8, 7, 10, 6, 14, 8, 10};
+        QString t;
+        for (int i = 0; i < celdas.size(); ++i) {
+            t += i < 9 ? celdas[i].leftJustified(anchos[i]) + QLatin1Char(' ') : celdas[i];
+        }
+        std::printf("%s\n", qPrintable(t));
+        std::fflush(stdout);
+    };
+    fila({QStringLiteral("#"), QStringLiteral("falla"), QStringLiteral("momento"), QStringLiteral("salida"),
+          QStringLiteral("resultado"), QStringLiteral("marca"), QStringLiteral("herram. a 2 s"), QStringLiteral("íntegra"),
+          QStringLiteral("reintento"), QStringLiteral("mensaje")});
 
     QElapsedTimer total;
     total.start();
@@ -213,12 +224,14 @@ int main(int argc, char** argv) {
                 QThread::msleep(10);
             }
             QThread::msleep(azar->bounded(1500));
+            momento = double(reloj.elapsed()) / 1000.0;
             for (const qint64 p : herramientasSobre(carpeta, "-d")) {
                 ::kill(pid_t(p), SIGKILL);
             }
         } else {
             const int demora = azar->bounded(int(qMax<qint64>(200, duracion)));
             h.proceso.waitForFinished(demora);
+            momento = double(reloj.elapsed()) / 1000.0;
             if (falla == Falla::Servidor) {
                 c.stop();
                 QThread::msleep(500);
@@ -227,7 +240,6 @@ int main(int argc, char** argv) {
                 ::kill(pid_t(h.proceso.processId()), falla == Falla::Sigterm ? SIGTERM : SIGKILL);
             }
         }
-        momento = double(reloj.elapsed()) / 1000.0;
         h.terminar(300000);
         QThread::msleep(2000);
         const int vivas = herramientasSobre(carpeta).size();
@@ -250,11 +262,10 @@ int main(int argc, char** argv) {
                                c.scalar(consultaDatos) == esperado;
         reintentosFallidos += reintento ? 0 : 1;
         ++hechos;
-        std::printf("%-3d %-18s %-8.2f %-7s %-10s %-6s %-14d %-8s %-9s %s\n", i + 1, nombreFalla(falla), momento,
-                    qPrintable(h.salida()), qPrintable(h.resultado.isEmpty() ? QStringLiteral("-") : h.resultado),
-                    marca ? "sí" : "no", vivas, qPrintable(integra), reintento ? "completo" : "FALLÓ",
-                    qPrintable(h.texto.left(90)));
-        std::fflush(stdout);
+        fila({QString::number(i + 1), QString::fromUtf8(nombreFalla(falla)), QString::number(momento, 'f', 2),
+              h.salida(), h.resultado.isEmpty() ? QStringLiteral("-") : h.resultado,
+              marca ? QStringLiteral("sí") : QStringLiteral("no"), QString::number(vivas), integra,
+              reintento ? QStringLiteral("completo") : QStringLiteral("FALLÓ"), h.texto.left(90)});
     }
     std::printf("\n%d attempts: %d left the mark, %d without a mark and not whole, %d with tools running 2 s after, "
                 "%d clean reruns that failed\n",

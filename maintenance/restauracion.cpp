@@ -49,8 +49,10 @@ using err::kCrLf;
 const QString kNoModificada = QStringLiteral("La base de datos no fue modificada.");
 const QString kIncompleta = QStringLiteral("la base de datos quedó incompleta, restaure nuevamente");
 
-// The load's jobs: the machine's cores, at most this many.
+// The load's jobs: the machine's cores, at most this many; a small dump loads faster by one job (each job
+// opens its own connection and starts its own worker).
 constexpr int kMaxTrabajosCarga = 8;
+constexpr qint64 kVolcadoParaleloMinimo = 32 * 1024 * 1024;
 
 // The installed engine's text lives for the session: a later probe that fails keeps it.
 QString& motorInstaladoSesion() {
@@ -1389,7 +1391,9 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         if (!plan.propietariosFaltantes.isEmpty()) {
             opciones += QStringLiteral(" -O");
         }
-        const int trabajos = v.paralelo ? qBound(1, QThread::idealThreadCount(), kMaxTrabajosCarga) : 1;
+        const int trabajos = v.paralelo && QFileInfo(v.volcado).size() >= kVolcadoParaleloMinimo
+                                 ? qBound(1, QThread::idealThreadCount(), kMaxTrabajosCarga)
+                                 : 1;
         if (trabajos > 1) {
             opciones += QStringLiteral(" -j ") + QString::number(trabajos);
         }
