@@ -1143,102 +1143,369 @@ ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& r
     return c;
 }
 
-ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRestauracion& ui) {
-    // The status probe keeps off the shared connection while the restore uses it from its threads.
-    events::OperacionLarga larga;
-    ResultadoRestauracion r;
-    SessionState& s = sesion();
+namespace {
+
+// What the steps of one run share.
+struct Corrida {
+    const InterfazRestauracion& ui;
+    SessionState& s;
+    process::Restos& restos;
+    QString trabajo; // the work folder, ending in "/"
+    QString carpeta; // the extracted archive
+    QString bin;     // the tools' folder
+    QString log;     // the restore's own log
     int progreso = 0;
-    auto paso = [&](int valor, const QString& estado = QString()) {
+
+    void paso(int valor, const QString& estado = QString()) {
         if (valor >= 0) {
             progreso = valor;
         }
         if (ui.avance) {
             ui.avance(valor, estado);
         }
-    };
-    auto aviso = [&](MsgIcon icono, const QString& texto) {
+    }
+    void aviso(MsgIcon icono, const QString& texto) const {
         if (ui.aviso) {
             ui.aviso(icono, texto);
         } else {
             avisar(icono, texto);
         }
-    };
-    auto detener = [&](const QString& texto, MsgIcon icono = MsgIcon::Critical) {
+    }
+};
+
+// A step that ends the restore: its message, or the server lost (then the message says what was under way).
+struct Parada {
+    QString texto;
+    MsgIcon icono = MsgIcon::Critical;
+    bool sinServidor = false;
+};
+using Resultado = std::optional<Parada>;
+
+Parada perdidaAl(const QString& queSeHacia) {
+    return {queSeHacia, MsgIcon::Critical, true};
+}
+
+// A failure of a query: the server gone, or the general error box of the restore.
+Parada fallaDeConsulta(const QString& queSeHacia, const QString& error, int progreso) {
+    return servidorPerdido() ? perdidaAl(queSeHacia)
+                             : Parada{errorGeneral(db::kProviderErrorNumber, error, progreso)};
+}
+
+// Other sessions would hold the drops up, or see the database half gone: they are named, and ended only when
+// the administrator says so.
+Resultado atenderOtrasSesiones(const InterfazRestauracion& ui) {
+    const QVector<SesionAjena> otras = events::esperar([] { return sesionesAjenas(false); });
+    if (otras.isEmpty()) {
+        return std::nullopt;
+    }
+    QStringList lineas;
+    for (const SesionAjena& o : otras) {
+        lineas << QStringLiteral("   - ") + o.descripcion;
+    }
+    const QString pregunta =
+        QStringLiteral("Hay otras sesiones conectadas a la base de datos de VELIRO7:") + kCrLf + lineas.join(kCrLf) +
+        kCrLf + kCrLf +
+        QStringLiteral("Para restaurar el respaldo es necesario terminarlas; lo que no hayan guardado se perderá.") +
+        kCrLf + QStringLiteral("¿ Desea terminar estas sesiones y continuar con la restauración ?");
+    if (!ui.terminarSesiones || !ui.terminarSesiones(pregunta)) {
+        return Parada{QStringLiteral("La restauración se canceló: hay otras sesiones conectadas a la base de datos.") +
+                          kCrLf + kCrLf + kNoModificada,
+                      MsgIcon::Information};
+    }
+    events::esperarEnHilo([&] { terminarSesiones(otras); });
+    return std::nullopt;
+}
+
+// The staff logins go (each in a transaction of its own); other applications' roles and the session's own
+// login stay as they are. protegidos gets the roles no step may touch.
+Resultado eliminarStaff(Corrida& c, QSet<QString>& protegidos, QStringList& fallas) {
+    QString error;
+    protegidos = rolesProtegidos(error);
+    if (protegidos.isEmpty()) {
+        return fallaDeConsulta(QStringLiteral("al eliminar los usuarios"), error, c.progreso);
+    }
+    bool ok = false;
+    const QStringList staff = rolesStaff(protegidos, ok, error);
+    if (!ok) {
+        return fallaDeConsulta(QStringLiteral("al eliminar los usuarios"), error, c.progreso);
+    }
+    const QString logRoles = rutaLogUsuariosRestaurados(QDate::currentDate());
+    const EliminacionRoles e = events::esperar([&] { return eliminarRolesStaff(staff, logRoles); });
+    fallas += e.fallas;
+    if (e.dependencias) {
+        c.aviso(MsgIcon::Warning,
+                QStringLiteral("No se eliminaron algunos usuarios debido a que tienen dependencias de otras bases de "
+                               "datos,para mayor información consultar el archivo: ") +
+                    kCrLf + kCrLf + logRoles);
+    }
+    return std::nullopt;
+}
+
+// The archive's roles file, reduced to what the server lacks (filtrarRoles), run by psql under a fresh
+// restrict key: not one meta-command of the file can run.
+Resultado crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const QSet<QString>& protegidos,
+                               QStringList& fallas) {
+    c.paso(-1, QStringLiteral("Asignando permisos a los roles..."));
+    bool ok = false;
+    QString error;
+    const QSet<QString> existentes = rolesExistentes(ok, error);
+    if (!ok) {
+        return fallaDeConsulta(QStringLiteral("al crear los usuarios"), error, c.progreso);
+    }
+    const archivo::Lectura l = archivo::leerRegular(v.roles, 256 * archivo::kMiB);
+    const TextoRoles roles = decodificarRoles(l.datos);
+    RolesFiltrados detalle;
+    const QString filtrado = filtrarRoles(roles.texto, protegidos, existentes, v.rolesNombrados, &detalle);
+    const ScriptAjeno guion = prepararScriptAjeno(roles.utf8 ? filtrado.toUtf8() : filtrado.toLatin1());
+    if (!l.ok() || !guion.ok()) {
+        return Parada{QStringLiteral("No se logró preparar el archivo de usuarios del respaldo: ") +
+                      (l.ok() ? guion.motivo : l.motivo) + kCrLf +
+                      QStringLiteral("Se recomienda restaurar nuevamente la base de datos")};
+    }
+    anexarLog(c.log, QStringLiteral("--- usuarios creados del respaldo: ") + detalle.creados.join(QStringLiteral(", ")) +
+                         QStringLiteral("\n--- usuarios del respaldo que ya existían (no se modificaron): ") +
+                         detalle.omitidos.join(QStringLiteral(", ")) + QLatin1Char('\n'));
+    const QString script = c.trabajo + QStringLiteral("v7.roles.bat");
+    const QString salida = c.trabajo + QStringLiteral("v7.roles.txt");
+    c.restos.agregar(script);
+    c.restos.agregar(salida);
+    const QString escrito = CrearArchivoBat(
+        script,
+        citarSh(herramienta(c.bin, QStringLiteral("psql"))) +
+            QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f - -h ") + citarSh(c.s.ServidorIP) +
+            QStringLiteral(" -p ") + QString::number(c.s.PuertoBD) + QStringLiteral(" -U ") + citarSh(c.s.UsuarioBD) +
+            QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
+        QString());
+    const QString noLanzado = QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los usuarios");
+    if (escrito != QLatin1String("OK")) {
+        return Parada{escrito + kCrLf + noLanzado};
+    }
+    const ResultadoScript corrido = ejecutarScript(script, entornoClave(c.s.ClaveBD), guion.entrada);
+    if (!corrido.iniciado) {
+        return Parada{QString::number(corrido.error.numero) + QLatin1Char(' ') + corrido.error.descripcion + kCrLf +
+                      noLanzado};
+    }
+    const QByteArray salidaRoles = contenido(salida);
+    anexarLog(c.log, QStringLiteral("--- usuarios (psql, estado ") + QString::number(corrido.estado) +
+                         QStringLiteral(")\n") + QString::fromUtf8(salidaRoles));
+    if (corrido.estado != 0 || salidaRoles.contains("ERROR:") || salidaRoles.contains("FATAL:")) {
+        if (servidorPerdido()) {
+            return perdidaAl(QStringLiteral("al crear los usuarios"));
+        }
+        fallas << QStringLiteral("Usuarios del respaldo: ") + db::redactStatement(lineasError(salidaRoles, 5));
+    }
+    return std::nullopt;
+}
+
+// The load by pg_restore, over the work list of prepararListaCarga, judged by its status: what it still
+// meets is a real error. plan gets the privileges left for after the load.
+Resultado montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
+    bool ok = false;
+    QString error;
+    const QSet<QString> existentes = rolesExistentes(ok, error);
+    if (!ok) {
+        return fallaDeConsulta(QStringLiteral("antes de montar el respaldo"), error, c.progreso);
+    }
+    plan = prepararListaCarga(v, existentes);
+    QString anotado;
+    for (const QString& o : plan.omitidas) {
+        anotado += QStringLiteral("--- omitido: ") + o + QLatin1Char('\n');
+    }
+    for (const DefinicionVolcado& d : plan.diferidas) {
+        anotado += QStringLiteral("--- permisos aplicados después de la carga, sin los roles que no existen: ") +
+                   d.tipo + QLatin1Char(' ') + d.nombre + QLatin1Char('\n');
+    }
+    if (!plan.propietariosFaltantes.isEmpty()) {
+        anotado += QStringLiteral("--- propietarios que no existen (los objetos quedan a nombre de ") + c.s.UsuarioBD +
+                   QStringLiteral("): ") + plan.propietariosFaltantes.join(QStringLiteral(", ")) + QLatin1Char('\n');
+    }
+    anexarLog(c.log, anotado);
+    const QString otraVez = QStringLiteral("Se recomienda restaurar nuevamente la base de datos");
+    const QString rutaLista = c.carpeta + QStringLiteral("/base.lista");
+    QFile f(rutaLista);
+    if (!f.open(QIODevice::WriteOnly) || f.write(plan.lista) != plan.lista.size()) {
+        return Parada{QStringLiteral("No se logró preparar la lista de carga del respaldo: ") + f.errorString() +
+                      kCrLf + otraVez};
+    }
+    f.close();
+    QString opciones;
+    if (!plan.propietariosFaltantes.isEmpty()) {
+        opciones += QStringLiteral(" -O");
+    }
+    const int trabajos = v.paralelo && QFileInfo(v.volcado).size() >= kVolcadoParaleloMinimo
+                             ? qBound(1, QThread::idealThreadCount(), kMaxTrabajosCarga)
+                             : 1;
+    if (trabajos > 1) {
+        opciones += QStringLiteral(" -j ") + QString::number(trabajos);
+    }
+    const QString script = c.trabajo + QStringLiteral("v7.Load.bat");
+    const QString errores = c.trabajo + QStringLiteral("v7.Load.txt");
+    c.restos.agregar(script);
+    c.restos.agregar(errores);
+    const QString escrito = CrearArchivoBat(
+        script,
+        citarSh(herramienta(c.bin, QStringLiteral("pg_restore"))) + QStringLiteral(" -h ") + citarSh(c.s.ServidorIP) +
+            QStringLiteral(" -p ") + QString::number(c.s.PuertoBD) + QStringLiteral(" -U ") + citarSh(c.s.UsuarioBD) +
+            QStringLiteral(" -d veliro7 -v") + opciones + QStringLiteral(" -L ") + citarSh(rutaLista) +
+            QLatin1Char(' ') + citarSh(v.volcado) + QStringLiteral(" 2> ") + citarSh(errores),
+        QString());
+    if (escrito != QLatin1String("OK")) {
+        return Parada{escrito + kCrLf + otraVez};
+    }
+    int estado = -1;
+    const QString lanzado = EjecutarArchivoBat(script, &estado, entornoClave(c.s.ClaveBD));
+    if (!lanzado.isEmpty()) {
+        return Parada{lanzado + kCrLf + QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base")};
+    }
+    if (estado != 0) {
+        const QStringList lineas = lineasDestacadasEn(errores, 1000);
+        anexarLog(c.log, QStringLiteral("--- carga (pg_restore, estado ") + QString::number(estado) +
+                             QStringLiteral(")\n") + lineas.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        if (servidorPerdido()) {
+            return perdidaAl(QStringLiteral("al montar el respaldo"));
+        }
+        return Parada{QStringLiteral("No se logró montar el respaldo, pg_restore terminó con el código ") +
+                      QString::number(estado) + QStringLiteral(":") + kCrLf + lineas.mid(0, 10).join(kCrLf) + kCrLf +
+                      kCrLf + QStringLiteral("Los detalles están en el archivo: ") + c.log + kCrLf + otraVez};
+    }
+    return std::nullopt;
+}
+
+// The dump's privileges that named roles the server lacks, without those roles. They run as the session:
+// a SET SESSION AUTHORIZATION of the dump would outlast a statement that failed after it.
+QStringList aplicarPrivilegiosDiferidos(const QVector<DefinicionVolcado>& diferidas) {
+    QStringList fallas;
+    bool ok = false;
+    QString error;
+    const QSet<QString> existentes = rolesExistentes(ok, error);
+    for (const DefinicionVolcado& d : diferidas) {
+        for (const QString& sentencia : d.sentencias) {
+            if (sentencia.startsWith(QLatin1String("SET SESSION AUTHORIZATION")) ||
+                sentencia.startsWith(QLatin1String("RESET SESSION AUTHORIZATION"))) {
+                continue;
+            }
+            const QStringList roles = rolesDeSentencia(sentencia);
+            if (!std::all_of(roles.begin(), roles.end(), [&](const QString& rol) { return existentes.contains(rol); })) {
+                continue;
+            }
+            int filas = 0;
+            QString e;
+            if (!ExecuteSQLaction(sentencia, filas, e)) {
+                fallas << d.tipo + QLatin1Char(' ') + d.nombre + QStringLiteral(": ") + err::detalleDelServidor(e);
+            }
+        }
+    }
+    return fallas;
+}
+
+// The counts checksum.dat recorded, table by table: a stop at the first that differs.
+Resultado compararConteos(const ChecksumRespaldo& checksum) {
+    for (const ConteoControl& c : checksum.tablas) {
+        const QString consulta =
+            QStringLiteral("SELECT count(*) AS NoReg FROM ") +
+            citarIdentificador(c.tabla.section(QLatin1Char('.'), 0, 0), c.tabla.section(QLatin1Char('.'), 1));
+        QString error;
+        const std::optional<qint64> encontrados = events::esperar([&]() -> std::optional<qint64> {
+            int total = 0;
+            auto rs = ExecuteSQLrs(consulta, total, error);
+            if (!rs || rs->eof()) {
+                return std::nullopt;
+            }
+            return rs->text(QStringLiteral("NoReg")).toLongLong();
+        });
+        if (!encontrados) {
+            if (servidorPerdido()) {
+                return perdidaAl(QStringLiteral("al comprobar la integridad"));
+            }
+            return Parada{QStringLiteral("Error al recuperar los registros, es recomendable eliminar la base de datos y "
+                                         "restaurarla nuevamente") +
+                          kCrLf + error};
+        }
+        if (*encontrados != c.registros) {
+            return Parada{QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
+                                         "contenía ") +
+                          QString::number(c.registros) + QStringLiteral(" registros en la tabla ") + c.tabla +
+                          QStringLiteral(" mientras que en la base de datos solo hay ") +
+                          QString::number(*encontrados) + QStringLiteral(" registros.") + kCrLf +
+                          QStringLiteral("Se recomienda eliminar la base de datos y restaurarla nuevamente")};
+        }
+    }
+    return std::nullopt;
+}
+
+QString zonaDesconocida(const QString& z) {
+    return z.isEmpty() ? QStringLiteral("no se eligió la zona horaria")
+                       : QStringLiteral("la zona horaria ") + z + QStringLiteral(" no existe");
+}
+
+const QString kZonaNoActualizada =
+    QStringLiteral("No se logro actualizar la zona horaria de la base de datos debido a lo siguiente: ");
+
+} // namespace
+
+ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRestauracion& ui) {
+    // The status probe keeps off the shared connection while the restore uses it from its threads.
+    events::OperacionLarga larga;
+    ResultadoRestauracion r;
+    SessionState& s = sesion();
+    const QString trabajo = paths::withSlash(s.RutaTemporal);
+    // One restore at a time in this work folder; the lock outlives the removal of what the run leaves.
+    const BloqueoRestauracion bloqueo(trabajo);
+    process::Restos restos;
+    Corrida c{ui, s, restos, trabajo, trabajo + kCarpetaRestauracion, QString(), QString()};
+    auto detener = [&](const Parada& p) {
         r.ok = false;
-        r.icono = icono;
-        r.texto = texto;
+        r.icono = p.icono;
+        r.texto = p.sinServidor ? QStringLiteral("Se perdió la conexión con el servidor (") + p.texto +
+                                      QStringLiteral("): ") + kIncompleta + QLatin1Char('.')
+                                : p.texto;
         if (!r.fallas.isEmpty()) {
             r.texto += kCrLf + kCrLf + QStringLiteral("Además, estos pasos terminaron con errores:") + kCrLf +
                        r.fallas.join(kCrLf);
         }
         return r;
     };
+    // Refused or cancelled before anything changed.
     auto rechazar = [&](const QString& texto, MsgIcon icono = MsgIcon::Critical) {
         r.rechazado = true;
-        return detener(texto, icono);
+        return detener(Parada{texto, icono});
     };
-    const QString trabajo = paths::withSlash(s.RutaTemporal);
-    const QString carpeta = trabajo + kCarpetaRestauracion;
 
-    paso(0, QStringLiteral("Verificando estado del servidor..."));
-    const BloqueoRestauracion bloqueo(trabajo);
+    c.paso(0, QStringLiteral("Verificando estado del servidor..."));
     if (!bloqueo.tomado()) {
         return rechazar(bloqueo.error() + kCrLf + kCrLf + kNoModificada);
     }
     // Under the lock, what a killed earlier run left goes: its tools now, its extracted archive below.
-    terminarHerramientasAbandonadas(carpeta);
+    terminarHerramientasAbandonadas(c.carpeta);
     // The extracted archive (the roles' password hashes among it) and every script go on every way out.
-    process::Restos restos;
-    restos.agregar(carpeta);
-    // The shared connection must answer (a server restarted meanwhile, or an administrator's session ended by
-    // another restore, leaves it open but dead): it is opened again when it does not.
+    restos.agregar(c.carpeta);
+    // The shared connection must answer (a server restarted meanwhile, or a session ended by another restore,
+    // leaves it open but dead): it is opened again when it does not.
     if (!VerificarConexion().isEmpty() || servidorPerdido()) {
         return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor"));
     }
 
-    paso(1, QStringLiteral("Descompactando el archivo del respaldo..."));
-    const QString bin = carpetaHerramientas();
-    const ArchivoVerificado v = verificarArchivo(archivo, carpeta, bin, [&] {
-        paso(2, QStringLiteral("Verificando la versión instalada del motor de datos PostgreSQL..."));
+    c.paso(1, QStringLiteral("Descompactando el archivo del respaldo..."));
+    c.bin = carpetaHerramientas();
+    const ArchivoVerificado v = verificarArchivo(archivo, c.carpeta, c.bin, [&] {
+        c.paso(2, QStringLiteral("Verificando la versión instalada del motor de datos PostgreSQL..."));
     });
     if (!v.ok()) {
         return rechazar(mensajeArchivoRechazado(v));
     }
-    const QDate hoy = QDate::currentDate();
-    const QString log = rutaLogRestauracion(hoy);
-    anexarLog(log, QStringLiteral("=== ") +
-                       QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                       QStringLiteral(" restauración de ") + archivo + QStringLiteral(" (respaldo: ") +
-                       v.checksum.motor + QStringLiteral("; instalado: ") + v.motorInstalado + QStringLiteral(")\n"));
+    c.log = rutaLogRestauracion(QDate::currentDate());
+    anexarLog(c.log, QStringLiteral("=== ") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                         QStringLiteral(" restauración de ") + archivo + QStringLiteral(" (respaldo: ") +
+                         v.checksum.motor + QStringLiteral("; instalado: ") + v.motorInstalado + QStringLiteral(")\n"));
 
-    // Other sessions would hold the drops up, or see the database half gone: the administrator decides.
-    paso(3, QStringLiteral("Eliminando esquemas de la base de datos..."));
+    c.paso(3, QStringLiteral("Eliminando esquemas de la base de datos..."));
     if (events::esperar([] { return servidorPerdido(); })) {
         return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor") + kCrLf + kCrLf +
                         kNoModificada);
     }
-    {
-        const QVector<SesionAjena> otras = events::esperar([] { return sesionesAjenas(false); });
-        if (!otras.isEmpty()) {
-            QStringList lineas;
-            for (const SesionAjena& o : otras) {
-                lineas << QStringLiteral("   - ") + o.descripcion;
-            }
-            const QString pregunta =
-                QStringLiteral("Hay otras sesiones conectadas a la base de datos de VELIRO7:") + kCrLf +
-                lineas.join(kCrLf) + kCrLf + kCrLf +
-                QStringLiteral("Para restaurar el respaldo es necesario terminarlas; lo que no hayan guardado se "
-                               "perderá.") +
-                kCrLf + QStringLiteral("¿ Desea terminar estas sesiones y continuar con la restauración ?");
-            if (!ui.terminarSesiones || !ui.terminarSesiones(pregunta)) {
-                return rechazar(QStringLiteral("La restauración se canceló: hay otras sesiones conectadas a la base "
-                                               "de datos.") +
-                                    kCrLf + kCrLf + kNoModificada,
-                                MsgIcon::Information);
-            }
-            events::esperarEnHilo([&] { terminarSesiones(otras); });
-        }
+    if (const Resultado p = atenderOtrasSesiones(ui)) {
+        return rechazar(p->texto, p->icono);
     }
 
     // From here on the database changes: the mark says so until the restore has run to its end.
@@ -1255,180 +1522,34 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         }
     }
     {
-        const ResultadoEliminacion e =
-            events::esperar([] { return eliminarContenido(kPlazoBloqueoEliminacionMs); });
+        const ResultadoEliminacion e = events::esperar([] { return eliminarContenido(kPlazoBloqueoEliminacionMs); });
         if (e.estado == Eliminacion::SinCambios) {
             (void)borrarMarcaRestauracion();
-            anexarLog(log, QStringLiteral("--- nada se eliminó: ") + e.mensaje + QLatin1Char('\n'));
+            anexarLog(c.log, QStringLiteral("--- nada se eliminó: ") + e.mensaje + QLatin1Char('\n'));
             return rechazar(e.mensaje + kCrLf + kCrLf + kNoModificada);
         }
         if (e.estado == Eliminacion::Incierta) {
-            return detener(e.mensaje);
+            return detener(Parada{e.mensaje});
         }
     }
-    // The server lost from here on leaves a database that is not whole.
-    auto perdida = [&](const QString& queNo) {
-        return detener(QStringLiteral("Se perdió la conexión con el servidor (") + queNo + QStringLiteral("): ") +
-                       kIncompleta + QLatin1Char('.'));
-    };
 
-    // The staff logins go; other applications' roles and the session's own login stay as they are.
+    // Roles before the load: the dump's owners and grantees must find them.
     QSet<QString> protegidos;
-    {
-        QString error;
-        protegidos = rolesProtegidos(error);
-        if (protegidos.isEmpty()) {
-            return servidorPerdido() ? perdida(QStringLiteral("al eliminar los usuarios"))
-                                     : detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
-        }
-        bool ok = false;
-        const QStringList staff = rolesStaff(protegidos, ok, error);
-        if (!ok) {
-            return servidorPerdido() ? perdida(QStringLiteral("al eliminar los usuarios"))
-                                     : detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
-        }
-        const QString logRoles = rutaLogUsuariosRestaurados(hoy);
-        const EliminacionRoles e = events::esperar([&] { return eliminarRolesStaff(staff, logRoles); });
-        r.fallas += e.fallas;
-        if (e.dependencias) {
-            aviso(MsgIcon::Warning,
-                  QStringLiteral("No se eliminaron algunos usuarios debido a que tienen dependencias de otras bases de "
-                                 "datos,para mayor información consultar el archivo: ") +
-                      kCrLf + kCrLf + logRoles);
-        }
+    if (const Resultado p = eliminarStaff(c, protegidos, r.fallas)) {
+        return detener(*p);
     }
-
-    // Roles before the load: the dump's owners and grants must find them.
-    paso(-1, QStringLiteral("Creando roles de usuarios..."));
+    c.paso(-1, QStringLiteral("Creando roles de usuarios..."));
     r.fallas += crearGrupos();
     if (!v.roles.isEmpty()) {
-        paso(-1, QStringLiteral("Asignando permisos a los roles..."));
-        bool ok = false;
-        QString error;
-        const QSet<QString> existentes = rolesExistentes(ok, error);
-        if (!ok) {
-            return servidorPerdido() ? perdida(QStringLiteral("al crear los usuarios"))
-                                     : detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
-        }
-        const archivo::Lectura l = archivo::leerRegular(v.roles, 256 * archivo::kMiB);
-        const TextoRoles roles = decodificarRoles(l.datos);
-        RolesFiltrados detalle;
-        const QString filtrado = filtrarRoles(roles.texto, protegidos, existentes, v.rolesNombrados, &detalle);
-        const ScriptAjeno guion = prepararScriptAjeno(roles.utf8 ? filtrado.toUtf8() : filtrado.toLatin1());
-        if (!l.ok() || !guion.ok()) {
-            return detener(QStringLiteral("No se logró preparar el archivo de usuarios del respaldo: ") +
-                           (l.ok() ? guion.motivo : l.motivo) + kCrLf + QStringLiteral("Se recomienda restaurar ") +
-                           QStringLiteral("nuevamente la base de datos"));
-        }
-        anexarLog(log, QStringLiteral("--- usuarios creados del respaldo: ") + detalle.creados.join(QStringLiteral(", ")) +
-                           QStringLiteral("\n--- usuarios del respaldo que ya existían (no se modificaron): ") +
-                           detalle.omitidos.join(QStringLiteral(", ")) + QLatin1Char('\n'));
-        const QString script = trabajo + QStringLiteral("v7.roles.bat");
-        const QString salida = trabajo + QStringLiteral("v7.roles.txt");
-        restos.agregar(script);
-        restos.agregar(salida);
-        const QString escrito = CrearArchivoBat(
-            script,
-            citarSh(herramienta(bin, QStringLiteral("psql"))) +
-                QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f - -h ") + citarSh(s.ServidorIP) +
-                QStringLiteral(" -p ") + QString::number(s.PuertoBD) + QStringLiteral(" -U ") + citarSh(s.UsuarioBD) +
-                QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
-            QString());
-        if (escrito != QLatin1String("OK")) {
-            return detener(escrito + kCrLf +
-                           QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los usuarios"));
-        }
-        const ResultadoScript corrido = ejecutarScript(script, entornoClave(s.ClaveBD), guion.entrada);
-        if (!corrido.iniciado) {
-            return detener(QString::number(corrido.error.numero) + QLatin1Char(' ') + corrido.error.descripcion +
-                           kCrLf + QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los usuarios"));
-        }
-        const QByteArray salidaRoles = contenido(salida);
-        anexarLog(log, QStringLiteral("--- usuarios (psql, estado ") + QString::number(corrido.estado) +
-                           QStringLiteral(")\n") + QString::fromUtf8(salidaRoles));
-        if (corrido.estado != 0 || salidaRoles.contains("ERROR:") || salidaRoles.contains("FATAL:")) {
-            if (servidorPerdido()) {
-                return perdida(QStringLiteral("al crear los usuarios"));
-            }
-            r.fallas << QStringLiteral("Usuarios del respaldo: ") + db::redactStatement(lineasError(salidaRoles, 5));
+        if (const Resultado p = crearRolesDelArchivo(c, v, protegidos, r.fallas)) {
+            return detener(*p);
         }
     }
 
-    // The load, judged by pg_restore's status: what it still meets is a real error.
-    paso(4, QStringLiteral("Montando el respaldo, este proceso puede tardar varios minutos, por favor espere..."));
+    c.paso(4, QStringLiteral("Montando el respaldo, este proceso puede tardar varios minutos, por favor espere..."));
     ListaCarga plan;
-    {
-        bool ok = false;
-        QString error;
-        const QSet<QString> existentes = rolesExistentes(ok, error);
-        if (!ok) {
-            return servidorPerdido() ? perdida(QStringLiteral("antes de montar el respaldo"))
-                                     : detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
-        }
-        plan = prepararListaCarga(v, existentes);
-        QString anotado;
-        for (const QString& o : plan.omitidas) {
-            anotado += QStringLiteral("--- omitido: ") + o + QLatin1Char('\n');
-        }
-        for (const DefinicionVolcado& d : plan.diferidas) {
-            anotado += QStringLiteral("--- permisos aplicados después de la carga, sin los roles que no existen: ") +
-                       d.tipo + QLatin1Char(' ') + d.nombre + QLatin1Char('\n');
-        }
-        if (!plan.propietariosFaltantes.isEmpty()) {
-            anotado += QStringLiteral("--- propietarios que no existen (los objetos quedan a nombre de ") +
-                       s.UsuarioBD + QStringLiteral("): ") + plan.propietariosFaltantes.join(QStringLiteral(", ")) +
-                       QLatin1Char('\n');
-        }
-        anexarLog(log, anotado);
-        const QString rutaLista = carpeta + QStringLiteral("/base.lista");
-        QFile f(rutaLista);
-        if (!f.open(QIODevice::WriteOnly) || f.write(plan.lista) != plan.lista.size()) {
-            return detener(QStringLiteral("No se logró preparar la lista de carga del respaldo: ") + f.errorString() +
-                           kCrLf + QStringLiteral("Se recomienda restaurar nuevamente la base de datos"));
-        }
-        f.close();
-        QString opciones;
-        if (!plan.propietariosFaltantes.isEmpty()) {
-            opciones += QStringLiteral(" -O");
-        }
-        const int trabajos = v.paralelo && QFileInfo(v.volcado).size() >= kVolcadoParaleloMinimo
-                                 ? qBound(1, QThread::idealThreadCount(), kMaxTrabajosCarga)
-                                 : 1;
-        if (trabajos > 1) {
-            opciones += QStringLiteral(" -j ") + QString::number(trabajos);
-        }
-        const QString script = trabajo + QStringLiteral("v7.Load.bat");
-        const QString errores = trabajo + QStringLiteral("v7.Load.txt");
-        restos.agregar(script);
-        restos.agregar(errores);
-        const QString escrito = CrearArchivoBat(
-            script,
-            citarSh(herramienta(bin, QStringLiteral("pg_restore"))) + QStringLiteral(" -h ") + citarSh(s.ServidorIP) +
-                QStringLiteral(" -p ") + QString::number(s.PuertoBD) + QStringLiteral(" -U ") + citarSh(s.UsuarioBD) +
-                QStringLiteral(" -d veliro7 -v") + opciones + QStringLiteral(" -L ") + citarSh(rutaLista) +
-                QLatin1Char(' ') + citarSh(v.volcado) + QStringLiteral(" 2> ") + citarSh(errores),
-            QString());
-        if (escrito != QLatin1String("OK")) {
-            return detener(escrito + kCrLf + QStringLiteral("Se recomienda restaurar nuevamente la base de datos"));
-        }
-        int estado = -1;
-        const QString lanzado = EjecutarArchivoBat(script, &estado, entornoClave(s.ClaveBD));
-        if (!lanzado.isEmpty()) {
-            return detener(lanzado + kCrLf +
-                           QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base"));
-        }
-        if (estado != 0) {
-            const QStringList lineas = lineasDestacadasEn(errores, 1000);
-            anexarLog(log, QStringLiteral("--- carga (pg_restore, estado ") + QString::number(estado) +
-                               QStringLiteral(")\n") + lineas.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-            if (servidorPerdido()) {
-                return perdida(QStringLiteral("al montar el respaldo"));
-            }
-            return detener(QStringLiteral("No se logró montar el respaldo, pg_restore terminó con el código ") +
-                           QString::number(estado) + QStringLiteral(":") + kCrLf + lineas.mid(0, 10).join(kCrLf) +
-                           kCrLf + kCrLf + QStringLiteral("Los detalles están en el archivo: ") + log + kCrLf +
-                           QStringLiteral("Se recomienda restaurar nuevamente la base de datos"));
-        }
+    if (const Resultado p = montar(c, v, plan)) {
+        return detener(*p);
     }
 
     // The steps after the load: their failures are gathered; once the server is gone the rest cannot run.
@@ -1448,58 +1569,28 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         }
         return !sinServidor;
     };
-
-    // The dump's privileges that named roles the server lacks, without those roles.
-    if (!plan.diferidas.isEmpty() && pendiente(QStringLiteral("Permisos del respaldo"))) {
-        const QStringList fallas = events::esperar([&] {
-            QStringList f;
-            bool ok = false;
-            QString error;
-            const QSet<QString> existentes = rolesExistentes(ok, error);
-            for (const DefinicionVolcado& d : plan.diferidas) {
-                for (const QString& sentencia : d.sentencias) {
-                    // Run as the session: a SET SESSION AUTHORIZATION of the dump would outlive a failure.
-                    if (sentencia.startsWith(QLatin1String("SET SESSION AUTHORIZATION")) ||
-                        sentencia.startsWith(QLatin1String("RESET SESSION AUTHORIZATION"))) {
-                        continue;
-                    }
-                    const QStringList roles = rolesDeSentencia(sentencia);
-                    if (!std::all_of(roles.begin(), roles.end(),
-                                     [&](const QString& rol) { return existentes.contains(rol); })) {
-                        continue;
-                    }
-                    int filas = 0;
-                    QString e;
-                    if (!ExecuteSQLaction(sentencia, filas, e)) {
-                        f << d.tipo + QLatin1Char(' ') + d.nombre + QStringLiteral(": ") + err::detalleDelServidor(e);
-                    }
-                }
-            }
-            return f;
-        });
-        anotar(QStringLiteral("Permisos del respaldo"), fallas);
+    const QString pasoPermisos = QStringLiteral("Permisos del respaldo");
+    if (!plan.diferidas.isEmpty() && pendiente(pasoPermisos)) {
+        anotar(pasoPermisos, events::esperar([&] { return aplicarPrivilegiosDiferidos(plan.diferidas); }));
     }
 
     // Full-text search and the time zone, on an engine of 9 or later.
     bool zonaAplicada = false;
     QString zona;
-    auto zonaDesconocida = [](const QString& z) {
-        return z.isEmpty() ? QStringLiteral("no se eligió la zona horaria")
-                           : QStringLiteral("la zona horaria ") + z + QStringLiteral(" no existe");
-    };
     const QString pasoZona = QStringLiteral("Zona horaria");
-    if (v.mayorInstalado >= 9 && pendiente(QStringLiteral("Búsqueda de texto"))) {
+    const QString pasoTexto = QStringLiteral("Búsqueda de texto");
+    if (v.mayorInstalado >= 9 && pendiente(pasoTexto)) {
         QStringList fallasTexto;
-        const PasoTextoCompleto t = v.mayorRespaldo <= 8
-                                        ? actualizarTextoCompleto(paso, [&](MsgIcon, const QString& f) { fallasTexto << f; })
-                                        : asegurarDiccionarioEspanol();
+        const PasoTextoCompleto t =
+            v.mayorRespaldo <= 8
+                ? actualizarTextoCompleto([&](int valor, const QString& estado) { c.paso(valor, estado); },
+                                          [&](MsgIcon, const QString& f) { fallasTexto << f; })
+                : asegurarDiccionarioEspanol();
         if (!t.ok) {
-            if (servidorPerdido()) {
-                return perdida(QStringLiteral("al actualizar la búsqueda de texto"));
-            }
-            return detener(t.texto, t.icono);
+            return detener(servidorPerdido() ? perdidaAl(QStringLiteral("al actualizar la búsqueda de texto"))
+                                             : Parada{t.texto, t.icono});
         }
-        anotar(QStringLiteral("Búsqueda de texto"), fallasTexto);
+        anotar(pasoTexto, fallasTexto);
         if (pendiente(pasoZona)) {
             zona = ui.elegirZona ? ui.elegirZona() : QString();
             QString error;
@@ -1512,51 +1603,18 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                 zonaAplicada = aplicarZona(zona, error);
             }
             if (!zonaAplicada) {
-                anotar(pasoZona,
-                       {QStringLiteral("No se logro actualizar la zona horaria de la base de datos debido a lo "
-                                       "siguiente: ") +
-                        error});
+                anotar(pasoZona, {kZonaNoActualizada + error});
             }
         }
     }
     if (sinServidor) {
-        return perdida(QStringLiteral("después de montar el respaldo"));
+        return detener(perdidaAl(QStringLiteral("después de montar el respaldo")));
     }
 
-    // The counts the backup recorded.
-    paso(8, QStringLiteral("Comprobando integridad de la base de datos..."));
-    for (const ConteoControl& c : v.checksum.tablas) {
-        const QString consulta =
-            QStringLiteral("SELECT count(*) AS NoReg FROM ") +
-            citarIdentificador(c.tabla.section(QLatin1Char('.'), 0, 0), c.tabla.section(QLatin1Char('.'), 1));
-        QString error;
-        const std::optional<qint64> encontrados = events::esperar([&]() -> std::optional<qint64> {
-            int total = 0;
-            auto rs = ExecuteSQLrs(consulta, total, error);
-            if (!rs || rs->eof()) {
-                return std::nullopt;
-            }
-            return rs->text(QStringLiteral("NoReg")).toLongLong();
-        });
-        if (!encontrados) {
-            if (servidorPerdido()) {
-                return perdida(QStringLiteral("al comprobar la integridad"));
-            }
-            return detener(
-                QStringLiteral("Error al recuperar los registros, es recomendable eliminar la base de datos y "
-                               "restaurarla nuevamente") +
-                kCrLf + error);
-        }
-        if (*encontrados != c.registros) {
-            return detener(QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
-                                          "contenía ") +
-                           QString::number(c.registros) + QStringLiteral(" registros en la tabla ") + c.tabla +
-                           QStringLiteral(" mientras que en la base de datos solo hay ") +
-                           QString::number(*encontrados) + QStringLiteral(" registros.") + kCrLf +
-                           QStringLiteral("Se recomienda eliminar la base de datos y restaurarla nuevamente"));
-        }
+    c.paso(8, QStringLiteral("Comprobando integridad de la base de datos..."));
+    if (const Resultado p = compararConteos(v.checksum)) {
+        return detener(*p);
     }
-
     {
         QString fecha = v.checksum.fecha;
         QString ahora = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -1572,7 +1630,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         anotar(QStringLiteral("Fechas del respaldo"), fallas);
     }
 
-    paso(9, QStringLiteral("Configurando variables de sistema..."));
+    c.paso(9, QStringLiteral("Configurando variables de sistema..."));
     s.BaseDatosValida = true;
     r.integridad = true;
     if (pendiente(pasoZona)) {
@@ -1592,52 +1650,48 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             ConectarODBC(conectado);
         }
         if (!conectado) {
-            return detener(QStringLiteral("Se perdió la conexión a la base de datos, intentelo nuevamente..."));
+            return detener(Parada{QStringLiteral("Se perdió la conexión a la base de datos, intentelo nuevamente...")});
         }
         // A zone applied above stands; only one settled here is applied now.
         if (!zonaAplicada) {
             QString error;
             if (!zonaConocida(zona)) {
-                anotar(pasoZona, {QStringLiteral("No se logro actualizar la zona horaria de la base de datos debido a "
-                                                 "lo siguiente: ") +
-                                  zonaDesconocida(zona)});
+                anotar(pasoZona, {kZonaNoActualizada + zonaDesconocida(zona)});
             } else if (!aplicarZona(zona, error)) {
-                if (servidorPerdido()) {
-                    return perdida(QStringLiteral("al aplicar la zona horaria"));
-                }
-                return detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
+                return detener(servidorPerdido() ? perdidaAl(QStringLiteral("al aplicar la zona horaria"))
+                                                 : Parada{errorGeneral(db::kProviderErrorNumber, error, c.progreso)});
             }
         }
     }
 
-    if (pendiente(QStringLiteral("Secuencias"))) {
-        paso(-1, QStringLiteral("Actualizando secuencias de sistema..."));
-        anotar(QStringLiteral("Secuencias"), events::esperar([] { return ActualizarSecuenciasVELIRO(); }));
+    const QString pasoSecuencias = QStringLiteral("Secuencias");
+    if (pendiente(pasoSecuencias)) {
+        c.paso(-1, QStringLiteral("Actualizando secuencias de sistema..."));
+        anotar(pasoSecuencias, events::esperar([] { return ActualizarSecuenciasVELIRO(); }));
     }
 
-    paso(-1, QStringLiteral("Asignando permisos a los usuarios..."));
+    c.paso(-1, QStringLiteral("Asignando permisos a los usuarios..."));
     // The groups were made before the load.
-    paso(-1, QStringLiteral("Creando roles de usuarios..."));
-    if (v.roles.isEmpty() && pendiente(QStringLiteral("Usuarios analistas"))) {
+    c.paso(-1, QStringLiteral("Creando roles de usuarios..."));
+    const QString pasoAnalistas = QStringLiteral("Usuarios analistas");
+    if (v.roles.isEmpty() && pendiente(pasoAnalistas)) {
         const ResultadoLogins logins = events::esperar([&] { return crearLoginsStaff(v.checksum.claveA); });
         if (!logins.ok) {
-            if (servidorPerdido()) {
-                return perdida(QStringLiteral("al crear los usuarios analistas"));
-            }
-            return detener(logins.mensajeFatal);
+            return detener(servidorPerdido() ? perdidaAl(QStringLiteral("al crear los usuarios analistas"))
+                                             : Parada{logins.mensajeFatal});
         }
         r.noIncorporados = logins.noIncorporados;
-        anotar(QStringLiteral("Usuarios analistas"), logins.fallas);
+        anotar(pasoAnalistas, logins.fallas);
     }
-    if (pendiente(QStringLiteral("Permisos de los grupos"))) {
-        paso(-1, QStringLiteral("Asignando permisos a tablas y esquemas del sistema..."));
+    const QString pasoGrupos = QStringLiteral("Permisos de los grupos");
+    if (pendiente(pasoGrupos)) {
+        c.paso(-1, QStringLiteral("Asignando permisos a tablas y esquemas del sistema..."));
         // Without the archive's roles the dump's grants to the groups may be missing: every schema gets them.
         const QStringList esquemas = v.roles.isEmpty() ? esquemasDeLaBase() : kEsquemasSistema;
-        anotar(QStringLiteral("Permisos de los grupos"),
-               events::esperar([&] { return asignarPermisosRestauracion(esquemas); }));
+        anotar(pasoGrupos, events::esperar([&] { return asignarPermisosRestauracion(esquemas); }));
     }
 
-    paso(10, QStringLiteral("Proceso finalizado"));
+    c.paso(10, QStringLiteral("Proceso finalizado"));
     if (sinServidor) {
         QString t = QStringLiteral("Se perdió la conexión con el servidor durante la restauración: ") + kIncompleta +
                     QLatin1Char('.');
@@ -1660,25 +1714,26 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     if (!r.noIncorporados.isEmpty()) {
         int filas = 0;
         QString error;
-        const bool borrados = ExecuteSQLaction(
-            QStringLiteral("delete from catalogos.analistas where usuario not in (select usename from pg_user)"), filas,
-            error);
-        if (!borrados) {
-            r.fallas << QStringLiteral("Usuarios analistas: ") + err::detalleDelServidor(error);
+        if (!ExecuteSQLaction(
+                QStringLiteral("delete from catalogos.analistas where usuario not in (select usename from pg_user)"),
+                filas, error)) {
+            r.fallas << pasoAnalistas + QStringLiteral(": ") + err::detalleDelServidor(error);
         }
     }
     if (!r.fallas.isEmpty()) {
         r.ok = false;
         r.icono = MsgIcon::Warning;
         r.texto = QStringLiteral("La restauración terminó con errores en los siguientes pasos:") + kCrLf +
-                  r.fallas.join(kCrLf) + kCrLf + kCrLf + QStringLiteral("Los detalles están en el archivo: ") + log +
+                  r.fallas.join(kCrLf) + kCrLf + kCrLf + QStringLiteral("Los detalles están en el archivo: ") + c.log +
                   kCrLf + QStringLiteral("Se recomienda restaurar nuevamente la base de datos.");
         if (!r.noIncorporados.isEmpty()) {
-            r.texto += kCrLf + kCrLf + QStringLiteral("Los siguientes usuarios analistas no fueron incorporados debido a ") +
-                       QStringLiteral("duplicidad en su información:") + kCrLf + r.noIncorporados.join(kCrLf);
+            r.texto += kCrLf + kCrLf +
+                       QStringLiteral("Los siguientes usuarios analistas no fueron incorporados debido a duplicidad en "
+                                      "su información:") +
+                       kCrLf + r.noIncorporados.join(kCrLf);
         }
-        anexarLog(log, QStringLiteral("--- terminó con errores:\n") + r.fallas.join(QLatin1Char('\n')) +
-                           QLatin1Char('\n'));
+        anexarLog(c.log, QStringLiteral("--- terminó con errores:\n") + r.fallas.join(QLatin1Char('\n')) +
+                             QLatin1Char('\n'));
         return r;
     }
     r.ok = true;
