@@ -950,7 +950,13 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
         if (!l.ok()) {
             return rechazo(v, FallaArchivo::RolesNoValidos, l.motivo);
         }
-        const ScriptAjeno s = prepararScriptAjeno(l.datos);
+        // Older pg_dumpall wrote a \connect to the maintenance database first: the restore never runs it (only
+        // the role statements it filters out of the file do), so it is not held against the archive.
+        QByteArray sinConexion = l.datos;
+        static const QRegularExpression conexion(QStringLiteral("^\\\\connect( [^\\n]*)?$"),
+                                                 QRegularExpression::MultilineOption);
+        sinConexion = QString::fromLatin1(sinConexion).replace(conexion, QString()).toLatin1();
+        const ScriptAjeno s = prepararScriptAjeno(sinConexion);
         if (!s.ok()) {
             return rechazo(v, FallaArchivo::RolesNoValidos, s.motivo);
         }
