@@ -549,6 +549,7 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
     QString propietario = QStringLiteral("pg_database_owner");
     QStringList concesiones;
     QStringList esquemas;
+    QString otroQuePublic; // a schema whose presence afterwards tells whether the drops were committed
     if (ok) {
         auto rs = t.connection().query(
             QStringLiteral("SELECT pg_get_userbyid(nspowner) FROM pg_namespace WHERE nspname = 'public'"), e);
@@ -577,6 +578,9 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
         ok = rs != nullptr;
         for (; ok && !rs->eof(); rs->moveNext()) {
             esquemas << citarIdentificador(rs->text(0));
+            if (rs->text(0) != QLatin1String("public")) {
+                otroQuePublic = rs->text(0);
+            }
         }
     }
     if (ok && !esquemas.isEmpty()) {
@@ -618,6 +622,17 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
     }
     if (!t.commit(e)) {
         if (e.isLostConnection()) {
+            // The commit's answer was lost: a server that is back tells whether it took place.
+            QString error;
+            if (!otroQuePublic.isEmpty() && ConexionServer(sesion().CadenaConexion, error)) {
+                db::DbError e2;
+                auto rs = conexionPrincipal().query(
+                    QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") + citarLiteral(otroQuePublic), e2);
+                if (rs && !rs->eof()) {
+                    r.mensaje = QStringLiteral("Se perdió la conexión con el servidor antes de eliminar los esquemas.");
+                    return r;
+                }
+            }
             r.estado = Eliminacion::Incierta;
             r.mensaje = QStringLiteral("Se perdió la conexión con el servidor mientras se eliminaban los esquemas: ") +
                         kIncompleta + QLatin1Char('.');
@@ -1185,7 +1200,7 @@ struct Parada {
     MsgIcon icono = MsgIcon::Critical;
     bool sinServidor = false;
 };
-using Resultado = std::optional<Parada>;
+using PosibleParada = std::optional<Parada>;
 
 Parada perdidaAl(const QString& queSeHacia) {
     return {queSeHacia, MsgIcon::Critical, true};
@@ -1199,7 +1214,7 @@ Parada fallaDeConsulta(const QString& queSeHacia, const QString& error, int prog
 
 // Other sessions would hold the drops up, or see the database half gone: they are named, and ended only when
 // the administrator says so.
-Resultado atenderOtrasSesiones(const InterfazRestauracion& ui) {
+PosibleParada atenderOtrasSesiones(const InterfazRestauracion& ui) {
     const QVector<SesionAjena> otras = events::esperar([] { return sesionesAjenas(false); });
     if (otras.isEmpty()) {
         return std::nullopt;
@@ -1224,7 +1239,7 @@ Resultado atenderOtrasSesiones(const InterfazRestauracion& ui) {
 
 // The staff logins go (each in a transaction of its own); other applications' roles and the session's own
 // login stay as they are. protegidos gets the roles no step may touch.
-Resultado eliminarStaff(Corrida& c, QSet<QString>& protegidos, QStringList& fallas) {
+PosibleParada eliminarStaff(Corrida& c, QSet<QString>& protegidos, QStringList& fallas) {
     QString error;
     protegidos = rolesProtegidos(error);
     if (protegidos.isEmpty()) {
@@ -1249,7 +1264,7 @@ Resultado eliminarStaff(Corrida& c, QSet<QString>& protegidos, QStringList& fall
 
 // The archive's roles file, reduced to what the server lacks (filtrarRoles), run by psql under a fresh
 // restrict key: not one meta-command of the file can run.
-Resultado crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const QSet<QString>& protegidos,
+PosibleParada crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const QSet<QString>& protegidos,
                                QStringList& fallas) {
     c.paso(-1, QStringLiteral("Asignando permisos a los roles..."));
     bool ok = false;
@@ -1305,7 +1320,7 @@ Resultado crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const QSe
 
 // The load by pg_restore, over the work list of prepararListaCarga, judged by its status: what it still
 // meets is a real error. plan gets the privileges left for after the load.
-Resultado montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
+PosibleParada montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
     bool ok = false;
     QString error;
     const QSet<QString> existentes = rolesExistentes(ok, error);
@@ -1405,7 +1420,7 @@ QStringList aplicarPrivilegiosDiferidos(const QVector<DefinicionVolcado>& diferi
 }
 
 // The counts checksum.dat recorded, table by table: a stop at the first that differs.
-Resultado compararConteos(const ChecksumRespaldo& checksum) {
+PosibleParada compararConteos(const ChecksumRespaldo& checksum) {
     for (const ConteoControl& c : checksum.tablas) {
         const QString consulta =
             QStringLiteral("SELECT count(*) AS NoReg FROM ") +
@@ -1510,7 +1525,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor") + kCrLf + kCrLf +
                         kNoModificada);
     }
-    if (const Resultado p = atenderOtrasSesiones(ui)) {
+    if (const PosibleParada p = atenderOtrasSesiones(ui)) {
         return rechazar(p->texto, p->icono);
     }
 
@@ -1541,20 +1556,20 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
 
     // Roles before the load: the dump's owners and grantees must find them.
     QSet<QString> protegidos;
-    if (const Resultado p = eliminarStaff(c, protegidos, r.fallas)) {
+    if (const PosibleParada p = eliminarStaff(c, protegidos, r.fallas)) {
         return detener(*p);
     }
     c.paso(-1, QStringLiteral("Creando roles de usuarios..."));
     r.fallas += crearGrupos();
     if (!v.roles.isEmpty()) {
-        if (const Resultado p = crearRolesDelArchivo(c, v, protegidos, r.fallas)) {
+        if (const PosibleParada p = crearRolesDelArchivo(c, v, protegidos, r.fallas)) {
             return detener(*p);
         }
     }
 
     c.paso(4, QStringLiteral("Montando el respaldo, este proceso puede tardar varios minutos, por favor espere..."));
     ListaCarga plan;
-    if (const Resultado p = montar(c, v, plan)) {
+    if (const PosibleParada p = montar(c, v, plan)) {
         return detener(*p);
     }
 
@@ -1618,7 +1633,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     }
 
     c.paso(8, QStringLiteral("Comprobando integridad de la base de datos..."));
-    if (const Resultado p = compararConteos(v.checksum)) {
+    if (const PosibleParada p = compararConteos(v.checksum)) {
         return detener(*p);
     }
     {
