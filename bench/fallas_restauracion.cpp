@@ -65,7 +65,8 @@ QVector<qint64> herramientasSobre(const QString& carpeta, const char* con = null
         const qint64 pid = p.toLongLong(&ok);
         QFile f(QStringLiteral("/proc/") + p + QStringLiteral("/cmdline"));
         QFile estado(QStringLiteral("/proc/") + p + QStringLiteral("/stat"));
-        if (!ok || !f.open(QIODevice::ReadOnly) || (estado.open(QIODevice::ReadOnly) && estado.readAll().contains(") Z "))) {
+        if (!ok || !f.open(QIODevice::ReadOnly) ||
+            (estado.open(QIODevice::ReadOnly) && estado.readAll().contains(") Z "))) {
             continue;
         }
         const QList<QByteArray> args = f.readAll().split('\0');
@@ -201,8 +202,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
     fila({QStringLiteral("#"), QStringLiteral("falla"), QStringLiteral("momento"), QStringLiteral("salida"),
-          QStringLiteral("resultado"), QStringLiteral("marca"), QStringLiteral("herram. a 2 s"), QStringLiteral("íntegra"),
-          QStringLiteral("reintento"), QStringLiteral("mensaje")});
+          QStringLiteral("resultado"), QStringLiteral("marca"), QStringLiteral("herram. a 2 s"),
+          QStringLiteral("íntegra"), QStringLiteral("reintento"), QStringLiteral("mensaje")});
 
     QElapsedTimer total;
     total.start();
@@ -270,8 +271,7 @@ int main(int argc, char** argv) {
         ++hechos;
         fila({QString::number(i + 1),
               QString::fromUtf8(nombreFalla(falla)) + (tarde ? QStringLiteral(" (tarde)") : QString()),
-              QString::number(momento, 'f', 2),
-              h.salida(), h.resultado.isEmpty() ? QStringLiteral("-") : h.resultado,
+              QString::number(momento, 'f', 2), h.salida(), h.resultado.isEmpty() ? QStringLiteral("-") : h.resultado,
               marca ? QStringLiteral("sí") : QStringLiteral("no"), QString::number(vivas), integra,
               reintento ? QStringLiteral("completo") : QStringLiteral("FALLÓ"), h.texto.left(90)});
     }

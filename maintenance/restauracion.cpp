@@ -49,10 +49,16 @@ using err::kCrLf;
 const QString kNoModificada = QStringLiteral("La base de datos no fue modificada.");
 const QString kIncompleta = QStringLiteral("la base de datos quedó incompleta, restaure nuevamente");
 
-// The load's jobs: the machine's cores, at most this many; a small dump loads faster by one job (each job
-// opens its own connection and starts its own worker).
+// The load's jobs: the machine's cores, at most this many, and no more than the dump's large data blocks.
+// pg_restore gives one job a table's data and then its indexes one after another (they lock the same table),
+// so further jobs only pay where several large tables load side by side; each job costs a connection and a
+// worker (measured: a dump of one large table loads slower by 8 jobs than by one).
 constexpr int kMaxTrabajosCarga = 8;
-constexpr qint64 kVolcadoParaleloMinimo = 32 * 1024 * 1024;
+constexpr qint64 kBloqueGrande = 8 * 1024 * 1024; // a data block of this size (compressed) or more
+
+// Memory for the index builds of the load: the server's own setting when larger; the load's jobs share it.
+constexpr qint64 kMemoriaIndicesKb = 1024 * 1024;
+constexpr qint64 kMemoriaIndicesPorTrabajoKb = 256 * 1024;
 
 // The installed engine's text lives for the session: a later probe that fails keeps it.
 QString& motorInstaladoSesion() {
@@ -188,7 +194,7 @@ const QRegularExpression& lineaTabla() {
 
 // --- The dump's structure (pg_dump's custom format) ---
 
-constexpr int kBloqueDatos = 1;  // a table's data
+constexpr int kBloqueDatos = 1;   // a table's data
 constexpr int kBloqueObjetos = 3; // the large objects
 constexpr int kPosicionConocida = 2;
 
@@ -305,18 +311,76 @@ bool nombraRoles(const QString& tipo) {
 const QSet<QString>& nombresTsearch2() {
     static const QSet<QString> n = [] {
         QSet<QString> s;
-        for (const char* x :
-             {"pg_ts_cfg", "pg_ts_cfgmap", "pg_ts_dict", "pg_ts_parser", "tsvector", "tsquery", "gtsvector", "gtsq",
-              "statinfo", "tokentype", "tokenout", "tsdebug", "lexize", "set_curdict", "set_curprs", "set_curcfg",
-              "show_curcfg", "dex_init", "dex_lexize", "snb_en_init", "snb_lexize", "snb_ru_init", "snb_ru_init_koi8",
-              "snb_ru_init_utf8", "spell_init", "spell_lexize", "syn_init", "syn_lexize", "thesaurus_init",
-              "thesaurus_lexize", "token_type", "parse", "prsd_start", "prsd_getlexeme", "prsd_end", "prsd_lextype",
-              "prsd_headline", "to_tsvector", "to_tsquery", "plainto_tsquery", "setweight", "strip", "stat",
-              "tsearch2", "rank", "rank_cd", "headline", "get_covers", "_get_parser_from_curcfg", "ts_debug",
-              "numnode", "querytree", "tsq_mcontains", "tsq_mcontained", "rewrite", "rewrite_accum",
-              "rewrite_finish", "reset_tsearch", "concat", "exectsq", "rexectsq", "length", "gin_extract_tsvector",
-              "gin_extract_tsquery", "gin_ts_consistent", "gist_tsvector_ops", "gist_tp_tsquery_ops",
-              "gin_tsvector_ops", "tsvector_ops", "tsquery_ops"}) {
+        for (const char* x : {"pg_ts_cfg",
+                              "pg_ts_cfgmap",
+                              "pg_ts_dict",
+                              "pg_ts_parser",
+                              "tsvector",
+                              "tsquery",
+                              "gtsvector",
+                              "gtsq",
+                              "statinfo",
+                              "tokentype",
+                              "tokenout",
+                              "tsdebug",
+                              "lexize",
+                              "set_curdict",
+                              "set_curprs",
+                              "set_curcfg",
+                              "show_curcfg",
+                              "dex_init",
+                              "dex_lexize",
+                              "snb_en_init",
+                              "snb_lexize",
+                              "snb_ru_init",
+                              "snb_ru_init_koi8",
+                              "snb_ru_init_utf8",
+                              "spell_init",
+                              "spell_lexize",
+                              "syn_init",
+                              "syn_lexize",
+                              "thesaurus_init",
+                              "thesaurus_lexize",
+                              "token_type",
+                              "parse",
+                              "prsd_start",
+                              "prsd_getlexeme",
+                              "prsd_end",
+                              "prsd_lextype",
+                              "prsd_headline",
+                              "to_tsvector",
+                              "to_tsquery",
+                              "plainto_tsquery",
+                              "setweight",
+                              "strip",
+                              "stat",
+                              "tsearch2",
+                              "rank",
+                              "rank_cd",
+                              "headline",
+                              "get_covers",
+                              "_get_parser_from_curcfg",
+                              "ts_debug",
+                              "numnode",
+                              "querytree",
+                              "tsq_mcontains",
+                              "tsq_mcontained",
+                              "rewrite",
+                              "rewrite_accum",
+                              "rewrite_finish",
+                              "reset_tsearch",
+                              "concat",
+                              "exectsq",
+                              "rexectsq",
+                              "length",
+                              "gin_extract_tsvector",
+                              "gin_extract_tsquery",
+                              "gin_ts_consistent",
+                              "gist_tsvector_ops",
+                              "gist_tp_tsquery_ops",
+                              "gin_tsvector_ops",
+                              "tsvector_ops",
+                              "tsquery_ops"}) {
             s.insert(QString::fromLatin1(x));
         }
         return s;
@@ -541,10 +605,10 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
     db::DbError e;
     qint64 n = 0;
     auto ejecutar = [&](const QString& sql) { return t.connection().execute(sql, n, e); };
-    bool ok = t.begin(e) &&
-              ejecutar(QStringLiteral("SET LOCAL lock_timeout = '") + QString::number(plazoMs) +
-                       QStringLiteral("ms'")) &&
-              ejecutar(QStringLiteral("SET LOCAL statement_timeout = 0"));
+    bool ok =
+        t.begin(e) &&
+        ejecutar(QStringLiteral("SET LOCAL lock_timeout = '") + QString::number(plazoMs) + QStringLiteral("ms'")) &&
+        ejecutar(QStringLiteral("SET LOCAL statement_timeout = 0"));
     // Owner and grants of schema public, to make it again as it was.
     QString propietario = QStringLiteral("pg_database_owner");
     QStringList concesiones;
@@ -584,8 +648,8 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
         }
     }
     if (ok && !esquemas.isEmpty()) {
-        ok = ejecutar(QStringLiteral("DROP SCHEMA ") + esquemas.join(QStringLiteral(", ")) +
-                      QStringLiteral(" CASCADE"));
+        ok =
+            ejecutar(QStringLiteral("DROP SCHEMA ") + esquemas.join(QStringLiteral(", ")) + QStringLiteral(" CASCADE"));
     }
     if (ok) {
         // Large objects belong to no schema: they go with the rest, or the load would meet the old ones.
@@ -609,11 +673,12 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
             for (const SesionAjena& s : sesionesAjenas(true)) {
                 quienes << QStringLiteral("   - ") + s.descripcion;
             }
-            r.mensaje = QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y no la liberó "
-                                       "en ") +
-                        QString::number(plazoMs / 1000) + QStringLiteral(" segundos.") +
-                        (quienes.isEmpty() ? QString() : kCrLf + quienes.join(kCrLf)) + kCrLf +
-                        QStringLiteral("Cierre esas sesiones e intente nuevamente.");
+            r.mensaje =
+                QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y no la liberó "
+                               "en ") +
+                QString::number(plazoMs / 1000) + QStringLiteral(" segundos.") +
+                (quienes.isEmpty() ? QString() : kCrLf + quienes.join(kCrLf)) + kCrLf +
+                QStringLiteral("Cierre esas sesiones e intente nuevamente.");
         } else {
             r.mensaje = err::textoParaUsuario(QStringLiteral("No se eliminaron los esquemas de la base de datos."),
                                               e.description);
@@ -818,8 +883,8 @@ EstructuraVolcado examinarVolcado(const QString& ruta) {
         return r;
     }
     r.reconocida = true;
-    r.conDesplazamientos = std::all_of(conDatos.begin(), conDatos.end(),
-                                       [](const ConDatos& c) { return c.estado == kPosicionConocida; });
+    r.conDesplazamientos =
+        std::all_of(conDatos.begin(), conDatos.end(), [](const ConDatos& c) { return c.estado == kPosicionConocida; });
     if (!r.conDesplazamientos) {
         r.motivo = QStringLiteral("el volcado no registra dónde está cada bloque de datos");
         return r;
@@ -849,10 +914,11 @@ EstructuraVolcado examinarVolcado(const QString& ruta) {
             break;
         }
         bloques.insert(inicio, id);
+        r.tamanosBloques << l.pos - inicio;
     }
     if (l.roto) {
-        r.motivo = QStringLiteral("el volcado está cortado o dañado (") + QString::number(tamano) +
-                   QStringLiteral(" bytes)");
+        r.motivo =
+            QStringLiteral("el volcado está cortado o dañado (") + QString::number(tamano) + QStringLiteral(" bytes)");
         return r;
     }
     for (const ConDatos& c : conDatos) {
@@ -1018,7 +1084,8 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
     });
     if (!listado.ok()) {
         const QByteArray e = contenido(erroresLista);
-        return rechazo(v, e.contains("unsupported version") ? FallaArchivo::MotorPosterior : FallaArchivo::VolcadoIlegible,
+        return rechazo(v,
+                       e.contains("unsupported version") ? FallaArchivo::MotorPosterior : FallaArchivo::VolcadoIlegible,
                        lineasError(e));
     }
     v.listaVolcado = contenido(lista);
@@ -1030,6 +1097,8 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
             return rechazo(v, FallaArchivo::VolcadoIncompleto, estructura.motivo);
         }
         v.paralelo = true;
+        v.bloquesGrandes = int(std::count_if(estructura.tamanosBloques.begin(), estructura.tamanosBloques.end(),
+                                             [](qint64 t) { return t >= kBloqueGrande; }));
     } else {
         const QString errores = notas + QStringLiteral("lectura.err.txt");
         const process::Result r = events::esperar([&] {
@@ -1208,8 +1277,7 @@ Parada perdidaAl(const QString& queSeHacia) {
 
 // A failure of a query: the server gone, or the general error box of the restore.
 Parada fallaDeConsulta(const QString& queSeHacia, const QString& error, int progreso) {
-    return servidorPerdido() ? perdidaAl(queSeHacia)
-                             : Parada{errorGeneral(db::kProviderErrorNumber, error, progreso)};
+    return servidorPerdido() ? perdidaAl(queSeHacia) : Parada{errorGeneral(db::kProviderErrorNumber, error, progreso)};
 }
 
 // Other sessions would hold the drops up, or see the database half gone: they are named, and ended only when
@@ -1265,7 +1333,7 @@ PosibleParada eliminarStaff(Corrida& c, QSet<QString>& protegidos, QStringList& 
 // The archive's roles file, reduced to what the server lacks (filtrarRoles), run by psql under a fresh
 // restrict key: not one meta-command of the file can run.
 PosibleParada crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const QSet<QString>& protegidos,
-                               QStringList& fallas) {
+                                   QStringList& fallas) {
     c.paso(-1, QStringLiteral("Asignando permisos a los roles..."));
     bool ok = false;
     QString error;
@@ -1283,20 +1351,21 @@ PosibleParada crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const
                       (l.ok() ? guion.motivo : l.motivo) + kCrLf +
                       QStringLiteral("Se recomienda restaurar nuevamente la base de datos")};
     }
-    anexarLog(c.log, QStringLiteral("--- usuarios creados del respaldo: ") + detalle.creados.join(QStringLiteral(", ")) +
+    anexarLog(c.log, QStringLiteral("--- usuarios creados del respaldo: ") +
+                         detalle.creados.join(QStringLiteral(", ")) +
                          QStringLiteral("\n--- usuarios del respaldo que ya existían (no se modificaron): ") +
                          detalle.omitidos.join(QStringLiteral(", ")) + QLatin1Char('\n'));
     const QString script = c.trabajo + QStringLiteral("v7.roles.bat");
     const QString salida = c.trabajo + QStringLiteral("v7.roles.txt");
     c.restos.agregar(script);
     c.restos.agregar(salida);
-    const QString escrito = CrearArchivoBat(
-        script,
-        citarSh(herramienta(c.bin, QStringLiteral("psql"))) +
-            QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f - -h ") + citarSh(c.s.ServidorIP) +
-            QStringLiteral(" -p ") + QString::number(c.s.PuertoBD) + QStringLiteral(" -U ") + citarSh(c.s.UsuarioBD) +
-            QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
-        QString());
+    const QString escrito =
+        CrearArchivoBat(script,
+                        citarSh(herramienta(c.bin, QStringLiteral("psql"))) +
+                            QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f - -h ") + citarSh(c.s.ServidorIP) +
+                            QStringLiteral(" -p ") + QString::number(c.s.PuertoBD) + QStringLiteral(" -U ") +
+                            citarSh(c.s.UsuarioBD) + QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
+                        QString());
     const QString noLanzado = QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los usuarios");
     if (escrito != QLatin1String("OK")) {
         return Parada{escrito + kCrLf + noLanzado};
@@ -1353,11 +1422,26 @@ PosibleParada montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
     if (!plan.propietariosFaltantes.isEmpty()) {
         opciones += QStringLiteral(" -O");
     }
-    const int trabajos = v.paralelo && QFileInfo(v.volcado).size() >= kVolcadoParaleloMinimo
-                             ? qBound(1, QThread::idealThreadCount(), kMaxTrabajosCarga)
-                             : 1;
+    const int trabajos =
+        v.paralelo ? qBound(1, qMin(QThread::idealThreadCount(), v.bloquesGrandes), kMaxTrabajosCarga) : 1;
     if (trabajos > 1) {
         opciones += QStringLiteral(" -j ") + QString::number(trabajos);
+    }
+    // The load's sessions: index builds sort in memory where the server's setting would spill to disk, and a
+    // commit does not wait for its flush. That is safe here: a load cut short leaves the mark anyway, and the
+    // restore's own statements after it commit normally, which flushes every commit of the load before them.
+    QMap<QString, QString> entorno = entornoClave(c.s.ClaveBD);
+    {
+        int total = 0;
+        QString error;
+        auto rs =
+            ExecuteSQLrs(QStringLiteral("SELECT setting::bigint FROM pg_settings WHERE name = 'maintenance_work_mem'"),
+                         total, error);
+        const qint64 servidor = rs && !rs->eof() ? rs->text(0).toLongLong() : 0;
+        const qint64 memoria = qMax(servidor, qMin(kMemoriaIndicesPorTrabajoKb, kMemoriaIndicesKb / trabajos));
+        entorno.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c maintenance_work_mem=") +
+                                                        QString::number(memoria) +
+                                                        QStringLiteral("kB -c synchronous_commit=off"));
     }
     const QString script = c.trabajo + QStringLiteral("v7.Load.bat");
     const QString errores = c.trabajo + QStringLiteral("v7.Load.txt");
@@ -1374,7 +1458,7 @@ PosibleParada montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
         return Parada{escrito + kCrLf + otraVez};
     }
     int estado = -1;
-    const QString lanzado = EjecutarArchivoBat(script, &estado, entornoClave(c.s.ClaveBD));
+    const QString lanzado = EjecutarArchivoBat(script, &estado, entorno);
     if (!lanzado.isEmpty()) {
         return Parada{lanzado + kCrLf + QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base")};
     }
@@ -1406,7 +1490,8 @@ QStringList aplicarPrivilegiosDiferidos(const QVector<DefinicionVolcado>& diferi
                 continue;
             }
             const QStringList roles = rolesDeSentencia(sentencia);
-            if (!std::all_of(roles.begin(), roles.end(), [&](const QString& rol) { return existentes.contains(rol); })) {
+            if (!std::all_of(roles.begin(), roles.end(),
+                             [&](const QString& rol) { return existentes.contains(rol); })) {
                 continue;
             }
             int filas = 0;
@@ -1438,9 +1523,10 @@ PosibleParada compararConteos(const ChecksumRespaldo& checksum) {
             if (servidorPerdido()) {
                 return perdidaAl(QStringLiteral("al comprobar la integridad"));
             }
-            return Parada{QStringLiteral("Error al recuperar los registros, es recomendable eliminar la base de datos y "
-                                         "restaurarla nuevamente") +
-                          kCrLf + error};
+            return Parada{
+                QStringLiteral("Error al recuperar los registros, es recomendable eliminar la base de datos y "
+                               "restaurarla nuevamente") +
+                kCrLf + error};
         }
         if (*encontrados != c.registros) {
             return Parada{QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
@@ -1753,8 +1839,8 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                                       "su información:") +
                        kCrLf + r.noIncorporados.join(kCrLf);
         }
-        anexarLog(c.log, QStringLiteral("--- terminó con errores:\n") + r.fallas.join(QLatin1Char('\n')) +
-                             QLatin1Char('\n'));
+        anexarLog(c.log,
+                  QStringLiteral("--- terminó con errores:\n") + r.fallas.join(QLatin1Char('\n')) + QLatin1Char('\n'));
         return r;
     }
     r.ok = true;

@@ -11,10 +11,11 @@
 // clears it): the other sessions of veliro7 named and, when the administrator agrees, ended; every schema
 // and large object dropped in one transaction with a lock-wait limit (all or none); the staff logins of the
 // four v7_* groups dropped; the groups and the roles the dump needs made; the dump loaded with pg_restore
-// (in parallel when the dump allows it), leaving out what the server has already (plpgsql, schema public,
-// an old engine's tsearch2 objects); the full-text objects and the time zone set; the counts of
-// checksum.dat compared; the dates stored; the sequences raised; the staff logins and the groups'
-// privileges made good. Failures of the steps after the drops are gathered into the closing message.
+// (by several jobs where the dump records its blocks and holds several large ones), leaving out what the
+// server has already (plpgsql, schema public, an old engine's tsearch2 objects); the full-text objects and
+// the time zone set; the counts of checksum.dat compared; the dates stored; the sequences raised; the staff
+// logins and the groups' privileges made good. Failures of the steps after the drops are gathered into the
+// closing message.
 //
 //     InterfazRestauracion ui;
 //     ui.avance = [&](int valor, const QString& estado) { … };   // bar 0..10 and status text
@@ -63,6 +64,7 @@ struct EstructuraVolcado {
     bool conDesplazamientos = false; // every entry with data records where its block is
     bool completa = false;           // and every such block is whole there, the file ending after the last one
     QString motivo;                  // why it is not complete
+    QVector<qint64> tamanosBloques;  // the data blocks' sizes in the file, in file order
 };
 EstructuraVolcado examinarVolcado(const QString& ruta);
 
@@ -77,17 +79,17 @@ QVector<DefinicionVolcado> leerDefiniciones(const QString& textoPgRestore);
 
 enum class FallaArchivo {
     Ninguna,
-    CarpetaTrabajo,    // the work folder could not be made or emptied (detalle: path)
-    PruebaFallida,     // 7za found the archive damaged (detalle: what 7za's status means)
-    Extraccion,        // 7za could not write the members out (detalle: its error lines)
-    FaltaMiembro,      // base.backup or checksum.dat is missing (detalle: the member's name)
-    ChecksumInvalido,  // checksum.dat is not scrambled table lines
-    RolesNoValidos,    // rolesv7.sql cannot be read or holds a psql meta-command (detalle: why)
+    CarpetaTrabajo,     // the work folder could not be made or emptied (detalle: path)
+    PruebaFallida,      // 7za found the archive damaged (detalle: what 7za's status means)
+    Extraccion,         // 7za could not write the members out (detalle: its error lines)
+    FaltaMiembro,       // base.backup or checksum.dat is missing (detalle: the member's name)
+    ChecksumInvalido,   // checksum.dat is not scrambled table lines
+    RolesNoValidos,     // rolesv7.sql cannot be read or holds a psql meta-command (detalle: why)
     PsqlSinRestriccion, // the installed psql cannot run a foreign script restricted (detalle: why)
-    MotorDesconocido,  // the installed engine could not be told (detalle: why)
-    MotorPosterior,    // the backup's engine, or the pg_dump that wrote the dump, is newer than the tools
-    VolcadoIlegible,   // pg_restore cannot list the dump (detalle: its error lines)
-    VolcadoIncompleto  // the dump is cut short or damaged (detalle: why)
+    MotorDesconocido,   // the installed engine could not be told (detalle: why)
+    MotorPosterior,     // the backup's engine, or the pg_dump that wrote the dump, is newer than the tools
+    VolcadoIlegible,    // pg_restore cannot list the dump (detalle: its error lines)
+    VolcadoIncompleto   // the dump is cut short or damaged (detalle: why)
 };
 
 struct [[nodiscard]] ArchivoVerificado {
@@ -99,10 +101,11 @@ struct [[nodiscard]] ArchivoVerificado {
     ChecksumRespaldo checksum;
     QString motorInstalado; // pg_config's first line, upper case
     int mayorInstalado = -1, mayorRespaldo = -1;
-    QByteArray listaVolcado;               // pg_restore -l output
-    bool paralelo = false;                 // the dump can be loaded by several jobs
+    QByteArray listaVolcado;                 // pg_restore -l output
+    bool paralelo = false;                   // the dump can be loaded by several jobs (its blocks' places known)
+    int bloquesGrandes = 0;                  // its data blocks large enough to be worth a job of their own
     QVector<DefinicionVolcado> definiciones; // every entry without data
-    QSet<QString> rolesNombrados;           // owners and grantees the dump names
+    QSet<QString> rolesNombrados;            // owners and grantees the dump names
     bool ok() const { return falla == FallaArchivo::Ninguna; }
 };
 
@@ -119,10 +122,10 @@ QString mensajeArchivoRechazado(const ArchivoVerificado& v);
 // so are the privileges and policies that name a role the server lacks (the privileges run after the load
 // without those roles).
 struct ListaCarga {
-    QByteArray lista;                      // for pg_restore -L
-    QStringList omitidas;                  // the entries left out, as pg_restore lists them
-    QVector<DefinicionVolcado> diferidas;  // privileges to run after the load
-    QStringList propietariosFaltantes;     // owners the server lacks: the load cannot set owners
+    QByteArray lista;                     // for pg_restore -L
+    QStringList omitidas;                 // the entries left out, as pg_restore lists them
+    QVector<DefinicionVolcado> diferidas; // privileges to run after the load
+    QStringList propietariosFaltantes;    // owners the server lacks: the load cannot set owners
 };
 ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& rolesExistentes);
 

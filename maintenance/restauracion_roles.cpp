@@ -105,7 +105,8 @@ QVector<Token> tokens(const QString& s) {
             t.push_back({c == QLatin1Char('"') ? Token::Identificador : Token::Literal, v});
         } else if (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$')) {
             const int inicio = i;
-            while (i < n && (s.at(i).isLetterOrNumber() || s.at(i) == QLatin1Char('_') || s.at(i) == QLatin1Char('$'))) {
+            while (i < n &&
+                   (s.at(i).isLetterOrNumber() || s.at(i) == QLatin1Char('_') || s.at(i) == QLatin1Char('$'))) {
                 ++i;
             }
             t.push_back({Token::Palabra, s.mid(inicio, i - inicio)});
@@ -279,8 +280,7 @@ QString filtrarRoles(const QString& volcadoRoles, const QSet<QString>& protegido
         for (const QString& l : lineas) {
             if (const auto m = crear.match(l); m.hasMatch()) {
                 const QString rol = nombreDeIdentificador(m.captured(1));
-                if (!creados.contains(rol) && !esGrupo(rol) &&
-                    (existentes.contains(rol) || protegidos.contains(rol))) {
+                if (!creados.contains(rol) && !esGrupo(rol) && (existentes.contains(rol) || protegidos.contains(rol))) {
                     detalle->omitidos << rol;
                 }
             }

@@ -95,11 +95,11 @@ public:
         if (::geteuid() == 0) {
             QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), m_dueno, raiz()});
         }
-        const int init = comoDueno(QStringLiteral("initdb"),
-                                   {QStringLiteral("-D"), datos(), QStringLiteral("-U"), superuser(), QStringLiteral("-A"),
-                                    QStringLiteral("scram-sha-256"), QStringLiteral("--pwfile=") + raiz() +
-                                    QStringLiteral("/pwfile"), QStringLiteral("-E"), QStringLiteral("UTF8"),
-                                    QStringLiteral("--no-locale"), QStringLiteral("--no-sync")});
+        const int init = comoDueno(
+            QStringLiteral("initdb"),
+            {QStringLiteral("-D"), datos(), QStringLiteral("-U"), superuser(), QStringLiteral("-A"),
+             QStringLiteral("scram-sha-256"), QStringLiteral("--pwfile=") + raiz() + QStringLiteral("/pwfile"),
+             QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("--no-sync")});
         QFile::remove(raiz() + QStringLiteral("/pwfile"));
         if (init != 0) {
             return;
@@ -112,9 +112,9 @@ public:
             ts << "\nport = " << m_puerto << "\nlisten_addresses = '127.0.0.1'\nunix_socket_directories = '" << raiz()
                << "'\nfsync = off\nlc_messages = 'C'\n";
         }
-        if (comoDueno(QStringLiteral("pg_ctl"), {QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-D"),
-                                                  datos(), QStringLiteral("-l"), raiz() + QStringLiteral("/server.log")}) !=
-            0) {
+        if (comoDueno(QStringLiteral("pg_ctl"),
+                      {QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-D"), datos(),
+                       QStringLiteral("-l"), raiz() + QStringLiteral("/server.log")}) != 0) {
             QFile registro(raiz() + QStringLiteral("/server.log"));
             registro.open(QIODevice::ReadOnly);
             ADD_FAILURE() << "the second server did not start: " << registro.readAll().toStdString();
@@ -125,7 +125,7 @@ public:
     }
     ~ClusterNuevo() {
         comoDueno(QStringLiteral("pg_ctl"), {QStringLiteral("stop"), QStringLiteral("-w"), QStringLiteral("-m"),
-                                              QStringLiteral("immediate"), QStringLiteral("-D"), datos()});
+                                             QStringLiteral("immediate"), QStringLiteral("-D"), datos()});
         QDir(raiz()).removeRecursively();
         if (m_vigia >= 0) {
             ::close(m_vigia);
@@ -168,8 +168,7 @@ public:
         }
         const bool bien = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
         if (!bien) {
-            ADD_FAILURE() << "psql: " << sql.left(300).toStdString() << "\n"
-                          << p.readAllStandardError().toStdString();
+            ADD_FAILURE() << "psql: " << sql.left(300).toStdString() << "\n" << p.readAllStandardError().toStdString();
         }
         return bien;
     }
@@ -188,7 +187,8 @@ private:
         p.setWorkingDirectory(QStringLiteral("/"));
         const QString exe = m_bin + QLatin1Char('/') + programa;
         if (::geteuid() == 0) {
-            p.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), m_dueno, QStringLiteral("--"), exe} + args);
+            p.start(QStringLiteral("runuser"),
+                    QStringList{QStringLiteral("-u"), m_dueno, QStringLiteral("--"), exe} + args);
         } else {
             p.start(exe, args);
         }

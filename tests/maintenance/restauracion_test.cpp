@@ -644,9 +644,10 @@ TEST_F(Restauracion, ArchiveWithoutRolesFileMakesTheStaffLogins) {
                                       "has_table_privilege('v7_usuario2', 'prestamo.multas', 'TRUNCATE')::text")),
               QStringLiteral("truetruetruefalse"));
     // Staff can use every schema of the dump, funciones too, although nothing was granted there before.
-    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname !~ '^pg_' AND nspname <> "
-                                      "'information_schema' AND NOT has_schema_privilege('v7_usuario1', oid, 'USAGE')")),
-              QStringLiteral("0"));
+    EXPECT_EQ(
+        c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname !~ '^pg_' AND nspname <> "
+                                "'information_schema' AND NOT has_schema_privilege('v7_usuario1', oid, 'USAGE')")),
+        QStringLiteral("0"));
     {
         db::Connection nivel1;
         nivel1.setConnectionString(c.connectionString(QStringLiteral("nivel1"), QStringLiteral("n1")));
@@ -702,7 +703,8 @@ TEST(RestauracionLectores, PrivilegeStatementsNameTheirRoles) {
         {"GRANT SELECT ON LARGE OBJECT 16399 TO reportes_ro;", {QStringLiteral("reportes_ro")}},
         {"ALTER DEFAULT PRIVILEGES FOR ROLE dueno_v7 IN SCHEMA adquis GRANT SELECT ON TABLES  TO reportes_ro;",
          {QStringLiteral("dueno_v7"), QStringLiteral("reportes_ro")}},
-        {"ALTER DEFAULT PRIVILEGES FOR ROLE dueno_v7 REVOKE ALL ON FUNCTIONS FROM PUBLIC;", {QStringLiteral("dueno_v7")}},
+        {"ALTER DEFAULT PRIVILEGES FOR ROLE dueno_v7 REVOKE ALL ON FUNCTIONS FROM PUBLIC;",
+         {QStringLiteral("dueno_v7")}},
         {"SET SESSION AUTHORIZATION g2;", {QStringLiteral("g2")}},
         {"RESET SESSION AUTHORIZATION;", {}},
         {"CREATE POLICY p ON catalogos.analistas FOR SELECT TO v7_usuario1, v7_usuario2 USING ((usuario = "
@@ -744,10 +746,10 @@ TEST(RestauracionLectores, RolesFileMakesOnlyWhatTheDumpNeeds) {
                                            "GRANT reportes_ro TO ajena GRANTED BY postgres;\n"
                                            "\\unrestrict k\n");
     RolesFiltrados detalle;
-    const QString f = filtrarRoles(volcado, {QStringLiteral("postgres"), QStringLiteral("jefe")},
-                                   {QStringLiteral("v7_usuario1"), QStringLiteral("existente"), QStringLiteral("postgres")},
-                                   {QStringLiteral("dueno_v7"), QStringLiteral("reportes_ro"), QStringLiteral("existente")},
-                                   &detalle);
+    const QString f = filtrarRoles(
+        volcado, {QStringLiteral("postgres"), QStringLiteral("jefe")},
+        {QStringLiteral("v7_usuario1"), QStringLiteral("existente"), QStringLiteral("postgres")},
+        {QStringLiteral("dueno_v7"), QStringLiteral("reportes_ro"), QStringLiteral("existente")}, &detalle);
     EXPECT_EQ(f, QStringLiteral("SET standard_conforming_strings = on;\n"
                                 "CREATE ROLE dueno_v7;\n"
                                 "ALTER ROLE dueno_v7 WITH NOSUPERUSER NOLOGIN;\n"
@@ -811,9 +813,10 @@ void empacar(const QString& zip, const QStringList& archivos) {
 
 // The roles whose attributes, passwords and memberships a round trip must give back.
 const QStringList kRolesComparados = {
-    QStringLiteral("v7_super"), QStringLiteral("v7_admin"), QStringLiteral("v7_usuario1"), QStringLiteral("v7_usuario2"),
-    QStringLiteral("O'Brien"),  QStringLiteral("Ana Admin"), QStringLiteral("nivel1"),     QStringLiteral("jefa2"),
-    QStringLiteral("jefe"),     QStringLiteral("adm"),       QStringLiteral("usr1"),       QStringLiteral("dueno_v7"),
+    QStringLiteral("v7_super"),    QStringLiteral("v7_admin"), QStringLiteral("v7_usuario1"),
+    QStringLiteral("v7_usuario2"), QStringLiteral("O'Brien"),  QStringLiteral("Ana Admin"),
+    QStringLiteral("nivel1"),      QStringLiteral("jefa2"),    QStringLiteral("jefe"),
+    QStringLiteral("adm"),         QStringLiteral("usr1"),     QStringLiteral("dueno_v7"),
     QStringLiteral("reportes_ro")};
 
 // Everything a restore must give back, one line per kind: every table's rows (the configuration and the
@@ -829,7 +832,8 @@ QStringList huella(const std::function<bool(const QString&, QString*)>& psql) {
     const QString lista = roles.join(QLatin1Char(','));
     // Each line: a label and its values sorted, "kind value,value,…".
     auto linea = [](const char* etiqueta, const QString& valor, const QString& desde) {
-        return QStringLiteral("SELECT '%1 ' || coalesce(string_agg(v, ',' ORDER BY v), '') FROM (SELECT %2 AS v %3) s;\n")
+        return QStringLiteral(
+                   "SELECT '%1 ' || coalesce(string_agg(v, ',' ORDER BY v), '') FROM (SELECT %2 AS v %3) s;\n")
             .arg(QString::fromLatin1(etiqueta), valor, desde);
     };
     const QString sql =
@@ -924,9 +928,9 @@ TEST_F(Restauracion, RoundTripsOntoThisServerAndAFreshOne) {
     const QString kit = respaldar(QStringLiteral("kit.zip"));
     const QString carpeta = m_dir.file(QStringLiteral("a mano/"));
     QDir().mkpath(carpeta);
-    ASSERT_TRUE(herramientaPg(QStringLiteral("pg_dump"), {QStringLiteral("-Fc"), QStringLiteral("-b"),
-                                                          QStringLiteral("-f"), carpeta + QStringLiteral("base.backup"),
-                                                          QStringLiteral("veliro7")}));
+    ASSERT_TRUE(
+        herramientaPg(QStringLiteral("pg_dump"), {QStringLiteral("-Fc"), QStringLiteral("-b"), QStringLiteral("-f"),
+                                                  carpeta + QStringLiteral("base.backup"), QStringLiteral("veliro7")}));
     ASSERT_TRUE(herramientaPg(QStringLiteral("pg_dumpall"),
                               {QStringLiteral("-g"), QStringLiteral("-f"), carpeta + QStringLiteral("rolesv7.sql")}));
     escribir(carpeta + QStringLiteral("checksum.dat"), miembro(kit, QStringLiteral("checksum.dat")));
@@ -1006,8 +1010,8 @@ TEST_F(Restauracion, WorkListLeavesOutWhatTheServerHasAlready) {
                                       "'BEGIN RETURN 2 * $1; END';")));
     const QString kit = respaldar(QStringLiteral("base.zip"));
     const QString plano = m_dir.file(QStringLiteral("plano.sql"));
-    ASSERT_TRUE(herramientaPg(QStringLiteral("pg_dump"), {QStringLiteral("-Fp"), QStringLiteral("-f"), plano,
-                                                          QStringLiteral("veliro7")}));
+    ASSERT_TRUE(herramientaPg(QStringLiteral("pg_dump"),
+                              {QStringLiteral("-Fp"), QStringLiteral("-f"), plano, QStringLiteral("veliro7")}));
     ASSERT_TRUE(c.psql(QStringLiteral("DROP DATABASE IF EXISTS antigua; CREATE DATABASE antigua TEMPLATE template0;"),
                        nullptr, QStringLiteral("postgres")));
     ASSERT_TRUE(c.psql(QStringLiteral("DROP EXTENSION plpgsql; DROP SCHEMA public; CREATE SCHEMA public;"
@@ -1158,7 +1162,8 @@ QVector<pid_t> procesosSobre(const QString& programa, const QString& carpeta, co
             (estado.open(QIODevice::ReadOnly) && estado.readAll().contains(") Z "))) {
             continue;
         }
-        const bool sobre = std::any_of(args.begin(), args.end(), [&](const QByteArray& a) { return a.startsWith(prefijo); });
+        const bool sobre =
+            std::any_of(args.begin(), args.end(), [&](const QByteArray& a) { return a.startsWith(prefijo); });
         const bool marcado = con == nullptr || args.contains(QByteArray(con));
         if (sobre && marcado) {
             pids << pid;
@@ -1203,8 +1208,7 @@ TEST_F(Restauracion, KilledDuringTheLoadLeavesTheMarkAndARerunCompletes) {
         env.insert(QStringLiteral("V7_HIJO_RUTAPG"), c.installFolder());
         hijo.setProcessEnvironment(env);
         hijo.setProcessChannelMode(QProcess::MergedChannels);
-        hijo.start(QCoreApplication::applicationFilePath(),
-                   {QStringLiteral("--gtest_filter=HijoRestauracion.*")});
+        hijo.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=HijoRestauracion.*")});
         ASSERT_TRUE(hijo.waitForStarted());
         pid_t carga = 0;
         QElapsedTimer reloj;
@@ -1291,8 +1295,9 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     r = restaurarRespaldo(archivo, ui);
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.rechazado);
-    EXPECT_TRUE(r.texto.startsWith(QStringLiteral("Se perdió la conexión con el servidor (después de montar el "
-                                                  "respaldo): la base de datos quedó incompleta, restaure nuevamente.")))
+    EXPECT_TRUE(
+        r.texto.startsWith(QStringLiteral("Se perdió la conexión con el servidor (después de montar el "
+                                          "respaldo): la base de datos quedó incompleta, restaure nuevamente.")))
         << r.texto.toStdString();
     EXPECT_FALSE(r.texto.contains(QStringLiteral("restaurada correctamente")));
     EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
