@@ -51,14 +51,23 @@ double rutina(const QString& archivo) {
         ++avisos;
         std::fprintf(stderr, "restore message: %s\n", qPrintable(t));
     };
+    ui.terminarSesiones = [](const QString&) { return true; };
     ui.elegirZona = [] { return QStringLiteral("America/Mexico_City"); };
     QElapsedTimer t;
+    // Where the time goes: the seconds at which each step of the bar began.
+    QStringList pasos;
+    ui.avance = [&](int valor, const QString&) {
+        if (valor >= 0) {
+            pasos << QString::number(valor) + QLatin1Char('@') + QString::number(segundos(t), 'f', 2);
+        }
+    };
     t.start();
     const v7::ResultadoRestauracion r = v7::restaurarRespaldo(archivo, ui);
     const double s = segundos(t);
     if (!r.ok || avisos > 0) {
         morir(QStringLiteral("the restore routine failed: ") + r.texto);
     }
+    std::printf("  steps (bar value@seconds): %s\n", qPrintable(pasos.join(QLatin1Char(' '))));
     return s;
 }
 

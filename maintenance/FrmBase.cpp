@@ -247,8 +247,10 @@ void FrmBase::BtnExaminar_Click() {
 }
 
 void FrmBase::BtnExaminarRespaldo_Click() {
-    const QString elegido = examinar();
+    // The archive to restore is only read: choosing it never asks whether to overwrite it.
+    const QString elegido = dialogs().saveFile(this, QString(), m_nombreCd, kFiltroRespaldo, false);
     if (!elegido.isEmpty()) {
+        m_nombreCd = elegido;
         TxtRutaRespaldo->setText(elegido);
     }
 }
@@ -347,7 +349,7 @@ void FrmBase::BtnMontar_Click() {
         QStringLiteral("El proceso que se realizará a continuación es crítico, toda la información que actualmente "
                        "tiene la base de VELIRO7 será reemplazada en su totalidad por el contenido del respaldo") +
             kCrLf + QString(20, QLatin1Char(' ')) + QStringLiteral(" ¿ Deseas continuar ?"),
-        MsgButtons::YesNo, QStringLiteral("ATENCION: Proceso crítico"));
+        MsgButtons::YesNo, QStringLiteral("ATENCION: Proceso crítico"), MsgResult::No);
     if (seguir != MsgResult::Yes) {
         return;
     }
@@ -374,6 +376,11 @@ void FrmBase::BtnMontar_Click() {
         }
     };
     interfaz.aviso = [this](MsgIcon icono, const QString& texto) { dialogs().message(this, icono, texto); };
+    interfaz.terminarSesiones = [this](const QString& pregunta) {
+        // Ending other people's sessions loses their unsaved work: Enter answers No.
+        return dialogs().message(this, MsgIcon::Warning, pregunta, MsgButtons::YesNo,
+                                 QStringLiteral("ATENCION: Sesiones conectadas"), MsgResult::No) == MsgResult::Yes;
+    };
     interfaz.elegirZona = [this] {
         FrmConfigRegional zona(*this);
         zona.exec();

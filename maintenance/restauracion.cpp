@@ -3,7 +3,11 @@
 #include "core/archivos.h"
 #include "core/cifrado.h"
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/listas.h"
+#include "core/marca_restauracion.h"
+#include "core/permisos.h"
+#include "core/psql_ajeno.h"
 #include "core/scripts.h"
 #include "core/servidor.h"
 #include "core/session.h"
@@ -14,6 +18,7 @@
 #include "maintenance/texto_completo.h"
 #include "maintenance/zona_horaria.h"
 #include "platform/archiver.h"
+#include "platform/archivo_seguro.h"
 #include "platform/db.h"
 #include "platform/events.h"
 #include "platform/paths.h"
@@ -21,16 +26,39 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringDecoder>
+#include <QThread>
+
+#include <thread>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kNoModificada = QStringLiteral("La base de datos no fue modificada.");
+const QString kIncompleta = QStringLiteral("la base de datos quedó incompleta, restaure nuevamente");
+
+// The load's jobs: the machine's cores, at most this many, and no more than the dump's large data blocks.
+// pg_restore gives one job a table's data and then its indexes one after another (they lock the same table),
+// so further jobs only pay where several large tables load side by side; each job costs a connection and a
+// worker (measured: a dump of one large table loads slower by 8 jobs than by one).
+constexpr int kMaxTrabajosCarga = 8;
+constexpr qint64 kBloqueGrande = 8 * 1024 * 1024; // a data block of this size (compressed) or more
+
+// Memory for the index builds of the load: the server's own setting when larger; the load's jobs share it.
+constexpr qint64 kMemoriaIndicesKb = 1024 * 1024;
+constexpr qint64 kMemoriaIndicesPorTrabajoKb = 256 * 1024;
 
 // The installed engine's text lives for the session: a later probe that fails keeps it.
 QString& motorInstaladoSesion() {
@@ -67,28 +95,6 @@ QString lineasError(const QByteArray& salida, int maximo = 10) {
     return lineas.mid(0, maximo).join(kCrLf);
 }
 
-// Runs two sh command texts at once (each redirects its own output) and gives both exit statuses; -1 for
-// a status that could not be told. The checks of an archive read it twice over: side by side they take
-// the time of the longer one.
-std::pair<int, int> dosALaVez(const QString& a, const QString& b, const QString& archivoEstado) {
-    QFile::remove(archivoEstado);
-    const QString linea = QStringLiteral("( ") + a + QStringLiteral(" ) & p=$!; ( ") + b +
-                          QStringLiteral(" ); b=$?; wait $p; a=$?; printf '%s %s\\n' \"$a\" \"$b\" > ") +
-                          citarSh(archivoEstado);
-    process::Command c = process::Command::shellLine(linea);
-    c.cLocale = true;
-    (void)process::run(c);
-    QFile f(archivoEstado);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {-1, -1};
-    }
-    const QList<QByteArray> partes = f.readAll().trimmed().split(' ');
-    bool okA = false, okB = false;
-    const int ea = partes.value(0).toInt(&okA);
-    const int eb = partes.value(1).toInt(&okB);
-    return {okA ? ea : -1, okB ? eb : -1};
-}
-
 QByteArray contenido(const QString& ruta) {
     QFile f(ruta);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -98,6 +104,24 @@ ArchivoVerificado rechazo(ArchivoVerificado v, FallaArchivo falla, const QString
     v.falla = falla;
     v.detalle = detalle;
     return v;
+}
+
+// A tool run directly (it is the child that dies with this program), its outputs into files.
+process::Result correr(const QString& programa, const QStringList& argumentos, const QString& salida,
+                       const QString& errores = QString()) {
+    process::Command c;
+    c.program = programa;
+    c.arguments = argumentos;
+    c.cLocale = true;
+    c.out = salida.isEmpty() ? process::Sink::Discard : process::Sink::File;
+    c.outFile = salida;
+    if (errores.isEmpty()) {
+        c.err = salida.isEmpty() ? process::Sink::Discard : process::Sink::Stdout;
+    } else {
+        c.err = process::Sink::File;
+        c.errFile = errores;
+    }
+    return process::run(c);
 }
 
 // "Dumped by pg_dump version: 15.18 (…)" of pg_restore -l.
@@ -161,58 +185,568 @@ void anexarLog(const QString& archivo, const QString& texto) {
     }
 }
 
-QString leerTexto(const QString& ruta) {
-    QFile f(ruta);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-// Owner and grants of schema public, to make it again as it was after every schema was dropped.
-struct EsquemaPublico {
-    bool existia = false;
-    QString propietario;
-    QStringList concesiones; // GRANT statements
-};
-
-EsquemaPublico leerEsquemaPublico() {
-    EsquemaPublico p;
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(
-        QStringLiteral("SELECT pg_get_userbyid(nspowner) FROM pg_namespace WHERE nspname = 'public'"), total, error);
-    if (rs && !rs->eof()) {
-        p.existia = true;
-        p.propietario = rs->text(0);
-        auto g =
-            ExecuteSQLrs(QStringLiteral("SELECT CASE WHEN a.grantee = 0 THEN '' ELSE pg_get_userbyid(a.grantee) END, "
-                                        "a.privilege_type, a.is_grantable FROM pg_namespace n, aclexplode(n.nspacl) a "
-                                        "WHERE n.nspname = 'public' AND a.grantee <> n.nspowner"),
-                         total, error);
-        for (; g && !g->eof(); g->moveNext()) {
-            const QString a = g->text(0).isEmpty() ? QStringLiteral("PUBLIC") : citarIdentificador(g->text(0));
-            const bool opcion = textoABooleano(g->text(2));
-            p.concesiones << QStringLiteral("GRANT ") + g->text(1) + QStringLiteral(" ON SCHEMA public TO ") + a +
-                                 (opcion ? QStringLiteral(" WITH GRANT OPTION") : QString());
-        }
-    } else {
-        // A database made without it: the server's own default.
-        p.propietario = QStringLiteral("pg_database_owner");
-        p.concesiones << QStringLiteral("GRANT USAGE ON SCHEMA public TO PUBLIC");
-    }
-    return p;
-}
-
-bool existeEsquemaPublico() {
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = 'public'"), total, error);
-    return rs && !rs->eof();
-}
-
 // Every line of a table: "schema.table#count".
 const QRegularExpression& lineaTabla() {
     static const QRegularExpression re(
         QStringLiteral("^([A-Za-z_][A-Za-z0-9_$]*)\\.([A-Za-z_][A-Za-z0-9_$]*)#(\\d+)$"));
     return re;
+}
+
+// --- The dump's structure (pg_dump's custom format) ---
+
+constexpr int kBloqueDatos = 1;   // a table's data
+constexpr int kBloqueObjetos = 3; // the large objects
+constexpr int kPosicionConocida = 2;
+
+// Reads the integers, texts and offsets of a custom-format dump as pg_restore does; any read past the end
+// or a value out of reason sets roto.
+class LectorVolcado {
+public:
+    LectorVolcado(const uchar* datos, qint64 tamano) : m_p(datos), m_n(tamano) {}
+
+    bool roto = false;
+    qint64 pos = 0;
+    int tamanoEntero = 4, tamanoDesplazamiento = 8;
+
+    int byte() {
+        if (pos >= m_n) {
+            roto = true;
+            return 0;
+        }
+        return m_p[pos++];
+    }
+    qint64 entero() {
+        const int signo = byte();
+        quint64 v = 0;
+        for (int b = 0; b < tamanoEntero; ++b) {
+            v |= quint64(byte()) << (8 * b);
+        }
+        if (v > quint64(std::numeric_limits<qint64>::max())) {
+            roto = true;
+            return 0;
+        }
+        return signo != 0 ? -qint64(v) : qint64(v);
+    }
+    // false for a null text.
+    bool texto(QByteArray* valor = nullptr) {
+        const qint64 l = entero();
+        if (l < 0 || roto) {
+            return false;
+        }
+        if (l > m_n - pos) {
+            roto = true;
+            return false;
+        }
+        if (valor != nullptr) {
+            *valor = QByteArray(reinterpret_cast<const char*>(m_p + pos), int(l));
+        }
+        pos += l;
+        return true;
+    }
+    qint64 desplazamiento(int& estado) {
+        estado = byte();
+        quint64 o = 0;
+        for (int b = 0; b < tamanoDesplazamiento; ++b) {
+            o |= quint64(byte()) << (8 * b);
+        }
+        return qint64(o);
+    }
+    bool saltar(qint64 k) {
+        if (k < 0 || k > m_n - pos) {
+            roto = true;
+            return false;
+        }
+        pos += k;
+        return true;
+    }
+    // The chunks of one piece of data, up to the zero length that ends them.
+    bool saltarTrozos() {
+        for (;;) {
+            const qint64 l = entero();
+            if (roto || l < 0) {
+                roto = true;
+                return false;
+            }
+            if (l == 0) {
+                return true;
+            }
+            if (!saltar(l)) {
+                return false;
+            }
+        }
+    }
+    bool alFinal() const { return pos == m_n; }
+
+private:
+    const uchar* m_p;
+    qint64 m_n;
+};
+
+// The SQL statements of one entry's text (one a line, as pg_restore prints privileges and policies).
+QStringList sentenciasDe(const QStringList& lineas) {
+    QStringList sentencias;
+    QString actual;
+    for (const QString& l : lineas) {
+        if (l.startsWith(QLatin1String("--")) || l.trimmed().isEmpty() || l.startsWith(QLatin1Char('\\'))) {
+            continue;
+        }
+        actual += (actual.isEmpty() ? QString() : QStringLiteral(" ")) + l.trimmed();
+        if (actual.endsWith(QLatin1Char(';'))) {
+            sentencias << actual;
+            actual.clear();
+        }
+    }
+    if (!actual.isEmpty()) {
+        sentencias << actual;
+    }
+    return sentencias;
+}
+
+bool nombraRoles(const QString& tipo) {
+    return tipo == QLatin1String("ACL") || tipo == QLatin1String("DEFAULT ACL") || tipo == QLatin1String("POLICY");
+}
+
+// The objects of the old tsearch2 add-on that an engine-8 dump brings in schema public; the full-text
+// upgrade makes their replacements.
+const QSet<QString>& nombresTsearch2() {
+    static const QSet<QString> n = [] {
+        QSet<QString> s;
+        for (const char* x : {"pg_ts_cfg",
+                              "pg_ts_cfgmap",
+                              "pg_ts_dict",
+                              "pg_ts_parser",
+                              "tsvector",
+                              "tsquery",
+                              "gtsvector",
+                              "gtsq",
+                              "statinfo",
+                              "tokentype",
+                              "tokenout",
+                              "tsdebug",
+                              "lexize",
+                              "set_curdict",
+                              "set_curprs",
+                              "set_curcfg",
+                              "show_curcfg",
+                              "dex_init",
+                              "dex_lexize",
+                              "snb_en_init",
+                              "snb_lexize",
+                              "snb_ru_init",
+                              "snb_ru_init_koi8",
+                              "snb_ru_init_utf8",
+                              "spell_init",
+                              "spell_lexize",
+                              "syn_init",
+                              "syn_lexize",
+                              "thesaurus_init",
+                              "thesaurus_lexize",
+                              "token_type",
+                              "parse",
+                              "prsd_start",
+                              "prsd_getlexeme",
+                              "prsd_end",
+                              "prsd_lextype",
+                              "prsd_headline",
+                              "to_tsvector",
+                              "to_tsquery",
+                              "plainto_tsquery",
+                              "setweight",
+                              "strip",
+                              "stat",
+                              "tsearch2",
+                              "rank",
+                              "rank_cd",
+                              "headline",
+                              "get_covers",
+                              "_get_parser_from_curcfg",
+                              "ts_debug",
+                              "numnode",
+                              "querytree",
+                              "tsq_mcontains",
+                              "tsq_mcontained",
+                              "rewrite",
+                              "rewrite_accum",
+                              "rewrite_finish",
+                              "reset_tsearch",
+                              "concat",
+                              "exectsq",
+                              "rexectsq",
+                              "length",
+                              "gin_extract_tsvector",
+                              "gin_extract_tsquery",
+                              "gin_ts_consistent",
+                              "gist_tsvector_ops",
+                              "gist_tp_tsquery_ops",
+                              "gin_tsvector_ops",
+                              "tsvector_ops",
+                              "tsquery_ops"}) {
+            s.insert(QString::fromLatin1(x));
+        }
+        return s;
+    }();
+    return n;
+}
+
+// The object's own name in an entry's name: "FUNCTION lexize(text)" -> "lexize".
+QString nombreBase(const DefinicionVolcado& d) {
+    QString n = d.nombre;
+    if (d.tipo == QLatin1String("COMMENT") || d.tipo == QLatin1String("ACL")) {
+        static const QRegularExpression prefijo(QStringLiteral("^(?:[A-Z]+ )+"));
+        n.remove(prefijo);
+    }
+    n = n.section(QLatin1Char('('), 0, 0).trimmed();
+    n = n.section(QLatin1Char(' '), 0, 0);
+    return n;
+}
+
+// Why an entry is left out of the load, or empty when it is loaded.
+QString motivoOmision(const DefinicionVolcado& d, bool motorAntiguo) {
+    static const QSet<QString> manejadores = {QStringLiteral("plpgsql_call_handler()"),
+                                              QStringLiteral("plpgsql_validator(oid)"),
+                                              QStringLiteral("plpgsql_inline_handler(internal)")};
+    const bool sistema = d.esquema == QLatin1String("public") || d.esquema == QLatin1String("pg_catalog") ||
+                         d.esquema == QLatin1String("-");
+    if ((d.tipo == QLatin1String("PROCEDURAL LANGUAGE") || d.tipo == QLatin1String("EXTENSION")) &&
+        d.nombre == QLatin1String("plpgsql")) {
+        return QStringLiteral("el lenguaje plpgsql ya existe en el servidor");
+    }
+    if (d.tipo == QLatin1String("COMMENT") &&
+        (d.nombre == QLatin1String("EXTENSION plpgsql") || d.nombre == QLatin1String("PROCEDURAL LANGUAGE plpgsql") ||
+         d.nombre == QLatin1String("LANGUAGE plpgsql"))) {
+        return QStringLiteral("el lenguaje plpgsql ya existe en el servidor");
+    }
+    if (d.tipo == QLatin1String("FUNCTION") && sistema && manejadores.contains(d.nombre)) {
+        return QStringLiteral("el lenguaje plpgsql ya existe en el servidor");
+    }
+    if ((d.tipo == QLatin1String("SCHEMA") && d.nombre == QLatin1String("public")) ||
+        (d.tipo == QLatin1String("COMMENT") && d.nombre == QLatin1String("SCHEMA public"))) {
+        return QStringLiteral("el esquema public ya existe en el servidor");
+    }
+    if (motorAntiguo && d.esquema == QLatin1String("public") && nombresTsearch2().contains(nombreBase(d))) {
+        return QStringLiteral("objeto de tsearch2 que la actualización de búsqueda de texto reemplaza");
+    }
+    return QString();
+}
+
+// --- The lock of a restore ---
+
+// One restore at a time in a work folder: held for the whole run. A run that finds it free may remove what
+// a killed earlier run left there.
+class BloqueoRestauracion {
+public:
+    explicit BloqueoRestauracion(const QString& carpeta) {
+        const QByteArray ruta = QFile::encodeName(carpeta + QStringLiteral("v7.restauracion.lock"));
+        m_fd = ::open(ruta.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            m_error = archivo::motivoDeError(QFile::decodeName(ruta), errno);
+            return;
+        }
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            m_error = QStringLiteral("Otra restauración de la base de datos está en curso en este equipo; espere a "
+                                     "que termine.");
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~BloqueoRestauracion() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    BloqueoRestauracion(const BloqueoRestauracion&) = delete;
+    BloqueoRestauracion& operator=(const BloqueoRestauracion&) = delete;
+    bool tomado() const { return m_fd >= 0; }
+    const QString& error() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    QString m_error;
+};
+
+// Tools that a killed earlier run left working on its extracted archive (the workers of a parallel load
+// outlive their leader until their current item is done): stopped before the folder is swept.
+void terminarHerramientasAbandonadas(const QString& carpeta) {
+    const QByteArray prefijo = QFile::encodeName(carpeta + QLatin1Char('/'));
+    QVector<pid_t> detenidos;
+    const QStringList procesos = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& p : procesos) {
+        bool ok = false;
+        const pid_t pid = p.toInt(&ok);
+        if (!ok || pid == ::getpid()) {
+            continue;
+        }
+        QFile f(QStringLiteral("/proc/") + p + QStringLiteral("/cmdline"));
+        if (!f.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        for (const QByteArray& argumento : f.read(64 * 1024).split('\0')) {
+            if (argumento.startsWith(prefijo)) {
+                ::kill(pid, SIGKILL);
+                detenidos << pid;
+                break;
+            }
+        }
+    }
+    QElapsedTimer reloj;
+    reloj.start();
+    while (!detenidos.isEmpty() && reloj.elapsed() < 2000) {
+        QFile estado(QStringLiteral("/proc/") + QString::number(detenidos.last()) + QStringLiteral("/stat"));
+        if (!estado.open(QIODevice::ReadOnly) || estado.readAll().contains(") Z ")) {
+            detenidos.removeLast();
+        } else {
+            QThread::msleep(20);
+        }
+    }
+}
+
+// --- Other sessions and the drops ---
+
+struct SesionAjena {
+    qint64 pid = 0;
+    QString descripcion;
+};
+
+QString estadoEnEspanol(const QString& estado) {
+    if (estado == QLatin1String("idle in transaction")) {
+        return QStringLiteral("inactiva dentro de una transacción abierta");
+    }
+    if (estado == QLatin1String("idle in transaction (aborted)")) {
+        return QStringLiteral("inactiva dentro de una transacción fallida");
+    }
+    if (estado == QLatin1String("active")) {
+        return QStringLiteral("ejecutando una consulta");
+    }
+    if (estado == QLatin1String("idle")) {
+        return QStringLiteral("inactiva");
+    }
+    return estado;
+}
+
+// The client sessions of veliro7 other than this one; soloConBloqueos: only those holding a lock on a
+// relation.
+QVector<SesionAjena> sesionesAjenas(bool soloConBloqueos) {
+    QVector<SesionAjena> sesiones;
+    db::DbError e;
+    auto rs = conexionPrincipal().query(
+        QStringLiteral("SELECT a.pid, coalesce(a.usename::text, ''), coalesce(a.application_name, ''), "
+                       "coalesce(host(a.client_addr), ''), coalesce(a.state, ''), "
+                       "coalesce(to_char(coalesce(a.xact_start, a.backend_start), 'HH24:MI:SS'), '') "
+                       "FROM pg_stat_activity a WHERE a.datname = 'veliro7' AND a.pid <> pg_backend_pid() "
+                       "AND a.backend_type = 'client backend'") +
+            (soloConBloqueos ? QStringLiteral(" AND EXISTS (SELECT 1 FROM pg_locks l WHERE l.pid = a.pid AND "
+                                              "l.granted AND l.locktype = 'relation')")
+                             : QString()) +
+            QStringLiteral(" ORDER BY a.pid"),
+        e);
+    for (; rs && !rs->eof(); rs->moveNext()) {
+        SesionAjena s;
+        s.pid = rs->text(0).toLongLong();
+        QString d = QStringLiteral("sesión ") + rs->text(0) + QStringLiteral(" del usuario ") +
+                    (rs->text(1).isEmpty() ? QStringLiteral("(desconocido)") : rs->text(1));
+        if (!rs->text(2).isEmpty()) {
+            d += QStringLiteral(", programa ") + rs->text(2);
+        }
+        d += QStringLiteral(", desde ") +
+             (rs->text(3).isEmpty() ? QStringLiteral("este equipo") : QStringLiteral("el equipo ") + rs->text(3));
+        if (!rs->text(4).isEmpty()) {
+            d += QStringLiteral(", ") + estadoEnEspanol(rs->text(4));
+            if (rs->text(4).startsWith(QLatin1String("idle in transaction")) && !rs->text(5).isEmpty()) {
+                d += QStringLiteral(" desde las ") + rs->text(5);
+            }
+        }
+        s.descripcion = d;
+        sesiones.push_back(s);
+    }
+    return sesiones;
+}
+
+// Ends the sessions and waits a few seconds for them to be gone.
+void terminarSesiones(const QVector<SesionAjena>& sesiones) {
+    QStringList pids;
+    for (const SesionAjena& s : sesiones) {
+        pids << QString::number(s.pid);
+    }
+    db::DbError e;
+    (void)conexionPrincipal().query(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                                                   "datname = 'veliro7' AND pid IN (") +
+                                        pids.join(QLatin1Char(',')) + QLatin1Char(')'),
+                                    e);
+    QElapsedTimer reloj;
+    reloj.start();
+    while (reloj.elapsed() < 5000) {
+        auto rs = conexionPrincipal().query(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE pid IN (") +
+                                                pids.join(QLatin1Char(',')) + QLatin1Char(')'),
+                                            e);
+        if (!rs || rs->eof() || rs->text(0) == QLatin1String("0")) {
+            return;
+        }
+        QThread::msleep(50);
+    }
+}
+
+enum class Eliminacion { Hecha, SinCambios, Incierta };
+
+struct ResultadoEliminacion {
+    Eliminacion estado = Eliminacion::SinCambios;
+    QString mensaje; // for SinCambios and Incierta
+};
+
+// Every schema (public made again as it was) and every large object, in one transaction that waits at most
+// plazoMs for another session's lock: all go or none.
+ResultadoEliminacion eliminarContenido(int plazoMs) {
+    ResultadoEliminacion r;
+    auto con = sesion().ConexionPrincipal;
+    if (!con || !con->isOpen()) {
+        r.mensaje = QStringLiteral("No se pudo establecer conexión con el servidor");
+        return r;
+    }
+    db::Transaccion t(con);
+    db::DbError e;
+    qint64 n = 0;
+    auto ejecutar = [&](const QString& sql) { return t.connection().execute(sql, n, e); };
+    bool ok =
+        t.begin(e) &&
+        ejecutar(QStringLiteral("SET LOCAL lock_timeout = '") + QString::number(plazoMs) + QStringLiteral("ms'")) &&
+        ejecutar(QStringLiteral("SET LOCAL statement_timeout = 0"));
+    // Owner and grants of schema public, to make it again as it was.
+    QString propietario = QStringLiteral("pg_database_owner");
+    QStringList concesiones;
+    QStringList esquemas;
+    QString otroQuePublic; // a schema whose presence afterwards tells whether the drops were committed
+    if (ok) {
+        auto rs = t.connection().query(
+            QStringLiteral("SELECT pg_get_userbyid(nspowner) FROM pg_namespace WHERE nspname = 'public'"), e);
+        ok = rs != nullptr;
+        if (ok && !rs->eof()) {
+            propietario = rs->text(0);
+            auto g = t.connection().query(
+                QStringLiteral("SELECT CASE WHEN a.grantee = 0 THEN '' ELSE pg_get_userbyid(a.grantee) END, "
+                               "a.privilege_type, a.is_grantable FROM pg_namespace n, aclexplode(n.nspacl) a "
+                               "WHERE n.nspname = 'public' AND a.grantee <> n.nspowner"),
+                e);
+            ok = g != nullptr;
+            for (; ok && !g->eof(); g->moveNext()) {
+                const QString a = g->text(0).isEmpty() ? QStringLiteral("PUBLIC") : citarIdentificador(g->text(0));
+                concesiones << QStringLiteral("GRANT ") + g->text(1) + QStringLiteral(" ON SCHEMA public TO ") + a +
+                                   (textoABooleano(g->text(2)) ? QStringLiteral(" WITH GRANT OPTION") : QString());
+            }
+        } else if (ok) {
+            concesiones << QStringLiteral("GRANT USAGE ON SCHEMA public TO PUBLIC");
+        }
+    }
+    if (ok) {
+        auto rs = t.connection().query(QStringLiteral("SELECT nspname::text FROM pg_namespace WHERE nspname !~ '^pg_' "
+                                                      "AND nspname <> 'information_schema' ORDER BY nspname"),
+                                       e);
+        ok = rs != nullptr;
+        for (; ok && !rs->eof(); rs->moveNext()) {
+            esquemas << citarIdentificador(rs->text(0));
+            if (rs->text(0) != QLatin1String("public")) {
+                otroQuePublic = rs->text(0);
+            }
+        }
+    }
+    if (ok && !esquemas.isEmpty()) {
+        ok =
+            ejecutar(QStringLiteral("DROP SCHEMA ") + esquemas.join(QStringLiteral(", ")) + QStringLiteral(" CASCADE"));
+    }
+    if (ok) {
+        // Large objects belong to no schema: they go with the rest, or the load would meet the old ones.
+        ok = t.connection().query(QStringLiteral("SELECT count(lo_unlink(oid)) FROM pg_largeobject_metadata"), e) !=
+             nullptr;
+    }
+    if (ok) {
+        ok = ejecutar(QStringLiteral("CREATE SCHEMA public AUTHORIZATION ") + citarIdentificador(propietario));
+        for (int i = 0; ok && i < concesiones.size(); ++i) {
+            ok = ejecutar(concesiones[i]);
+        }
+    }
+    if (!ok) {
+        const bool perdida = e.isLostConnection();
+        t.rollback();
+        if (perdida) {
+            // The transaction never committed: the server threw it away with the connection.
+            r.mensaje = QStringLiteral("Se perdió la conexión con el servidor antes de eliminar los esquemas.");
+        } else if (e.sqlState == QLatin1String("55P03")) {
+            QStringList quienes;
+            for (const SesionAjena& s : sesionesAjenas(true)) {
+                quienes << QStringLiteral("   - ") + s.descripcion;
+            }
+            r.mensaje =
+                QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y no la liberó "
+                               "en ") +
+                QString::number(plazoMs / 1000) + QStringLiteral(" segundos.") +
+                (quienes.isEmpty() ? QString() : kCrLf + quienes.join(kCrLf)) + kCrLf +
+                QStringLiteral("Cierre esas sesiones e intente nuevamente.");
+        } else {
+            r.mensaje = err::textoParaUsuario(QStringLiteral("No se eliminaron los esquemas de la base de datos."),
+                                              e.description);
+        }
+        return r;
+    }
+    if (!t.commit(e)) {
+        if (e.isLostConnection()) {
+            // The commit's answer was lost: a server that is back tells whether it took place.
+            QString error;
+            if (!otroQuePublic.isEmpty() && ConexionServer(sesion().CadenaConexion, error)) {
+                db::DbError e2;
+                auto rs = conexionPrincipal().query(
+                    QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") + citarLiteral(otroQuePublic), e2);
+                if (rs && !rs->eof()) {
+                    r.mensaje = QStringLiteral("Se perdió la conexión con el servidor antes de eliminar los esquemas.");
+                    return r;
+                }
+            }
+            r.estado = Eliminacion::Incierta;
+            r.mensaje = QStringLiteral("Se perdió la conexión con el servidor mientras se eliminaban los esquemas: ") +
+                        kIncompleta + QLatin1Char('.');
+        } else {
+            r.mensaje = err::textoParaUsuario(QStringLiteral("No se eliminaron los esquemas de la base de datos."),
+                                              e.description);
+        }
+        return r;
+    }
+    r.estado = Eliminacion::Hecha;
+    return r;
+}
+
+// Whether the server is gone for good: the connection does not answer and cannot be opened again.
+bool servidorPerdido() {
+    db::DbError e;
+    if (conexionPrincipal().isOpen() && conexionPrincipal().query(QStringLiteral("SELECT 1"), e) != nullptr) {
+        return false;
+    }
+    QString error;
+    return !ConexionServer(sesion().CadenaConexion, error);
+}
+
+// A roles file in the text encoding it was written in: UTF-8, else Windows-1252 taken byte for byte.
+struct TextoRoles {
+    QString texto;
+    bool utf8 = true;
+};
+TextoRoles decodificarRoles(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString t = utf8.decode(bytes);
+    if (!utf8.hasError()) {
+        return {t, true};
+    }
+    return {QString::fromLatin1(bytes), false};
+}
+
+// The schemas of the restored database (every one but the server's own).
+QStringList esquemasDeLaBase() {
+    QStringList esquemas;
+    int total = 0;
+    QString error;
+    auto rs = ExecuteSQLrs(QStringLiteral("SELECT nspname::text FROM pg_namespace WHERE nspname !~ '^pg_' AND nspname "
+                                          "<> 'information_schema' ORDER BY nspname"),
+                           total, error);
+    for (; rs && !rs->eof(); rs->moveNext()) {
+        esquemas << rs->text(0);
+    }
+    return esquemas;
 }
 
 } // namespace
@@ -274,31 +808,205 @@ std::optional<ChecksumRespaldo> leerChecksum(const QByteArray& contenido) {
     return c;
 }
 
+EstructuraVolcado examinarVolcado(const QString& ruta) {
+    EstructuraVolcado r;
+    QFile f(ruta);
+    if (!f.open(QIODevice::ReadOnly)) {
+        r.motivo = f.errorString();
+        return r;
+    }
+    const qint64 tamano = f.size();
+    const uchar* p = tamano > 0 ? f.map(0, tamano) : nullptr;
+    if (p == nullptr || tamano < 11 || ::memcmp(p, "PGDMP", 5) != 0) {
+        r.motivo = QStringLiteral("no es un volcado en el formato propio de pg_dump");
+        return r;
+    }
+    const int mayor = p[5], menor = p[6];
+    LectorVolcado l(p, tamano);
+    l.tamanoEntero = p[8];
+    l.tamanoDesplazamiento = p[9];
+    // Versions 1.10 (PostgreSQL 8.4) to 1.15; the custom format (1) only.
+    if (mayor != 1 || menor < 10 || menor > 15 || p[10] != 1 || l.tamanoEntero < 1 || l.tamanoEntero > 8 ||
+        l.tamanoDesplazamiento < 1 || l.tamanoDesplazamiento > 8) {
+        r.motivo = QStringLiteral("versión del formato no reconocida");
+        return r;
+    }
+    l.pos = 11;
+    if (menor >= 15) {
+        l.byte(); // compression algorithm
+    } else {
+        l.entero(); // compression level
+    }
+    for (int i = 0; i < 7; ++i) {
+        l.entero(); // the dump's date and time
+    }
+    l.texto(); // database
+    l.texto(); // server version
+    l.texto(); // pg_dump version
+    struct ConDatos {
+        qint64 id, desplazamiento;
+        int estado;
+    };
+    QVector<ConDatos> conDatos;
+    const qint64 entradas = l.entero();
+    for (qint64 i = 0; i < entradas && !l.roto; ++i) {
+        const qint64 id = l.entero();
+        const qint64 tieneDatos = l.entero();
+        for (int k = 0; k < 4; ++k) {
+            l.texto(); // table oid, oid, tag, kind
+        }
+        if (menor >= 11) {
+            l.entero(); // section
+        }
+        for (int k = 0; k < 5; ++k) {
+            l.texto(); // definition, drop, copy statements, schema, tablespace
+        }
+        if (menor >= 14) {
+            l.texto(); // table access method
+        }
+        l.texto(); // owner
+        l.texto(); // "with oids"
+        while (l.texto() && !l.roto) {
+            // dependencies, up to a null text
+        }
+        int estado = 0;
+        const qint64 d = l.desplazamiento(estado);
+        if (estado < 1 || estado > 3) {
+            l.roto = true;
+        }
+        if (tieneDatos != 0) {
+            conDatos.push_back({id, d, estado});
+        }
+    }
+    if (l.roto) {
+        r.motivo = QStringLiteral("el índice del volcado está dañado");
+        return r;
+    }
+    r.reconocida = true;
+    r.conDesplazamientos =
+        std::all_of(conDatos.begin(), conDatos.end(), [](const ConDatos& c) { return c.estado == kPosicionConocida; });
+    if (!r.conDesplazamientos) {
+        r.motivo = QStringLiteral("el volcado no registra dónde está cada bloque de datos");
+        return r;
+    }
+    // The data blocks follow the table of contents up to the end of the file: each one whole.
+    QHash<qint64, qint64> bloques; // start -> entry id
+    while (!l.alFinal()) {
+        const qint64 inicio = l.pos;
+        const int tipo = l.byte();
+        const qint64 id = l.entero();
+        if (l.roto) {
+            break;
+        }
+        if (tipo == kBloqueDatos) {
+            l.saltarTrozos();
+        } else if (tipo == kBloqueObjetos) {
+            for (;;) {
+                const qint64 oid = l.entero();
+                if (l.roto || oid == 0 || !l.saltarTrozos()) {
+                    break;
+                }
+            }
+        } else {
+            l.roto = true;
+        }
+        if (l.roto) {
+            break;
+        }
+        bloques.insert(inicio, id);
+        r.tamanosBloques << l.pos - inicio;
+    }
+    if (l.roto) {
+        r.motivo =
+            QStringLiteral("el volcado está cortado o dañado (") + QString::number(tamano) + QStringLiteral(" bytes)");
+        return r;
+    }
+    for (const ConDatos& c : conDatos) {
+        if (bloques.value(c.desplazamiento, -1) != c.id) {
+            r.motivo = QStringLiteral("falta el bloque de datos de la entrada ") + QString::number(c.id);
+            return r;
+        }
+    }
+    r.completa = true;
+    return r;
+}
+
+QVector<DefinicionVolcado> leerDefiniciones(const QString& textoPgRestore) {
+    static const QRegularExpression entrada(QStringLiteral("^-- TOC entry (\\d+) "));
+    static const QRegularExpression nombre(
+        QStringLiteral("^-- Name: (.*); Type: ([^;]*); Schema: ([^;]*); Owner: (.*)$"));
+    QVector<DefinicionVolcado> defs;
+    QStringList lineas;
+    auto cerrar = [&] {
+        if (!defs.isEmpty() && nombraRoles(defs.last().tipo)) {
+            defs.last().sentencias = sentenciasDe(lineas);
+        }
+        lineas.clear();
+    };
+    for (const QString& l : textoPgRestore.split(QLatin1Char('\n'))) {
+        if (const auto m = entrada.match(l); m.hasMatch()) {
+            cerrar();
+            DefinicionVolcado d;
+            d.id = m.captured(1).toInt();
+            defs.push_back(d);
+            continue;
+        }
+        if (defs.isEmpty()) {
+            continue;
+        }
+        if (const auto m = nombre.match(l); m.hasMatch() && defs.last().tipo.isEmpty()) {
+            defs.last().nombre = m.captured(1);
+            defs.last().tipo = m.captured(2);
+            defs.last().esquema = m.captured(3);
+            defs.last().propietario = m.captured(4);
+            continue;
+        }
+        lineas << l;
+    }
+    cerrar();
+    return defs;
+}
+
 ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpeta, const QString& carpetaBin,
                                    const std::function<void()>& avanceMotor) {
     ArchivoVerificado v;
     v.carpeta = carpeta;
+    // What an earlier run left here (one killed before its clean-up) goes first.
     QDir dir(carpeta);
     if ((dir.exists() && !dir.removeRecursively()) || !QDir().mkpath(carpeta)) {
         return rechazo(v, FallaArchivo::CarpetaTrabajo, carpeta);
     }
     QFile::setPermissions(carpeta, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    // The archiver's test of the whole archive, and the extraction beside it (the members are used only
-    // once the test has passed).
     const QString notas = paths::withSlash(carpeta) + QStringLiteral(".verificacion/");
     QDir().mkpath(notas);
-    const auto [prueba, extraccion] =
-        dosALaVez(archiver::comandoProbar(archivo) + QStringLiteral(" > ") +
-                      citarSh(notas + QStringLiteral("prueba.txt")) + QStringLiteral(" 2>&1"),
-                  archiver::comandoExtraer(archivo, carpeta) + QStringLiteral(" > ") +
-                      citarSh(notas + QStringLiteral("extraccion.txt")) + QStringLiteral(" 2>&1"),
-                  notas + QStringLiteral("estado1.txt"));
-    if (prueba != 0 || !contenido(notas + QStringLiteral("prueba.txt")).contains("Everything is Ok")) {
-        return rechazo(v, FallaArchivo::PruebaFallida, archiver::significadoSalida7za(prueba));
-    }
-    if (extraccion != 0) {
-        return rechazo(v, FallaArchivo::Extraccion, archiver::significadoSalida7za(extraccion));
+    const QString psql = herramienta(carpetaBin, QStringLiteral("psql"));
+    const QString pgRestore = herramienta(carpetaBin, QStringLiteral("pg_restore"));
+
+    // The extraction checks every member's CRC (a damaged archive fails here); the installed tools are asked
+    // about themselves meanwhile. The answers are judged below in the order the checks have always had.
+    process::Result extraccion;
+    QString errorMotor, motor, psqlNoRestringible;
+    const QString salidaExtraccion = notas + QStringLiteral("extraccion.txt");
+    events::esperarEnHilo([&] {
+        std::thread herramientas([&] {
+            motor = motorInstalado(carpetaBin, errorMotor);
+            psqlNoRestringible = psqlRestringible(psql);
+        });
+        extraccion = correr(archiver::sieteZa(),
+                            {QStringLiteral("e"), archivo, QStringLiteral("-o") + carpeta, QStringLiteral("-y")},
+                            salidaExtraccion);
+        herramientas.join();
+    });
+    {
+        const QByteArray texto = contenido(salidaExtraccion);
+        if (!extraccion.ok() || !texto.contains("Everything is Ok")) {
+            if (texto.contains("Can not open output file") || texto.contains("No space left") ||
+                texto.contains("Write error")) {
+                return rechazo(v, FallaArchivo::Extraccion, lineasError(texto, 5));
+            }
+            return rechazo(v, FallaArchivo::PruebaFallida,
+                           archiver::significadoSalida7za(extraccion.started ? extraccion.status() : -1));
+        }
     }
     v.volcado = miembro(carpeta, kMiembroVolcado);
     if (v.volcado.isEmpty()) {
@@ -317,45 +1025,103 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
         }
         v.checksum = *c;
     }
+    if (!v.roles.isEmpty()) {
+        // The roles file runs through psql: not one meta-command of it may run.
+        const archivo::Lectura l = archivo::leerRegular(v.roles, 256 * archivo::kMiB);
+        if (!l.ok()) {
+            return rechazo(v, FallaArchivo::RolesNoValidos, l.motivo);
+        }
+        // Older pg_dumpall wrote a \connect to the maintenance database first: the restore never runs it (only
+        // the role statements it filters out of the file do), so it is not held against the archive.
+        QByteArray sinConexion = l.datos;
+        static const QRegularExpression conexion(QStringLiteral("^\\\\connect( [^\\n]*)?$"),
+                                                 QRegularExpression::MultilineOption);
+        sinConexion = QString::fromLatin1(sinConexion).replace(conexion, QString()).toLatin1();
+        const ScriptAjeno s = prepararScriptAjeno(sinConexion);
+        if (!s.ok()) {
+            return rechazo(v, FallaArchivo::RolesNoValidos, s.motivo);
+        }
+        if (!psqlNoRestringible.isEmpty()) {
+            return rechazo(v, FallaArchivo::PsqlSinRestriccion, psqlNoRestringible);
+        }
+    }
 
     if (avanceMotor) {
         avanceMotor();
     }
-    QString error;
-    v.motorInstalado = motorInstalado(carpetaBin, error);
+    v.motorInstalado = motor;
     v.mayorInstalado = versionMayor(v.motorInstalado);
     if (v.mayorInstalado < 0) {
-        return rechazo(v, FallaArchivo::MotorDesconocido, error);
+        return rechazo(v, FallaArchivo::MotorDesconocido, errorMotor);
     }
     v.mayorRespaldo = versionMayor(v.checksum.motor);
     if (v.mayorRespaldo > v.mayorInstalado) {
         return rechazo(v, FallaArchivo::MotorPosterior);
     }
 
-    // pg_restore -l reads the header and the table of contents; a dump cut short in its data still lists,
-    // so the dump is also read to its end, at the same time.
-    const QString pgRestore = citarSh(herramienta(carpetaBin, QStringLiteral("pg_restore")));
+    // At once: pg_restore lists the dump (its header and table of contents) and prints its entries without
+    // data (their owners, and the roles their privileges name); the dump's own structure says whether every
+    // data block is whole where its entry says it is, so that a dump cut short is refused without reading it
+    // all. A dump that does not record its blocks' places is read to its end by pg_restore instead (and loaded
+    // by one job).
     const QString lista = notas + QStringLiteral("lista.txt");
     const QString erroresLista = notas + QStringLiteral("lista.err.txt");
-    const QString erroresLectura = notas + QStringLiteral("lectura.err.txt");
-    const auto [listado, leido] =
-        dosALaVez(pgRestore + QStringLiteral(" -l ") + citarSh(v.volcado) + QStringLiteral(" > ") + citarSh(lista) +
-                      QStringLiteral(" 2> ") + citarSh(erroresLista),
-                  pgRestore + QStringLiteral(" -f /dev/null ") + citarSh(v.volcado) + QStringLiteral(" 2> ") +
-                      citarSh(erroresLectura),
-                  notas + QStringLiteral("estado2.txt"));
-    if (listado != 0) {
-        const QByteArray errores = contenido(erroresLista);
-        return rechazo(
-            v, errores.contains("unsupported version") ? FallaArchivo::MotorPosterior : FallaArchivo::VolcadoIlegible,
-            lineasError(errores));
+    const QString definiciones = notas + QStringLiteral("definiciones.sql");
+    const QString erroresDefiniciones = notas + QStringLiteral("definiciones.err.txt");
+    process::Result listado, definido;
+    EstructuraVolcado estructura;
+    events::esperarEnHilo([&] {
+        std::thread examen([&] { estructura = examinarVolcado(v.volcado); });
+        std::thread ddl([&] {
+            definido = correr(pgRestore,
+                              {QStringLiteral("-v"), QStringLiteral("--section=pre-data"),
+                               QStringLiteral("--section=post-data"), QStringLiteral("-f"), definiciones, v.volcado},
+                              QString(), erroresDefiniciones);
+        });
+        listado = correr(pgRestore, {QStringLiteral("-l"), v.volcado}, lista, erroresLista);
+        examen.join();
+        ddl.join();
+    });
+    if (!listado.ok()) {
+        const QByteArray e = contenido(erroresLista);
+        return rechazo(v,
+                       e.contains("unsupported version") ? FallaArchivo::MotorPosterior : FallaArchivo::VolcadoIlegible,
+                       lineasError(e));
     }
     v.listaVolcado = contenido(lista);
     if (mayorDelVolcado(v.listaVolcado) > v.mayorInstalado) {
         return rechazo(v, FallaArchivo::MotorPosterior);
     }
-    if (leido != 0) {
-        return rechazo(v, FallaArchivo::VolcadoIncompleto, lineasError(contenido(erroresLectura)));
+    if (estructura.reconocida && estructura.conDesplazamientos) {
+        if (!estructura.completa) {
+            return rechazo(v, FallaArchivo::VolcadoIncompleto, estructura.motivo);
+        }
+        v.paralelo = true;
+        v.bloquesGrandes = int(std::count_if(estructura.tamanosBloques.begin(), estructura.tamanosBloques.end(),
+                                             [](qint64 t) { return t >= kBloqueGrande; }));
+    } else {
+        const QString errores = notas + QStringLiteral("lectura.err.txt");
+        const process::Result r = events::esperar([&] {
+            return correr(pgRestore, {QStringLiteral("-f"), QStringLiteral("/dev/null"), v.volcado}, QString(),
+                          errores);
+        });
+        if (!r.ok()) {
+            return rechazo(v, FallaArchivo::VolcadoIncompleto, lineasError(contenido(errores)));
+        }
+    }
+    if (!definido.ok()) {
+        return rechazo(v, FallaArchivo::VolcadoIlegible, lineasError(contenido(erroresDefiniciones)));
+    }
+    v.definiciones = leerDefiniciones(QString::fromUtf8(contenido(definiciones)));
+    for (const DefinicionVolcado& d : v.definiciones) {
+        if (!d.propietario.isEmpty()) {
+            v.rolesNombrados.insert(d.propietario);
+        }
+        for (const QString& s : d.sentencias) {
+            for (const QString& rol : rolesDeSentencia(s)) {
+                v.rolesNombrados.insert(rol);
+            }
+        }
     }
     return v;
 }
@@ -372,7 +1138,7 @@ QString mensajeArchivoRechazado(const ArchivoVerificado& v) {
         t = QStringLiteral("El archivo del respaldo está dañado, no pasó la prueba de integridad:") + kCrLf + v.detalle;
         break;
     case FallaArchivo::Extraccion:
-        t = QStringLiteral("No se logró descompactar el archivo del respaldo.");
+        t = QStringLiteral("No se logró descompactar el archivo del respaldo:") + kCrLf + v.detalle;
         break;
     case FallaArchivo::FaltaMiembro:
         t = QStringLiteral("El archivo del respaldo no contiene el archivo ") + v.detalle +
@@ -381,6 +1147,13 @@ QString mensajeArchivoRechazado(const ArchivoVerificado& v) {
     case FallaArchivo::ChecksumInvalido:
         t = QStringLiteral("El archivo ") + kMiembroChecksum +
             QStringLiteral(" del respaldo no es válido, no es un respaldo de VELIRO7.");
+        break;
+    case FallaArchivo::RolesNoValidos:
+        t = QStringLiteral("El archivo ") + kMiembroRoles +
+            QStringLiteral(" del respaldo no se puede usar, no se ejecutó nada de él:") + kCrLf + v.detalle;
+        break;
+    case FallaArchivo::PsqlSinRestriccion:
+        t = v.detalle;
         break;
     case FallaArchivo::MotorDesconocido:
         t = QStringLiteral("No se logró conocer la versión instalada del motor de datos PostgreSQL:") + kCrLf +
@@ -399,329 +1172,575 @@ QString mensajeArchivoRechazado(const ArchivoVerificado& v) {
     return t + kCrLf + kCrLf + kNoModificada;
 }
 
-ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRestauracion& ui) {
-    ResultadoRestauracion r;
-    SessionState& s = sesion();
+ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& rolesExistentes) {
+    ListaCarga c;
+    QHash<int, const DefinicionVolcado*> porId;
+    for (const DefinicionVolcado& d : v.definiciones) {
+        porId.insert(d.id, &d);
+    }
+    const bool motorAntiguo = v.mayorRespaldo >= 0 && v.mayorRespaldo <= 8;
+    QSet<QString> faltantes;
+    static const QRegularExpression idEntrada(QStringLiteral("^(\\d+); "));
+    static const QRegularExpression datosTsearch2(QStringLiteral("^\\d+; \\d+ \\d+ TABLE DATA public (\\S+) "));
+    for (const QByteArray& crudo : v.listaVolcado.split('\n')) {
+        const QString linea = QString::fromUtf8(crudo);
+        const auto m = idEntrada.match(linea);
+        if (!m.hasMatch()) {
+            c.lista += crudo + '\n';
+            continue;
+        }
+        QString motivo;
+        const DefinicionVolcado* d = porId.value(m.captured(1).toInt(), nullptr);
+        if (d != nullptr) {
+            motivo = motivoOmision(*d, motorAntiguo);
+            // The objects' own entries set their owners (ALTER ... OWNER TO); privileges and comments do not.
+            static const QSet<QString> sinDueno = {QStringLiteral("ACL"), QStringLiteral("DEFAULT ACL"),
+                                                   QStringLiteral("COMMENT")};
+            if (motivo.isEmpty() && !d->propietario.isEmpty() && !sinDueno.contains(d->tipo) &&
+                !rolesExistentes.contains(d->propietario)) {
+                faltantes.insert(d->propietario);
+            }
+            if (motivo.isEmpty() && nombraRoles(d->tipo)) {
+                for (const QString& s : d->sentencias) {
+                    for (const QString& rol : rolesDeSentencia(s)) {
+                        if (!rolesExistentes.contains(rol)) {
+                            motivo = QStringLiteral("nombra el rol ") + rol + QStringLiteral(", que no existe");
+                        }
+                    }
+                }
+                if (!motivo.isEmpty() && d->tipo != QLatin1String("POLICY")) {
+                    c.diferidas.push_back(*d);
+                    motivo.clear();
+                    c.lista += ';' + crudo + '\n';
+                    continue;
+                }
+            }
+        } else if (motorAntiguo) {
+            const auto t = datosTsearch2.match(linea);
+            if (t.hasMatch() && nombresTsearch2().contains(t.captured(1))) {
+                motivo = QStringLiteral("objeto de tsearch2 que la actualización de búsqueda de texto reemplaza");
+            }
+        }
+        if (motivo.isEmpty()) {
+            c.lista += crudo + '\n';
+        } else {
+            c.lista += ';' + crudo + '\n';
+            c.omitidas << linea.trimmed() + QStringLiteral("  (") + motivo + QLatin1Char(')');
+        }
+    }
+    c.propietariosFaltantes = QStringList(faltantes.begin(), faltantes.end());
+    c.propietariosFaltantes.sort();
+    return c;
+}
+
+namespace {
+
+// What the steps of one run share.
+struct Corrida {
+    const InterfazRestauracion& ui;
+    SessionState& s;
+    process::Restos& restos;
+    QString trabajo; // the work folder, ending in "/"
+    QString carpeta; // the extracted archive
+    QString bin;     // the tools' folder
+    QString log;     // the restore's own log
     int progreso = 0;
-    auto paso = [&](int valor, const QString& estado = QString()) {
+
+    void paso(int valor, const QString& estado = QString()) {
         if (valor >= 0) {
             progreso = valor;
         }
         if (ui.avance) {
             ui.avance(valor, estado);
         }
-        events::pump();
-    };
-    auto aviso = [&](MsgIcon icono, const QString& texto) {
+    }
+    void aviso(MsgIcon icono, const QString& texto) const {
         if (ui.aviso) {
             ui.aviso(icono, texto);
         } else {
             avisar(icono, texto);
         }
-    };
-    auto detener = [&](const QString& texto, MsgIcon icono = MsgIcon::Critical) {
-        r.ok = false;
-        r.icono = icono;
-        r.texto = texto;
-        return r;
-    };
-    const QString trabajo = paths::withSlash(s.RutaTemporal);
-    const QString carpeta = trabajo + kCarpetaRestauracion;
-    // The extracted archive (the roles' password hashes among it) and every script go on every way out.
-    process::Restos restos;
-    restos.agregar(carpeta);
-
-    paso(0, QStringLiteral("Verificando estado del servidor..."));
-    if (!VerificarConexion().isEmpty()) {
-        return detener(QStringLiteral("No se pudo establecer conexión con el servidor"));
     }
+};
 
-    paso(1, QStringLiteral("Descompactando el archivo del respaldo..."));
-    const QString bin = carpetaHerramientas();
-    const ArchivoVerificado v = verificarArchivo(archivo, carpeta, bin, [&] {
-        paso(2, QStringLiteral("Verificando la versión instalada del motor de datos PostgreSQL..."));
-    });
-    if (!v.ok()) {
-        r.rechazado = true;
-        return detener(mensajeArchivoRechazado(v));
+// A step that ends the restore: its message, or the server lost (then the message says what was under way).
+struct Parada {
+    QString texto;
+    MsgIcon icono = MsgIcon::Critical;
+    bool sinServidor = false;
+};
+using PosibleParada = std::optional<Parada>;
+
+Parada perdidaAl(const QString& queSeHacia) {
+    return {queSeHacia, MsgIcon::Critical, true};
+}
+
+// A failure of a query: the server gone, or the general error box of the restore.
+Parada fallaDeConsulta(const QString& queSeHacia, const QString& error, int progreso) {
+    return servidorPerdido() ? perdidaAl(queSeHacia) : Parada{errorGeneral(db::kProviderErrorNumber, error, progreso)};
+}
+
+// Other sessions would hold the drops up, or see the database half gone: they are named, and ended only when
+// the administrator says so.
+PosibleParada atenderOtrasSesiones(const InterfazRestauracion& ui) {
+    const QVector<SesionAjena> otras = events::esperar([] { return sesionesAjenas(false); });
+    if (otras.isEmpty()) {
+        return std::nullopt;
     }
-    const QDate hoy = QDate::currentDate();
-    const QString log = rutaLogRestauracion(hoy);
-    anexarLog(log, QStringLiteral("=== ") +
-                       QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                       QStringLiteral(" restauración de ") + archivo + QStringLiteral(" (respaldo: ") +
-                       v.checksum.motor + QStringLiteral("; instalado: ") + v.motorInstalado + QStringLiteral(")\n"));
+    QStringList lineas;
+    for (const SesionAjena& o : otras) {
+        lineas << QStringLiteral("   - ") + o.descripcion;
+    }
+    const QString pregunta =
+        QStringLiteral("Hay otras sesiones conectadas a la base de datos de VELIRO7:") + kCrLf + lineas.join(kCrLf) +
+        kCrLf + kCrLf +
+        QStringLiteral("Para restaurar el respaldo es necesario terminarlas; lo que no hayan guardado se perderá.") +
+        kCrLf + QStringLiteral("¿ Desea terminar estas sesiones y continuar con la restauración ?");
+    if (!ui.terminarSesiones || !ui.terminarSesiones(pregunta)) {
+        return Parada{QStringLiteral("La restauración se canceló: hay otras sesiones conectadas a la base de datos.") +
+                          kCrLf + kCrLf + kNoModificada,
+                      MsgIcon::Information};
+    }
+    events::esperarEnHilo([&] { terminarSesiones(otras); });
+    return std::nullopt;
+}
 
-    // From here on the database changes.
-    paso(3, QStringLiteral("Eliminando esquemas de la base de datos..."));
-    const EsquemaPublico publico = leerEsquemaPublico();
+// The staff logins go (each in a transaction of its own); other applications' roles and the session's own
+// login stay as they are. protegidos gets the roles no step may touch.
+PosibleParada eliminarStaff(Corrida& c, QSet<QString>& protegidos, QStringList& fallas) {
+    QString error;
+    protegidos = rolesProtegidos(error);
+    if (protegidos.isEmpty()) {
+        return fallaDeConsulta(QStringLiteral("al eliminar los usuarios"), error, c.progreso);
+    }
+    bool ok = false;
+    const QStringList staff = rolesStaff(protegidos, ok, error);
+    if (!ok) {
+        return fallaDeConsulta(QStringLiteral("al eliminar los usuarios"), error, c.progreso);
+    }
+    const QString logRoles = rutaLogUsuariosRestaurados(QDate::currentDate());
+    const EliminacionRoles e = events::esperar([&] { return eliminarRolesStaff(staff, logRoles); });
+    fallas += e.fallas;
+    if (e.dependencias) {
+        c.aviso(MsgIcon::Warning,
+                QStringLiteral("No se eliminaron algunos usuarios debido a que tienen dependencias de otras bases de "
+                               "datos,para mayor información consultar el archivo: ") +
+                    kCrLf + kCrLf + logRoles);
+    }
+    return std::nullopt;
+}
+
+// The archive's roles file, reduced to what the server lacks (filtrarRoles), run by psql under a fresh
+// restrict key: not one meta-command of the file can run.
+PosibleParada crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const QSet<QString>& protegidos,
+                                   QStringList& fallas) {
+    c.paso(-1, QStringLiteral("Asignando permisos a los roles..."));
+    bool ok = false;
+    QString error;
+    const QSet<QString> existentes = rolesExistentes(ok, error);
+    if (!ok) {
+        return fallaDeConsulta(QStringLiteral("al crear los usuarios"), error, c.progreso);
+    }
+    const archivo::Lectura l = archivo::leerRegular(v.roles, 256 * archivo::kMiB);
+    const TextoRoles roles = decodificarRoles(l.datos);
+    RolesFiltrados detalle;
+    const QString filtrado = filtrarRoles(roles.texto, protegidos, existentes, v.rolesNombrados, &detalle);
+    const ScriptAjeno guion = prepararScriptAjeno(roles.utf8 ? filtrado.toUtf8() : filtrado.toLatin1());
+    if (!l.ok() || !guion.ok()) {
+        return Parada{QStringLiteral("No se logró preparar el archivo de usuarios del respaldo: ") +
+                      (l.ok() ? guion.motivo : l.motivo) + kCrLf +
+                      QStringLiteral("Se recomienda restaurar nuevamente la base de datos")};
+    }
+    anexarLog(c.log, QStringLiteral("--- usuarios creados del respaldo: ") +
+                         detalle.creados.join(QStringLiteral(", ")) +
+                         QStringLiteral("\n--- usuarios del respaldo que ya existían (no se modificaron): ") +
+                         detalle.omitidos.join(QStringLiteral(", ")) + QLatin1Char('\n'));
+    const QString script = c.trabajo + QStringLiteral("v7.roles.bat");
+    const QString salida = c.trabajo + QStringLiteral("v7.roles.txt");
+    c.restos.agregar(script);
+    c.restos.agregar(salida);
+    const QString escrito =
+        CrearArchivoBat(script,
+                        citarSh(herramienta(c.bin, QStringLiteral("psql"))) +
+                            QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f - -h ") + citarSh(c.s.ServidorIP) +
+                            QStringLiteral(" -p ") + QString::number(c.s.PuertoBD) + QStringLiteral(" -U ") +
+                            citarSh(c.s.UsuarioBD) + QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
+                        QString());
+    const QString noLanzado = QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los usuarios");
+    if (escrito != QLatin1String("OK")) {
+        return Parada{escrito + kCrLf + noLanzado};
+    }
+    const ResultadoScript corrido = ejecutarScript(script, entornoClave(c.s.ClaveBD), guion.entrada);
+    if (!corrido.iniciado) {
+        return Parada{QString::number(corrido.error.numero) + QLatin1Char(' ') + corrido.error.descripcion + kCrLf +
+                      noLanzado};
+    }
+    const QByteArray salidaRoles = contenido(salida);
+    anexarLog(c.log, QStringLiteral("--- usuarios (psql, estado ") + QString::number(corrido.estado) +
+                         QStringLiteral(")\n") + QString::fromUtf8(salidaRoles));
+    if (corrido.estado != 0 || salidaRoles.contains("ERROR:") || salidaRoles.contains("FATAL:")) {
+        if (servidorPerdido()) {
+            return perdidaAl(QStringLiteral("al crear los usuarios"));
+        }
+        fallas << QStringLiteral("Usuarios del respaldo: ") + db::redactStatement(lineasError(salidaRoles, 5));
+    }
+    return std::nullopt;
+}
+
+// The load by pg_restore, over the work list of prepararListaCarga, judged by its status: what it still
+// meets is a real error. plan gets the privileges left for after the load.
+PosibleParada montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
+    bool ok = false;
+    QString error;
+    const QSet<QString> existentes = rolesExistentes(ok, error);
+    if (!ok) {
+        return fallaDeConsulta(QStringLiteral("antes de montar el respaldo"), error, c.progreso);
+    }
+    plan = prepararListaCarga(v, existentes);
+    QString anotado;
+    for (const QString& o : plan.omitidas) {
+        anotado += QStringLiteral("--- omitido: ") + o + QLatin1Char('\n');
+    }
+    for (const DefinicionVolcado& d : plan.diferidas) {
+        anotado += QStringLiteral("--- permisos aplicados después de la carga, sin los roles que no existen: ") +
+                   d.tipo + QLatin1Char(' ') + d.nombre + QLatin1Char('\n');
+    }
+    if (!plan.propietariosFaltantes.isEmpty()) {
+        anotado += QStringLiteral("--- propietarios que no existen (los objetos quedan a nombre de ") + c.s.UsuarioBD +
+                   QStringLiteral("): ") + plan.propietariosFaltantes.join(QStringLiteral(", ")) + QLatin1Char('\n');
+    }
+    anexarLog(c.log, anotado);
+    const QString otraVez = QStringLiteral("Se recomienda restaurar nuevamente la base de datos");
+    const QString rutaLista = c.carpeta + QStringLiteral("/base.lista");
+    QFile f(rutaLista);
+    if (!f.open(QIODevice::WriteOnly) || f.write(plan.lista) != plan.lista.size()) {
+        return Parada{QStringLiteral("No se logró preparar la lista de carga del respaldo: ") + f.errorString() +
+                      kCrLf + otraVez};
+    }
+    f.close();
+    QString opciones;
+    if (!plan.propietariosFaltantes.isEmpty()) {
+        opciones += QStringLiteral(" -O");
+    }
+    const int trabajos =
+        v.paralelo ? qBound(1, qMin(QThread::idealThreadCount(), v.bloquesGrandes), kMaxTrabajosCarga) : 1;
+    if (trabajos > 1) {
+        opciones += QStringLiteral(" -j ") + QString::number(trabajos);
+    }
+    // The load's sessions: index builds sort in memory where the server's setting would spill to disk, and a
+    // commit does not wait for its flush. That is safe here: a load cut short leaves the mark anyway, and the
+    // restore's own statements after it commit normally, which flushes every commit of the load before them.
+    QMap<QString, QString> entorno = entornoClave(c.s.ClaveBD);
     {
         int total = 0;
         QString error;
-        auto rs = ExecuteSQLrs(QStringLiteral("SELECT nspname::text FROM pg_namespace WHERE nspname !~ '^pg_' AND "
-                                              "nspname <> 'information_schema' ORDER BY nspname"),
-                               total, error);
-        if (!rs) {
-            return detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
+        auto rs =
+            ExecuteSQLrs(QStringLiteral("SELECT setting::bigint FROM pg_settings WHERE name = 'maintenance_work_mem'"),
+                         total, error);
+        const qint64 servidor = rs && !rs->eof() ? rs->text(0).toLongLong() : 0;
+        const qint64 memoria = qMax(servidor, qMin(kMemoriaIndicesPorTrabajoKb, kMemoriaIndicesKb / trabajos));
+        entorno.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c maintenance_work_mem=") +
+                                                        QString::number(memoria) +
+                                                        QStringLiteral("kB -c synchronous_commit=off"));
+    }
+    const QString script = c.trabajo + QStringLiteral("v7.Load.bat");
+    const QString errores = c.trabajo + QStringLiteral("v7.Load.txt");
+    c.restos.agregar(script);
+    c.restos.agregar(errores);
+    const QString escrito = CrearArchivoBat(
+        script,
+        citarSh(herramienta(c.bin, QStringLiteral("pg_restore"))) + QStringLiteral(" -h ") + citarSh(c.s.ServidorIP) +
+            QStringLiteral(" -p ") + QString::number(c.s.PuertoBD) + QStringLiteral(" -U ") + citarSh(c.s.UsuarioBD) +
+            QStringLiteral(" -d veliro7 -v") + opciones + QStringLiteral(" -L ") + citarSh(rutaLista) +
+            QLatin1Char(' ') + citarSh(v.volcado) + QStringLiteral(" 2> ") + citarSh(errores),
+        QString());
+    if (escrito != QLatin1String("OK")) {
+        return Parada{escrito + kCrLf + otraVez};
+    }
+    int estado = -1;
+    const QString lanzado = EjecutarArchivoBat(script, &estado, entorno);
+    if (!lanzado.isEmpty()) {
+        return Parada{lanzado + kCrLf + QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base")};
+    }
+    if (estado != 0) {
+        const QStringList lineas = lineasDestacadasEn(errores, 1000);
+        anexarLog(c.log, QStringLiteral("--- carga (pg_restore, estado ") + QString::number(estado) +
+                             QStringLiteral(")\n") + lineas.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        if (servidorPerdido()) {
+            return perdidaAl(QStringLiteral("al montar el respaldo"));
         }
-        QStringList esquemas;
-        for (; !rs->eof(); rs->moveNext()) {
-            esquemas << rs->text(0);
-        }
-        for (const QString& esquema : esquemas) {
-            int filas = 0;
-            if (ExecuteSQLaction(QStringLiteral("DROP SCHEMA ") + citarIdentificador(esquema) +
-                                     QStringLiteral(" CASCADE;"),
-                                 filas, error)) {
+        return Parada{QStringLiteral("No se logró montar el respaldo, pg_restore terminó con el código ") +
+                      QString::number(estado) + QStringLiteral(":") + kCrLf + lineas.mid(0, 10).join(kCrLf) + kCrLf +
+                      kCrLf + QStringLiteral("Los detalles están en el archivo: ") + c.log + kCrLf + otraVez};
+    }
+    return std::nullopt;
+}
+
+// The dump's privileges that named roles the server lacks, without those roles. They run as the session:
+// a SET SESSION AUTHORIZATION of the dump would outlast a statement that failed after it.
+QStringList aplicarPrivilegiosDiferidos(const QVector<DefinicionVolcado>& diferidas) {
+    QStringList fallas;
+    bool ok = false;
+    QString error;
+    const QSet<QString> existentes = rolesExistentes(ok, error);
+    for (const DefinicionVolcado& d : diferidas) {
+        for (const QString& sentencia : d.sentencias) {
+            if (sentencia.startsWith(QLatin1String("SET SESSION AUTHORIZATION")) ||
+                sentencia.startsWith(QLatin1String("RESET SESSION AUTHORIZATION"))) {
                 continue;
             }
-            aviso(MsgIcon::Warning, QStringLiteral("No se eliminó el esquema ") + esquema +
-                                        QStringLiteral(" debido a lo siguiente:") + kCrLf + error);
-            auto sigue = ExecuteSQLrs(
-                QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") + citarLiteral(esquema), total, error);
-            if (sigue && !sigue->eof()) {
-                aviso(MsgIcon::Critical, QStringLiteral("No se eliminó el esquema ") + esquema +
-                                             QStringLiteral(", es necesario") + kCrLf +
-                                             QStringLiteral("hacer de nuevo el proceso de restauración de la") + kCrLf +
-                                             QStringLiteral("base de datos"));
-                break;
+            const QStringList roles = rolesDeSentencia(sentencia);
+            if (!std::all_of(roles.begin(), roles.end(),
+                             [&](const QString& rol) { return existentes.contains(rol); })) {
+                continue;
             }
-        }
-    }
-
-    // The staff logins go; other applications' roles and the session's own login stay as they are.
-    {
-        QString error;
-        const QSet<QString> protegidos = rolesProtegidos(error);
-        if (protegidos.isEmpty()) {
-            return detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
-        }
-        bool ok = false;
-        const QStringList staff = rolesStaff(protegidos, ok, error);
-        if (!ok) {
-            return detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
-        }
-        const QString logRoles = rutaLogUsuariosRestaurados(hoy);
-        if (eliminarRolesStaff(staff, logRoles, aviso)) {
-            aviso(MsgIcon::Warning,
-                  QStringLiteral("No se eliminaron algunos usuarios debido a que tienen dependencias de otras bases de "
-                                 "datos,para mayor información consultar el archivo: ") +
-                      kCrLf + kCrLf + logRoles);
-        }
-
-        // A dump made by a newer pg_dump never makes schema public; the database must not be left without it.
-        if (!existeEsquemaPublico()) {
             int filas = 0;
-            if (!ExecuteSQLaction(QStringLiteral("CREATE SCHEMA public AUTHORIZATION ") +
-                                      citarIdentificador(publico.propietario),
-                                  filas, error)) {
-                return detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
-            }
-            for (const QString& g : publico.concesiones) {
-                if (!ExecuteSQLaction(g, filas, error)) {
-                    aviso(MsgIcon::Critical, error);
-                }
-            }
-        }
-
-        // Roles before the load: the dump's owners and grants must find them.
-        paso(-1, QStringLiteral("Creando roles de usuarios..."));
-        for (const QString& f : crearGrupos()) {
-            aviso(MsgIcon::Critical, f);
-        }
-        if (!v.roles.isEmpty()) {
-            paso(-1, QStringLiteral("Asignando permisos a los roles..."));
-            QSet<QString> existentes;
-            int total = 0;
-            auto rs = ExecuteSQLrs(QStringLiteral("SELECT rolname::text FROM pg_roles"), total, error);
-            for (; rs && !rs->eof(); rs->moveNext()) {
-                existentes.insert(rs->text(0));
-            }
-            const QString filtrado = carpeta + QStringLiteral("/rolesv7.filtrado.sql");
-            {
-                QFile f(filtrado);
-                if (!f.open(QIODevice::WriteOnly) ||
-                    f.write(filtrarRoles(leerTexto(v.roles), protegidos, existentes).toUtf8()) < 0) {
-                    return detener(QStringLiteral("No se logró preparar el archivo de usuarios del respaldo: ") +
-                                   f.errorString());
-                }
-            }
-            const QString script = trabajo + QStringLiteral("v7.roles.bat");
-            const QString salida = trabajo + QStringLiteral("v7.roles.txt");
-            restos.agregar(script);
-            restos.agregar(salida);
-            const QString escrito =
-                CrearArchivoBat(script,
-                                citarSh(herramienta(bin, QStringLiteral("psql"))) +
-                                    QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f ") + citarSh(filtrado) +
-                                    QStringLiteral(" -h ") + citarSh(s.ServidorIP) + QStringLiteral(" -p ") +
-                                    QString::number(s.PuertoBD) + QStringLiteral(" -U ") + citarSh(s.UsuarioBD) +
-                                    QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
-                                QString());
-            if (escrito != QLatin1String("OK")) {
-                return detener(escrito + kCrLf +
-                               QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los "
-                                              "usuarios"));
-            }
-            int estado = -1;
-            const QString lanzado = EjecutarArchivoBat(script, &estado, entornoClave(s.ClaveBD));
-            if (!lanzado.isEmpty()) {
-                return detener(lanzado + kCrLf +
-                               QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los usuarios"));
-            }
-            const QString salidaRoles = leerTexto(salida);
-            anexarLog(log, QStringLiteral("--- usuarios (psql, estado ") + QString::number(estado) +
-                               QStringLiteral(")\n") + salidaRoles);
-            if (estado != 0) {
-                return detener(QStringLiteral("No se logró restaurar los usuarios del respaldo (psql terminó con el "
-                                              "código ") +
-                               QString::number(estado) + QStringLiteral("):") + kCrLf +
-                               db::redactStatement(lineasError(salidaRoles.toUtf8())));
-            }
-            if (salidaRoles.contains(QLatin1String("ERROR:"))) {
-                aviso(MsgIcon::Warning,
-                      QStringLiteral("Algunos usuarios del respaldo no se restauraron, para mayor información "
-                                     "consultar el archivo: ") +
-                          kCrLf + kCrLf + log);
+            QString e;
+            if (!ExecuteSQLaction(sentencia, filas, e)) {
+                fallas << d.tipo + QLatin1Char(' ') + d.nombre + QStringLiteral(": ") + err::detalleDelServidor(e);
             }
         }
     }
+    return fallas;
+}
 
-    // The load, judged by pg_restore's status.
-    paso(4, QStringLiteral("Montando el respaldo, este proceso puede tardar varios minutos, por favor espere..."));
-    {
-        QString opciones;
-        if (v.roles.isEmpty()) {
-            // Without the archive's roles the dump's owners and grantees may not exist yet: the objects go to
-            // the session's login and the groups get their privileges after the load.
-            opciones += QStringLiteral(" -O -x");
-        }
-        // An older pg_dump makes schema public itself, which exists here.
-        static const QRegularExpression publicoEnLista(QStringLiteral("^\\d+; \\d+ \\d+ SCHEMA - public "),
-                                                       QRegularExpression::MultilineOption);
-        QString lista = QString::fromUtf8(v.listaVolcado);
-        if (publicoEnLista.match(lista).hasMatch()) {
-            lista.replace(publicoEnLista, QStringLiteral(";\\0"));
-            const QString rutaLista = carpeta + QStringLiteral("/base.lista");
-            QFile f(rutaLista);
-            if (f.open(QIODevice::WriteOnly)) {
-                f.write(lista.toUtf8());
-                opciones += QStringLiteral(" -L ") + citarSh(rutaLista);
+// The counts checksum.dat recorded, table by table: a stop at the first that differs.
+PosibleParada compararConteos(const ChecksumRespaldo& checksum) {
+    for (const ConteoControl& c : checksum.tablas) {
+        const QString consulta =
+            QStringLiteral("SELECT count(*) AS NoReg FROM ") +
+            citarIdentificador(c.tabla.section(QLatin1Char('.'), 0, 0), c.tabla.section(QLatin1Char('.'), 1));
+        QString error;
+        const std::optional<qint64> encontrados = events::esperar([&]() -> std::optional<qint64> {
+            int total = 0;
+            auto rs = ExecuteSQLrs(consulta, total, error);
+            if (!rs || rs->eof()) {
+                return std::nullopt;
             }
+            return rs->text(QStringLiteral("NoReg")).toLongLong();
+        });
+        if (!encontrados) {
+            if (servidorPerdido()) {
+                return perdidaAl(QStringLiteral("al comprobar la integridad"));
+            }
+            return Parada{
+                QStringLiteral("Error al recuperar los registros, es recomendable eliminar la base de datos y "
+                               "restaurarla nuevamente") +
+                kCrLf + error};
         }
-        const QString script = trabajo + QStringLiteral("v7.Load.bat");
-        const QString errores = trabajo + QStringLiteral("v7.Load.txt");
-        restos.agregar(script);
-        restos.agregar(errores);
-        const QString escrito = CrearArchivoBat(
-            script,
-            citarSh(herramienta(bin, QStringLiteral("pg_restore"))) + QStringLiteral(" -h ") + citarSh(s.ServidorIP) +
-                QStringLiteral(" -p ") + QString::number(s.PuertoBD) + QStringLiteral(" -U ") + citarSh(s.UsuarioBD) +
-                QStringLiteral(" -d veliro7 -v") + opciones + QLatin1Char(' ') + citarSh(v.volcado) +
-                QStringLiteral(" 2> ") + citarSh(errores),
-            QString());
-        if (escrito != QLatin1String("OK")) {
-            return detener(escrito);
+        if (*encontrados != c.registros) {
+            return Parada{QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
+                                         "contenía ") +
+                          QString::number(c.registros) + QStringLiteral(" registros en la tabla ") + c.tabla +
+                          QStringLiteral(" mientras que en la base de datos solo hay ") +
+                          QString::number(*encontrados) + QStringLiteral(" registros.") + kCrLf +
+                          QStringLiteral("Se recomienda eliminar la base de datos y restaurarla nuevamente")};
         }
-        int estado = -1;
-        const QString lanzado = EjecutarArchivoBat(script, &estado, entornoClave(s.ClaveBD));
-        if (!lanzado.isEmpty()) {
-            return detener(lanzado + kCrLf +
-                           QStringLiteral("No se logró lanzar el archivo .BAT para restaurar la base"));
+    }
+    return std::nullopt;
+}
+
+QString zonaDesconocida(const QString& z) {
+    return z.isEmpty() ? QStringLiteral("no se eligió la zona horaria")
+                       : QStringLiteral("la zona horaria ") + z + QStringLiteral(" no existe");
+}
+
+const QString kZonaNoActualizada =
+    QStringLiteral("No se logro actualizar la zona horaria de la base de datos debido a lo siguiente: ");
+
+} // namespace
+
+ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRestauracion& ui) {
+    // The status probe keeps off the shared connection while the restore uses it from its threads.
+    events::OperacionLarga larga;
+    ResultadoRestauracion r;
+    SessionState& s = sesion();
+    const QString trabajo = paths::withSlash(s.RutaTemporal);
+    // One restore at a time in this work folder; the lock outlives the removal of what the run leaves.
+    const BloqueoRestauracion bloqueo(trabajo);
+    process::Restos restos;
+    Corrida c{ui, s, restos, trabajo, trabajo + kCarpetaRestauracion, QString(), QString()};
+    auto detener = [&](const Parada& p) {
+        r.ok = false;
+        r.icono = p.icono;
+        r.texto = p.sinServidor ? QStringLiteral("Se perdió la conexión con el servidor (") + p.texto +
+                                      QStringLiteral("): ") + kIncompleta + QLatin1Char('.')
+                                : p.texto;
+        if (!r.fallas.isEmpty()) {
+            r.texto += kCrLf + kCrLf + QStringLiteral("Además, estos pasos terminaron con errores:") + kCrLf +
+                       r.fallas.join(kCrLf);
         }
-        const QStringList lineas = lineasDestacadasEn(errores, 1000);
-        if (estado != 0) {
-            anexarLog(log, QStringLiteral("--- carga (pg_restore, estado ") + QString::number(estado) +
-                               QStringLiteral(")\n") + lineas.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-            return detener(QStringLiteral("No se logró montar el respaldo, pg_restore terminó con el código ") +
-                           QString::number(estado) + QStringLiteral(":") + kCrLf + lineas.mid(0, 10).join(kCrLf) +
-                           kCrLf + kCrLf + QStringLiteral("Los detalles están en el archivo: ") + log + kCrLf +
-                           QStringLiteral("Se recomienda restaurar nuevamente la base de datos"));
+        return r;
+    };
+    // Refused or cancelled before anything changed.
+    auto rechazar = [&](const QString& texto, MsgIcon icono = MsgIcon::Critical) {
+        r.rechazado = true;
+        return detener(Parada{texto, icono});
+    };
+
+    c.paso(0, QStringLiteral("Verificando estado del servidor..."));
+    if (!bloqueo.tomado()) {
+        return rechazar(bloqueo.error() + kCrLf + kCrLf + kNoModificada);
+    }
+    // Under the lock, what a killed earlier run left goes: its tools now, its extracted archive below.
+    terminarHerramientasAbandonadas(c.carpeta);
+    // The extracted archive (the roles' password hashes among it) and every script go on every way out.
+    restos.agregar(c.carpeta);
+    // The shared connection must answer (a server restarted meanwhile, or a session ended by another restore,
+    // leaves it open but dead): it is opened again when it does not.
+    if (!VerificarConexion().isEmpty() || servidorPerdido()) {
+        return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor"));
+    }
+
+    c.paso(1, QStringLiteral("Descompactando el archivo del respaldo..."));
+    c.bin = carpetaHerramientas();
+    const ArchivoVerificado v = verificarArchivo(archivo, c.carpeta, c.bin, [&] {
+        c.paso(2, QStringLiteral("Verificando la versión instalada del motor de datos PostgreSQL..."));
+    });
+    if (!v.ok()) {
+        return rechazar(mensajeArchivoRechazado(v));
+    }
+    c.log = rutaLogRestauracion(QDate::currentDate());
+    anexarLog(c.log, QStringLiteral("=== ") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                         QStringLiteral(" restauración de ") + archivo + QStringLiteral(" (respaldo: ") +
+                         v.checksum.motor + QStringLiteral("; instalado: ") + v.motorInstalado + QStringLiteral(")\n"));
+
+    c.paso(3, QStringLiteral("Eliminando esquemas de la base de datos..."));
+    if (events::esperar([] { return servidorPerdido(); })) {
+        return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor") + kCrLf + kCrLf +
+                        kNoModificada);
+    }
+    if (const PosibleParada p = atenderOtrasSesiones(ui)) {
+        return rechazar(p->texto, p->icono);
+    }
+
+    // From here on the database changes: the mark says so until the restore has run to its end.
+    {
+        MarcaRestauracion marca;
+        marca.archivo = archivo;
+        marca.inicio = QDateTime::currentDateTime();
+        marca.usuario = s.UsuarioBD;
+        marca.proceso = ::getpid();
+        const QString noMarcada = marcarRestauracion(marca);
+        if (!noMarcada.isEmpty()) {
+            return rechazar(QStringLiteral("No se pudo registrar el inicio de la restauración: ") + noMarcada + kCrLf +
+                            kCrLf + kNoModificada);
         }
+    }
+    {
+        const ResultadoEliminacion e = events::esperar([] { return eliminarContenido(kPlazoBloqueoEliminacionMs); });
+        if (e.estado == Eliminacion::SinCambios) {
+            (void)borrarMarcaRestauracion();
+            anexarLog(c.log, QStringLiteral("--- nada se eliminó: ") + e.mensaje + QLatin1Char('\n'));
+            return rechazar(e.mensaje + kCrLf + kCrLf + kNoModificada);
+        }
+        if (e.estado == Eliminacion::Incierta) {
+            return detener(Parada{e.mensaje});
+        }
+    }
+
+    // Roles before the load: the dump's owners and grantees must find them.
+    QSet<QString> protegidos;
+    if (const PosibleParada p = eliminarStaff(c, protegidos, r.fallas)) {
+        return detener(*p);
+    }
+    c.paso(-1, QStringLiteral("Creando roles de usuarios..."));
+    r.fallas += crearGrupos();
+    if (!v.roles.isEmpty()) {
+        if (const PosibleParada p = crearRolesDelArchivo(c, v, protegidos, r.fallas)) {
+            return detener(*p);
+        }
+    }
+
+    c.paso(4, QStringLiteral("Montando el respaldo, este proceso puede tardar varios minutos, por favor espere..."));
+    ListaCarga plan;
+    if (const PosibleParada p = montar(c, v, plan)) {
+        return detener(*p);
+    }
+
+    // The steps after the load: their failures are gathered; once the server is gone the rest cannot run.
+    bool sinServidor = false;
+    QStringList noHechos;
+    auto anotar = [&](const QString& queDel, const QStringList& fallas) {
+        for (const QString& f : fallas) {
+            r.fallas << queDel + QStringLiteral(": ") + f;
+        }
+        if (!fallas.isEmpty() && !sinServidor && servidorPerdido()) {
+            sinServidor = true;
+        }
+    };
+    auto pendiente = [&](const QString& queDel) {
+        if (sinServidor) {
+            noHechos << queDel;
+        }
+        return !sinServidor;
+    };
+    const QString pasoPermisos = QStringLiteral("Permisos del respaldo");
+    if (!plan.diferidas.isEmpty() && pendiente(pasoPermisos)) {
+        anotar(pasoPermisos, events::esperar([&] { return aplicarPrivilegiosDiferidos(plan.diferidas); }));
     }
 
     // Full-text search and the time zone, on an engine of 9 or later.
     bool zonaAplicada = false;
     QString zona;
-    auto avisarZona = [&aviso](const QString& motivo) {
-        aviso(MsgIcon::Critical,
-              QStringLiteral("No se logro actualizar la zona horaria de la base de datos debido a lo siguiente: ") +
-                  motivo);
-    };
-    auto zonaDesconocida = [](const QString& z) {
-        return z.isEmpty() ? QStringLiteral("no se eligió la zona horaria")
-                           : QStringLiteral("la zona horaria ") + z + QStringLiteral(" no existe");
-    };
-    if (v.mayorInstalado >= 9) {
-        if (v.mayorRespaldo <= 8) {
-            const PasoTextoCompleto t = actualizarTextoCompleto(paso, aviso);
-            if (!t.ok) {
-                return detener(t.texto, t.icono);
-            }
-        } else {
-            const PasoTextoCompleto t = asegurarDiccionarioEspanol();
-            if (!t.ok) {
-                return detener(t.texto, t.icono);
-            }
+    const QString pasoZona = QStringLiteral("Zona horaria");
+    const QString pasoTexto = QStringLiteral("Búsqueda de texto");
+    if (v.mayorInstalado >= 9 && pendiente(pasoTexto)) {
+        QStringList fallasTexto;
+        const PasoTextoCompleto t =
+            v.mayorRespaldo <= 8
+                ? actualizarTextoCompleto([&](int valor, const QString& estado) { c.paso(valor, estado); },
+                                          [&](MsgIcon, const QString& f) { fallasTexto << f; })
+                : asegurarDiccionarioEspanol();
+        if (!t.ok) {
+            return detener(servidorPerdido() ? perdidaAl(QStringLiteral("al actualizar la búsqueda de texto"))
+                                             : Parada{t.texto, t.icono});
         }
-        zona = ui.elegirZona ? ui.elegirZona() : QString();
-        QString error;
-        if (!zonaConocida(zona)) {
-            error = zonaDesconocida(zona);
-        } else {
-            // A zone that could not be stored is still applied; the next restore asks again.
-            QString noGuardada;
-            (void)guardarZona(zona, noGuardada);
-            zonaAplicada = aplicarZona(zona, error);
-        }
-        if (!zonaAplicada) {
-            avisarZona(error);
+        anotar(pasoTexto, fallasTexto);
+        if (pendiente(pasoZona)) {
+            zona = ui.elegirZona ? ui.elegirZona() : QString();
+            QString error;
+            if (!zonaConocida(zona)) {
+                error = zonaDesconocida(zona);
+            } else {
+                // A zone that could not be stored is still applied; the next restore asks again.
+                QString noGuardada;
+                (void)guardarZona(zona, noGuardada);
+                zonaAplicada = aplicarZona(zona, error);
+            }
+            if (!zonaAplicada) {
+                anotar(pasoZona, {kZonaNoActualizada + error});
+            }
         }
     }
-
-    // The counts the backup recorded.
-    paso(8, QStringLiteral("Comprobando integridad de la base de datos..."));
-    for (const ConteoControl& c : v.checksum.tablas) {
-        const QString consulta =
-            QStringLiteral("SELECT count(*) AS NoReg FROM ") +
-            citarIdentificador(c.tabla.section(QLatin1Char('.'), 0, 0), c.tabla.section(QLatin1Char('.'), 1));
-        int total = 0;
-        QString error;
-        auto rs = ExecuteSQLrs(consulta, total, error);
-        if (!rs || rs->eof()) {
-            return detener(
-                QStringLiteral("Error al recuperar los registros, es recomendable eliminar la base de datos y "
-                               "restaurarla nuevamente") +
-                kCrLf + error);
-        }
-        const qint64 encontrados = rs->text(QStringLiteral("NoReg")).toLongLong();
-        if (encontrados != c.registros) {
-            return detener(QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
-                                          "contenía ") +
-                           QString::number(c.registros) + QStringLiteral(" registros en la tabla ") + c.tabla +
-                           QStringLiteral(" mientras que en la base de datos solo hay ") +
-                           QString::number(encontrados) + QStringLiteral(" registros.") + kCrLf +
-                           QStringLiteral("Se recomienda eliminar la base de datos y restaurarla nuevamente"));
-        }
+    if (sinServidor) {
+        return detener(perdidaAl(QStringLiteral("después de montar el respaldo")));
     }
 
+    c.paso(8, QStringLiteral("Comprobando integridad de la base de datos..."));
+    if (const PosibleParada p = compararConteos(v.checksum)) {
+        return detener(*p);
+    }
     {
         QString fecha = v.checksum.fecha;
         QString ahora = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         const QString noAgregada =
             QStringLiteral("No se agrego la fecha de creacion de respaldo al apartado de configuración");
+        QStringList fallas;
         if (!GuardarConfiguracion(fecha, QStringLiteral("FECHARESPALDO"))) {
-            aviso(MsgIcon::Critical, noAgregada);
+            fallas << noAgregada;
         }
         if (!GuardarConfiguracion(ahora, QStringLiteral("FECHARESTAURACION"))) {
-            aviso(MsgIcon::Critical, noAgregada);
+            fallas << noAgregada;
         }
+        anotar(QStringLiteral("Fechas del respaldo"), fallas);
     }
 
-    paso(9, QStringLiteral("Configurando variables de sistema..."));
+    c.paso(9, QStringLiteral("Configurando variables de sistema..."));
     s.BaseDatosValida = true;
     r.integridad = true;
-    {
+    if (pendiente(pasoZona)) {
         // The zone chosen in this restore is the one stored; otherwise the stored one, else asked for.
         if (!zonaAplicada) {
             zona = leerZonaGuardada();
@@ -729,7 +1748,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                 zona = ui.elegirZona();
                 QString error;
                 if (zonaConocida(zona) && !guardarZona(zona, error) && !error.isEmpty()) {
-                    aviso(MsgIcon::Critical, error);
+                    anotar(pasoZona, {error});
                 }
             }
         }
@@ -738,54 +1757,98 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             ConectarODBC(conectado);
         }
         if (!conectado) {
-            return detener(QStringLiteral("Se perdió la conexión a la base de datos, intentelo nuevamente..."));
+            return detener(Parada{QStringLiteral("Se perdió la conexión a la base de datos, intentelo nuevamente...")});
         }
         // A zone applied above stands; only one settled here is applied now.
         if (!zonaAplicada) {
             QString error;
             if (!zonaConocida(zona)) {
-                avisarZona(zonaDesconocida(zona));
+                anotar(pasoZona, {kZonaNoActualizada + zonaDesconocida(zona)});
             } else if (!aplicarZona(zona, error)) {
-                return detener(errorGeneral(db::kProviderErrorNumber, error, progreso));
+                return detener(servidorPerdido() ? perdidaAl(QStringLiteral("al aplicar la zona horaria"))
+                                                 : Parada{errorGeneral(db::kProviderErrorNumber, error, c.progreso)});
             }
         }
     }
 
-    paso(-1, QStringLiteral("Actualizando secuencias de sistema..."));
-    for (const QString& f : ActualizarSecuenciasVELIRO()) {
-        aviso(MsgIcon::Critical, f);
+    const QString pasoSecuencias = QStringLiteral("Secuencias");
+    if (pendiente(pasoSecuencias)) {
+        c.paso(-1, QStringLiteral("Actualizando secuencias de sistema..."));
+        anotar(pasoSecuencias, events::esperar([] { return ActualizarSecuenciasVELIRO(); }));
     }
 
-    paso(-1, QStringLiteral("Asignando permisos a los usuarios..."));
+    c.paso(-1, QStringLiteral("Asignando permisos a los usuarios..."));
     // The groups were made before the load.
-    paso(-1, QStringLiteral("Creando roles de usuarios..."));
-    if (v.roles.isEmpty()) {
-        const ResultadoLogins logins = crearLoginsStaff(v.checksum.claveA, aviso);
+    c.paso(-1, QStringLiteral("Creando roles de usuarios..."));
+    const QString pasoAnalistas = QStringLiteral("Usuarios analistas");
+    if (v.roles.isEmpty() && pendiente(pasoAnalistas)) {
+        const ResultadoLogins logins = events::esperar([&] { return crearLoginsStaff(v.checksum.claveA); });
         if (!logins.ok) {
-            return detener(logins.mensajeFatal);
+            return detener(servidorPerdido() ? perdidaAl(QStringLiteral("al crear los usuarios analistas"))
+                                             : Parada{logins.mensajeFatal});
         }
         r.noIncorporados = logins.noIncorporados;
+        anotar(pasoAnalistas, logins.fallas);
     }
-    paso(-1, QStringLiteral("Asignando permisos a tablas y esquemas del sistema..."));
-    asignarPermisosRestauracion(aviso);
+    const QString pasoGrupos = QStringLiteral("Permisos de los grupos");
+    if (pendiente(pasoGrupos)) {
+        c.paso(-1, QStringLiteral("Asignando permisos a tablas y esquemas del sistema..."));
+        // Without the archive's roles the dump's grants to the groups may be missing: every schema gets them.
+        const QStringList esquemas = v.roles.isEmpty() ? esquemasDeLaBase() : kEsquemasSistema;
+        anotar(pasoGrupos, events::esperar([&] { return asignarPermisosRestauracion(esquemas); }));
+    }
 
-    paso(10, QStringLiteral("Proceso finalizado"));
-    r.ok = true;
-    r.icono = MsgIcon::Information;
+    c.paso(10, QStringLiteral("Proceso finalizado"));
+    if (sinServidor) {
+        QString t = QStringLiteral("Se perdió la conexión con el servidor durante la restauración: ") + kIncompleta +
+                    QLatin1Char('.');
+        if (!r.fallas.isEmpty()) {
+            t += kCrLf + kCrLf + QStringLiteral("Pasos que terminaron con errores:") + kCrLf + r.fallas.join(kCrLf);
+        }
+        if (!noHechos.isEmpty()) {
+            t += kCrLf + kCrLf + QStringLiteral("Pasos que no se realizaron:") + kCrLf + noHechos.join(kCrLf);
+        }
+        r.ok = false;
+        r.icono = MsgIcon::Critical;
+        r.texto = t;
+        return r;
+    }
+    // Every step ran: the database is whole again, and the mark goes.
+    const QString marca = borrarMarcaRestauracion();
+    if (!marca.isEmpty()) {
+        r.fallas << QStringLiteral("Marca de restauración: ") + marca;
+    }
     if (!r.noIncorporados.isEmpty()) {
         int filas = 0;
         QString error;
-        const bool borrados = ExecuteSQLaction(
-            QStringLiteral("delete from catalogos.analistas where usuario not in (select usename from pg_user)"), filas,
-            error);
-        // The users left out are named whether or not their rows could be removed.
+        if (!ExecuteSQLaction(
+                QStringLiteral("delete from catalogos.analistas where usuario not in (select usename from pg_user)"),
+                filas, error)) {
+            r.fallas << pasoAnalistas + QStringLiteral(": ") + err::detalleDelServidor(error);
+        }
+    }
+    if (!r.fallas.isEmpty()) {
+        r.ok = false;
+        r.icono = MsgIcon::Warning;
+        r.texto = QStringLiteral("La restauración terminó con errores en los siguientes pasos:") + kCrLf +
+                  r.fallas.join(kCrLf) + kCrLf + kCrLf + QStringLiteral("Los detalles están en el archivo: ") + c.log +
+                  kCrLf + QStringLiteral("Se recomienda restaurar nuevamente la base de datos.");
+        if (!r.noIncorporados.isEmpty()) {
+            r.texto += kCrLf + kCrLf +
+                       QStringLiteral("Los siguientes usuarios analistas no fueron incorporados debido a duplicidad en "
+                                      "su información:") +
+                       kCrLf + r.noIncorporados.join(kCrLf);
+        }
+        anexarLog(c.log,
+                  QStringLiteral("--- terminó con errores:\n") + r.fallas.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        return r;
+    }
+    r.ok = true;
+    r.icono = MsgIcon::Information;
+    if (!r.noIncorporados.isEmpty()) {
         r.texto = QStringLiteral("La información ha sido restaurada correctamente, sin embargo, los") + kCrLf +
                   QStringLiteral("siguientes usuarios analistas no fueron incorporados debido a ") + kCrLf +
                   QStringLiteral("duplicidad en su información:") + kCrLf + r.noIncorporados.join(kCrLf);
-        if (!borrados) {
-            r.icono = MsgIcon::Warning;
-            r.texto += kCrLf + kCrLf + error;
-        }
         return r;
     }
     (void)VerificarArchivosCompartidos();

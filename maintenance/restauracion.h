@@ -1,18 +1,26 @@
 // The restore of a backup archive into database veliro7, as the maintenance window runs it.
 //
-// Nothing is dropped before the archive has been proven loadable: 7za's test passes, base.backup and
-// checksum.dat are there (names matched in any case), checksum.dat descrambles to table lines, the
-// backup's engine is not newer than the installed tools, pg_restore lists the dump and reads it whole.
-// A refused archive leaves the database, its roles and the session as they were.
+// Nothing is dropped before the archive has been proven loadable: 7za extracts it checking every member's
+// CRC, base.backup and checksum.dat are there (names matched in any case), checksum.dat descrambles to table
+// lines, the roles file holds no psql meta-command, the backup's engine is not newer than the installed
+// tools, pg_restore lists the dump, and every data block of the dump is whole where its entry says it is
+// (a dump without such offsets is read to its end instead). A refused archive leaves the database, its roles
+// and the session as they were.
 //
-// Then: every schema dropped (public made again as it was), the staff logins of the four v7_* groups
-// dropped, the groups and the archive's staff roles brought back, the dump loaded, the full-text objects
-// and the time zone set, the counts of checksum.dat compared, the dates stored, the sequences raised, the
-// staff logins and the groups' privileges made good.
+// Then, with a mark left in the program folder for the whole run (only a restore that runs to its end
+// clears it): the other sessions of veliro7 named and, when the administrator agrees, ended; every schema
+// and large object dropped in one transaction with a lock-wait limit (all or none); the staff logins of the
+// four v7_* groups dropped; the groups and the roles the dump needs made; the dump loaded with pg_restore
+// (by several jobs where the dump records its blocks and holds several large ones), leaving out what the
+// server has already (plpgsql, schema public, an old engine's tsearch2 objects); the full-text objects and
+// the time zone set; the counts of checksum.dat compared; the dates stored; the sequences raised; the staff
+// logins and the groups' privileges made good. Failures of the steps after the drops are gathered into the
+// closing message.
 //
 //     InterfazRestauracion ui;
 //     ui.avance = [&](int valor, const QString& estado) { … };   // bar 0..10 and status text
 //     ui.aviso = [&](MsgIcon i, const QString& t) { dialogs().message(this, i, t); };
+//     ui.terminarSesiones = [&](const QString& pregunta) { return askYesNo(pregunta); };
 //     ui.elegirZona = [&] { … show FrmConfigRegional …; return zona; };
 //     const ResultadoRestauracion r = restaurarRespaldo(ruta, ui);
 //     dialogs().message(this, r.icono, r.texto);
@@ -21,6 +29,7 @@
 #include "maintenance/respaldo.h"
 #include "platform/notify.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -32,6 +41,9 @@ namespace v7 {
 
 // The work folder the archive is extracted into, under RutaTemporal.
 inline const QString kCarpetaRestauracion = QStringLiteral("TempVeliro");
+
+// How long the drops wait for another session's lock before they give up with nothing dropped.
+inline constexpr int kPlazoBloqueoEliminacionMs = 10000;
 
 // checksum.dat read back.
 struct ChecksumRespaldo {
@@ -46,17 +58,38 @@ struct ChecksumRespaldo {
 // line that is a table line under neither key, a table line without a schema.table name or a whole count.
 std::optional<ChecksumRespaldo> leerChecksum(const QByteArray& contenido);
 
+// What the structure of a custom-format dump says, read without decompressing anything.
+struct EstructuraVolcado {
+    bool reconocida = false;         // a custom-format dump whose header and table of contents could be read
+    bool conDesplazamientos = false; // every entry with data records where its block is
+    bool completa = false;           // and every such block is whole there, the file ending after the last one
+    QString motivo;                  // why it is not complete
+    QVector<qint64> tamanosBloques;  // the data blocks' sizes in the file, in file order
+};
+EstructuraVolcado examinarVolcado(const QString& ruta);
+
+// One entry of the dump as pg_restore describes it (its "TOC entry" comment), with the statements of the
+// entries that name roles (privileges, default privileges, policies).
+struct DefinicionVolcado {
+    int id = 0;
+    QString tipo, esquema, nombre, propietario;
+    QStringList sentencias;
+};
+QVector<DefinicionVolcado> leerDefiniciones(const QString& textoPgRestore);
+
 enum class FallaArchivo {
     Ninguna,
-    CarpetaTrabajo,   // the work folder could not be made or emptied (detalle: path)
-    PruebaFallida,    // 7za's test failed (detalle: what 7za's status means)
-    Extraccion,       // 7za could not extract it
-    FaltaMiembro,     // base.backup or checksum.dat is missing (detalle: the member's name)
-    ChecksumInvalido, // checksum.dat is not scrambled table lines
-    MotorDesconocido, // the installed engine could not be told (detalle: why)
-    MotorPosterior,   // the backup's engine, or the pg_dump that wrote the dump, is newer than the tools
-    VolcadoIlegible,  // pg_restore cannot list the dump (detalle: its error lines)
-    VolcadoIncompleto // pg_restore cannot read the dump to its end (detalle: its error lines)
+    CarpetaTrabajo,     // the work folder could not be made or emptied (detalle: path)
+    PruebaFallida,      // 7za found the archive damaged (detalle: what 7za's status means)
+    Extraccion,         // 7za could not write the members out (detalle: its error lines)
+    FaltaMiembro,       // base.backup or checksum.dat is missing (detalle: the member's name)
+    ChecksumInvalido,   // checksum.dat is not scrambled table lines
+    RolesNoValidos,     // rolesv7.sql cannot be read or holds a psql meta-command (detalle: why)
+    PsqlSinRestriccion, // the installed psql cannot run a foreign script restricted (detalle: why)
+    MotorDesconocido,   // the installed engine could not be told (detalle: why)
+    MotorPosterior,     // the backup's engine, or the pg_dump that wrote the dump, is newer than the tools
+    VolcadoIlegible,    // pg_restore cannot list the dump (detalle: its error lines)
+    VolcadoIncompleto   // the dump is cut short or damaged (detalle: why)
 };
 
 struct [[nodiscard]] ArchivoVerificado {
@@ -68,7 +101,11 @@ struct [[nodiscard]] ArchivoVerificado {
     ChecksumRespaldo checksum;
     QString motorInstalado; // pg_config's first line, upper case
     int mayorInstalado = -1, mayorRespaldo = -1;
-    QByteArray listaVolcado; // pg_restore -l output
+    QByteArray listaVolcado;                 // pg_restore -l output
+    bool paralelo = false;                   // the dump can be loaded by several jobs (its blocks' places known)
+    int bloquesGrandes = 0;                  // its data blocks large enough to be worth a job of their own
+    QVector<DefinicionVolcado> definiciones; // every entry without data
+    QSet<QString> rolesNombrados;            // owners and grantees the dump names
     bool ok() const { return falla == FallaArchivo::Ninguna; }
 };
 
@@ -80,27 +117,43 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
 // The message of a refused archive; it says the database was not touched.
 QString mensajeArchivoRechazado(const ArchivoVerificado& v);
 
+// pg_restore's work list for the load: the entries of objects the server has already and the restore
+// keeps (the plpgsql language, schema public, the tsearch2 objects of an engine-8 dump) are left out, and
+// so are the privileges and policies that name a role the server lacks (the privileges run after the load
+// without those roles).
+struct ListaCarga {
+    QByteArray lista;                     // for pg_restore -L
+    QStringList omitidas;                 // the entries left out, as pg_restore lists them
+    QVector<DefinicionVolcado> diferidas; // privileges to run after the load
+    QStringList propietariosFaltantes;    // owners the server lacks: the load cannot set owners
+};
+ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& rolesExistentes);
+
 struct InterfazRestauracion {
     std::function<void(int valor, const QString& estado)> avance; // valor -1: unchanged; empty estado: unchanged
     std::function<void(MsgIcon, const QString&)> aviso;           // messages on the way (avisar when empty)
-    std::function<QString()> elegirZona;                          // asks for the zone; empty when none chosen
+    // Other sessions use veliro7: the question names them; true ends them and goes on. None given: no.
+    std::function<bool(const QString& pregunta)> terminarSesiones;
+    std::function<QString()> elegirZona; // asks for the zone; empty when none chosen
 };
 
 struct [[nodiscard]] ResultadoRestauracion {
     bool ok = false;
-    bool rechazado = false; // refused before anything changed
+    bool rechazado = false; // refused or cancelled before anything changed
     MsgIcon icono = MsgIcon::Critical;
     QString texto;                  // the closing message
     std::optional<bool> integridad; // set once the counts were compared and the session told
     QStringList noIncorporados;     // staff users whose login could not be made
+    QStringList fallas;             // the steps after the drops that failed, with why
 };
 
-// Restores the archive with the session's server, login, work folder and installation. Events run meanwhile,
-// so the caller locks its window first. Writes BaseDatosValida; the caller gives integridad to the login.
+// Restores the archive with the session's server, login, work folder and installation. The window's
+// events run meanwhile (the waits are on threads of their own), so the caller locks its window first.
+// Writes BaseDatosValida; the caller gives integridad to the login.
 ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRestauracion& ui);
 
-// The restore's own log (the load's and the roles' errors) and the log of roles that could not be removed,
-// in the program folder, named by the day.
+// The restore's own log (what the load left out, the load's and the roles' errors) and the log of roles
+// that could not be removed, in the program folder, named by the day.
 QString rutaLogRestauracion(const QDate& fecha);
 QString rutaLogUsuariosRestaurados(const QDate& fecha);
 

@@ -8,7 +8,6 @@
 #include "core/sqlutil.h"
 #include "maintenance/mantenimiento.h"
 #include "platform/db.h"
-#include "platform/events.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -70,6 +69,127 @@ bool existeEsquema(const QString& esquema) {
     return rs && !rs->eof();
 }
 
+// One token of an SQL statement: a word, a quoted identifier, a string literal or one other character.
+struct Token {
+    enum Tipo { Palabra, Identificador, Literal, Signo } tipo = Signo;
+    QString texto; // a word as written, an identifier unquoted, a literal's content, the character
+    bool es(const char* palabra) const {
+        return tipo == Palabra && texto.compare(QLatin1String(palabra), Qt::CaseInsensitive) == 0;
+    }
+    bool signo(char c) const { return tipo == Signo && texto == QLatin1Char(c); }
+};
+
+QVector<Token> tokens(const QString& s) {
+    QVector<Token> t;
+    int i = 0;
+    const int n = s.size();
+    while (i < n) {
+        const QChar c = s.at(i);
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+            QString v;
+            ++i;
+            while (i < n) {
+                if (s.at(i) == c) {
+                    if (i + 1 < n && s.at(i + 1) == c) {
+                        v += c;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                v += s.at(i++);
+            }
+            t.push_back({c == QLatin1Char('"') ? Token::Identificador : Token::Literal, v});
+        } else if (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$')) {
+            const int inicio = i;
+            while (i < n &&
+                   (s.at(i).isLetterOrNumber() || s.at(i) == QLatin1Char('_') || s.at(i) == QLatin1Char('$'))) {
+                ++i;
+            }
+            t.push_back({Token::Palabra, s.mid(inicio, i - inicio)});
+        } else {
+            t.push_back({Token::Signo, QString(c)});
+            ++i;
+        }
+    }
+    return t;
+}
+
+// Where the first bare keyword stands from position desde on, outside parentheses; -1 when nowhere.
+int buscar(const QVector<Token>& t, const char* palabra, int desde = 0) {
+    int nivel = 0;
+    for (int i = desde; i < t.size(); ++i) {
+        if (t[i].signo('(')) {
+            ++nivel;
+        } else if (t[i].signo(')')) {
+            --nivel;
+        } else if (nivel == 0 && t[i].es(palabra)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// A role name at position i (GROUP and USER before it are skipped); empty for PUBLIC and the like.
+QString rolEn(const QVector<Token>& t, int& i) {
+    if (i < t.size() && (t[i].es("GROUP") || t[i].es("USER")) && i + 1 < t.size() && !t[i + 1].signo(',') &&
+        !t[i + 1].signo(';')) {
+        ++i;
+    }
+    if (i >= t.size()) {
+        return QString();
+    }
+    const Token& k = t[i];
+    if (k.tipo == Token::Identificador) {
+        return k.texto;
+    }
+    if (k.tipo != Token::Palabra || k.es("PUBLIC") || k.es("CURRENT_USER") || k.es("SESSION_USER") ||
+        k.es("CURRENT_ROLE")) {
+        return QString();
+    }
+    return k.texto.toLower();
+}
+
+// The comma-separated role list that begins at position i, up to a word of fin or the end.
+void lista(const QVector<Token>& t, int i, std::initializer_list<const char*> fin, QStringList& roles) {
+    while (i < t.size()) {
+        if (t[i].signo(';')) {
+            return;
+        }
+        for (const char* f : fin) {
+            if (t[i].es(f)) {
+                return;
+            }
+        }
+        const QString r = rolEn(t, i);
+        if (!r.isEmpty()) {
+            roles << r;
+        }
+        ++i;
+        if (i < t.size() && t[i].signo(',')) {
+            ++i;
+        } else {
+            return;
+        }
+    }
+}
+
+// GRANTED BY name, anywhere after position desde.
+void otorgante(const QVector<Token>& t, int desde, QStringList& roles) {
+    for (int i = desde; i + 2 < t.size(); ++i) {
+        if (t[i].es("GRANTED") && t[i + 1].es("BY")) {
+            int j = i + 2;
+            const QString r = rolEn(t, j);
+            if (!r.isEmpty()) {
+                roles << r;
+            }
+        }
+    }
+}
+
 } // namespace
 
 QString nombreDeIdentificador(const QString& identificador) {
@@ -80,45 +200,89 @@ QString nombreDeIdentificador(const QString& identificador) {
     return identificador;
 }
 
-QString filtrarRoles(const QString& volcadoRoles, const QSet<QString>& excluidos, const QSet<QString>& existentes) {
+QString filtrarRoles(const QString& volcadoRoles, const QSet<QString>& protegidos, const QSet<QString>& existentes,
+                     const QSet<QString>& necesarios, RolesFiltrados* detalle) {
     static const QRegularExpression crear(QStringLiteral("^CREATE ROLE (") + kIdent + QStringLiteral(");$"));
     static const QRegularExpression alterar(QStringLiteral("^ALTER ROLE (") + kIdent + QStringLiteral(") .*;$"));
     static const QRegularExpression conceder(QStringLiteral("^GRANT (") + kIdent + QStringLiteral(") TO (") + kIdent +
-                                             QStringLiteral(")( WITH ADMIN OPTION)?(?: GRANTED BY ") + kIdent +
+                                             QStringLiteral(")( WITH [^;]*?)?(?: GRANTED BY ") + kIdent +
                                              QStringLiteral(")?;$"));
     static const QRegularExpression set(QStringLiteral("^SET [a-z_]+ = [^;]*;$"));
     const QStringList lineas = volcadoRoles.split(QRegularExpression(QStringLiteral("\\r?\\n")));
 
-    // The members of the four groups, as the file grants them.
-    QSet<QString> elegidos(kGruposStaff.begin(), kGruposStaff.end());
+    // The roles the file defines, and what each is granted.
+    QSet<QString> definidos;
+    QMultiHash<QString, QString> miembroDe; // member -> granted role
     for (const QString& l : lineas) {
-        const auto m = conceder.match(l);
-        if (m.hasMatch() && esGrupo(nombreDeIdentificador(m.captured(1)))) {
-            elegidos.insert(nombreDeIdentificador(m.captured(2)));
+        if (const auto m = crear.match(l); m.hasMatch()) {
+            definidos.insert(nombreDeIdentificador(m.captured(1)));
+        } else if (const auto g = conceder.match(l); g.hasMatch()) {
+            miembroDe.insert(nombreDeIdentificador(g.captured(2)), nombreDeIdentificador(g.captured(1)));
         }
     }
-    auto elegido = [&](const QString& rol) {
-        return elegidos.contains(rol) && !excluidos.contains(rol) && !esPredefinido(rol);
+    auto intocable = [&](const QString& rol) { return protegidos.contains(rol) || esPredefinido(rol); };
+    auto faltante = [&](const QString& rol) {
+        return definidos.contains(rol) && !existentes.contains(rol) && !intocable(rol);
+    };
+
+    // To be made: the groups and their members (the staff), the roles the dump names, and the roles these
+    // are members of, when the server lacks them.
+    QSet<QString> creados;
+    QStringList pendientes(kGruposStaff);
+    for (auto it = miembroDe.cbegin(); it != miembroDe.cend(); ++it) {
+        if (esGrupo(it.value())) {
+            pendientes << it.key();
+        }
+    }
+    pendientes += QStringList(necesarios.begin(), necesarios.end());
+    while (!pendientes.isEmpty()) {
+        const QString rol = pendientes.takeFirst();
+        if (creados.contains(rol) || !faltante(rol)) {
+            continue;
+        }
+        creados.insert(rol);
+        pendientes += miembroDe.values(rol);
+    }
+    auto alterable = [&](const QString& rol) {
+        return creados.contains(rol) || (esGrupo(rol) && existentes.contains(rol) && !intocable(rol));
+    };
+    auto concedible = [&](const QString& rol) {
+        return existentes.contains(rol) || creados.contains(rol) || esPredefinido(rol);
     };
 
     QStringList salida;
+    QStringList creadosEnOrden;
     for (const QString& l : lineas) {
         if (set.match(l).hasMatch()) {
             salida << l;
         } else if (const auto m = crear.match(l); m.hasMatch()) {
             const QString rol = nombreDeIdentificador(m.captured(1));
-            if (elegido(rol) && !existentes.contains(rol)) {
+            if (creados.contains(rol)) {
                 salida << l;
+                creadosEnOrden << rol;
             }
         } else if (const auto m2 = alterar.match(l); m2.hasMatch()) {
-            if (elegido(nombreDeIdentificador(m2.captured(1)))) {
+            if (alterable(nombreDeIdentificador(m2.captured(1)))) {
                 salida << l;
             }
         } else if (const auto m3 = conceder.match(l); m3.hasMatch()) {
-            const QString grupo = nombreDeIdentificador(m3.captured(1));
-            if (esGrupo(grupo) && elegido(nombreDeIdentificador(m3.captured(2)))) {
+            const QString concedido = nombreDeIdentificador(m3.captured(1));
+            const QString miembro = nombreDeIdentificador(m3.captured(2));
+            if (creados.contains(miembro) && concedible(concedido)) {
                 salida << QStringLiteral("GRANT ") + m3.captured(1) + QStringLiteral(" TO ") + m3.captured(2) +
                               m3.captured(3) + QLatin1Char(';');
+            }
+        }
+    }
+    if (detalle != nullptr) {
+        detalle->creados = creadosEnOrden;
+        detalle->omitidos.clear();
+        for (const QString& l : lineas) {
+            if (const auto m = crear.match(l); m.hasMatch()) {
+                const QString rol = nombreDeIdentificador(m.captured(1));
+                if (!creados.contains(rol) && !esGrupo(rol) && (existentes.contains(rol) || protegidos.contains(rol))) {
+                    detalle->omitidos << rol;
+                }
             }
         }
     }
@@ -142,6 +306,17 @@ QSet<QString> rolesProtegidos(QString& error) {
     return protegidos;
 }
 
+QSet<QString> rolesExistentes(bool& ok, QString& error) {
+    QSet<QString> roles;
+    int total = 0;
+    auto rs = ExecuteSQLrs(QStringLiteral("SELECT rolname::text FROM pg_roles"), total, error);
+    ok = rs != nullptr;
+    for (; rs && !rs->eof(); rs->moveNext()) {
+        roles.insert(rs->text(0));
+    }
+    return roles;
+}
+
 QStringList rolesStaff(const QSet<QString>& protegidos, bool& ok, QString& error) {
     QStringList roles;
     int total = 0;
@@ -160,34 +335,37 @@ QStringList rolesStaff(const QSet<QString>& protegidos, bool& ok, QString& error
     return roles;
 }
 
-bool eliminarRolesStaff(const QStringList& roles, const QString& logEliminacion, const AvisoRestauracion& aviso) {
-    bool dependencias = false;
+EliminacionRoles eliminarRolesStaff(const QStringList& roles, const QString& logEliminacion) {
+    EliminacionRoles r;
     const QString login = citarIdentificador(sesion().UsuarioBD.trimmed());
     for (const QString& rol : roles) {
-        const QString r = citarIdentificador(rol);
+        const QString q = citarIdentificador(rol);
         db::Transaccion t(sesion().ConexionPrincipal);
         db::DbError e;
         qint64 n = 0;
         const bool ok =
             t.begin(e) &&
             t.connection().execute(
-                QStringLiteral("REASSIGN OWNED BY ") + r + QStringLiteral(" TO ") + login + QLatin1Char(';'), n, e) &&
-            t.connection().execute(QStringLiteral("DROP OWNED BY ") + r + QStringLiteral(" CASCADE;"), n, e) &&
-            t.connection().execute(QStringLiteral("DROP ROLE IF EXISTS ") + r + QLatin1Char(';'), n, e) && t.commit(e);
-        if (!ok) {
-            t.rollback();
-            // dependent_objects_still_exist / dependent_privilege_descriptors_still_exist: the role still
-            // owns or holds something in another database.
-            if (e.sqlState == QLatin1String("2BP01") || e.sqlState == QLatin1String("2B000")) {
-                anexar(logEliminacion, e.description + kCrLf + kCrLf + kCrLf);
-                dependencias = true;
-            } else if (aviso) {
-                aviso(MsgIcon::Critical, QStringLiteral("No se eliminó el usuario: ") + rol + kCrLf + e.description);
-            }
+                QStringLiteral("REASSIGN OWNED BY ") + q + QStringLiteral(" TO ") + login + QLatin1Char(';'), n, e) &&
+            t.connection().execute(QStringLiteral("DROP OWNED BY ") + q + QStringLiteral(" CASCADE;"), n, e) &&
+            t.connection().execute(QStringLiteral("DROP ROLE IF EXISTS ") + q + QLatin1Char(';'), n, e) && t.commit(e);
+        if (ok) {
+            continue;
         }
-        events::pump();
+        t.rollback();
+        // dependent_objects_still_exist / dependent_privilege_descriptors_still_exist: the role still
+        // owns or holds something in another database.
+        if (e.sqlState == QLatin1String("2BP01") || e.sqlState == QLatin1String("2B000")) {
+            anexar(logEliminacion, e.description + kCrLf + kCrLf + kCrLf);
+            r.dependencias = true;
+        } else {
+            r.fallas << QStringLiteral("No se eliminó el usuario: ") + rol + kCrLf + e.description;
+        }
+        if (e.isLostConnection()) {
+            break; // the next ones would only fail the same way
+        }
     }
-    return dependencias;
+    return r;
 }
 
 QStringList crearGrupos() {
@@ -201,13 +379,13 @@ QStringList crearGrupos() {
         const QString sql = QStringLiteral("CREATE ROLE ") + g.rol +
                             (g.rol == QLatin1String("v7_super") ? QStringLiteral(" WITH SUPERUSER") : QString());
         if (!EjecutarSQL(sql, &error)) {
-            fallas << error;
+            fallas << QStringLiteral("No se logró crear el rol ") + g.rol + QStringLiteral(": ") + error;
         }
     }
     return fallas;
 }
 
-ResultadoLogins crearLoginsStaff(bool claveA, const AvisoRestauracion& aviso) {
+ResultadoLogins crearLoginsStaff(bool claveA) {
     ResultadoLogins r;
     const QSet<QString> grupos = gruposExistentes();
     int total = 0;
@@ -271,30 +449,23 @@ ResultadoLogins crearLoginsStaff(bool claveA, const AvisoRestauracion& aviso) {
         }
         if (!EjecutarSQL(QStringLiteral("GRANT ") + grupo->rol + QStringLiteral(" TO ") + nombre, &falla)) {
             (void)EjecutarSQL(QStringLiteral("DROP ROLE ") + nombre);
-            if (aviso) {
-                aviso(MsgIcon::Critical, QStringLiteral("No se logró asignar el usuario ") + usuario +
-                                             QStringLiteral(" al grupo ") + grupo->nombre);
-            }
+            r.fallas << QStringLiteral("No se logró asignar el usuario ") + usuario + QStringLiteral(" al grupo ") +
+                            grupo->nombre;
         }
     }
     return r;
 }
 
-void asignarPermisosRestauracion(const AvisoRestauracion& aviso) {
-    auto avisar = [&](const QString& texto) {
-        if (aviso) {
-            aviso(MsgIcon::Critical, texto);
-        }
-    };
+QStringList asignarPermisosRestauracion(const QStringList& esquemas) {
+    QStringList fallas;
     int total = 0;
     QString error;
     auto rs = ExecuteSQLrs(QStringLiteral("SELECT DISTINCT table_name, table_schema FROM information_schema.columns "
                                           "WHERE table_catalog = 'veliro7' AND table_schema IN (") +
-                               listaLiterales(kEsquemasSistema) + QStringLiteral(") ORDER BY table_schema, table_name"),
+                               listaLiterales(esquemas) + QStringLiteral(") ORDER BY table_schema, table_name"),
                            total, error);
     if (!rs) {
-        avisar(error);
-        return;
+        return {QStringLiteral("No se logró leer las tablas del sistema: ") + error};
     }
     for (; !rs->eof(); rs->moveNext()) {
         const QString esquema = rs->text(QStringLiteral("table_schema"));
@@ -302,37 +473,96 @@ void asignarPermisosRestauracion(const AvisoRestauracion& aviso) {
         const QString noAsignado =
             QStringLiteral("No se logró asignar los permisos correspondientes al esquema ") + esquema;
         if (!EjecutarSQL(QStringLiteral("REVOKE ALL ON TABLE ") + t + QStringLiteral(" FROM public"))) {
-            avisar(QStringLiteral("No se logró quitar los permisos públicos"));
+            fallas << QStringLiteral("No se logró quitar los permisos públicos");
         }
         if (!EjecutarSQL(QStringLiteral("GRANT ALL ON TABLE ") + t + QStringLiteral(" TO v7_super"))) {
-            avisar(noAsignado + QStringLiteral(" para el rol v7_super"));
+            fallas << noAsignado + QStringLiteral(" para el rol v7_super");
         }
         for (const char* g : {"v7_admin", "v7_usuario1", "v7_usuario2"}) {
             if (!EjecutarSQL(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON TABLE ") + t +
                              QStringLiteral(" TO ") + QString::fromLatin1(g))) {
-                avisar(noAsignado + QStringLiteral(" para el rol ") + QString::fromLatin1(g));
+                fallas << noAsignado + QStringLiteral(" para el rol ") + QString::fromLatin1(g);
             }
         }
     }
     // Without USAGE on the schema and the sequences' privileges the table grants are of no use: a restore
     // onto a new server would leave the staff unable to read or add a row.
-    for (const QString& esquema : kEsquemasSistema) {
+    for (const QString& esquema : esquemas) {
         if (!existeEsquema(esquema)) {
             continue;
         }
         const QString e = citarIdentificador(esquema);
         if (!EjecutarSQL(QStringLiteral("GRANT USAGE ON SCHEMA ") + e +
                          QStringLiteral(" TO v7_super, v7_admin, v7_usuario1, v7_usuario2"))) {
-            avisar(QStringLiteral("No se asignaron los permisos \"USAGE\" al esquema ") + esquema);
+            fallas << QStringLiteral("No se asignaron los permisos \"USAGE\" al esquema ") + esquema;
         }
         if (!EjecutarSQL(QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA ") + e +
                          QStringLiteral(" TO v7_super")) ||
             !EjecutarSQL(QStringLiteral("GRANT USAGE, SELECT, UPDATE ON ALL SEQUENCES IN SCHEMA ") + e +
                          QStringLiteral(" TO v7_admin, v7_usuario1, v7_usuario2"))) {
-            avisar(QStringLiteral("No se logró asignar los permisos correspondientes al esquema ") + esquema +
-                   QStringLiteral(" para las secuencias"));
+            fallas << QStringLiteral("No se logró asignar los permisos correspondientes al esquema ") + esquema +
+                          QStringLiteral(" para las secuencias");
         }
     }
+    // The table grants above reach the staff rows too: they are made private again.
+    const QString protegidas = ProtegerAnalistas();
+    if (!protegidas.isEmpty()) {
+        fallas << protegidas;
+    }
+    return fallas;
+}
+
+QStringList rolesDeSentencia(const QString& sentencia) {
+    const QVector<Token> t = tokens(sentencia);
+    QStringList roles;
+    if (t.isEmpty()) {
+        return roles;
+    }
+    if (t[0].es("SET") && t.size() >= 4 && t[1].es("SESSION") && t[2].es("AUTHORIZATION")) {
+        int i = 3;
+        const QString r = t[i].tipo == Token::Literal ? t[i].texto : rolEn(t, i);
+        if (!r.isEmpty() && !t[3].es("DEFAULT")) {
+            roles << r;
+        }
+        return roles;
+    }
+    int desde = 0;
+    if (t[0].es("ALTER") && t.size() > 2 && t[1].es("DEFAULT") && t[2].es("PRIVILEGES")) {
+        for (int i = 3; i + 1 < t.size(); ++i) {
+            if (t[i].es("FOR") && (t[i + 1].es("ROLE") || t[i + 1].es("USER"))) {
+                lista(t, i + 2, {"IN", "GRANT", "REVOKE"}, roles);
+                break;
+            }
+        }
+        const int g = buscar(t, "GRANT", 3);
+        const int r = buscar(t, "REVOKE", 3);
+        desde = g >= 0 ? g : r;
+        if (desde < 0) {
+            return roles;
+        }
+    }
+    if (t[desde].es("GRANT")) {
+        const int on = buscar(t, "ON", desde);
+        const int to = buscar(t, "TO", on >= 0 ? on : desde);
+        if (to >= 0) {
+            lista(t, to + 1, {"WITH", "GRANTED"}, roles);
+            otorgante(t, to, roles);
+        }
+    } else if (t[desde].es("REVOKE")) {
+        const int on = buscar(t, "ON", desde);
+        const int from = buscar(t, "FROM", on >= 0 ? on : desde);
+        if (from >= 0) {
+            lista(t, from + 1, {"GRANTED", "CASCADE", "RESTRICT"}, roles);
+            otorgante(t, from, roles);
+        }
+    } else if (t[0].es("CREATE") && t.size() > 1 && t[1].es("POLICY")) {
+        const int on = buscar(t, "ON", 2);
+        const int to = on >= 0 ? buscar(t, "TO", on) : -1;
+        if (to >= 0) {
+            lista(t, to + 1, {"USING", "WITH"}, roles);
+        }
+    }
+    return roles;
 }
 
 } // namespace v7

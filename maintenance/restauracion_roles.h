@@ -1,58 +1,81 @@
-// The login roles of a restore: the staff logins of the four v7_* groups are removed before the load and
-// come back from the archive's roles file (or, for an archive without one, from the staff table after the
-// load); the groups get their privileges again. Roles that are not this system's staff (the session's own
-// login, the bootstrap superuser, predefined pg_* roles, other applications' roles) are never touched.
+// The login roles of a restore: the staff logins of the four v7_* groups are removed before the load; the
+// roles the dump needs that the server lacks come from the archive's roles file (or, for an archive without
+// one, the staff logins come from the staff table after the load); the groups get their privileges again.
+// A role that exists and is not a group (the session's own login, the bootstrap superuser, predefined pg_*
+// roles, other applications' roles) is never altered.
+//
+// Routines here show nothing: each returns the texts of what failed, and the restore gathers them.
 #pragma once
-
-#include "platform/notify.h"
 
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 namespace v7 {
-
-using AvisoRestauracion = std::function<void(MsgIcon, const QString&)>;
 
 // A role name as pg_dumpall writes it (bare or double-quoted) back to the name itself.
 QString nombreDeIdentificador(const QString& identificador);
 
-// The statements of a pg_dumpall -g output that bring back the four groups and their members: their
-// CREATE ROLE (skipped for names in existentes), ALTER ROLE and membership GRANT lines (without GRANTED BY,
-// whose grantor may not exist here), and the SET lines. Every other role, every role in excluidos and every
-// pg_* role is left out, as are tablespaces and comments.
-QString filtrarRoles(const QString& volcadoRoles, const QSet<QString>& excluidos, const QSet<QString>& existentes);
+// What filtrarRoles made of a roles file.
+struct RolesFiltrados {
+    QStringList creados;  // the roles its statements create, in file order
+    QStringList omitidos; // roles of the file left as the server has them (they exist already, or are protected)
+};
+
+// The statements of a pg_dumpall -g output that a restore runs, one a line (its SET lines kept): they make
+// the roles that the server lacks (existentes) among the four groups, their members in the file (the staff)
+// and the roles the dump names (necesarios: owners and grantees), with the roles these are members of. Each
+// gets its CREATE ROLE, its ALTER ROLE lines (attributes, password, settings) and its memberships in roles
+// that exist or are made here (without GRANTED BY: the grantor may not exist). The four groups also get
+// their ALTER ROLE lines. A role in existentes that is not a group, a role in protegidos and every pg_* role
+// is never created nor altered and gets no membership; tablespaces, comments and psql meta-commands are
+// left out.
+QString filtrarRoles(const QString& volcadoRoles, const QSet<QString>& protegidos, const QSet<QString>& existentes,
+                     const QSet<QString>& necesarios = {}, RolesFiltrados* detalle = nullptr);
 
 // The roles no restore may touch: the session's login, the current and session users, the bootstrap
 // superuser. Empty when they could not be read (error set).
 QSet<QString> rolesProtegidos(QString& error);
 
+// Every role of the server. ok false (error set) when they could not be read.
+QSet<QString> rolesExistentes(bool& ok, QString& error);
+
 // Members of the four groups that a restore removes (never a protected role, a group or a pg_* role).
 QStringList rolesStaff(const QSet<QString>& protegidos, bool& ok, QString& error);
 
+struct [[nodiscard]] EliminacionRoles {
+    bool dependencias = false; // some role is still held by another database (see the role-removal log)
+    QStringList fallas;        // the other failures, one text each
+};
+
 // Removes each staff role (its objects in this database reassigned to the session's login, its privileges
 // dropped), each in one transaction. A role that other databases still depend on is appended to the
-// role-removal log instead of shown; true when that happened. Other failures go through aviso.
-bool eliminarRolesStaff(const QStringList& roles, const QString& logEliminacion, const AvisoRestauracion& aviso);
+// role-removal log.
+EliminacionRoles eliminarRolesStaff(const QStringList& roles, const QString& logEliminacion);
 
 // The four groups, created when missing (v7_super WITH SUPERUSER). The failures' texts.
 QStringList crearGrupos();
 
 // Staff logins from catalogos.analistas for an archive without a roles file: each row whose login is
 // missing gets its login in its group (passwords descrambled with claveA). Rows with an unknown group code
-// are deleted. Returns the names that could not be created; false in ok when the restore must stop
-// (mensajeFatal set).
+// are deleted. noIncorporados: the names that could not be created; fallas: the logins whose group could not
+// be given; ok false when the restore must stop (mensajeFatal set).
 struct [[nodiscard]] ResultadoLogins {
     bool ok = true;
     QString mensajeFatal;
     QStringList noIncorporados;
+    QStringList fallas;
 };
-ResultadoLogins crearLoginsStaff(bool claveA, const AvisoRestauracion& aviso);
+ResultadoLogins crearLoginsStaff(bool claveA);
 
-// The groups' privileges on the system's eleven schemas: schema USAGE, every table's privileges (one REVOKE
-// from public and four GRANTs each) and the sequences'. Failures go through aviso and are passed over.
-void asignarPermisosRestauracion(const AvisoRestauracion& aviso);
+// The groups' privileges on the given schemas: schema USAGE, every table's privileges (one REVOKE from public
+// and four GRANTs each) and the sequences'; then the staff rows made private again. The failures' texts
+// (every statement runs, whatever failed before it).
+QStringList asignarPermisosRestauracion(const QStringList& esquemas);
+
+// The roles a privilege statement of a dump names: the grantees of GRANT ... TO and REVOKE ... FROM, their
+// GRANTED BY, the roles of ALTER DEFAULT PRIVILEGES FOR ROLE, of SET SESSION AUTHORIZATION and of CREATE
+// POLICY ... TO. PUBLIC and CURRENT_USER-like words are not roles; bare names are folded to lower case.
+QStringList rolesDeSentencia(const QString& sentencia);
 
 } // namespace v7

@@ -5,7 +5,6 @@
 #include "core/sql.h"
 #include "core/sqlutil.h"
 #include "maintenance/mantenimiento.h"
-#include "platform/events.h"
 
 #include <QStringList>
 
@@ -185,7 +184,6 @@ PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
         if (avance) {
             avance(valor, estado);
         }
-        events::pump();
     };
     QString error;
     int filas = 0;
