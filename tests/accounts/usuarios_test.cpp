@@ -6,6 +6,7 @@
 #include "core/session.h"
 #include "platform/db.h"
 #include "tests/support/pg_cluster.h"
+#include "tests/support/esperas.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
@@ -116,38 +117,6 @@ bool puedeEntrar(const QString& login, const QString& contrasena) {
     con.close();
     return ok;
 }
-
-// How long the window's thread went without running a 10 ms timer, while it lives. A loaded machine now and
-// then delays even an idle loop's timer past 100 ms (measured here: 114 ms in 15 s of a bare event loop), so
-// one such tick is put down to the machine; a window that waits for the server misses every tick of the wait.
-class Latido {
-public:
-    Latido() {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { marcar(); });
-        m_reloj.start();
-        m_timer.start();
-    }
-    // Whether the thread kept running the timer: no gap over 100 ms but one, and that one short.
-    bool siempreAtendio() {
-        marcar();
-        return m_tardios <= 1 && m_maximo < 300;
-    }
-    qint64 maximo() const { return m_maximo; }
-
-private:
-    void marcar() {
-        const qint64 gap = m_reloj.restart();
-        m_maximo = qMax(m_maximo, gap);
-        if (gap > 100) {
-            ++m_tardios;
-        }
-    }
-    QTimer m_timer;
-    QElapsedTimer m_reloj;
-    qint64 m_maximo = 0;
-    int m_tardios = 0;
-};
 
 // What a screen reader calls a control.
 QString nombreAccesible(QWidget* w) {
@@ -1075,9 +1044,9 @@ TEST_F(Usuarios, ActionsOnALockedTableEndWithTheirMessageAndTheWindowKeepsAnswer
         m_dialogos.answer(MsgResult::Ok);
         QElapsedTimer reloj;
         reloj.start();
-        Latido latido;
+        Pausas latido;
         aceptar();
-        EXPECT_TRUE(latido.siempreAtendio()) << latido.maximo() << " ms";
+        EXPECT_TRUE(latido.siempreAtendio()) << latido.mayor() << " ms";
         EXPECT_GE(reloj.elapsed(), 4500) << m_dialogos.texts().join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(ultimo().startsWith(QString::fromUtf8(a.mensaje) + ocupada)) << ultimo().toStdString();
         EXPECT_FALSE(leerCuenta(QStringLiteral("gil2")).existe);

@@ -6,6 +6,7 @@
 #include "platform/construir_ui.h"
 #include "platform/db.h"
 #include "tests/support/pg_cluster.h"
+#include "tests/support/esperas.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
@@ -170,37 +171,6 @@ QStringList ordenado(QStringList textos, bool descendente) {
     }
     return textos;
 }
-
-// How long the window's thread went without running a 10 ms timer, while it lives. A loaded machine now and
-// then delays even an idle loop's timer past 100 ms, so one such tick is put down to the machine; a window that
-// waits for the server misses every tick of the wait.
-class Latido {
-public:
-    Latido() {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { marcar(); });
-        m_reloj.start();
-        m_timer.start();
-    }
-    bool siempreAtendio() {
-        marcar();
-        return m_tardios <= 1 && m_maximo < 300;
-    }
-    qint64 maximo() const { return m_maximo; }
-
-private:
-    void marcar() {
-        const qint64 gap = m_reloj.restart();
-        m_maximo = qMax(m_maximo, gap);
-        if (gap > 100) {
-            ++m_tardios;
-        }
-    }
-    QTimer m_timer;
-    QElapsedTimer m_reloj;
-    qint64 m_maximo = 0;
-    int m_tardios = 0;
-};
 
 class Catalogo : public ::testing::Test {
 protected:
@@ -949,9 +919,9 @@ TEST_F(Catalogo, SavesOnALockedTableEndWithTheirMessageAndTheWindowKeepsAnswerin
         dialogs.answer(MsgResult::Ok);
         QElapsedTimer reloj;
         reloj.start();
-        Latido latido;
+        Pausas latido;
         click(v.w, a.boton);
-        EXPECT_TRUE(latido.siempreAtendio()) << latido.maximo() << " ms";
+        EXPECT_TRUE(latido.siempreAtendio()) << latido.mayor() << " ms";
         EXPECT_GE(reloj.elapsed(), 4500) << dialogs.texts().join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(dialogs.texts().last().startsWith(QString::fromUtf8(a.mensaje) + ocupada))
             << dialogs.texts().last().toStdString();

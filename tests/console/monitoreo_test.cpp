@@ -5,7 +5,7 @@
 #include "console/monitoreo.h"
 #include "core/session.h"
 #include "platform/db.h"
-#include "tests/console/esperas_prueba.h"
+#include "tests/support/esperas.h"
 #include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"

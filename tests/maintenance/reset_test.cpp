@@ -12,6 +12,7 @@
 #include "platform/events.h"
 #include "platform/process.h"
 #include "tests/support/pg_cluster.h"
+#include "tests/support/esperas.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
@@ -368,31 +369,13 @@ TEST_F(Reset, BehindAClientsOpenTransactionItStopsAndChangesNothing) {
         ASSERT_TRUE(esperarHasta([] { return ClienteOcupado::dentro(); }));
 
         // The gaps between ticks while the reset waits on the server (its long operation is counted).
-        QElapsedTimer reloj;
-        qint64 mayorPausa = 0;
-        qint64 ultimo = -1;
-        int tics = 0;
-        QTimer tic;
-        tic.setInterval(10);
-        QObject::connect(&tic, &QTimer::timeout, [&] {
-            if (events::operacionesLargas() == 0) {
-                ultimo = -1;
-                return;
-            }
-            if (ultimo >= 0) {
-                mayorPausa = qMax(mayorPausa, reloj.elapsed() - ultimo);
-            }
-            ultimo = reloj.elapsed();
-            ++tics;
-        });
-        reloj.start();
-        tic.start();
+        Pausas pausas(true);
         dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
         aceptar(w, kJefe.clave);
-        tic.stop();
-        EXPECT_GT(tics, 100); // it did wait, for seconds
-        EXPECT_LT(mayorPausa, 100);
-        EXPECT_LT(reloj.elapsed(), 20000); // its own lock wait, not the client's whole transaction
+        const qint64 duracion = pausas.transcurrido();
+        EXPECT_TRUE(pausas.siempreAtendio()) << pausas.mayor() << " ms";
+        EXPECT_GT(pausas.tics(), 100);  // it did wait, for seconds
+        EXPECT_LT(duracion, 20000); // its own lock wait, not the client's whole transaction
 
         ASSERT_EQ(dialogs.shown().size(), 2u);
         const ShownDialog& m = dialogs.shown()[1];
