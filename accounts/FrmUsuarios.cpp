@@ -2,6 +2,7 @@
 
 #include "accounts/cuentas.h"
 #include "accounts/grupos.h"
+#include "core/fallos_ui.h"
 #include "core/controles_ui.h"
 #include "core/errores.h"
 #include "core/listas_ui.h"
@@ -914,7 +915,7 @@ void FrmUsuarios::aceptarCrear() {
             LlenarListaUsuarios();
         }
     }
-    dialogs().message(this, r.icono, r.mensaje);
+    dialogs().message(this, iconoDe(r.gravedad), r.mensaje);
     switch (r.paso) {
     case PasoCuenta::LoginEnUso:
         SeleccionarTexto(TxtLogin);
@@ -944,7 +945,7 @@ void FrmUsuarios::aceptarModificar() {
             LlenarListaUsuarios();
         }
     }
-    dialogs().message(this, r.icono, r.mensaje);
+    dialogs().message(this, iconoDe(r.gravedad), r.mensaje);
     switch (r.paso) {
     case PasoCuenta::RenombreSinContrasena:
         SeleccionarTexto(TxtContrasena);
@@ -986,7 +987,7 @@ void FrmUsuarios::aceptarEliminar() {
                 LlenarListaUsuarios();
             }
         }
-        dialogs().message(this, r.icono, r.mensaje);
+        dialogs().message(this, iconoDe(r.gravedad), r.mensaje);
     }
     limpiarOpcion(OptEliminarUsuario);
     finAceptar();

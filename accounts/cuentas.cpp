@@ -2,7 +2,6 @@
 
 #include "core/cifrado.h"
 #include "core/errores.h"
-#include "core/session.h"
 #include "core/sqlutil.h"
 #include "platform/db.h"
 
@@ -13,98 +12,87 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
-// The fixed part of each outcome's message and its icon, in one place. A failure of the server gives its
+// The fixed part of each outcome's message and its severity, in one place. A failure of the server gives its
 // Spanish sentence and the server's own words after the fixed part.
 ResultadoCuenta resultado(PasoCuenta paso, const QString& detalle = QString()) {
     auto con = [&detalle](const QString& texto) { return err::textoParaUsuario(texto, detalle); };
     switch (paso) {
     case PasoCuenta::Hecho:
-        return {paso, detalle, MsgIcon::Information};
+        return {paso, detalle, Gravedad::Informacion};
     case PasoCuenta::LoginEnUso:
         return {paso,
                 QStringLiteral("El nombre de usuario que intenta crear, actualmente ya esta siendo utilizado") + kCrLf +
                     QStringLiteral("por otro usuario. Verifique lo anterior en inténtelo nuevamente"),
-                MsgIcon::Critical};
+                Gravedad::Error};
     case PasoCuenta::NoSeCreo:
-        return {paso, con(QStringLiteral("No se creo el usuario")), MsgIcon::Critical};
+        return {paso, con(QStringLiteral("No se creo el usuario")), Gravedad::Error};
     case PasoCuenta::SinGrupo:
     case PasoCuenta::FilaFallo:
     case PasoCuenta::RolFallo:
     case PasoCuenta::CuentaPropia:
     case PasoCuenta::CuentaConObjetos:
     case PasoCuenta::ErrorGeneral:
-        return {paso, detalle, paso == PasoCuenta::SinGrupo ? MsgIcon::None : MsgIcon::Critical};
+        // A group that could not be granted is told in a plain box.
+        return {paso, detalle, paso == PasoCuenta::SinGrupo ? std::nullopt : std::optional(Gravedad::Error)};
     case PasoCuenta::SinFila:
-        return {paso, con(QStringLiteral("No se grabo el registro en la tabla de analistas")), MsgIcon::Critical};
+        return {paso, con(QStringLiteral("No se grabo el registro en la tabla de analistas")), Gravedad::Error};
     case PasoCuenta::RenombreRehusado:
         return {paso,
                 QStringLiteral("No se puede cambiar nombre de usuario debido a que tiene ejemplares asignados en el "
                                "módulo de Análisis"),
-                MsgIcon::Critical};
+                Gravedad::Error};
     case PasoCuenta::RenombreSinContrasena:
         return {paso,
                 QStringLiteral("Para cambiar el nombre de usuario es necesario escribir nuevamente la contraseña"),
-                MsgIcon::Critical};
+                Gravedad::Error};
     case PasoCuenta::RenombreFallo:
-        return {paso, con(QStringLiteral("No se logró cambiar el nombre de usuario.")), MsgIcon::Critical};
+        return {paso, con(QStringLiteral("No se logró cambiar el nombre de usuario.")), Gravedad::Error};
     case PasoCuenta::ContrasenaFallo:
-        return {paso, con(QStringLiteral("No se logró cambiar la contraseña.")), MsgIcon::Critical};
+        return {paso, con(QStringLiteral("No se logró cambiar la contraseña.")), Gravedad::Error};
     case PasoCuenta::VigenciaFallo:
-        return {paso, con(QStringLiteral("No se logró cambiar la vigencia.")), MsgIcon::Critical};
+        return {paso, con(QStringLiteral("No se logró cambiar la vigencia.")), Gravedad::Error};
     case PasoCuenta::GrupoFallo:
-        return {paso, con(QStringLiteral("No se logró cambiar el grupo.")), MsgIcon::Critical};
+        return {paso, con(QStringLiteral("No se logró cambiar el grupo.")), Gravedad::Error};
     }
-    return {paso, detalle, MsgIcon::Critical};
+    return {paso, detalle, Gravedad::Error};
 }
 
 ResultadoCuenta errorGeneral(qint64 numero, const QString& causa) {
-    return resultado(PasoCuenta::ErrorGeneral, QStringLiteral("Ha ocurrido el Error No.: ") + QString::number(numero) +
-                                                   kCrLf + QStringLiteral("Causa: ") + causa);
+    return resultado(PasoCuenta::ErrorGeneral,
+                     err::ocurrio(err::kHaOcurridoErrorNo, numero, {QStringLiteral("Causa: ") + causa}));
 }
 
 // A failure of the server: its Spanish sentence and its own words, never the statement.
 ResultadoCuenta errorGeneral(const db::DbError& e) {
-    return resultado(
-        PasoCuenta::ErrorGeneral,
-        err::textoParaUsuario(QStringLiteral("Ha ocurrido el Error No.: ") + QString::number(e.number), e.description));
+    return resultado(PasoCuenta::ErrorGeneral,
+                     err::textoParaUsuario(err::ocurrio(err::kHaOcurridoErrorNo, e.number), e.description));
+}
+
+// The same for a query of the SQL layer, whose failures carry the provider's number.
+ResultadoCuenta errorGeneral(const QString& errorText) {
+    return resultado(PasoCuenta::ErrorGeneral,
+                     err::textoParaUsuario(err::ocurrio(err::kHaOcurridoErrorNo, db::kProviderErrorNumber), errorText));
 }
 
 const QString kFilaNoCambiada =
     QStringLiteral("Ocurrió un error al intentar cambiar los valores en la tabla analistas");
 
-// The shared connection as a transaction needs it (created, closed, when there is none yet).
-std::shared_ptr<db::Connection> conexion() {
-    conexionPrincipal();
-    return sesion().ConexionPrincipal;
+// One statement of an action's transaction (leaving without commit() undoes them all). It runs on the
+// connection the transaction began on and is never run again on a reopened one, where it would commit on its
+// own; the caller reads the server's error, its SQLSTATE among it.
+bool ejecutar(db::Transaccion& tx, const QString& sql, db::DbError& e, qint64* filas = nullptr) {
+    qint64 n = 0;
+    e = db::DbError{};
+    if (!tx.connection().execute(sql, n, e)) {
+        return false;
+    }
+    if (filas != nullptr) {
+        *filas = n;
+    }
+    return true;
 }
-
-// One action's transaction: every statement is checked, and leaving without commit() undoes all.
-class Accion {
-public:
-    Accion() : m_tx(conexion()) {}
-
-    bool comenzar(db::DbError& e) { return m_tx.begin(e); }
-    bool ejecutar(const QString& sql, db::DbError& e, qint64* filas = nullptr) {
-        qint64 n = 0;
-        e = db::DbError{};
-        if (!m_tx.connection().execute(sql, n, e)) {
-            return false;
-        }
-        if (filas != nullptr) {
-            *filas = n;
-        }
-        return true;
-    }
-    std::unique_ptr<db::Recordset> consultar(const QString& sql, db::DbError& e) {
-        return m_tx.connection().query(sql, e);
-    }
-    bool confirmar(db::DbError& e) { return m_tx.commit(e); }
-
-private:
-    db::Transaccion m_tx;
-};
 
 QString vigenciaSql(const DatosCuenta& d) {
     return d.indefinida ? QStringLiteral(" VALID UNTIL 'infinity'")
@@ -147,16 +135,14 @@ QString motivoContrasenaRechazada(const QString& contrasena) {
 ResultadoCuenta CrearCuenta(const DatosCuenta& d, const QString& captionGrupo) {
     const QString rol = citarIdentificador(d.login);
     db::DbError e;
-    // 1. A login of that name already.
-    {
-        auto rs = conexion()->query(
-            QStringLiteral("SELECT usename, usesysid FROM pg_user WHERE usename = ") + citarLiteral(d.login), e);
-        if (!rs) {
-            return errorGeneral(e);
-        }
-        if (!rs->eof()) {
-            return resultado(PasoCuenta::LoginEnUso);
-        }
+    // A login of that name already.
+    const sql::Valor existente =
+        sql::valor(QStringLiteral("SELECT usename, usesysid FROM pg_user WHERE usename = ") + citarLiteral(d.login));
+    if (!existente.ok()) {
+        return errorGeneral(existente.error);
+    }
+    if (existente.hayFila) {
+        return resultado(PasoCuenta::LoginEnUso);
     }
     // The permission text before anything is sent: a scrambler that cannot choose its key stops here.
     bool ok = false;
@@ -166,11 +152,11 @@ ResultadoCuenta CrearCuenta(const DatosCuenta& d, const QString& captionGrupo) {
         return errorGeneral(err::kTiposNoCoinciden, motivo);
     }
 
-    Accion a;
-    if (!a.comenzar(e)) {
+    db::Transaccion tx = sql::transaccion();
+    if (!tx.begin(e)) {
         return errorGeneral(e);
     }
-    // 2. The role.
+    // The role.
     QString crear = QStringLiteral("CREATE ROLE ") + rol + QStringLiteral(" LOGIN ENCRYPTED PASSWORD ") +
                     citarLiteral(d.contrasena);
     if (d.grupo == 1) {
@@ -180,33 +166,33 @@ ResultadoCuenta CrearCuenta(const DatosCuenta& d, const QString& captionGrupo) {
         crear += QStringLiteral(" CREATEROLE");
     }
     crear += vigenciaSql(d);
-    if (!a.ejecutar(crear, e)) {
+    if (!ejecutar(tx, crear, e)) {
         return resultado(PasoCuenta::NoSeCreo, e.description);
     }
-    // 3. Its group and the database. The database is granted only where everyone may not connect already: a
+    // Its group and the database. The database is granted only where everyone may not connect already: a
     // grant of the database's owner is one that only a superuser can take back, and it would keep an
     // administrator from ever removing the account.
     bool conectaTodos = false;
-    if (auto rs = a.consultar(QStringLiteral("SELECT has_database_privilege('public', 'veliro7', 'CONNECT')"), e)) {
+    if (auto rs = tx.connection().query(QStringLiteral("SELECT has_database_privilege('public', 'veliro7', 'CONNECT')"), e)) {
         const QString v = rs->text(0).toLower();
         conectaTodos = v == QLatin1String("1") || v == QLatin1String("t") || v == QLatin1String("true");
     }
-    if (!a.ejecutar(QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") + rol,
+    if (!ejecutar(tx, QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") + rol,
                     e) ||
-        (!conectaTodos && !a.ejecutar(QStringLiteral("GRANT CONNECT ON DATABASE veliro7 TO ") + rol, e))) {
+        (!conectaTodos && !ejecutar(tx, QStringLiteral("GRANT CONNECT ON DATABASE veliro7 TO ") + rol, e))) {
         return resultado(PasoCuenta::SinGrupo,
                          err::textoParaUsuario(QStringLiteral("No se logro asignar el usuario ") + d.login +
                                                    QStringLiteral(" al grupo ") + captionGrupo,
                                                e.description));
     }
-    // 4. The staff row.
-    if (!a.ejecutar(QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave, idbiblioteca) VALUES (") +
+    // The staff row.
+    if (!ejecutar(tx, QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave, idbiblioteca) VALUES (") +
                         citarLiteral(d.login) + QLatin1Char(',') + citarLiteral(d.nombre) + QLatin1Char(',') +
                         citarLiteral(clave) + QStringLiteral(", ") + QString::number(d.idBiblioteca) + QLatin1Char(')'),
                     e)) {
         return resultado(PasoCuenta::SinFila, e.description);
     }
-    if (!a.confirmar(e)) {
+    if (!tx.commit(e)) {
         return errorGeneral(e);
     }
     return resultado(PasoCuenta::Hecho, QStringLiteral("El usuario se ha grabado satisfactoriamente"));
@@ -225,30 +211,30 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
     if (renombrar && !antes.contrasenaCambiada) {
         return resultado(PasoCuenta::RenombreSinContrasena);
     }
-    // 3. Items of the analysis module assigned to the login keep its name.
+    // Items of the analysis module assigned to the login keep its name.
     if (renombrar) {
-        auto rs = conexion()->query(QStringLiteral("SELECT count(idanalistaasignado) AS cuantos FROM "
-                                                   "analisis.ejemplaresdetallesdpi WHERE idanalistaasignado = ") +
-                                        citarLiteral(antes.login) +
-                                        QStringLiteral(" AND idanalistaregistroenfichadpi ISNULL "),
-                                    e);
-        if (!rs) {
-            return errorGeneral(e);
+        const sql::Valor asignados = sql::valor(QStringLiteral("SELECT count(idanalistaasignado) AS cuantos FROM "
+                                                               "analisis.ejemplaresdetallesdpi WHERE "
+                                                               "idanalistaasignado = ") +
+                                                citarLiteral(antes.login) +
+                                                QStringLiteral(" AND idanalistaregistroenfichadpi ISNULL "));
+        if (!asignados.ok()) {
+            return errorGeneral(asignados.error);
         }
-        if (rs->text(QStringLiteral("cuantos")).toLongLong() >= 1) {
+        if (asignados.texto().toLongLong() >= 1) {
             return resultado(PasoCuenta::RenombreRehusado);
         }
     }
 
-    Accion a;
-    if (!a.comenzar(e)) {
+    db::Transaccion tx = sql::transaccion();
+    if (!tx.begin(e)) {
         return errorGeneral(e);
     }
     // The password part of the row: the new password, or the one the row holds (the password box
     // shows the server's mask, never the password).
     QString contrasena = d.contrasena;
     if (!antes.contrasenaCambiada) {
-        auto rs = a.consultar(QStringLiteral("SELECT clave FROM catalogos.analistas WHERE idanalista = ") +
+        auto rs = tx.connection().query(QStringLiteral("SELECT clave FROM catalogos.analistas WHERE idanalista = ") +
                                   QString::number(idAnalista) + QStringLiteral(" FOR UPDATE"),
                               e);
         if (!rs) {
@@ -267,41 +253,38 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
         return errorGeneral(err::kTiposNoCoinciden, motivo);
     }
 
-    // 4.
     if (renombrar &&
-        !a.ejecutar(
+        !ejecutar(tx, 
             QStringLiteral("ALTER ROLE ") + citarIdentificador(antes.login) + QStringLiteral(" RENAME TO ") + rol, e)) {
         return resultado(PasoCuenta::RenombreFallo, e.description);
     }
-    // 5.
     if (antes.contrasenaCambiada &&
-        !a.ejecutar(QStringLiteral("ALTER ROLE ") + rol + QStringLiteral(" PASSWORD ") + citarLiteral(d.contrasena),
+        !ejecutar(tx, QStringLiteral("ALTER ROLE ") + rol + QStringLiteral(" PASSWORD ") + citarLiteral(d.contrasena),
                     e)) {
         return resultado(PasoCuenta::ContrasenaFallo, e.description);
     }
-    // 6.
-    if (!a.ejecutar(QStringLiteral("ALTER ROLE ") + rol + vigenciaSql(d), e)) {
+    if (!ejecutar(tx, QStringLiteral("ALTER ROLE ") + rol + vigenciaSql(d), e)) {
         return resultado(PasoCuenta::VigenciaFallo, e.description);
     }
-    // 7. The attributes of the new group, its membership, and the old one's taken away.
+    // The attributes of the new group, its membership, and the old one's taken away.
     if (d.grupo != antes.grupo) {
         const QString atributos = d.grupo == 1   ? QStringLiteral(" SUPERUSER CREATEROLE")
                                   : d.grupo == 2 ? QStringLiteral(" NOSUPERUSER CREATEROLE")
                                                  : QStringLiteral(" NOSUPERUSER NOCREATEROLE");
         const QString viejo = NombreGrupo(antes.grupo);
-        if (!a.ejecutar(QStringLiteral("ALTER ROLE ") + rol + atributos, e) ||
-            !a.ejecutar(QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") +
+        if (!ejecutar(tx, QStringLiteral("ALTER ROLE ") + rol + atributos, e) ||
+            !ejecutar(tx, QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") +
                             rol,
                         e) ||
             (!viejo.isEmpty() &&
-             !a.ejecutar(QStringLiteral("REVOKE ") + citarIdentificador(viejo) + QStringLiteral(" FROM ") + rol, e))) {
+             !ejecutar(tx, QStringLiteral("REVOKE ") + citarIdentificador(viejo) + QStringLiteral(" FROM ") + rol, e))) {
             return resultado(PasoCuenta::GrupoFallo, e.description);
         }
     }
-    // 9. The staff row.
+    // The staff row.
     qint64 filas = 0;
     const bool escrita =
-        a.ejecutar(QStringLiteral("UPDATE catalogos.analistas SET usuario = ") + citarLiteral(d.login) +
+        ejecutar(tx, QStringLiteral("UPDATE catalogos.analistas SET usuario = ") + citarLiteral(d.login) +
                        QStringLiteral(", nombre = ") + citarLiteral(d.nombre) + QStringLiteral(", clave = ") +
                        citarLiteral(clave) + QStringLiteral(", idbiblioteca = ") + QString::number(d.idBiblioteca) +
                        QStringLiteral(" WHERE idanalista = ") + QString::number(idAnalista),
@@ -313,7 +296,7 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
         return resultado(PasoCuenta::FilaFallo,
                          kFilaNoCambiada + kCrLf + QStringLiteral("El registro del usuario ya no existe."));
     }
-    if (!a.confirmar(e)) {
+    if (!tx.commit(e)) {
         return errorGeneral(e);
     }
     return resultado(PasoCuenta::Hecho, QStringLiteral("El usuario se ha modificado correctamente"));
@@ -325,16 +308,16 @@ ResultadoCuenta EliminarCuenta(const QString& login, const QString& usuarioSesio
     db::DbError e;
     // Whose session this is, whether it may act for the login (hand its objects over, drop what it owns),
     // and what the login owns in any database.
-    auto rs = conexion()->query(
+    const sql::Filas cuenta = sql::filas(
         QStringLiteral("SELECT session_user::text AS sesion, (SELECT pg_has_role(r.oid, 'USAGE') FROM pg_roles r "
                        "WHERE r.rolname = %1) AS actua, (SELECT count(*) FROM pg_shdepend d JOIN pg_roles r ON "
                        "d.refobjid = r.oid WHERE d.refclassid = 'pg_authid'::regclass AND d.deptype = 'o' AND "
                        "r.rolname = %1) AS objetos")
-            .arg(citarLiteral(login)),
-        e);
-    if (!rs) {
-        return errorGeneral(e);
+            .arg(citarLiteral(login)));
+    if (!cuenta.ok()) {
+        return errorGeneral(cuenta.error);
     }
+    const db::Recordset* rs = cuenta.rs.get();
     if (login == rs->text(QStringLiteral("sesion")) || login == usuarioSesion.trimmed()) {
         return resultado(PasoCuenta::CuentaPropia,
                          QStringLiteral("No se puede eliminar al usuario \"") + login +
@@ -352,8 +335,8 @@ ResultadoCuenta EliminarCuenta(const QString& login, const QString& usuarioSesio
                                             "superusuario."));
     }
 
-    Accion a;
-    if (!a.comenzar(e)) {
+    db::Transaccion tx = sql::transaccion();
+    if (!tx.begin(e)) {
         return errorGeneral(e);
     }
     QStringList lote;
@@ -367,7 +350,7 @@ ResultadoCuenta EliminarCuenta(const QString& login, const QString& usuarioSesio
     }
     lote << QStringLiteral("DROP ROLE IF EXISTS ") + rol;
     for (const QString& sql : lote) {
-        if (!a.ejecutar(sql, e)) {
+        if (!ejecutar(tx, sql, e)) {
             // Privileges granted to the login by someone else are what keep an administrator from dropping it.
             const QString porque =
                 !puedeActuar && e.sqlState == QLatin1String("2BP01")
@@ -377,16 +360,51 @@ ResultadoCuenta EliminarCuenta(const QString& login, const QString& usuarioSesio
             return resultado(PasoCuenta::RolFallo, err::textoParaUsuario(rolQuitado + porque, e.description));
         }
     }
-    if (!a.ejecutar(QStringLiteral("DELETE FROM catalogos.analistas WHERE usuario = ") + citarLiteral(login), e)) {
+    if (!ejecutar(tx, QStringLiteral("DELETE FROM catalogos.analistas WHERE usuario = ") + citarLiteral(login), e)) {
         return resultado(PasoCuenta::FilaFallo,
                          err::textoParaUsuario(QStringLiteral("No se logró eliminar el usuario de la tabla Analistas"),
                                                e.description));
     }
-    if (!a.confirmar(e)) {
+    if (!tx.commit(e)) {
         return errorGeneral(e);
     }
     return resultado(PasoCuenta::Hecho, QStringLiteral("El usuario \" ") + login +
                                             QStringLiteral(" \" ha sido eliminado de la base de datos"));
+}
+
+namespace {
+
+const QString kCamposCuentas = QStringLiteral(
+    "pg_user.usename, pg_user.passwd, pg_user.valuntil, pg_group.groname, nombre, clave, idanalista, idbiblioteca ");
+const QString kDesdeCuentas =
+    QStringLiteral("FROM pg_user, pg_group, catalogos.analistas WHERE pg_user.usesysid = ANY(pg_group.grolist) ");
+
+// The accounts query of a class; empty for a class that sees none.
+QString consultaCuentas(const QString& tipoUsuario) {
+    const QString tipo = tipoUsuario.toLower();
+    if (tipo == QLatin1String("superusuario") || tipo.isEmpty()) {
+        return QStringLiteral("SELECT DISTINCT ON (pg_user.usename) ") + kCamposCuentas + kDesdeCuentas +
+               QStringLiteral("AND usuario = usename");
+    }
+    if (tipo == QLatin1String("administrador")) {
+        return QStringLiteral("SELECT ") + kCamposCuentas + kDesdeCuentas +
+               QStringLiteral("AND usuario = usename AND pg_group.groname <> 'v7_super'");
+    }
+    return QString();
+}
+
+} // namespace
+
+bool claseVeCuentas(const QString& tipoUsuario) {
+    return !consultaCuentas(tipoUsuario).isEmpty();
+}
+
+sql::Filas leerCuentas(const QString& tipoUsuario) {
+    return sql::filas(consultaCuentas(tipoUsuario));
+}
+
+sql::Filas leerBibliotecas() {
+    return sql::filas(QStringLiteral("SELECT idbiblioteca, nombre FROM catalogos.bibliotecas ORDER BY idbiblioteca"));
 }
 
 bool vigenciaIndefinida(const std::optional<QString>& valuntil) {

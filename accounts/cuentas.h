@@ -4,7 +4,8 @@
 #pragma once
 
 #include "core/analistas.h"
-#include "platform/notify.h"
+#include "core/consultas.h"
+#include "core/errores.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -56,8 +57,8 @@ enum class PasoCuenta {
 
 struct ResultadoCuenta {
     PasoCuenta paso = PasoCuenta::Hecho;
-    QString mensaje; // the text of the box to show
-    MsgIcon icono = MsgIcon::Information;
+    QString mensaje;                                          // the text of the box to show
+    std::optional<Gravedad> gravedad = Gravedad::Informacion; // none: a plain box
     bool ok() const { return paso == PasoCuenta::Hecho; }
 };
 
@@ -89,6 +90,15 @@ QString motivoContrasenaRechazada(const QString& contrasena);
 // superuser may hand objects over) drops a login that owns nothing without handing anything over, and
 // refuses one that owns objects.
 [[nodiscard]] ResultadoCuenta EliminarCuenta(const QString& login, const QString& usuarioSesion);
+
+// Whether the session's class lists accounts at all: a superuser (or a session without class) sees every
+// login once, an administrator every login and group but v7_super's; any other class none.
+bool claseVeCuentas(const QString& tipoUsuario);
+// The accounts that a class which sees them may see (usename, passwd, valuntil, groname, nombre, clave,
+// idanalista, idbiblioteca), on the shared connection.
+[[nodiscard]] sql::Filas leerCuentas(const QString& tipoUsuario);
+// The libraries an account may belong to (idbiblioteca, nombre), by id.
+[[nodiscard]] sql::Filas leerBibliotecas();
 
 // The validity of a login as the server reports valuntil: no value, infinity, or the end of year
 // 9999 (what the driver gives for infinity) mean none.

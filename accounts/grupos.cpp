@@ -53,6 +53,10 @@ const std::array<QString, 4> kCreacion = {
 
 } // namespace
 
+sql::Filas leerGrupos() {
+    return sql::filas(kConsultaGrupos);
+}
+
 void InicializarGrupos(const AvisosGrupos& avisos) {
     auto error = [&avisos](const QString& m) {
         if (avisos.error) {
@@ -61,18 +65,16 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
     };
     auto detener = [&avisos] { return avisos.detener && avisos.detener(); };
     const auto& s = sesion();
-    db::DbError e;
 
-    // 1. Which groups exist: the exact name counts, the pattern only narrows the rows.
+    // Which groups exist: the exact name counts, the pattern only narrows the rows.
     std::array<bool, 4> presente{};
     {
-        auto rs = conexionPrincipal().query(kConsultaGrupos, e);
-        if (!rs) {
-            error(
-                err::textoParaUsuario(QStringLiteral("No se logró consultar los grupos de usuarios."), e.description));
+        const sql::Filas grupos = leerGrupos();
+        if (!grupos.ok()) {
+            error(err::textoParaUsuario(QStringLiteral("No se logró consultar los grupos de usuarios."), grupos.error));
             return;
         }
-        for (; !rs->eof(); rs->moveNext()) {
+        for (db::Recordset* rs = grupos.rs.get(); !rs->eof(); rs->moveNext()) {
             const qsizetype i = kGruposStaff.indexOf(rs->text(0));
             if (i >= 0) {
                 presente[i] = true;
@@ -81,7 +83,7 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
     }
 
     if (presente != std::array<bool, 4>{true, true, true, true}) {
-        // 2-3.
+        // The missing groups are created; the window hears of it first, as the run must not be cut short now.
         if (avisos.faltaGrupo) {
             avisos.faltaGrupo();
         }
@@ -96,20 +98,20 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
                 error(QStringLiteral("No se logró crear el grupo ") + kGruposStaff.at(i));
             }
         }
-        // 4.
+        // The session user joins v7_super.
         if (detener()) {
             return;
         }
         if (!EjecutarSQL(QStringLiteral("GRANT v7_super TO ") + citarIdentificador(s.UsuarioBD))) {
             error(QStringLiteral("No se asignó el usuario ") + s.UsuarioBD + QStringLiteral(" al grupo v7_super"));
         }
-        // 5. Every table: public loses its privileges, each group that was missing gets its own.
-        auto rs = conexionPrincipal().query(kConsultaTablas, e);
-        if (!rs) {
+        // Every table: public loses its privileges, each group that was missing gets its own.
+        const sql::Filas tablas = sql::filas(kConsultaTablas);
+        if (!tablas.ok()) {
             error(err::textoParaUsuario(QStringLiteral("No se logró consultar las tablas de la base de datos."),
-                                        e.description));
+                                        tablas.error));
         }
-        for (; rs && !rs->eof(); rs->moveNext()) {
+        for (db::Recordset* rs = tablas.rs.get(); rs && !rs->eof(); rs->moveNext()) {
             const QString esquema = rs->text(QStringLiteral("table_schema"));
             // Quoted: a name with capitals or blanks is granted like any other.
             const QString tabla = citarIdentificador(esquema, rs->text(QStringLiteral("table_name")));
@@ -134,7 +136,7 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
         }
     }
 
-    // 6. The schemas, on every run; the last two also register the session user as the first staff row.
+    // The schemas, on every run; the last two also register the session user as the first staff row.
     for (const QString& esquema : kEsquemasGrupos) {
         if (detener()) {
             return;
@@ -147,20 +149,20 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
         }
     }
 
-    // 7. Every sequence to every group, on every run; a grant the group holds already is not made again (an
+    // Every sequence to every group, on every run; a grant the group holds already is not made again (an
     // administrator may not grant on a schema it cannot use, and there is nothing to grant there anyway).
-    auto rs = conexionPrincipal().query(kConsultaSecuencias, e);
-    if (!rs) {
+    const sql::Filas secuencias = sql::filas(kConsultaSecuencias);
+    if (!secuencias.ok()) {
         error(err::textoParaUsuario(QStringLiteral("No se logró consultar las secuencias de la base de datos."),
-                                    e.description));
+                                    secuencias.error));
     } else {
         QSet<QString> concedidas;
-        if (auto c = conexionPrincipal().query(kSecuenciasConcedidas, e)) {
-            for (; !c->eof(); c->moveNext()) {
-                concedidas.insert(claveSecuencia(c->text(0), c->text(1), c->text(2)));
+        if (const sql::Filas c = sql::filas(kSecuenciasConcedidas); c.ok()) {
+            for (; !c.rs->eof(); c.rs->moveNext()) {
+                concedidas.insert(claveSecuencia(c.rs->text(0), c.rs->text(1), c.rs->text(2)));
             }
         }
-        for (; !rs->eof(); rs->moveNext()) {
+        for (db::Recordset* rs = secuencias.rs.get(); !rs->eof(); rs->moveNext()) {
             const QString esquema = rs->text(QStringLiteral("sequence_schema"));
             const QString nombre = rs->text(QStringLiteral("sequence_name"));
             const QString secuencia = citarIdentificador(esquema, nombre);
@@ -180,7 +182,7 @@ void InicializarGrupos(const AvisosGrupos& avisos) {
         }
     }
 
-    // 8. The staff rows stay private whatever the grants above gave the groups.
+    // The staff rows stay private whatever the grants above gave the groups.
     if (detener()) {
         return;
     }

@@ -2,6 +2,7 @@
 // library's schemas, tables and sequences. The staff window makes sure of them each time it comes up.
 #pragma once
 
+#include "core/consultas.h"
 #include "core/permisos.h"
 
 #include <QString>
@@ -24,6 +25,10 @@ struct AvisosGrupos {
     // Asked before each statement: true ends the run there, silently (the window is going away).
     std::function<bool()> detener;
 };
+
+// The groups of the system that the server has (groname), by the pattern their names follow; the exact names
+// are the caller's to match.
+[[nodiscard]] sql::Filas leerGrupos();
 
 // The group bootstrap on the shared connection. Creates the groups that are missing, then (only
 // then) grants the session user v7_super, takes public's privileges away from every table of the

@@ -2,9 +2,9 @@
 
 #include "collection/sql_asincrono.h"
 #include "collection/volcado.h"
+#include "core/consultas.h"
 #include "core/errores.h"
 #include "core/session.h"
-#include "core/sql.h"
 #include "core/sqlutil.h"
 #include "platform/events.h"
 
@@ -34,18 +34,16 @@ void registro(const InterfazExportacion& ui, const QString& linea) {
     }
 }
 
-void aviso(const InterfazExportacion& ui, MsgIcon icono, const QString& texto, const QString& titulo = QString()) {
+void aviso(const InterfazExportacion& ui, std::optional<Gravedad> gravedad, const QString& texto,
+           const QString& titulo = QString()) {
     if (ui.aviso) {
-        ui.aviso(icono, texto, titulo);
+        ui.aviso(gravedad, texto, titulo);
     }
 }
 
 // A query on the shared connection, off the windows' thread.
-RecordsetPtr consultar(const QString& sql, QString& error) {
-    return events::esperar([&] {
-        int total = 0;
-        return ExecuteSQLrs(sql, total, error);
-    });
+sql::Filas consultar(const QString& consulta) {
+    return events::esperar([&] { return sql::filas(consulta); });
 }
 
 } // namespace
@@ -114,17 +112,16 @@ std::optional<QString> lineaConteo(const QString& tabla) {
     if (tabla.isEmpty()) {
         return std::nullopt;
     }
-    QString error;
-    const RecordsetPtr rs = consultar(QStringLiteral("SELECT count(*) as Cant FROM ") + tabla, error);
-    if (!rs) {
+    const sql::Valor cuenta = events::esperar([&] { return sql::valor(QStringLiteral("SELECT count(*) as Cant FROM ") + tabla); });
+    if (!cuenta.ok()) {
         return err::textoParaUsuario(QStringLiteral("No se pudieron contar las filas de ") + tabla + QLatin1Char('.'),
-                                     error) +
+                                     cuenta.error) +
                kCrLf;
     }
     if (etiqueta.isEmpty()) {
         return std::nullopt;
     }
-    return etiqueta + (rs->eof() ? QStringLiteral("0") : rs->text(0)) + kCrLf;
+    return etiqueta + (cuenta.hayFila ? cuenta.texto() : QStringLiteral("0")) + kCrLf;
 }
 
 ResultadoPreparacion prepararExportacion(const Seleccion& sel, const QString& version, const InterfazExportacion& ui) {
@@ -159,16 +156,15 @@ ResultadoPreparacion prepararExportacion(const Seleccion& sel, const QString& ve
         r01 = correr(sqlAnaliticas(sel.nBib));
     }
     if (r01) {
-        QString error;
-        const RecordsetPtr rs = consultar(sqlIdfichaMarcador(), error);
-        if (!rs) {
-            errorLocal = error;
+        const sql::Valor marcador = events::esperar([] { return sql::valor(sqlIdfichaMarcador()); });
+        if (!marcador.ok()) {
+            errorLocal = marcador.error;
             r01 = correr(sqlMarcador(QString(), sel.nBib));
-        } else if (rs->eof() || rs->isNull(QStringLiteral("ficha_np"))) {
+        } else if (!marcador.valor) {
             r01 = false;
             errorLocal = QStringLiteral("No se encontraron fichas de la biblioteca en el periodo indicado") + kCrLf;
         } else {
-            r01 = correr(sqlMarcador(rs->text(QStringLiteral("ficha_np")), sel.nBib));
+            r01 = correr(sqlMarcador(*marcador.valor, sel.nBib));
         }
     }
     paso(QStringLiteral("[01]"), r01, QStringLiteral("analisis.zexporta_aafichas"));
@@ -230,11 +226,12 @@ QString renumerarFichas(const InterfazExportacion& ui) {
     if (!numerados) {
         return QStringLiteral("Error al actualizar ficha_no") + kCrLf + errorLocal;
     }
-    QString error;
-    const RecordsetPtr lista = consultar(sqlListaRenumerar(), error);
-    if (!lista) {
-        return err::textoParaUsuario(QStringLiteral("No se pudo leer la lista de ejemplares a renumerar."), error);
+    const sql::Filas filas = consultar(sqlListaRenumerar());
+    if (!filas.ok()) {
+        return err::textoParaUsuario(QStringLiteral("No se pudo leer la lista de ejemplares a renumerar."),
+                                     filas.error);
     }
+    db::Recordset* lista = filas.rs.get();
     // Each row is compared with the one read just before it, as read (not as renumbered).
     QString fichaAnterior = QStringLiteral("0");
     QString idfichaAnterior = QStringLiteral("0");
@@ -244,16 +241,13 @@ QString renumerarFichas(const InterfazExportacion& ui) {
         if (fichaNo == fichaAnterior && idficha != idfichaAnterior) {
             // The highest number is read afresh for every record renumbered.
             const bool hecho = events::esperar([&] {
-                int total = 0;
-                QString e;
-                const RecordsetPtr maximo = ExecuteSQLrs(sqlMaximoFichaNo(), total, e);
+                const sql::Valor maximo = sql::valor(sqlMaximoFichaNo());
                 bool ok = false;
-                const qint64 nuevo = maximo && !maximo->eof() ? maximo->text(0).toLongLong(&ok) + 1 : 0;
-                int filas = 0;
-                return ok && ExecuteSQLaction(sqlRenumerar(nuevo, idficha), filas, e);
+                const qint64 nuevo = maximo.texto().toLongLong(&ok) + 1;
+                return ok && sql::ejecutar(sqlRenumerar(nuevo, idficha)).ok();
             });
             if (!hecho) {
-                aviso(ui, MsgIcon::None, QStringLiteral("No se actualizó la ficha ") + fichaNo);
+                aviso(ui, std::nullopt, QStringLiteral("No se actualizó la ficha ") + fichaNo);
             }
         }
         fichaAnterior = fichaNo;
@@ -274,11 +268,11 @@ ResultadoArchivo escribirVolcado(const QString& carpetaBin, const QString& carpe
     if (!v.ok()) {
         if (v.falla == FallaVolcado::SinArchivo) {
             r.titulo = QStringLiteral("Error critico");
-            r.texto = QStringLiteral("No se generó el archivo 'dump' de exportación");
+            r.mensaje = fallo(QStringLiteral("No se generó el archivo 'dump' de exportación"));
         } else {
             r.titulo = QStringLiteral("Error");
-            r.texto = QStringLiteral("Error al generar archivo 'dump' de exportación") +
-                      (v.detalle.isEmpty() ? QString() : kCrLf + QStringLiteral("Detalle: ") + v.detalle);
+            r.mensaje = fallo(QStringLiteral("Error al generar archivo 'dump' de exportación") +
+                              (v.detalle.isEmpty() ? QString() : kCrLf + QStringLiteral("Detalle: ") + v.detalle));
         }
         return r;
     }
@@ -286,10 +280,10 @@ ResultadoArchivo escribirVolcado(const QString& carpetaBin, const QString& carpe
     const ResultadoEmpacado e = empacarExportacion(archivo);
     r.ok = true;
     r.archivo = e.archivo;
-    r.icono = MsgIcon::Information;
     r.titulo = QStringLiteral("Exportacion exitosa");
-    r.texto = QStringLiteral("El archivo de exportacion se ha generado con exito, en") + kCrLf + e.archivo +
-              (e.ok ? QString() : QStringLiteral(", pero se ha generado un error al intentar compactarlo."));
+    r.mensaje = fallo(QStringLiteral("El archivo de exportacion se ha generado con exito, en") + kCrLf + e.archivo +
+                          (e.ok ? QString() : QStringLiteral(", pero se ha generado un error al intentar compactarlo.")),
+                      Gravedad::Informacion);
     return r;
 }
 

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "collection/exportacion.h"
-#include "platform/notify.h"
+#include "core/errores.h"
 
 #include <QDate>
 #include <QString>
@@ -32,7 +32,8 @@ struct InterfazExportacion {
     std::function<void(const QString& texto)> estado;   // the status label
     std::function<void(const QString& linea)> registro; // a line on top of the run's log
     std::function<void(const QString& linea)> error;    // a line of the error log (previous generation's file)
-    std::function<void(MsgIcon icono, const QString& texto, const QString& titulo)> aviso;
+    // A box on the way: of that severity, or a plain one without gravedad.
+    std::function<void(std::optional<Gravedad> gravedad, const QString& texto, const QString& titulo)> aviso;
 };
 
 // One staging statement on a connection of its own (CadenaConexion, filled from the shared connection when
@@ -95,9 +96,8 @@ QString renumerarFichas(const InterfazExportacion& ui);
 
 struct [[nodiscard]] ResultadoArchivo {
     bool ok = false;
-    MsgIcon icono = MsgIcon::Critical;
+    Fallo mensaje; // the closing box (Informacion when written)
     QString titulo;
-    QString texto;
     QString archivo; // the export file written (the .zip, or the .backup when packing failed); empty when none
 };
 

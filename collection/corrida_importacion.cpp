@@ -2,11 +2,11 @@
 
 #include "collection/importacion.h"
 #include "core/config.h"
+#include "core/consultas.h"
 #include "core/errores.h"
 #include "core/psql_ajeno.h"
 #include "core/servidor.h"
 #include "core/session.h"
-#include "core/sql.h"
 #include "platform/db.h"
 #include "platform/events.h"
 #include "platform/paths.h"
@@ -25,30 +25,29 @@ void registro(const InterfazImportacion& ui, const QString& entrada) {
     }
 }
 
-void aviso(const InterfazImportacion& ui, MsgIcon icono, const QString& texto, const QString& titulo) {
+void aviso(const InterfazImportacion& ui, Gravedad gravedad, const QString& texto, const QString& titulo) {
     if (ui.aviso) {
-        ui.aviso(icono, texto, titulo);
+        ui.aviso(gravedad, texto, titulo);
     }
 }
 
-MsgResult pregunta(const InterfazImportacion& ui, MsgIcon icono, const QString& texto, const QString& titulo,
-                   std::optional<MsgResult> porDefecto) {
-    return ui.pregunta ? ui.pregunta(icono, texto, titulo, porDefecto) : respuestaSinPersona(MsgButtons::YesNo);
+MsgResult pregunta(const InterfazImportacion& ui, std::optional<Gravedad> gravedad, const QString& texto,
+                   const QString& titulo, std::optional<MsgResult> porDefecto) {
+    return ui.pregunta ? ui.pregunta(gravedad, texto, titulo, porDefecto) : respuestaSinPersona(MsgButtons::YesNo);
 }
 
-ResultadoImportacion fin(FinImportacion f, MsgIcon icono = MsgIcon::None, const QString& titulo = QString(),
+ResultadoImportacion fin(FinImportacion f, Gravedad gravedad = Gravedad::Error, const QString& titulo = QString(),
                          const QString& texto = QString()) {
     ResultadoImportacion r;
     r.fin = f;
-    r.icono = icono;
+    r.mensaje = fallo(texto, gravedad);
     r.titulo = titulo;
-    r.texto = texto;
     return r;
 }
 
 // A query that failed: the error report of the load (the caller adds where it happened).
 ResultadoImportacion informe(const QString& queNoSeHizo, const QString& error) {
-    ResultadoImportacion r = fin(FinImportacion::Fallido, MsgIcon::Critical,
+    ResultadoImportacion r = fin(FinImportacion::Fallido, Gravedad::Error,
                                  QStringLiteral("Error ") + QString::number(db::kProviderErrorNumber),
                                  err::textoParaUsuario(queNoSeHizo, error));
     r.informe = true;
@@ -57,11 +56,7 @@ ResultadoImportacion informe(const QString& queNoSeHizo, const QString& error) {
 
 // The staging tables of a load that did not end in a merge: nothing uses them any more.
 void borrarTablasCargadas() {
-    events::esperar([] {
-        int filas = 0;
-        QString error;
-        return ExecuteSQLaction(sentenciaBorrarTablas(), filas, error);
-    });
+    events::esperarEnHilo([] { (void)sql::ejecutar(sentenciaBorrarTablas()); });
 }
 
 // A query of the checks, off the windows' thread.
@@ -70,7 +65,7 @@ template <typename F> auto consultar(F&& f) {
 }
 
 ResultadoImportacion sinHerramientas() {
-    return fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"),
+    return fin(FinImportacion::Fallido, Gravedad::Error, QStringLiteral("Error"),
                QStringLiteral("No se encontraron las utilerías de PostgreSQL que corresponden a la versión del "
                               "servidor (") +
                    sesion().VersionServidor + QStringLiteral(")."));
@@ -89,7 +84,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     auto con = [&linea](ResultadoImportacion r) {
         r.linea = linea;
         if (r.informe) {
-            r.texto += kCrLf + QStringLiteral("En la línea ") + QString::number(linea) +
+            r.mensaje.texto += kCrLf + QStringLiteral("En la línea ") + QString::number(linea) +
                        QStringLiteral(" del procedimiento cmdCargar_Click");
         }
         return r;
@@ -101,10 +96,10 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     linea = 20;
     ArchivoImportacion archivo = events::esperar([&] { return leerArchivoImportacion(ruta.trimmed()); });
     if (!archivo.ok()) {
-        return con(fin(FinImportacion::Rechazado, MsgIcon::Warning, kTituloActualizacion, archivo.motivo));
+        return con(fin(FinImportacion::Rechazado, Gravedad::Aviso, kTituloActualizacion, archivo.motivo));
     }
     if (!esExportacion(archivo.datos)) {
-        return con(fin(FinImportacion::Rechazado, MsgIcon::Warning, kTituloActualizacion,
+        return con(fin(FinImportacion::Rechazado, Gravedad::Aviso, kTituloActualizacion,
                        QStringLiteral("El archivo ") + ruta.trimmed() +
                            QStringLiteral(" no es un archivo de exportación del acervo.") + kCrLf +
                            textoArchivoNecesario()));
@@ -112,7 +107,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     const ScriptAjeno script = events::esperar([&] { return prepararScriptAjeno(archivo.datos); });
     archivo.datos = QByteArray(); // a dump can be large: only psql's input is kept
     if (!script.ok()) {
-        return con(fin(FinImportacion::Rechazado, MsgIcon::Warning, kTituloActualizacion, script.motivo));
+        return con(fin(FinImportacion::Rechazado, Gravedad::Aviso, kTituloActualizacion, script.motivo));
     }
 
     // The client tools.
@@ -122,7 +117,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
         return con(sinHerramientas());
     }
     if (const QString rechazo = psqlApto(estado.carpetaBin); !rechazo.isEmpty()) {
-        return con(fin(FinImportacion::Rechazado, MsgIcon::Critical, QStringLiteral("Error"), rechazo));
+        return con(fin(FinImportacion::Rechazado, Gravedad::Error, QStringLiteral("Error"), rechazo));
     }
 
     // The load: the staging tables dropped, then the dump.
@@ -136,7 +131,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     if (!carga.ok()) {
         borrarTablasCargadas();
         return con(
-            fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"),
+            fin(FinImportacion::Fallido, Gravedad::Error, QStringLiteral("Error"),
                 QStringLiteral("Error al cargar archivo de exportación 'backup'") + kCrLf + kCrLf + carga.detalle()));
     }
 
@@ -150,7 +145,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     }
     if (!*completas) {
         borrarTablasCargadas();
-        return con(fin(FinImportacion::Rechazado, MsgIcon::Warning, kTituloActualizacion,
+        return con(fin(FinImportacion::Rechazado, Gravedad::Aviso, kTituloActualizacion,
                        QStringLiteral("El archivo ") + ruta.trimmed() +
                            QStringLiteral(" no contiene la exportación completa del acervo.") + kCrLf +
                            textoArchivoNecesario()));
@@ -165,7 +160,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     }
     if (*ajenos > 0) {
         borrarTablasCargadas();
-        return con(fin(FinImportacion::Rechazado, MsgIcon::Information, kTituloActualizacion,
+        return con(fin(FinImportacion::Rechazado, Gravedad::Informacion, kTituloActualizacion,
                        QStringLiteral("Está intentando agregar ") + QString::number(*ajenos) +
                            QStringLiteral(" ejemplares a su base de datos,") + kCrLf +
                            QStringLiteral("que no corresponden a su biblioteca.")));
@@ -202,14 +197,14 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     const std::optional<QString> mensaje = mensajeNoReciente(*instalada, estado.versionCargada);
     if (!mensaje) {
         ResultadoImportacion r =
-            fin(FinImportacion::Fallido, MsgIcon::Critical,
+            fin(FinImportacion::Fallido, Gravedad::Error,
                 QStringLiteral("Error ") + QString::number(err::kTiposNoCoinciden),
                 QStringLiteral("La fecha de la última actualización instalada (") + *instalada +
                     QStringLiteral(") o la del archivo (") + estado.versionCargada + QStringLiteral(") no es válida."));
         r.informe = true;
         return con(r);
     }
-    return con(fin(FinImportacion::Rechazado, MsgIcon::Information, kTituloActualizacion, *mensaje));
+    return con(fin(FinImportacion::Rechazado, Gravedad::Informacion, kTituloActualizacion, *mensaje));
 }
 
 ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImportacion& ui) {
@@ -222,7 +217,7 @@ ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImp
         return informe(QStringLiteral("No se pudieron revisar las colecciones de los ejemplares."), error);
     }
     if (!faltantes->isEmpty()) {
-        if (pregunta(ui, MsgIcon::Question, mensajeColecciones(*faltantes),
+        if (pregunta(ui, std::nullopt, mensajeColecciones(*faltantes),
                      QStringLiteral("Desea continuar con el proceso?"), MsgResult::No) != MsgResult::Yes) {
             if (estado.primeraActualizacion) {
                 // Below every stamp: the same file can be loaded again.
@@ -241,13 +236,11 @@ ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImp
         return informe(QStringLiteral("No se pudo revisar el catálogo de ejemplares no procesados."), error);
     }
     if (!noProcesados->isEmpty() &&
-        pregunta(ui, MsgIcon::Information, mensajeNoProcesados(*noProcesados),
+        pregunta(ui, Gravedad::Informacion, mensajeNoProcesados(*noProcesados),
                  QStringLiteral("Ejemplares no procesados"), std::nullopt) == MsgResult::Yes) {
         events::esperar([&] {
             for (const NoProcesado& item : *noProcesados) {
-                int filas = 0;
-                QString e;
-                ExecuteSQLaction(sentenciaQuitarNoProcesado(item), filas, e);
+                (void)sql::ejecutar(sentenciaQuitarNoProcesado(item));
             }
         });
     }
@@ -256,18 +249,18 @@ ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImp
     const QString propio = scriptPropio();
     if (propio.isEmpty()) {
         borrarTablasCargadas();
-        return fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"),
+        return fin(FinImportacion::Fallido, Gravedad::Error, QStringLiteral("Error"),
                    QStringLiteral("El programa no contiene el script de actualización del acervo."));
     }
     const CopiaGuardada copia = consultar([] { return leerCopiaGuardada(); });
     if (const QString diferente = avisoCopiaGuardada(copia, propio); !diferente.isEmpty()) {
         registro(ui, QStringLiteral(" - ") + diferente.section(kCrLf, 0, 0));
-        aviso(ui, MsgIcon::Warning, diferente, kTituloActualizacion);
+        aviso(ui, Gravedad::Aviso, diferente, kTituloActualizacion);
     }
 
     if (const QString e = consultar([] { return asegurarColumnasEnlace(); }); !e.isEmpty()) {
         borrarTablasCargadas();
-        return fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"),
+        return fin(FinImportacion::Fallido, Gravedad::Error, QStringLiteral("Error"),
                    err::textoParaUsuario(QStringLiteral("No se agregaron a la tabla de etiquetas MARC las columnas de "
                                                         "enlace con autoridades."),
                                          e));
@@ -282,7 +275,7 @@ ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImp
         }
         if (const QString rechazo = psqlApto(estado.carpetaBin); !rechazo.isEmpty()) {
             borrarTablasCargadas();
-            return fin(FinImportacion::Rechazado, MsgIcon::Critical, QStringLiteral("Error"), rechazo);
+            return fin(FinImportacion::Rechazado, Gravedad::Error, QStringLiteral("Error"), rechazo);
         }
     }
     if (ui.carpeta) {
@@ -292,7 +285,7 @@ ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImp
     const ScriptAjeno script = prepararScriptAjeno(propio.toUtf8() + '\n');
     if (!script.ok()) {
         borrarTablasCargadas();
-        return fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"), script.motivo);
+        return fin(FinImportacion::Fallido, Gravedad::Error, QStringLiteral("Error"), script.motivo);
     }
     const ResultadoPsql fusion =
         ejecutarPsql(estado.carpetaBin, script.entrada, sesion().RutaTemporal + QStringLiteral("salida1.txt"));
@@ -309,12 +302,12 @@ ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImp
                                                      errorRevision);
         }
         borrarTablasCargadas();
-        return fin(FinImportacion::Fallido, MsgIcon::Critical, QStringLiteral("Error"),
+        return fin(FinImportacion::Fallido, Gravedad::Error, QStringLiteral("Error"),
                    QStringLiteral("Error al actualizar registros del acervo de biblioteca") + kCrLf + kCrLf + detalle);
     }
     if (!fusion.ok()) {
         // Merged and committed; one of the adjustments that follow the transaction failed.
-        aviso(ui, MsgIcon::Warning,
+        aviso(ui, Gravedad::Aviso,
               QStringLiteral("El acervo se actualizó, pero los ajustes posteriores a la actualización reportaron "
                              "errores:") +
                   kCrLf + kCrLf + fusion.detalle(),
@@ -322,11 +315,7 @@ ResultadoImportacion fusionarAcervo(EstadoImportacion& estado, const InterfazImp
     }
 
     registro(ui, QStringLiteral(" - Realizando acciones de limpieza. Ya puede usar el sistema."));
-    events::esperar([] {
-        int filas = 0;
-        QString e;
-        return ExecuteSQLaction(kVacuum, filas, e);
-    });
+    events::esperarEnHilo([] { (void)sql::ejecutar(kVacuum); });
     registro(ui, QStringLiteral(" - Actualizando estadísticas"));
     resultadoEstadistico(true, estado, ui);
     return fin(FinImportacion::Fusionado);
@@ -336,7 +325,7 @@ void resultadoEstadistico(bool quitaEstatusEspecial, const EstadoImportacion& es
     QString error;
     const std::optional<EstadisticasAcervo> cifras = consultar([&] { return estadisticasAcervo(error); });
     if (!cifras) {
-        aviso(ui, MsgIcon::Warning,
+        aviso(ui, Gravedad::Aviso,
               err::textoParaUsuario(QStringLiteral("No se pudieron contar las fichas y los ejemplares del acervo."),
                                     error),
               QStringLiteral("[resultadoEstadisticoMontaje]"));
@@ -348,22 +337,20 @@ void resultadoEstadistico(bool quitaEstatusEspecial, const EstadoImportacion& es
     QString version = estado.versionCargada;
     QString errorVersion;
     const bool registrada = events::esperar([&] {
-        int filas = 0;
-        QString e;
-        ExecuteSQLaction(sentenciaCerrarMontadas(), filas, e);
+        (void)sql::ejecutar(sentenciaCerrarMontadas());
         return GuardarConfiguracion(version, QStringLiteral("ACT_ACERVO"), &errorVersion);
     });
     if (cifras) {
-        aviso(ui, MsgIcon::Information, mensajeEstadisticas(*cifras),
+        aviso(ui, Gravedad::Informacion, mensajeEstadisticas(*cifras),
               QStringLiteral("Resultado de Actualizar el acervo"));
     }
     if (!registrada) {
-        aviso(ui, MsgIcon::Warning,
+        aviso(ui, Gravedad::Aviso,
               err::textoParaUsuario(QStringLiteral("No se registró la versión del acervo instalada (ACT_ACERVO)."),
                                     errorVersion),
               kTituloActualizacion);
     }
-    aviso(ui, MsgIcon::Information,
+    aviso(ui, Gravedad::Informacion,
           QStringLiteral("El proceso de importación del acervo de la biblioteca") + kCrLf +
               QStringLiteral("ha terminado satisfactoriamente.") + kCrLf + kCrLf +
               QStringLiteral("IMPORTANTE: No es necesario INDIZAR."),

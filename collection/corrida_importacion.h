@@ -6,9 +6,10 @@
 //
 //     acervo::EstadoImportacion estado;
 //     const acervo::ResultadoImportacion r = acervo::importarAcervo(ruta, estado, ui);
-//     if (!r.texto.isEmpty()) dialogs().message(this, r.icono, r.texto, MsgButtons::Ok, r.titulo);
+//     if (!r.mensaje.texto.isEmpty()) mostrarFallo(this, r.mensaje, r.titulo);
 #pragma once
 
+#include "core/errores.h"
 #include "platform/notify.h"
 
 #include <QString>
@@ -22,9 +23,10 @@ struct InterfazImportacion {
     std::function<void(const QString& entrada)> registro;       // a dated entry on top of the log (" - …")
     std::function<void(const QString& linea)> registroSinFecha; // a line on top of the log, as it is
     std::function<void(const QString& carpeta)> carpeta;        // the folder of the chosen file
-    std::function<void(MsgIcon icono, const QString& texto, const QString& titulo)> aviso;
-    // A Yes/No question; porDefecto is the button Enter presses (none: the first).
-    std::function<MsgResult(MsgIcon icono, const QString& texto, const QString& titulo,
+    std::function<void(Gravedad gravedad, const QString& texto, const QString& titulo)> aviso;
+    // A Yes/No question: a plain one without gravedad, else one that tells something of that severity first;
+    // porDefecto is the button Enter presses (none: the first).
+    std::function<MsgResult(std::optional<Gravedad> gravedad, const QString& texto, const QString& titulo,
                             std::optional<MsgResult> porDefecto)>
         pregunta;
 };
@@ -47,10 +49,9 @@ enum class FinImportacion {
 struct [[nodiscard]] ResultadoImportacion {
     FinImportacion fin = FinImportacion::Fallido;
     int linea = 0; // the load's step where it ended (10, 20, …)
-    // The closing box, shown once the window is given back; empty when nothing is left to say.
-    MsgIcon icono = MsgIcon::Critical;
+    // The closing box, shown once the window is given back; no text when nothing is left to say.
+    Fallo mensaje;
     QString titulo;
-    QString texto;
     bool informe = false; // the error report of a failed query: the caller names where it happened
     bool fusionado() const { return fin == FinImportacion::Fusionado; }
 };

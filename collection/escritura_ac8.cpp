@@ -1,7 +1,7 @@
 #include "collection/escritura_ac8.h"
 
+#include "core/consultas.h"
 #include "core/errores.h"
-#include "core/sql.h"
 #include "core/sqlutil.h"
 #include "platform/events.h"
 
@@ -104,17 +104,15 @@ bool etiquetasV6(qint64 idficha, QString& datosFijos, QString& etiquetas, QStrin
             conEnlaces =
                 ExisteColumna(QStringLiteral("analisis"), QStringLiteral("etiquetasmarc"), QStringLiteral("idlink"));
         }
-        int total = 0;
-        QString e;
-        const RecordsetPtr rs = ExecuteSQLrs(sqlEtiquetasV6(idficha, *conEnlaces), total, e);
-        if (!rs) {
+        const sql::Filas leidas = sql::filas(sqlEtiquetasV6(idficha, *conEnlaces));
+        if (!leidas.ok()) {
             // A record without its tags is not written as if it had none.
             if (error != nullptr) {
-                *error = e;
+                *error = leidas.error;
             }
             return false;
         }
-        for (; !rs->eof(); rs->moveNext()) {
+        for (db::Recordset* rs = leidas.rs.get(); !rs->eof(); rs->moveNext()) {
             filas.push_back({rs->text(QStringLiteral("numetiqueta")).toInt(), rs->text(QStringLiteral("data"))});
         }
     }
@@ -124,9 +122,8 @@ bool etiquetasV6(qint64 idficha, QString& datosFijos, QString& etiquetas, QStrin
 
 void textoCierreAc8(ResultadoAc8& r) {
     if (!r.conDetalles()) {
-        r.icono = MsgIcon::Information;
         r.titulo = QStringLiteral("Archivo de exportación generado!!!");
-        r.texto = QStringLiteral("Exportación exitosa");
+        r.mensaje = fallo(QStringLiteral("Exportación exitosa"), Gravedad::Informacion);
         return;
     }
     const QString inicio =
@@ -152,9 +149,8 @@ void textoCierreAc8(ResultadoAc8& r) {
                        : QStringLiteral("En ") + recorte);
     }
     partes << r.lecturasFallidas;
-    r.icono = r.lecturasFallidas.isEmpty() ? MsgIcon::Information : MsgIcon::Warning;
     r.titulo = QStringLiteral("Archivo de exportación generado con detalles!!!");
-    r.texto = partes.join(kCrLf);
+    r.mensaje = fallo(partes.join(kCrLf), r.lecturasFallidas.isEmpty() ? Gravedad::Informacion : Gravedad::Aviso);
 }
 
 ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacion& ui) {
@@ -179,18 +175,18 @@ ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacio
     estado(QStringLiteral("Creando contenedor AC8..."));
     if (const ac8::Resultado creado = events::esperar([&] { return crearArchivoAc8(ruta); }); !creado.ok()) {
         if (ui.aviso) {
-            ui.aviso(MsgIcon::Critical, textoFallaAc8(creado), QString());
+            ui.aviso(Gravedad::Error, textoFallaAc8(creado), QString());
         }
-        r.icono = MsgIcon::Critical;
         r.titulo = QStringLiteral("Error al exportar acervo");
-        r.texto = QStringLiteral("No se pudo crear el archivo con la exportación");
+        r.mensaje = fallo(QStringLiteral("No se pudo crear el archivo con la exportación"));
         return r;
     }
     const std::unique_ptr<ac8::ArchivoAcervo> archivo = ac8::nuevoArchivoAcervo();
     if (const ac8::Resultado abierto = archivo->abrir(ruta); !abierto.ok()) {
-        r.icono = MsgIcon::Information;
+        // This box has always carried the information mark.
         r.titulo = QStringLiteral("Error en Exportación de acervo");
-        r.texto = QStringLiteral("No se pudo abrir el archivo AC8 para el vaciado de los datos");
+        r.mensaje = fallo(QStringLiteral("No se pudo abrir el archivo AC8 para el vaciado de los datos"),
+                          Gravedad::Informacion);
         return r;
     }
     r.creado = true;
@@ -201,14 +197,11 @@ ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacio
     // Items.
     general(2);
     estado(QStringLiteral("Recuperando información de ejemplares a exportar..."));
-    QString error;
-    RecordsetPtr ejemplares = events::esperar([&] {
-        int total = 0;
-        return ExecuteSQLrs(sqlEjemplaresV6(nBib), total, error);
-    });
-    if (!ejemplares) {
+    const sql::Filas ejemplaresLeidos = events::esperar([&] { return sql::filas(sqlEjemplaresV6(nBib)); });
+    db::Recordset* ejemplares = ejemplaresLeidos.rs.get();
+    if (!ejemplaresLeidos.ok()) {
         r.lecturasFallidas << err::textoParaUsuario(
-            QStringLiteral("No se pudo leer la información de ejemplares a exportar:"), error);
+            QStringLiteral("No se pudo leer la información de ejemplares a exportar:"), ejemplaresLeidos.error);
     } else {
         especifico(1, ejemplares->recordCount() + 1);
         general(3);
@@ -232,13 +225,11 @@ ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacio
 
     // Records.
     estado(QStringLiteral("Recuperando información de fichas a exportar..."));
-    RecordsetPtr fichas = events::esperar([&] {
-        int total = 0;
-        return ExecuteSQLrs(sqlFichasV6(nBib), total, error);
-    });
-    if (!fichas) {
+    const sql::Filas fichasLeidas = events::esperar([&] { return sql::filas(sqlFichasV6(nBib)); });
+    db::Recordset* fichas = fichasLeidas.rs.get();
+    if (!fichasLeidas.ok()) {
         r.lecturasFallidas << err::textoParaUsuario(
-            QStringLiteral("No se pudo leer la información de fichas a exportar:"), error);
+            QStringLiteral("No se pudo leer la información de fichas a exportar:"), fichasLeidas.error);
     } else {
         general(4);
         especifico(1, fichas->recordCount() + 1);

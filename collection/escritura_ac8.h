@@ -36,9 +36,8 @@ struct [[nodiscard]] ResultadoAc8 {
     int fichasFuera = 0;          // records left out
     int filasRecortadas = 0;      // rows written with a text cut to its field
     QStringList lecturasFallidas; // staged rows or the file that could not be read or saved
-    MsgIcon icono = MsgIcon::Information;
-    QString titulo; // the closing message; empty when the failure was shown on the way
-    QString texto;
+    QString titulo;               // the closing message; empty when the failure was shown on the way
+    Fallo mensaje;
     // Whether the error log has lines to show.
     bool conDetalles() const {
         return ejemplaresFuera > 0 || fichasFuera > 0 || filasRecortadas > 0 || !lecturasFallidas.isEmpty();

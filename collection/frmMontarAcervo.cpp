@@ -5,6 +5,7 @@
 #include "collection/sql_asincrono.h"
 #include "core/controles_ui.h"
 #include "core/errores.h"
+#include "core/fallos_ui.h"
 #include "core/listas_ui.h"
 #include "core/servidor.h"
 #include "core/session.h"
@@ -262,8 +263,8 @@ acervo::InterfazExportacion frmMontarAcervo::interfaz() {
     ui.registro = [this](const QString& linea) { anteponer(txtLog, linea); };
     // The lines stay from run to run while the window is open.
     ui.error = [this](const QString& linea) { txtERR->appendPlainText(linea); };
-    ui.aviso = [this](MsgIcon icono, const QString& texto, const QString& titulo) {
-        dialogs().message(this, icono, texto, MsgButtons::Ok, titulo);
+    ui.aviso = [this](std::optional<Gravedad> gravedad, const QString& texto, const QString& titulo) {
+        dialogs().message(this, gravedad ? iconoDe(*gravedad) : MsgIcon::None, texto, MsgButtons::Ok, titulo);
     };
     return ui;
 }
@@ -367,7 +368,7 @@ void frmMontarAcervo::creaArchivoDUMP_Click() {
         r = acervo::escribirVolcado(bin, txtRuta->text(), nBib, strVersionAct, interfaz());
     }
     m_archivoExportado = r.archivo;
-    dialogs().message(this, r.icono, r.texto, MsgButtons::Ok, r.titulo);
+    mostrarFallo(this, r.mensaje, r.titulo);
     if (r.ok) {
         anteponer(txtLog, QStringLiteral("Archivo de exportación 'dump' de respaldo creado exitósamente"));
     }
@@ -436,7 +437,7 @@ void frmMontarAcervo::cmdArchivoDUMP_V6_Click() {
         cierreAc8();
     }
     if (!r.titulo.isEmpty()) {
-        dialogs().message(this, r.icono, r.texto, MsgButtons::Ok, r.titulo);
+        mostrarFallo(this, r.mensaje, r.titulo);
     }
     if (r.conDetalles()) {
         frameLOG->show();

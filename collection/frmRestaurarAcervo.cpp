@@ -1,6 +1,7 @@
 #include "collection/frmRestaurarAcervo.h"
 
 #include "core/errores.h"
+#include "core/fallos_ui.h"
 #include "core/session.h"
 #include "core/tema_ui.h"
 #include "platform/construir_ui.h"
@@ -105,19 +106,20 @@ acervo::InterfazImportacion frmRestaurarAcervo::interfaz() {
         txtLog->setPlainText(linea + QLatin1Char('\n') + txtLog->toPlainText());
     };
     ui.carpeta = [this](const QString& carpeta) { lblRuta->setText(carpeta); };
-    ui.aviso = [this](MsgIcon icono, const QString& texto, const QString& titulo) {
-        dialogs().message(this, icono, texto, MsgButtons::Ok, titulo);
+    ui.aviso = [this](Gravedad gravedad, const QString& texto, const QString& titulo) {
+        mostrarFallo(this, fallo(texto, gravedad), titulo);
     };
-    ui.pregunta = [this](MsgIcon icono, const QString& texto, const QString& titulo,
+    ui.pregunta = [this](std::optional<Gravedad> gravedad, const QString& texto, const QString& titulo,
                          std::optional<MsgResult> porDefecto) {
-        return dialogs().message(this, icono, texto, MsgButtons::YesNo, titulo, porDefecto);
+        return dialogs().message(this, gravedad ? iconoDe(*gravedad) : MsgIcon::Question, texto, MsgButtons::YesNo,
+                                 titulo, porDefecto);
     };
     return ui;
 }
 
 void frmRestaurarAcervo::mostrar(const acervo::ResultadoImportacion& r) {
-    if (!r.texto.isEmpty()) {
-        dialogs().message(this, r.icono, r.texto, MsgButtons::Ok, r.titulo);
+    if (!r.mensaje.texto.isEmpty()) {
+        mostrarFallo(this, r.mensaje, r.titulo);
     }
 }
 
@@ -157,7 +159,7 @@ void frmRestaurarAcervo::cmdActualizar_Click() {
         r = acervo::fusionarAcervo(m_estado, interfaz());
     }
     if (r.informe) {
-        r.texto += kCrLf + QStringLiteral("En el procedimiento cmdActualizar_Click");
+        r.mensaje.texto += kCrLf + QStringLiteral("En el procedimiento cmdActualizar_Click");
     }
     mostrar(r);
 }

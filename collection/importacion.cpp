@@ -2,9 +2,9 @@
 
 #include "collection/exportacion.h"
 #include "core/cifrado.h"
+#include "core/consultas.h"
 #include "core/errores.h"
 #include "core/session.h"
-#include "core/sql.h"
 #include "core/sqlutil.h"
 #include "platform/archivo_seguro.h"
 #include "platform/paths.h"
@@ -27,18 +27,21 @@ using err::kCrLf;
 // How many of psql's error lines a message shows.
 constexpr int kMaxLineasError = 12;
 
-RecordsetPtr consulta(const QString& sql, QString& error) {
-    int total = 0;
-    return ExecuteSQLrs(sql, total, error);
+// The rows of a query; nullptr with the SQL layer's error text.
+RecordsetPtr consulta(const QString& texto, QString& error) {
+    sql::Filas f = sql::filas(texto);
+    error = f.error;
+    return std::move(f.rs);
 }
 
 // The first field of the first row; empty when there is no row or it is NULL.
-std::optional<QString> primerValor(const QString& sql, QString& error) {
-    RecordsetPtr rs = consulta(sql, error);
-    if (!rs) {
+std::optional<QString> primerValor(const QString& texto, QString& error) {
+    const sql::Valor v = sql::valor(texto);
+    error = v.error;
+    if (!v.ok()) {
         return std::nullopt;
     }
-    return rs->eof() ? QString() : rs->text(0);
+    return v.texto();
 }
 
 } // namespace
@@ -412,10 +415,7 @@ QString asegurarColumnasEnlace() {
     if (ExisteColumna(QStringLiteral("analisis"), QStringLiteral("etiquetasmarc"), QStringLiteral("idlink"))) {
         return QString();
     }
-    int filas = 0;
-    QString error;
-    ExecuteSQLaction(sqlColumnasEnlace(), filas, error);
-    return error;
+    return sql::ejecutar(sqlColumnasEnlace()).error;
 }
 
 // --- The merge script --------------------------------------------------------------------------------------

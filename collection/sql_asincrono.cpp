@@ -1,5 +1,6 @@
 #include "collection/sql_asincrono.h"
 
+#include "core/errores.h"
 #include "platform/events.h"
 
 #include <QTimer>
@@ -7,8 +8,7 @@
 namespace v7 {
 
 QString lineaError(const db::DbError& e) {
-    return QLatin1Char('[') + QString::number(e.number) + QStringLiteral("] - ") + e.description +
-           QStringLiteral("\r\n");
+    return QLatin1Char('[') + QString::number(e.number) + QStringLiteral("] - ") + e.description + err::kCrLf;
 }
 
 void avanzarActividad(int& valor, int& maximo) {
@@ -26,6 +26,7 @@ ResultadoAsincrono ejecutarAsincrono(const QString& cadena, const QString& sql, 
         QObject::connect(&reloj, &QTimer::timeout, tick);
         reloj.start(intervaloMs);
     }
+    // A connection of its own: the statement runs beside the shared connection, which the windows keep using.
     return events::esperar([&cadena, &sql] {
         ResultadoAsincrono r;
         db::Connection con;

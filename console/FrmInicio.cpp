@@ -249,7 +249,7 @@ void FrmInicio::construir() {
 }
 
 bool FrmInicio::Form_Load() {
-    // 1-3. The login decides whether the program goes on.
+    // The login decides whether the program goes on.
     const QString tag = m_ventanas.login ? m_ventanas.login(this) : QString();
     if (tag != QLatin1String("OK")) {
         Form_Unload();
@@ -257,23 +257,20 @@ bool FrmInicio::Form_Load() {
         return false;
     }
     auto& s = sesion();
-    // 4.
     TmrStatus->start();
-    // 5-9.
     Label3->setText(s.VersionHerramienta);
     AplicarEstiloPanel(PanelCentral);
     AplicarEstiloPanelEncabezado(PanelSec, QStringLiteral("Opciones"), false, false);
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    // 10-11.
     EtServerHost->setText(QStringLiteral("Host Cliente: ") + paths::hostName());
     EtServerIp->setText(QStringLiteral("IP Servidor: ") + s.ServidorConexion);
-    // 12.
+    // Without a connection there is nothing to read.
     if (!s.ConexionPrincipal || !s.ConexionPrincipal->isOpen()) {
         return true;
     }
-    // 13-19 read and fix up the database off the windows' thread: a server that is slow, or a table
+    // The start-up reads and the staff table's fix-up run off the windows' thread: a server that is slow, or a table
     // another session holds, never freezes the program at its start.
     struct Inicio {
         bool rutaLeida = false;
@@ -291,23 +288,21 @@ bool FrmInicio::Form_Load() {
         (void)VerificarArchivosCompartidos();
         return r;
     });
-    // 13. The shared work-files setting.
+    // The shared work-files setting.
     if (inicio.rutaLeida) {
         s.RutaTrabajo = inicio.ruta;
     }
-    // 14. The last session on the database.
+    // The last session on the database.
     EtUsuario->setText(textoUltimaSesion(inicio.ultima));
-    // 15.
     s.NombreServicio = s.EsWindows32Bits ? QStringLiteral("postgresql-9.0") : QStringLiteral("postgresql-x64-9.0");
-    // 16.
     EtRutaTrabajo->setText(s.RutaTrabajo);
-    // 17. Staff table from version 1 to 2.
+    // The staff table from its first layout to the second.
     if (inicio.analistas.version1 && !inicio.analistas.columnaAgregada) {
         error(this, inicio.analistas.errorColumna);
     } else if (inicio.analistas.columnaAgregada && !inicio.analistas.versionGuardada) {
         error(this, QStringLiteral("No se actualizó la tabla \"catalogos.analistas\""));
     }
-    // 18 ran with the reads above; 19-21.
+    // The duplicate staff rows and the shared-files check ran with the reads above.
     aplicarArchivosCompartidos();
     return true;
 }
@@ -467,7 +462,7 @@ void FrmInicio::aplicarSondeo(const ResultadoSonda& r) {
         }
     } catch (const std::exception& ex) {
         dialogs().message(this, MsgIcon::None,
-                          QStringLiteral("Ocurrió el error no.  0") + kCrLf + QString::fromLocal8Bit(ex.what()));
+                          err::ocurrio(err::kOcurrioErrorNoDosBlancos, 0, {QString::fromLocal8Bit(ex.what())}));
     }
     emit sondeoTerminado();
 }
@@ -604,8 +599,8 @@ bool FrmInicio::Reiniciar_Server(QString* motivo) {
         return senalado;
     } catch (const std::exception& ex) {
         QFile::remove(txt);
-        avisarSoltando(MsgIcon::None,
-                       QStringLiteral("Ocurrió el error no. 53") + kCrLf + QString::fromLocal8Bit(ex.what()));
+        avisarSoltando(MsgIcon::None, err::ocurrio(err::kOcurrioErrorNoMin, err::kArchivoNoEncontrado,
+                                                   {QString::fromLocal8Bit(ex.what())}));
         TmrStatus->start();
         return fallo(QString::fromLocal8Bit(ex.what()));
     }
@@ -616,7 +611,7 @@ void FrmInicio::EsperarShell(const QString& command) {
     // against the session's installation; anything else runs through the shell.
     if (auto r = service::runNetCommand(command, sesion().RutaPostgres)) {
         if (r->refused()) {
-            avisarSoltando(MsgIcon::None, QStringLiteral("Ocurrió el Error No. 5") + kCrLf + r->message,
+            avisarSoltando(MsgIcon::None, err::ocurrio(err::kOcurrioErrorNo, err::kLlamadaNoValida, {r->message}),
                            QStringLiteral("VELIRO7 [EsperarShell]"));
         } else if (r->outcome == service::Outcome::AlreadyThere) {
             // The console's status was out of date (e.g. a session refused by a running server).
@@ -632,10 +627,12 @@ void FrmInicio::EsperarShell(const QString& command) {
             avisarSoltando(MsgIcon::Critical, texto);
         }
     } else {
-        int estado = -1;
-        const QString fallo = EjecutarArchivoBat(command, &estado);
-        if (!fallo.isEmpty()) {
-            avisarSoltando(MsgIcon::None, QStringLiteral("Ocurrió el Error No. ") + fallo,
+        // The number and the description on one line, as the script runner's own text gives them.
+        const ResultadoScript corrida = ejecutarScript(command);
+        if (!corrida.iniciado) {
+            avisarSoltando(MsgIcon::None,
+                           err::ocurrio(err::kOcurrioErrorNo, corrida.error.numero) + QLatin1Char(' ') +
+                               corrida.error.descripcion,
                            QStringLiteral("VELIRO7 [EsperarShell]"));
         }
     }

@@ -29,7 +29,6 @@ namespace v7 {
 
 namespace {
 
-using err::kCrLf;
 // Where a row keeps the method it was read with (the sort keys use Qt::UserRole).
 constexpr int kRolMetodo = Qt::UserRole + 1;
 
@@ -160,18 +159,13 @@ void FrmPermisosAcceso::LeerArchivoConfiguracion() {
     m_ruta = carga.ruta;
     const LecturaReglas& lectura = carga.lectura;
     if (lectura.numero == err::kRutaNoEncontrada) {
-        dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("No se encontró el archivo de configuración \"pg_hba.conf\"") + kCrLf +
-                              QStringLiteral("Por favor, verifique que el archivo exista.") + kCrLf + m_ruta,
-                          MsgButtons::Ok, QStringLiteral("Permisos de conexión"));
+        dialogs().message(this, MsgIcon::Critical, textoSinArchivoReglas(m_ruta), MsgButtons::Ok,
+                          QStringLiteral("Permisos de conexión"));
         TmrDescargar->start();
         return;
     }
     if (lectura.numero != 0) {
-        dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("Ocurrió el Error No. ") + QString::number(lectura.numero) + kCrLf +
-                              QStringLiteral("Causa: ") + lectura.descripcion + kCrLf +
-                              QStringLiteral("[Rutina] LeerArchivoConfiguracion"));
+        dialogs().message(this, MsgIcon::Critical, textoLecturaFallida(lectura));
         TmrDescargar->start();
         return;
     }
@@ -298,17 +292,9 @@ void FrmPermisosAcceso::BtnPermisosGuardar_Click() {
     }
     guardia.liberar();
     if (aplicado) {
-        dialogs().message(this, MsgIcon::Information,
-                          QStringLiteral("Los cambios se han hecho correctamente") + kCrLf +
-                              (porPgCtl ? QStringLiteral("El servidor recargó su configuración con pg_ctl reload.")
-                                        : QStringLiteral("Esta instalación no tiene un pg_ctl que el programa pueda "
-                                                         "ejecutar: el servidor recargó su configuración con "
-                                                         "SELECT pg_reload_conf() por la conexión de esta sesión.")));
+        dialogs().message(this, MsgIcon::Information, textoReglasAplicadas(porPgCtl));
     } else {
-        dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("Los cambios se guardaron en el archivo de configuración, pero el servidor "
-                                         "no los aplicó.") +
-                              kCrLf + motivo);
+        dialogs().message(this, MsgIcon::Critical, textoReglasNoAplicadas(motivo));
     }
 }
 

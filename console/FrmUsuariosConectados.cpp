@@ -99,14 +99,13 @@ void FrmUsuariosConectados::construir() {
 }
 
 void FrmUsuariosConectados::Form_Load() {
-    // 1.
     AplicarEstiloPanel(PanelCentral);
     AplicarEstiloPanelEncabezado(PanelSec1, QStringLiteral("Usuarios Conectados"), false, false);
     AplicarEstiloPanelEncabezado(PanelSec2, QStringLiteral("Bitácora de Eventos"), false, false);
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    // 2. The whole row shows the focus.
+    // The whole row shows the focus.
     ListUsuarios->setAllColumnsShowFocus(true);
     ListUsuarios->setColumnCount(5);
     ListUsuarios->setHeaderLabels({QStringLiteral("Base"), QStringLiteral("Usuario"), QStringLiteral("Hora de Inicio"),
@@ -118,7 +117,7 @@ void FrmUsuariosConectados::Form_Load() {
         ListUsuarios->setColumnWidth(c, ui::px(anchos[c]));
         ListUsuarios->headerItem()->setTextAlignment(c, c == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
     }
-    // 3. A failed query is shown and the window closes; the program goes on.
+    // A failed query is shown and the window closes; the program goes on.
     QVector<SesionConectada> sesiones;
     QString error;
     bool leidas = false;
@@ -133,7 +132,6 @@ void FrmUsuariosConectados::Form_Load() {
         QTimer::singleShot(0, this, [this] { done(QDialog::Rejected); });
         return;
     }
-    // 4.
     for (const SesionConectada& s : sesiones) {
         auto* item = new QTreeWidgetItem(ListUsuarios);
         const QString textos[] = {s.base, s.usuario, s.inicio, s.host, s.puerto};
@@ -147,7 +145,6 @@ void FrmUsuariosConectados::Form_Load() {
     // Each column as wide as its header and its texts: the start time is not cut, the port takes no more
     // than it needs.
     AjustarColumnas(ListUsuarios);
-    // 5.
     if (!sesiones.isEmpty()) {
         EtConectados->setText(QStringLiteral("Actualmente hay ") + QString::number(ListUsuarios->topLevelItemCount()) +
                               QStringLiteral(" usuario(s) conectado(s)"));
@@ -165,23 +162,21 @@ void FrmUsuariosConectados::ponerResaltada(int indice, bool on) {
 }
 
 void FrmUsuariosConectados::TabUsuarios_Click() {
-    // 1.
+    // The tabs stay still until the switch is done.
     TabUsuarios->setEnabled(false);
     if (TabUsuarios->currentIndex() == 0) {
-        // 2.
         ponerResaltada(0, true);
         ponerResaltada(1, false);
         FrmBitacora->hide();
         FrmUsuarios->show();
         FrmUsuarios->raise();
     } else {
-        // 3.
         ponerResaltada(0, false);
         ponerResaltada(1, true);
         FrmUsuarios->hide();
         FrmBitacora->show();
         FrmBitacora->raise();
-        // 4-7. Read off the windows' thread (the folder as the server tells, the day's last file, the list's
+        // Read off the windows' thread (the folder as the server tells, the day's last file, the list's
         // rows), then put into the list at once.
         const QDate hoy = QDate::currentDate();
         QList<QTreeWidgetItem*> filas;
@@ -216,7 +211,7 @@ void FrmUsuariosConectados::TabUsuarios_Click() {
             // A file that cannot be read ends the switch without a message.
             break;
         case Bitacora::Estado::Leida:
-            // 8. The list is refilled on every visit, in one step.
+            // The list is refilled on every visit, in one step.
             ListLog->setUpdatesEnabled(false);
             ListLog->clear();
             ListLog->addTopLevelItems(filas);
@@ -226,7 +221,6 @@ void FrmUsuariosConectados::TabUsuarios_Click() {
         }
         qDeleteAll(filas);
     }
-    // 9.
     TabUsuarios->setEnabled(true);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "console/reportes.h"
+#include "core/errores.h"
 
 #include <QDialog>
 #include <QString>
@@ -53,7 +54,7 @@ private:
     bool m_llenando = false;
     // The line break of the text being shown: the box works with bare line feeds, the stored text
     // keeps the break its source used.
-    QString m_finLinea = QStringLiteral("\r\n");
+    QString m_finLinea = err::kCrLf;
 
     QTreeWidget* LstReporte = nullptr;
     QPlainTextEdit* txtReporte = nullptr;

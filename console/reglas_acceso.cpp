@@ -560,6 +560,17 @@ GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& conte
     return g;
 }
 
+QString textoSinArchivoReglas(const QString& ruta) {
+    return QStringLiteral("No se encontró el archivo de configuración \"pg_hba.conf\"") + kCrLf +
+           QStringLiteral("Por favor, verifique que el archivo exista.") + kCrLf + ruta;
+}
+
+QString textoLecturaFallida(const LecturaReglas& lectura) {
+    return err::ocurrio(err::kOcurrioErrorNo, lectura.numero,
+                        {QStringLiteral("Causa: ") + lectura.descripcion,
+                         QStringLiteral("[Rutina] LeerArchivoConfiguracion")});
+}
+
 QString textoGuardado(const GuardadoReglas& g, const QString& ruta) {
     QString t;
     switch (g.resultado) {
@@ -594,6 +605,19 @@ QString textoGuardado(const GuardadoReglas& g, const QString& ruta) {
              kCrLf + g.errorRestauracion;
     }
     return t;
+}
+
+QString textoReglasAplicadas(bool porPgCtl) {
+    return QStringLiteral("Los cambios se han hecho correctamente") + kCrLf +
+           (porPgCtl ? QStringLiteral("El servidor recargó su configuración con pg_ctl reload.")
+                     : QStringLiteral("Esta instalación no tiene un pg_ctl que el programa pueda ejecutar: el servidor "
+                                      "recargó su configuración con SELECT pg_reload_conf() por la conexión de esta "
+                                      "sesión."));
+}
+
+QString textoReglasNoAplicadas(const QString& motivo) {
+    return QStringLiteral("Los cambios se guardaron en el archivo de configuración, pero el servidor no los aplicó.") +
+           kCrLf + motivo;
 }
 
 } // namespace v7

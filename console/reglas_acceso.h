@@ -112,6 +112,10 @@ struct LecturaReglas {
 };
 // Reads the file as bytes; a link at its name, or anything but a regular file, is refused.
 LecturaReglas leerArchivoReglas(const QString& ruta);
+// The message of a read that failed: the folder is missing (textoSinArchivoReglas, with the file's path), or
+// any other failure with its number and cause.
+QString textoSinArchivoReglas(const QString& ruta);
+QString textoLecturaFallida(const LecturaReglas& lectura);
 
 // A line the server refused, with the line as written.
 struct RechazoRegla {
@@ -142,5 +146,9 @@ struct GuardadoReglas {
 [[nodiscard]] GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& contenido);
 // The message of a save that did not stay.
 QString textoGuardado(const GuardadoReglas& g, const QString& ruta);
+// The message after a save: the server reloaded the new rules (by pg_ctl, or asked through this session's
+// connection where there is no pg_ctl to run), or it did not, and why.
+QString textoReglasAplicadas(bool porPgCtl);
+QString textoReglasNoAplicadas(const QString& motivo);
 
 } // namespace v7

@@ -80,6 +80,7 @@ bool GuardarRutaTrabajo(const QString& carpeta, QString* errorText) {
     }
     const QString sql = QStringLiteral("UPDATE config_veliro.configuracion SET valor = ") + citarLiteral(carpeta) +
                         QStringLiteral(" WHERE descripcion = 'ARCHIVOSCOMPARTIDOS'");
+    // Straight on the open shared connection, never reopened for it: the row count alone decides.
     qint64 rows = 0;
     db::DbError e;
     if (!con.execute(sql, rows, e)) {
@@ -214,6 +215,7 @@ ResultadoDeshabilitar DeshabilitarCarpetaCompartida(const QString& usuario, cons
         r.errorText = sqlErrorText(e, kRutina, QStringLiteral("BEGIN;"));
         return r;
     }
+    // On the transaction's own connection: a reopened one would not hold the transaction.
     for (const QString& sql : sentencias) {
         qint64 rows = 0;
         if (!con->execute(sql, rows, e)) {

@@ -52,8 +52,8 @@ QString fraseDeFallo(ResultadoSonda::Estado estado, const db::DbError& e, const 
 
 // The text ConexionServer gives for a failed reopening.
 QString textoApertura(const db::DbError& e, const QString& cadena) {
-    return QStringLiteral("Ocurrió el error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description +
-           QStringLiteral("\r\n") + db::redactPassword(cadena);
+    return err::ocurrio(err::kOcurrioErrorDosPuntos, e.number) + QLatin1Char(' ') + e.description + err::kCrLf +
+           db::redactPassword(cadena);
 }
 
 } // namespace
@@ -100,6 +100,7 @@ ResultadoSonda SondaServidor::Compartido::sondear(const QString& cadena, const Q
     if (accesoRechazado) {
         return sinAcceso(rutaPostgres);
     }
+    // The probe's own connection, on its own thread: the shared one is never touched here.
     db::Connection& con = *conexion;
     if (con.isOpen() && con.connectionString() != cadena) {
         con.close(); // the session logged in again elsewhere

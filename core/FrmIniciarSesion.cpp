@@ -2,6 +2,7 @@
 
 #include "core/controles_ui.h"
 #include "core/errores.h"
+#include "core/fallos_ui.h"
 #include "core/inicio_sesion.h"
 #include "core/instalacion.h"
 #include "core/login.h"
@@ -227,14 +228,18 @@ template <typename F> auto FrmIniciarSesion::esperarBloqueada(F&& trabajo) {
 }
 
 void FrmIniciarSesion::mostrar(const AvisoInicio& aviso) {
-    mensaje(this, aviso.icono, aviso.texto, aviso.titulo);
+    if (aviso.sinIcono) {
+        mensaje(this, MsgIcon::None, aviso.fallo.texto, aviso.titulo);
+    } else {
+        mostrarFallo(this, aviso.fallo, aviso.titulo);
+    }
 }
 
 void FrmIniciarSesion::BtnAceptar_Click() {
     if (m_enLogin) {
         return; // a second Enter while a login runs
     }
-    // 1. All four boxes are needed.
+    // All four boxes are needed.
     if (TxtUsuario->text().isEmpty() || TxtPassword->text().isEmpty() || servidor().isEmpty() ||
         TxtPuerto->text().isEmpty()) {
         mensaje(this, MsgIcon::Critical, textoFaltanParametros());
@@ -277,7 +282,7 @@ void FrmIniciarSesion::BtnAceptar_Click() {
 }
 
 bool FrmIniciarSesion::conectar() {
-    // 2. Take the boxes.
+    // The boxes into the session state.
     BtnAceptar->setEnabled(false);
     auto& s = sesion();
     s.UsuarioBD = TxtUsuario->text();
@@ -290,19 +295,19 @@ bool FrmIniciarSesion::conectar() {
         return false;
     }
     s.PuertoBD = *puerto;
-    // 3. A connection left open by an earlier attempt.
+    // A connection left open by an earlier attempt.
     if (s.ConexionPrincipal && s.ConexionPrincipal->isOpen()) {
         s.ConexionPrincipal->close();
     }
-    // 4. The installation folder.
+    // The installation folder.
     const ResultadoInstalacion inst = BuscarInstalacionPostgres();
     if (!inst.ok) {
         manejarFallo(db::DbError{QString(), inst.numero, inst.descripcion}, 4);
         return false;
     }
-    // 5. The database counts as usable unless it has to be created.
+    // The database counts as usable unless it has to be created.
     s.BaseDatosValida = true;
-    // 6. Connect, with the other driver or after creating the database when the failure says so.
+    // Connect, with the other driver or after creating the database when the failure says so.
     s.CadenaConexion = cadenaConexionPrincipal(s.ServidorIP, s.PuertoBD, s.UsuarioBD, s.ClaveBD);
     for (;;) {
         if (m_cancelado) {
@@ -364,7 +369,7 @@ bool FrmIniciarSesion::manejarFallo(const db::DbError& error, int linea) {
 
 void FrmIniciarSesion::continuarLogin() {
     auto& s = sesion();
-    // 7-8. The staff table and the user class, off the window's thread (the window is locked already).
+    // The staff table and the user class, off the window's thread (the window is locked already).
     const DecisionAcceso d = conPlazos(kPlazosInteractivos, [] { return decidirAcceso(conexionPrincipal()); });
     switch (d.acceso) {
     case Acceso::Fallo:
@@ -392,16 +397,16 @@ void FrmIniciarSesion::continuarLogin() {
     }
     // The connection and the checks are done: messages and questions from here on.
     soltarVentana();
-    // 9. Whether the database may be used, or a restore comes first.
+    // Whether the database may be used, or a restore comes first.
     if (!decidirEntrada()) {
         return;
     }
-    // 10. The session state.
+    // The session state.
     const ArchivoSesion archivo = guardarSesion();
-    // 12. The buttons back.
+    // The buttons back.
     restaurarBotones();
-    // 11 (a file flushed to disk, off the window's thread) and 13: the tool's version gate ends the program
-    // when it fails.
+    // The session file (flushed to disk, off the window's thread), then the tool's version gate, which ends
+    // the program when it fails.
     const QString version = s.VersionHerramienta;
     if (const auto aviso = esperarBloqueada([archivo, version] {
             escribirArchivoSesion(archivo);
@@ -411,7 +416,7 @@ void FrmIniciarSesion::continuarLogin() {
         terminarPrograma(0);
         return;
     }
-    // 14-16. Notices.
+    // The notices: the staff table's version, the server's version and the automatic backups.
     const QString carpetaLog = paths::programFolder() + QStringLiteral("log");
     const AvisosInicio avisos =
         esperarBloqueada([carpetaLog] { return avisosDeInicio(conexionPrincipal(), carpetaLog); });

@@ -1,5 +1,6 @@
 #include "core/archivos.h"
 
+#include "core/errores.h"
 #include "core/scripts.h"
 #include "core/session.h"
 #include "platform/archiver.h"
@@ -27,7 +28,7 @@ namespace v7 {
 namespace {
 
 const QString kTodoBien = QStringLiteral("Everything is Ok");
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 enum class Paso { Hecho, SinCorrer, Fallo };
 
@@ -40,7 +41,7 @@ Paso correr7za(const QString& script, const QString& comando, const QString& sal
     }
     ::close(fd);
     if (CrearArchivoBat(script,
-                        QStringLiteral("umask 077\r\n") + comando + QStringLiteral(" > ") + citarSh(salida) +
+                        QStringLiteral("umask 077") + kCrLf + comando + QStringLiteral(" > ") + citarSh(salida) +
                             QStringLiteral(" 2>&1"),
                         QString()) != QLatin1String("OK")) {
         return Paso::SinCorrer;
@@ -231,7 +232,7 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const 
         return QStringLiteral("No se generó el respaldo en la ubicación ") + archivo;
     }
     if (!S_ISREG(st.st_mode) || st.st_size <= 0) {
-        return QStringLiteral("No se encontro el archivo con el respaldo\r\n") + archivo;
+        return QStringLiteral("No se encontro el archivo con el respaldo") + kCrLf + archivo;
     }
     // The archive holds the roles' password hashes: readable by its owner only.
     ::chmod(QFile::encodeName(temporal).constData(), 0600);
@@ -310,14 +311,14 @@ QString Respaldar(const QString& archivoBackup) {
     }
     if (::unlink(QFile::encodeName(archivoBackup).constData()) != 0) {
         const ErrorSistema e = errorSistema(errno);
-        return QStringLiteral("Ocurrió el error No. ") + QString::number(e.numero) + QStringLiteral("\r\n") +
-               e.descripcion + QStringLiteral("\r\n[Funcion Respaldar]");
+        return err::ocurrio(err::kOcurrioErrorNoMixto, e.numero,
+                            {e.descripcion, QStringLiteral("[Funcion Respaldar]")});
     }
     return QStringLiteral("OK");
 }
 
 bool Unzip2(const QString& archivo, const QString& destino) {
-    const QString comando = QStringLiteral("PATH=%PATH%;") + paths::programFolder() + QStringLiteral("\r\n") +
+    const QString comando = QStringLiteral("PATH=%PATH%;") + paths::programFolder() + kCrLf +
                             archiver::comandoExtraer(archivo, destino);
     const QString script = paths::withSlash(sesion().RutaTemporal) + QStringLiteral("Unzip.bat");
     if (CrearArchivoBat(script, comando, QString()) != QLatin1String("OK")) {
@@ -329,8 +330,8 @@ bool Unzip2(const QString& archivo, const QString& destino) {
     }
     if (estado != 0) {
         // An archive that did not extract must not pass as extracted.
-        avisar(MsgIcon::Warning, QStringLiteral("Unzip2: Error No. ") + QString::number(estado) +
-                                     QStringLiteral("\r\n") + archiver::significadoSalida7za(estado));
+        avisar(MsgIcon::Warning, QStringLiteral("Unzip2: Error No. ") + QString::number(estado) + kCrLf +
+                                     archiver::significadoSalida7za(estado));
         return false;
     }
     return true;

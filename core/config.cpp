@@ -48,7 +48,8 @@ bool guardarValorConfiguracion(const std::shared_ptr<db::Connection>& conexion, 
     const QString literal = EscaparComillas(doblada).trimmed();
     // The doubled backslashes are escapes: E'…' stores the value as given.
     const QString open = doblada.contains(QLatin1Char('\\')) ? QStringLiteral("E'") : QStringLiteral("'");
-    // -1 on failure, with the error text.
+    // On the caller's connection (V7backup's and the backup's own too), in the transaction held there: -1 on
+    // failure, with the error text.
     auto ejecutar = [&](const QString& sql) -> qint64 {
         qint64 rows = 0;
         db::DbError e;
@@ -132,6 +133,7 @@ QString primerCaracter(const QString& text) {
 } // namespace
 
 bool CargarConfiguracion(QString* errorText) {
+    // Whichever connection is open, the shared one winning, and neither reopened for it.
     std::unique_ptr<db::Recordset> rs;
     db::DbError e;
     auto& s = sesion();

@@ -118,6 +118,10 @@ inline const QString kOcurrioErrorNoMin = QStringLiteral("Ocurrió el error no. 
 inline const QString kOcurrioErrorDosPuntos = QStringLiteral("Ocurrió el error: "); // + n " " description
 inline const QString kOcurrioErrorNum = QStringLiteral("Ocurrió el error num. ");  // + n
 inline const QString kOcurrioSinAcento = QStringLiteral("Ocurrio el error No. ");  // + n (texts without accents)
+inline const QString kOcurrioErrorNoMixto = QStringLiteral("Ocurrió el error No. "); // + n
+inline const QString kOcurrioErrorNoDosBlancos = QStringLiteral("Ocurrió el error no.  "); // + n (the probe's box)
+inline const QString kOcurrioErrorAlmohadilla = QStringLiteral("Ocurrió el error # ");     // + n " Al intentar …"
+inline const QString kHaOcurridoErrorNo = QStringLiteral("Ha ocurrido el Error No.: ");    // + n (staff accounts)
 
 // The one builder of those texts: the lead-in, the number, then each further line after CR LF
 // (empty lines kept: some texts leave a blank line before their routine's tag).

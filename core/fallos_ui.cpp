@@ -14,6 +14,10 @@ MsgIcon iconoDe(Gravedad gravedad) {
     return MsgIcon::Critical;
 }
 
+MsgIcon iconoDe(const std::optional<Gravedad>& gravedad) {
+    return gravedad ? iconoDe(*gravedad) : MsgIcon::None;
+}
+
 void mostrarFallo(QWidget* parent, const Fallo& fallo, const QString& titulo) {
     dialogs().message(parent, iconoDe(fallo.gravedad), fallo.texto, MsgButtons::Ok, titulo);
 }

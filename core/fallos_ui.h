@@ -4,11 +4,15 @@
 #include "core/errores.h"
 #include "platform/dialogs_ui.h"
 
+#include <optional>
+
 class QWidget;
 
 namespace v7 {
 
 MsgIcon iconoDe(Gravedad gravedad);
+// No severity: a plain box without an icon.
+MsgIcon iconoDe(const std::optional<Gravedad>& gravedad);
 
 // Shows the failure in a message box (OK only) through the dialogs service.
 void mostrarFallo(QWidget* parent, const Fallo& fallo, const QString& titulo = QString());

@@ -27,18 +27,16 @@ bool leidoVerdadero(const QString& valor) {
 }
 
 AvisoInicio avisoRespaldosSinConfigurar() {
-    return {MsgIcon::Critical,
-            QStringLiteral("! ! ! I M P O R T A N T E ¡ ¡ ¡") + kCrLf + kCrLf +
+    return {fallo(QStringLiteral("! ! ! I M P O R T A N T E ¡ ¡ ¡") + kCrLf + kCrLf +
                 QStringLiteral("Es necesario programar los respaldos automáticos, esto permitirá contar con un "
                                "respaldo de la información en caso de alguna contingencia en la computadora. Para "
                                "realizar dicha configuración ") +
-                kCrLf + QStringLiteral("por favor diríjase a la opcion \"Respaldos\" "),
+                      kCrLf + QStringLiteral("por favor diríjase a la opcion \"Respaldos\" ")),
             QStringLiteral("IMPORTANTE: aún no se configuran los respaldos automáticos")};
 }
 
 AvisoInicio avisoRespaldosFallidos(const QString& carpetaLog) {
-    return {MsgIcon::Critical,
-            QStringLiteral("Se ha detectado que no se estan realizando los respaldos automáticos, esto puede ser por "
+    return {fallo(QStringLiteral("Se ha detectado que no se estan realizando los respaldos automáticos, esto puede ser por "
                            "alguna de las siguientes razones:") +
                 kCrLf + QStringLiteral("- La pc se encuentra apagada a la hora en la cual se programó el respaldo ") +
                 kCrLf +
@@ -48,12 +46,12 @@ AvisoInicio avisoRespaldosFallidos(const QString& carpetaLog) {
                                "servidor en la siguiente ubicación: ") +
                 carpetaLog +
                 QStringLiteral(", es necesario localizar dicha carpeta y posteriormente abrir el archivo más "
-                               "reciente, ahi deberá indicar la causa por la cual no se generó el respaldo"),
+                               "reciente, ahi deberá indicar la causa por la cual no se generó el respaldo")),
             QString()};
 }
 
 AvisoInicio avisoNoSeGrabo(const QString& clave) {
-    return {MsgIcon::Critical, QStringLiteral("No se logró grabar la variable de configuración ") + clave, QString()};
+    return {fallo(QStringLiteral("No se logró grabar la variable de configuración ") + clave), QString()};
 }
 
 } // namespace
@@ -99,24 +97,26 @@ bool esDireccionLocal(const QString& servidor) {
 
 DecisionAcceso decidirAcceso(db::Connection& conexion) {
     DecisionAcceso d;
-    auto fallo = [&d](const db::DbError& e, int linea) {
+    auto falla = [&d](const db::DbError& e, int linea) {
         d.acceso = Acceso::Fallo;
         d.error = e;
         d.linea = linea;
         return d;
     };
+    // Straight on the connection, not through the SQL layer: the login's failure handler classifies the
+    // driver's own error (its number, SQLSTATE and words), which the layer's error text does not keep.
     db::DbError e;
     // Is there a staff table?
     auto rs = conexion.query(kConsultaTablaAnalistas, e);
     if (!rs) {
-        return fallo(e, 7);
+        return falla(e, 7);
     }
     if (rs->eof()) {
         // Not seen: missing, or hidden from a login without privileges on it (then the database is
         // there and no restore may be offered over it).
         auto existe = conexion.query(consultaExisteAnalistas(), e);
         if (!existe) {
-            return fallo(e, 7);
+            return falla(e, 7);
         }
         if (!existe->eof()) {
             conexion.close();
@@ -132,7 +132,7 @@ DecisionAcceso decidirAcceso(db::Connection& conexion) {
     // The user class from the login's group role (only the first row counts).
     rs = conexion.query(consultaClaseUsuario(), e);
     if (!rs) {
-        return fallo(e, 8);
+        return falla(e, 8);
     }
     const QString grupo = rs->eof() ? QString() : rs->text(QStringLiteral("groname"));
     rs->close();
@@ -157,18 +157,18 @@ std::optional<AvisoInicio> compuertaVersionHerramienta(const QString& versionHer
     }
     const QString titulo = QStringLiteral("Falta actualizar Módulo");
     if (!almacenada.isEmpty()) {
-        return AvisoInicio{MsgIcon::Warning,
-                           QStringLiteral("Se ha detectado que su Módulo de Administración no cuenta con la versión "
+        return AvisoInicio{fallo(QStringLiteral("Se ha detectado que su Módulo de Administración no cuenta con la versión "
                                           "de actualización más reciente.") +
                                kCrLf + QStringLiteral("La última versión disponible es ") + almacenada + kCrLf + kCrLf +
                                mensaje,
+                           Gravedad::Aviso),
                            titulo};
     }
-    return AvisoInicio{MsgIcon::Warning,
-                       QStringLiteral("Se ha detectado que su Módulo de Administración no coincide con la versión de "
+    return AvisoInicio{fallo(QStringLiteral("Se ha detectado que su Módulo de Administración no coincide con la versión de "
                                       "actualización más reciente.") +
                            kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar") + kCrLf +
                            mensaje,
+                             Gravedad::Aviso),
                        titulo};
 }
 
@@ -177,9 +177,9 @@ AvisosInicio avisosDeInicio(db::Connection& conexion, const QString& carpetaLog)
     // The staff table's layout version: a notice only.
     QString mensaje, versionTabla;
     if (!ValidarVersionTabla(QStringLiteral("catalogos"), QStringLiteral("analistas"), 2, mensaje, versionTabla)) {
-        r.avisos.push_back({MsgIcon::None,
-                            QStringLiteral("Error de versión de tablas. Actualizar con script") + kCrLf + mensaje,
-                            QString()});
+        r.avisos.push_back({fallo(QStringLiteral("Error de versión de tablas. Actualizar con script") + kCrLf + mensaje,
+                                  Gravedad::Informacion),
+                            QString(), true});
     }
     // The server's version; a failure is not reported.
     int total = 0;
@@ -187,7 +187,7 @@ AvisosInicio avisosDeInicio(db::Connection& conexion, const QString& carpetaLog)
     if (auto v = ExecuteSQLrs(kConsultaVersionServidor, total, errorTexto); v && errorTexto.isEmpty() && !v->eof()) {
         r.versionServidor = v->text(0);
     }
-    // The automatic backups.
+    // The automatic backups; the driver's own error goes to the login's failure handler (see decidirAcceso).
     db::DbError e;
     auto cfg = conexion.query(kConsultaConfiguracion, e);
     if (!cfg) {

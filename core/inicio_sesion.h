@@ -2,9 +2,9 @@
 // without windows: the login window runs them off its thread and shows what they return.
 #pragma once
 
+#include "core/errores.h"
 #include "core/marca_restauracion.h"
 #include "platform/db.h"
-#include "platform/notify.h"
 
 #include <QString>
 
@@ -13,11 +13,12 @@
 
 namespace v7 {
 
-// A box the login shows: icon, text and title (empty: the program's title).
+// A box the login shows: its severity and text, and its title (empty: the program's title). A plain
+// notice (sinIcono) shows no icon at all.
 struct AvisoInicio {
-    MsgIcon icono = MsgIcon::None;
-    QString texto;
+    Fallo fallo;
     QString titulo;
+    bool sinIcono = false;
 };
 
 // The login's own messages.

@@ -3,12 +3,12 @@
 #include "core/errores.h"
 #include "core/scripts.h"
 #include "core/session.h"
+#include "platform/archivo_seguro.h"
 #include "platform/events.h"
 #include "platform/paths.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <cstdlib>
@@ -187,15 +187,14 @@ QString textoFalloLogin(FalloLogin kind, const db::DbError& error, const QString
     case FalloLogin::ReintentarDriver:
         break;
     }
-    const QString referencia = QStringLiteral("Ocurrió el Error No. ") + QString::number(error.number) +
-                               QStringLiteral(" en la línea ") + QString::number(linea);
+    const QString referencia =
+        err::ocurrio(err::kOcurrioErrorNo, error.number) + QStringLiteral(" en la línea ") + QString::number(linea);
     if (!error.sqlState.isEmpty()) {
         // The server's (or its driver's) words, often English: never alone, and never the statement.
         return textoErrorServidor(queNoSeHizo(linea), error, linea == 6) + kCrLf + kCrLf + referencia + kCrLf +
                QStringLiteral("Apartado: IniciarSesion");
     }
-    return QStringLiteral("Ocurrió el Error No. ") + QString::number(error.number) + QStringLiteral(" en la línea ") +
-           QString::number(linea) + kCrLf + QStringLiteral("Descripción: ") + error.description + kCrLf +
+    return referencia + kCrLf + QStringLiteral("Descripción: ") + error.description + kCrLf +
            QStringLiteral("Apartado: IniciarSesion");
 }
 
@@ -234,14 +233,9 @@ bool escribirArchivoSesion(const ArchivoSesion& datos, const QString& ruta) {
     auto campo = [](const QString& v) {
         return QLatin1Char('"') + QString(v).remove(QLatin1Char('"')) + QLatin1Char('"');
     };
-    QSaveFile f(ruta);
-    if (!f.open(QIODevice::WriteOnly)) {
-        return false;
-    }
     const QString line = campo(datos.usuario) + QLatin1Char(',') + campo(datos.servidor) + QLatin1Char(',') +
                          campo(datos.puerto) + QLatin1Char(',') + QString::number(datos.opciones) + kCrLf;
-    f.write(line.toUtf8());
-    return f.commit();
+    return archivo::escribirAtomico(ruta, line.toUtf8()).isEmpty();
 }
 
 std::optional<ArchivoSesion> leerArchivoSesion(const QString& ruta) {

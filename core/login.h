@@ -38,14 +38,14 @@ std::optional<int> puertoDesdeTexto(const QString& text);
 // What the login does with a failure of its sequence, decided by the error's description.
 enum class FalloLogin {
     CrearBase,         // the database does not exist: create it
-    PuertoBloqueado,   // E1
-    ClaveIncorrecta,   // E2
-    ErrorCatastrofico, // E3
-    PgHba,             // E4
+    PuertoBloqueado,   // the port is blocked, or the server is not running
+    ClaveIncorrecta,   // a wrong user name or password
+    ErrorCatastrofico, // the driver's catastrophic failure
+    PgHba,             // no rule of the server admits this computer
     ReintentarDriver,  // the other driver name
-    SinDriver,         // E5
-    SinDescripcion,    // E6
-    Otro,              // E7
+    SinDriver,         // the driver is missing
+    SinDescripcion,    // a failure without a description
+    Otro,              // any other: its number, line and description
 };
 
 // contadorDriver is the press's count of driver failures; it is raised here for "ODBC" texts.

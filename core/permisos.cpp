@@ -1,22 +1,33 @@
 #include "core/permisos.h"
 
 #include "core/analistas.h"
+#include "core/consultas.h"
 #include "core/errores.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
+
+#include <QRegularExpression>
 
 namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 // The server's reason in Spanish first when it is a known one, then its own words (never the statement).
 QString errorImprevisto(qint64 number, const QString& description) {
-    const QString frase = err::fraseDeErrorSql(description);
-    return QStringLiteral("Ocurrio el error No. ") + QString::number(number) + kCrLf +
-           (frase.isEmpty() ? QString() : frase + kCrLf) + QStringLiteral("Descripcion: ") +
-           err::detalleDelServidor(description);
+    QStringList lineas;
+    if (const QString frase = err::fraseDeErrorSql(description); !frase.isEmpty()) {
+        lineas << frase;
+    }
+    lineas << QStringLiteral("Descripcion: ") + err::detalleDelServidor(description);
+    return err::ocurrio(err::kOcurrioSinAcento, number, lineas);
+}
+
+// The same from an error text of the SQL layer ("Error: <n><description>", then the routine and the statement).
+QString errorImprevisto(const QString& errorTexto) {
+    static const QRegularExpression numero(QStringLiteral("^Error: (-?\\d+)"));
+    return errorImprevisto(numero.match(errorTexto).captured(1).toLongLong(), errorTexto);
 }
 
 // The driver writes false as "0"; the other spellings are accepted so that a driver set to report
@@ -29,10 +40,6 @@ bool esFalso(const QString& flag) {
 bool esVerdadero(const QString& flag) {
     const QString f = flag.trimmed().toLower();
     return f == QLatin1String("1") || f == QLatin1String("t") || f == QLatin1String("true");
-}
-
-void cerrar(db::Recordset& rs) {
-    rs.close();
 }
 
 // GRANT USAGE to one group; the line to add when it fails.
@@ -48,6 +55,7 @@ QString concederUso(const QString& schema, const QString& grupo) {
 } // namespace
 
 bool EjecutarSQL(const QString& sql, QString* message) {
+    // Straight on the shared connection: unlike the SQL layer, a dropped connection is not reopened here.
     db::DbError e;
     qint64 rows = 0;
     if (!conexionPrincipal().execute(sql, rows, e)) {
@@ -61,40 +69,34 @@ bool EjecutarSQL(const QString& sql, QString* message) {
 
 QString AsignarPermisosEsquema(const QString& schema, const QString& password, const QString& user) {
     const QString s = EscaparComillas(schema);
-    db::DbError e;
-    auto rs = conexionPrincipal().query(
+    const sql::Valor existe = sql::valor(
         QStringLiteral("SELECT distinct(table_schema) FROM information_schema.columns WHERE table_schema = '") + s +
-            QStringLiteral("'"),
-        e);
-    if (!rs) {
-        return errorImprevisto(e.number, e.description);
+        QStringLiteral("'"));
+    if (!existe.ok()) {
+        return errorImprevisto(existe.error);
     }
-    if (rs->eof()) {
-        cerrar(*rs);
+    if (!existe.hayFila) {
         return QStringLiteral("OK");
     }
-    cerrar(*rs);
-
-    rs = conexionPrincipal().query(
+    const sql::Filas permisos = sql::filas(
         QStringLiteral("SELECT has_schema_privilege('v7_super','") + s +
-            QStringLiteral("', 'usage') AS permiso_super, has_schema_privilege('v7_admin','") + s +
-            QStringLiteral("', 'usage') AS permiso_admin, has_schema_privilege('v7_usuario1','") + s +
-            QStringLiteral("', 'usage') AS permiso_usuario1, has_schema_privilege('v7_usuario2', '") + s +
-            QStringLiteral("', 'usage') AS permiso_usuario2"),
-        e);
-    if (!rs) {
-        return errorImprevisto(e.number, e.description);
+        QStringLiteral("', 'usage') AS permiso_super, has_schema_privilege('v7_admin','") + s +
+        QStringLiteral("', 'usage') AS permiso_admin, has_schema_privilege('v7_usuario1','") + s +
+        QStringLiteral("', 'usage') AS permiso_usuario1, has_schema_privilege('v7_usuario2', '") + s +
+        QStringLiteral("', 'usage') AS permiso_usuario2"));
+    if (!permisos.ok()) {
+        return errorImprevisto(permisos.error);
     }
+    const db::Recordset& rs = *permisos.rs;
 
     QString messages;
-    if (esFalso(rs->text(QStringLiteral("permiso_admin")))) {
+    if (esFalso(rs.text(QStringLiteral("permiso_admin")))) {
         if (!password.isEmpty()) {
             bool ok = false;
             QString why;
             const QString clave =
                 componerClave(password, codigoGrupo(QStringLiteral("v7_super")), kModulosPrimerAnalista, &ok, &why);
             if (!ok) {
-                cerrar(*rs);
                 return errorImprevisto(0, why);
             }
             // Once only: a later schema that v7_admin lacks (reportes, made after the first set-up) finds the
@@ -114,19 +116,18 @@ QString AsignarPermisosEsquema(const QString& schema, const QString& password, c
         messages += concederUso(schema, QStringLiteral("v7_super"));
         messages += concederUso(schema, QStringLiteral("v7_admin"));
     }
-    if (esFalso(rs->text(QStringLiteral("permiso_usuario1")))) {
+    if (esFalso(rs.text(QStringLiteral("permiso_usuario1")))) {
         messages += concederUso(schema, QStringLiteral("v7_usuario1"));
     }
-    if (esFalso(rs->text(QStringLiteral("permiso_usuario2")))) {
+    if (esFalso(rs.text(QStringLiteral("permiso_usuario2")))) {
         messages += concederUso(schema, QStringLiteral("v7_usuario2"));
     }
-    cerrar(*rs);
     return messages.isEmpty() ? QStringLiteral("OK") : messages;
 }
 
 QString ProtegerAnalistas() {
     // Already in place (the usual case): nothing is sent that would take the table's lock.
-    const QString enOrden =
+    const QString reglasEnOrden =
         QStringLiteral(
             "SELECT c.relrowsecurity "
             "AND (SELECT count(*) FROM pg_policy p WHERE p.polrelid = c.oid) = 2 "
@@ -145,9 +146,8 @@ QString ProtegerAnalistas() {
             "'DELETE')) = 8 "
             "FROM pg_class c WHERE c.oid = to_regclass('catalogos.analistas')")
             .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion);
-    db::DbError e;
-    auto rs = conexionPrincipal().query(enOrden, e);
-    if (rs && (rs->eof() || esVerdadero(rs->text(0)))) {
+    const sql::Valor enOrden = sql::valor(reglasEnOrden);
+    if (enOrden.ok() && (!enOrden.hayFila || esVerdadero(enOrden.texto()))) {
         return QString(); // no table, or nothing to change
     }
     const QString sql =

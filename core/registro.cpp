@@ -20,7 +20,7 @@ keystore::Error pathError() {
 QString LeerRegistro(const QString& fullPath) {
     const keystore::ReadResult r = keystore::KeyStore().readValue(fullPath);
     if (r.error.isSet()) {
-        avisar(MsgIcon::None, QStringLiteral("Ocurrió el error # ") + QString::number(r.error.number) +
+        avisar(MsgIcon::None, err::ocurrio(err::kOcurrioErrorAlmohadilla, r.error.number) +
                                   QStringLiteral(" Al intentar leer en el Registro de Windows") + kCrLf +
                                   r.error.description);
         return QString();
@@ -44,7 +44,7 @@ void EscribirRegistro(const QString& fullPath, const QString& data) {
                            "unos parámetros de control no se restauraron adecuadamente"));
         return;
     }
-    avisar(MsgIcon::None, QStringLiteral("Ocurrió el Error No. ") + QString::number(e.number) +
+    avisar(MsgIcon::None, err::ocurrio(err::kOcurrioErrorNo, e.number) +
                               QStringLiteral(" al tratar de Escribir en el Registro") + kCrLf + e.description);
 }
 

@@ -255,8 +255,7 @@ QString CrearArchivoBat(const QString& rutaScript, const QString& comando, const
     lineas << lineasComando(comando);
     const ErrorSistema e = escribirScript(rutaScript, lineas);
     if (e.hayError()) {
-        return QStringLiteral("Ocurrió el error no. ") + QString::number(e.numero) + QStringLiteral("\r\n") +
-               e.descripcion + QStringLiteral("\r\n") + rutaScript;
+        return err::ocurrio(err::kOcurrioErrorNoMin, e.numero, {e.descripcion, rutaScript});
     }
     return QStringLiteral("OK");
 }

@@ -1,5 +1,6 @@
 #include "core/servidor.h"
 
+#include "core/errores.h"
 #include "core/session.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
@@ -8,6 +9,8 @@
 #include <QRegularExpression>
 
 namespace v7 {
+
+using err::kCrLf;
 
 QString VerificarConexion() {
     if (conexionPrincipal().isOpen()) {
@@ -23,7 +26,7 @@ bool EstadoServidor() {
     if (r.outcome == service::Outcome::Done) {
         return r.running;
     }
-    avisar(MsgIcon::Critical, r.message + QStringLiteral("\r\n[Rutina] EstadoServidor"));
+    avisar(MsgIcon::Critical, r.message + kCrLf + QStringLiteral("[Rutina] EstadoServidor"));
     return false;
 }
 
@@ -38,10 +41,11 @@ QString ObtenerRutaBinPostgres() {
     QString carpeta;
     int paso = 1;
     const auto fallo = [&](int numero, const QString& descripcion) {
+        // The step that failed in parentheses right after the number.
         avisar(MsgIcon::Warning,
-               QStringLiteral("No se pudo detectar la ruta de instalación del PostgreSQL\r\nOcurrió el error: ") +
-                   QString::number(numero) + QLatin1Char('(') + QString::number(paso) + QStringLiteral(")\r\n") +
-                   descripcion + QStringLiteral("\r\n") + carpeta,
+               QStringLiteral("No se pudo detectar la ruta de instalación del PostgreSQL") + kCrLf +
+                   err::ocurrio(err::kOcurrioErrorDosPuntos, numero) + QLatin1Char('(') + QString::number(paso) +
+                   QLatin1Char(')') + kCrLf + descripcion + kCrLf + carpeta,
                MsgButtons::Ok, QStringLiteral("Error al ubicar utileria de respaldo del PostgreSQL"));
         return QString();
     };

@@ -146,6 +146,7 @@ bool ExisteColumna(const QString& schema, const QString& table, const QString& c
 }
 
 QString FechaServidor(bool raw, bool* ok) {
+    // The secondary connection, as the collection transfer keeps it: not the shared one of the SQL layer.
     db::DbError e;
     auto rs = conexionSecundaria().query(QStringLiteral("SELECT now()::timestamp(0) AS fecha"), e);
     if (ok != nullptr) {

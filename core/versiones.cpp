@@ -77,6 +77,7 @@ bool subirConRecifrado(const QString& key, const QString& expected, QString& mes
     if (!transaccion.begin(e)) {
         return fallar();
     }
+    // On the transaction's own connection: a reopened one would not hold the transaction.
     qint64 rows = 0;
     if (!conexion->execute(QStringLiteral("UPDATE config_veliro.configuracion SET valor=") + literal(expected) +
                                QStringLiteral(" WHERE descripcion=") + literal(key),

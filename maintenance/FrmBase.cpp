@@ -2,6 +2,7 @@
 
 #include "core/FrmIniciarSesion.h"
 #include "core/config.h"
+#include "core/fallos_ui.h"
 #include "core/session.h"
 #include "core/tema_ui.h"
 #include "maintenance/FrmConfigRegional.h"
@@ -333,13 +334,18 @@ void FrmBase::BtnRespaldar_Click() {
     try {
         m = respaldoManual(m_rutaDestino, progreso);
     } catch (const std::exception& e) {
-        m.texto = QStringLiteral("Ocurrió el error No. 0") + kCrLf + QString::fromLocal8Bit(e.what());
+        m.mensaje = fallo(err::ocurrio(err::kOcurrioErrorNoMixto, 0, {QString::fromLocal8Bit(e.what())}));
     }
     ProgBarr->setValue(ProgBarr->maximum());
     ProgBarr->hide();
     EtStatusRespaldo->hide();
     guardia.liberar();
-    dialogs().message(this, m.icono, m.texto);
+    // An empty roles file has always been told in a box without an icon.
+    if (!m.ok && rolesVacios(m.resultado)) {
+        dialogs().message(this, MsgIcon::None, m.mensaje.texto);
+    } else {
+        mostrarFallo(this, m.mensaje);
+    }
 }
 
 void FrmBase::BtnMontar_Click() {
@@ -375,7 +381,7 @@ void FrmBase::BtnMontar_Click() {
             EtStatusRestaura->setText(estado);
         }
     };
-    interfaz.aviso = [this](MsgIcon icono, const QString& texto) { dialogs().message(this, icono, texto); };
+    interfaz.aviso = [this](const Fallo& f) { mostrarFallo(this, f); };
     interfaz.terminarSesiones = [this](const QString& pregunta) {
         // Ending other people's sessions loses their unsaved work: Enter answers No.
         return dialogs().message(this, MsgIcon::Warning, pregunta, MsgButtons::YesNo,
@@ -390,8 +396,7 @@ void FrmBase::BtnMontar_Click() {
     try {
         r = restaurarRespaldo(TxtRutaRespaldo->text(), interfaz);
     } catch (const std::exception& e) {
-        r.texto = QStringLiteral("Ocurrió el error no. 0") + kCrLf + QString::fromLocal8Bit(e.what()) + kCrLf + kCrLf +
-                  QStringLiteral("Bloque=") + QString::number(ProgBarr->value()) + QStringLiteral("[Rutina] BtnMontar");
+        r.mensaje = fallo(errorGeneralRestauracion(0, QString::fromLocal8Bit(e.what()), ProgBarr->value()));
     }
     if (r.integridad && m_login != nullptr) {
         m_login->setTieneCatalogos(*r.integridad);
@@ -401,7 +406,7 @@ void FrmBase::BtnMontar_Click() {
     EtStatusRestaura->hide();
     guardia.liberar();
     TabAdmin->setEnabled(true);
-    dialogs().message(this, r.icono, r.texto);
+    mostrarFallo(this, r.mensaje);
 }
 
 void FrmBase::BtnCompactar_Click() {
@@ -410,7 +415,7 @@ void FrmBase::BtnCompactar_Click() {
     ProgBarr->setRange(0, kCompactaMaximo);
     ProgBarr->setValue(0);
     ProgBarr->show();
-    const ResultadoCompactacion r = compactarBase([this](int valor, const QString& texto) {
+    const Resultado<QString> r = compactarBase([this](int valor, const QString& texto) {
         ProgBarr->setValue(valor);
         if (!texto.isEmpty()) {
             EtCompacta->setText(texto);
@@ -419,7 +424,7 @@ void FrmBase::BtnCompactar_Click() {
     EtCompacta->hide();
     ProgBarr->hide();
     guardia.liberar();
-    dialogs().message(this, r.icono, r.texto);
+    mostrarFallo(this, r.ok() ? fallo(r.valor(), Gravedad::Informacion) : r.fallo());
 }
 
 void FrmBase::reject() {

@@ -1,6 +1,7 @@
 #include "maintenance/compactacion.h"
 
 #include "core/archivos.h"
+#include "core/errores.h"
 #include "core/scripts.h"
 #include "core/servidor.h"
 #include "core/session.h"
@@ -15,7 +16,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 } // namespace
 
@@ -28,26 +29,23 @@ QString comandoCompactar(const QString& carpetaBin, const QString& servidor, int
            citarSh(salida) + QStringLiteral(" 2> ") + citarSh(errores);
 }
 
-ResultadoCompactacion compactarBase(const std::function<void(int, const QString&)>& avance) {
+Resultado<QString> compactarBase(const std::function<void(int, const QString&)>& avance) {
     auto paso = [&](int valor, const QString& texto = QString()) {
         if (avance) {
             avance(valor, texto);
         }
     };
-    ResultadoCompactacion r;
     const SessionState& s = sesion();
 
     paso(10, QStringLiteral("Verificando el estado del servidor..."));
     if (!EstadoServidor()) {
-        r.texto = QStringLiteral("Al parecer el servidor no está en ejecución, verifique lo anterior e inténtelo "
-                                 "nuevamente");
-        return r;
+        return fallo(QStringLiteral("Al parecer el servidor no está en ejecución, verifique lo anterior e inténtelo "
+                                    "nuevamente"));
     }
     paso(10, QStringLiteral("Verificando el estado del servidor...OK"));
     paso(20, QStringLiteral("Realizando prueba de conexión..."));
     if (!VerificarConexion().isEmpty()) {
-        r.texto = QStringLiteral("No se pudo establecer conexión con el servidor");
-        return r;
+        return fallo(QStringLiteral("No se pudo establecer conexión con el servidor"));
     }
     paso(20, QStringLiteral("Realizando prueba de conexión...OK"));
     paso(30, QStringLiteral("Ejecutando proceso para compactar la base de datos..."));
@@ -66,27 +64,23 @@ ResultadoCompactacion compactarBase(const std::function<void(int, const QString&
     if (CrearArchivoBat(script,
                         comandoCompactar(carpetaHerramientas(), s.ServidorIP, s.PuertoBD, s.UsuarioBD, salida, errores),
                         QString()) != QLatin1String("OK")) {
-        r.texto = QStringLiteral("No se creó el archivo de configuración para compactar la base de datos");
-        return r;
+        return fallo(QStringLiteral("No se creó el archivo de configuración para compactar la base de datos"));
     }
     int estado = -1;
     // The password reaches vacuumdb in its environment only.
     if (!EjecutarArchivoBat(script, &estado, entornoClave(s.ClaveBD)).isEmpty()) {
-        r.texto = QStringLiteral("No se logró lanzar el archivo de proceso por lotes para compactar la BD");
-        return r;
+        return fallo(QStringLiteral("No se logró lanzar el archivo de proceso por lotes para compactar la BD"));
     }
     paso(36);
     if (!QFileInfo::exists(salida)) {
-        r.texto = QStringLiteral("No se econtró el archivo \"Mantenimiento.txt\"") + kCrLf +
-                  QStringLiteral("Reintentelo nuevamente");
-        return r;
+        return fallo(QStringLiteral("No se econtró el archivo \"Mantenimiento.txt\"") + kCrLf +
+                     QStringLiteral("Reintentelo nuevamente"));
     }
     // vacuumdb leaves its (empty) output file also when it could not connect: only its status tells.
     if (estado != 0) {
-        r.texto = QStringLiteral("No se logró compactar la base de datos (vacuumdb terminó con el código ") +
-                  QString::number(estado) + QStringLiteral("):") + kCrLf + lineasDestacadasEn(errores).join(kCrLf) +
-                  kCrLf + QStringLiteral("Reintentelo nuevamente");
-        return r;
+        return fallo(QStringLiteral("No se logró compactar la base de datos (vacuumdb terminó con el código ") +
+                     QString::number(estado) + QStringLiteral("):") + kCrLf + lineasDestacadasEn(errores).join(kCrLf) +
+                     kCrLf + QStringLiteral("Reintentelo nuevamente"));
     }
     paso(40, QStringLiteral("Ejecutando proceso para compactar la base de datos...OK"));
     paso(40, QStringLiteral("Ejecutando proceso para reindexar la base de datos..."));
@@ -95,14 +89,10 @@ ResultadoCompactacion compactarBase(const std::function<void(int, const QString&
     const bool reindexado = sentenciaLarga(QStringLiteral("REINDEX DATABASE veliro7"), e);
     paso(45);
     if (!reindexado) {
-        r.texto = QStringLiteral("No se logró reindexar la base") + kCrLf + e.description;
-        return r;
+        return fallo(QStringLiteral("No se logró reindexar la base") + kCrLf + e.description);
     }
     paso(kCompactaMaximo, QStringLiteral("Ejecutando proceso para reindexar la base de datos...OK"));
-    r.ok = true;
-    r.icono = MsgIcon::Information;
-    r.texto = QStringLiteral("El mantenimiento se ha realizado satisfactoriamente");
-    return r;
+    return QStringLiteral("El mantenimiento se ha realizado satisfactoriamente");
 }
 
 } // namespace v7

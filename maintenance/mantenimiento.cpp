@@ -1,5 +1,6 @@
 #include "maintenance/mantenimiento.h"
 
+#include "core/errores.h"
 #include "core/login.h"
 #include "core/servidor.h"
 #include "core/session.h"
@@ -17,8 +18,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
-
 QString valorODe(const QString& tecleado, const QString& sesionValor) {
     return tecleado.isEmpty() ? sesionValor : tecleado;
 }
@@ -26,6 +25,7 @@ QString valorODe(const QString& tecleado, const QString& sesionValor) {
 } // namespace
 
 void EjecutarSentencia(const QString& sql, bool& exito) {
+    // Raw, as designed: on the shared connection as it is, never reopened (the caller decides by the flag).
     db::DbError e;
     qint64 n = 0;
     exito = conexionPrincipal().execute(sql, n, e);
@@ -67,6 +67,7 @@ QVector<ColumnaSerial> columnasSeriales(bool& ok, QString& error) {
                        "AND n.nspname !~ '^pg_' AND n.nspname <> 'information_schema' "
                        "GROUP BY n.nspname, c.relname, a.attname ORDER BY n.nspname, c.relname, a.attname");
     QVector<ColumnaSerial> columnas;
+    // Raw: the failure's text names this routine (the layer's would name ExecuteSQLrs).
     db::DbError e;
     auto rs = conexionPrincipal().query(consulta, e);
     if (!rs) {
@@ -101,9 +102,9 @@ QStringList ActualizarSecuenciasVELIRO() {
         QString error;
         const QVector<ColumnaSerial> columnas = columnasSeriales(ok, error);
         if (!ok) {
-            fallas << QStringLiteral("Ocurrió el Error No. ") + QString::number(db::kProviderErrorNumber) + kCrLf +
-                          QStringLiteral("Descripción: ") + error + kCrLf +
-                          QStringLiteral("[Rutina] ActualizarSecuenciasVELIRO");
+            fallas << err::ocurrio(
+                err::kOcurrioErrorNo, db::kProviderErrorNumber,
+                {QStringLiteral("Descripción: ") + error, QStringLiteral("[Rutina] ActualizarSecuenciasVELIRO")});
             return fallas;
         }
         for (const ColumnaSerial& c : columnas) {
@@ -126,6 +127,7 @@ bool sentenciaLarga(const QString& sql, db::DbError& error) {
     const QString cadena = sesion().CadenaConexion;
     bool ok = false;
     db::DbError e;
+    // A connection of its own, raw: the statement must not hold the shared one (nor its time-out).
     events::esperarEnHilo([&] {
         db::Connection c;
         c.setConnectionString(cadena);

@@ -16,11 +16,11 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kCincoBlancos = QStringLiteral("     ");
 
 QString errorNumerado(int numero, const QString& descripcion) {
-    return QStringLiteral("Ocurrió el error No. ") + QString::number(numero) + kCrLf + descripcion;
+    return err::ocurrio(err::kOcurrioErrorNoMixto, numero, {descripcion});
 }
 
 // A member the tool never wrote: the run-time failure of a missing file.
@@ -98,32 +98,32 @@ QString mensajeFallaRespaldo(const ResultadoRespaldo& r) {
     return QString();
 }
 
-MsgIcon iconoFallaRespaldo(const ResultadoRespaldo& r) {
-    const bool roles = r.script == ScriptRespaldo::Roles && r.tamanoSalida == 0 &&
-                       (r.falla == FallaRespaldo::ArchivoVacio || r.falla == FallaRespaldo::HerramientaFallo);
-    return roles ? MsgIcon::None : MsgIcon::Critical;
+bool rolesVacios(const ResultadoRespaldo& r) {
+    return r.script == ScriptRespaldo::Roles && r.tamanoSalida == 0 &&
+           (r.falla == FallaRespaldo::ArchivoVacio || r.falla == FallaRespaldo::HerramientaFallo);
 }
 
 MensajeRespaldo respaldoManual(const QString& destino,
                                const std::function<void(int milesimas, const QString& texto)>& progreso) {
     MensajeRespaldo m;
     if (!EstadoServidor()) {
-        m.texto = QStringLiteral("No se puede realizar el respaldo debido a que el Servidor NO está en ejecución.") +
-                  kCrLf + kCincoBlancos +
-                  QStringLiteral("Por favor, verifique el estado del Servidor e inténtelo nuevamente.");
+        m.mensaje.texto =
+            QStringLiteral("No se puede realizar el respaldo debido a que el Servidor NO está en ejecución.") + kCrLf +
+            kCincoBlancos + QStringLiteral("Por favor, verifique el estado del Servidor e inténtelo nuevamente.");
         return m;
     }
     if (!VerificarConexion().isEmpty()) {
-        m.texto = QStringLiteral("No se pudo establecer conexión con el servidor");
+        m.mensaje.texto = QStringLiteral("No se pudo establecer conexión con el servidor");
         return m;
     }
     // The automatic backup of this program folder uses the same staging folder.
     const BloqueoRespaldo bloqueo(paths::programFolder());
     if (!bloqueo.tomado()) {
-        m.texto = bloqueo.ocupado()
-                      ? QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo está en curso.") +
-                            kCrLf + kCincoBlancos + QStringLiteral("Por favor, inténtelo nuevamente cuando termine.")
-                      : errorNumerado(err::kErrorAccesoRuta, bloqueo.error() + QStringLiteral(": ") + bloqueo.ruta());
+        m.mensaje.texto =
+            bloqueo.ocupado()
+                ? QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo está en curso.") + kCrLf +
+                      kCincoBlancos + QStringLiteral("Por favor, inténtelo nuevamente cuando termine.")
+                : errorNumerado(err::kErrorAccesoRuta, bloqueo.error() + QStringLiteral(": ") + bloqueo.ruta());
         return m;
     }
     const SessionState& s = sesion();
@@ -147,12 +147,11 @@ MensajeRespaldo respaldoManual(const QString& destino,
     m.resultado = events::esperar([&] { return escribirRespaldo(p, conexion); });
     if (m.resultado.ok()) {
         m.ok = true;
-        m.icono = MsgIcon::Information;
-        m.texto = QStringLiteral("El respaldo se ha generado satisfactoriamente en la siguiente") + kCrLf +
-                  QStringLiteral("ubicación: ") + destino;
+        m.mensaje = fallo(QStringLiteral("El respaldo se ha generado satisfactoriamente en la siguiente") + kCrLf +
+                              QStringLiteral("ubicación: ") + destino,
+                          Gravedad::Informacion);
     } else {
-        m.icono = iconoFallaRespaldo(m.resultado);
-        m.texto = mensajeFallaRespaldo(m.resultado);
+        m.mensaje = fallo(mensajeFallaRespaldo(m.resultado));
     }
     return m;
 }

@@ -2,8 +2,8 @@
 // the session's values, and the outcome as the message the maintenance window shows.
 #pragma once
 
+#include "core/errores.h"
 #include "maintenance/respaldo.h"
-#include "platform/notify.h"
 
 #include <QString>
 
@@ -13,8 +13,7 @@ namespace v7 {
 
 struct [[nodiscard]] MensajeRespaldo {
     bool ok = false;
-    MsgIcon icono = MsgIcon::Critical;
-    QString texto;
+    Fallo mensaje;               // what the window shows: the success (Informacion) or the failure
     ResultadoRespaldo resultado; // the writer's outcome (empty when a check stopped the backup before it)
 };
 
@@ -28,7 +27,7 @@ MensajeRespaldo respaldoManual(const QString& destino,
 
 // The maintenance window's text for a failed writer outcome.
 QString mensajeFallaRespaldo(const ResultadoRespaldo& r);
-// Its icon: none for an empty roles file, else the error icon.
-MsgIcon iconoFallaRespaldo(const ResultadoRespaldo& r);
+// Whether the writer failed because the roles file came out empty (its box has always shown no icon).
+bool rolesVacios(const ResultadoRespaldo& r);
 
 } // namespace v7

@@ -3,6 +3,7 @@
 #include "core/archivos.h"
 #include "core/cifrado.h"
 #include "core/config.h"
+#include "core/consultas.h"
 #include "core/errores.h"
 #include "core/listas.h"
 #include "core/marca_restauracion.h"
@@ -170,19 +171,6 @@ QString motorInstalado(const QString& carpetaBin, QString& error) {
         error = QStringLiteral("pg_config no informó la versión del motor de datos");
     }
     return QString();
-}
-
-QString errorGeneral(qint64 numero, const QString& descripcion, int bloque) {
-    return QStringLiteral("Ocurrió el error no. ") + QString::number(numero) + kCrLf + descripcion + kCrLf + kCrLf +
-           QStringLiteral("Bloque=") + QString::number(bloque) + QStringLiteral("[Rutina] BtnMontar");
-}
-
-void anexarLog(const QString& archivo, const QString& texto) {
-    QFile f(archivo);
-    if (f.open(QIODevice::Append)) {
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        f.write(db::redactStatement(texto).toUtf8());
-    }
 }
 
 // Every line of a table: "schema.table#count".
@@ -527,18 +515,17 @@ QString estadoEnEspanol(const QString& estado) {
 // relation.
 QVector<SesionAjena> sesionesAjenas(bool soloConBloqueos) {
     QVector<SesionAjena> sesiones;
-    db::DbError e;
-    auto rs = conexionPrincipal().query(
-        QStringLiteral("SELECT a.pid, coalesce(a.usename::text, ''), coalesce(a.application_name, ''), "
-                       "coalesce(host(a.client_addr), ''), coalesce(a.state, ''), "
-                       "coalesce(to_char(coalesce(a.xact_start, a.backend_start), 'HH24:MI:SS'), '') "
-                       "FROM pg_stat_activity a WHERE a.datname = 'veliro7' AND a.pid <> pg_backend_pid() "
-                       "AND a.backend_type = 'client backend'") +
-            (soloConBloqueos ? QStringLiteral(" AND EXISTS (SELECT 1 FROM pg_locks l WHERE l.pid = a.pid AND "
-                                              "l.granted AND l.locktype = 'relation')")
-                             : QString()) +
-            QStringLiteral(" ORDER BY a.pid"),
-        e);
+    const auto rs =
+        sql::filas(QStringLiteral("SELECT a.pid, coalesce(a.usename::text, ''), coalesce(a.application_name, ''), "
+                                  "coalesce(host(a.client_addr), ''), coalesce(a.state, ''), "
+                                  "coalesce(to_char(coalesce(a.xact_start, a.backend_start), 'HH24:MI:SS'), '') "
+                                  "FROM pg_stat_activity a WHERE a.datname = 'veliro7' AND a.pid <> pg_backend_pid() "
+                                  "AND a.backend_type = 'client backend'") +
+                   (soloConBloqueos ? QStringLiteral(" AND EXISTS (SELECT 1 FROM pg_locks l WHERE l.pid = a.pid AND "
+                                                     "l.granted AND l.locktype = 'relation')")
+                                    : QString()) +
+                   QStringLiteral(" ORDER BY a.pid"))
+            .rs;
     for (; rs && !rs->eof(); rs->moveNext()) {
         SesionAjena s;
         s.pid = rs->text(0).toLongLong();
@@ -567,18 +554,15 @@ void terminarSesiones(const QVector<SesionAjena>& sesiones) {
     for (const SesionAjena& s : sesiones) {
         pids << QString::number(s.pid);
     }
-    db::DbError e;
-    (void)conexionPrincipal().query(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-                                                   "datname = 'veliro7' AND pid IN (") +
-                                        pids.join(QLatin1Char(',')) + QLatin1Char(')'),
-                                    e);
+    (void)sql::filas(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+                                    "'veliro7' AND pid IN (") +
+                     pids.join(QLatin1Char(',')) + QLatin1Char(')'));
     QElapsedTimer reloj;
     reloj.start();
     while (reloj.elapsed() < 5000) {
-        auto rs = conexionPrincipal().query(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE pid IN (") +
-                                                pids.join(QLatin1Char(',')) + QLatin1Char(')'),
-                                            e);
-        if (!rs || rs->eof() || rs->text(0) == QLatin1String("0")) {
+        const sql::Valor quedan = sql::valor(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE pid IN (") +
+                                             pids.join(QLatin1Char(',')) + QLatin1Char(')'));
+        if (!quedan.ok() || !quedan.hayFila || quedan.texto() == QLatin1String("0")) {
             return;
         }
         QThread::msleep(50);
@@ -601,10 +585,12 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
         r.mensaje = QStringLiteral("No se pudo establecer conexión con el servidor");
         return r;
     }
+    // Raw statements of the transaction: a lost connection must not be reopened under it (the drops would go on
+    // outside it), and the server's SQLSTATE tells a lock that did not come in time.
     db::Transaccion t(con);
     db::DbError e;
     qint64 n = 0;
-    auto ejecutar = [&](const QString& sql) { return t.connection().execute(sql, n, e); };
+    auto ejecutar = [&](const QString& sentencia) { return t.connection().execute(sentencia, n, e); };
     bool ok =
         t.begin(e) &&
         ejecutar(QStringLiteral("SET LOCAL lock_timeout = '") + QString::number(plazoMs) + QStringLiteral("ms'")) &&
@@ -690,10 +676,9 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
             // The commit's answer was lost: a server that is back tells whether it took place.
             QString error;
             if (!otroQuePublic.isEmpty() && ConexionServer(sesion().CadenaConexion, error)) {
-                db::DbError e2;
-                auto rs = conexionPrincipal().query(
-                    QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") + citarLiteral(otroQuePublic), e2);
-                if (rs && !rs->eof()) {
+                if (sql::valor(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") +
+                               citarLiteral(otroQuePublic))
+                        .hayFila) {
                     r.mensaje = QStringLiteral("Se perdió la conexión con el servidor antes de eliminar los esquemas.");
                     return r;
                 }
@@ -713,8 +698,7 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
 
 // Whether the server is gone for good: the connection does not answer and cannot be opened again.
 bool servidorPerdido() {
-    db::DbError e;
-    if (conexionPrincipal().isOpen() && conexionPrincipal().query(QStringLiteral("SELECT 1"), e) != nullptr) {
+    if (conexionPrincipal().isOpen() && sql::valor(QStringLiteral("SELECT 1")).ok()) {
         return false;
     }
     QString error;
@@ -738,11 +722,9 @@ TextoRoles decodificarRoles(const QByteArray& bytes) {
 // The schemas of the restored database (every one but the server's own).
 QStringList esquemasDeLaBase() {
     QStringList esquemas;
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT nspname::text FROM pg_namespace WHERE nspname !~ '^pg_' AND nspname "
-                                          "<> 'information_schema' ORDER BY nspname"),
-                           total, error);
+    const auto rs = sql::filas(QStringLiteral("SELECT nspname::text FROM pg_namespace WHERE nspname !~ '^pg_' AND "
+                                              "nspname <> 'information_schema' ORDER BY nspname"))
+                        .rs;
     for (; rs && !rs->eof(); rs->moveNext()) {
         esquemas << rs->text(0);
     }
@@ -750,6 +732,12 @@ QStringList esquemasDeLaBase() {
 }
 
 } // namespace
+
+QString errorGeneralRestauracion(qint64 numero, const QString& descripcion, int bloque) {
+    return err::ocurrio(err::kOcurrioErrorNoMin, numero,
+                        {descripcion, QString(),
+                         QStringLiteral("Bloque=") + QString::number(bloque) + QStringLiteral("[Rutina] BtnMontar")});
+}
 
 QString rutaLogRestauracion(const QDate& fecha) {
     return paths::programFolder() + QStringLiteral("LogRestauracion_") + fecha.toString(QStringLiteral("yyyyMMdd")) +
@@ -1254,11 +1242,9 @@ struct Corrida {
             ui.avance(valor, estado);
         }
     }
-    void aviso(MsgIcon icono, const QString& texto) const {
+    void aviso(const Fallo& f) const {
         if (ui.aviso) {
-            ui.aviso(icono, texto);
-        } else {
-            avisar(icono, texto);
+            ui.aviso(f);
         }
     }
 };
@@ -1266,18 +1252,19 @@ struct Corrida {
 // A step that ends the restore: its message, or the server lost (then the message says what was under way).
 struct Parada {
     QString texto;
-    MsgIcon icono = MsgIcon::Critical;
+    Gravedad gravedad = Gravedad::Error;
     bool sinServidor = false;
 };
 using PosibleParada = std::optional<Parada>;
 
 Parada perdidaAl(const QString& queSeHacia) {
-    return {queSeHacia, MsgIcon::Critical, true};
+    return {queSeHacia, Gravedad::Error, true};
 }
 
 // A failure of a query: the server gone, or the general error box of the restore.
 Parada fallaDeConsulta(const QString& queSeHacia, const QString& error, int progreso) {
-    return servidorPerdido() ? perdidaAl(queSeHacia) : Parada{errorGeneral(db::kProviderErrorNumber, error, progreso)};
+    return servidorPerdido() ? perdidaAl(queSeHacia)
+                             : Parada{errorGeneralRestauracion(db::kProviderErrorNumber, error, progreso)};
 }
 
 // Other sessions would hold the drops up, or see the database half gone: they are named, and ended only when
@@ -1299,7 +1286,7 @@ PosibleParada atenderOtrasSesiones(const InterfazRestauracion& ui) {
     if (!ui.terminarSesiones || !ui.terminarSesiones(pregunta)) {
         return Parada{QStringLiteral("La restauración se canceló: hay otras sesiones conectadas a la base de datos.") +
                           kCrLf + kCrLf + kNoModificada,
-                      MsgIcon::Information};
+                      Gravedad::Informacion};
     }
     events::esperarEnHilo([&] { terminarSesiones(otras); });
     return std::nullopt;
@@ -1322,10 +1309,10 @@ PosibleParada eliminarStaff(Corrida& c, QSet<QString>& protegidos, QStringList& 
     const EliminacionRoles e = events::esperar([&] { return eliminarRolesStaff(staff, logRoles); });
     fallas += e.fallas;
     if (e.dependencias) {
-        c.aviso(MsgIcon::Warning,
-                QStringLiteral("No se eliminaron algunos usuarios debido a que tienen dependencias de otras bases de "
-                               "datos,para mayor información consultar el archivo: ") +
-                    kCrLf + kCrLf + logRoles);
+        c.aviso(fallo(QStringLiteral("No se eliminaron algunos usuarios debido a que tienen dependencias de otras "
+                                     "bases de datos,para mayor información consultar el archivo: ") +
+                          kCrLf + kCrLf + logRoles,
+                      Gravedad::Aviso));
     }
     return std::nullopt;
 }
@@ -1432,12 +1419,10 @@ PosibleParada montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
     // restore's own statements after it commit normally, which flushes every commit of the load before them.
     QMap<QString, QString> entorno = entornoClave(c.s.ClaveBD);
     {
-        int total = 0;
-        QString error;
-        auto rs =
-            ExecuteSQLrs(QStringLiteral("SELECT setting::bigint FROM pg_settings WHERE name = 'maintenance_work_mem'"),
-                         total, error);
-        const qint64 servidor = rs && !rs->eof() ? rs->text(0).toLongLong() : 0;
+        const qint64 servidor =
+            sql::valor(QStringLiteral("SELECT setting::bigint FROM pg_settings WHERE name = 'maintenance_work_mem'"))
+                .texto()
+                .toLongLong();
         const qint64 memoria = qMax(servidor, qMin(kMemoriaIndicesPorTrabajoKb, kMemoriaIndicesKb / trabajos));
         entorno.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c maintenance_work_mem=") +
                                                         QString::number(memoria) +
@@ -1494,10 +1479,10 @@ QStringList aplicarPrivilegiosDiferidos(const QVector<DefinicionVolcado>& diferi
                              [&](const QString& rol) { return existentes.contains(rol); })) {
                 continue;
             }
-            int filas = 0;
-            QString e;
-            if (!ExecuteSQLaction(sentencia, filas, e)) {
-                fallas << d.tipo + QLatin1Char(' ') + d.nombre + QStringLiteral(": ") + err::detalleDelServidor(e);
+            const sql::Hecho hecho = sql::ejecutar(sentencia);
+            if (!hecho.ok()) {
+                fallas << d.tipo + QLatin1Char(' ') + d.nombre + QStringLiteral(": ") +
+                              err::detalleDelServidor(hecho.error);
             }
         }
     }
@@ -1512,12 +1497,12 @@ PosibleParada compararConteos(const ChecksumRespaldo& checksum) {
             citarIdentificador(c.tabla.section(QLatin1Char('.'), 0, 0), c.tabla.section(QLatin1Char('.'), 1));
         QString error;
         const std::optional<qint64> encontrados = events::esperar([&]() -> std::optional<qint64> {
-            int total = 0;
-            auto rs = ExecuteSQLrs(consulta, total, error);
-            if (!rs || rs->eof()) {
+            const sql::Valor v = sql::valor(consulta);
+            error = v.error;
+            if (!v.ok() || !v.hayFila) {
                 return std::nullopt;
             }
-            return rs->text(QStringLiteral("NoReg")).toLongLong();
+            return v.texto().toLongLong();
         });
         if (!encontrados) {
             if (servidorPerdido()) {
@@ -1562,20 +1547,20 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     Corrida c{ui, s, restos, trabajo, trabajo + kCarpetaRestauracion, QString(), QString()};
     auto detener = [&](const Parada& p) {
         r.ok = false;
-        r.icono = p.icono;
-        r.texto = p.sinServidor ? QStringLiteral("Se perdió la conexión con el servidor (") + p.texto +
-                                      QStringLiteral("): ") + kIncompleta + QLatin1Char('.')
-                                : p.texto;
+        r.mensaje.gravedad = p.gravedad;
+        r.mensaje.texto = p.sinServidor ? QStringLiteral("Se perdió la conexión con el servidor (") + p.texto +
+                                              QStringLiteral("): ") + kIncompleta + QLatin1Char('.')
+                                        : p.texto;
         if (!r.fallas.isEmpty()) {
-            r.texto += kCrLf + kCrLf + QStringLiteral("Además, estos pasos terminaron con errores:") + kCrLf +
-                       r.fallas.join(kCrLf);
+            r.mensaje.texto += kCrLf + kCrLf + QStringLiteral("Además, estos pasos terminaron con errores:") + kCrLf +
+                               r.fallas.join(kCrLf);
         }
         return r;
     };
     // Refused or cancelled before anything changed.
-    auto rechazar = [&](const QString& texto, MsgIcon icono = MsgIcon::Critical) {
+    auto rechazar = [&](const QString& texto, Gravedad gravedad = Gravedad::Error) {
         r.rechazado = true;
-        return detener(Parada{texto, icono});
+        return detener(Parada{texto, gravedad});
     };
 
     c.paso(0, QStringLiteral("Verificando estado del servidor..."));
@@ -1612,7 +1597,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                         kNoModificada);
     }
     if (const PosibleParada p = atenderOtrasSesiones(ui)) {
-        return rechazar(p->texto, p->icono);
+        return rechazar(p->texto, p->gravedad);
     }
 
     // From here on the database changes: the mark says so until the restore has run to its end.
@@ -1688,14 +1673,14 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     const QString pasoTexto = QStringLiteral("Búsqueda de texto");
     if (v.mayorInstalado >= 9 && pendiente(pasoTexto)) {
         QStringList fallasTexto;
-        const PasoTextoCompleto t =
+        const Resultado<> t =
             v.mayorRespaldo <= 8
                 ? actualizarTextoCompleto([&](int valor, const QString& estado) { c.paso(valor, estado); },
-                                          [&](MsgIcon, const QString& f) { fallasTexto << f; })
+                                          [&](const Fallo& f) { fallasTexto << f.texto; })
                 : asegurarDiccionarioEspanol();
-        if (!t.ok) {
+        if (!t.ok()) {
             return detener(servidorPerdido() ? perdidaAl(QStringLiteral("al actualizar la búsqueda de texto"))
-                                             : Parada{t.texto, t.icono});
+                                             : Parada{t.fallo().texto, t.fallo().gravedad});
         }
         anotar(pasoTexto, fallasTexto);
         if (pendiente(pasoZona)) {
@@ -1765,8 +1750,9 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             if (!zonaConocida(zona)) {
                 anotar(pasoZona, {kZonaNoActualizada + zonaDesconocida(zona)});
             } else if (!aplicarZona(zona, error)) {
-                return detener(servidorPerdido() ? perdidaAl(QStringLiteral("al aplicar la zona horaria"))
-                                                 : Parada{errorGeneral(db::kProviderErrorNumber, error, c.progreso)});
+                return detener(servidorPerdido()
+                                   ? perdidaAl(QStringLiteral("al aplicar la zona horaria"))
+                                   : Parada{errorGeneralRestauracion(db::kProviderErrorNumber, error, c.progreso)});
             }
         }
     }
@@ -1809,8 +1795,7 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
             t += kCrLf + kCrLf + QStringLiteral("Pasos que no se realizaron:") + kCrLf + noHechos.join(kCrLf);
         }
         r.ok = false;
-        r.icono = MsgIcon::Critical;
-        r.texto = t;
+        r.mensaje = fallo(t);
         return r;
     }
     // Every step ran: the database is whole again, and the mark goes.
@@ -1819,40 +1804,39 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         r.fallas << QStringLiteral("Marca de restauración: ") + marca;
     }
     if (!r.noIncorporados.isEmpty()) {
-        int filas = 0;
-        QString error;
-        if (!ExecuteSQLaction(
-                QStringLiteral("delete from catalogos.analistas where usuario not in (select usename from pg_user)"),
-                filas, error)) {
-            r.fallas << pasoAnalistas + QStringLiteral(": ") + err::detalleDelServidor(error);
+        const sql::Hecho borrados = sql::ejecutar(
+            QStringLiteral("delete from catalogos.analistas where usuario not in (select usename from pg_user)"));
+        if (!borrados.ok()) {
+            r.fallas << pasoAnalistas + QStringLiteral(": ") + err::detalleDelServidor(borrados.error);
         }
     }
     if (!r.fallas.isEmpty()) {
         r.ok = false;
-        r.icono = MsgIcon::Warning;
-        r.texto = QStringLiteral("La restauración terminó con errores en los siguientes pasos:") + kCrLf +
-                  r.fallas.join(kCrLf) + kCrLf + kCrLf + QStringLiteral("Los detalles están en el archivo: ") + c.log +
-                  kCrLf + QStringLiteral("Se recomienda restaurar nuevamente la base de datos.");
+        r.mensaje.gravedad = Gravedad::Aviso;
+        r.mensaje.texto = QStringLiteral("La restauración terminó con errores en los siguientes pasos:") + kCrLf +
+                          r.fallas.join(kCrLf) + kCrLf + kCrLf + QStringLiteral("Los detalles están en el archivo: ") +
+                          c.log + kCrLf + QStringLiteral("Se recomienda restaurar nuevamente la base de datos.");
         if (!r.noIncorporados.isEmpty()) {
-            r.texto += kCrLf + kCrLf +
-                       QStringLiteral("Los siguientes usuarios analistas no fueron incorporados debido a duplicidad en "
-                                      "su información:") +
-                       kCrLf + r.noIncorporados.join(kCrLf);
+            r.mensaje.texto +=
+                kCrLf + kCrLf +
+                QStringLiteral("Los siguientes usuarios analistas no fueron incorporados debido a duplicidad en "
+                               "su información:") +
+                kCrLf + r.noIncorporados.join(kCrLf);
         }
         anexarLog(c.log,
                   QStringLiteral("--- terminó con errores:\n") + r.fallas.join(QLatin1Char('\n')) + QLatin1Char('\n'));
         return r;
     }
     r.ok = true;
-    r.icono = MsgIcon::Information;
+    r.mensaje.gravedad = Gravedad::Informacion;
     if (!r.noIncorporados.isEmpty()) {
-        r.texto = QStringLiteral("La información ha sido restaurada correctamente, sin embargo, los") + kCrLf +
-                  QStringLiteral("siguientes usuarios analistas no fueron incorporados debido a ") + kCrLf +
-                  QStringLiteral("duplicidad en su información:") + kCrLf + r.noIncorporados.join(kCrLf);
+        r.mensaje.texto = QStringLiteral("La información ha sido restaurada correctamente, sin embargo, los") + kCrLf +
+                          QStringLiteral("siguientes usuarios analistas no fueron incorporados debido a ") + kCrLf +
+                          QStringLiteral("duplicidad en su información:") + kCrLf + r.noIncorporados.join(kCrLf);
         return r;
     }
     (void)VerificarArchivosCompartidos();
-    r.texto = QStringLiteral("La base de datos ha sido restaurada correctamente");
+    r.mensaje.texto = QStringLiteral("La base de datos ha sido restaurada correctamente");
     return r;
 }
 

@@ -19,15 +19,15 @@
 //
 //     InterfazRestauracion ui;
 //     ui.avance = [&](int valor, const QString& estado) { … };   // bar 0..10 and status text
-//     ui.aviso = [&](MsgIcon i, const QString& t) { dialogs().message(this, i, t); };
+//     ui.aviso = [&](const Fallo& f) { mostrarFallo(this, f); };
 //     ui.terminarSesiones = [&](const QString& pregunta) { return askYesNo(pregunta); };
 //     ui.elegirZona = [&] { … show FrmConfigRegional …; return zona; };
 //     const ResultadoRestauracion r = restaurarRespaldo(ruta, ui);
-//     dialogs().message(this, r.icono, r.texto);
+//     mostrarFallo(this, r.mensaje);
 #pragma once
 
+#include "core/errores.h"
 #include "maintenance/respaldo.h"
-#include "platform/notify.h"
 
 #include <QSet>
 #include <QString>
@@ -131,7 +131,7 @@ ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& r
 
 struct InterfazRestauracion {
     std::function<void(int valor, const QString& estado)> avance; // valor -1: unchanged; empty estado: unchanged
-    std::function<void(MsgIcon, const QString&)> aviso;           // messages on the way (avisar when empty)
+    std::function<void(const Fallo&)> aviso;                      // messages on the way (none shown when empty)
     // Other sessions use veliro7: the question names them; true ends them and goes on. None given: no.
     std::function<bool(const QString& pregunta)> terminarSesiones;
     std::function<QString()> elegirZona; // asks for the zone; empty when none chosen
@@ -139,9 +139,8 @@ struct InterfazRestauracion {
 
 struct [[nodiscard]] ResultadoRestauracion {
     bool ok = false;
-    bool rechazado = false; // refused or cancelled before anything changed
-    MsgIcon icono = MsgIcon::Critical;
-    QString texto;                  // the closing message
+    bool rechazado = false;         // refused or cancelled before anything changed
+    Fallo mensaje;                  // the closing message
     std::optional<bool> integridad; // set once the counts were compared and the session told
     QStringList noIncorporados;     // staff users whose login could not be made
     QStringList fallas;             // the steps after the drops that failed, with why
@@ -151,6 +150,10 @@ struct [[nodiscard]] ResultadoRestauracion {
 // events run meanwhile (the waits are on threads of their own), so the caller locks its window first.
 // Writes BaseDatosValida; the caller gives integridad to the login.
 ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRestauracion& ui);
+
+// The text of a failure that the restore's steps did not foresee: the error's number and description, and the
+// bar's value when it came.
+QString errorGeneralRestauracion(qint64 numero, const QString& descripcion, int bloque);
 
 // The restore's own log (what the load left out, the load's and the roles' errors) and the log of roles
 // that could not be removed, in the program folder, named by the day.

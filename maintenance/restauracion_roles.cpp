@@ -1,6 +1,8 @@
 #include "maintenance/restauracion_roles.h"
 
 #include "core/analistas.h"
+#include "core/consultas.h"
+#include "core/errores.h"
 #include "core/permisos.h"
 #include "core/servidor.h"
 #include "core/session.h"
@@ -16,7 +18,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 // A bare or double-quoted role name as pg_dumpall writes it.
 const QString kIdent = QStringLiteral(R"((?:"(?:[^"]|"")+"|[A-Za-z_][A-Za-z0-9_$]*))");
@@ -27,15 +29,6 @@ bool esGrupo(const QString& rol) {
 
 bool esPredefinido(const QString& rol) {
     return rol.startsWith(QLatin1String("pg_"));
-}
-
-// Appends one text to a file of the program folder that only its owner may read.
-void anexar(const QString& archivo, const QString& texto) {
-    QFile f(archivo);
-    if (f.open(QIODevice::Append)) {
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        f.write(texto.toUtf8());
-    }
 }
 
 struct Grupo {
@@ -52,9 +45,7 @@ const Grupo kGrupos[] = {
 
 QSet<QString> gruposExistentes() {
     QSet<QString> existen;
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT groname FROM pg_group WHERE groname ILIKE 'V7_%'"), total, error);
+    const auto rs = sql::filas(QStringLiteral("SELECT groname FROM pg_group WHERE groname ILIKE 'V7_%'")).rs;
     for (; rs && !rs->eof(); rs->moveNext()) {
         existen.insert(rs->text(0));
     }
@@ -62,11 +53,7 @@ QSet<QString> gruposExistentes() {
 }
 
 bool existeEsquema(const QString& esquema) {
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") + citarLiteral(esquema), total,
-                           error);
-    return rs && !rs->eof();
+    return sql::valor(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") + citarLiteral(esquema)).hayFila;
 }
 
 // One token of an SQL statement: a word, a quoted identifier, a string literal or one other character.
@@ -192,6 +179,14 @@ void otorgante(const QVector<Token>& t, int desde, QStringList& roles) {
 
 } // namespace
 
+void anexarLog(const QString& archivo, const QString& texto) {
+    QFile f(archivo);
+    if (f.open(QIODevice::Append)) {
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        f.write(db::redactStatement(texto).toUtf8());
+    }
+}
+
 QString nombreDeIdentificador(const QString& identificador) {
     if (identificador.size() >= 2 && identificador.startsWith(QLatin1Char('"')) &&
         identificador.endsWith(QLatin1Char('"'))) {
@@ -291,10 +286,10 @@ QString filtrarRoles(const QString& volcadoRoles, const QSet<QString>& protegido
 
 QSet<QString> rolesProtegidos(QString& error) {
     QSet<QString> protegidos;
-    int total = 0;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT session_user::text, current_user::text, "
-                                          "(SELECT rolname::text FROM pg_roles WHERE oid = 10)"),
-                           total, error);
+    sql::Filas f = sql::filas(QStringLiteral("SELECT session_user::text, current_user::text, "
+                                             "(SELECT rolname::text FROM pg_roles WHERE oid = 10)"));
+    error = f.error;
+    const auto& rs = f.rs;
     if (!rs || rs->eof()) {
         return protegidos;
     }
@@ -308,10 +303,10 @@ QSet<QString> rolesProtegidos(QString& error) {
 
 QSet<QString> rolesExistentes(bool& ok, QString& error) {
     QSet<QString> roles;
-    int total = 0;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT rolname::text FROM pg_roles"), total, error);
-    ok = rs != nullptr;
-    for (; rs && !rs->eof(); rs->moveNext()) {
+    sql::Filas f = sql::filas(QStringLiteral("SELECT rolname::text FROM pg_roles"));
+    error = f.error;
+    ok = f.ok();
+    for (auto& rs = f.rs; rs && !rs->eof(); rs->moveNext()) {
         roles.insert(rs->text(0));
     }
     return roles;
@@ -319,14 +314,13 @@ QSet<QString> rolesExistentes(bool& ok, QString& error) {
 
 QStringList rolesStaff(const QSet<QString>& protegidos, bool& ok, QString& error) {
     QStringList roles;
-    int total = 0;
-    auto rs = ExecuteSQLrs(
+    sql::Filas f = sql::filas(
         QStringLiteral("SELECT DISTINCT r.rolname::text FROM pg_auth_members m JOIN pg_roles g ON g.oid = m.roleid "
                        "JOIN pg_roles r ON r.oid = m.member WHERE g.rolname IN (") +
-            listaLiterales(kGruposStaff) + QStringLiteral(") ORDER BY 1"),
-        total, error);
-    ok = rs != nullptr;
-    for (; rs && !rs->eof(); rs->moveNext()) {
+        listaLiterales(kGruposStaff) + QStringLiteral(") ORDER BY 1"));
+    error = f.error;
+    ok = f.ok();
+    for (auto& rs = f.rs; rs && !rs->eof(); rs->moveNext()) {
         const QString rol = rs->text(0);
         if (!protegidos.contains(rol) && !esGrupo(rol) && !esPredefinido(rol)) {
             roles << rol;
@@ -340,6 +334,8 @@ EliminacionRoles eliminarRolesStaff(const QStringList& roles, const QString& log
     const QString login = citarIdentificador(sesion().UsuarioBD.trimmed());
     for (const QString& rol : roles) {
         const QString q = citarIdentificador(rol);
+        // Raw statements of the transaction: a lost connection must not be reopened under it, and the
+        // server's SQLSTATE tells a role that other databases still hold.
         db::Transaccion t(sesion().ConexionPrincipal);
         db::DbError e;
         qint64 n = 0;
@@ -356,7 +352,7 @@ EliminacionRoles eliminarRolesStaff(const QStringList& roles, const QString& log
         // dependent_objects_still_exist / dependent_privilege_descriptors_still_exist: the role still
         // owns or holds something in another database.
         if (e.sqlState == QLatin1String("2BP01") || e.sqlState == QLatin1String("2B000")) {
-            anexar(logEliminacion, e.description + kCrLf + kCrLf + kCrLf);
+            anexarLog(logEliminacion, e.description + kCrLf + kCrLf + kCrLf);
             r.dependencias = true;
         } else {
             r.fallas << QStringLiteral("No se eliminó el usuario: ") + rol + kCrLf + e.description;
@@ -388,16 +384,14 @@ QStringList crearGrupos() {
 ResultadoLogins crearLoginsStaff(bool claveA) {
     ResultadoLogins r;
     const QSet<QString> grupos = gruposExistentes();
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT idanalista, usuario, clave FROM catalogos.analistas WHERE usuario "
-                                          "NOT IN (select usename FROM pg_user) ORDER by usuario"),
-                           total, error);
-    if (!rs) {
+    const sql::Filas f = sql::filas(QStringLiteral("SELECT idanalista, usuario, clave FROM catalogos.analistas WHERE "
+                                                   "usuario NOT IN (select usename FROM pg_user) ORDER by usuario"));
+    if (!f.ok()) {
         r.ok = false;
-        r.mensajeFatal = error;
+        r.mensajeFatal = f.error;
         return r;
     }
+    const auto& rs = f.rs;
     for (; !rs->eof(); rs->moveNext()) {
         const QString usuario = rs->text(QStringLiteral("usuario"));
         const QString clave = rs->text(QStringLiteral("clave"));
@@ -423,6 +417,7 @@ ResultadoLogins crearLoginsStaff(bool claveA) {
                 r.mensajeFatal = QStringLiteral("Se perdió la conexión a la base de datos, intentelo nuevamente.2.");
                 return r;
             }
+            // Raw, as designed: directly on the connection just checked, never reopened behind its back.
             db::DbError e;
             qint64 n = 0;
             const QString borrar = QStringLiteral("DELETE FROM catalogos.analistas WHERE idanalista = ") +
@@ -458,15 +453,14 @@ ResultadoLogins crearLoginsStaff(bool claveA) {
 
 QStringList asignarPermisosRestauracion(const QStringList& esquemas) {
     QStringList fallas;
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(QStringLiteral("SELECT DISTINCT table_name, table_schema FROM information_schema.columns "
-                                          "WHERE table_catalog = 'veliro7' AND table_schema IN (") +
-                               listaLiterales(esquemas) + QStringLiteral(") ORDER BY table_schema, table_name"),
-                           total, error);
-    if (!rs) {
-        return {QStringLiteral("No se logró leer las tablas del sistema: ") + error};
+    const sql::Filas f =
+        sql::filas(QStringLiteral("SELECT DISTINCT table_name, table_schema FROM information_schema.columns WHERE "
+                                  "table_catalog = 'veliro7' AND table_schema IN (") +
+                   listaLiterales(esquemas) + QStringLiteral(") ORDER BY table_schema, table_name"));
+    if (!f.ok()) {
+        return {QStringLiteral("No se logró leer las tablas del sistema: ") + f.error};
     }
+    const auto& rs = f.rs;
     for (; !rs->eof(); rs->moveNext()) {
         const QString esquema = rs->text(QStringLiteral("table_schema"));
         const QString t = citarIdentificador(esquema, rs->text(QStringLiteral("table_name")));

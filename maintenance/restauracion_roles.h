@@ -13,6 +13,10 @@
 
 namespace v7 {
 
+// Appends a text to a log of the program folder that only its owner may read (every password in it
+// redacted).
+void anexarLog(const QString& archivo, const QString& texto);
+
 // A role name as pg_dumpall writes it (bare or double-quoted) back to the name itself.
 QString nombreDeIdentificador(const QString& identificador);
 

@@ -1,6 +1,7 @@
 #include "maintenance/texto_completo.h"
 
 #include "core/config.h"
+#include "core/consultas.h"
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
@@ -12,27 +13,22 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 const QString kNoDiccionario =
     QStringLiteral("No se logró crear el diccionario 'espanol', por favor monte de nuevo el respaldo");
 
-bool hayFila(const QString& consulta) {
-    int total = 0;
-    QString error;
-    auto rs = ExecuteSQLrs(consulta, total, error);
-    return rs && !rs->eof();
-}
-
 bool existeEspanol() {
-    return hayFila(QStringLiteral("SELECT 1 FROM pg_ts_config c JOIN pg_namespace n ON n.oid = c.cfgnamespace "
-                                  "WHERE n.nspname = 'pg_catalog' AND c.cfgname = 'espanol'"));
+    return sql::valor(QStringLiteral("SELECT 1 FROM pg_ts_config c JOIN pg_namespace n ON n.oid = c.cfgnamespace "
+                                     "WHERE n.nspname = 'pg_catalog' AND c.cfgname = 'espanol'"))
+        .hayFila;
 }
 
 bool existeTrigger() {
-    return hayFila(QStringLiteral("SELECT 1 FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid JOIN pg_namespace n "
-                                  "ON n.oid = c.relnamespace WHERE n.nspname = 'analisis' AND c.relname = "
-                                  "'etiquetasmarc' AND t.tgname = 'tsvectorupdate'"));
+    return sql::valor(QStringLiteral("SELECT 1 FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid JOIN "
+                                     "pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = 'analisis' AND "
+                                     "c.relname = 'etiquetasmarc' AND t.tgname = 'tsvectorupdate'"))
+        .hayFila;
 }
 
 // unaccent is built into the server's contrib; its objects go to pg_catalog, where the configuration
@@ -47,6 +43,7 @@ bool crearEspanol(QString& error) {
     if (existeEspanol()) {
         return true;
     }
+    // Raw: the server's SQLSTATE tells a configuration that another session made meanwhile.
     db::DbError e;
     qint64 n = 0;
     if (conexionPrincipal().execute(QStringLiteral("CREATE TEXT SEARCH CONFIGURATION pg_catalog.espanol ( COPY = "
@@ -67,10 +64,6 @@ const QString kAlterMapping = QStringLiteral("ALTER TEXT SEARCH CONFIGURATION pg
 
 QString propietario() {
     return citarIdentificador(sesion().UsuarioBD.trimmed());
-}
-
-PasoTextoCompleto detener(MsgIcon icono, const QString& texto) {
-    return PasoTextoCompleto{false, icono, texto};
 }
 
 } // namespace
@@ -166,20 +159,19 @@ QString funcionActualizaTipos() {
     return lineas.join(kCrLf);
 }
 
-PasoTextoCompleto asegurarDiccionarioEspanol() {
+Resultado<> asegurarDiccionarioEspanol() {
     if (existeEspanol()) {
         return {};
     }
     QString error;
     int filas = 0;
     if (!instalarUnaccent(error) || !crearEspanol(error) || !ExecuteSQLaction(kAlterMapping, filas, error)) {
-        return detener(MsgIcon::Warning, kNoDiccionario);
+        return fallo(kNoDiccionario, Gravedad::Aviso);
     }
     return {};
 }
 
-PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
-                                          const std::function<void(MsgIcon, const QString&)>& aviso) {
+Resultado<> actualizarTextoCompleto(const AvanceTextoCompleto& avance, const std::function<void(const Fallo&)>& aviso) {
     auto paso = [&](int valor, const QString& estado) {
         if (avance) {
             avance(valor, estado);
@@ -191,16 +183,16 @@ PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
     // The old add-on tsearch2 is built into every server since 8.3: only unaccent is installed.
     paso(6, QStringLiteral("Instalando módulo unnacent..."));
     if (!instalarUnaccent(error)) {
-        return detener(MsgIcon::Critical,
-                       QStringLiteral("No se logró instalar el módulo unnacent debido a lo siguiente: ") + error);
+        return fallo(QStringLiteral("No se logró instalar el módulo unnacent debido a lo siguiente: ") + error,
+                     Gravedad::Error);
     }
 
     paso(7, QStringLiteral("Instalando diccionario 'espanol'..."));
     if (!crearEspanol(error)) {
-        return detener(MsgIcon::Warning, kNoDiccionario);
+        return fallo(kNoDiccionario, Gravedad::Aviso);
     }
     if (!ExecuteSQLaction(kAlterMapping, filas, error)) {
-        return detener(MsgIcon::Warning, QStringLiteral("ERROR: ") + error);
+        return fallo(QStringLiteral("ERROR: ") + error, Gravedad::Aviso);
     }
 
     if (!ExecuteSQLaction(funcionReferenciaCatalogos2() + kCrLf +
@@ -208,10 +200,10 @@ PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
                                              "TO ") +
                               propietario() + QStringLiteral(";"),
                           filas, error)) {
-        return detener(MsgIcon::Critical,
-                       QStringLiteral("No se logró modificar la función 'referenciacatalogos2' debido a lo "
-                                      "siguiente: ") +
-                           error);
+        return fallo(QStringLiteral("No se logró modificar la función 'referenciacatalogos2' debido a lo "
+                                    "siguiente: ") +
+                         error,
+                     Gravedad::Error);
     }
 
     paso(-1, QStringLiteral("Creando trigger 'tsvectorupdate', este proceso puede tardar, por favor espere..."));
@@ -224,9 +216,9 @@ PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
                               QStringLiteral("FOR EACH ROW EXECUTE PROCEDURE tsvector_update_trigger(idxfti, "
                                              "'pg_catalog.espanol', etiquetasinfo);"),
                           filas, error)) {
-        return detener(MsgIcon::Warning,
-                       QStringLiteral("No se logró crear el trigger 'tsvectorupdate', por favor monte de nuevo el "
-                                      "respaldo"));
+        return fallo(QStringLiteral("No se logró crear el trigger 'tsvectorupdate', por favor monte de nuevo el "
+                                    "respaldo"),
+                     Gravedad::Aviso);
     }
 
     paso(-1, QStringLiteral("Activando índices del módulo TSearch2 (este proceso puede tardar varios minutos)..."));
@@ -260,8 +252,9 @@ PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
         kCrLf;
     db::DbError e;
     if (!sentenciaLarga(lote, e)) {
-        return detener(MsgIcon::Critical, QStringLiteral("No se lograron activar los índices debido a lo siguiente: ") +
-                                              sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), lote));
+        return fallo(QStringLiteral("No se lograron activar los índices debido a lo siguiente: ") +
+                         sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), lote),
+                     Gravedad::Error);
     }
 
     paso(-1, QStringLiteral("Actualizando función 'actualiza_tipos' (este proceso puede tardar varios minutos)..."));
@@ -270,15 +263,15 @@ PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
         propietario() + QStringLiteral(";") + kCrLf +
         QStringLiteral("UPDATE analisis.etiquetasmarc SET tipo=analisis.actualiza_tipos(numetiqueta); ") + kCrLf;
     if (!sentenciaLarga(tipos, e)) {
-        return detener(MsgIcon::Critical,
-                       QStringLiteral("No se logro actualizar la funcion 'actualiza_tipos' debido a lo siguiente: ") +
-                           sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), tipos));
+        return fallo(QStringLiteral("No se logro actualizar la funcion 'actualiza_tipos' debido a lo siguiente: ") +
+                         sqlErrorText(e, QStringLiteral("ExecuteSQLaction"), tipos),
+                     Gravedad::Error);
     }
 
     QString valor = QStringLiteral("1");
     if (!GuardarConfiguracion(valor, QStringLiteral("ANA_FULLTEXTSEARCH"))) {
         if (aviso) {
-            aviso(MsgIcon::Critical, QStringLiteral("No se agrego la variable de configuración ANA_FULLTEXTSEARCH"));
+            aviso(fallo(QStringLiteral("No se agrego la variable de configuración ANA_FULLTEXTSEARCH")));
         }
     }
     return {};

@@ -4,7 +4,7 @@
 // pg_catalog, outside every dump).
 #pragma once
 
-#include "platform/notify.h"
+#include "core/errores.h"
 
 #include <QString>
 
@@ -17,22 +17,15 @@ namespace v7 {
 QString funcionReferenciaCatalogos2();
 QString funcionActualizaTipos();
 
-// How a step ended: ok, or the message that stops the restore (with its icon).
-struct [[nodiscard]] PasoTextoCompleto {
-    bool ok = true;
-    MsgIcon icono = MsgIcon::Critical;
-    QString texto;
-};
-
 // Progress of the steps: the bar's value (-1: unchanged) and the status text (empty: unchanged).
 using AvanceTextoCompleto = std::function<void(int valor, const QString& estado)>;
 
-// pg_catalog.espanol exists, mapped to unaccent (the extension created in pg_catalog when missing).
-PasoTextoCompleto asegurarDiccionarioEspanol();
+// pg_catalog.espanol exists, mapped to unaccent (the extension created in pg_catalog when missing). A
+// failure is the message that stops the restore.
+Resultado<> asegurarDiccionarioEspanol();
 
-// The whole upgrade of an old engine's backup, progress 5 to 7; a failure of the configuration key
-// ANA_FULLTEXTSEARCH is shown through aviso and passed over.
-PasoTextoCompleto actualizarTextoCompleto(const AvanceTextoCompleto& avance,
-                                          const std::function<void(MsgIcon, const QString&)>& aviso);
+// The whole upgrade of an old engine's backup, progress 5 to 7; a failure is the message that stops the
+// restore. A failure of the configuration key ANA_FULLTEXTSEARCH is told through aviso and passed over.
+Resultado<> actualizarTextoCompleto(const AvanceTextoCompleto& avance, const std::function<void(const Fallo&)>& aviso);
 
 } // namespace v7

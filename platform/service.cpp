@@ -1,5 +1,6 @@
 #include "platform/service.h"
 
+#include "core/errores.h" // err::kCrLf only (header-only: this library links no part of core)
 #include "platform/archivo_seguro.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -18,7 +19,7 @@ namespace v7::service {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 
 // How much of the server log a failed start or stop brings back.
 constexpr int kLogTailLines = 12;

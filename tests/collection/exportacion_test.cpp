@@ -1,5 +1,6 @@
 // The collection export through its window, on the shared fixture: the staging tables of one library,
 // the dump file and its archive, the previous generation's file, failures, and the window's liveness.
+#include "core/fallos_ui.h"
 #include "collection/ac8.h"
 #include "collection/escritura_ac8.h"
 #include "collection/exportacion.h"
@@ -531,9 +532,9 @@ TEST(TextosAc8, TheClosingMessageCountsRowsLeftOutAndCut) {
         r.filasRecortadas = k.recortadas;
         r.lecturasFallidas = k.lecturas;
         acervo::textoCierreAc8(r);
-        EXPECT_EQ(r.icono, k.icono) << k.texto.toStdString();
+        EXPECT_EQ(iconoDe(r.mensaje.gravedad), k.icono) << k.texto.toStdString();
         EXPECT_EQ(r.titulo, k.titulo);
-        EXPECT_EQ(r.texto, k.texto);
+        EXPECT_EQ(r.mensaje.texto, k.texto);
     }
 }
 

@@ -335,7 +335,7 @@ TEST_F(RutaTrabajo, FailedSwitchLeavesTheDatabaseAsItWas) {
     w.BtnGrabar_Click();
     ASSERT_EQ(m_dialogs.shown().size(), 1u);
     EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical);
-    // The Part's sentence, then the server's own words; never the statement.
+    // The window's sentence, then the server's own words; never the statement.
     EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(
         QStringLiteral("No se logró deshabilitar la funcionalidad de la carpeta \"Archivo de Trabajo\" debido a la "
                        "siguiente razón: \r\nDetalle del servidor: ")))

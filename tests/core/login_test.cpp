@@ -230,7 +230,7 @@ TEST(LoginStrings, ValuesThatCannotStandBareGoToTheDriversLibpqOptions) {
 TEST_F(Login, MissingDatabaseIsCreatedAndTheRestoreOffered) {
     ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DROP DATABASE veliro7 WITH (FORCE);"), nullptr,
                                            QStringLiteral("postgres")));
-    m_dialogs.answer(MsgResult::No); // M3: restore now?
+    m_dialogs.answer(MsgResult::No); // restore now?
     m_dialogs.answer(MsgResult::Ok); // the empty database has no version row: the tool gate ends the program
     FrmIniciarSesion w;
     entrar(w, kJefe.usuario, kJefe.clave);
@@ -310,14 +310,14 @@ TEST_F(Login, AServersErrorIsToldInSpanishWithTheServersWordsAfter) {
         QString tag;
     };
     const Caso casos[] = {
-        // The backup notices (step 16) read every configuration row; one of them cannot be read.
+        // The backup notices read every configuration row; one of them cannot be read.
         {"a query after the connection",
          "ALTER TABLE config_veliro.configuracion RENAME TO configuracion_t;"
          "CREATE VIEW config_veliro.configuracion AS SELECT descripcion, CASE WHEN descripcion = 'RESPALDOOK' "
          "THEN (length(descripcion) / 0)::text ELSE valor END AS valor FROM config_veliro.configuracion_t;",
          kJefe, QStringLiteral("No se pudo consultar la configuración de los respaldos automáticos."),
          QStringLiteral("division by zero"), QStringLiteral("Ocurrió el Error No. -2147467259 en la línea 16"),
-         QStringLiteral("OK")}, // logged in at step 9 already
+         QStringLiteral("OK")}, // logged in before the notices already
         {"the connection", "CREATE ROLE sinentrada PASSWORD 'clave-x' NOLOGIN;",
          test::Login{QStringLiteral("sinentrada"), QStringLiteral("clave-x")},
          QStringLiteral("No se pudo establecer la conexión con el servidor de base de datos."),

@@ -1,3 +1,4 @@
+#include "core/fallos_ui.h"
 #include "core/cifrado.h"
 #include "core/instalacion.h"
 #include "core/login.h"
@@ -262,8 +263,8 @@ TEST_F(Respaldo, ExistingStagingFolderCanStopTheRun) {
         ScriptedDialogs dialogs;
         const MensajeRespaldo m = respaldoManual(destino);
         EXPECT_FALSE(m.ok);
-        EXPECT_TRUE(m.texto.startsWith(QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo")))
-            << m.texto.toStdString();
+        EXPECT_TRUE(m.mensaje.texto.startsWith(QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo")))
+            << m.mensaje.texto.toStdString();
         EXPECT_TRUE(dialogs.shown().empty());
     }
     const BloqueoRespaldo despues(programa);
@@ -599,11 +600,11 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
         const MensajeRespaldo m = respaldoManual(k.destino);
         qputenv("PATH", ruta.toLocal8Bit());
         EXPECT_FALSE(m.ok);
-        EXPECT_EQ(m.icono, k.icono);
+        EXPECT_EQ(iconoDe(m.mensaje.gravedad), k.icono);
         if (k.parcial) {
-            EXPECT_TRUE(m.texto.startsWith(k.mensaje)) << m.texto.toStdString();
+            EXPECT_TRUE(m.mensaje.texto.startsWith(k.mensaje)) << m.mensaje.texto.toStdString();
         } else {
-            EXPECT_EQ(m.texto, k.mensaje);
+            EXPECT_EQ(m.mensaje.texto, k.mensaje);
         }
         EXPECT_TRUE(dialogs.shown().empty()) << dialogs.texts().join(QLatin1Char('|')).toStdString();
         // The destination is as it was: absent, or the older archive untouched.
@@ -670,7 +671,7 @@ TEST_F(Respaldo, AnEndDuringTheBackupLeavesNoToolRunning) {
     // The next backup removes what the killed one left.
     ScriptedDialogs dialogs;
     const MensajeRespaldo m = respaldoManual(destinos.file(QStringLiteral("despues.zip")));
-    EXPECT_TRUE(m.ok) << m.texto.toStdString();
+    EXPECT_TRUE(m.ok) << m.mensaje.texto.toStdString();
     EXPECT_TRUE(m.resultado.restosBarridos.contains(staging)) << m.resultado.restosBarridos.join(' ').toStdString();
     nadaAMedias(destinos.file(QStringLiteral("despues.zip")), "after the kill");
 }
@@ -692,7 +693,7 @@ TEST(RespaldoHijo, ManualBackupUntilItIsKilled) {
     ASSERT_TRUE(ConexionServer(s.CadenaConexion, err)) << err.toStdString();
     process::terminarConLimpieza(); // as V7Tools's main installs it
     const MensajeRespaldo m = respaldoManual(destino);
-    ADD_FAILURE() << "the backup ended before the signal: " << m.texto.toStdString();
+    ADD_FAILURE() << "the backup ended before the signal: " << m.mensaje.texto.toStdString();
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "core/fallos_ui.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/analistas.h"
 #include "core/cifrado.h"
@@ -114,7 +115,7 @@ protected:
         const QString destino = m_dir.file(nombre);
         ScriptedDialogs d;
         const MensajeRespaldo m = respaldoManual(destino);
-        EXPECT_TRUE(m.ok) << m.texto.toStdString();
+        EXPECT_TRUE(m.ok) << m.mensaje.texto.toStdString();
         return destino;
     }
 
@@ -122,7 +123,7 @@ protected:
     // Other sessions are ended when asked (the questions are collected too).
     ResultadoRestauracion restaurar(const QString& archivo, const QString& zona = kZona) {
         InterfazRestauracion ui;
-        ui.aviso = [this](MsgIcon, const QString& t) { m_avisos << t; };
+        ui.aviso = [this](const Fallo& f) { m_avisos << f.texto; };
         ui.terminarSesiones = [this](const QString& pregunta) {
             m_preguntas << pregunta;
             return true;
@@ -263,8 +264,8 @@ TEST_F(Restauracion, BrokenArchivesAreRefusedBeforeAnythingChanges) {
         const ResultadoRestauracion r = restaurar(z);
         EXPECT_FALSE(r.ok);
         EXPECT_TRUE(r.rechazado);
-        EXPECT_TRUE(r.texto.startsWith(k.mensaje)) << r.texto.toStdString();
-        EXPECT_TRUE(r.texto.endsWith(QStringLiteral("La base de datos no fue modificada."))) << r.texto.toStdString();
+        EXPECT_TRUE(r.mensaje.texto.startsWith(k.mensaje)) << r.mensaje.texto.toStdString();
+        EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada."))) << r.mensaje.texto.toStdString();
         EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(m_zonasPedidas, 0);
         EXPECT_EQ(c.scalar(QStringLiteral("SELECT t FROM extra.marca")), QStringLiteral("intacta"));
@@ -281,7 +282,7 @@ TEST_F(Restauracion, BrokenArchivesAreRefusedBeforeAnythingChanges) {
     hacerZip(mayusculas, cambiar(m, QStringLiteral("checksum.dat"), miembro(bueno, QStringLiteral("checksum.dat")),
                                  QStringLiteral("Checksum.dat")));
     const ResultadoRestauracion r = restaurar(mayusculas);
-    EXPECT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(r.ok) << r.mensaje.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname = 'extra'")),
               QStringLiteral("0"));
 }
@@ -304,7 +305,7 @@ TEST_F(Restauracion, CountsThatDisagreeEndAsAFailedRestore) {
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.rechazado);
     EXPECT_FALSE(r.integridad.has_value());
-    EXPECT_EQ(r.texto, QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
+    EXPECT_EQ(r.mensaje.texto, QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
                                       "contenía 1250 registros en la tabla catalogos.usuarios mientras que en la base "
                                       "de datos solo hay 5 registros.\r\nSe recomienda eliminar la base de datos y "
                                       "restaurarla nuevamente"));
@@ -558,7 +559,7 @@ TEST_F(Restauracion, OldEngineArchiveGetsTheFullTextUpgrade) {
                             "\\connect postgres\n\n" + miembro(bueno, QStringLiteral("rolesv7.sql"))));
         m_avisos.clear();
         const ResultadoRestauracion r = restaurar(z);
-        ASSERT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+        ASSERT_TRUE(r.ok) << r.mensaje.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
         EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(c.scalar(QStringLiteral("SELECT string_agg(DISTINCT d.dictname, ',') FROM pg_ts_config_map m JOIN "
                                           "pg_ts_config f ON f.oid = m.mapcfg JOIN pg_ts_dict d ON d.oid = m.mapdict "
@@ -613,9 +614,9 @@ TEST_F(Restauracion, ArchiveWithoutRolesFileMakesTheStaffLogins) {
     hacerZip(sinRoles, cambiar(miembros(bueno), QStringLiteral("rolesv7.sql"), {}));
 
     const ResultadoRestauracion r = restaurar(sinRoles);
-    ASSERT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+    ASSERT_TRUE(r.ok) << r.mensaje.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(r.noIncorporados, QStringList{QStringLiteral("colision")});
-    EXPECT_TRUE(r.texto.endsWith(QStringLiteral("duplicidad en su información:\r\ncolision"))) << r.texto.toStdString();
+    EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("duplicidad en su información:\r\ncolision"))) << r.mensaje.texto.toStdString();
     EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
     for (const Staff& s : kStaff) {
         SCOPED_TRACE(s.usuario.toStdString());
@@ -673,7 +674,7 @@ TEST_F(Restauracion, StaffLoginHeldByAnotherDatabaseIsLogged) {
                                       "ALTER TABLE ajena OWNER TO nivel1;"),
                        nullptr, QStringLiteral("postgres")));
     const ResultadoRestauracion r = restaurar(archivo);
-    EXPECT_TRUE(r.ok) << r.texto.toStdString();
+    EXPECT_TRUE(r.ok) << r.mensaje.texto.toStdString();
     const QString log = rutaLogUsuariosRestaurados(QDate::currentDate());
     ASSERT_EQ(m_avisos.size(), 1) << m_avisos.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(m_avisos[0].startsWith(QStringLiteral("No se eliminaron algunos usuarios debido a que tienen "
@@ -949,7 +950,7 @@ TEST_F(Restauracion, RoundTripsOntoThisServerAndAFreshOne) {
             "DROP OWNED BY reportes_ro; DROP ROLE reportes_ro; ALTER ROLE \"O'Brien\" PASSWORD 'otra';")));
         m_avisos.clear();
         const ResultadoRestauracion r = restaurar(archivo);
-        ASSERT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+        ASSERT_TRUE(r.ok) << r.mensaje.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
         EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
         compararHuellas(antes, huellaDe(c));
         EXPECT_FALSE(leerMarcaRestauracion().has_value());
@@ -986,7 +987,7 @@ TEST_F(Restauracion, RoundTripsOntoThisServerAndAFreshOne) {
         ASSERT_TRUE(conectarNuevo());
         m_avisos.clear();
         const ResultadoRestauracion r = restaurar(archivo);
-        ASSERT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+        ASSERT_TRUE(r.ok) << r.mensaje.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
         EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
         compararHuellas(antes, huella([&](const QString& sql, QString* out) { return nuevo.psql(sql, out); }));
         EXPECT_FALSE(leerMarcaRestauracion().has_value());
@@ -1042,7 +1043,7 @@ TEST_F(Restauracion, WorkListLeavesOutWhatTheServerHasAlready) {
                       carpeta + QStringLiteral("checksum.dat")});
 
     const ResultadoRestauracion r = restaurar(archivo);
-    ASSERT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+    ASSERT_TRUE(r.ok) << r.mensaje.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
     const QString log = QString::fromUtf8(leer(rutaLogRestauracion(QDate::currentDate())));
     for (const char* omitida : {"PROCEDURAL LANGUAGE - plpgsql", "FUNCTION public plpgsql_call_handler()",
@@ -1087,7 +1088,7 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
     auto intacta = [&] { return c.scalar(QStringLiteral("SELECT t FROM despues.marca")) == QLatin1String("intacta"); };
     QStringList preguntas;
     InterfazRestauracion ui;
-    ui.aviso = [this](MsgIcon, const QString& t) { m_avisos << t; };
+    ui.aviso = [this](const Fallo& f) { m_avisos << f.texto; };
     ui.elegirZona = [] { return kZona; };
 
     db::Connection a;
@@ -1102,7 +1103,7 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
     EXPECT_TRUE(preguntas[0].contains(QStringLiteral("sesión ") + pidA + QStringLiteral(" del usuario postgres")))
         << preguntas[0].toStdString();
     EXPECT_TRUE(preguntas[0].contains(QStringLiteral("inactiva dentro de una transacción abierta")));
-    EXPECT_TRUE(r.texto.endsWith(QStringLiteral("La base de datos no fue modificada."))) << r.texto.toStdString();
+    EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada."))) << r.mensaje.texto.toStdString();
     EXPECT_TRUE(intacta());
     EXPECT_TRUE(viva(a));
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
@@ -1118,11 +1119,11 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
     r = restaurarRespaldo(archivo, ui);
     EXPECT_GE(reloj.elapsed(), kPlazoBloqueoEliminacionMs - 500);
     EXPECT_TRUE(r.rechazado);
-    EXPECT_TRUE(r.texto.startsWith(QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y "
+    EXPECT_TRUE(r.mensaje.texto.startsWith(QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y "
                                                   "no la liberó en 10 segundos.")))
-        << r.texto.toStdString();
-    EXPECT_TRUE(r.texto.contains(QStringLiteral("sesión ") + pidB)) << r.texto.toStdString();
-    EXPECT_TRUE(r.texto.endsWith(QStringLiteral("La base de datos no fue modificada.")));
+        << r.mensaje.texto.toStdString();
+    EXPECT_TRUE(r.mensaje.texto.contains(QStringLiteral("sesión ") + pidB)) << r.mensaje.texto.toStdString();
+    EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada.")));
     EXPECT_TRUE(intacta());
     EXPECT_FALSE(viva(a)); // it was named and ended
     EXPECT_TRUE(viva(b));
@@ -1137,7 +1138,7 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
         return true;
     };
     r = restaurarRespaldo(archivo, ui);
-    EXPECT_TRUE(r.ok) << r.texto.toStdString();
+    EXPECT_TRUE(r.ok) << r.mensaje.texto.toStdString();
     EXPECT_EQ(preguntas.size(), 1);
     EXPECT_FALSE(viva(a2));
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname = 'despues'")),
@@ -1235,7 +1236,7 @@ TEST_F(Restauracion, KilledDuringTheLoadLeavesTheMarkAndARerunCompletes) {
     }
 
     const ResultadoRestauracion r = restaurar(archivo);
-    ASSERT_TRUE(r.ok) << r.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
+    ASSERT_TRUE(r.ok) << r.mensaje.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT (SELECT count(*) FROM servicios.carga) || ' ' || "
                                       "(SELECT string_agg(titulo, ',') FROM adquis.pedidos)")),
@@ -1258,7 +1259,7 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
         ASSERT_TRUE(ConexionServer(sesion().CadenaConexion, error)) << error.toStdString();
     };
     InterfazRestauracion ui;
-    ui.aviso = [this](MsgIcon, const QString& t) { m_avisos << t; };
+    ui.aviso = [this](const Fallo& f) { m_avisos << f.texto; };
     ui.elegirZona = [] { return kZona; };
 
     db::Connection primera, bloqueo;
@@ -1281,7 +1282,7 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     ResultadoRestauracion r = restaurarRespaldo(archivo, ui);
     detener.join();
     EXPECT_TRUE(r.rechazado);
-    EXPECT_EQ(r.texto, QStringLiteral("Se perdió la conexión con el servidor antes de eliminar los esquemas.\r\n\r\n"
+    EXPECT_EQ(r.mensaje.texto, QStringLiteral("Se perdió la conexión con el servidor antes de eliminar los esquemas.\r\n\r\n"
                                       "La base de datos no fue modificada."));
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
     reconectar();
@@ -1296,10 +1297,10 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.rechazado);
     EXPECT_TRUE(
-        r.texto.startsWith(QStringLiteral("Se perdió la conexión con el servidor (después de montar el "
+        r.mensaje.texto.startsWith(QStringLiteral("Se perdió la conexión con el servidor (después de montar el "
                                           "respaldo): la base de datos quedó incompleta, restaure nuevamente.")))
-        << r.texto.toStdString();
-    EXPECT_FALSE(r.texto.contains(QStringLiteral("restaurada correctamente")));
+        << r.mensaje.texto.toStdString();
+    EXPECT_FALSE(r.mensaje.texto.contains(QStringLiteral("restaurada correctamente")));
     EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(leerMarcaRestauracion().has_value());
     reconectar();
@@ -1308,13 +1309,13 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     // failed is gathered into the closing message, which never says the restore went well.
     const ResultadoRestauracion otra = restaurar(archivo, QStringLiteral("Marte/Olimpo"));
     EXPECT_FALSE(otra.ok);
-    EXPECT_EQ(otra.icono, MsgIcon::Warning);
-    EXPECT_TRUE(otra.texto.startsWith(QStringLiteral("La restauración terminó con errores en los siguientes pasos:\r\n"
+    EXPECT_EQ(iconoDe(otra.mensaje.gravedad), MsgIcon::Warning);
+    EXPECT_TRUE(otra.mensaje.texto.startsWith(QStringLiteral("La restauración terminó con errores en los siguientes pasos:\r\n"
                                                      "Zona horaria: No se logro actualizar la zona horaria de la base "
                                                      "de datos debido a lo siguiente: la zona horaria Marte/Olimpo no "
                                                      "existe")))
-        << otra.texto.toStdString();
-    EXPECT_FALSE(otra.texto.contains(QStringLiteral("restaurada correctamente")));
+        << otra.mensaje.texto.toStdString();
+    EXPECT_FALSE(otra.mensaje.texto.contains(QStringLiteral("restaurada correctamente")));
     EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname = 'despues'")),
@@ -1343,9 +1344,9 @@ TEST(HijoRestauracion, RestauraElArchivoDelEntorno) {
     ASSERT_TRUE(ConexionServer(s.CadenaConexion, error)) << error.toStdString();
     process::terminarConLimpieza();
     InterfazRestauracion ui;
-    ui.aviso = [](MsgIcon, const QString& t) { std::fprintf(stderr, "aviso: %s\n", qPrintable(t)); };
+    ui.aviso = [](const Fallo& f) { std::fprintf(stderr, "aviso: %s\n", qPrintable(f.texto)); };
     ui.terminarSesiones = [](const QString&) { return true; };
     ui.elegirZona = [] { return kZona; };
     const ResultadoRestauracion r = restaurarRespaldo(archivo, ui);
-    std::fprintf(stderr, "restauración: %s\n", qPrintable(r.texto));
+    std::fprintf(stderr, "restauración: %s\n", qPrintable(r.mensaje.texto));
 }
