@@ -1,5 +1,6 @@
 #include "autobackup/bitacora.h"
 
+#include "core/errores.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -28,7 +29,7 @@ QString rutaBitacora(const QString& carpetaPrograma, const QDate& fecha) {
 
 QString textoParaBitacora(const QString& mensaje) {
     QStringList lineas;
-    for (const QString& linea : mensaje.split(QStringLiteral("\r\n"))) {
+    for (const QString& linea : mensaje.split(err::kCrLf)) {
         QString limpia;
         for (const QChar c : linea) {
             const char16_t u = c.unicode();
@@ -45,7 +46,7 @@ QString textoParaBitacora(const QString& mensaje) {
         }
         lineas << limpia;
     }
-    return lineas.join(QStringLiteral("\r\n"));
+    return lineas.join(err::kCrLf);
 }
 
 BitacoraDiaria::BitacoraDiaria(const QString& carpetaPrograma, const QDate& fecha)

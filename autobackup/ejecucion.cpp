@@ -5,6 +5,7 @@
 #include "autobackup/soporte.h"
 #include "core/archivos.h"
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/instalacion.h"
 #include "core/login.h"
 #include "core/marca_restauracion.h"
@@ -28,7 +29,6 @@ namespace v7::autobackup {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kClaveVersion = QStringLiteral("VER_V7BACKUP");
 const QString kClaveResultado = QStringLiteral("RESPALDOOK");
 // Long enough for a busy server, short enough that an unreachable address does not hold the run.
@@ -237,11 +237,11 @@ std::optional<Desenlace> Ejecucion::validarVersion() {
         m_log.escribir(
             QStringLiteral(" - Se ha detectado que su Módulo de Respaldo Automático no cuenta con la versión "
                            "de actualización más reciente.") +
-            kCrLf + QStringLiteral("La última versión disponible es ") + guardada);
+            err::kCrLf + QStringLiteral("La última versión disponible es ") + guardada);
     } else {
         m_log.escribir(QStringLiteral(" - Se ha detectado que su Módulo de Respaldo Automático no coincide con la "
                                       "versión de actualización más reciente.") +
-                       kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar"));
+                       err::kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar"));
     }
     return Desenlace::VersionRechazada;
 }

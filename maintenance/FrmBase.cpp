@@ -2,6 +2,7 @@
 
 #include "core/FrmIniciarSesion.h"
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/fallos_ui.h"
 #include "core/session.h"
 #include "core/tema_ui.h"
@@ -31,7 +32,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kFiltroRespaldo = QStringLiteral("Archivos de Respaldo (*.zip);;Todos los archivos (*)");
 
 const QColor kColorResaltado(0, 0, 160);
@@ -273,15 +273,15 @@ void FrmBase::BtnGuardar_Click() {
         // Not stored: the reminder below would read as a success. The box says what failed and why.
         error = QStringLiteral("No se logró grabar la variable de configuración ") +
                 (oficialGuardado ? QStringLiteral("BETA_UPDATE") : QStringLiteral("AUTO_UPDATE")) +
-                (error.isEmpty() ? QString() : kCrLf + error);
+                (error.isEmpty() ? QString() : err::kCrLf + error);
         dialogs().message(this, MsgIcon::Critical, error);
         return;
     }
     dialogs().message(this, MsgIcon::Information,
-                      QStringLiteral("La configuración se guardo correctamente, sin embargo es necesario") + kCrLf +
+                      QStringLiteral("La configuración se guardo correctamente, sin embargo es necesario") + err::kCrLf +
                           QStringLiteral("que exista dentro de la ruta de instalación de VELIRO7 la aplicación") +
-                          kCrLf + QStringLiteral("\"v7updater.exe\" para que el proceso de actualización automática") +
-                          kCrLf + QStringLiteral("funcione correctamente"));
+                          err::kCrLf + QStringLiteral("\"v7updater.exe\" para que el proceso de actualización automática") +
+                          err::kCrLf + QStringLiteral("funcione correctamente"));
 }
 
 void FrmBase::BtnSalir_Click() {
@@ -354,7 +354,7 @@ void FrmBase::BtnMontar_Click() {
         this, MsgIcon::Warning,
         QStringLiteral("El proceso que se realizará a continuación es crítico, toda la información que actualmente "
                        "tiene la base de VELIRO7 será reemplazada en su totalidad por el contenido del respaldo") +
-            kCrLf + QString(20, QLatin1Char(' ')) + QStringLiteral(" ¿ Deseas continuar ?"),
+            err::kCrLf + QString(20, QLatin1Char(' ')) + QStringLiteral(" ¿ Deseas continuar ?"),
         MsgButtons::YesNo, QStringLiteral("ATENCION: Proceso crítico"), MsgResult::No);
     if (seguir != MsgResult::Yes) {
         return;

@@ -1,6 +1,7 @@
 #include "maintenance/FrmProgTareas.h"
 
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/login.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -27,7 +28,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kSiguiente = QStringLiteral("Sigui&ente >");
 const QString kFinalizar = QStringLiteral("Finalizar");
 const QString kFiltroRespaldo = QStringLiteral("Archivos de Respaldo (*.zip);;Todos los archivos (*)");
@@ -226,9 +226,9 @@ void FrmProgTareas::Form_Load() {
         AplicarEstiloPanel(PanelTareaActual);
         QString texto = QStringLiteral("Actualmente ya se encuentra activado un respaldo automático, a continuación se "
                                        "muestran los detalles:") +
-                        kCrLf + kCrLf;
+                        err::kCrLf + err::kCrLf;
         for (const QString& l : *lineas) {
-            texto += l + kCrLf;
+            texto += l + err::kCrLf;
         }
         EtLog->setText(texto);
         PanelCentral->hide();
@@ -361,10 +361,10 @@ void FrmProgTareas::resumir() {
         dias = kProgramador + QStringLiteral(" realizará esta tarea los dias ");
         for (int i = 0; i < 7; ++i) {
             if (Casillas[i]->isChecked()) {
-                dias += kCrLf + QStringLiteral("- ") + QString::fromUtf8(kDias[i]);
+                dias += err::kCrLf + QStringLiteral("- ") + QString::fromUtf8(kDias[i]);
             }
         }
-        dias += kCrLf + QStringLiteral("a las ") + DtpDiario->time().toString(QStringLiteral("HH:mm"));
+        dias += err::kCrLf + QStringLiteral("a las ") + DtpDiario->time().toString(QStringLiteral("HH:mm"));
     } else if (OptSemanal->isChecked()) {
         dias = kProgramador + QStringLiteral(" realizará esta tarea cada semana el día ") + CmbDias->currentText() +
                QStringLiteral(" a las ") + DtpDiario->time().toString(QStringLiteral("HH:mm"));
@@ -378,7 +378,7 @@ void FrmProgTareas::resumir() {
     const QString archivo = archivoDelRespaldo(ruta);
     EtRutaRespaldo->setText(
         QStringLiteral("El respaldo se generará en la siguiente ubicación: ") + archivo +
-        (archivo == ruta ? QString() : kCrLf + QStringLiteral("(AAAAMMDD: el año, mes y día de cada respaldo)")));
+        (archivo == ruta ? QString() : err::kCrLf + QStringLiteral("(AAAAMMDD: el año, mes y día de cada respaldo)")));
 }
 
 void FrmProgTareas::programar() {
@@ -397,15 +397,15 @@ void FrmProgTareas::programar() {
     if (!r.isEmpty()) {
         guardia.liberar();
         dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("No se logró configurar el respaldo automático.") + kCrLf +
-                              QStringLiteral("Por favor, inténtelo nuevamente") + kCrLf + r);
+                          QStringLiteral("No se logró configurar el respaldo automático.") + err::kCrLf +
+                              QStringLiteral("Por favor, inténtelo nuevamente") + err::kCrLf + r);
         return;
     }
     const bool grabado = GrabarConfiguracionRespaldo(TxtIP->text(), TxtPuerto->text(), TxtRutaRespaldo->text());
     guardia.liberar();
     if (!grabado) {
         dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("La tarea no ha sido grabada correctamente, no se logró crear") + kCrLf +
+                          QStringLiteral("La tarea no ha sido grabada correctamente, no se logró crear") + err::kCrLf +
                               QStringLiteral("el archivo de configuración. Por favor, inténtelo nuevamente."));
         return;
     }
@@ -484,10 +484,10 @@ void FrmProgTareas::BtnEliminarRespaldo_Click() {
     guardia.liberar();
     if (!r.tareaEliminada) {
         dialogs().message(this, MsgIcon::Warning,
-                          QStringLiteral("No se logró eliminar la tarea automáticamente, por favor,") + kCrLf +
-                              QStringLiteral("eliminela manualmente desde el programador de tareas ") + kCrLf +
-                              QStringLiteral("del sistema, posteriormente elimine la carpeta \"config\" que") + kCrLf +
-                              QStringLiteral("se encuentra en la carpeta de instalación de VELIRO7.") + kCrLf + kCrLf +
+                          QStringLiteral("No se logró eliminar la tarea automáticamente, por favor,") + err::kCrLf +
+                              QStringLiteral("eliminela manualmente desde el programador de tareas ") + err::kCrLf +
+                              QStringLiteral("del sistema, posteriormente elimine la carpeta \"config\" que") + err::kCrLf +
+                              QStringLiteral("se encuentra en la carpeta de instalación de VELIRO7.") + err::kCrLf + err::kCrLf +
                               r.error);
         return;
     }

@@ -31,7 +31,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 
 // The tool's path in the bin folder, quoted; the bare name (looked up on PATH) when no folder is known.
 QString herramienta(const QString& carpetaBin, const QString& nombre) {
@@ -88,7 +87,7 @@ private:
 void fallaSentencia(ResultadoRespaldo& r, const db::DbError& e, const QString& sql) {
     r.falla = FallaRespaldo::Sentencia;
     r.estado = int(e.number);
-    r.detalle = e.description + kCrLf + QStringLiteral("[cadSQL]:") + sql;
+    r.detalle = e.description + err::kCrLf + QStringLiteral("[cadSQL]:") + sql;
 }
 
 // A configuration row that could not be written (its text already says which statement failed).
@@ -382,12 +381,12 @@ bool correrHerramienta(ScriptRespaldo cual, const QString& script, const QString
         const ErrorSistema e = errorSistema(errno);
         r.falla = FallaRespaldo::ScriptNoEscrito;
         r.script = cual;
-        r.detalle = QStringLiteral("Ocurrió el error no. ") + QString::number(e.numero) + kCrLf + e.descripcion +
-                    kCrLf + salida;
+        r.detalle = QStringLiteral("Ocurrió el error no. ") + QString::number(e.numero) + err::kCrLf + e.descripcion +
+                    err::kCrLf + salida;
         return false;
     }
     // umask: what the tool creates besides the prepared files is its owner's only.
-    const QString creado = CrearArchivoBat(script, QStringLiteral("umask 077") + kCrLf + comando, QString());
+    const QString creado = CrearArchivoBat(script, QStringLiteral("umask 077") + err::kCrLf + comando, QString());
     if (creado != QLatin1String("OK")) {
         r.falla = FallaRespaldo::ScriptNoEscrito;
         r.script = cual;
@@ -613,7 +612,7 @@ int versionPgDump(const QString& carpetaBin) {
 QString motivoDestinoRespaldo(const QString& archivo, const QString& carpetaPrograma, const QString& carpetaScripts) {
     const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ") + archivo;
     if (const QString motivo = motivoDestinoNoValido(archivo); !motivo.isEmpty()) {
-        return noCreado + kCrLf + motivo;
+        return noCreado + err::kCrLf + motivo;
     }
     const QFileInfo destino(archivo);
     const QString carpeta = canonica(destino.absolutePath());
