@@ -68,8 +68,8 @@ bool conServidor(const QString& cadena, QString& errorText) {
         e = db::DbError{QString(), err::kErrorEsperaConexion,
                         QStringLiteral("Se agotó el tiempo de espera para establecer la conexión con el servidor")};
     }
-    errorText = QStringLiteral("Ocurrió el error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description +
-                err::kCrLf + db::redactPassword(cadena);
+    errorText = err::ocurrio(err::kOcurrioErrorDosPuntos, e.number) + QLatin1Char(' ') + e.description + err::kCrLf +
+                db::redactPassword(cadena);
     // 08001: the client could not reach the server (this driver never says "could not connect").
     if (errorText.contains(QLatin1String("timeout occured")) ||
         errorText.contains(QLatin1String("could not connect")) || e.sqlState == QLatin1String("08001")) {

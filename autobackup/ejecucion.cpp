@@ -78,8 +78,8 @@ struct ErrorRun {
 };
 
 QString lineaError(const ErrorRun& e) {
-    return QStringLiteral(" Línea ") + QString::number(e.linea) + QStringLiteral(" - Ocurrió el error No. ") +
-           QString::number(e.falla.numero) + QStringLiteral(". Causa: ") + e.falla.descripcion;
+    return QStringLiteral(" Línea ") + QString::number(e.linea) + QStringLiteral(" - ") +
+           err::ocurrio(err::kOcurrioErrorNoMixto, e.falla.numero) + QStringLiteral(". Causa: ") + e.falla.descripcion;
 }
 
 // Opens the shared connection with one connection string; false with the driver's error.

@@ -18,8 +18,8 @@ namespace {
 
 // A raised error as this procedure reports it; línea is the procedure's step.
 QString errorElevado(int linea, qint64 numero, const QString& descripcion) {
-    return QStringLiteral(" Función Respaldar, línea ") + QString::number(linea) +
-           QStringLiteral(". Ocurrió el error No. ") + QString::number(numero) + QStringLiteral(". ") + descripcion;
+    return QStringLiteral(" Función Respaldar, línea ") + QString::number(linea) + QStringLiteral(". ") +
+           err::ocurrio(err::kOcurrioErrorNoMixto, numero) + QStringLiteral(". ") + descripcion;
 }
 
 QString archivoNoEncontrado(int linea, const QString& ruta) {

@@ -381,8 +381,7 @@ bool correrHerramienta(ScriptRespaldo cual, const QString& script, const QString
         const ErrorSistema e = errorSistema(errno);
         r.falla = FallaRespaldo::ScriptNoEscrito;
         r.script = cual;
-        r.detalle = QStringLiteral("Ocurrió el error no. ") + QString::number(e.numero) + err::kCrLf + e.descripcion +
-                    err::kCrLf + salida;
+        r.detalle = err::ocurrio(err::kOcurrioErrorNoMin, e.numero, {e.descripcion, salida});
         return false;
     }
     // umask: what the tool creates besides the prepared files is its owner's only.
