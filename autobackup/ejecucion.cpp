@@ -286,9 +286,8 @@ bool Ejecucion::escribirResultado(const QString& valor, QString& error) {
         }
         if (conectada()) {
             if (s.ConexionPrincipal->inTransaction()) {
-                qint64 n = 0;
                 db::DbError e;
-                (void)s.ConexionPrincipal->execute(QStringLiteral("ROLLBACK;"), n, e);
+                (void)s.ConexionPrincipal->rollback(e);
             }
             if (autobackup::GuardarConfiguracion(valor, kClaveResultado, &error)) {
                 return true;

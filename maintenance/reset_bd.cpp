@@ -101,7 +101,8 @@ QString detenido(const db::DbError& e) {
     return detenido(motivo(e), e.sqlState == QLatin1String("55P03") || e.sqlState == QLatin1String("40P01"));
 }
 
-// Runs one statement of the open transaction.
+// Runs one statement of the open transaction, raw: a lost connection must not be reopened under it, and the
+// server's SQLSTATE tells a lock or a limit.
 bool ejecutar(db::Connection& con, const QString& sql, db::DbError& e) {
     qint64 filas = 0;
     return con.execute(sql, filas, e);
@@ -291,6 +292,7 @@ QStringList sesionesOcupando() {
     if (!con || !con->isOpen()) {
         return sesiones;
     }
+    // Raw: a note added to a failure, quietly empty when it cannot be read, never a reconnection.
     db::DbError e;
     auto rs = con->query(consulta, e);
     for (; rs && !rs->eof(); rs->moveNext()) {

@@ -700,7 +700,8 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
     const QString roles = carpeta + QLatin1Char('/') + kMiembroRoles;
     const QString checksum = carpeta + QLatin1Char('/') + kMiembroChecksum;
 
-    // The scrambler's key, before anything is locked.
+    // The scrambler's key, before anything is locked. Raw calls on the connection the caller gives (not always
+    // the shared one), never reopened under the backup.
     bool claveA = false;
     {
         db::DbError e;
@@ -730,7 +731,8 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
     const bool instantaneaCompartida = versionNum >= 90200 && servidorNum >= 90200;
 
     // The control tables are locked on a connection of the writer's own while the caller's stores the
-    // counts: committed before the dump reads config_veliro.control, so the archive carries them.
+    // counts: committed before the dump reads config_veliro.control, so the archive carries them. Its calls
+    // stay raw: the locks and the exported snapshot live only in this one session.
     auto privada = std::make_shared<db::Connection>();
     privada->setConnectionString(conexion->connectionString() + kSinPuntosDeGuardado);
     privada->setTimeoutSeconds(30);
