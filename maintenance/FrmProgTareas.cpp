@@ -190,9 +190,7 @@ void FrmProgTareas::construir() {
 }
 
 void FrmProgTareas::Form_Load() {
-    // 1.
     lblWinUser->setText(lblWinUser->text() + paths::loginName());
-    // 2.
     AplicarEstiloPanel(PanelCentral);
     const QString captions[5] = {QStringLiteral("Paso 1 de 4"), QStringLiteral("Paso 2 de 4"),
                                  QStringLiteral("Paso 2 de 4"), QStringLiteral("Paso 3 de 4"),
@@ -201,7 +199,6 @@ void FrmProgTareas::Form_Load() {
     for (int i = 0; i < 5; ++i) {
         AplicarEstiloPanelEncabezado(pasos[i], captions[i], false, false);
     }
-    // 4.
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
@@ -214,14 +211,14 @@ void FrmProgTareas::Form_Load() {
     if (s.PuertoBD > 0) {
         TxtPuerto->setText(QString::number(s.PuertoBD));
     }
-    // 5.
+    // The days of the month; the wizard starts at its first step.
     for (int dia = 1; dia <= 31; ++dia) {
         CmbDiaMes->addItem(QString::number(dia));
     }
     CmbDiaMes->setCurrentIndex(0);
     PasoAsistente = 1;
     alFrente(Panel1);
-    // 7.
+    // A backup already scheduled is shown with its details.
     if (const auto lineas = leerDescripcionRespaldo()) {
         AplicarEstiloPanel(PanelTareaActual);
         QString texto = QStringLiteral("Actualmente ya se encuentra activado un respaldo automático, a continuación se "
@@ -382,7 +379,6 @@ void FrmProgTareas::resumir() {
 }
 
 void FrmProgTareas::programar() {
-    // 1.
     BtnSiguiente->setEnabled(false);
     ProgramaRespaldo programa;
     programa.frecuencia = OptMensual->isChecked()   ? FrecuenciaRespaldo::Mensual
@@ -391,7 +387,7 @@ void FrmProgTareas::programar() {
     programa.dias = DiasTarea;
     programa.hora = (OptMensual->isChecked() ? DtpMensual : DtpDiario)->time();
 
-    // 2.
+    // The task, then the file the unattended backup reads.
     GuardiaVentana guardia(this);
     const QString r = AgregarTareaVista(programa);
     if (!r.isEmpty()) {
@@ -414,7 +410,7 @@ void FrmProgTareas::programar() {
     BtnSiguiente->setEnabled(false);
     BtnAnterior->setEnabled(false);
 
-    // 3.
+    // The summary the window shows next time.
     const QString descripcion = grabarDescripcionRespaldo({EtDiasTarea->text(), EtRutaRespaldo->text()});
     if (!descripcion.isEmpty()) {
         dialogs().message(this, MsgIcon::Critical, descripcion);
@@ -476,7 +472,7 @@ void FrmProgTareas::BtnExaminar_Click() {
 }
 
 void FrmProgTareas::BtnEliminarRespaldo_Click() {
-    // 1. It stays disabled for the rest of the window's life.
+    // It stays disabled for the rest of the window's life.
     BtnEliminarRespaldo->setEnabled(false);
     GuardiaVentana guardia(this);
     const ResultadoEliminacion r = eliminarProgramacion();
