@@ -15,7 +15,6 @@ namespace v7::autobackup {
 
 namespace {
 
-
 // Long enough for a busy server, short enough that an unreachable address does not hold the run.
 constexpr int kEsperaConexionSegundos = 30;
 

@@ -15,7 +15,6 @@ namespace v7::autobackup {
 
 namespace {
 
-
 // A raised error as this procedure reports it; línea is the procedure's step.
 QString errorElevado(int linea, qint64 numero, const QString& descripcion) {
     return QStringLiteral(" Función Respaldar, línea ") + QString::number(linea) + QStringLiteral(". ") +
@@ -68,7 +67,8 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
         case ScriptRespaldo::Volcado:
             return QStringLiteral("No se logró lanzar el archivo .bat") + err::kCrLf + r.detalle;
         case ScriptRespaldo::Roles:
-            return QStringLiteral("No se logró lanzar el archivo .bat para respaldar los roles") + err::kCrLf + r.detalle;
+            return QStringLiteral("No se logró lanzar el archivo .bat para respaldar los roles") + err::kCrLf +
+                   r.detalle;
         default:
             return r.detalle;
         }

@@ -13,7 +13,6 @@ namespace v7::autobackup {
 
 namespace {
 
-
 QString textoFecha(const QString& version) {
     const qsizetype guion = version.indexOf(QLatin1Char('-'));
     return (guion < 0 ? version : version.mid(guion + 1)).trimmed();
@@ -138,8 +137,8 @@ bool ValidarVersionModulo(const QString& key, const QString& version, QString& e
     const auto fechaDada = fechaDeVersion(version);
     if (!fechaGuardada || !fechaDada) {
         const Falla f = noEsFecha(fechaGuardada ? dada : guardada);
-        errorText = QStringLiteral("Ocurrió un error imprevisto en la detección de la versión del módulo.") + err::kCrLf +
-                    QString::number(f.numero) + QStringLiteral(", ") + f.descripcion;
+        errorText = QStringLiteral("Ocurrió un error imprevisto en la detección de la versión del módulo.") +
+                    err::kCrLf + QString::number(f.numero) + QStringLiteral(", ") + f.descripcion;
         return false;
     }
     if (*fechaDada > *fechaGuardada) {

@@ -275,11 +275,12 @@ void FrmBase::BtnGuardar_Click() {
         dialogs().message(this, MsgIcon::Critical, error);
         return;
     }
-    dialogs().message(this, MsgIcon::Information,
-                      QStringLiteral("La configuración se guardo correctamente, sin embargo es necesario") + err::kCrLf +
-                          QStringLiteral("que exista dentro de la ruta de instalación de VELIRO7 la aplicación") +
-                          err::kCrLf + QStringLiteral("\"v7updater.exe\" para que el proceso de actualización automática") +
-                          err::kCrLf + QStringLiteral("funcione correctamente"));
+    dialogs().message(
+        this, MsgIcon::Information,
+        QStringLiteral("La configuración se guardo correctamente, sin embargo es necesario") + err::kCrLf +
+            QStringLiteral("que exista dentro de la ruta de instalación de VELIRO7 la aplicación") + err::kCrLf +
+            QStringLiteral("\"v7updater.exe\" para que el proceso de actualización automática") + err::kCrLf +
+            QStringLiteral("funcione correctamente"));
 }
 
 void FrmBase::BtnSalir_Click() {

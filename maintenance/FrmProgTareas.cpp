@@ -482,9 +482,9 @@ void FrmProgTareas::BtnEliminarRespaldo_Click() {
         dialogs().message(this, MsgIcon::Warning,
                           QStringLiteral("No se logró eliminar la tarea automáticamente, por favor,") + err::kCrLf +
                               QStringLiteral("eliminela manualmente desde el programador de tareas ") + err::kCrLf +
-                              QStringLiteral("del sistema, posteriormente elimine la carpeta \"config\" que") + err::kCrLf +
-                              QStringLiteral("se encuentra en la carpeta de instalación de VELIRO7.") + err::kCrLf + err::kCrLf +
-                              r.error);
+                              QStringLiteral("del sistema, posteriormente elimine la carpeta \"config\" que") +
+                              err::kCrLf + QStringLiteral("se encuentra en la carpeta de instalación de VELIRO7.") +
+                              err::kCrLf + err::kCrLf + r.error);
         return;
     }
     // The task is gone: the wizard comes to view.

@@ -24,7 +24,6 @@ namespace v7 {
 
 namespace {
 
-
 // The schedule description is two short texts; anything far larger is not it.
 constexpr qint64 kLimiteDescripcion = 64 * 1024;
 
@@ -224,8 +223,8 @@ bool GrabarConfiguracionRespaldo(const QString& servidor, const QString& puerto,
         return false;
     }
     const auto& s = sesion();
-    const QString texto = cifrarConClave(s.UsuarioBD, false) + err::kCrLf + cifrarConClave(s.ClaveBD, false) + err::kCrLf +
-                          servidor + err::kCrLf + puerto + err::kCrLf + ruta + err::kCrLf;
+    const QString texto = cifrarConClave(s.UsuarioBD, false) + err::kCrLf + cifrarConClave(s.ClaveBD, false) +
+                          err::kCrLf + servidor + err::kCrLf + puerto + err::kCrLf + ruta + err::kCrLf;
     return escribir(rutaArchivoConfiguracionRespaldo(), texto.toUtf8(), 0600).isEmpty();
 }
 

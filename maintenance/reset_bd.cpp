@@ -14,7 +14,6 @@ namespace v7 {
 
 namespace {
 
-
 // The tables the reset empties, as a condition on pg_class c joined with pg_namespace n.
 QString condicionTablas() {
     return QStringLiteral("c.relkind IN ('r', 'p') AND ((n.nspname IN (") + listaLiterales(kEsquemasReset) +

@@ -31,7 +31,6 @@ namespace v7 {
 
 namespace {
 
-
 // The tool's path in the bin folder, quoted; the bare name (looked up on PATH) when no folder is known.
 QString herramienta(const QString& carpetaBin, const QString& nombre) {
     if (carpetaBin.isEmpty()) {
