@@ -1,6 +1,7 @@
 #include "autobackup/basedatos.h"
 
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/session.h"
 #include "core/sqlutil.h"
 #include "platform/notify.h"
@@ -13,8 +14,6 @@
 namespace v7::autobackup {
 
 namespace {
-
-const QString kCrLf = QStringLiteral("\r\n");
 
 // Long enough for a busy server, short enough that an unreachable address does not hold the run.
 constexpr int kEsperaConexionSegundos = 30;
@@ -68,19 +67,19 @@ bool conServidor(const QString& cadena, QString& errorText) {
         e = db::DbError{QString(), err::kErrorEsperaConexion,
                         QStringLiteral("Se agotó el tiempo de espera para establecer la conexión con el servidor")};
     }
-    errorText = QStringLiteral("Ocurrió el error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description +
-                kCrLf + db::redactPassword(cadena);
+    errorText = err::ocurrio(err::kOcurrioErrorDosPuntos, e.number) + QLatin1Char(' ') + e.description + err::kCrLf +
+                db::redactPassword(cadena);
     // 08001: the client could not reach the server (this driver never says "could not connect").
     if (errorText.contains(QLatin1String("timeout occured")) ||
         errorText.contains(QLatin1String("could not connect")) || e.sqlState == QLatin1String("08001")) {
         avisar(MsgIcon::Critical,
-               QStringLiteral("Ha ocurrido un error crítico con la conexión del servidor.") + kCrLf +
-                   QStringLiteral("Por favor verifique el estado de su servidor de datos PostgreSQL.") + kCrLf +
+               QStringLiteral("Ha ocurrido un error crítico con la conexión del servidor.") + err::kCrLf +
+                   QStringLiteral("Por favor verifique el estado de su servidor de datos PostgreSQL.") + err::kCrLf +
                    QStringLiteral("No podrá continuar con este proceso."),
                MsgButtons::Ok, QStringLiteral("Error de conexión con el servidor"));
         // Nobody answers in an unattended run: the run goes on along its failure path whatever the answer.
         (void)avisar(MsgIcon::Question,
-                     QStringLiteral("Al parecer hay problemas con la conexión del servidor") + kCrLf + kCrLf +
+                     QStringLiteral("Al parecer hay problemas con la conexión del servidor") + err::kCrLf + err::kCrLf +
                          QStringLiteral("¿Deseas salir del módulo?"),
                      MsgButtons::YesNo, QStringLiteral("Salir?"));
     }

@@ -1,5 +1,7 @@
 #include "autobackup/bitacora.h"
 
+#include "core/errores.h"
+#include "platform/notify.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -28,7 +30,7 @@ QString rutaBitacora(const QString& carpetaPrograma, const QDate& fecha) {
 
 QString textoParaBitacora(const QString& mensaje) {
     QStringList lineas;
-    for (const QString& linea : mensaje.split(QStringLiteral("\r\n"))) {
+    for (const QString& linea : mensaje.split(err::kCrLf)) {
         QString limpia;
         for (const QChar c : linea) {
             const char16_t u = c.unicode();
@@ -45,7 +47,7 @@ QString textoParaBitacora(const QString& mensaje) {
         }
         lineas << limpia;
     }
-    return lineas.join(QStringLiteral("\r\n"));
+    return lineas.join(err::kCrLf);
 }
 
 BitacoraDiaria::BitacoraDiaria(const QString& carpetaPrograma, const QDate& fecha)
@@ -92,18 +94,27 @@ void BitacoraDiaria::escribir(const QString& mensaje) {
     }
 }
 
-AvisosEnBitacora::AvisosEnBitacora(Bitacora& bitacora) : m_bitacora(bitacora) {
+class AvisosEnBitacora::Notificador final : public Notifier {
+public:
+    explicit Notificador(Bitacora& bitacora) : m_bitacora(bitacora) {}
+
+    MsgResult notify(MsgIcon, const QString& text, MsgButtons buttons, const QString& title) override {
+        m_bitacora.escribir(QStringLiteral(" - ") + (title.isEmpty() ? QString() : title + QStringLiteral(": ")) +
+                            text);
+        return respuestaSinPersona(buttons);
+    }
+
+private:
+    Bitacora& m_bitacora;
+};
+
+AvisosEnBitacora::AvisosEnBitacora(Bitacora& bitacora) : m_notificador(std::make_unique<Notificador>(bitacora)) {
     g_anterior = &notifier();
-    setNotifier(this);
+    setNotifier(m_notificador.get());
 }
 
 AvisosEnBitacora::~AvisosEnBitacora() {
-    setNotifier(g_anterior == this ? nullptr : g_anterior);
-}
-
-MsgResult AvisosEnBitacora::notify(MsgIcon, const QString& text, MsgButtons buttons, const QString& title) {
-    m_bitacora.escribir(QStringLiteral(" - ") + (title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text);
-    return respuestaSinPersona(buttons);
+    setNotifier(g_anterior == m_notificador.get() ? nullptr : g_anterior);
 }
 
 } // namespace v7::autobackup

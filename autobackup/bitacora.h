@@ -4,13 +4,12 @@
 // from the thread that ends the program on a signal or its time limit.
 #pragma once
 
-#include "platform/notify.h"
-
 #include <QDate>
 #include <QFile>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <mutex>
 
 namespace v7::autobackup {
@@ -61,18 +60,18 @@ private:
 };
 
 // While it lives, the notices of the shared routines (v7::avisar) become log lines and are answered
-// at once (Ok, No, Cancel or Abort): nothing in the unattended run waits for a person.
-class AvisosEnBitacora final : public Notifier {
+// at once (Ok, No, Cancel or Abort): nothing in the unattended run waits for a person. The log has no
+// icons, so the notifier that does this stays inside the log's own file.
+class AvisosEnBitacora final {
 public:
     explicit AvisosEnBitacora(Bitacora& bitacora);
-    ~AvisosEnBitacora() override;
+    ~AvisosEnBitacora();
     AvisosEnBitacora(const AvisosEnBitacora&) = delete;
     AvisosEnBitacora& operator=(const AvisosEnBitacora&) = delete;
 
-    MsgResult notify(MsgIcon icon, const QString& text, MsgButtons buttons, const QString& title) override;
-
 private:
-    Bitacora& m_bitacora;
+    class Notificador;
+    std::unique_ptr<Notificador> m_notificador;
 };
 
 } // namespace v7::autobackup

@@ -5,6 +5,7 @@
 #include "autobackup/soporte.h"
 #include "core/archivos.h"
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/instalacion.h"
 #include "core/login.h"
 #include "core/marca_restauracion.h"
@@ -28,7 +29,6 @@ namespace v7::autobackup {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kClaveVersion = QStringLiteral("VER_V7BACKUP");
 const QString kClaveResultado = QStringLiteral("RESPALDOOK");
 // Long enough for a busy server, short enough that an unreachable address does not hold the run.
@@ -78,8 +78,8 @@ struct ErrorRun {
 };
 
 QString lineaError(const ErrorRun& e) {
-    return QStringLiteral(" Línea ") + QString::number(e.linea) + QStringLiteral(" - Ocurrió el error No. ") +
-           QString::number(e.falla.numero) + QStringLiteral(". Causa: ") + e.falla.descripcion;
+    return QStringLiteral(" Línea ") + QString::number(e.linea) + QStringLiteral(" - ") +
+           err::ocurrio(err::kOcurrioErrorNoMixto, e.falla.numero) + QStringLiteral(". Causa: ") + e.falla.descripcion;
 }
 
 // Opens the shared connection with one connection string; false with the driver's error.
@@ -237,11 +237,11 @@ std::optional<Desenlace> Ejecucion::validarVersion() {
         m_log.escribir(
             QStringLiteral(" - Se ha detectado que su Módulo de Respaldo Automático no cuenta con la versión "
                            "de actualización más reciente.") +
-            kCrLf + QStringLiteral("La última versión disponible es ") + guardada);
+            err::kCrLf + QStringLiteral("La última versión disponible es ") + guardada);
     } else {
         m_log.escribir(QStringLiteral(" - Se ha detectado que su Módulo de Respaldo Automático no coincide con la "
                                       "versión de actualización más reciente.") +
-                       kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar"));
+                       err::kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar"));
     }
     return Desenlace::VersionRechazada;
 }
@@ -286,9 +286,8 @@ bool Ejecucion::escribirResultado(const QString& valor, QString& error) {
         }
         if (conectada()) {
             if (s.ConexionPrincipal->inTransaction()) {
-                qint64 n = 0;
                 db::DbError e;
-                (void)s.ConexionPrincipal->execute(QStringLiteral("ROLLBACK;"), n, e);
+                (void)s.ConexionPrincipal->rollback(e);
             }
             if (autobackup::GuardarConfiguracion(valor, kClaveResultado, &error)) {
                 return true;

@@ -15,12 +15,10 @@ namespace v7::autobackup {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
-
 // A raised error as this procedure reports it; línea is the procedure's step.
 QString errorElevado(int linea, qint64 numero, const QString& descripcion) {
-    return QStringLiteral(" Función Respaldar, línea ") + QString::number(linea) +
-           QStringLiteral(". Ocurrió el error No. ") + QString::number(numero) + QStringLiteral(". ") + descripcion;
+    return QStringLiteral(" Función Respaldar, línea ") + QString::number(linea) + QStringLiteral(". ") +
+           err::ocurrio(err::kOcurrioErrorNoMixto, numero) + QStringLiteral(". ") + descripcion;
 }
 
 QString archivoNoEncontrado(int linea, const QString& ruta) {
@@ -67,9 +65,10 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
     case FallaRespaldo::ScriptNoIniciado:
         switch (r.script) {
         case ScriptRespaldo::Volcado:
-            return QStringLiteral("No se logró lanzar el archivo .bat") + kCrLf + r.detalle;
+            return QStringLiteral("No se logró lanzar el archivo .bat") + err::kCrLf + r.detalle;
         case ScriptRespaldo::Roles:
-            return QStringLiteral("No se logró lanzar el archivo .bat para respaldar los roles") + kCrLf + r.detalle;
+            return QStringLiteral("No se logró lanzar el archivo .bat para respaldar los roles") + err::kCrLf +
+                   r.detalle;
         default:
             return r.detalle;
         }
@@ -78,7 +77,7 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
         QString t = QStringLiteral("El Respaldo NO se generó satisfactoriamente: ") + herramientaDe(r.script) +
                     QStringLiteral(" terminó con el estado ") + QString::number(r.estado) + QLatin1Char('.');
         if (!r.detalle.isEmpty()) {
-            t += kCrLf + r.detalle;
+            t += err::kCrLf + r.detalle;
         }
         return t;
     }
@@ -88,7 +87,7 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
             if (r.estado == 0) {
                 const QFileInfo zip(archivo);
                 return QStringLiteral("El tamaño del archivo \"") + (zip.exists() ? zip.fileName() : QString()) +
-                       QStringLiteral("\" es de 0 bytes.") + kCrLf +
+                       QStringLiteral("\" es de 0 bytes.") + err::kCrLf +
                        QStringLiteral("     El Respaldo NO se generó satisfactoriamente.");
             }
             return archivoNoEncontrado(8, r.detalle);

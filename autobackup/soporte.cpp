@@ -2,6 +2,7 @@
 
 #include "core/cifrado.h"
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/session.h"
 #include "platform/keystore.h"
 #include "platform/notify.h"
@@ -11,8 +12,6 @@
 namespace v7::autobackup {
 
 namespace {
-
-const QString kCrLf = QStringLiteral("\r\n");
 
 QString textoFecha(const QString& version) {
     const qsizetype guion = version.indexOf(QLatin1Char('-'));
@@ -32,7 +31,7 @@ QString LeerRegistro(const QString& fullPath) {
     if (r.error.isSet()) {
         // The store is named: "Permiso denegado" alone does not say which file to look at.
         avisar(MsgIcon::Critical,
-               r.error.description + QStringLiteral(" (") + almacen.file() + QStringLiteral(")") + kCrLf +
+               r.error.description + QStringLiteral(" (") + almacen.file() + QStringLiteral(")") + err::kCrLf +
                    QStringLiteral("RegRead, línea 1"),
                MsgButtons::Ok, QStringLiteral("Error") + QString::number(r.error.number));
         return QString();
@@ -120,7 +119,7 @@ bool ValidarVersionModulo(const QString& key, const QString& version, QString& e
                 QStringLiteral("INSERT INTO config_veliro.configuracion (valor,descripcion) VALUES (") +
                     literalVersion + QLatin1Char(',') + literalClave + QStringLiteral(");"),
                 rows, err)) {
-            errorText += kCrLf + err;
+            errorText += err::kCrLf + err;
             return false;
         }
         return terminar(true);
@@ -138,8 +137,8 @@ bool ValidarVersionModulo(const QString& key, const QString& version, QString& e
     const auto fechaDada = fechaDeVersion(version);
     if (!fechaGuardada || !fechaDada) {
         const Falla f = noEsFecha(fechaGuardada ? dada : guardada);
-        errorText = QStringLiteral("Ocurrió un error imprevisto en la detección de la versión del módulo.") + kCrLf +
-                    QString::number(f.numero) + QStringLiteral(", ") + f.descripcion;
+        errorText = QStringLiteral("Ocurrió un error imprevisto en la detección de la versión del módulo.") +
+                    err::kCrLf + QString::number(f.numero) + QStringLiteral(", ") + f.descripcion;
         return false;
     }
     if (*fechaDada > *fechaGuardada) {

@@ -2,6 +2,7 @@
 
 #include "core/FrmIniciarSesion.h"
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/fallos_ui.h"
 #include "core/session.h"
 #include "core/tema_ui.h"
@@ -31,7 +32,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kFiltroRespaldo = QStringLiteral("Archivos de Respaldo (*.zip);;Todos los archivos (*)");
 
 const QColor kColorResaltado(0, 0, 160);
@@ -89,7 +89,7 @@ void FrmBase::construir() {
         TabAdmin->addTab(QString::fromUtf8(caption));
     }
 
-    // 1. Compaction.
+    // Compaction.
     FrameMantenimiento = marco(QStringLiteral("FrameMantenimiento"), QStringLiteral("PanelMant"), PanelMant);
     etiqueta(PanelMant, QStringLiteral("EtDescripcionMant"),
              QStringLiteral("Esta opcion le permite eliminar los registros lógicos que quedaron almacenados en la "
@@ -101,7 +101,7 @@ void FrmBase::construir() {
     EtCompacta->hide(); // shown while a compaction runs
     connect(BtnCompactar, &QPushButton::clicked, this, [this] { BtnCompactar_Click(); });
 
-    // 2. Backup.
+    // Backup.
     FrameRespaldador = marco(QStringLiteral("FrameRespaldador"), QStringLiteral("PanelRespaldo"), PanelRespaldo);
     const FilaRuta respaldo = filaRuta(PanelRespaldo, QStringLiteral("EtRutaArchivo"),
                                        QStringLiteral("Ruta del Archivo:"), QStringLiteral("txtRuta"),
@@ -115,7 +115,7 @@ void FrmBase::construir() {
     connect(BtnExaminar, &QPushButton::clicked, this, [this] { BtnExaminar_Click(); });
     connect(BtnRespaldar, &QPushButton::clicked, this, [this] { BtnRespaldar_Click(); });
 
-    // 3. Restore.
+    // Restore.
     FrameMontar = marco(QStringLiteral("FrameMontar"), QStringLiteral("PanelMontar"), PanelMontar);
     const FilaRuta montar = filaRuta(PanelMontar, QStringLiteral("EtRutaRespaldo"), QStringLiteral("Ruta del Archivo:"),
                                      QStringLiteral("TxtRutaRespaldo"), QStringLiteral("BtnExaminarRespaldo"),
@@ -129,7 +129,7 @@ void FrmBase::construir() {
     connect(BtnExaminarRespaldo, &QPushButton::clicked, this, [this] { BtnExaminarRespaldo_Click(); });
     connect(BtnMontar, &QPushButton::clicked, this, [this] { BtnMontar_Click(); });
 
-    // 4. Update options.
+    // Update options.
     FrameActualizacion =
         marco(QStringLiteral("FrameActualizacion"), QStringLiteral("PanelActualizacion"), PanelActualizacion);
     ChkActOficial = casilla(PanelActualizacion, QStringLiteral("ChkActOficial"),
@@ -167,19 +167,17 @@ void FrmBase::construir() {
 }
 
 void FrmBase::Form_Load() {
-    // 1.
     FrameMantenimiento->raise();
-    // 2.
+    // The panels' and buttons' style.
     AplicarEstiloPanel(PanelCentral);
     AplicarEstiloPanelEncabezado(PanelMant, QStringLiteral("Mantenimiento"), false, false);
     AplicarEstiloPanelEncabezado(PanelMontar, QStringLiteral("Restaurar"), false, false);
     AplicarEstiloPanelEncabezado(PanelRespaldo, QStringLiteral("Respaldo"), false, false);
     AplicarEstiloPanelEncabezado(PanelActualizacion, QStringLiteral("Actualizaciones"), false, false);
     AplicarEstiloBotones(this);
-    // 3.
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    // 4-5.
+    // Without catalogues or a valid database only the last tab is open.
     const bool catalogos = m_login == nullptr || m_login->tieneCatalogos();
     if (!catalogos || !sesion().BaseDatosValida) {
         TabAdmin->setCurrentIndex(2);
@@ -273,15 +271,16 @@ void FrmBase::BtnGuardar_Click() {
         // Not stored: the reminder below would read as a success. The box says what failed and why.
         error = QStringLiteral("No se logró grabar la variable de configuración ") +
                 (oficialGuardado ? QStringLiteral("BETA_UPDATE") : QStringLiteral("AUTO_UPDATE")) +
-                (error.isEmpty() ? QString() : kCrLf + error);
+                (error.isEmpty() ? QString() : err::kCrLf + error);
         dialogs().message(this, MsgIcon::Critical, error);
         return;
     }
-    dialogs().message(this, MsgIcon::Information,
-                      QStringLiteral("La configuración se guardo correctamente, sin embargo es necesario") + kCrLf +
-                          QStringLiteral("que exista dentro de la ruta de instalación de VELIRO7 la aplicación") +
-                          kCrLf + QStringLiteral("\"v7updater.exe\" para que el proceso de actualización automática") +
-                          kCrLf + QStringLiteral("funcione correctamente"));
+    dialogs().message(
+        this, MsgIcon::Information,
+        QStringLiteral("La configuración se guardo correctamente, sin embargo es necesario") + err::kCrLf +
+            QStringLiteral("que exista dentro de la ruta de instalación de VELIRO7 la aplicación") + err::kCrLf +
+            QStringLiteral("\"v7updater.exe\" para que el proceso de actualización automática") + err::kCrLf +
+            QStringLiteral("funcione correctamente"));
 }
 
 void FrmBase::BtnSalir_Click() {
@@ -300,14 +299,13 @@ void FrmBase::TmrProgreso_Timer() {
 }
 
 void FrmBase::BtnRespaldar_Click() {
-    // 1.
     m_rutaDestino.clear();
     if (txtRuta->text().isEmpty()) {
         dialogs().message(this, MsgIcon::Critical, QStringLiteral("Proporcione la ruta del archivo"));
         txtRuta->setFocus();
         return;
     }
-    // 3. The window stays locked until every path below has ended.
+    // The window stays locked until every path below has ended.
     GuardiaVentana guardia(this);
     m_rutaDestino = txtRuta->text();
     // The bar and the status text follow the work as the backup reports it (from its own threads).
@@ -349,23 +347,21 @@ void FrmBase::BtnRespaldar_Click() {
 }
 
 void FrmBase::BtnMontar_Click() {
-    // 1.
     const MsgResult seguir = dialogs().message(
         this, MsgIcon::Warning,
         QStringLiteral("El proceso que se realizará a continuación es crítico, toda la información que actualmente "
                        "tiene la base de VELIRO7 será reemplazada en su totalidad por el contenido del respaldo") +
-            kCrLf + QString(20, QLatin1Char(' ')) + QStringLiteral(" ¿ Deseas continuar ?"),
+            err::kCrLf + QString(20, QLatin1Char(' ')) + QStringLiteral(" ¿ Deseas continuar ?"),
         MsgButtons::YesNo, QStringLiteral("ATENCION: Proceso crítico"), MsgResult::No);
     if (seguir != MsgResult::Yes) {
         return;
     }
-    // 2.
     if (TxtRutaRespaldo->text().isEmpty()) {
         dialogs().message(this, MsgIcon::Critical, QStringLiteral("Proporcione la ruta del archivo"));
         TxtRutaRespaldo->setFocus();
         return;
     }
-    // 3. Locked until every path below has ended.
+    // Locked until every path below has ended.
     GuardiaVentana guardia(this);
     ProgBarr->setRange(0, 10);
     ProgBarr->setValue(0);

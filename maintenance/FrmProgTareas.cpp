@@ -1,6 +1,7 @@
 #include "maintenance/FrmProgTareas.h"
 
 #include "core/config.h"
+#include "core/errores.h"
 #include "core/login.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -27,7 +28,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kSiguiente = QStringLiteral("Sigui&ente >");
 const QString kFinalizar = QStringLiteral("Finalizar");
 const QString kFiltroRespaldo = QStringLiteral("Archivos de Respaldo (*.zip);;Todos los archivos (*)");
@@ -190,9 +190,7 @@ void FrmProgTareas::construir() {
 }
 
 void FrmProgTareas::Form_Load() {
-    // 1.
     lblWinUser->setText(lblWinUser->text() + paths::loginName());
-    // 2.
     AplicarEstiloPanel(PanelCentral);
     const QString captions[5] = {QStringLiteral("Paso 1 de 4"), QStringLiteral("Paso 2 de 4"),
                                  QStringLiteral("Paso 2 de 4"), QStringLiteral("Paso 3 de 4"),
@@ -201,7 +199,6 @@ void FrmProgTareas::Form_Load() {
     for (int i = 0; i < 5; ++i) {
         AplicarEstiloPanelEncabezado(pasos[i], captions[i], false, false);
     }
-    // 4.
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
@@ -214,21 +211,21 @@ void FrmProgTareas::Form_Load() {
     if (s.PuertoBD > 0) {
         TxtPuerto->setText(QString::number(s.PuertoBD));
     }
-    // 5.
+    // The days of the month; the wizard starts at its first step.
     for (int dia = 1; dia <= 31; ++dia) {
         CmbDiaMes->addItem(QString::number(dia));
     }
     CmbDiaMes->setCurrentIndex(0);
     PasoAsistente = 1;
     alFrente(Panel1);
-    // 7.
+    // A backup already scheduled is shown with its details.
     if (const auto lineas = leerDescripcionRespaldo()) {
         AplicarEstiloPanel(PanelTareaActual);
         QString texto = QStringLiteral("Actualmente ya se encuentra activado un respaldo automático, a continuación se "
                                        "muestran los detalles:") +
-                        kCrLf + kCrLf;
+                        err::kCrLf + err::kCrLf;
         for (const QString& l : *lineas) {
-            texto += l + kCrLf;
+            texto += l + err::kCrLf;
         }
         EtLog->setText(texto);
         PanelCentral->hide();
@@ -361,10 +358,10 @@ void FrmProgTareas::resumir() {
         dias = kProgramador + QStringLiteral(" realizará esta tarea los dias ");
         for (int i = 0; i < 7; ++i) {
             if (Casillas[i]->isChecked()) {
-                dias += kCrLf + QStringLiteral("- ") + QString::fromUtf8(kDias[i]);
+                dias += err::kCrLf + QStringLiteral("- ") + QString::fromUtf8(kDias[i]);
             }
         }
-        dias += kCrLf + QStringLiteral("a las ") + DtpDiario->time().toString(QStringLiteral("HH:mm"));
+        dias += err::kCrLf + QStringLiteral("a las ") + DtpDiario->time().toString(QStringLiteral("HH:mm"));
     } else if (OptSemanal->isChecked()) {
         dias = kProgramador + QStringLiteral(" realizará esta tarea cada semana el día ") + CmbDias->currentText() +
                QStringLiteral(" a las ") + DtpDiario->time().toString(QStringLiteral("HH:mm"));
@@ -378,11 +375,10 @@ void FrmProgTareas::resumir() {
     const QString archivo = archivoDelRespaldo(ruta);
     EtRutaRespaldo->setText(
         QStringLiteral("El respaldo se generará en la siguiente ubicación: ") + archivo +
-        (archivo == ruta ? QString() : kCrLf + QStringLiteral("(AAAAMMDD: el año, mes y día de cada respaldo)")));
+        (archivo == ruta ? QString() : err::kCrLf + QStringLiteral("(AAAAMMDD: el año, mes y día de cada respaldo)")));
 }
 
 void FrmProgTareas::programar() {
-    // 1.
     BtnSiguiente->setEnabled(false);
     ProgramaRespaldo programa;
     programa.frecuencia = OptMensual->isChecked()   ? FrecuenciaRespaldo::Mensual
@@ -391,21 +387,21 @@ void FrmProgTareas::programar() {
     programa.dias = DiasTarea;
     programa.hora = (OptMensual->isChecked() ? DtpMensual : DtpDiario)->time();
 
-    // 2.
+    // The task, then the file the unattended backup reads.
     GuardiaVentana guardia(this);
     const QString r = AgregarTareaVista(programa);
     if (!r.isEmpty()) {
         guardia.liberar();
         dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("No se logró configurar el respaldo automático.") + kCrLf +
-                              QStringLiteral("Por favor, inténtelo nuevamente") + kCrLf + r);
+                          QStringLiteral("No se logró configurar el respaldo automático.") + err::kCrLf +
+                              QStringLiteral("Por favor, inténtelo nuevamente") + err::kCrLf + r);
         return;
     }
     const bool grabado = GrabarConfiguracionRespaldo(TxtIP->text(), TxtPuerto->text(), TxtRutaRespaldo->text());
     guardia.liberar();
     if (!grabado) {
         dialogs().message(this, MsgIcon::Critical,
-                          QStringLiteral("La tarea no ha sido grabada correctamente, no se logró crear") + kCrLf +
+                          QStringLiteral("La tarea no ha sido grabada correctamente, no se logró crear") + err::kCrLf +
                               QStringLiteral("el archivo de configuración. Por favor, inténtelo nuevamente."));
         return;
     }
@@ -414,7 +410,7 @@ void FrmProgTareas::programar() {
     BtnSiguiente->setEnabled(false);
     BtnAnterior->setEnabled(false);
 
-    // 3.
+    // The summary the window shows next time.
     const QString descripcion = grabarDescripcionRespaldo({EtDiasTarea->text(), EtRutaRespaldo->text()});
     if (!descripcion.isEmpty()) {
         dialogs().message(this, MsgIcon::Critical, descripcion);
@@ -476,7 +472,7 @@ void FrmProgTareas::BtnExaminar_Click() {
 }
 
 void FrmProgTareas::BtnEliminarRespaldo_Click() {
-    // 1. It stays disabled for the rest of the window's life.
+    // It stays disabled for the rest of the window's life.
     BtnEliminarRespaldo->setEnabled(false);
     GuardiaVentana guardia(this);
     const ResultadoEliminacion r = eliminarProgramacion();
@@ -484,11 +480,11 @@ void FrmProgTareas::BtnEliminarRespaldo_Click() {
     guardia.liberar();
     if (!r.tareaEliminada) {
         dialogs().message(this, MsgIcon::Warning,
-                          QStringLiteral("No se logró eliminar la tarea automáticamente, por favor,") + kCrLf +
-                              QStringLiteral("eliminela manualmente desde el programador de tareas ") + kCrLf +
-                              QStringLiteral("del sistema, posteriormente elimine la carpeta \"config\" que") + kCrLf +
-                              QStringLiteral("se encuentra en la carpeta de instalación de VELIRO7.") + kCrLf + kCrLf +
-                              r.error);
+                          QStringLiteral("No se logró eliminar la tarea automáticamente, por favor,") + err::kCrLf +
+                              QStringLiteral("eliminela manualmente desde el programador de tareas ") + err::kCrLf +
+                              QStringLiteral("del sistema, posteriormente elimine la carpeta \"config\" que") +
+                              err::kCrLf + QStringLiteral("se encuentra en la carpeta de instalación de VELIRO7.") +
+                              err::kCrLf + err::kCrLf + r.error);
         return;
     }
     // The task is gone: the wizard comes to view.

@@ -1,5 +1,6 @@
 #include "maintenance/FrmResetBD.h"
 
+#include "core/errores.h"
 #include "core/session.h"
 #include "core/tema_ui.h"
 #include "maintenance/reset_bd.h"
@@ -13,12 +14,6 @@
 #include <QStyle>
 
 namespace v7 {
-
-namespace {
-
-const QString kCrLf = QStringLiteral("\r\n");
-
-} // namespace
 
 FrmResetBD::FrmResetBD(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FrmResetBD"));
@@ -76,13 +71,12 @@ void FrmResetBD::Form_Load() {
 }
 
 void FrmResetBD::BtnAceptar_Click() {
-    // 1.
     const QString pregunta =
-        QString(30, QLatin1Char(' ')) + QStringLiteral(" P R E C A U C I O N ") + kCrLf + kCrLf +
+        QString(30, QLatin1Char(' ')) + QStringLiteral(" P R E C A U C I O N ") + err::kCrLf + err::kCrLf +
         QStringLiteral("El proceso que está a punto de realizar es irreversible, ya que se reestablecerán los valores "
                        "originales de instalación ") +
-        kCrLf + kCrLf + QStringLiteral("¿ Desea reestablecer la base de datos a su estado original ?");
-    // 2.
+        err::kCrLf + err::kCrLf + QStringLiteral("¿ Desea reestablecer la base de datos a su estado original ?");
+    // The password is checked before the question and again after it.
     auto claveCorrecta = [this] {
         if (TxtClave->text() == sesion().ClaveBD) {
             return true;
@@ -96,13 +90,13 @@ void FrmResetBD::BtnAceptar_Click() {
     if (!claveCorrecta()) {
         return;
     }
-    // 3. It cannot be undone: Enter answers No.
+    // It cannot be undone: Enter answers No.
     if (dialogs().message(this, MsgIcon::Warning, pregunta, MsgButtons::YesNo,
                           QStringLiteral("PRECAUCION: Reestablecer base de datos"), MsgResult::No) != MsgResult::Yes ||
         !claveCorrecta()) {
         return;
     }
-    // 4. The statements run off the window's thread, which keeps answering while they wait.
+    // The statements run off the window's thread, which keeps answering while they wait.
     GuardiaVentana guardia(this);
     ResultadoReset r;
     try {
@@ -112,11 +106,10 @@ void FrmResetBD::BtnAceptar_Click() {
         r.error = QStringLiteral("Ocurrió un error inesperado: ") + QString::fromLocal8Bit(e.what());
     }
     guardia.liberar();
-    // 5.
     if (!r.vaciada) {
         dialogs().message(this, MsgIcon::Critical,
                           QStringLiteral("No se logró restaurar la base de datos debido a la siguiente razón: ") +
-                              kCrLf + r.error);
+                              err::kCrLf + r.error);
         return;
     }
     if (!r.completo()) {
@@ -126,11 +119,10 @@ void FrmResetBD::BtnAceptar_Click() {
         dialogs().message(this, MsgIcon::Warning,
                           QStringLiteral("La base de datos ha sido restaurada parcialmente, los siguientes pasos no "
                                          "se completaron:") +
-                              kCrLf + kCrLf + r.fallas.join(kCrLf),
+                              err::kCrLf + err::kCrLf + r.fallas.join(err::kCrLf),
                           MsgButtons::Ok, QStringLiteral("Base restaurada parcialmente"));
         return;
     }
-    // 8.
     dialogs().message(this, MsgIcon::Information,
                       QStringLiteral("La base de datos ha sido restaurado a su estado original"), MsgButtons::Ok,
                       QStringLiteral("Base restaurada"));

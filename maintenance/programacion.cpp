@@ -1,6 +1,7 @@
 #include "maintenance/programacion.h"
 
 #include "core/cifrado.h"
+#include "core/errores.h"
 #include "core/login.h"
 #include "core/scripts.h"
 #include "core/session.h"
@@ -22,8 +23,6 @@
 namespace v7 {
 
 namespace {
-
-const QString kCrLf = QStringLiteral("\r\n");
 
 // The schedule description is two short texts; anything far larger is not it.
 constexpr qint64 kLimiteDescripcion = 64 * 1024;
@@ -224,8 +223,8 @@ bool GrabarConfiguracionRespaldo(const QString& servidor, const QString& puerto,
         return false;
     }
     const auto& s = sesion();
-    const QString texto = cifrarConClave(s.UsuarioBD, false) + kCrLf + cifrarConClave(s.ClaveBD, false) + kCrLf +
-                          servidor + kCrLf + puerto + kCrLf + ruta + kCrLf;
+    const QString texto = cifrarConClave(s.UsuarioBD, false) + err::kCrLf + cifrarConClave(s.ClaveBD, false) +
+                          err::kCrLf + servidor + err::kCrLf + puerto + err::kCrLf + ruta + err::kCrLf;
     return escribir(rutaArchivoConfiguracionRespaldo(), texto.toUtf8(), 0600).isEmpty();
 }
 
@@ -235,7 +234,7 @@ QString grabarDescripcionRespaldo(const QStringList& textos) {
     }
     QString texto;
     for (const QString& t : textos) {
-        texto += t + kCrLf;
+        texto += t + err::kCrLf;
     }
     return escribir(rutaDescripcionRespaldo(), texto.toUtf8(), 0600);
 }
@@ -274,7 +273,7 @@ ResultadoEliminacion eliminarProgramacion() {
     }
     // Only an empty folder goes: anything else in it is not the schedule's.
     QDir().rmdir(paths::programFolder() + QStringLiteral("config"));
-    r.error = errores.join(kCrLf);
+    r.error = errores.join(err::kCrLf);
     return r;
 }
 

@@ -14,8 +14,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
-
 // The tables the reset empties, as a condition on pg_class c joined with pg_namespace n.
 QString condicionTablas() {
     return QStringLiteral("c.relkind IN ('r', 'p') AND ((n.nspname IN (") + listaLiterales(kEsquemasReset) +
@@ -96,13 +94,14 @@ QString detenido(const QStringList& partes, bool ocupado, bool sinCambios = true
     lineas << (sinCambios ? QStringLiteral("No se cambió nada en la base de datos.")
                           : QStringLiteral("No se sabe si los cambios se aplicaron; revise la base de datos."));
     lineas << partes.mid(1);
-    return lineas.join(kCrLf);
+    return lineas.join(err::kCrLf);
 }
 QString detenido(const db::DbError& e) {
     return detenido(motivo(e), e.sqlState == QLatin1String("55P03") || e.sqlState == QLatin1String("40P01"));
 }
 
-// Runs one statement of the open transaction.
+// Runs one statement of the open transaction, raw: a lost connection must not be reopened under it, and the
+// server's SQLSTATE tells a lock or a limit.
 bool ejecutar(db::Connection& con, const QString& sql, db::DbError& e) {
     qint64 filas = 0;
     return con.execute(sql, filas, e);
@@ -144,7 +143,7 @@ ResultadoReset resetear(const QString& usuario) {
     if (!tablas->ajenas.isEmpty()) {
         r.error = QStringLiteral("Las siguientes tablas hacen referencia a las tablas que se vaciarían, y también "
                                  "se vaciarían:") +
-                  kCrLf + tablas->ajenas.join(kCrLf);
+                  err::kCrLf + tablas->ajenas.join(err::kCrLf);
         return r;
     }
     const auto logins = loginsStaffReset(error);
@@ -254,7 +253,7 @@ std::optional<TablasReset> tablasReset(QString& error) {
 }
 
 QString sentenciaReset(const QStringList& tablas) {
-    return QStringLiteral("TRUNCATE ") + tablas.join(QStringLiteral(",") + kCrLf) +
+    return QStringLiteral("TRUNCATE ") + tablas.join(QStringLiteral(",") + err::kCrLf) +
            QStringLiteral(" RESTART IDENTITY CASCADE;");
 }
 
@@ -292,6 +291,7 @@ QStringList sesionesOcupando() {
     if (!con || !con->isOpen()) {
         return sesiones;
     }
+    // Raw: a note added to a failure, quietly empty when it cannot be read, never a reconnection.
     db::DbError e;
     auto rs = con->query(consulta, e);
     for (; rs && !rs->eof(); rs->moveNext()) {

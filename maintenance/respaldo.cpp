@@ -31,8 +31,6 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
-
 // The tool's path in the bin folder, quoted; the bare name (looked up on PATH) when no folder is known.
 QString herramienta(const QString& carpetaBin, const QString& nombre) {
     if (carpetaBin.isEmpty()) {
@@ -88,7 +86,7 @@ private:
 void fallaSentencia(ResultadoRespaldo& r, const db::DbError& e, const QString& sql) {
     r.falla = FallaRespaldo::Sentencia;
     r.estado = int(e.number);
-    r.detalle = e.description + kCrLf + QStringLiteral("[cadSQL]:") + sql;
+    r.detalle = e.description + err::kCrLf + QStringLiteral("[cadSQL]:") + sql;
 }
 
 // A configuration row that could not be written (its text already says which statement failed).
@@ -382,12 +380,11 @@ bool correrHerramienta(ScriptRespaldo cual, const QString& script, const QString
         const ErrorSistema e = errorSistema(errno);
         r.falla = FallaRespaldo::ScriptNoEscrito;
         r.script = cual;
-        r.detalle = QStringLiteral("Ocurrió el error no. ") + QString::number(e.numero) + kCrLf + e.descripcion +
-                    kCrLf + salida;
+        r.detalle = err::ocurrio(err::kOcurrioErrorNoMin, e.numero, {e.descripcion, salida});
         return false;
     }
     // umask: what the tool creates besides the prepared files is its owner's only.
-    const QString creado = CrearArchivoBat(script, QStringLiteral("umask 077") + kCrLf + comando, QString());
+    const QString creado = CrearArchivoBat(script, QStringLiteral("umask 077") + err::kCrLf + comando, QString());
     if (creado != QLatin1String("OK")) {
         r.falla = FallaRespaldo::ScriptNoEscrito;
         r.script = cual;
@@ -613,7 +610,7 @@ int versionPgDump(const QString& carpetaBin) {
 QString motivoDestinoRespaldo(const QString& archivo, const QString& carpetaPrograma, const QString& carpetaScripts) {
     const QString noCreado = QStringLiteral("No se logro crear el archivo de respaldo: ") + archivo;
     if (const QString motivo = motivoDestinoNoValido(archivo); !motivo.isEmpty()) {
-        return noCreado + kCrLf + motivo;
+        return noCreado + err::kCrLf + motivo;
     }
     const QFileInfo destino(archivo);
     const QString carpeta = canonica(destino.absolutePath());
@@ -702,7 +699,8 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
     const QString roles = carpeta + QLatin1Char('/') + kMiembroRoles;
     const QString checksum = carpeta + QLatin1Char('/') + kMiembroChecksum;
 
-    // The scrambler's key, before anything is locked.
+    // The scrambler's key, before anything is locked. Raw calls on the connection the caller gives (not always
+    // the shared one), never reopened under the backup.
     bool claveA = false;
     {
         db::DbError e;
@@ -732,7 +730,8 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
     const bool instantaneaCompartida = versionNum >= 90200 && servidorNum >= 90200;
 
     // The control tables are locked on a connection of the writer's own while the caller's stores the
-    // counts: committed before the dump reads config_veliro.control, so the archive carries them.
+    // counts: committed before the dump reads config_veliro.control, so the archive carries them. Its calls
+    // stay raw: the locks and the exported snapshot live only in this one session.
     auto privada = std::make_shared<db::Connection>();
     privada->setConnectionString(conexion->connectionString() + kSinPuntosDeGuardado);
     privada->setTimeoutSeconds(30);

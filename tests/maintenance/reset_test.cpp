@@ -11,8 +11,8 @@
 #include "platform/db.h"
 #include "platform/events.h"
 #include "platform/process.h"
-#include "tests/support/pg_cluster.h"
 #include "tests/support/esperas.h"
+#include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
@@ -374,8 +374,8 @@ TEST_F(Reset, BehindAClientsOpenTransactionItStopsAndChangesNothing) {
         aceptar(w, kJefe.clave);
         const qint64 duracion = pausas.transcurrido();
         EXPECT_TRUE(pausas.siempreAtendio()) << pausas.mayor() << " ms";
-        EXPECT_GT(pausas.tics(), 100);  // it did wait, for seconds
-        EXPECT_LT(duracion, 20000); // its own lock wait, not the client's whole transaction
+        EXPECT_GT(pausas.tics(), 100); // it did wait, for seconds
+        EXPECT_LT(duracion, 20000);    // its own lock wait, not the client's whole transaction
 
         ASSERT_EQ(dialogs.shown().size(), 2u);
         const ShownDialog& m = dialogs.shown()[1];

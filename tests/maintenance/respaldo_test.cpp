@@ -1,5 +1,5 @@
-#include "core/fallos_ui.h"
 #include "core/cifrado.h"
+#include "core/fallos_ui.h"
 #include "core/instalacion.h"
 #include "core/login.h"
 #include "core/session.h"
@@ -263,7 +263,8 @@ TEST_F(Respaldo, ExistingStagingFolderCanStopTheRun) {
         ScriptedDialogs dialogs;
         const MensajeRespaldo m = respaldoManual(destino);
         EXPECT_FALSE(m.ok);
-        EXPECT_TRUE(m.mensaje.texto.startsWith(QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo")))
+        EXPECT_TRUE(
+            m.mensaje.texto.startsWith(QStringLiteral("No se puede realizar el respaldo debido a que otro respaldo")))
             << m.mensaje.texto.toStdString();
         EXPECT_TRUE(dialogs.shown().empty());
     }

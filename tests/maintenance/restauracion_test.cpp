@@ -1,7 +1,7 @@
-#include "core/fallos_ui.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/analistas.h"
 #include "core/cifrado.h"
+#include "core/fallos_ui.h"
 #include "core/login.h"
 #include "core/marca_restauracion.h"
 #include "core/permisos.h"
@@ -265,7 +265,8 @@ TEST_F(Restauracion, BrokenArchivesAreRefusedBeforeAnythingChanges) {
         EXPECT_FALSE(r.ok);
         EXPECT_TRUE(r.rechazado);
         EXPECT_TRUE(r.mensaje.texto.startsWith(k.mensaje)) << r.mensaje.texto.toStdString();
-        EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada."))) << r.mensaje.texto.toStdString();
+        EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada.")))
+            << r.mensaje.texto.toStdString();
         EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(m_zonasPedidas, 0);
         EXPECT_EQ(c.scalar(QStringLiteral("SELECT t FROM extra.marca")), QStringLiteral("intacta"));
@@ -305,10 +306,11 @@ TEST_F(Restauracion, CountsThatDisagreeEndAsAFailedRestore) {
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.rechazado);
     EXPECT_FALSE(r.integridad.has_value());
-    EXPECT_EQ(r.mensaje.texto, QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
-                                      "contenía 1250 registros en la tabla catalogos.usuarios mientras que en la base "
-                                      "de datos solo hay 5 registros.\r\nSe recomienda eliminar la base de datos y "
-                                      "restaurarla nuevamente"));
+    EXPECT_EQ(r.mensaje.texto,
+              QStringLiteral("Al parecer la restauración no se realizó correctamente ya que el respaldo "
+                             "contenía 1250 registros en la tabla catalogos.usuarios mientras que en la base "
+                             "de datos solo hay 5 registros.\r\nSe recomienda eliminar la base de datos y "
+                             "restaurarla nuevamente"));
     EXPECT_FALSE(sesion().BaseDatosValida); // kept: the dates were not stored either
     EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT count(*) FROM config_veliro.configuracion WHERE "
                                                           "descripcion = 'FECHARESTAURACION'")),
@@ -616,7 +618,8 @@ TEST_F(Restauracion, ArchiveWithoutRolesFileMakesTheStaffLogins) {
     const ResultadoRestauracion r = restaurar(sinRoles);
     ASSERT_TRUE(r.ok) << r.mensaje.texto.toStdString() << m_avisos.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(r.noIncorporados, QStringList{QStringLiteral("colision")});
-    EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("duplicidad en su información:\r\ncolision"))) << r.mensaje.texto.toStdString();
+    EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("duplicidad en su información:\r\ncolision")))
+        << r.mensaje.texto.toStdString();
     EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
     for (const Staff& s : kStaff) {
         SCOPED_TRACE(s.usuario.toStdString());
@@ -1103,7 +1106,8 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
     EXPECT_TRUE(preguntas[0].contains(QStringLiteral("sesión ") + pidA + QStringLiteral(" del usuario postgres")))
         << preguntas[0].toStdString();
     EXPECT_TRUE(preguntas[0].contains(QStringLiteral("inactiva dentro de una transacción abierta")));
-    EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada."))) << r.mensaje.texto.toStdString();
+    EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada.")))
+        << r.mensaje.texto.toStdString();
     EXPECT_TRUE(intacta());
     EXPECT_TRUE(viva(a));
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
@@ -1119,7 +1123,8 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
     r = restaurarRespaldo(archivo, ui);
     EXPECT_GE(reloj.elapsed(), kPlazoBloqueoEliminacionMs - 500);
     EXPECT_TRUE(r.rechazado);
-    EXPECT_TRUE(r.mensaje.texto.startsWith(QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y "
+    EXPECT_TRUE(
+        r.mensaje.texto.startsWith(QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y "
                                                   "no la liberó en 10 segundos.")))
         << r.mensaje.texto.toStdString();
     EXPECT_TRUE(r.mensaje.texto.contains(QStringLiteral("sesión ") + pidB)) << r.mensaje.texto.toStdString();
@@ -1282,8 +1287,9 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     ResultadoRestauracion r = restaurarRespaldo(archivo, ui);
     detener.join();
     EXPECT_TRUE(r.rechazado);
-    EXPECT_EQ(r.mensaje.texto, QStringLiteral("Se perdió la conexión con el servidor antes de eliminar los esquemas.\r\n\r\n"
-                                      "La base de datos no fue modificada."));
+    EXPECT_EQ(r.mensaje.texto,
+              QStringLiteral("Se perdió la conexión con el servidor antes de eliminar los esquemas.\r\n\r\n"
+                             "La base de datos no fue modificada."));
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
     reconectar();
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT t FROM despues.marca")), QStringLiteral("intacta"));
@@ -1296,9 +1302,9 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     r = restaurarRespaldo(archivo, ui);
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.rechazado);
-    EXPECT_TRUE(
-        r.mensaje.texto.startsWith(QStringLiteral("Se perdió la conexión con el servidor (después de montar el "
-                                          "respaldo): la base de datos quedó incompleta, restaure nuevamente.")))
+    EXPECT_TRUE(r.mensaje.texto.startsWith(
+        QStringLiteral("Se perdió la conexión con el servidor (después de montar el "
+                       "respaldo): la base de datos quedó incompleta, restaure nuevamente.")))
         << r.mensaje.texto.toStdString();
     EXPECT_FALSE(r.mensaje.texto.contains(QStringLiteral("restaurada correctamente")));
     EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
@@ -1310,7 +1316,8 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     const ResultadoRestauracion otra = restaurar(archivo, QStringLiteral("Marte/Olimpo"));
     EXPECT_FALSE(otra.ok);
     EXPECT_EQ(iconoDe(otra.mensaje.gravedad), MsgIcon::Warning);
-    EXPECT_TRUE(otra.mensaje.texto.startsWith(QStringLiteral("La restauración terminó con errores en los siguientes pasos:\r\n"
+    EXPECT_TRUE(
+        otra.mensaje.texto.startsWith(QStringLiteral("La restauración terminó con errores en los siguientes pasos:\r\n"
                                                      "Zona horaria: No se logro actualizar la zona horaria de la base "
                                                      "de datos debido a lo siguiente: la zona horaria Marte/Olimpo no "
                                                      "existe")))
