@@ -3,6 +3,8 @@
 // time of each side.
 #pragma once
 
+#include "core/session.h"
+#include "core/sql.h"
 #include "maintenance/respaldo.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -108,6 +110,27 @@ inline v7::ParametrosRespaldo parametrosRespaldo(const QString& archivo) {
     p.carpetaPrograma = v7::paths::programFolder();
     p.archivo = archivo;
     return p;
+}
+
+// The session as the cluster's superuser, connected, and the archive written by the kit's own writer.
+inline void respaldarComoSuperusuario(const QString& archivo) {
+    auto& c = PgCluster::instance();
+    auto& s = v7::sesion();
+    s.RutaPostgres = c.installFolder();
+    s.RutaTemporal = v7::paths::workFolder();
+    s.ServidorIP = c.host();
+    s.PuertoBD = c.port();
+    s.UsuarioBD = c.superuser();
+    s.ClaveBD = c.password();
+    s.CadenaConexion = c.connectionString(c.superuser(), c.password());
+    QString error;
+    if (!v7::ConexionServer(s.CadenaConexion, error)) {
+        morir(QStringLiteral("cannot connect: ") + error);
+    }
+    const v7::ResultadoRespaldo r = v7::escribirRespaldo(parametrosRespaldo(archivo), s.ConexionPrincipal);
+    if (!r.ok()) {
+        morir(QStringLiteral("the backup routine failed: ") + r.detalle);
+    }
 }
 
 // The command line ([size in MB] [runs]) and a private work folder holding the program folder (V7_HOME).

@@ -46,12 +46,12 @@ int hijo(const QString& archivo) {
     }
     v7::process::terminarConLimpieza();
     v7::InterfazRestauracion ui;
-    ui.aviso = [](v7::MsgIcon, const QString& t) { std::printf("AVISO %s\n", qPrintable(t.section('\n', 0, 0))); };
+    ui.aviso = [](const v7::Fallo& f) { std::printf("AVISO %s\n", qPrintable(f.texto.section('\n', 0, 0))); };
     ui.terminarSesiones = [](const QString&) { return true; };
     ui.elegirZona = [] { return kZona; };
     const v7::ResultadoRestauracion r = v7::restaurarRespaldo(archivo, ui);
     std::printf("RESULTADO %s\nTEXTO %s\n", r.ok ? "ok" : (r.rechazado ? "rechazado" : "fallo"),
-                qPrintable(r.texto.section('\n', 0, 0).trimmed()));
+                qPrintable(r.mensaje.texto.section('\n', 0, 0).trimmed()));
     std::fflush(stdout);
     return r.ok ? 0 : 1;
 }
@@ -147,23 +147,8 @@ int main(int argc, char** argv) {
                                           "CREATE ROLE analista1 LOGIN PASSWORD 'a1' IN ROLE v7_admin;"
                                           "CREATE INDEX ON bench.prestamos (autor);"
                                           "SELECT lo_from_bytea(0, convert_to(repeat('objeto ', 100000), 'UTF8'));"));
-    auto& s = v7::sesion();
-    s.RutaPostgres = c.installFolder();
-    s.RutaTemporal = v7::paths::workFolder();
-    s.ServidorIP = c.host();
-    s.PuertoBD = c.port();
-    s.UsuarioBD = c.superuser();
-    s.ClaveBD = c.password();
-    s.CadenaConexion = c.connectionString(c.superuser(), c.password());
-    QString error;
-    if (!v7::ConexionServer(s.CadenaConexion, error)) {
-        morir(QStringLiteral("cannot connect: ") + error);
-    }
     const QString archivo = trabajo + QStringLiteral("respaldo.zip");
-    const v7::ResultadoRespaldo r = v7::escribirRespaldo(parametrosRespaldo(archivo), s.ConexionPrincipal);
-    if (!r.ok()) {
-        morir(QStringLiteral("the backup routine failed: ") + r.detalle);
-    }
+    respaldarComoSuperusuario(archivo);
     v7::conexionPrincipal().close();
     const QString consultaDatos = QStringLiteral(
         "SELECT (SELECT count(*) FROM bench.prestamos) || '/' || (SELECT count(*) FROM catalogos.usuarios) || '/' || "
@@ -175,7 +160,7 @@ int main(int argc, char** argv) {
     qputenv("V7_FALLAS_SERVIDOR", c.host().toUtf8());
     qputenv("V7_FALLAS_PUERTO", QByteArray::number(c.port()));
     qputenv("V7_FALLAS_RUTAPG", c.installFolder().toUtf8());
-    const QString carpeta = s.RutaTemporal + v7::kCarpetaRestauracion + QLatin1Char('/');
+    const QString carpeta = v7::sesion().RutaTemporal + v7::kCarpetaRestauracion + QLatin1Char('/');
 
     // A clean run first: how long a restore takes here (the faults fall inside that span).
     QElapsedTimer reloj;

@@ -47,9 +47,9 @@ double rutina(const QString& archivo) {
     }
     int avisos = 0;
     v7::InterfazRestauracion ui;
-    ui.aviso = [&](v7::MsgIcon, const QString& t) {
+    ui.aviso = [&](const v7::Fallo& f) {
         ++avisos;
-        std::fprintf(stderr, "restore message: %s\n", qPrintable(t));
+        std::fprintf(stderr, "restore message: %s\n", qPrintable(f.texto));
     };
     ui.terminarSesiones = [](const QString&) { return true; };
     ui.elegirZona = [] { return QStringLiteral("America/Mexico_City"); };
@@ -65,7 +65,7 @@ double rutina(const QString& archivo) {
     const v7::ResultadoRestauracion r = v7::restaurarRespaldo(archivo, ui);
     const double s = segundos(t);
     if (!r.ok || avisos > 0) {
-        morir(QStringLiteral("the restore routine failed: ") + r.texto);
+        morir(QStringLiteral("the restore routine failed: ") + r.mensaje.texto);
     }
     std::printf("  steps (bar value@seconds): %s\n", qPrintable(pasos.join(QLatin1Char(' '))));
     return s;
@@ -90,25 +90,9 @@ int main(int argc, char** argv) {
                            "INSERT INTO analisis.etiquetasmarc (idficha, numetiqueta, contenido) SELECT g % 5000, 245, "
                            "'Titulo ' || g FROM generate_series(1, 50000) g;"
                            "CREATE INDEX ON bench.prestamos (autor);"));
-    auto& s = v7::sesion();
-    s.RutaPostgres = c.installFolder();
-    s.RutaTemporal = v7::paths::workFolder();
-    s.ServidorIP = c.host();
-    s.PuertoBD = c.port();
-    s.UsuarioBD = c.superuser();
-    s.ClaveBD = c.password();
-    s.CadenaConexion = c.connectionString(c.superuser(), c.password());
-    QString error;
-    if (!v7::ConexionServer(s.CadenaConexion, error)) {
-        morir(QStringLiteral("cannot connect: ") + error);
-    }
-
     // The archive, written by the kit's own writer.
     const QString archivo = trabajo + QStringLiteral("respaldo.zip");
-    const v7::ResultadoRespaldo r = v7::escribirRespaldo(parametrosRespaldo(archivo), v7::sesion().ConexionPrincipal);
-    if (!r.ok()) {
-        morir(QStringLiteral("the backup routine failed: ") + r.detalle);
-    }
+    respaldarComoSuperusuario(archivo);
     std::printf("archive: %.1f MB\n", double(QFileInfo(archivo).size()) / 1048576.0);
 
     const auto [mejorDesnudo, mejorRutina] = mejores<Desnudo>(
