@@ -172,6 +172,11 @@ protected:
         escribir(ruta, "#!/bin/sh\n" + cuerpo);
         QFile::setPermissions(ruta, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
+    // A 7za that, when it packs, creates marca and waits for seguir to exist before doing its work.
+    void falso7zaEnPausa(const QString& marca, const QString& seguir) {
+        falso7za("if [ \"$1\" = a ]; then : > '" + QFile::encodeName(marca) + "'; while [ ! -e '" +
+                 QFile::encodeName(seguir) + "' ]; do sleep 0.05; done; fi\nexec 7za \"$@\"\n");
+    }
     static void ponerRespaldoOk(const char* valor) {
         ASSERT_TRUE(cluster().psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = "
                                                   "'RESPALDOOK'; INSERT INTO config_veliro.configuracion VALUES "
@@ -733,8 +738,7 @@ TEST_F(V7backup, TheOutcomeIsWrittenWhenTheServerAnswersAgain) {
     escribirConfiguracionBuena(cluster().host());
     const QString marca = m_servidor->carpeta().path() + QStringLiteral("empacando");
     const QString seguir = m_servidor->carpeta().path() + QStringLiteral("seguir");
-    falso7za("if [ \"$1\" = a ]; then : > '" + QFile::encodeName(marca) + "'; while [ ! -e '" +
-             QFile::encodeName(seguir) + "' ]; do sleep 0.05; done; fi\nexec 7za \"$@\"\n");
+    falso7zaEnPausa(marca, seguir);
     auto p = lanzar();
     ASSERT_TRUE(esperarHasta([&] { return QFileInfo::exists(marca); }, 60000)) << bitacora().toStdString();
     ASSERT_TRUE(cluster().stop());
@@ -755,8 +759,7 @@ TEST_F(V7backup, AStopAfterTheArchiveIsInPlaceKeepsItAndSaysSo) {
     escribirConfiguracionBuena(cluster().host());
     const QString marca = m_servidor->carpeta().path() + QStringLiteral("empacando");
     const QString seguir = m_servidor->carpeta().path() + QStringLiteral("seguir");
-    falso7za("if [ \"$1\" = a ]; then : > '" + QFile::encodeName(marca) + "'; while [ ! -e '" +
-             QFile::encodeName(seguir) + "' ]; do sleep 0.05; done; fi\nexec 7za \"$@\"\n");
+    falso7zaEnPausa(marca, seguir);
     auto p = lanzar();
     ASSERT_TRUE(esperarHasta([&] { return QFileInfo::exists(marca); }, 60000)) << bitacora().toStdString();
     // Writers of the configuration held off: the run's last write waits with its archive in place.
