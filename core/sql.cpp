@@ -1,5 +1,6 @@
 #include "core/sql.h"
 
+#include "core/errores.h"
 #include "core/session.h"
 #include "platform/events.h"
 
@@ -7,7 +8,7 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kNoStatement = QStringLiteral("sentencia SQL no proporcionada");
 
 int clampToInt(qint64 v) { return int(qBound(qint64(INT_MIN), v, qint64(INT_MAX))); }
