@@ -189,8 +189,8 @@ bool ConexionServer(const QString& connectionString, QString& errorText) {
     if (opened) {
         return true;
     }
-    errorText = QStringLiteral("Ocurrió el error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description +
-                kCrLf + db::redactPassword(connectionString);
+    errorText = err::ocurrio(err::kOcurrioErrorDosPuntos, e.number) + QLatin1Char(' ') + e.description + kCrLf +
+                db::redactPassword(connectionString);
     s.ConexionPrincipal.reset();
     return false;
 }
