@@ -566,9 +566,9 @@ QString textoSinArchivoReglas(const QString& ruta) {
 }
 
 QString textoLecturaFallida(const LecturaReglas& lectura) {
-    return err::ocurrio(err::kOcurrioErrorNo, lectura.numero,
-                        {QStringLiteral("Causa: ") + lectura.descripcion,
-                         QStringLiteral("[Rutina] LeerArchivoConfiguracion")});
+    return err::ocurrio(
+        err::kOcurrioErrorNo, lectura.numero,
+        {QStringLiteral("Causa: ") + lectura.descripcion, QStringLiteral("[Rutina] LeerArchivoConfiguracion")});
 }
 
 QString textoGuardado(const GuardadoReglas& g, const QString& ruta) {

@@ -318,8 +318,8 @@ QString Respaldar(const QString& archivoBackup) {
 }
 
 bool Unzip2(const QString& archivo, const QString& destino) {
-    const QString comando = QStringLiteral("PATH=%PATH%;") + paths::programFolder() + kCrLf +
-                            archiver::comandoExtraer(archivo, destino);
+    const QString comando =
+        QStringLiteral("PATH=%PATH%;") + paths::programFolder() + kCrLf + archiver::comandoExtraer(archivo, destino);
     const QString script = paths::withSlash(sesion().RutaTemporal) + QStringLiteral("Unzip.bat");
     if (CrearArchivoBat(script, comando, QString()) != QLatin1String("OK")) {
         return false;

@@ -27,6 +27,8 @@ bool bloquearConfiguracion(const std::shared_ptr<db::Connection>& conexion, std:
             return false;
         }
     }
+    // On the caller's connection, inside the transaction held there: the SQL layer's shared connection
+    // could be another one, and a reopened one would not hold the lock.
     qint64 n = 0;
     if (!conexion->execute(kBloqueoConfiguracion, n, e)) {
         sentencia = kBloqueoConfiguracion;

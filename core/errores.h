@@ -113,11 +113,11 @@ inline Fallo fallo(const QString& texto, Gravedad gravedad = Gravedad::Error) {
 namespace v7::err {
 
 // The lead-ins of the designed "Ocurrió el error…" texts, as each message has always written it.
-inline const QString kOcurrioErrorNo = QStringLiteral("Ocurrió el Error No. ");   // + n [" en la línea " l]
-inline const QString kOcurrioErrorNoMin = QStringLiteral("Ocurrió el error no. "); // + n
-inline const QString kOcurrioErrorDosPuntos = QStringLiteral("Ocurrió el error: "); // + n " " description
-inline const QString kOcurrioErrorNum = QStringLiteral("Ocurrió el error num. ");  // + n
-inline const QString kOcurrioSinAcento = QStringLiteral("Ocurrio el error No. ");  // + n (texts without accents)
+inline const QString kOcurrioErrorNo = QStringLiteral("Ocurrió el Error No. ");      // + n [" en la línea " l]
+inline const QString kOcurrioErrorNoMin = QStringLiteral("Ocurrió el error no. ");   // + n
+inline const QString kOcurrioErrorDosPuntos = QStringLiteral("Ocurrió el error: ");  // + n " " description
+inline const QString kOcurrioErrorNum = QStringLiteral("Ocurrió el error num. ");    // + n
+inline const QString kOcurrioSinAcento = QStringLiteral("Ocurrio el error No. ");    // + n (texts without accents)
 inline const QString kOcurrioErrorNoMixto = QStringLiteral("Ocurrió el error No. "); // + n
 inline const QString kOcurrioErrorNoDosBlancos = QStringLiteral("Ocurrió el error no.  "); // + n (the probe's box)
 inline const QString kOcurrioErrorAlmohadilla = QStringLiteral("Ocurrió el error # ");     // + n " Al intentar …"

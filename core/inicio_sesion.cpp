@@ -28,26 +28,27 @@ bool leidoVerdadero(const QString& valor) {
 
 AvisoInicio avisoRespaldosSinConfigurar() {
     return {fallo(QStringLiteral("! ! ! I M P O R T A N T E ¡ ¡ ¡") + kCrLf + kCrLf +
-                QStringLiteral("Es necesario programar los respaldos automáticos, esto permitirá contar con un "
-                               "respaldo de la información en caso de alguna contingencia en la computadora. Para "
-                               "realizar dicha configuración ") +
-                      kCrLf + QStringLiteral("por favor diríjase a la opcion \"Respaldos\" ")),
+                  QStringLiteral("Es necesario programar los respaldos automáticos, esto permitirá contar con un "
+                                 "respaldo de la información en caso de alguna contingencia en la computadora. Para "
+                                 "realizar dicha configuración ") +
+                  kCrLf + QStringLiteral("por favor diríjase a la opcion \"Respaldos\" ")),
             QStringLiteral("IMPORTANTE: aún no se configuran los respaldos automáticos")};
 }
 
 AvisoInicio avisoRespaldosFallidos(const QString& carpetaLog) {
-    return {fallo(QStringLiteral("Se ha detectado que no se estan realizando los respaldos automáticos, esto puede ser por "
-                           "alguna de las siguientes razones:") +
-                kCrLf + QStringLiteral("- La pc se encuentra apagada a la hora en la cual se programó el respaldo ") +
-                kCrLf +
-                QStringLiteral("- Se eliminó la tarea del programador de tareas de Windows o marco algún conflicto") +
-                kCrLf + kCrLf +
-                QStringLiteral("Este último punto se puede conocer a través de un archivo log que se genera en el "
-                               "servidor en la siguiente ubicación: ") +
-                carpetaLog +
-                QStringLiteral(", es necesario localizar dicha carpeta y posteriormente abrir el archivo más "
-                               "reciente, ahi deberá indicar la causa por la cual no se generó el respaldo")),
-            QString()};
+    return {
+        fallo(QStringLiteral("Se ha detectado que no se estan realizando los respaldos automáticos, esto puede ser por "
+                             "alguna de las siguientes razones:") +
+              kCrLf + QStringLiteral("- La pc se encuentra apagada a la hora en la cual se programó el respaldo ") +
+              kCrLf +
+              QStringLiteral("- Se eliminó la tarea del programador de tareas de Windows o marco algún conflicto") +
+              kCrLf + kCrLf +
+              QStringLiteral("Este último punto se puede conocer a través de un archivo log que se genera en el "
+                             "servidor en la siguiente ubicación: ") +
+              carpetaLog +
+              QStringLiteral(", es necesario localizar dicha carpeta y posteriormente abrir el archivo más "
+                             "reciente, ahi deberá indicar la causa por la cual no se generó el respaldo")),
+        QString()};
 }
 
 AvisoInicio avisoNoSeGrabo(const QString& clave) {
@@ -157,19 +158,19 @@ std::optional<AvisoInicio> compuertaVersionHerramienta(const QString& versionHer
     }
     const QString titulo = QStringLiteral("Falta actualizar Módulo");
     if (!almacenada.isEmpty()) {
-        return AvisoInicio{fallo(QStringLiteral("Se ha detectado que su Módulo de Administración no cuenta con la versión "
-                                          "de actualización más reciente.") +
-                               kCrLf + QStringLiteral("La última versión disponible es ") + almacenada + kCrLf + kCrLf +
-                               mensaje,
-                           Gravedad::Aviso),
-                           titulo};
+        return AvisoInicio{
+            fallo(QStringLiteral("Se ha detectado que su Módulo de Administración no cuenta con la versión "
+                                 "de actualización más reciente.") +
+                      kCrLf + QStringLiteral("La última versión disponible es ") + almacenada + kCrLf + kCrLf + mensaje,
+                  Gravedad::Aviso),
+            titulo};
     }
-    return AvisoInicio{fallo(QStringLiteral("Se ha detectado que su Módulo de Administración no coincide con la versión de "
-                                      "actualización más reciente.") +
-                           kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar") + kCrLf +
-                           mensaje,
-                             Gravedad::Aviso),
-                       titulo};
+    return AvisoInicio{
+        fallo(QStringLiteral("Se ha detectado que su Módulo de Administración no coincide con la versión de "
+                             "actualización más reciente.") +
+                  kCrLf + QStringLiteral("Deberá actualizar su VELIRO7 para poder continuar") + kCrLf + mensaje,
+              Gravedad::Aviso),
+        titulo};
 }
 
 AvisosInicio avisosDeInicio(db::Connection& conexion, const QString& carpetaLog) {

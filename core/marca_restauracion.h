@@ -15,9 +15,9 @@
 namespace v7 {
 
 struct MarcaRestauracion {
-    QString archivo;   // the archive being restored
-    QDateTime inicio;  // when the restore began (local time)
-    QString usuario;   // the database login that ran it
+    QString archivo;    // the archive being restored
+    QDateTime inicio;   // when the restore began (local time)
+    QString usuario;    // the database login that ran it
     qint64 proceso = 0; // the process that ran it
 };
 

@@ -78,12 +78,12 @@ QString AsignarPermisosEsquema(const QString& schema, const QString& password, c
     if (!existe.hayFila) {
         return QStringLiteral("OK");
     }
-    const sql::Filas permisos = sql::filas(
-        QStringLiteral("SELECT has_schema_privilege('v7_super','") + s +
-        QStringLiteral("', 'usage') AS permiso_super, has_schema_privilege('v7_admin','") + s +
-        QStringLiteral("', 'usage') AS permiso_admin, has_schema_privilege('v7_usuario1','") + s +
-        QStringLiteral("', 'usage') AS permiso_usuario1, has_schema_privilege('v7_usuario2', '") + s +
-        QStringLiteral("', 'usage') AS permiso_usuario2"));
+    const sql::Filas permisos =
+        sql::filas(QStringLiteral("SELECT has_schema_privilege('v7_super','") + s +
+                   QStringLiteral("', 'usage') AS permiso_super, has_schema_privilege('v7_admin','") + s +
+                   QStringLiteral("', 'usage') AS permiso_admin, has_schema_privilege('v7_usuario1','") + s +
+                   QStringLiteral("', 'usage') AS permiso_usuario1, has_schema_privilege('v7_usuario2', '") + s +
+                   QStringLiteral("', 'usage') AS permiso_usuario2"));
     if (!permisos.ok()) {
         return errorImprevisto(permisos.error);
     }

@@ -121,12 +121,13 @@ ScriptAjeno prepararScriptAjeno(const QByteArray& script) {
                 } else if (c == '$') {
                     // $tag$ (tag of letters, digits, _ not starting with a digit) or $$; not $1.
                     qsizetype j = i + 1;
-                    while (j < linea.size() && (std::isalnum(static_cast<unsigned char>(linea.at(j))) ||
-                                                linea.at(j) == '_' || static_cast<unsigned char>(linea.at(j)) >= 0x80)) {
+                    while (j < linea.size() &&
+                           (std::isalnum(static_cast<unsigned char>(linea.at(j))) || linea.at(j) == '_' ||
+                            static_cast<unsigned char>(linea.at(j)) >= 0x80)) {
                         ++j;
                     }
-                    const bool antesIdent = i > 0 && (std::isalnum(static_cast<unsigned char>(linea.at(i - 1))) ||
-                                                      linea.at(i - 1) == '_');
+                    const bool antesIdent =
+                        i > 0 && (std::isalnum(static_cast<unsigned char>(linea.at(i - 1))) || linea.at(i - 1) == '_');
                     if (!antesIdent && j < linea.size() && linea.at(j) == '$' &&
                         (j == i + 1 || !std::isdigit(static_cast<unsigned char>(linea.at(i + 1))))) {
                         etiquetaDolar = linea.mid(i, j - i + 1);

@@ -7,7 +7,9 @@ SessionState& sesion() {
     return state;
 }
 
-void reiniciarSesion() { sesion() = SessionState{}; }
+void reiniciarSesion() {
+    sesion() = SessionState{};
+}
 
 db::Connection& conexionPrincipal() {
     auto& s = sesion();

@@ -1,5 +1,6 @@
 #include "core/sql.h"
 
+#include "core/errores.h"
 #include "core/session.h"
 #include "platform/events.h"
 
@@ -7,20 +8,24 @@ namespace v7 {
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using err::kCrLf;
 const QString kNoStatement = QStringLiteral("sentencia SQL no proporcionada");
 
-int clampToInt(qint64 v) { return int(qBound(qint64(INT_MIN), v, qint64(INT_MAX))); }
+int clampToInt(qint64 v) {
+    return int(qBound(qint64(INT_MIN), v, qint64(INT_MAX)));
+}
 
 } // namespace
 
 QString sqlErrorText(const db::DbError& e, const QString& routine, const QString& sql) {
     return QStringLiteral("Error: ") + QString::number(e.number) + e.description + kCrLf +
-           QStringLiteral("[Source]: public function ") + routine + kCrLf + QStringLiteral("[cadSQL]:") + db::redactStatement(sql);
+           QStringLiteral("[Source]: public function ") + routine + kCrLf + QStringLiteral("[cadSQL]:") +
+           db::redactStatement(sql);
 }
 
 bool esConexionPerdida(const QString& errorText, const db::DbError& e) {
-    return errorText.contains(QLatin1String("cerrado")) || errorText.contains(QLatin1String("response from the backend")) ||
+    return errorText.contains(QLatin1String("cerrado")) ||
+           errorText.contains(QLatin1String("response from the backend")) ||
            errorText.contains(QLatin1String("connection dead")) || e.isLostConnection();
 }
 
@@ -188,8 +193,8 @@ bool ConexionServer(const QString& connectionString, QString& errorText) {
     if (opened) {
         return true;
     }
-    errorText = QStringLiteral("Ocurrió el error: ") + QString::number(e.number) + QLatin1Char(' ') + e.description +
-                kCrLf + db::redactPassword(connectionString);
+    errorText = err::ocurrio(err::kOcurrioErrorDosPuntos, e.number) + QLatin1Char(' ') + e.description + kCrLf +
+                db::redactPassword(connectionString);
     s.ConexionPrincipal.reset();
     return false;
 }

@@ -69,7 +69,8 @@ int abrirRegular(const QString& ruta, QString* motivo, int* numeroError) {
         return fallar(ENOENT, QStringLiteral("No se indicó un archivo."));
     }
     // O_NONBLOCK: a FIFO must not hold the open; O_NOFOLLOW: a link at the name is refused (ELOOP).
-    const int fd = ::open(QFile::encodeName(ruta).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    const int fd =
+        ::open(QFile::encodeName(ruta).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int e = errno;
         return fallar(e, motivoDeError(ruta, e));
@@ -146,8 +147,7 @@ Lectura leerRegular(const QString& ruta, qint64 limite, SiExcede siExcede) {
     return l;
 }
 
-QString escribirAtomico(const QString& ruta, const QByteArray& datos, const OpcionesEscritura& o,
-                        int* numeroError) {
+QString escribirAtomico(const QString& ruta, const QByteArray& datos, const OpcionesEscritura& o, int* numeroError) {
     int sinUso = 0;
     int& numero = numeroError != nullptr ? *numeroError : sinUso;
     numero = 0;

@@ -44,10 +44,10 @@ Lectura leerRegular(const QString& ruta, qint64 limite, SiExcede siExcede = SiEx
 
 // How a replaced file is written.
 struct OpcionesEscritura {
-    unsigned modo = 0600;              // mode of a new file
-    bool conservarDuenoYModo = true;   // an existing file's owner, group and mode pass to its replacement
-    bool exigirExistente = false;      // refuse when there is no file to replace
-    uid_t dueno = uid_t(-1);           // owner to give (when not taken from the old file); -1 leaves it
+    unsigned modo = 0600;            // mode of a new file
+    bool conservarDuenoYModo = true; // an existing file's owner, group and mode pass to its replacement
+    bool exigirExistente = false;    // refuse when there is no file to replace
+    uid_t dueno = uid_t(-1);         // owner to give (when not taken from the old file); -1 leaves it
     gid_t grupo = gid_t(-1);
 };
 

@@ -31,8 +31,8 @@ QMessageBox::StandardButton botonEstandar(MsgResult r) {
 
 class QtDialogs final : public Dialogs {
 public:
-    MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons,
-                      const QString& title, std::optional<MsgResult> porDefecto) override {
+    MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons, const QString& title,
+                      std::optional<MsgResult> porDefecto) override {
         QMessageBox box(parent);
         box.setWindowTitle(title.isEmpty() ? kProgramTitle : title);
         box.setText(text);

@@ -25,8 +25,7 @@ public:
     // An empty title shows the program's title. porDefecto names the button that Enter presses (an
     // irreversible step defaults to No); none: the first button.
     virtual MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons = MsgButtons::Ok,
-                              const QString& title = QString(),
-                              std::optional<MsgResult> porDefecto = std::nullopt) = 0;
+                              const QString& title = QString(), std::optional<MsgResult> porDefecto = std::nullopt) = 0;
     // nullopt when cancelled.
     virtual std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title = QString(),
                                          const QString& defaultText = QString()) = 0;
@@ -35,8 +34,8 @@ public:
                              const QString& filter) = 0;
     // preguntarReemplazo false: choosing an existing file asks nothing (a file to read, such as the archive
     // to restore, chosen in the dialog the design names).
-    virtual QString saveFile(QWidget* parent, const QString& title, const QString& initialPath,
-                             const QString& filter, bool preguntarReemplazo = true) = 0;
+    virtual QString saveFile(QWidget* parent, const QString& title, const QString& initialPath, const QString& filter,
+                             bool preguntarReemplazo = true) = 0;
     virtual QString pickFolder(QWidget* parent, const QString& title, const QString& initialPath) = 0;
 };
 

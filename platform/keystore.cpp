@@ -203,7 +203,8 @@ ReadResult KeyStore::readValue(const QString& fullPath) const {
     QString keyPath, name;
     if (!splitValuePath(fullPath, keyPath, name)) {
         ReadResult r;
-        r.error = Error{ErrorKind::InvalidKey, 0, QStringLiteral("Raíz no válida en la clave del registro: ") + fullPath};
+        r.error =
+            Error{ErrorKind::InvalidKey, 0, QStringLiteral("Raíz no válida en la clave del registro: ") + fullPath};
         return r;
     }
     return read(keyPath, name);

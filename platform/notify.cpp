@@ -36,6 +36,8 @@ Notifier& notifier() {
     return g_replacement != nullptr ? *g_replacement : fallback;
 }
 
-void setNotifier(Notifier* replacement) { g_replacement = replacement; }
+void setNotifier(Notifier* replacement) {
+    g_replacement = replacement;
+}
 
 } // namespace v7

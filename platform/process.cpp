@@ -20,10 +20,10 @@
 #include <pwd.h>
 #include <set>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -282,7 +282,8 @@ Result run(const Command& c) {
             ::_exit(127); // this program died before the line above took effect
         }
         if (::dup2(fdIn, STDIN_FILENO) < 0 || (fdOut >= 0 && ::dup2(fdOut, STDOUT_FILENO) < 0) ||
-            (errAStdout ? ::dup2(STDOUT_FILENO, STDERR_FILENO) < 0 : (fdErr >= 0 && ::dup2(fdErr, STDERR_FILENO) < 0)) ||
+            (errAStdout ? ::dup2(STDOUT_FILENO, STDERR_FILENO) < 0
+                        : (fdErr >= 0 && ::dup2(fdErr, STDERR_FILENO) < 0)) ||
             (!folder.isEmpty() && ::chdir(folder.constData()) != 0)) {
             e = errno;
         } else {

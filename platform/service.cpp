@@ -206,12 +206,13 @@ Result switchTo(const QString& installFolder, bool wantRunning) {
     QStringList args;
     if (wantRunning) {
         ensureLogFolder(t);
-        args = {QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
-                QStringLiteral("-D"), t.dataFolder, QStringLiteral("-l"),
-                t.dataFolder + QStringLiteral("/pg_log/startup.log")};
+        args = {QStringLiteral("start"), QStringLiteral("-w"),
+                QStringLiteral("-t"),    QStringLiteral("60"),
+                QStringLiteral("-D"),    t.dataFolder,
+                QStringLiteral("-l"),    t.dataFolder + QStringLiteral("/pg_log/startup.log")};
     } else {
         args = {QStringLiteral("stop"), QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),
-                QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-D"), t.dataFolder};
+                QStringLiteral("-t"),   QStringLiteral("60"), QStringLiteral("-D"),   t.dataFolder};
     }
     r = fromRun(runPgCtl(t, args), QString());
     if (r.exitCode != 0) {
@@ -229,9 +230,13 @@ Result switchTo(const QString& installFolder, bool wantRunning) {
 
 } // namespace
 
-Result start(const QString& installFolder) { return switchTo(installFolder, true); }
+Result start(const QString& installFolder) {
+    return switchTo(installFolder, true);
+}
 
-Result stop(const QString& installFolder) { return switchTo(installFolder, false); }
+Result stop(const QString& installFolder) {
+    return switchTo(installFolder, false);
+}
 
 Result status(const QString& installFolder) {
     Target t;

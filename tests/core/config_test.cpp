@@ -84,7 +84,8 @@ TEST_F(Db, BackslashPathLiteralIsStoredExactly) {
 
 TEST_F(Db, ExisteColumnaTestsTableOrColumn) {
     EXPECT_TRUE(ExisteColumna(QStringLiteral("catalogos"), QStringLiteral("analistas")));
-    EXPECT_TRUE(ExisteColumna(QStringLiteral("catalogos"), QStringLiteral("analistas"), QStringLiteral("idbiblioteca")));
+    EXPECT_TRUE(
+        ExisteColumna(QStringLiteral("catalogos"), QStringLiteral("analistas"), QStringLiteral("idbiblioteca")));
     EXPECT_FALSE(ExisteColumna(QStringLiteral("catalogos"), QStringLiteral("analistas"), QStringLiteral("nada")));
     EXPECT_FALSE(ExisteColumna(QStringLiteral("catalogos"), QStringLiteral("no_hay")));
 }
@@ -159,8 +160,8 @@ TEST_F(Db, CargarConfiguracionFullSetAndMissingKeys) {
     EXPECT_EQ(c.CatalogoLibrosDefault, QStringLiteral("LIBROS"));
 
     // An absent key no longer makes the load fail: it takes its type's default.
-    ASSERT_TRUE(PgCluster::instance().psql(
-        QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion IN ('SABADOS','BIBLIO_ACTIVA','WORD_FUENTE','CORREO');")));
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion "
+                                                          "IN ('SABADOS','BIBLIO_ACTIVA','WORD_FUENTE','CORREO');")));
     ASSERT_TRUE(CargarConfiguracion(&err)) << err.toStdString();
     EXPECT_FALSE(configuracion().Sabados);
     EXPECT_EQ(configuracion().BiblioActiva, 0);

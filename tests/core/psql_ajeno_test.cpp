@@ -91,10 +91,12 @@ TEST(ScriptAjeno, PsqlItselfRefusesAndADumpLoads) {
     auto correr = [&](const QByteArray& entrada, QByteArray* salida = nullptr) {
         process::Command c;
         c.program = psql;
-        c.arguments = QStringList{QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
-                                  QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), pg.host(),
-                                  QStringLiteral("-p"), QString::number(pg.port()), QStringLiteral("-U"),
-                                  pg.superuser(), QStringLiteral("-d"), QStringLiteral("postgres"),
+        c.arguments = QStringList{QStringLiteral("-X"), QStringLiteral("-q"),
+                                  QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                                  QStringLiteral("-h"), pg.host(),
+                                  QStringLiteral("-p"), QString::number(pg.port()),
+                                  QStringLiteral("-U"), pg.superuser(),
+                                  QStringLiteral("-d"), QStringLiteral("postgres"),
                                   QStringLiteral("-f"), QStringLiteral("-")};
         c.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
         c.cLocale = true;
@@ -116,16 +118,18 @@ TEST(ScriptAjeno, PsqlItselfRefusesAndADumpLoads) {
                         nullptr, QStringLiteral("postgres")));
     process::Command dump;
     dump.program = pg.binFolder() + QStringLiteral("/pg_dump");
-    dump.arguments = QStringList{QStringLiteral("-h"), pg.host(), QStringLiteral("-p"), QString::number(pg.port()),
-                                 QStringLiteral("-U"), pg.superuser(), QStringLiteral("-t"), QStringLiteral("ajeno"),
-                                 QStringLiteral("postgres")};
+    dump.arguments =
+        QStringList{QStringLiteral("-h"),      pg.host(),      QStringLiteral("-p"), QString::number(pg.port()),
+                    QStringLiteral("-U"),      pg.superuser(), QStringLiteral("-t"), QStringLiteral("ajeno"),
+                    QStringLiteral("postgres")};
     dump.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
     dump.out = process::Sink::Capture;
     const process::Result volcado = process::run(dump);
     ASSERT_TRUE(volcado.ok());
     ASSERT_TRUE(volcado.output.contains("\\restrict ")) << "this pg_dump writes no \\restrict pair";
-    const QString antes = pg.scalar(QStringLiteral("SELECT string_agg(coalesce(a,'-') || b, '|' ORDER BY b) FROM ajeno"),
-                                    QStringLiteral("postgres"));
+    const QString antes =
+        pg.scalar(QStringLiteral("SELECT string_agg(coalesce(a,'-') || b, '|' ORDER BY b) FROM ajeno"),
+                  QStringLiteral("postgres"));
     ASSERT_TRUE(pg.psql(QStringLiteral("DROP TABLE ajeno;"), nullptr, QStringLiteral("postgres")));
     const ScriptAjeno s = prepararScriptAjeno(volcado.output);
     ASSERT_TRUE(s.ok()) << s.motivo.toStdString();

@@ -3,8 +3,8 @@
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/sqlutil.h"
-#include "tests/support/pg_cluster.h"
 #include "tests/support/esperas.h"
+#include "tests/support/pg_cluster.h"
 #include "tests/support/v7_fixture.h"
 
 #include "platform/process.h"
@@ -115,7 +115,8 @@ TEST_F(SqlLayer, KilledBackendIsReopenedAndStatementRetried) {
 TEST_F(SqlLayer, StatementOfALostTransactionIsNotRetriedOutsideIt) {
     int rows = 0;
     QString err;
-    ASSERT_TRUE(ExecuteSQLaction(QStringLiteral("CREATE TABLE IF NOT EXISTS tx_lost (a int); TRUNCATE tx_lost;"), rows, err));
+    ASSERT_TRUE(
+        ExecuteSQLaction(QStringLiteral("CREATE TABLE IF NOT EXISTS tx_lost (a int); TRUNCATE tx_lost;"), rows, err));
     ASSERT_TRUE(ExecuteSQLaction(QStringLiteral("BEGIN;"), rows, err));
     ASSERT_TRUE(ExecuteSQLaction(QStringLiteral("INSERT INTO tx_lost VALUES (1);"), rows, err));
     auto rs = ExecuteSQLrs(QStringLiteral("SELECT pg_backend_pid()"), rows, err);
@@ -203,7 +204,9 @@ TEST_F(SqlLayer, RecordsetCountsAndReads) {
 namespace {
 
 // The block state after a statement, as the connection reports it.
-bool enBloque() { return conexionPrincipal().inTransaction(); }
+bool enBloque() {
+    return conexionPrincipal().inTransaction();
+}
 
 } // namespace
 
@@ -222,7 +225,7 @@ TEST_F(SqlLayer, TransactionStateIsWhatTheServerReports) {
         {"SAVEPOINT s1;", true, true},
         {"INSERT INTO tx_estado VALUES (1);", true, true},
         {"ROLLBACK TO SAVEPOINT s1;", true, true}, // still inside the block
-        {"SELECT 1/0;", false, true},             // aborted, still a block to end
+        {"SELECT 1/0;", false, true},              // aborted, still a block to end
         {"ROLLBACK;", true, false},
         {"END;", true, false},
     };
@@ -312,9 +315,16 @@ TEST_F(SqlLayer, LockedTableEndsWithinItsLimitWhileTimersRun) {
     // Another client holds the table for a few seconds.
     process::Command otro;
     otro.program = pg.binFolder() + QStringLiteral("/psql");
-    otro.arguments = QStringList{QStringLiteral("-X"), QStringLiteral("-h"), pg.host(), QStringLiteral("-p"),
-                                 QString::number(pg.port()), QStringLiteral("-U"), pg.superuser(),
-                                 QStringLiteral("-d"), QStringLiteral("veliro7"), QStringLiteral("-c"),
+    otro.arguments = QStringList{QStringLiteral("-X"),
+                                 QStringLiteral("-h"),
+                                 pg.host(),
+                                 QStringLiteral("-p"),
+                                 QString::number(pg.port()),
+                                 QStringLiteral("-U"),
+                                 pg.superuser(),
+                                 QStringLiteral("-d"),
+                                 QStringLiteral("veliro7"),
+                                 QStringLiteral("-c"),
                                  QStringLiteral("BEGIN; LOCK public.ocupada; SELECT pg_sleep(4); COMMIT;")};
     otro.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
     std::thread cliente([&] { (void)process::run(otro); });
@@ -358,13 +368,15 @@ TEST(Errores, SpanishSentenceFirstAndNeverTheStatement) {
     const QString fuente = QStringLiteral("\r\n[Source]: public function ExecuteSQLaction\r\n[cadSQL]:");
     const Caso casos[] = {
         {QStringLiteral("Error: -2147467259ERROR: permission denied for table analistas;\nError while executing "
-                        "the query") + fuente + QStringLiteral("SELECT clave FROM catalogos.analistas"),
+                        "the query") +
+             fuente + QStringLiteral("SELECT clave FROM catalogos.analistas"),
          QStringLiteral("El usuario de la sesión no tiene permiso para esta operación.")},
         {QStringLiteral("Error: -2147467259ERROR: value too long for type character varying(255)") + fuente +
              QStringLiteral("INSERT INTO reportes.reporte VALUES ('secreto')"),
          QStringLiteral("Un valor es más largo de lo que admite su campo.")},
         {QStringLiteral("Error: -2147467259ERROR: unterminated quoted string at or near \"'x\"\nLINE 1: "
-                        "INSERT INTO t VALUES ('x") + fuente + QStringLiteral("INSERT INTO t VALUES ('x"),
+                        "INSERT INTO t VALUES ('x") +
+             fuente + QStringLiteral("INSERT INTO t VALUES ('x"),
          QStringLiteral("La instrucción enviada al servidor no es válida.")},
         {QStringLiteral("Error: -2147467259ERROR: current user cannot be dropped") + fuente +
              QStringLiteral("DROP ROLE jefe"),

@@ -45,12 +45,9 @@ TEST(ArchivoSeguro, RefusesWhatIsNotAPlainFile) {
         const char* contiene;
     };
     const Caso casos[] = {
-        {enlace, "enlace"},
-        {fifo, "no es un archivo común"},
-        {cero, "enlace"},
-        {QStringLiteral("/dev/zero"), "no es un archivo común"},
-        {dir.path(), "carpeta"},
-        {dir.file(QStringLiteral("nada")), "No se encontró"},
+        {enlace, "enlace"},      {fifo, "no es un archivo común"},
+        {cero, "enlace"},        {QStringLiteral("/dev/zero"), "no es un archivo común"},
+        {dir.path(), "carpeta"}, {dir.file(QStringLiteral("nada")), "No se encontró"},
         {grande, "máximo"},
     };
     for (const Caso& c : casos) {

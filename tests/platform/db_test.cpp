@@ -34,7 +34,8 @@ TEST(ErrorsClassified, LostConnectionStates) {
 
 TEST(Recordsets, FilterAndNavigation) {
     Recordset rs({{QStringLiteral("descripcion"), FieldType::Text}, {QStringLiteral("valor"), FieldType::Text}},
-                 {{QStringLiteral("A"), QStringLiteral("1")}, {QStringLiteral("B"), std::nullopt},
+                 {{QStringLiteral("A"), QStringLiteral("1")},
+                  {QStringLiteral("B"), std::nullopt},
                   {QStringLiteral("A"), QStringLiteral("3")}});
     EXPECT_EQ(rs.recordCount(), 3);
     rs.setFilter(QStringLiteral("DESCRIPCION"), QStringLiteral("A"));
