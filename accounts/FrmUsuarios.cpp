@@ -32,9 +32,10 @@
 
 namespace v7 {
 
+using err::kCrLf;
+
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kIndefinida = QStringLiteral("Indefinida");
 
 constexpr int kColumnaVigencia = 1;

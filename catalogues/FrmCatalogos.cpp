@@ -30,11 +30,11 @@
 
 namespace v7 {
 
+using err::kCrLf;
 using ui::px;
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kTituloError = QStringLiteral("VELIRO7 - ERROR");
 
 // Edit rows, in twips: the text box's height, the label's and the box's left edges.
@@ -593,7 +593,7 @@ void FrmCatalogos::ActualizarList() {
     guardia.liberar();
     if (e.isSet()) {
         dialogs().message(this, MsgIcon::Critical,
-                          err::textoParaUsuario(QStringLiteral("Ocurrió el error num. ") + QString::number(e.number) +
+                          err::textoParaUsuario(err::ocurrio(err::kOcurrioErrorNum, e.number) +
                                                     QStringLiteral(" al leer la lista de bibliotecas."),
                                                 e.description) +
                               kCrLf + QStringLiteral("[Rutina: ActualizarList]"));
@@ -749,7 +749,7 @@ void FrmCatalogos::habilitarListaYPestana() {
 
 void FrmCatalogos::mostrarError(qint64 numero, const QString& descripcion) {
     dialogs().message(this, MsgIcon::Critical,
-                      QStringLiteral("Ocurrió el Error No. ") + QString::number(numero) + kCrLf + descripcion,
+                      err::ocurrio(err::kOcurrioErrorNo, numero, {descripcion}),
                       MsgButtons::Ok, kTituloError);
 }
 
