@@ -41,37 +41,8 @@ const QString kIndefinida = QStringLiteral("Indefinida");
 constexpr int kColumnaVigencia = 1;
 constexpr int kColumnaId = 2;
 
-const QString kCamposUsuarios = QStringLiteral(
-    "pg_user.usename, pg_user.passwd, pg_user.valuntil, pg_group.groname, nombre, clave, idanalista, idbiblioteca ");
-const QString kDesdeUsuarios =
-    QStringLiteral("FROM pg_user, pg_group, catalogos.analistas WHERE pg_user.usesysid = ANY(pg_group.grolist) ");
-
-// The accounts the session's class may see: a superuser (or a session without class) every login
-// once, an administrator every login and group but v7_super's; any other class none.
-QString consultaUsuarios(const QString& tipoUsuario) {
-    const QString tipo = tipoUsuario.toLower();
-    if (tipo == QLatin1String("superusuario") || tipo.isEmpty()) {
-        return QStringLiteral("SELECT DISTINCT ON (pg_user.usename) ") + kCamposUsuarios + kDesdeUsuarios +
-               QStringLiteral("AND usuario = usename");
-    }
-    if (tipo == QLatin1String("administrador")) {
-        return QStringLiteral("SELECT ") + kCamposUsuarios + kDesdeUsuarios +
-               QStringLiteral("AND usuario = usename AND pg_group.groname <> 'v7_super'");
-    }
-    return QString();
-}
-
-const QString kConsultaGrupos = QStringLiteral("SELECT groname FROM pg_group WHERE groname ILIKE 'V7_%'");
-const QString kConsultaBibliotecas =
-    QStringLiteral("SELECT idbiblioteca, nombre FROM catalogos.bibliotecas ORDER BY idbiblioteca");
-
 // Marks the library entry of an account whose library the catalogue lacks.
 constexpr int kRolBibliotecaAjena = Qt::UserRole + 1;
-
-// A query of the window's lists, off the window's thread and within the interactive limits.
-RecordsetPtr consultar(const QString& sql, db::DbError& e) {
-    return conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().query(sql, e); });
-}
 
 } // namespace
 
@@ -338,7 +309,8 @@ void FrmUsuarios::Form_Activate() {
     if (!m_detener) {
         // 4.
         rsUsuarios.reset();
-        m_consultaUsuarios = consultaUsuarios(sesion().TipoUsuario);
+        m_tipoCuentas = sesion().TipoUsuario;
+        m_veCuentas = claseVeCuentas(m_tipoCuentas);
         // 5-7.
         LlenarListaUsuarios();
         LlenarGrupos(QStringLiteral("Combo"));
@@ -370,14 +342,12 @@ void FrmUsuarios::LlenarListaUsuarios() {
         ListUsuarios->currentItem() != nullptr ? ListUsuarios->currentItem()->text(kColumnaId) : QString();
     ListUsuarios->clear();
     rsUsuarios.reset();
-    if (!m_consultaUsuarios.isEmpty()) {
-        db::DbError e;
-        auto rs = consultar(m_consultaUsuarios, e);
-        if (!rs) {
-            error(
-                err::textoParaUsuario(QStringLiteral("No se logró consultar las cuentas de usuario."), e.description));
+    if (m_veCuentas) {
+        auto cuentas = conPlazos(kPlazosInteractivos, [&] { return leerCuentas(m_tipoCuentas); });
+        if (!cuentas.ok()) {
+            error(err::textoParaUsuario(QStringLiteral("No se logró consultar las cuentas de usuario."), cuentas.error));
         }
-        rsUsuarios = std::move(rs);
+        rsUsuarios = std::move(cuentas.rs);
     }
     QTreeWidgetItem* elegido = nullptr;
     for (int n = 1; rsUsuarios && !rsUsuarios->eof(); rsUsuarios->moveNext(), ++n) {
@@ -409,11 +379,10 @@ void FrmUsuarios::LlenarListaUsuarios() {
 void FrmUsuarios::LlenarGrupos(const QString& tipo) {
     CursorEspera cursor;
     cursor.poner(true);
-    db::DbError e;
-    auto rs = consultar(kConsultaGrupos, e);
-    rsGrupos = std::move(rs);
+    auto grupos = conPlazos(kPlazosInteractivos, [] { return leerGrupos(); });
+    rsGrupos = std::move(grupos.rs);
     if (!rsGrupos) {
-        error(err::textoParaUsuario(QStringLiteral("No se logró consultar los grupos de usuarios."), e.description));
+        error(err::textoParaUsuario(QStringLiteral("No se logró consultar los grupos de usuarios."), grupos.error));
     }
     if (tipo != QLatin1String("Combo")) {
         return;
@@ -446,11 +415,10 @@ void FrmUsuarios::LlenarGrupos(const QString& tipo) {
 }
 
 void FrmUsuarios::LlenarBibliotecas() {
-    db::DbError e;
-    auto rs = consultar(kConsultaBibliotecas, e);
-    rsBibliotecas = std::move(rs);
+    auto bibliotecas = conPlazos(kPlazosInteractivos, [] { return leerBibliotecas(); });
+    rsBibliotecas = std::move(bibliotecas.rs);
     if (!rsBibliotecas) {
-        error(err::textoParaUsuario(QStringLiteral("No se logró consultar las bibliotecas."), e.description));
+        error(err::textoParaUsuario(QStringLiteral("No se logró consultar las bibliotecas."), bibliotecas.error));
     }
     const QVariant previo = CmbBibliotecas->currentData();
     CmbBibliotecas->clear();
