@@ -314,12 +314,7 @@ void FrmCatalogos::TabStrip1_Click() {
     if (!m_abierto) {
         db::DbError e;
         std::unique_ptr<db::Recordset> rs, columnas;
-        conPlazos(kPlazosInteractivos, [&] {
-            rs = conexionPrincipal().query(consultaCatalogo(), e);
-            if (rs) {
-                columnas = conexionPrincipal().query(consultaColumnas(), e);
-            }
-        });
+        conPlazos(kPlazosInteractivos, [&] { return LeerCatalogo(rs, columnas, e); });
         if (!columnas) {
             guardia.liberar();
             TabStrip1->setEnabled(true);
@@ -561,7 +556,7 @@ void FrmCatalogos::ActualizarList() {
     LstBibliotecas->hide();
     // 7. The window keeps answering while the server reads.
     db::DbError e;
-    auto rs = conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().query(consultaCatalogo(), e); });
+    auto rs = conPlazos(kPlazosInteractivos, [&] { return LeerFilasCatalogo(e); });
     // 8.
     if (rs) {
         RsCatalogo = std::move(rs);
@@ -892,7 +887,7 @@ void FrmCatalogos::BtnBiblioBorrar_Click() {
     const QString pregunta = QStringLiteral("Esta a punto de eliminar la Biblioteca \"") + item->text(0) +
                              QStringLiteral("\"") + kCrLf + QString(20, QLatin1Char(' ')) +
                              QStringLiteral(" ¿ Desea continuar ?");
-    const QString sql = sentenciaBorrar(claveDe(item));
+    const QString clave = claveDe(item);
     // 3. Enter answers No: a delete cannot be taken back.
     if (dialogs().message(this, MsgIcon::Question, pregunta, MsgButtons::YesNo, QString(), MsgResult::No) !=
         MsgResult::Yes) {
@@ -904,7 +899,7 @@ void FrmCatalogos::BtnBiblioBorrar_Click() {
     bool borrado = false;
     {
         GuardiaVentana guardia(this);
-        borrado = conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().execute(sql, filas, e); });
+        borrado = conPlazos(kPlazosInteractivos, [&] { return BorrarRegistro(clave, filas, e); });
     }
     if (!borrado) {
         if (clasificarFalla(e) == FallaEscritura::Referenciado) {
