@@ -231,7 +231,6 @@ void FrmUsuarios::construir() {
 }
 
 void FrmUsuarios::Form_Load() {
-    // 1-2.
     AplicarEstiloPanel(PanelCentral);
     AplicarEstiloPanelEncabezado(PanelSec1, QStringLiteral("Acciones"), false, false);
     AplicarEstiloPanelEncabezado(PanelSec2, QStringLiteral("Datos generales del usuario"), false, false);
@@ -239,7 +238,6 @@ void FrmUsuarios::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    // 3.
     ListUsuarios->setHeaderLabels({QStringLiteral("Usuarios"), QStringLiteral("Vigencia"), QStringLiteral("id")});
     ListUsuarios->setColumnWidth(0, ui::px(1390));
     ListUsuarios->setColumnWidth(kColumnaVigencia, ui::px(1300));
@@ -281,20 +279,19 @@ void FrmUsuarios::Form_Activate() {
     m_activando = true;
     m_detener = false;
     const bool enEdicion = OptCrearUsuario->isChecked() || OptModificarUsuario->isChecked();
-    // 1. The picker's default: this day of the month, in December. Not over what a form being edited
+    // The picker's default: this day of the month, in December. Not over what a form being edited
     // holds (coming back from the libraries editor).
     if (!enEdicion) {
         const QDate hoy = QDate::currentDate();
         DtpVigencia->setDate(QDate(hoy.year(), 12, hoy.day()));
     }
-    // 2.
     QWidget* modos[] = {OptCrearUsuario,    EtCrearUsuario,     OptModificarUsuario,
                         EtModificarUsuario, OptEliminarUsuario, EtEliminarUsuario};
     for (QWidget* w : modos) {
         w->setEnabled(false);
     }
     ListUsuarios->setEnabled(false);
-    // 3. On a thread of its own, so the window repaints and answers meanwhile (a close is refused while
+    // On a thread of its own, so the window repaints and answers meanwhile (a close is refused while
     // groups are being set up); its boxes follow in their order once it is done.
     QStringList avisos;
     conPlazos(kPlazosInteractivos, [&] {
@@ -307,20 +304,16 @@ void FrmUsuarios::Form_Activate() {
         }
     }
     if (!m_detener) {
-        // 4.
         rsUsuarios.reset();
         m_tipoCuentas = sesion().TipoUsuario;
         m_veCuentas = claseVeCuentas(m_tipoCuentas);
-        // 5-7.
         LlenarListaUsuarios();
         LlenarGrupos(QStringLiteral("Combo"));
         LlenarBibliotecas();
-        // 8.
         if (ListUsuarios->topLevelItemCount() > 0) {
             ListUsuarios_Click();
         }
     }
-    // 9.
     for (QWidget* w : modos) {
         w->setEnabled(true);
     }
@@ -492,19 +485,15 @@ void FrmUsuarios::mostrarRegistro() {
         ponerModulos(ModulosAnalista{});
         return;
     }
-    // 5.
     TxtLogin->setText(rsUsuarios->text(QStringLiteral("usename")));
     TxtContrasena->setText(rsUsuarios->text(QStringLiteral("passwd")));
     TxtConfirmar->setText(rsUsuarios->text(QStringLiteral("passwd")));
     TxtNombre->setText(rsUsuarios->text(QStringLiteral("nombre")));
-    // 6.
     ponerModulos(LeerModulos(rsUsuarios->text(QStringLiteral("clave"))));
-    // 7.
     const auto valuntil = rsUsuarios->value(QStringLiteral("valuntil"));
     if (const auto fecha = fechaVigencia(valuntil)) {
         DtpVigencia->setDate(fecha->date());
     }
-    // 8-9.
     if (CmbGrupo->count() == 0 && !m_activando) {
         GuardiaVentana guardia(this);
         LlenarGrupos(QStringLiteral("Combo"));
@@ -518,14 +507,13 @@ void FrmUsuarios::mostrarRegistro() {
         }
     }
     CmbGrupo->setCurrentIndex(g);
-    // 10. A library the catalogue lacks is shown as such (and kept by a change); none, the last entry.
+    // A library the catalogue lacks is shown as such (and kept by a change); none, the last entry.
     const auto biblioteca = rsUsuarios->value(QStringLiteral("idbiblioteca"));
     bool numero = false;
     const qint64 id = biblioteca ? biblioteca->toLongLong(&numero) : 0;
     elegirBiblioteca(numero ? std::optional<qint64>(id) : std::nullopt);
     // The account's own validity, so that a change that does not touch it keeps it.
     ChkIndefinido->setChecked(vigenciaIndefinida(valuntil));
-    // 11.
     rsUsuarios->clearFilter();
 }
 
@@ -784,7 +772,6 @@ bool FrmUsuarios::validarFormulario() {
             return false;
         }
     }
-    // 1.
     if (TxtContrasena->text().isEmpty()) {
         error(QStringLiteral("Es necesario proporcionar una contraseña"));
         TxtContrasena->setCursorPosition(0);
@@ -793,7 +780,6 @@ bool FrmUsuarios::validarFormulario() {
         }
         return false;
     }
-    // 2.
     if (TxtContrasena->text() != TxtConfirmar->text()) {
         error(QStringLiteral("Por favor, verifique que las contraseñas sean iguales"));
         TxtConfirmar->selectAll();
@@ -813,7 +799,6 @@ bool FrmUsuarios::validarFormulario() {
             return false;
         }
     }
-    // 3.
     if (CmbGrupo->currentIndex() < 0) {
         error(QStringLiteral("Por favor, seleccione un grupo de la lista"));
         if (CmbGrupo->isEnabled()) {
@@ -821,7 +806,6 @@ bool FrmUsuarios::validarFormulario() {
         }
         return false;
     }
-    // 4.
     if ((crear || modificar) && modulos() == ModulosAnalista{}) {
         error(QStringLiteral("Seleccione almenos un módulo para continuar"));
         ChkAdqui->setFocus();
@@ -909,7 +893,7 @@ void FrmUsuarios::aceptarModificar() {
         r = conPlazos(kPlazosInteractivos, [&] { return ModificarCuenta(d, antes); });
         sigue = r.paso != PasoCuenta::RenombreSinContrasena && r.paso != PasoCuenta::RenombreRehusado &&
                 r.paso != PasoCuenta::RenombreFallo && r.paso != PasoCuenta::ErrorGeneral;
-        // 10. (the list first, so the box below stands over the account as it is now)
+        // The list first, so the box below stands over the account as it is now.
         if (sigue) {
             LlenarListaUsuarios();
         }
@@ -929,7 +913,6 @@ void FrmUsuarios::aceptarModificar() {
     if (!sigue) {
         return;
     }
-    // 8.
     UsuarioAnterior.clear();
     ClaveAnterior.clear();
     GrupoAnterior = 0;
