@@ -2,9 +2,9 @@
 
 #include "accounts/cuentas.h"
 #include "accounts/grupos.h"
-#include "core/fallos_ui.h"
 #include "core/controles_ui.h"
 #include "core/errores.h"
+#include "core/fallos_ui.h"
 #include "core/listas_ui.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -338,7 +338,8 @@ void FrmUsuarios::LlenarListaUsuarios() {
     if (m_veCuentas) {
         auto cuentas = conPlazos(kPlazosInteractivos, [&] { return leerCuentas(m_tipoCuentas); });
         if (!cuentas.ok()) {
-            error(err::textoParaUsuario(QStringLiteral("No se logró consultar las cuentas de usuario."), cuentas.error));
+            error(
+                err::textoParaUsuario(QStringLiteral("No se logró consultar las cuentas de usuario."), cuentas.error));
         }
         rsUsuarios = std::move(cuentas.rs);
     }

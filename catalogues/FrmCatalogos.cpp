@@ -715,8 +715,7 @@ void FrmCatalogos::habilitarListaYPestana() {
 }
 
 void FrmCatalogos::mostrarError(qint64 numero, const QString& descripcion) {
-    dialogs().message(this, MsgIcon::Critical,
-                      err::ocurrio(err::kOcurrioErrorNo, numero, {descripcion}),
+    dialogs().message(this, MsgIcon::Critical, err::ocurrio(err::kOcurrioErrorNo, numero, {descripcion}),
                       MsgButtons::Ok, kTituloError);
 }
 

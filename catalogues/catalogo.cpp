@@ -222,8 +222,7 @@ bool coincideCelda(const QString& celda, const QString& cadena, bool fraseComple
 
 // These keep the connection's own calls: the window sorts a failure by the server's SQLSTATE, which the
 // layer's error text does not carry.
-bool LeerCatalogo(std::unique_ptr<db::Recordset>& filas, std::unique_ptr<db::Recordset>& columnas,
-                  db::DbError& error) {
+bool LeerCatalogo(std::unique_ptr<db::Recordset>& filas, std::unique_ptr<db::Recordset>& columnas, db::DbError& error) {
     filas = conexionPrincipal().query(consultaCatalogo(), error);
     if (filas) {
         columnas = conexionPrincipal().query(consultaColumnas(), error);

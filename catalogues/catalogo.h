@@ -100,8 +100,7 @@ bool InsertarRegistro(const QVector<ColumnaCatalogo>& columnas, const QVector<Va
 
 // The rows and the columns of the catalogue on the shared connection, both or neither (columnas is empty
 // on a failure). The server's own error comes back, as the writes give it.
-bool LeerCatalogo(std::unique_ptr<db::Recordset>& filas, std::unique_ptr<db::Recordset>& columnas,
-                  db::DbError& error);
+bool LeerCatalogo(std::unique_ptr<db::Recordset>& filas, std::unique_ptr<db::Recordset>& columnas, db::DbError& error);
 // The catalogue's rows alone (null on a failure).
 std::unique_ptr<db::Recordset> LeerFilasCatalogo(db::DbError& error);
 // Deletes the row of that key. False with the server's error, which clasificarFalla sorts.
