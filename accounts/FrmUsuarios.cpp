@@ -2,9 +2,9 @@
 
 #include "accounts/cuentas.h"
 #include "accounts/grupos.h"
-#include "core/fallos_ui.h"
 #include "core/controles_ui.h"
 #include "core/errores.h"
+#include "core/fallos_ui.h"
 #include "core/listas_ui.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -32,45 +32,17 @@
 
 namespace v7 {
 
+using err::kCrLf;
+
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kIndefinida = QStringLiteral("Indefinida");
 
 constexpr int kColumnaVigencia = 1;
 constexpr int kColumnaId = 2;
 
-const QString kCamposUsuarios = QStringLiteral(
-    "pg_user.usename, pg_user.passwd, pg_user.valuntil, pg_group.groname, nombre, clave, idanalista, idbiblioteca ");
-const QString kDesdeUsuarios =
-    QStringLiteral("FROM pg_user, pg_group, catalogos.analistas WHERE pg_user.usesysid = ANY(pg_group.grolist) ");
-
-// The accounts the session's class may see: a superuser (or a session without class) every login
-// once, an administrator every login and group but v7_super's; any other class none.
-QString consultaUsuarios(const QString& tipoUsuario) {
-    const QString tipo = tipoUsuario.toLower();
-    if (tipo == QLatin1String("superusuario") || tipo.isEmpty()) {
-        return QStringLiteral("SELECT DISTINCT ON (pg_user.usename) ") + kCamposUsuarios + kDesdeUsuarios +
-               QStringLiteral("AND usuario = usename");
-    }
-    if (tipo == QLatin1String("administrador")) {
-        return QStringLiteral("SELECT ") + kCamposUsuarios + kDesdeUsuarios +
-               QStringLiteral("AND usuario = usename AND pg_group.groname <> 'v7_super'");
-    }
-    return QString();
-}
-
-const QString kConsultaGrupos = QStringLiteral("SELECT groname FROM pg_group WHERE groname ILIKE 'V7_%'");
-const QString kConsultaBibliotecas =
-    QStringLiteral("SELECT idbiblioteca, nombre FROM catalogos.bibliotecas ORDER BY idbiblioteca");
-
 // Marks the library entry of an account whose library the catalogue lacks.
 constexpr int kRolBibliotecaAjena = Qt::UserRole + 1;
-
-// A query of the window's lists, off the window's thread and within the interactive limits.
-RecordsetPtr consultar(const QString& sql, db::DbError& e) {
-    return conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().query(sql, e); });
-}
 
 } // namespace
 
@@ -259,7 +231,6 @@ void FrmUsuarios::construir() {
 }
 
 void FrmUsuarios::Form_Load() {
-    // 1-2.
     AplicarEstiloPanel(PanelCentral);
     AplicarEstiloPanelEncabezado(PanelSec1, QStringLiteral("Acciones"), false, false);
     AplicarEstiloPanelEncabezado(PanelSec2, QStringLiteral("Datos generales del usuario"), false, false);
@@ -267,7 +238,6 @@ void FrmUsuarios::Form_Load() {
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    // 3.
     ListUsuarios->setHeaderLabels({QStringLiteral("Usuarios"), QStringLiteral("Vigencia"), QStringLiteral("id")});
     ListUsuarios->setColumnWidth(0, ui::px(1390));
     ListUsuarios->setColumnWidth(kColumnaVigencia, ui::px(1300));
@@ -309,20 +279,19 @@ void FrmUsuarios::Form_Activate() {
     m_activando = true;
     m_detener = false;
     const bool enEdicion = OptCrearUsuario->isChecked() || OptModificarUsuario->isChecked();
-    // 1. The picker's default: this day of the month, in December. Not over what a form being edited
+    // The picker's default: this day of the month, in December. Not over what a form being edited
     // holds (coming back from the libraries editor).
     if (!enEdicion) {
         const QDate hoy = QDate::currentDate();
         DtpVigencia->setDate(QDate(hoy.year(), 12, hoy.day()));
     }
-    // 2.
     QWidget* modos[] = {OptCrearUsuario,    EtCrearUsuario,     OptModificarUsuario,
                         EtModificarUsuario, OptEliminarUsuario, EtEliminarUsuario};
     for (QWidget* w : modos) {
         w->setEnabled(false);
     }
     ListUsuarios->setEnabled(false);
-    // 3. On a thread of its own, so the window repaints and answers meanwhile (a close is refused while
+    // On a thread of its own, so the window repaints and answers meanwhile (a close is refused while
     // groups are being set up); its boxes follow in their order once it is done.
     QStringList avisos;
     conPlazos(kPlazosInteractivos, [&] {
@@ -335,19 +304,16 @@ void FrmUsuarios::Form_Activate() {
         }
     }
     if (!m_detener) {
-        // 4.
         rsUsuarios.reset();
-        m_consultaUsuarios = consultaUsuarios(sesion().TipoUsuario);
-        // 5-7.
+        m_tipoCuentas = sesion().TipoUsuario;
+        m_veCuentas = claseVeCuentas(m_tipoCuentas);
         LlenarListaUsuarios();
         LlenarGrupos(QStringLiteral("Combo"));
         LlenarBibliotecas();
-        // 8.
         if (ListUsuarios->topLevelItemCount() > 0) {
             ListUsuarios_Click();
         }
     }
-    // 9.
     for (QWidget* w : modos) {
         w->setEnabled(true);
     }
@@ -369,14 +335,13 @@ void FrmUsuarios::LlenarListaUsuarios() {
         ListUsuarios->currentItem() != nullptr ? ListUsuarios->currentItem()->text(kColumnaId) : QString();
     ListUsuarios->clear();
     rsUsuarios.reset();
-    if (!m_consultaUsuarios.isEmpty()) {
-        db::DbError e;
-        auto rs = consultar(m_consultaUsuarios, e);
-        if (!rs) {
+    if (m_veCuentas) {
+        auto cuentas = conPlazos(kPlazosInteractivos, [&] { return leerCuentas(m_tipoCuentas); });
+        if (!cuentas.ok()) {
             error(
-                err::textoParaUsuario(QStringLiteral("No se logró consultar las cuentas de usuario."), e.description));
+                err::textoParaUsuario(QStringLiteral("No se logró consultar las cuentas de usuario."), cuentas.error));
         }
-        rsUsuarios = std::move(rs);
+        rsUsuarios = std::move(cuentas.rs);
     }
     QTreeWidgetItem* elegido = nullptr;
     for (int n = 1; rsUsuarios && !rsUsuarios->eof(); rsUsuarios->moveNext(), ++n) {
@@ -408,11 +373,10 @@ void FrmUsuarios::LlenarListaUsuarios() {
 void FrmUsuarios::LlenarGrupos(const QString& tipo) {
     CursorEspera cursor;
     cursor.poner(true);
-    db::DbError e;
-    auto rs = consultar(kConsultaGrupos, e);
-    rsGrupos = std::move(rs);
+    auto grupos = conPlazos(kPlazosInteractivos, [] { return leerGrupos(); });
+    rsGrupos = std::move(grupos.rs);
     if (!rsGrupos) {
-        error(err::textoParaUsuario(QStringLiteral("No se logró consultar los grupos de usuarios."), e.description));
+        error(err::textoParaUsuario(QStringLiteral("No se logró consultar los grupos de usuarios."), grupos.error));
     }
     if (tipo != QLatin1String("Combo")) {
         return;
@@ -445,11 +409,10 @@ void FrmUsuarios::LlenarGrupos(const QString& tipo) {
 }
 
 void FrmUsuarios::LlenarBibliotecas() {
-    db::DbError e;
-    auto rs = consultar(kConsultaBibliotecas, e);
-    rsBibliotecas = std::move(rs);
+    auto bibliotecas = conPlazos(kPlazosInteractivos, [] { return leerBibliotecas(); });
+    rsBibliotecas = std::move(bibliotecas.rs);
     if (!rsBibliotecas) {
-        error(err::textoParaUsuario(QStringLiteral("No se logró consultar las bibliotecas."), e.description));
+        error(err::textoParaUsuario(QStringLiteral("No se logró consultar las bibliotecas."), bibliotecas.error));
     }
     const QVariant previo = CmbBibliotecas->currentData();
     CmbBibliotecas->clear();
@@ -523,19 +486,15 @@ void FrmUsuarios::mostrarRegistro() {
         ponerModulos(ModulosAnalista{});
         return;
     }
-    // 5.
     TxtLogin->setText(rsUsuarios->text(QStringLiteral("usename")));
     TxtContrasena->setText(rsUsuarios->text(QStringLiteral("passwd")));
     TxtConfirmar->setText(rsUsuarios->text(QStringLiteral("passwd")));
     TxtNombre->setText(rsUsuarios->text(QStringLiteral("nombre")));
-    // 6.
     ponerModulos(LeerModulos(rsUsuarios->text(QStringLiteral("clave"))));
-    // 7.
     const auto valuntil = rsUsuarios->value(QStringLiteral("valuntil"));
     if (const auto fecha = fechaVigencia(valuntil)) {
         DtpVigencia->setDate(fecha->date());
     }
-    // 8-9.
     if (CmbGrupo->count() == 0 && !m_activando) {
         GuardiaVentana guardia(this);
         LlenarGrupos(QStringLiteral("Combo"));
@@ -549,14 +508,13 @@ void FrmUsuarios::mostrarRegistro() {
         }
     }
     CmbGrupo->setCurrentIndex(g);
-    // 10. A library the catalogue lacks is shown as such (and kept by a change); none, the last entry.
+    // A library the catalogue lacks is shown as such (and kept by a change); none, the last entry.
     const auto biblioteca = rsUsuarios->value(QStringLiteral("idbiblioteca"));
     bool numero = false;
     const qint64 id = biblioteca ? biblioteca->toLongLong(&numero) : 0;
     elegirBiblioteca(numero ? std::optional<qint64>(id) : std::nullopt);
     // The account's own validity, so that a change that does not touch it keeps it.
     ChkIndefinido->setChecked(vigenciaIndefinida(valuntil));
-    // 11.
     rsUsuarios->clearFilter();
 }
 
@@ -815,7 +773,6 @@ bool FrmUsuarios::validarFormulario() {
             return false;
         }
     }
-    // 1.
     if (TxtContrasena->text().isEmpty()) {
         error(QStringLiteral("Es necesario proporcionar una contraseña"));
         TxtContrasena->setCursorPosition(0);
@@ -824,7 +781,6 @@ bool FrmUsuarios::validarFormulario() {
         }
         return false;
     }
-    // 2.
     if (TxtContrasena->text() != TxtConfirmar->text()) {
         error(QStringLiteral("Por favor, verifique que las contraseñas sean iguales"));
         TxtConfirmar->selectAll();
@@ -844,7 +800,6 @@ bool FrmUsuarios::validarFormulario() {
             return false;
         }
     }
-    // 3.
     if (CmbGrupo->currentIndex() < 0) {
         error(QStringLiteral("Por favor, seleccione un grupo de la lista"));
         if (CmbGrupo->isEnabled()) {
@@ -852,7 +807,6 @@ bool FrmUsuarios::validarFormulario() {
         }
         return false;
     }
-    // 4.
     if ((crear || modificar) && modulos() == ModulosAnalista{}) {
         error(QStringLiteral("Seleccione almenos un módulo para continuar"));
         ChkAdqui->setFocus();
@@ -940,7 +894,7 @@ void FrmUsuarios::aceptarModificar() {
         r = conPlazos(kPlazosInteractivos, [&] { return ModificarCuenta(d, antes); });
         sigue = r.paso != PasoCuenta::RenombreSinContrasena && r.paso != PasoCuenta::RenombreRehusado &&
                 r.paso != PasoCuenta::RenombreFallo && r.paso != PasoCuenta::ErrorGeneral;
-        // 10. (the list first, so the box below stands over the account as it is now)
+        // The list first, so the box below stands over the account as it is now.
         if (sigue) {
             LlenarListaUsuarios();
         }
@@ -960,7 +914,6 @@ void FrmUsuarios::aceptarModificar() {
     if (!sigue) {
         return;
     }
-    // 8.
     UsuarioAnterior.clear();
     ClaveAnterior.clear();
     GrupoAnterior = 0;

@@ -104,7 +104,8 @@ private:
     std::unique_ptr<events::OperacionLarga> m_apertura;
 
     std::unique_ptr<db::Recordset> rsUsuarios;
-    QString m_consultaUsuarios; // empty: the session's class lists no accounts
+    QString m_tipoCuentas;    // the session's class when the lists were last read
+    bool m_veCuentas = false; // that class lists accounts
     std::unique_ptr<db::Recordset> rsGrupos;
     std::unique_ptr<db::Recordset> rsBibliotecas;
 

@@ -173,12 +173,14 @@ ResultadoCuenta CrearCuenta(const DatosCuenta& d, const QString& captionGrupo) {
     // grant of the database's owner is one that only a superuser can take back, and it would keep an
     // administrator from ever removing the account.
     bool conectaTodos = false;
-    if (auto rs = tx.connection().query(QStringLiteral("SELECT has_database_privilege('public', 'veliro7', 'CONNECT')"), e)) {
+    if (auto rs =
+            tx.connection().query(QStringLiteral("SELECT has_database_privilege('public', 'veliro7', 'CONNECT')"), e)) {
         const QString v = rs->text(0).toLower();
         conectaTodos = v == QLatin1String("1") || v == QLatin1String("t") || v == QLatin1String("true");
     }
-    if (!ejecutar(tx, QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") + rol,
-                    e) ||
+    if (!ejecutar(tx,
+                  QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") + rol,
+                  e) ||
         (!conectaTodos && !ejecutar(tx, QStringLiteral("GRANT CONNECT ON DATABASE veliro7 TO ") + rol, e))) {
         return resultado(PasoCuenta::SinGrupo,
                          err::textoParaUsuario(QStringLiteral("No se logro asignar el usuario ") + d.login +
@@ -186,10 +188,11 @@ ResultadoCuenta CrearCuenta(const DatosCuenta& d, const QString& captionGrupo) {
                                                e.description));
     }
     // The staff row.
-    if (!ejecutar(tx, QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave, idbiblioteca) VALUES (") +
-                        citarLiteral(d.login) + QLatin1Char(',') + citarLiteral(d.nombre) + QLatin1Char(',') +
-                        citarLiteral(clave) + QStringLiteral(", ") + QString::number(d.idBiblioteca) + QLatin1Char(')'),
-                    e)) {
+    if (!ejecutar(tx,
+                  QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave, idbiblioteca) VALUES (") +
+                      citarLiteral(d.login) + QLatin1Char(',') + citarLiteral(d.nombre) + QLatin1Char(',') +
+                      citarLiteral(clave) + QStringLiteral(", ") + QString::number(d.idBiblioteca) + QLatin1Char(')'),
+                  e)) {
         return resultado(PasoCuenta::SinFila, e.description);
     }
     if (!tx.commit(e)) {
@@ -213,11 +216,11 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
     }
     // Items of the analysis module assigned to the login keep its name.
     if (renombrar) {
-        const sql::Valor asignados = sql::valor(QStringLiteral("SELECT count(idanalistaasignado) AS cuantos FROM "
-                                                               "analisis.ejemplaresdetallesdpi WHERE "
-                                                               "idanalistaasignado = ") +
-                                                citarLiteral(antes.login) +
-                                                QStringLiteral(" AND idanalistaregistroenfichadpi ISNULL "));
+        const sql::Valor asignados =
+            sql::valor(QStringLiteral("SELECT count(idanalistaasignado) AS cuantos FROM "
+                                      "analisis.ejemplaresdetallesdpi WHERE "
+                                      "idanalistaasignado = ") +
+                       citarLiteral(antes.login) + QStringLiteral(" AND idanalistaregistroenfichadpi ISNULL "));
         if (!asignados.ok()) {
             return errorGeneral(asignados.error);
         }
@@ -235,8 +238,8 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
     QString contrasena = d.contrasena;
     if (!antes.contrasenaCambiada) {
         auto rs = tx.connection().query(QStringLiteral("SELECT clave FROM catalogos.analistas WHERE idanalista = ") +
-                                  QString::number(idAnalista) + QStringLiteral(" FOR UPDATE"),
-                              e);
+                                            QString::number(idAnalista) + QStringLiteral(" FOR UPDATE"),
+                                        e);
         if (!rs) {
             return resultado(PasoCuenta::FilaFallo, err::textoParaUsuario(kFilaNoCambiada, e.description));
         }
@@ -254,13 +257,14 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
     }
 
     if (renombrar &&
-        !ejecutar(tx, 
-            QStringLiteral("ALTER ROLE ") + citarIdentificador(antes.login) + QStringLiteral(" RENAME TO ") + rol, e)) {
+        !ejecutar(tx,
+                  QStringLiteral("ALTER ROLE ") + citarIdentificador(antes.login) + QStringLiteral(" RENAME TO ") + rol,
+                  e)) {
         return resultado(PasoCuenta::RenombreFallo, e.description);
     }
     if (antes.contrasenaCambiada &&
         !ejecutar(tx, QStringLiteral("ALTER ROLE ") + rol + QStringLiteral(" PASSWORD ") + citarLiteral(d.contrasena),
-                    e)) {
+                  e)) {
         return resultado(PasoCuenta::ContrasenaFallo, e.description);
     }
     if (!ejecutar(tx, QStringLiteral("ALTER ROLE ") + rol + vigenciaSql(d), e)) {
@@ -273,22 +277,24 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
                                                  : QStringLiteral(" NOSUPERUSER NOCREATEROLE");
         const QString viejo = NombreGrupo(antes.grupo);
         if (!ejecutar(tx, QStringLiteral("ALTER ROLE ") + rol + atributos, e) ||
-            !ejecutar(tx, QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") +
-                            rol,
-                        e) ||
+            !ejecutar(
+                tx, QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") + rol,
+                e) ||
             (!viejo.isEmpty() &&
-             !ejecutar(tx, QStringLiteral("REVOKE ") + citarIdentificador(viejo) + QStringLiteral(" FROM ") + rol, e))) {
+             !ejecutar(tx, QStringLiteral("REVOKE ") + citarIdentificador(viejo) + QStringLiteral(" FROM ") + rol,
+                       e))) {
             return resultado(PasoCuenta::GrupoFallo, e.description);
         }
     }
     // The staff row.
     qint64 filas = 0;
     const bool escrita =
-        ejecutar(tx, QStringLiteral("UPDATE catalogos.analistas SET usuario = ") + citarLiteral(d.login) +
-                       QStringLiteral(", nombre = ") + citarLiteral(d.nombre) + QStringLiteral(", clave = ") +
-                       citarLiteral(clave) + QStringLiteral(", idbiblioteca = ") + QString::number(d.idBiblioteca) +
-                       QStringLiteral(" WHERE idanalista = ") + QString::number(idAnalista),
-                   e, &filas);
+        ejecutar(tx,
+                 QStringLiteral("UPDATE catalogos.analistas SET usuario = ") + citarLiteral(d.login) +
+                     QStringLiteral(", nombre = ") + citarLiteral(d.nombre) + QStringLiteral(", clave = ") +
+                     citarLiteral(clave) + QStringLiteral(", idbiblioteca = ") + QString::number(d.idBiblioteca) +
+                     QStringLiteral(" WHERE idanalista = ") + QString::number(idAnalista),
+                 e, &filas);
     if (!escrita) {
         return resultado(PasoCuenta::FilaFallo, err::textoParaUsuario(kFilaNoCambiada, e.description));
     }

@@ -30,11 +30,11 @@
 
 namespace v7 {
 
+using err::kCrLf;
 using ui::px;
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kTituloError = QStringLiteral("VELIRO7 - ERROR");
 
 // Edit rows, in twips: the text box's height, the label's and the box's left edges.
@@ -218,19 +218,16 @@ void FrmCatalogos::construirBusqueda() {
 }
 
 void FrmCatalogos::Form_Load() {
-    // 1.
     AplicarEstiloPanel(PanelCentral);
     AplicarEstiloPanelEncabezado(PanelSec, QStringLiteral("Acciones"), false, false);
     AplicarEstiloBotones(this);
-    // 2.
     ajustarImagenCabecera(ImgCabecera, this);
     aplicarColorFondo(this);
-    // 3.
     VScroll1->setRange(0, 3);
     VScroll1->setPageStep(1);
     VScroll1->setSingleStep(1);
     Form_Resize();
-    // 4. The tab is chosen here; its opening step reads the table once the window is shown (no constructor
+    // The tab is chosen here; its opening step reads the table once the window is shown (no constructor
     // waits on the server). The pickers start at today's date when their rows are built, before the first
     // record is shown in them.
     TabStrip1->setCurrentIndex(0);
@@ -264,62 +261,43 @@ void FrmCatalogos::Form_Resize() {
     if (PicBusquedas == nullptr) {
         return; // still being built
     }
-    // 1. The minimum size holds the window at 11640 x 7515 twips at least.
+    // The minimum size holds the window at 11640 x 7515 twips at least.
     const int ancho = tw(width());
     const int alto = tw(height());
-    // 2.
     const int anchoTab = ancho - 800;
     const int altoTab = alto - 1850;
     TabStrip1->resize(px(anchoTab), TabStrip1->height());
-    // 3.
     PanelCentral->resize(px(anchoTab), px(altoTab - 300));
     const int anchoPanel = tw(PanelCentral->width());
     const int altoPanel = tw(PanelCentral->height());
-    // 4.
     ajustarImagenCabecera(ImgCabecera, this);
-    // 5.
     PanelSec->move(px(anchoTab - 1800), PanelSec->y());
-    // 6.
     LstBibliotecas->resize(px(anchoPanel - 2000), px(altoPanel - 2700));
     const int anchoLista = tw(LstBibliotecas->width());
     const int altoLista = tw(LstBibliotecas->height());
-    // 7.
     Picture1->setGeometry(Picture1->x(), px(altoTab - 2800), px(anchoLista), Picture1->height());
-    // 8.
     PanelSec->resize(PanelSec->width(), px(altoTab - 500));
-    // 9.
     const int topGrabar = tw(PanelSec->height()) - 1300;
     BtnBiblioGrabar->move(BtnBiblioGrabar->x(), px(topGrabar));
     BtnBiblioCancelar->move(BtnBiblioCancelar->x(), px(topGrabar + 700));
-    // 10.
     Line1->move(Line1->x(), px(topGrabar - 300));
-    // 11.
     BtnCerrar->move(px(anchoPanel - 1000), px(altoPanel + 1000));
-    // 12.
     EtEspere->move(px(anchoLista / 2 - tw(EtEspere->width()) / 2), px(altoLista / 2));
     ProgBar->move(EtEspere->x(), EtEspere->y() + px(240));
-    // 13.
     VScroll1->move(px(tw(Picture1->width()) - 300), 0);
-    // 14.
     PicBusquedas->move(px(anchoLista / 2 - tw(PicBusquedas->width()) / 2), px(altoPanel / 2));
 }
 
 // ---------------------------------------------------------------- opening and fields
 
 void FrmCatalogos::TabStrip1_Click() {
-    // 1.-3. The window is locked while the rows are built and the list fills.
+    // The window is locked while the rows are built and the list fills.
     GuardiaVentana guardia(this);
     TabStrip1->setEnabled(false);
-    // 4.
     if (!m_abierto) {
         db::DbError e;
         std::unique_ptr<db::Recordset> rs, columnas;
-        conPlazos(kPlazosInteractivos, [&] {
-            rs = conexionPrincipal().query(consultaCatalogo(), e);
-            if (rs) {
-                columnas = conexionPrincipal().query(consultaColumnas(), e);
-            }
-        });
+        conPlazos(kPlazosInteractivos, [&] { return LeerCatalogo(rs, columnas, e); });
         if (!columnas) {
             guardia.liberar();
             TabStrip1->setEnabled(true);
@@ -330,12 +308,11 @@ void FrmCatalogos::TabStrip1_Click() {
         RsColumnas = leerColumnas(*columnas);
         m_abierto = true;
     }
-    // 5.-7.
     CrearCampos(RsColumnas);
     DesactivarBtnBibliotecas();
     InicializaList();
     ActualizarList();
-    // 8.-9. The first item is the selected one after a fill, and its record is shown.
+    // The first item is the selected one after a fill, and its record is shown.
     if (LstBibliotecas->topLevelItemCount() > 0) {
         seleccionar(LstBibliotecas->topLevelItem(0));
     }
@@ -344,7 +321,6 @@ void FrmCatalogos::TabStrip1_Click() {
     if (LstBibliotecas->topLevelItemCount() > 0) {
         SeleccionarPrimerElemento(LstBibliotecas);
     }
-    // 10.
     LstBibliotecas->viewport()->update();
     TabStrip1->setEnabled(true);
     ++m_aperturas;
@@ -369,7 +345,6 @@ QLineEdit* FrmCatalogos::nuevaCaja(int fila) {
 
 void FrmCatalogos::CrearCampos(const QVector<ColumnaCatalogo>& columnas) {
     using namespace ui;
-    // 1.-3.
     destruirCampos();
     const int n = int(columnas.size());
     m_filas.resize(size_t(n));
@@ -403,7 +378,6 @@ void FrmCatalogos::CrearCampos(const QVector<ColumnaCatalogo>& columnas) {
         }
     }
     AplicarEstiloBotones(Picture1);
-    // 4.
     if (n < 9) {
         VScroll1->hide();
     } else {
@@ -412,7 +386,6 @@ void FrmCatalogos::CrearCampos(const QVector<ColumnaCatalogo>& columnas) {
         VScroll1->show();
         VScroll1->raise();
     }
-    // 5.
     int top = 0;
     for (int i = 1; i <= n; ++i) {
         const ColumnaCatalogo& c = columnas[i - 1];
@@ -459,7 +432,6 @@ void FrmCatalogos::CrearCampos(const QVector<ColumnaCatalogo>& columnas) {
             f.TxtCampo->show();
         }
     }
-    // 6.
     EtCamposReq->move(EtCamposReq->x(), px(top + 50));
     EtCamposReq->show();
     EtCamposReq->setEnabled(false);
@@ -480,7 +452,6 @@ void FrmCatalogos::VScroll1_Change() {
 }
 
 void FrmCatalogos::mostrarFila(db::Recordset* rs) {
-    // 1.
     if (rs == nullptr || rs->recordCount() == 0) {
         return;
     }
@@ -488,9 +459,8 @@ void FrmCatalogos::mostrarFila(db::Recordset* rs) {
     if (item == nullptr) {
         return;
     }
-    // 2. The row's own key: the cell may show it otherwise.
+    // The row's own key: the cell may show it otherwise.
     rs->setFilter(QStringLiteral("idbiblioteca"), claveDe(item));
-    // 3.
     if (rs->eof()) {
         rs->clearFilter();
         dialogs().message(this, MsgIcon::Critical, QStringLiteral("No se encontró el registro seleccionado"));
@@ -510,7 +480,6 @@ void FrmCatalogos::mostrarFila(db::Recordset* rs) {
             f.TxtCampo->setText(texto);
         }
     }
-    // 4.
     rs->clearFilter();
 }
 
@@ -547,10 +516,9 @@ void FrmCatalogos::InicializaList() {
 
 void FrmCatalogos::ActualizarList() {
     GuardiaVentana guardia(this);
-    // 1. The items stand in the query's order (name ascending): the list never sorts by itself (a header
+    // The items stand in the query's order (name ascending): the list never sorts by itself (a header
     // click sorts it once), and the header stops showing the last sort.
     LstBibliotecas->header()->setSortIndicatorShown(false);
-    // 2.-6.
     LstBibliotecas->clear();
     DesactivarAcciones();
     EtEspere->show();
@@ -559,10 +527,9 @@ void FrmCatalogos::ActualizarList() {
     ProgBar->setValue(0);
     LstBibliotecas->setEnabled(false);
     LstBibliotecas->hide();
-    // 7. The window keeps answering while the server reads.
+    // The window keeps answering while the server reads.
     db::DbError e;
-    auto rs = conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().query(consultaCatalogo(), e); });
-    // 8.
+    auto rs = conPlazos(kPlazosInteractivos, [&] { return LeerFilasCatalogo(e); });
     if (rs) {
         RsCatalogo = std::move(rs);
         const int total = RsCatalogo->recordCount();
@@ -583,7 +550,7 @@ void FrmCatalogos::ActualizarList() {
         }
         RsCatalogo->moveFirst();
     }
-    // 9. Also after a failure, the list and the actions come back: a window left without them could
+    // Also after a failure, the list and the actions come back: a window left without them could
     // only be closed.
     EtEspere->hide();
     ProgBar->hide();
@@ -593,7 +560,7 @@ void FrmCatalogos::ActualizarList() {
     guardia.liberar();
     if (e.isSet()) {
         dialogs().message(this, MsgIcon::Critical,
-                          err::textoParaUsuario(QStringLiteral("Ocurrió el error num. ") + QString::number(e.number) +
+                          err::textoParaUsuario(err::ocurrio(err::kOcurrioErrorNum, e.number) +
                                                     QStringLiteral(" al leer la lista de bibliotecas."),
                                                 e.description) +
                               kCrLf + QStringLiteral("[Rutina: ActualizarList]"));
@@ -748,8 +715,7 @@ void FrmCatalogos::habilitarListaYPestana() {
 }
 
 void FrmCatalogos::mostrarError(qint64 numero, const QString& descripcion) {
-    dialogs().message(this, MsgIcon::Critical,
-                      QStringLiteral("Ocurrió el Error No. ") + QString::number(numero) + kCrLf + descripcion,
+    dialogs().message(this, MsgIcon::Critical, err::ocurrio(err::kOcurrioErrorNo, numero, {descripcion}),
                       MsgButtons::Ok, kTituloError);
 }
 
@@ -759,13 +725,12 @@ void FrmCatalogos::errorServidor(const QString& queNoSeHizo, const QString& erro
 }
 
 void FrmCatalogos::BtnBiblioGrabar_Click() {
-    // 1.
     if (!ValidarCamposRequeridos()) {
         return;
     }
     int posicion = 1;
     if (ModoModificar) {
-        // 2.-3. The columns the user changed, by name; the record by its own key.
+        // The columns the user changed, by name; the record by its own key.
         QTreeWidgetItem* item = itemSeleccionado();
         if (item == nullptr) {
             mostrarError(kSinSeleccion, QStringLiteral("No hay ningún registro seleccionado"));
@@ -801,7 +766,6 @@ void FrmCatalogos::BtnBiblioGrabar_Click() {
                               err::textoParaUsuario(QStringLiteral("No se modificó ningún registro"), error));
         }
     } else {
-        // 4.
         const QString clave = m_filas.empty() ? QString() : m_filas.front().TxtCampo->text();
         if (valorNumerico(clave) > kClaveMaxima) {
             dialogs().message(this, MsgIcon::Critical,
@@ -847,7 +811,6 @@ void FrmCatalogos::BtnBiblioGrabar_Click() {
         dialogs().message(this, MsgIcon::Information,
                           QStringLiteral("El registro ha sido guardado satisfactoriamente!!!"));
     }
-    // 5.
     DesactivarBtnBibliotecas();
     ActualizarList();
     habilitarListaYPestana();
@@ -864,7 +827,6 @@ void FrmCatalogos::BtnBiblioGrabar_Click() {
 }
 
 void FrmCatalogos::BtnBiblioCancelar_Click() {
-    // 1.
     if (!m_filas.empty() && !m_filas.front().TxtCampo->text().isEmpty()) {
         const QString pregunta = QStringLiteral("La información aún no es guardada") + kCrLf +
                                  QString(10, QLatin1Char(' ')) + QStringLiteral("¿ Desea cancelar ?");
@@ -872,7 +834,6 @@ void FrmCatalogos::BtnBiblioCancelar_Click() {
             return;
         }
     }
-    // 2.-5.
     habilitarListaYPestana();
     DesactivarBtnBibliotecas();
     LstBibliotecas->setFocus();
@@ -888,23 +849,22 @@ void FrmCatalogos::BtnBiblioBorrar_Click() {
         mostrarError(kSinSeleccion, QStringLiteral("No hay ningún registro seleccionado"));
         return;
     }
-    // 1.-2. The record the question names, by its own key.
+    // The record the question names, by its own key.
     const QString pregunta = QStringLiteral("Esta a punto de eliminar la Biblioteca \"") + item->text(0) +
                              QStringLiteral("\"") + kCrLf + QString(20, QLatin1Char(' ')) +
                              QStringLiteral(" ¿ Desea continuar ?");
-    const QString sql = sentenciaBorrar(claveDe(item));
-    // 3. Enter answers No: a delete cannot be taken back.
+    const QString clave = claveDe(item);
+    // Enter answers No: a delete cannot be taken back.
     if (dialogs().message(this, MsgIcon::Question, pregunta, MsgButtons::YesNo, QString(), MsgResult::No) !=
         MsgResult::Yes) {
         return;
     }
-    // 4.
     qint64 filas = 0;
     db::DbError e;
     bool borrado = false;
     {
         GuardiaVentana guardia(this);
-        borrado = conPlazos(kPlazosInteractivos, [&] { return conexionPrincipal().execute(sql, filas, e); });
+        borrado = conPlazos(kPlazosInteractivos, [&] { return BorrarRegistro(clave, filas, e); });
     }
     if (!borrado) {
         if (clasificarFalla(e) == FallaEscritura::Referenciado) {
@@ -932,16 +892,13 @@ void FrmCatalogos::BtnBiblioBorrar_Click() {
 void FrmCatalogos::BtnBiblioReporte_Click() {}
 
 void FrmCatalogos::BtnCerrar_Click() {
-    // 1.
     if (!TabStrip1->isEnabled()) {
         TabStrip1->setEnabled(true);
     }
-    // 2.
     if (!PicBusquedas->isHidden()) {
         BtnCancelarSgte_Click();
         return;
     }
-    // 3.
     if (!LstBibliotecas->isEnabled()) {
         LstBibliotecas->setEnabled(true);
     }
@@ -965,12 +922,11 @@ void FrmCatalogos::BtnExaminar_Click(int fila) {
 // ---------------------------------------------------------------- closing
 
 bool FrmCatalogos::Form_Unload() {
-    // 1. The close box first closes the search panel, as its own cancel does.
+    // The close box first closes the search panel, as its own cancel does.
     if (!PicBusquedas->isHidden()) {
         BtnCancelarSgte_Click();
         return false;
     }
-    // 2.
     RsCatalogo.reset();
     RsColumnas.clear();
     m_abierto = false;
@@ -987,19 +943,16 @@ void FrmCatalogos::reject() {
 // ---------------------------------------------------------------- search panel
 
 void FrmCatalogos::BtnBiblioBuscar_Click() {
-    // 1.
     TxtExpresion->clear();
     PicBusquedas->show();
     PicBusquedas->raise();
     TxtExpresion->setFocus();
-    // 2.
     CmbCampos->clear();
     QTreeWidgetItem* cabecera = LstBibliotecas->headerItem();
     for (int c = 0; c < LstBibliotecas->columnCount(); ++c) {
         CmbCampos->addItem(cabecera->text(c), c + 1);
     }
     CmbCampos->setCurrentIndex(0);
-    // 3.
     TabStrip1->setEnabled(false);
     for (MyButton* b : {BtnBiblioNuevo, BtnBiblioModificar, BtnBiblioBorrar, BtnBiblioGrabar, BtnBiblioCancelar,
                         BtnBiblioBuscar, BtnBiblioReporte}) {
@@ -1008,23 +961,19 @@ void FrmCatalogos::BtnBiblioBuscar_Click() {
 }
 
 void FrmCatalogos::BtnBuscarSgte_Click() {
-    // 1.
     if (TxtExpresion->text().isEmpty()) {
         dialogs().message(this, MsgIcon::Critical,
                           QStringLiteral("Por favor, introduzca información en el campo \"Expresión\""));
         TxtExpresion->setFocus();
         return;
     }
-    // 2.
     const int p = BuscarElementoList(LstBibliotecas, TxtExpresion->text(), CmbCampos->currentIndex(),
                                      ChkExacta->checkState() != Qt::Unchecked);
     if (p > 0) {
-        // 3.
         seleccionar(LstBibliotecas->topLevelItem(p - 1));
         LstBibliotecas->setFocus();
         LstBibliotecas_Click();
     } else {
-        // 4.
         dialogs().message(this, MsgIcon::Critical,
                           QStringLiteral("No se encontró el elemento de búsqueda, por favor intente nuevamente "
                                          "cambiando el parámetro de búsqueda"));
@@ -1034,10 +983,9 @@ void FrmCatalogos::BtnBuscarSgte_Click() {
 int FrmCatalogos::BuscarElementoList(QTreeWidget* Lv, const QString& Cadena, int nCol, bool bFraseCompleta) {
     int resultado = 0;
     if (Lv != nullptr) {
-        // 1.
         const auto sel = Lv->selectedItems();
         const int inicio = sel.isEmpty() ? 1 : Lv->indexOfTopLevelItem(sel.first()) + 2;
-        // 2.-3. From the start position to the end, no wrap-around; a column the list lacks finds nothing.
+        // From the start position to the end, no wrap-around; a column the list lacks finds nothing.
         if (nCol >= 0 && nCol < Lv->columnCount()) {
             for (int i = inicio; i <= Lv->topLevelItemCount(); ++i) {
                 QTreeWidgetItem* item = Lv->topLevelItem(i - 1);
@@ -1048,7 +996,6 @@ int FrmCatalogos::BuscarElementoList(QTreeWidget* Lv, const QString& Cadena, int
                 }
             }
         }
-        // 4.
         Lv->clearSelection();
         Lv->setCurrentItem(nullptr);
     }
@@ -1056,11 +1003,9 @@ int FrmCatalogos::BuscarElementoList(QTreeWidget* Lv, const QString& Cadena, int
 }
 
 void FrmCatalogos::BtnCancelarSgte_Click() {
-    // 1.
     for (MyButton* b : {BtnBiblioNuevo, BtnBiblioModificar, BtnBiblioBorrar, BtnBiblioBuscar, BtnBiblioReporte}) {
         b->setEnabled(true);
     }
-    // 2.-3.
     PicBusquedas->hide();
     if (!TabStrip1->isEnabled()) {
         TabStrip1->setEnabled(true);

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <memory>
 #include <optional>
 
 namespace v7 {
@@ -96,6 +97,14 @@ struct ValorCampo {
 // texts are stored as typed (trimmed), an empty value of a column that is not text is NULL, a date
 // row gives its date. False with the server's error.
 bool InsertarRegistro(const QVector<ColumnaCatalogo>& columnas, const QVector<ValorCampo>& valores, db::DbError& error);
+
+// The rows and the columns of the catalogue on the shared connection, both or neither (columnas is empty
+// on a failure). The server's own error comes back, as the writes give it.
+bool LeerCatalogo(std::unique_ptr<db::Recordset>& filas, std::unique_ptr<db::Recordset>& columnas, db::DbError& error);
+// The catalogue's rows alone (null on a failure).
+std::unique_ptr<db::Recordset> LeerFilasCatalogo(db::DbError& error);
+// Deletes the row of that key. False with the server's error, which clasificarFalla sorts.
+bool BorrarRegistro(const QString& clave, qint64& filas, db::DbError& error);
 
 // Write failures the window answers with their own message.
 enum class FallaEscritura { ClaveDuplicada, Referenciado, Otra };

@@ -165,7 +165,8 @@ public:
             return r;
         }
         // One transaction for every row and a savepoint per row: a rejected row is undone alone, and
-        // the file is synced once instead of once per row.
+        // the file is synced once instead of once per row. These statements go to the file's own handle,
+        // not to the server's connection.
         if (Resultado r = exec(QStringLiteral("BEGIN")); !r.ok()) {
             (void)cerrar();
             return r;

@@ -112,7 +112,8 @@ std::optional<QString> lineaConteo(const QString& tabla) {
     if (tabla.isEmpty()) {
         return std::nullopt;
     }
-    const sql::Valor cuenta = events::esperar([&] { return sql::valor(QStringLiteral("SELECT count(*) as Cant FROM ") + tabla); });
+    const sql::Valor cuenta =
+        events::esperar([&] { return sql::valor(QStringLiteral("SELECT count(*) as Cant FROM ") + tabla); });
     if (!cuenta.ok()) {
         return err::textoParaUsuario(QStringLiteral("No se pudieron contar las filas de ") + tabla + QLatin1Char('.'),
                                      cuenta.error) +
@@ -281,9 +282,10 @@ ResultadoArchivo escribirVolcado(const QString& carpetaBin, const QString& carpe
     r.ok = true;
     r.archivo = e.archivo;
     r.titulo = QStringLiteral("Exportacion exitosa");
-    r.mensaje = fallo(QStringLiteral("El archivo de exportacion se ha generado con exito, en") + kCrLf + e.archivo +
-                          (e.ok ? QString() : QStringLiteral(", pero se ha generado un error al intentar compactarlo.")),
-                      Gravedad::Informacion);
+    r.mensaje =
+        fallo(QStringLiteral("El archivo de exportacion se ha generado con exito, en") + kCrLf + e.archivo +
+                  (e.ok ? QString() : QStringLiteral(", pero se ha generado un error al intentar compactarlo.")),
+              Gravedad::Informacion);
     return r;
 }
 

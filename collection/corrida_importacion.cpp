@@ -85,7 +85,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
         r.linea = linea;
         if (r.informe) {
             r.mensaje.texto += kCrLf + QStringLiteral("En la línea ") + QString::number(linea) +
-                       QStringLiteral(" del procedimiento cmdCargar_Click");
+                               QStringLiteral(" del procedimiento cmdCargar_Click");
         }
         return r;
     };

@@ -2,6 +2,7 @@
 // the table's columns, the list and its sorting, new, modify and delete checked against the table,
 // the refusals and their recovery, the search panel, the keyboard and the lock while the list fills.
 #include "catalogues/FrmCatalogos.h"
+#include "core/errores.h"
 #include "core/session.h"
 #include "platform/construir_ui.h"
 #include "platform/db.h"
@@ -32,10 +33,10 @@
 
 using namespace v7;
 using namespace v7::test;
+using v7::err::kCrLf;
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kGuardado = QStringLiteral("El registro ha sido guardado satisfactoriamente!!!");
 const QString kModificado = QStringLiteral("El registro se ha modificado satisfactoriamente!!!");
 const QString kEliminado = QStringLiteral("El registro fue eliminado correctamente");
