@@ -1,11 +1,11 @@
 // The collection export through its window, on the shared fixture: the staging tables of one library,
 // the dump file and its archive, the previous generation's file, failures, and the window's liveness.
-#include "core/fallos_ui.h"
 #include "collection/ac8.h"
 #include "collection/escritura_ac8.h"
 #include "collection/exportacion.h"
 #include "collection/frmMontarAcervo.h"
 #include "collection/sql_asincrono.h"
+#include "core/fallos_ui.h"
 #include "core/session.h"
 #include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"

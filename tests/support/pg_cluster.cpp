@@ -15,8 +15,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <cstdlib>
+#include <fcntl.h>
 
 namespace v7::test {
 
@@ -85,8 +85,12 @@ void chownTree(const QString& path, const QString& owner) {
 
 } // namespace
 
-QString baseSchemaPath() { return QStringLiteral(V7_SOURCE_DIR "/schema/veliro7_base.sql"); }
-QString librarySchemaPath() { return QStringLiteral(V7_SOURCE_DIR "/schema/veliro7_biblioteca.sql"); }
+QString baseSchemaPath() {
+    return QStringLiteral(V7_SOURCE_DIR "/schema/veliro7_base.sql");
+}
+QString librarySchemaPath() {
+    return QStringLiteral(V7_SOURCE_DIR "/schema/veliro7_biblioteca.sql");
+}
 
 PgCluster& PgCluster::instance() {
     static PgCluster* c = [] {
@@ -108,7 +112,8 @@ int PgCluster::runAsOwner(const QString& program, const QStringList& args, QStri
     proc.setWorkingDirectory(QStringLiteral("/"));
     const QString exe = program.contains(QLatin1Char('/')) ? program : m_bin + QLatin1Char('/') + program;
     if (geteuid() == 0) {
-        proc.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), m_owner, QStringLiteral("--"), exe} + args);
+        proc.start(QStringLiteral("runuser"),
+                   QStringList{QStringLiteral("-u"), m_owner, QStringLiteral("--"), exe} + args);
     } else {
         proc.start(exe, args);
     }
@@ -148,9 +153,9 @@ void PgCluster::init() {
     QString out;
     int rc = runAsOwner(QStringLiteral("initdb"),
                         {QStringLiteral("-D"), dataFolder(), QStringLiteral("-U"), superuser(), QStringLiteral("-A"),
-                         QStringLiteral("scram-sha-256"), QStringLiteral("--pwfile=") + m_root + QStringLiteral("/pwfile"),
-                         QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--no-locale"),
-                         QStringLiteral("--no-sync")},
+                         QStringLiteral("scram-sha-256"),
+                         QStringLiteral("--pwfile=") + m_root + QStringLiteral("/pwfile"), QStringLiteral("-E"),
+                         QStringLiteral("UTF8"), QStringLiteral("--no-locale"), QStringLiteral("--no-sync")},
                         &out);
     QFile::remove(m_root + QStringLiteral("/pwfile"));
     if (rc != 0) {
@@ -199,10 +204,11 @@ void PgCluster::init() {
 
 bool PgCluster::start() {
     QString out;
-    int rc = runAsOwner(QStringLiteral("pg_ctl"),
-                        {QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
-                         QStringLiteral("-D"), dataFolder(), QStringLiteral("-l"), m_root + QStringLiteral("/server.log")},
-                        &out);
+    int rc =
+        runAsOwner(QStringLiteral("pg_ctl"),
+                   {QStringLiteral("start"), QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
+                    QStringLiteral("-D"), dataFolder(), QStringLiteral("-l"), m_root + QStringLiteral("/server.log")},
+                   &out);
     return rc == 0;
 }
 

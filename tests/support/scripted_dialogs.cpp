@@ -48,8 +48,8 @@ QStringList ScriptedDialogs::texts() const {
 
 MsgResult ScriptedDialogs::message(QWidget*, MsgIcon icon, const QString& text, MsgButtons buttons,
                                    const QString& title, std::optional<MsgResult> porDefecto) {
-    m_shown.push_back(
-        ShownDialog{QStringLiteral("message"), icon, title.isEmpty() ? kProgramTitle : title, text, buttons, porDefecto});
+    m_shown.push_back(ShownDialog{QStringLiteral("message"), icon, title.isEmpty() ? kProgramTitle : title, text,
+                                  buttons, porDefecto});
     // Every box says something: a failure shown without its reason is a fault of its own.
     EXPECT_FALSE(text.trimmed().isEmpty()) << "a message box without text";
     if (m_answers.empty() || !m_answers.front().isBox) {
@@ -75,8 +75,7 @@ std::optional<QString> ScriptedDialogs::nextText(const ShownDialog& d) {
     return a.text;
 }
 
-std::optional<QString> ScriptedDialogs::input(QWidget*, const QString& prompt, const QString& title,
-                                              const QString&) {
+std::optional<QString> ScriptedDialogs::input(QWidget*, const QString& prompt, const QString& title, const QString&) {
     return nextText(ShownDialog{QStringLiteral("input"), MsgIcon::None, title, prompt, MsgButtons::OkCancel});
 }
 

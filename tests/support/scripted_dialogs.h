@@ -33,17 +33,29 @@ public:
 
     // Answers in the order dialogs will appear: a MsgResult for a box, a text for input and
     // file dialogs (an empty text means cancelled; std::nullopt for a cancelled input box).
-    ScriptedDialogs& answer(MsgResult r) { m_answers.push_back(Answer{true, r, false, QString()}); return *this; }
-    ScriptedDialogs& answer(const QString& text) { m_answers.push_back(Answer{false, MsgResult::Ok, true, text}); return *this; }
-    ScriptedDialogs& cancelInput() { m_answers.push_back(Answer{false, MsgResult::Cancel, false, QString()}); return *this; }
+    ScriptedDialogs& answer(MsgResult r) {
+        m_answers.push_back(Answer{true, r, false, QString()});
+        return *this;
+    }
+    ScriptedDialogs& answer(const QString& text) {
+        m_answers.push_back(Answer{false, MsgResult::Ok, true, text});
+        return *this;
+    }
+    ScriptedDialogs& cancelInput() {
+        m_answers.push_back(Answer{false, MsgResult::Cancel, false, QString()});
+        return *this;
+    }
 
     const std::vector<ShownDialog>& shown() const { return m_shown; }
     QStringList texts() const;
     bool allAnswered() const { return m_answers.empty(); }
-    void clear() { m_shown.clear(); m_answers.clear(); }
+    void clear() {
+        m_shown.clear();
+        m_answers.clear();
+    }
 
-    MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons,
-                      const QString& title, std::optional<MsgResult> porDefecto) override;
+    MsgResult message(QWidget* parent, MsgIcon icon, const QString& text, MsgButtons buttons, const QString& title,
+                      std::optional<MsgResult> porDefecto) override;
     std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
                                  const QString& defaultText) override;
     QString openFile(QWidget* parent, const QString& title, const QString& initialPath, const QString& filter) override;

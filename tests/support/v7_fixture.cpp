@@ -16,7 +16,9 @@ namespace v7::test {
 
 namespace {
 
-QString literal(const QString& s) { return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\''); }
+QString literal(const QString& s) {
+    return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+}
 
 } // namespace
 
@@ -38,14 +40,15 @@ ServidorPreparado::ServidorPreparado() {
     c.freshDatabase();
     const QString roles = QStringLiteral(
         "DO $$BEGIN\n"
-        "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname='v7_super') THEN CREATE ROLE v7_super WITH SUPERUSER; END IF;\n"
+        "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname='v7_super') THEN CREATE ROLE v7_super WITH SUPERUSER; END "
+        "IF;\n"
         "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname='v7_admin') THEN CREATE ROLE v7_admin; END IF;\n"
         "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname='v7_usuario1') THEN CREATE ROLE v7_usuario1; END IF;\n"
         "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname='v7_usuario2') THEN CREATE ROLE v7_usuario2; END IF;\n"
         "END$$;\n");
     QString logins;
-    for (const auto& [l, grupo] : {std::pair{kJefe, "v7_super"}, std::pair{kAdmin, "v7_admin"},
-                                   std::pair{kOperador, "v7_usuario1"}}) {
+    for (const auto& [l, grupo] :
+         {std::pair{kJefe, "v7_super"}, std::pair{kAdmin, "v7_admin"}, std::pair{kOperador, "v7_usuario1"}}) {
         // The superuser attribute is not inherited from v7_super: the installation's administrator
         // login has it itself.
         logins += QStringLiteral("DROP ROLE IF EXISTS %1;\nCREATE ROLE %1 LOGIN %4 PASSWORD %2 IN ROLE %3;\n")
@@ -59,9 +62,9 @@ ServidorPreparado::ServidorPreparado() {
         "GRANT ALL ON ALL TABLES IN SCHEMA config_veliro, catalogos, prestamo TO v7_admin;\n"
         "GRANT ALL ON ALL SEQUENCES IN SCHEMA config_veliro, catalogos, prestamo TO v7_admin;\n"
         "GRANT SELECT ON ALL TABLES IN SCHEMA config_veliro, catalogos, prestamo TO v7_usuario1, v7_usuario2;\n");
-    const QString config = QStringLiteral(
-        "INSERT INTO config_veliro.configuracion VALUES ('VER_V7TOOLS', 'R1.01 - 2018/09/07'), "
-        "('RESPALDOCONFIG', 'Verdadero'), ('RESPALDOOK', 'Verdadero');\n");
+    const QString config =
+        QStringLiteral("INSERT INTO config_veliro.configuracion VALUES ('VER_V7TOOLS', 'R1.01 - 2018/09/07'), "
+                       "('RESPALDOCONFIG', 'Verdadero'), ('RESPALDOOK', 'Verdadero');\n");
     EXPECT_TRUE(c.psql(roles + logins + grants + config));
 
     m_oldTmp = qgetenv("TMPDIR");

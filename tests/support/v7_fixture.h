@@ -21,8 +21,8 @@ struct Login {
 
 // Logins created by prepararServidor(), one per group role.
 inline const Login kJefe{QStringLiteral("jefe"), QStringLiteral("pa'ss}w;rd $(x)")}; // v7_super
-inline const Login kAdmin{QStringLiteral("adm"), QStringLiteral("admin-clave")};       // v7_admin
-inline const Login kOperador{QStringLiteral("usr1"), QStringLiteral("usr1-clave")};    // v7_usuario1
+inline const Login kAdmin{QStringLiteral("adm"), QStringLiteral("admin-clave")};     // v7_admin
+inline const Login kOperador{QStringLiteral("usr1"), QStringLiteral("usr1-clave")};  // v7_usuario1
 
 // A fresh session whose shared connection is open as the cluster's superuser: the error text,
 // empty on success.
