@@ -291,21 +291,7 @@ TEST_F(VentanaMonitoreo, TheLogTabNeverFollowsALinkNorWaitsOnAFifo) {
     ASSERT_EQ(textos(log), QStringList{QStringLiteral("primera linea")});
     elegirPestania(w, 0);
 
-    struct Caso {
-        const char* nombre;
-        std::function<bool(const QString&)> plantar;
-        QString motivo;
-    };
-    const Caso casos[] = {
-        {"link to a root-only file", [&](const QString& r) { return QFile::link(secreto, r); },
-         QStringLiteral("enlace simbólico")},
-        {"link to /dev/zero", [](const QString& r) { return QFile::link(QStringLiteral("/dev/zero"), r); },
-         QStringLiteral("enlace simbólico")},
-        {"FIFO", [](const QString& r) { return ::mkfifo(QFile::encodeName(r).constData(), 0600) == 0; },
-         QStringLiteral("no es un archivo común")},
-        {"folder", [](const QString& r) { return QDir().mkdir(r); }, QStringLiteral("es una carpeta")},
-    };
-    for (const Caso& c : casos) {
+    for (const ArchivoPlantado& c : archivosPlantados(secreto)) {
         SCOPED_TRACE(c.nombre);
         const QString ruta = carpeta + nombreDeHoy("235959");
         ASSERT_TRUE(c.plantar(ruta));

@@ -616,21 +616,9 @@ TEST_F(Login, ALockedConfigurationEndsWithinItsLimitWhileTheWindowRuns) {
     PgCluster& pg = PgCluster::instance();
     ASSERT_TRUE(
         pg.psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = 'RESPALDOCONFIG';")));
-    process::Command otro;
-    otro.program = pg.binFolder() + QStringLiteral("/psql");
-    otro.arguments = QStringList{QStringLiteral("-X"),
-                                 QStringLiteral("-h"),
-                                 pg.host(),
-                                 QStringLiteral("-p"),
-                                 QString::number(pg.port()),
-                                 QStringLiteral("-U"),
-                                 pg.superuser(),
-                                 QStringLiteral("-d"),
-                                 QStringLiteral("veliro7"),
-                                 QStringLiteral("-c"),
-                                 QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(hashtext('config_veliro."
-                                                "configuracion')); SELECT pg_sleep(9); COMMIT;")};
-    otro.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
+    const process::Command otro =
+        pg.comandoPsql(QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(hashtext('config_veliro."
+                                      "configuracion')); SELECT pg_sleep(9); COMMIT;"));
     std::thread cliente([&] { (void)process::run(otro); });
     ASSERT_TRUE(esperarHasta([&] {
         return pg.scalar(QStringLiteral("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted")) ==

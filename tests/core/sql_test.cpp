@@ -313,20 +313,8 @@ TEST_F(SqlLayer, LockedTableEndsWithinItsLimitWhileTimersRun) {
     ASSERT_TRUE(pg.psql(QStringLiteral("DROP TABLE IF EXISTS public.ocupada; CREATE TABLE public.ocupada (a int);"
                                        "INSERT INTO public.ocupada VALUES (1);")));
     // Another client holds the table for a few seconds.
-    process::Command otro;
-    otro.program = pg.binFolder() + QStringLiteral("/psql");
-    otro.arguments = QStringList{QStringLiteral("-X"),
-                                 QStringLiteral("-h"),
-                                 pg.host(),
-                                 QStringLiteral("-p"),
-                                 QString::number(pg.port()),
-                                 QStringLiteral("-U"),
-                                 pg.superuser(),
-                                 QStringLiteral("-d"),
-                                 QStringLiteral("veliro7"),
-                                 QStringLiteral("-c"),
-                                 QStringLiteral("BEGIN; LOCK public.ocupada; SELECT pg_sleep(4); COMMIT;")};
-    otro.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
+    const process::Command otro =
+        pg.comandoPsql(QStringLiteral("BEGIN; LOCK public.ocupada; SELECT pg_sleep(4); COMMIT;"));
     std::thread cliente([&] { (void)process::run(otro); });
     ASSERT_TRUE(test::esperarHasta([&] {
         return pg.scalar(QStringLiteral("SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = l.relation "

@@ -314,13 +314,8 @@ class ClienteOcupado {
 public:
     explicit ClienteOcupado(const QString& sentencias) {
         PgCluster& pg = PgCluster::instance();
-        m_comando.program = pg.binFolder() + QStringLiteral("/psql");
-        m_comando.arguments << QStringLiteral("-X") << QStringLiteral("-h") << pg.host() << QStringLiteral("-p")
-                            << QString::number(pg.port()) << QStringLiteral("-U") << pg.superuser()
-                            << QStringLiteral("-d") << QStringLiteral("veliro7") << QStringLiteral("-c")
-                            << QStringLiteral("BEGIN; ") + sentencias +
-                                   QStringLiteral("; SELECT pg_sleep(60); COMMIT;");
-        m_comando.environment.insert(QStringLiteral("PGPASSWORD"), pg.password());
+        m_comando =
+            pg.comandoPsql(QStringLiteral("BEGIN; ") + sentencias + QStringLiteral("; SELECT pg_sleep(60); COMMIT;"));
         m_comando.environment.insert(QStringLiteral("PGAPPNAME"), QStringLiteral("cliente_prestamos"));
         m_hilo = std::thread([this] { (void)process::run(m_comando); });
     }

@@ -2,9 +2,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <vector>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -56,6 +62,28 @@ inline void escribir(const QString& path, const QByteArray& data) {
 inline QByteArray leer(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Something planted where the kit chose a file's name: what it is, how to plant it at a path, and the
+// words of the kit's refusal.
+struct ArchivoPlantado {
+    const char* nombre;
+    std::function<bool(const QString&)> plantar;
+    QString motivo;
+};
+
+// What every reader of such a file refuses: a link to secreto (a root-only file), a link to /dev/zero, a
+// FIFO and a folder.
+inline std::vector<ArchivoPlantado> archivosPlantados(const QString& secreto) {
+    return {
+        {"link to a root-only file", [secreto](const QString& r) { return QFile::link(secreto, r); },
+         QStringLiteral("enlace simbólico")},
+        {"link to /dev/zero", [](const QString& r) { return QFile::link(QStringLiteral("/dev/zero"), r); },
+         QStringLiteral("enlace simbólico")},
+        {"FIFO", [](const QString& r) { return ::mkfifo(QFile::encodeName(r).constData(), 0600) == 0; },
+         QStringLiteral("no es un archivo común")},
+        {"folder", [](const QString& r) { return QDir().mkdir(r); }, QStringLiteral("es una carpeta")},
+    };
 }
 
 } // namespace v7::test

@@ -313,4 +313,14 @@ void PgCluster::freshDatabase() {
     }
 }
 
+process::Command PgCluster::comandoPsql(const QString& sql) const {
+    process::Command c;
+    c.program = m_bin + QStringLiteral("/psql");
+    c.arguments = QStringList{QStringLiteral("-X"),      QStringLiteral("-h"), host(),      QStringLiteral("-p"),
+                              QString::number(m_port),   QStringLiteral("-U"), superuser(), QStringLiteral("-d"),
+                              QStringLiteral("veliro7"), QStringLiteral("-c"), sql};
+    c.environment.insert(QStringLiteral("PGPASSWORD"), password());
+    return c;
+}
+
 } // namespace v7::test

@@ -3,6 +3,8 @@
 // free loopback port with password authentication. Started on first use, stopped at exit.
 #pragma once
 
+#include "platform/process.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -29,6 +31,9 @@ public:
     // Runs SQL through psql as the superuser; returns false (and logs) on failure. Output rows are
     // unaligned, "|"-separated, without headers.
     bool psql(const QString& sql, QString* output = nullptr, const QString& database = QStringLiteral("veliro7")) const;
+    // The command of another client: psql as the superuser on veliro7 running sql (password in its
+    // environment), for a test to run on a thread of its own.
+    process::Command comandoPsql(const QString& sql) const;
     // The first value of a query (empty on failure).
     QString scalar(const QString& sql, const QString& database = QStringLiteral("veliro7")) const;
 
