@@ -35,14 +35,20 @@ namespace {
 
 class Login : public PruebaConServidor {
 protected:
-    // Fills the four boxes and clicks Aceptar.
-    void entrar(FrmIniciarSesion& w, const QString& usuario, const QString& clave,
-                const QString& puerto = QString::number(PgCluster::instance().port()),
-                const QString& servidor = QStringLiteral("127.0.0.1")) {
+    // Fills the four boxes.
+    static void llenar(FrmIniciarSesion& w, const QString& usuario, const QString& clave,
+                       const QString& puerto = QString::number(PgCluster::instance().port()),
+                       const QString& servidor = QStringLiteral("127.0.0.1")) {
         w.findChild<QLineEdit*>(QStringLiteral("TxtUsuario"))->setText(usuario);
         w.findChild<QLineEdit*>(QStringLiteral("TxtPassword"))->setText(clave);
         w.findChild<QLineEdit*>(QStringLiteral("TxtIpServidor"))->setText(servidor);
         w.findChild<QLineEdit*>(QStringLiteral("TxtPuerto"))->setText(puerto);
+    }
+    // Fills the four boxes and clicks Aceptar.
+    void entrar(FrmIniciarSesion& w, const QString& usuario, const QString& clave,
+                const QString& puerto = QString::number(PgCluster::instance().port()),
+                const QString& servidor = QStringLiteral("127.0.0.1")) {
+        llenar(w, usuario, clave, puerto, servidor);
         QTest::mouseClick(w.findChild<MyButton*>(QStringLiteral("BtnAceptar")), Qt::LeftButton);
     }
 
@@ -264,10 +270,7 @@ TEST_F(Login, CancelDuringTheConnectionEndsTheProgramWithoutLoggingIn) {
         alAbrirModal([&](QWidget* m) {
             auto* login = qobject_cast<FrmIniciarSesion*>(m);
             ASSERT_NE(login, nullptr);
-            login->findChild<QLineEdit*>(QStringLiteral("TxtUsuario"))->setText(kJefe.usuario);
-            login->findChild<QLineEdit*>(QStringLiteral("TxtPassword"))->setText(kJefe.clave);
-            login->findChild<QLineEdit*>(QStringLiteral("TxtIpServidor"))->setText(QStringLiteral("127.0.0.1"));
-            login->findChild<QLineEdit*>(QStringLiteral("TxtPuerto"))->setText(QString::number(lento.puerto()));
+            llenar(*login, kJefe.usuario, kJefe.clave, QString::number(lento.puerto()));
             muestreo = std::make_unique<Muestreo>(*login);
             muestreo->alMuestrear([&, login](int n) {
                 if (n == 3) {
@@ -557,11 +560,7 @@ TEST_F(Login, TheMaintenanceWindowOpensOnTheRestoreWithTheArchive) {
     alAbrirModal([&](QWidget* m) {
         auto* login = qobject_cast<FrmIniciarSesion*>(m);
         ASSERT_NE(login, nullptr);
-        login->findChild<QLineEdit*>(QStringLiteral("TxtUsuario"))->setText(kJefe.usuario);
-        login->findChild<QLineEdit*>(QStringLiteral("TxtPassword"))->setText(kJefe.clave);
-        login->findChild<QLineEdit*>(QStringLiteral("TxtIpServidor"))->setText(QStringLiteral("127.0.0.1"));
-        login->findChild<QLineEdit*>(QStringLiteral("TxtPuerto"))
-            ->setText(QString::number(PgCluster::instance().port()));
+        llenar(*login, kJefe.usuario, kJefe.clave);
         alAbrirModal([&](QWidget* base) {
             EXPECT_EQ(base->objectName(), QStringLiteral("FrmBase"));
             ruta = base->findChild<QLineEdit*>(QStringLiteral("TxtRutaRespaldo"))->text();
