@@ -56,5 +56,7 @@ int main(int argc, char** argv) {
     });
     v7::process::limitarDuracion(limite * 1000);
     const v7::autobackup::ResultadoEjecucion r = v7::autobackup::ejecutarRespaldoAutomatico(bitacora);
+    // A stop already being handled decides the end: the handler still uses the log, which lives here.
+    v7::process::puntoDeControl();
     return codigoSalida(r.desenlace);
 }

@@ -783,6 +783,10 @@ TEST_F(V7backup, AStopAfterTheArchiveIsInPlaceKeepsItAndSaysSo) {
     QTest::qWait(300);
 
     ::kill(pid_t(p->processId()), SIGTERM);
+    // The lock is let go only once the stop is handled: released sooner, the run may end on its own first.
+    ASSERT_TRUE(
+        esperarHasta([&] { return bitacora().contains(QStringLiteral("interrumpida por la señal SIGTERM")); }, 10000))
+        << bitacora().toStdString();
     cluster().psql(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
                                   "'v7-cerrojo-configuracion'"));
     cerrojo.waitForFinished(10000);
