@@ -86,39 +86,48 @@ Coincide mejor(Coincide a, Coincide b) {
     return a == Coincide::Quizas || b == Coincide::Quizas ? Coincide::Quizas : Coincide::No;
 }
 
-Coincide coincideBase(const ReglaServidor& r, const SesionCliente& s) {
+// The best of one of the rule's lists: each item read as a plain name (equal to nombre) and, where clave
+// knows it as a keyword, as that keyword too.
+template <typename Clave>
+Coincide mejorDeLista(const ReglaServidor& r, const QStringList& lista, const QString& nombre, Clave clave) {
     Coincide resultado = Coincide::No;
-    for (const QString& b : r.bases) {
-        const Coincide comoNombre = siNo(b == s.baseDatos);
-        Coincide c = comoNombre;
-        if (b == QLatin1String("all")) {
-            c = leida(r, Coincide::Si, comoNombre);
-        } else if (b == QLatin1String("sameuser")) {
-            c = leida(r, siNo(s.baseDatos == s.usuario), comoNombre);
-        } else if (b == QLatin1String("samerole") || b == QLatin1String("samegroup")) {
-            c = leida(r, siNo(s.roles.contains(s.baseDatos)), comoNombre);
-        } else if (b == QLatin1String("replication")) {
-            c = leida(r, Coincide::No, comoNombre); // replication connections only; this session is not one
-        }
-        resultado = mejor(resultado, c);
+    for (const QString& x : lista) {
+        const Coincide comoNombre = siNo(x == nombre);
+        const std::optional<Coincide> comoClave = clave(x);
+        resultado = mejor(resultado, comoClave ? leida(r, *comoClave, comoNombre) : comoNombre);
     }
     return resultado;
 }
 
-Coincide coincideUsuario(const ReglaServidor& r, const SesionCliente& s) {
-    Coincide resultado = Coincide::No;
-    for (const QString& u : r.usuarios) {
-        const Coincide comoNombre = siNo(u == s.usuario);
-        Coincide c = comoNombre;
-        if (u == QLatin1String("all")) {
-            c = leida(r, Coincide::Si, comoNombre);
-        } else if (u.startsWith(QLatin1Char('+'))) {
-            // Membership of the group, the superuser attribute not counting.
-            c = leida(r, siNo(s.roles.contains(u.mid(1))), comoNombre);
+Coincide coincideBase(const ReglaServidor& r, const SesionCliente& s) {
+    return mejorDeLista(r, r.bases, s.baseDatos, [&s](const QString& b) -> std::optional<Coincide> {
+        if (b == QLatin1String("all")) {
+            return Coincide::Si;
         }
-        resultado = mejor(resultado, c);
-    }
-    return resultado;
+        if (b == QLatin1String("sameuser")) {
+            return siNo(s.baseDatos == s.usuario);
+        }
+        if (b == QLatin1String("samerole") || b == QLatin1String("samegroup")) {
+            return siNo(s.roles.contains(s.baseDatos));
+        }
+        if (b == QLatin1String("replication")) {
+            return Coincide::No; // replication connections only; this session is not one
+        }
+        return std::nullopt;
+    });
+}
+
+Coincide coincideUsuario(const ReglaServidor& r, const SesionCliente& s) {
+    return mejorDeLista(r, r.usuarios, s.usuario, [&s](const QString& u) -> std::optional<Coincide> {
+        if (u == QLatin1String("all")) {
+            return Coincide::Si;
+        }
+        if (u.startsWith(QLatin1Char('+'))) {
+            // Membership of the group, the superuser attribute not counting.
+            return siNo(s.roles.contains(u.mid(1)));
+        }
+        return std::nullopt;
+    });
 }
 
 Coincide coincideTipo(const ReglaServidor& r, const SesionCliente& s) {
