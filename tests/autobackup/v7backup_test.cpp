@@ -173,9 +173,16 @@ protected:
         QFile::setPermissions(ruta, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     // A 7za that, when it packs, creates marca and waits for seguir to exist before doing its work.
-    void falso7zaEnPausa(const QString& marca, const QString& seguir) {
-        falso7za("if [ \"$1\" = a ]; then : > '" + QFile::encodeName(marca) + "'; while [ ! -e '" +
-                 QFile::encodeName(seguir) + "' ]; do sleep 0.05; done; fi\nexec 7za \"$@\"\n");
+    struct Pausa {
+        QString marca;
+        QString seguir;
+    };
+    Pausa falso7zaEnPausa() {
+        const Pausa p{m_servidor->carpeta().path() + QStringLiteral("empacando"),
+                      m_servidor->carpeta().path() + QStringLiteral("seguir")};
+        falso7za("if [ \"$1\" = a ]; then : > '" + QFile::encodeName(p.marca) + "'; while [ ! -e '" +
+                 QFile::encodeName(p.seguir) + "' ]; do sleep 0.05; done; fi\nexec 7za \"$@\"\n");
+        return p;
     }
     static void ponerRespaldoOk(const char* valor) {
         ASSERT_TRUE(cluster().psql(QStringLiteral("DELETE FROM config_veliro.configuracion WHERE descripcion = "
@@ -736,13 +743,11 @@ TEST_F(V7backup, ARestoreThatDidNotFinishStopsTheRun) {
 // A server that restarts while 7za packs: the outcome is written once it answers again.
 TEST_F(V7backup, TheOutcomeIsWrittenWhenTheServerAnswersAgain) {
     escribirConfiguracionBuena(cluster().host());
-    const QString marca = m_servidor->carpeta().path() + QStringLiteral("empacando");
-    const QString seguir = m_servidor->carpeta().path() + QStringLiteral("seguir");
-    falso7zaEnPausa(marca, seguir);
+    const Pausa pausa = falso7zaEnPausa();
     auto p = lanzar();
-    ASSERT_TRUE(esperarHasta([&] { return QFileInfo::exists(marca); }, 60000)) << bitacora().toStdString();
+    ASSERT_TRUE(esperarHasta([&] { return QFileInfo::exists(pausa.marca); }, 60000)) << bitacora().toStdString();
     ASSERT_TRUE(cluster().stop());
-    escribir(seguir, "");
+    escribir(pausa.seguir, "");
     QTest::qWait(3000); // the run ends its packing and finds no server
     ASSERT_TRUE(cluster().start());
     EXPECT_EQ(esperarFin(*p), 0);
@@ -757,11 +762,9 @@ TEST_F(V7backup, TheOutcomeIsWrittenWhenTheServerAnswersAgain) {
 // never that no backup was made.
 TEST_F(V7backup, AStopAfterTheArchiveIsInPlaceKeepsItAndSaysSo) {
     escribirConfiguracionBuena(cluster().host());
-    const QString marca = m_servidor->carpeta().path() + QStringLiteral("empacando");
-    const QString seguir = m_servidor->carpeta().path() + QStringLiteral("seguir");
-    falso7zaEnPausa(marca, seguir);
+    const Pausa pausa = falso7zaEnPausa();
     auto p = lanzar();
-    ASSERT_TRUE(esperarHasta([&] { return QFileInfo::exists(marca); }, 60000)) << bitacora().toStdString();
+    ASSERT_TRUE(esperarHasta([&] { return QFileInfo::exists(pausa.marca); }, 60000)) << bitacora().toStdString();
     // Writers of the configuration held off: the run's last write waits with its archive in place.
     QProcess cerrojo;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -778,7 +781,7 @@ TEST_F(V7backup, AStopAfterTheArchiveIsInPlaceKeepsItAndSaysSo) {
                                                "WHERE a.application_name = 'v7-cerrojo-configuracion' AND "
                                                "l.locktype = 'advisory' AND l.granted")) == QLatin1String("1");
     }));
-    escribir(seguir, "");
+    escribir(pausa.seguir, "");
     ASSERT_TRUE(esperarHasta([&] { return bitacora().contains(QStringLiteral("correctamente")); }, 60000));
     QTest::qWait(300);
 

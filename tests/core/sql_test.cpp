@@ -341,11 +341,9 @@ TEST_F(SqlLayer, LockedTableEndsWithinItsLimitWhileTimersRun) {
     EXPECT_FALSE(texto.contains(QStringLiteral("UPDATE"))) << texto.toStdString();
     EXPECT_EQ(pg.scalar(QStringLiteral("SELECT a FROM public.ocupada")), QStringLiteral("1"));
     // The limits do not outlive the call.
-    int total = 0;
-    QString e2;
-    RecordsetPtr rs = ExecuteSQLrs(QStringLiteral("SHOW lock_timeout"), total, e2);
-    ASSERT_TRUE(rs);
-    EXPECT_EQ(rs->text(0), QStringLiteral("0"));
+    const sql::Valor espera = sql::valor(QStringLiteral("SHOW lock_timeout"));
+    ASSERT_TRUE(espera.ok()) << espera.error.toStdString();
+    EXPECT_EQ(espera.texto(), QStringLiteral("0"));
 }
 
 TEST(Errores, SpanishSentenceFirstAndNeverTheStatement) {

@@ -2,6 +2,7 @@
 // whom it drops, what it leaves alone and how it reports a step it could not take.
 #include "console/FrmInicio.h"
 #include "core/FrmIniciarSesion.h"
+#include "core/consultas.h"
 #include "core/login.h"
 #include "core/session.h"
 #include "core/sql.h"
@@ -394,11 +395,9 @@ TEST_F(Reset, BehindAClientsOpenTransactionItStopsAndChangesNothing) {
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
     // The limits went with the reset.
-    int total = 0;
-    QString error;
-    RecordsetPtr rs = ExecuteSQLrs(QStringLiteral("SHOW lock_timeout"), total, error);
-    ASSERT_TRUE(rs);
-    EXPECT_EQ(rs->text(0), QStringLiteral("0"));
+    const sql::Valor espera = sql::valor(QStringLiteral("SHOW lock_timeout"));
+    ASSERT_TRUE(espera.ok()) << espera.error.toStdString();
+    EXPECT_EQ(espera.texto(), QStringLiteral("0"));
 }
 
 // The maintenance window the login opens to restore has Ctrl+F12 of its own (no caller sets it), and once
