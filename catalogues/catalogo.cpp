@@ -222,16 +222,17 @@ bool coincideCelda(const QString& celda, const QString& cadena, bool fraseComple
 
 // These keep the connection's own calls: the window sorts a failure by the server's SQLSTATE, which the
 // layer's error text does not carry.
-bool LeerCatalogo(std::unique_ptr<db::Recordset>& filas, std::unique_ptr<db::Recordset>& columnas, db::DbError& error) {
-    filas = conexionPrincipal().query(consultaCatalogo(), error);
-    if (filas) {
-        columnas = conexionPrincipal().query(consultaColumnas(), error);
-    }
-    return columnas != nullptr;
-}
-
 std::unique_ptr<db::Recordset> LeerFilasCatalogo(db::DbError& error) {
     return conexionPrincipal().query(consultaCatalogo(), error);
+}
+
+bool LeerCatalogo(std::unique_ptr<db::Recordset>& filas, std::unique_ptr<db::Recordset>& columnas, db::DbError& error) {
+    filas = LeerFilasCatalogo(error);
+    columnas = filas ? conexionPrincipal().query(consultaColumnas(), error) : nullptr;
+    if (!columnas) {
+        filas.reset();
+    }
+    return columnas != nullptr;
 }
 
 bool BorrarRegistro(const QString& clave, qint64& filas, db::DbError& error) {
