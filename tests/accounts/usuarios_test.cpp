@@ -997,13 +997,7 @@ TEST_F(Usuarios, CasesOfTheStaffWindow) {
 // passed, nothing of it done, and the window's thread never stops meanwhile.
 TEST_F(Usuarios, ActionsOnALockedTableEndWithTheirMessageAndTheWindowKeepsAnswering) {
     abrir();
-    db::Connection otra;
-    otra.setConnectionString(PgCluster::instance().connectionString());
-    db::DbError e;
-    qint64 n = 0;
-    ASSERT_TRUE(otra.open(e)) << e.description.toStdString();
-    ASSERT_TRUE(otra.execute(QStringLiteral("BEGIN"), n, e));
-    ASSERT_TRUE(otra.execute(QStringLiteral("LOCK TABLE catalogos.analistas IN SHARE MODE"), n, e));
+    TablaOcupada tabla(QStringLiteral("catalogos.analistas"), QStringLiteral("SHARE"));
     const QString ocupada = QStringLiteral("\r\nOtra sesión está usando estos datos");
     const struct {
         const char* accion;
@@ -1053,8 +1047,7 @@ TEST_F(Usuarios, ActionsOnALockedTableEndWithTheirMessageAndTheWindowKeepsAnswer
         EXPECT_EQ(huella(QStringLiteral("usr1")), usr1);
         click(w(), "BtnCancelar");
     }
-    EXPECT_TRUE(otra.execute(QStringLiteral("ROLLBACK"), n, e));
-    otra.close();
+    EXPECT_TRUE(tabla.soltar());
     EXPECT_TRUE(m_dialogos.allAnswered());
 }
 

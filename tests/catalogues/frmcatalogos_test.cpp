@@ -877,13 +877,7 @@ TEST_F(Catalogo, TheRecordIsTheRowsOwnAndAModifyWritesOnlyWhatChanged) {
 TEST_F(Catalogo, SavesOnALockedTableEndWithTheirMessageAndTheWindowKeepsAnswering) {
     ScriptedDialogs dialogs;
     Ventana v;
-    db::Connection otra;
-    otra.setConnectionString(cluster().connectionString());
-    db::DbError e;
-    qint64 n = 0;
-    ASSERT_TRUE(otra.open(e)) << e.description.toStdString();
-    ASSERT_TRUE(otra.execute(QStringLiteral("BEGIN"), n, e));
-    ASSERT_TRUE(otra.execute(QStringLiteral("LOCK TABLE catalogos.bibliotecas IN SHARE MODE"), n, e));
+    TablaOcupada tabla(QStringLiteral("catalogos.bibliotecas"), QStringLiteral("SHARE"));
     const QString ocupada = QStringLiteral("\r\nOtra sesión está usando estos datos");
     const QString antes = renglonesTabla();
     const struct {
@@ -928,8 +922,7 @@ TEST_F(Catalogo, SavesOnALockedTableEndWithTheirMessageAndTheWindowKeepsAnswerin
             << dialogs.texts().last().toStdString();
         EXPECT_EQ(renglonesTabla(), antes);
     }
-    EXPECT_TRUE(otra.execute(QStringLiteral("ROLLBACK"), n, e));
-    otra.close();
+    EXPECT_TRUE(tabla.soltar());
     EXPECT_TRUE(dialogs.allAnswered());
 }
 

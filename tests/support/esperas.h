@@ -91,10 +91,16 @@ public:
             QStringLiteral("LOCK TABLE ") + tabla + QStringLiteral(" IN ") + modo + QStringLiteral(" MODE"), filas, e))
             << e.description.toStdString();
     }
-    ~TablaOcupada() {
+    ~TablaOcupada() { (void)soltar(); }
+    // Ends the other session's transaction: whether its rollback went through.
+    [[nodiscard]] bool soltar() {
+        if (!m_con.isOpen()) {
+            return true;
+        }
         db::DbError e;
-        (void)m_con.rollback(e);
+        const bool ok = m_con.rollback(e);
         m_con.close();
+        return ok;
     }
     TablaOcupada(const TablaOcupada&) = delete;
     TablaOcupada& operator=(const TablaOcupada&) = delete;
