@@ -67,8 +67,10 @@ inline const QString kSalidaVersion = QStringLiteral("pg_version.txt");
 
 // What to do when the day's staging folder exists already.
 enum class CarpetaExistente {
-    Vaciar, // empty it and use it (a folder left by a crash must not add members); the staging folders of
-            // earlier days are removed too. Only while holding BloqueoRespaldo.
+    Vaciar, // empty it of the backup's own files and use it (a folder left by a crash must not add members;
+            // one that holds anything else stops the backup, CarpetaNoCreada); the staging folders of earlier
+            // days are cleared the same way and removed once empty (ResultadoRespaldo::restosDejados: what
+            // stayed). Only while holding BloqueoRespaldo.
     Fallar, // fail at once, before touching the database
 };
 
@@ -121,7 +123,8 @@ enum class FallaRespaldo {
     Ninguna,
     CarpetaExistente,  // the staging folder exists and carpetaExistente is Fallar (detalle: its path)
     CarpetaNoCreada,   // the staging folder could not be made or emptied (estado: system error number;
-                       // detalle: system text and path)
+                       // detalle: system text and path), or it holds what is not the backup's (estado: 58;
+                       // detalle: a sentence naming those files)
     SinClaveCifrado,   // VER_V7TOOLS selects no scrambler key (detalle: why)
     Sentencia,         // a statement failed (estado: the driver's error number; detalle: its text, the statement)
     ScriptNoEscrito,   // CrearArchivoBat failed (script; detalle: its text)
@@ -153,6 +156,7 @@ struct [[nodiscard]] ResultadoRespaldo {
     QVector<ConteoControl> conteos; // as written to checksum.dat and config_veliro.control (once taken)
     QString version;                // the engine line (plain), once read
     QStringList restosBarridos;     // what a killed run had left and this one removed (CarpetaExistente::Vaciar)
+    QStringList restosDejados;      // what lay in an earlier day's staging folder and was not the backup's: left
     bool ok() const { return falla == FallaRespaldo::Ninguna; }
 };
 
