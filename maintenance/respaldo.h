@@ -28,8 +28,9 @@
 // one replaces it only once it was packed and tested). The connection is left open and outside any
 // transaction. Each program maps the failure to its own message text. The same clean-up runs when a
 // signal or a time limit ends the program meanwhile (process::terminarConLimpieza). With
-// CarpetaExistente::Vaciar the writer first sweeps what a run killed outright left: staging folders and the
-// private packing folders beside the destination (ResultadoRespaldo::restosBarridos).
+// CarpetaExistente::Vaciar the writer first sweeps what a run killed outright left: the backup's own files in
+// staging folders (and a folder once that empties it) and the private packing folders beside the destination
+// (ResultadoRespaldo::restosBarridos); anything else in a staging folder stays.
 //
 // Files: the staging folder is made 0700 and everything the tools write is 0600 (umask 077); the password
 // reaches the tools in their environment only, never in a script; no link is followed when the staging
