@@ -257,10 +257,16 @@ Desenlace Ejecucion::respaldar() {
     // The archive says the backup that wrote it succeeded; the live row stays false until this run ends.
     const QVector<ValorEnArchivo> valores{{kClaveResultado, booleanoATexto(true), booleanoATexto(false)}};
     QStringList restos;
-    const QString resultado = autobackup::Respaldar(m_resultado.archivo, valores, &restos);
+    QStringList dejados;
+    const QString resultado = autobackup::Respaldar(m_resultado.archivo, valores, &restos, &dejados);
     if (!restos.isEmpty()) {
         m_log.escribir(QStringLiteral(" - Se eliminaron los restos de una ejecución anterior que no terminó: ") +
                        restos.join(QStringLiteral(", ")));
+    }
+    if (!dejados.isEmpty()) {
+        m_log.escribir(QStringLiteral(" - Se dejaron en las carpetas temporales de respaldos anteriores los archivos "
+                                      "que no son del respaldo: ") +
+                       dejados.join(QStringLiteral(", ")));
     }
     if (resultado == QLatin1String("OK")) {
         m_log.escribir(QStringLiteral(" - El respaldo se llevo a cabo correctamente en la siguiente ubicación ") +

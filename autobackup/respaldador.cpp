@@ -110,7 +110,8 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo) {
     return r.detalle;
 }
 
-QString Respaldar(const QString& archivo, const QVector<ValorEnArchivo>& valores, QStringList* restos) {
+QString Respaldar(const QString& archivo, const QVector<ValorEnArchivo>& valores, QStringList* restos,
+                  QStringList* dejados) {
     auto& s = sesion();
     if (!s.ConexionPrincipal || !s.ConexionPrincipal->isOpen()) {
         return errorElevado(3, err::kObjetoCerrado, err::descripcion(err::kObjetoCerrado));
@@ -137,6 +138,9 @@ QString Respaldar(const QString& archivo, const QVector<ValorEnArchivo>& valores
     const ResultadoRespaldo r = escribirRespaldo(p, s.ConexionPrincipal);
     if (restos != nullptr) {
         *restos = r.restosBarridos;
+    }
+    if (dejados != nullptr) {
+        *dejados = r.restosDejados;
     }
     return r.ok() ? QStringLiteral("OK") : textoFalla(r, archivo);
 }

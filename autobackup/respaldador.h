@@ -22,7 +22,9 @@ QString textoFalla(const ResultadoRespaldo& r, const QString& archivo);
 // "OK" on success, else the failure text. On every path the backup's transaction is over, and neither
 // the staging folder nor a password script is left. valores: configuration rows the archive carries with
 // another value than the live database (ParametrosRespaldo::valoresEnArchivo). restos, when given, gets
-// what a killed earlier run had left and this one removed.
-QString Respaldar(const QString& archivo, const QVector<ValorEnArchivo>& valores = {}, QStringList* restos = nullptr);
+// what a killed earlier run had left and this one removed; dejados what lay in an earlier day's staging
+// folder, was not the backup's and stayed.
+QString Respaldar(const QString& archivo, const QVector<ValorEnArchivo>& valores = {}, QStringList* restos = nullptr,
+                  QStringList* dejados = nullptr);
 
 } // namespace v7::autobackup

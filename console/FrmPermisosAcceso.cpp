@@ -264,10 +264,12 @@ void FrmPermisosAcceso::BtnPermisosGuardar_Click() {
         return;
     }
     GuardiaVentana guardia(this);
-    const QByteArray contenido = escribirReglas(m_archivo, filas(), !sesion().EsWindows32Bits);
+    // The rows written anew must each be the line that decides for their address.
+    QVector<int> nuevas;
+    const QByteArray contenido = escribirReglas(m_archivo, filas(), !sesion().EsWindows32Bits, &nuevas);
     const QString ruta = m_ruta;
-    const GuardadoReglas guardado =
-        conPlazos(kPlazosInteractivos, [&ruta, &contenido] { return guardarArchivoReglas(ruta, contenido); });
+    const GuardadoReglas guardado = conPlazos(
+        kPlazosInteractivos, [&ruta, &contenido, &nuevas] { return guardarArchivoReglas(ruta, contenido, nuevas); });
     if (!guardado.guardado()) {
         guardia.liberar();
         dialogs().message(this, MsgIcon::Critical, textoGuardado(guardado, m_ruta));

@@ -332,7 +332,8 @@ QString lineaCopiaLoopback(const ReglaIp& regla) {
     return lineaConDireccion(QStringLiteral("::1/128"), metodoEscrito(regla), comentario);
 }
 
-QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& filas, bool copiaLoopback) {
+QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& filas, bool copiaLoopback,
+                          QVector<int>* lineasNuevas) {
     using Linea = ArchivoReglas::Linea;
     QVector<Linea> salida;
     QVector<bool> usada(archivo.reglas.size(), false);
@@ -365,6 +366,9 @@ QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& 
             }
         }
         salida << (original != nullptr ? *original : nueva(lineaRegla(r)));
+        if (original == nullptr && lineasNuevas != nullptr) {
+            *lineasNuevas << int(salida.size());
+        }
     };
     qsizetype siguiente = 0;
     int ultimoLugar = -1;
@@ -499,7 +503,8 @@ LecturaReglas leerArchivoReglas(const QString& ruta) {
     return r;
 }
 
-GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& contenido) {
+GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& contenido,
+                                    const QVector<int>& lineasNuevas) {
     GuardadoReglas g;
     g.respaldo = ruta + QStringLiteral(".bak");
     auto noEscrito = [&g](const QString& motivo) {
@@ -533,7 +538,7 @@ GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& conte
     if (const QString e = archivo::escribirAtomico(ruta, contenido, enSuLugar); !e.isEmpty()) {
         return noEscrito(e);
     }
-    const ComprobacionSesion c = comprobarSesion(contenido);
+    const ComprobacionSesion c = comprobarSesion(contenido, lineasNuevas);
     if (!c.consultada) {
         g.resultado = GuardadoReglas::Resultado::NoVerificado;
         g.detalle = c.errorConsulta;
@@ -550,6 +555,9 @@ GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& conte
     } else if (!c.admitida()) {
         g.resultado = GuardadoReglas::Resultado::SesionBloqueada;
         g.detalle = textoSesionRechazada(c);
+    } else if (!c.sinEfecto.isEmpty()) {
+        g.resultado = GuardadoReglas::Resultado::SinEfecto;
+        g.detalle = textoReglasSinEfecto(c);
     } else {
         return g;
     }
@@ -592,6 +600,7 @@ QString textoGuardado(const GuardadoReglas& g, const QString& ruta) {
                                   g.detalle);
         break;
     case GuardadoReglas::Resultado::SesionBloqueada:
+    case GuardadoReglas::Resultado::SinEfecto:
         t = g.detalle;
         if (g.errorRestauracion.isEmpty()) {
             return t;

@@ -83,7 +83,9 @@ QString lineaCopiaLoopback(const ReglaIp& regla);
 // to one that was read is that row's own bytes and line end; any other row is written anew in the file's
 // style. With copiaLoopback a 127.0.0.1 row written anew is preceded by its IPv6 copy unless a kept rule
 // already decides ::1 (an untouched row keeps the copy it had, or none). The final line end is as it was.
-QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& filas, bool copiaLoopback);
+// lineasNuevas, when given, gets the line number (from 1) of each row written anew.
+QByteArray escribirReglas(const ArchivoReglas& archivo, const QVector<ReglaIp>& filas, bool copiaLoopback,
+                          QVector<int>* lineasNuevas = nullptr);
 
 // ---------------------------------------------------------------- input
 
@@ -131,6 +133,7 @@ struct GuardadoReglas {
         Rechazado,       // the server refused lines of it: the previous file is back
         NoVerificado,    // the server could not check it: the previous file is back
         SesionBloqueada, // this session could no longer log in under it: the previous file is back
+        SinEfecto,       // an earlier line decides for the address of a row written anew: the previous file is back
     };
     Resultado resultado = Resultado::Guardado;
     QString detalle; // the system error, the server's error, or why the session would be locked out
@@ -141,9 +144,11 @@ struct GuardadoReglas {
 };
 // Writes contenido as the rules file at ruta (a regular file with the previous file's owner, group and
 // mode; never through a link), keeps the previous file as ruta + ".bak" made the same way, and asks the
-// server through the shared connection whether it accepts the file and still lets this session in. Not
-// accepted: the previous file is put back before anything reloads.
-[[nodiscard]] GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& contenido);
+// server through the shared connection whether it accepts the file, still lets this session in, and lets
+// each row of lineasNuevas (escribirReglas) decide for its own address. Not accepted: the previous file is
+// put back before anything reloads.
+[[nodiscard]] GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& contenido,
+                                                  const QVector<int>& lineasNuevas = {});
 // The message of a save that did not stay.
 QString textoGuardado(const GuardadoReglas& g, const QString& ruta);
 // The message after a save: the server reloaded the new rules (by pg_ctl, or asked through this session's

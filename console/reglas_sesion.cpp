@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 
@@ -188,6 +189,34 @@ Coincide coincide(const ReglaServidor& r, const SesionCliente& s) {
     return total;
 }
 
+// Whether a rule may take a connection from the address of s for some database that "all" takes in and
+// some user.
+Coincide tomaDireccion(const ReglaServidor& r, const SesionCliente& s) {
+    static const QStringList tcp = {QStringLiteral("host"), QStringLiteral("hostssl"), QStringLiteral("hostnossl"),
+                                    QStringLiteral("hostgssenc"), QStringLiteral("hostnogssenc")};
+    if (!tcp.contains(r.tipo) || r.usuarios.isEmpty()) {
+        return Coincide::No;
+    }
+    // A line the server loaded with a warning ("hostssl" while SSL is off) takes nothing.
+    if (!r.error.isEmpty() && r.tipo != QLatin1String("host") && r.tipo != QLatin1String("hostnossl") &&
+        r.tipo != QLatin1String("hostnogssenc")) {
+        return Coincide::No;
+    }
+    Coincide base = Coincide::No;
+    for (const QString& b : r.bases) {
+        // "replication" takes only replication connections, which "all" does not; quoted, it is a plain name.
+        base = mejor(base, b == QLatin1String("replication") ? leida(r, Coincide::No, Coincide::Si) : Coincide::Si);
+    }
+    if (base == Coincide::No) {
+        return Coincide::No;
+    }
+    const Coincide direccion = coincideDireccion(r, s);
+    if (direccion == Coincide::No) {
+        return Coincide::No;
+    }
+    return base == Coincide::Si && direccion == Coincide::Si ? Coincide::Si : Coincide::Quizas;
+}
+
 QStringList listaJson(const QString& texto) {
     QStringList l;
     for (const QJsonValue& v : QJsonDocument::fromJson(texto.toUtf8()).array()) {
@@ -282,7 +311,28 @@ DecisionSesion decidirSesion(const QVector<ReglaServidor>& reglas, const SesionC
     return {DecisionSesion::Tipo::SinRegla, 0};
 }
 
-ComprobacionSesion comprobarSesion(const QByteArray& contenido) {
+std::optional<DecisionRegla> decidirRegla(const QVector<ReglaServidor>& reglas, int linea,
+                                          const QString& direccionServidor) {
+    const auto propia = std::find_if(reglas.begin(), reglas.end(),
+                                     [linea](const ReglaServidor& r) { return r.linea == linea && !r.tipo.isEmpty(); });
+    if (propia == reglas.end()) {
+        return std::nullopt;
+    }
+    SesionCliente desde;
+    desde.direccion = propia->direccion;
+    desde.direccionServidor = direccionServidor;
+    for (auto r = reglas.begin(); r != propia; ++r) {
+        if (r->tipo.isEmpty()) {
+            continue;
+        }
+        if (const Coincide c = tomaDireccion(*r, desde); c != Coincide::No) {
+            return DecisionRegla{r->linea, c == Coincide::Si};
+        }
+    }
+    return DecisionRegla{linea, true};
+}
+
+ComprobacionSesion comprobarSesion(const QByteArray& contenido, const QVector<int>& lineasPropias) {
     ComprobacionSesion c;
     int total = 0;
     QString error;
@@ -333,6 +383,15 @@ ComprobacionSesion comprobarSesion(const QByteArray& contenido) {
     c.consultada = true;
     c.decision = decidirSesion(reglas, s);
     c.lineaDecisiva = lineaDe(contenido, c.decision.linea);
+    for (const int linea : lineasPropias) {
+        const std::optional<DecisionRegla> d = decidirRegla(reglas, linea, s.direccionServidor);
+        if (d && d->linea != linea) {
+            const auto r = std::find_if(reglas.begin(), reglas.end(),
+                                        [linea](const ReglaServidor& x) { return x.linea == linea; });
+            c.sinEfecto << ReglaSinEfecto{linea, lineaDe(contenido, linea), r->direccion, *d,
+                                          lineaDe(contenido, d->linea)};
+        }
+    }
     return c;
 }
 
@@ -368,6 +427,27 @@ QString textoSesionRechazada(const ComprobacionSesion& c) {
     return t + kCrLf + QStringLiteral("Permita el acceso a ") +
            (s.direccion.isEmpty() ? QStringLiteral("las conexiones locales") : s.direccion) +
            QStringLiteral(" antes de guardar. El archivo de configuración quedó como estaba.");
+}
+
+QString textoReglasSinEfecto(const ComprobacionSesion& c) {
+    if (c.sinEfecto.isEmpty()) {
+        return QString();
+    }
+    QString t = QStringLiteral("No se guardaron los cambios: el acceso que muestra la lista no sería el que decide el "
+                               "servidor.");
+    for (const ReglaSinEfecto& r : c.sinEfecto) {
+        const QString antes = QStringLiteral("la línea ") + QString::number(r.decide.linea) + QStringLiteral(" (") +
+                              r.textoDecide + QStringLiteral(")");
+        t += kCrLf + QStringLiteral("Para la dirección ") + r.direccion + QStringLiteral(" (línea ") +
+             QString::number(r.linea) + QStringLiteral(": ") + r.texto + QStringLiteral(") ") +
+             (r.decide.cierta
+                  ? QStringLiteral("decide antes ") + antes + QStringLiteral(", que el servidor lee primero.")
+                  : QStringLiteral("puede decidir antes ") + antes +
+                        QStringLiteral(", según el nombre del equipo o las redes del servidor."));
+    }
+    return t + kCrLf +
+           QStringLiteral("Cambie o quite esa línea del archivo de configuración, o cambie la dirección en la lista. "
+                          "El archivo de configuración quedó como estaba.");
 }
 
 bool recargarConfiguracionPorSesion(QString* error) {

@@ -61,6 +61,28 @@ struct DecisionSesion {
 // The first rule that matches decides. Pure.
 DecisionSesion decidirSesion(const QVector<ReglaServidor>& reglas, const SesionCliente& sesion);
 
+// The line that decides for the own address of a rule for every database and user (a row of the
+// client-address list): the first line, in the server's order, that may take a connection from that address
+// for some database and some user.
+struct DecisionRegla {
+    int linea = 0;      // the rule's own line when no earlier line comes first
+    bool cierta = true; // false: the earlier line may or may not match (a host name, samehost, samenet)
+};
+// reglas as the server lists them; linea the rule's line; direccionServidor the address the session reached
+// the server at (a client with that address is on the server's machine). nullopt when no usable rule stands
+// at linea. Pure.
+std::optional<DecisionRegla> decidirRegla(const QVector<ReglaServidor>& reglas, int linea,
+                                          const QString& direccionServidor);
+
+// A rule the check was asked about that an earlier line overrides for its own address.
+struct ReglaSinEfecto {
+    int linea = 0;
+    QString texto; // its line
+    QString direccion;
+    DecisionRegla decide; // the earlier line
+    QString textoDecide;  // that line's text
+};
+
 // The check of a rules file that is in place at the server's hba_file name.
 struct ComprobacionSesion {
     bool consultada = false;         // the server could be asked
@@ -68,19 +90,26 @@ struct ComprobacionSesion {
     QVector<ReglaServidor> rechazos; // lines the server cannot load (the whole file is then refused)
     SesionCliente sesion;
     DecisionSesion decision;
-    QString lineaDecisiva; // the text of the deciding line, from the file's content
+    QString lineaDecisiva;             // the text of the deciding line, from the file's content
+    QVector<ReglaSinEfecto> sinEfecto; // rules asked about (lineasPropias) that do not decide for their address
     bool admitida() const {
         return consultada && rechazos.isEmpty() && decision.tipo == DecisionSesion::Tipo::Admitida;
     }
 };
 
 // Asks the server (on the shared connection) for its reading of the file now at its hba_file name and for
-// this session's connection, and decides. contenido is that file's text, for the lines' wording.
-[[nodiscard]] ComprobacionSesion comprobarSesion(const QByteArray& contenido);
+// this session's connection, and decides. contenido is that file's text, for the lines' wording. Each line
+// of lineasPropias (rules for every database and user, as the client-address list writes them) must be the
+// line that decides for its own address: those that are not go to sinEfecto.
+[[nodiscard]] ComprobacionSesion comprobarSesion(const QByteArray& contenido, const QVector<int>& lineasPropias = {});
 
 // The Spanish account of a file that would lock this session out (naming its address, user and database,
 // and the deciding line). Empty when admitted.
 QString textoSesionRechazada(const ComprobacionSesion& c);
+
+// The Spanish account of rules that an earlier line overrides (naming each rule's line and the line that
+// decides before it). Empty when there are none.
+QString textoReglasSinEfecto(const ComprobacionSesion& c);
 
 // SELECT pg_reload_conf() on the shared connection: true when the server took the signal, else *error
 // (when given) says why in Spanish.

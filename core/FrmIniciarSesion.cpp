@@ -149,6 +149,10 @@ void FrmIniciarSesion::Form_Load() {
     }
     AplicarEstiloBotones(this);
     ajustarImagenCabecera(ImgCabecera, this);
+    // With the last session's user in place, what is typed next is the password.
+    if (!TxtUsuario->text().isEmpty()) {
+        TxtPassword->setFocus();
+    }
 }
 
 void FrmIniciarSesion::showEvent(QShowEvent* event) {

@@ -231,6 +231,8 @@ void FrmProgTareas::Form_Load() {
         PanelCentral->hide();
         PanelTareaActual->show();
         PanelTareaActual->raise();
+        // Enter on opening only closes the window: the removal is a click (and a question) away.
+        BtnSalirActual->setFocus();
     }
 }
 
@@ -472,6 +474,15 @@ void FrmProgTareas::BtnExaminar_Click() {
 }
 
 void FrmProgTareas::BtnEliminarRespaldo_Click() {
+    // Nothing brings a removed schedule back but the wizard: Enter answers No.
+    const QString pregunta =
+        QStringLiteral("Se eliminará la programación del respaldo automático: no se harán más respaldos "
+                       "automáticos hasta que la programe de nuevo.") +
+        err::kCrLf + err::kCrLf + QStringLiteral("¿ Desea eliminar la programación ?");
+    if (dialogs().message(this, MsgIcon::Question, pregunta, MsgButtons::YesNo, QStringLiteral("Eliminar programación"),
+                          MsgResult::No) != MsgResult::Yes) {
+        return;
+    }
     // It stays disabled for the rest of the window's life.
     BtnEliminarRespaldo->setEnabled(false);
     GuardiaVentana guardia(this);

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
@@ -441,19 +442,93 @@ QString canonica(const QString& carpeta) {
     return c.isEmpty() ? QDir::cleanPath(QFileInfo(carpeta).absoluteFilePath()) : c;
 }
 
-// Removes the staging folders of earlier days that a run which died left behind (only under the backup
-// lock: no other backup of this program folder is running). A link of that name is not ours: left alone.
-QStringList borrarCarpetasViejas(const QString& carpetaPrograma, const QString& deHoy) {
-    QStringList borradas;
+// What a staging folder left by an earlier run held, once cleared.
+struct CarpetaLimpiada {
+    bool borrada = false; // nothing is left at its name
+    QStringList borrados; // the backup's own files removed from it (when the folder stays)
+    QStringList dejados;  // whatever else was in it: not the backup's, left where it was
+    int error = 0;        // the folder could not be read or removed (errno)
+};
+
+// Clears a staging folder an earlier run left: only the files the backup writes there (regular files with
+// the members' names) go, and the folder itself only once that leaves it empty. Anything else (a file put
+// there by hand, a folder, a link) is someone's and stays. The folder is reached once, without following a
+// link, and everything in it is handled relative to that.
+CarpetaLimpiada limpiarCarpetaRespaldo(const QString& carpeta) {
+    static const QStringList propios{kMiembroVolcado, kMiembroRoles, kMiembroChecksum};
+    CarpetaLimpiada c;
+    const QString limpia = QDir::cleanPath(carpeta);
+    const int fd = ::open(QFile::encodeName(limpia).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        c.borrada = errno == ENOENT;
+        c.error = c.borrada ? 0 : errno;
+        return c;
+    }
+    const int lectura = ::dup(fd);
+    DIR* dir = lectura >= 0 ? ::fdopendir(lectura) : nullptr;
+    if (dir == nullptr) {
+        c.error = errno;
+        if (lectura >= 0) {
+            ::close(lectura);
+        }
+        ::close(fd);
+        return c;
+    }
+    QStringList nombres;
+    while (const dirent* d = ::readdir(dir)) {
+        const QString nombre = QFile::decodeName(d->d_name);
+        if (nombre != QLatin1String(".") && nombre != QLatin1String("..")) {
+            nombres << nombre;
+        }
+    }
+    ::closedir(dir);
+    nombres.sort();
+    for (const QString& nombre : nombres) {
+        const QByteArray nativo = QFile::encodeName(nombre);
+        const QString ruta = limpia + QLatin1Char('/') + nombre;
+        struct stat st {};
+        const bool propio = propios.contains(nombre) &&
+                            ::fstatat(fd, nativo.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+        if (!propio) {
+            c.dejados << ruta;
+        } else if (::unlinkat(fd, nativo.constData(), 0) == 0) {
+            c.borrados << ruta;
+        } else {
+            c.error = errno;
+        }
+    }
+    ::close(fd);
+    if (c.dejados.isEmpty() && c.error == 0) {
+        if (::rmdir(QFile::encodeName(limpia).constData()) == 0) {
+            c.borrada = true;
+        } else {
+            c.error = errno;
+        }
+    }
+    return c;
+}
+
+// Clears the staging folders of earlier days that a run which died left behind (only under the backup
+// lock: no other backup of this program folder is running): a folder the clearing empties is removed and
+// named in borradas, the backup's files removed from one that stays are named there instead, and what was
+// not the backup's is left and named in dejadas. A link of such a name is not ours: left alone.
+void limpiarCarpetasViejas(const QString& carpetaPrograma, const QString& deHoy, QStringList& borradas,
+                           QStringList& dejadas) {
     QDir programa(carpetaPrograma);
     for (const QString& nombre : programa.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
         const QString ruta = programa.filePath(nombre);
-        if (kNombreCarpeta.match(nombre).hasMatch() && QDir::cleanPath(ruta) != QDir::cleanPath(deHoy) &&
-            !paths::esEnlace(ruta) && paths::borrarSinSeguirEnlaces(ruta)) {
+        if (!kNombreCarpeta.match(nombre).hasMatch() || QDir::cleanPath(ruta) == QDir::cleanPath(deHoy) ||
+            paths::esEnlace(ruta)) {
+            continue;
+        }
+        const CarpetaLimpiada c = limpiarCarpetaRespaldo(ruta);
+        if (c.borrada) {
             borradas << ruta;
+        } else {
+            borradas << c.borrados;
+            dejadas << c.dejados;
         }
     }
-    return borradas;
 }
 
 } // namespace
@@ -673,9 +748,21 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
             r.detalle = carpeta;
             return r; // not ours: left alone
         }
-        int e = 0;
-        if (!paths::borrarSinSeguirEnlaces(carpeta, &e)) {
-            const ErrorSistema es = errorSistema(e);
+        // Under the lock nothing else of this program is backing up: the backup's files in it are a killed
+        // run's. Anything else is someone's: it is neither removed nor packed, and the backup stops.
+        const CarpetaLimpiada c = limpiarCarpetaRespaldo(carpeta);
+        if (!c.dejados.isEmpty()) {
+            r.falla = FallaRespaldo::CarpetaNoCreada;
+            r.estado = err::kArchivoYaExiste;
+            r.detalle = QStringLiteral("La carpeta temporal del respaldo ") + carpeta +
+                        QStringLiteral(" contiene archivos que no son del respaldo: ") +
+                        c.dejados.join(QStringLiteral(", ")) +
+                        QStringLiteral(". No se eliminaron; muévalos a otra carpeta e inténtelo nuevamente.");
+            r.restosBarridos << c.borrados;
+            return r;
+        }
+        if (!c.borrada) {
+            const ErrorSistema es = errorSistema(c.error);
             r.falla = FallaRespaldo::CarpetaNoCreada;
             r.estado = es.numero;
             r.detalle = es.descripcion + QStringLiteral(": ") + carpeta;
@@ -685,7 +772,8 @@ ResultadoRespaldo escribirRespaldo(const ParametrosRespaldo& p, const std::share
     }
     if (p.carpetaExistente == CarpetaExistente::Vaciar) {
         // Under the lock nothing else of this program is backing up: what is there is a killed run's.
-        r.restosBarridos << borrarCarpetasViejas(p.carpetaPrograma, carpeta) << barrerEmpaquesHuerfanos(p.archivo);
+        limpiarCarpetasViejas(p.carpetaPrograma, carpeta, r.restosBarridos, r.restosDejados);
+        r.restosBarridos << barrerEmpaquesHuerfanos(p.archivo);
     }
     if (::mkdir(carpetaNativa.constData(), 0700) != 0) {
         const ErrorSistema e = errorSistema(errno);

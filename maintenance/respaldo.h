@@ -28,8 +28,9 @@
 // one replaces it only once it was packed and tested). The connection is left open and outside any
 // transaction. Each program maps the failure to its own message text. The same clean-up runs when a
 // signal or a time limit ends the program meanwhile (process::terminarConLimpieza). With
-// CarpetaExistente::Vaciar the writer first sweeps what a run killed outright left: staging folders and the
-// private packing folders beside the destination (ResultadoRespaldo::restosBarridos).
+// CarpetaExistente::Vaciar the writer first sweeps what a run killed outright left: the backup's own files in
+// staging folders (and a folder once that empties it) and the private packing folders beside the destination
+// (ResultadoRespaldo::restosBarridos); anything else in a staging folder stays.
 //
 // Files: the staging folder is made 0700 and everything the tools write is 0600 (umask 077); the password
 // reaches the tools in their environment only, never in a script; no link is followed when the staging
@@ -67,8 +68,10 @@ inline const QString kSalidaVersion = QStringLiteral("pg_version.txt");
 
 // What to do when the day's staging folder exists already.
 enum class CarpetaExistente {
-    Vaciar, // empty it and use it (a folder left by a crash must not add members); the staging folders of
-            // earlier days are removed too. Only while holding BloqueoRespaldo.
+    Vaciar, // empty it of the backup's own files and use it (a folder left by a crash must not add members;
+            // one that holds anything else stops the backup, CarpetaNoCreada); the staging folders of earlier
+            // days are cleared the same way and removed once empty (ResultadoRespaldo::restosDejados: what
+            // stayed). Only while holding BloqueoRespaldo.
     Fallar, // fail at once, before touching the database
 };
 
@@ -121,7 +124,8 @@ enum class FallaRespaldo {
     Ninguna,
     CarpetaExistente,  // the staging folder exists and carpetaExistente is Fallar (detalle: its path)
     CarpetaNoCreada,   // the staging folder could not be made or emptied (estado: system error number;
-                       // detalle: system text and path)
+                       // detalle: system text and path), or it holds what is not the backup's (estado: 58;
+                       // detalle: a sentence naming those files)
     SinClaveCifrado,   // VER_V7TOOLS selects no scrambler key (detalle: why)
     Sentencia,         // a statement failed (estado: the driver's error number; detalle: its text, the statement)
     ScriptNoEscrito,   // CrearArchivoBat failed (script; detalle: its text)
@@ -153,6 +157,7 @@ struct [[nodiscard]] ResultadoRespaldo {
     QVector<ConteoControl> conteos; // as written to checksum.dat and config_veliro.control (once taken)
     QString version;                // the engine line (plain), once read
     QStringList restosBarridos;     // what a killed run had left and this one removed (CarpetaExistente::Vaciar)
+    QStringList restosDejados;      // what lay in an earlier day's staging folder and was not the backup's: left
     bool ok() const { return falla == FallaRespaldo::Ninguna; }
 };
 

@@ -1,9 +1,11 @@
 #include "maintenance/respaldo_manual.h"
 
+#include "core/consultas.h"
 #include "core/errores.h"
 #include "core/scripts.h"
 #include "core/servidor.h"
 #include "core/session.h"
+#include "core/sql.h"
 #include "platform/events.h"
 #include "platform/paths.h"
 
@@ -11,6 +13,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 namespace v7 {
 
@@ -29,13 +32,30 @@ QString noEncontrado(const QString& ruta) {
     return errorNumerado(e.numero, e.descripcion + QStringLiteral(": ") + ruta);
 }
 
-// The tool's own words after a non-zero exit.
+// After a non-zero exit: why, in Spanish where the tool's words tell, then the tool's own words.
 QString salidaHerramienta(const ResultadoRespaldo& r, const QString& herramienta) {
-    QString t = herramienta + QStringLiteral(" terminó con el código ") + QString::number(r.estado);
-    if (!r.detalle.isEmpty()) {
-        t += QStringLiteral(":") + kCrLf + r.detalle;
+    QString t = herramienta + QStringLiteral(" terminó con el código ") + QString::number(r.estado) + QLatin1Char('.');
+    const QString palabras = r.detalle.trimmed();
+    if (const QString frase = err::fraseDeErrorSql(palabras); !frase.isEmpty()) {
+        t += kCrLf + frase;
+    }
+    if (!palabras.isEmpty()) {
+        t += kCrLf + QStringLiteral("Detalle del servidor: ") + palabras;
     }
     return t;
+}
+
+// The archive holds the server's roles with their passwords (pg_dumpall -g), which only a superuser may
+// read: whether the session's login is one. nullopt when the server could not tell.
+std::optional<bool> sesionEsSuperusuario() {
+    const sql::Valor v = conPlazos(kPlazosInteractivos, [] {
+        return sql::valor(
+            QStringLiteral("SELECT CASE WHEN rolsuper THEN 1 ELSE 0 END FROM pg_roles WHERE rolname = current_user"));
+    });
+    if (!v.ok() || !v.hayFila) {
+        return std::nullopt;
+    }
+    return v.texto() == QLatin1String("1");
 }
 
 } // namespace
@@ -114,6 +134,15 @@ MensajeRespaldo respaldoManual(const QString& destino,
     }
     if (!VerificarConexion().isEmpty()) {
         m.mensaje.texto = QStringLiteral("No se pudo establecer conexión con el servidor");
+        return m;
+    }
+    if (const std::optional<bool> su = sesionEsSuperusuario(); su && !*su) {
+        m.mensaje =
+            fallo(QStringLiteral("No se puede realizar el respaldo con el usuario ") + sesion().UsuarioBD +
+                      QStringLiteral(": el respaldo incluye las cuentas de usuario del servidor con sus "
+                                     "contraseñas, y solo un superusuario puede leerlas.") +
+                      kCrLf + QStringLiteral("Inicie la sesión con un usuario Superusuario e inténtelo nuevamente."),
+                  Gravedad::Aviso);
         return m;
     }
     // The automatic backup of this program folder uses the same staging folder.

@@ -273,10 +273,7 @@ TEST_F(V7backup, WritesTheDatedArchiveLogsAndRecordsTheOutcome) {
 
 TEST_F(V7backup, StagingFolderOfAFailedRunOfTheDayDoesNotBlockTheNext) {
     QDir().mkpath(m_programa + QStringLiteral("r") + m_hoy);
-    QFile resto(m_programa + QStringLiteral("r") + m_hoy + QStringLiteral("/resto.txt"));
-    ASSERT_TRUE(resto.open(QIODevice::WriteOnly));
-    resto.write("left by a run that died");
-    resto.close();
+    escribir(m_programa + QStringLiteral("r") + m_hoy + QStringLiteral("/base.backup"), "left by a run that died");
     escribirConfiguracionBuena(cluster().host());
 
     const Corrida c = correr();
@@ -285,6 +282,65 @@ TEST_F(V7backup, StagingFolderOfAFailedRunOfTheDayDoesNotBlockTheNext) {
     ASSERT_TRUE(zip.has_value());
     EXPECT_EQ(zip->miembros.size(), 3) << zip->miembros.join(QLatin1Char(' ')).toStdString();
     sinRestos();
+}
+
+// Staging folders of earlier days lose only the files the backup writes there; a folder that then holds
+// something else (a file put there by hand, a folder, a link at a member's name) stays with it, and the log
+// names what stayed. Today's folder holding something else is neither emptied nor packed: the run stops.
+TEST_F(V7backup, OnlyTheBackupsOwnFilesLeaveAStagingFolderOfAnEarlierRun) {
+    const QString viejo = m_programa + QStringLiteral("r20200101/");
+    const QString vacio = m_programa + QStringLiteral("r20200102/");
+    const QString fuera = m_servidor->carpeta().path() + QStringLiteral("fuera.sql");
+    ASSERT_TRUE(QDir().mkpath(viejo + QStringLiteral("copias")) && QDir().mkpath(vacio));
+    escribir(viejo + QStringLiteral("base.backup"), "killed run");
+    escribir(viejo + QStringLiteral("checksum.dat"), "killed run");
+    escribir(viejo + QStringLiteral("notas.txt"), "the administrator's");
+    escribir(viejo + QStringLiteral("copias/lista.txt"), "the administrator's");
+    escribir(fuera, "not the backup's");
+    ASSERT_TRUE(QFile::link(fuera, viejo + QStringLiteral("rolesv7.sql")));
+    escribir(vacio + QStringLiteral("base.backup"), "killed run");
+    escribir(vacio + QStringLiteral("rolesv7.sql"), "killed run");
+    escribirConfiguracionBuena(cluster().host());
+
+    const Corrida c = correr();
+    ASSERT_EQ(c.estado, 0) << c.salidaError.toStdString() << bitacora().toStdString();
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - Se eliminaron los restos de una ejecución anterior que no "
+                                                   "terminó: ") +
+                                    viejo + QStringLiteral("base.backup, ") + viejo + QStringLiteral("checksum.dat, ") +
+                                    m_programa + QStringLiteral("r20200102\r\n")))
+        << bitacora().toStdString();
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - Se dejaron en las carpetas temporales de respaldos anteriores "
+                                                   "los archivos que no son del respaldo: ") +
+                                    viejo + QStringLiteral("copias, ") + viejo + QStringLiteral("notas.txt, ") + viejo +
+                                    QStringLiteral("rolesv7.sql\r\n")))
+        << bitacora().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(vacio));
+    EXPECT_FALSE(QFileInfo::exists(viejo + QStringLiteral("base.backup")));
+    EXPECT_FALSE(QFileInfo::exists(viejo + QStringLiteral("checksum.dat")));
+    EXPECT_EQ(leer(viejo + QStringLiteral("notas.txt")), QByteArray("the administrator's"));
+    EXPECT_EQ(leer(viejo + QStringLiteral("copias/lista.txt")), QByteArray("the administrator's"));
+    EXPECT_TRUE(QFileInfo(viejo + QStringLiteral("rolesv7.sql")).isSymLink());
+    EXPECT_EQ(leer(fuera), QByteArray("not the backup's"));
+    sinRestos();
+
+    // Today's folder with a file of someone else's in it.
+    const QString hoy = m_programa + QStringLiteral("r") + m_hoy;
+    ASSERT_TRUE(QDir().mkpath(hoy));
+    escribir(hoy + QStringLiteral("/base.backup"), "killed run");
+    escribir(hoy + QStringLiteral("/notas.txt"), "the administrator's");
+    QFile::remove(archivoFechado());
+    const Corrida otra = correr();
+    EXPECT_EQ(otra.estado, 4) << otra.salidaError.toStdString();
+    EXPECT_TRUE(bitacora().contains(QStringLiteral(" - No se realizó el respaldo.  Función Respaldar, línea 1. "
+                                                   "Ocurrió el error No. 58. La carpeta temporal del respaldo ") +
+                                    hoy + QStringLiteral(" contiene archivos que no son del respaldo: ") + hoy +
+                                    QStringLiteral("/notas.txt. No se eliminaron; muévalos a otra carpeta e inténtelo "
+                                                   "nuevamente.")))
+        << bitacora().toStdString();
+    EXPECT_EQ(leer(hoy + QStringLiteral("/notas.txt")), QByteArray("the administrator's"));
+    EXPECT_FALSE(QFileInfo::exists(hoy + QStringLiteral("/base.backup")));
+    EXPECT_FALSE(QFileInfo::exists(archivoFechado()));
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
 }
 
 TEST_F(V7backup, ARunWhileAnotherHoldsTheLockDoesNotTouchTheStagingFolder) {

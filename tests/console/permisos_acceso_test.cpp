@@ -9,6 +9,7 @@
 #include "core/login.h"
 #include "core/session.h"
 #include "core/sql.h"
+#include "tests/support/cajas_reales.h"
 #include "tests/support/esperas.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
@@ -26,6 +27,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTreeWidget>
 
@@ -603,6 +605,52 @@ TEST(ReglasAcceso, TheFirstRuleThatMatchesTheSessionDecides) {
     }
 }
 
+// A row (all databases, all users, an address) decides for its own address unless an earlier line may take a
+// connection from that address for some database and user.
+TEST(ReglasAcceso, ARowDecidesForItsAddressUnlessAnEarlierLineMay) {
+    const QStringList all{QStringLiteral("all")};
+    const QStringList veliro{QStringLiteral("veliro7")};
+    const QStringList jefe{QStringLiteral("jefe")};
+    const QStringList replicacion{QStringLiteral("replication")};
+    const ReglaServidor fila = regla(20, "host", all, all, "10.9.8.0", "255.255.255.0", "scram-sha-256");
+    ReglaServidor sslApagado = regla(3, "hostssl", all, all, "0.0.0.0", "0.0.0.0", "scram-sha-256");
+    sslApagado.error = QStringLiteral("hostssl record cannot match because SSL is disabled");
+    const struct {
+        const char* caso;
+        ReglaServidor antes;
+        int linea; // the line that decides
+        bool cierta;
+    } tabla[] = {
+        {"a wider network denied for one database", regla(3, "host", veliro, all, "10.9.0.0", "255.255.0.0", "reject"),
+         3, true},
+        {"one user from everywhere", regla(3, "host", all, jefe, "all", "", "md5"), 3, true},
+        {"SSL connections from the network", regla(3, "hostssl", all, all, "10.0.0.0", "255.0.0.0", "md5"), 3, true},
+        {"replication only", regla(3, "host", replicacion, all, "10.0.0.0", "255.0.0.0", "md5"), 20, true},
+        {"a quoted \"replication\" is a database",
+         regla(3, "host", replicacion, all, "10.0.0.0", "255.0.0.0", "md5", true), 3, false},
+        {"local connections", regla(3, "local", all, all, "", "", "peer"), 20, true},
+        {"IPv6 loopback", regla(3, "host", all, all, "::1", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "md5"), 20,
+         true},
+        {"the other half of the network", regla(3, "host", all, all, "10.9.8.128", "255.255.255.128", "reject"), 20,
+         true},
+        {"another network", regla(3, "host", all, all, "10.9.9.0", "255.255.255.0", "reject"), 20, true},
+        {"a host name", regla(3, "host", all, all, "aula.example.net", "", "reject"), 3, false},
+        {"the server's networks", regla(3, "host", all, all, "samenet", "", "reject"), 3, false},
+        {"hostssl while SSL is off", sslApagado, 20, true},
+        {"a line the server cannot use", regla(3, "", {}, {}, "", "", ""), 20, true},
+    };
+    for (const auto& t : tabla) {
+        SCOPED_TRACE(t.caso);
+        const std::optional<DecisionRegla> d =
+            decidirRegla({regla(1, "local", all, all, "", "", "peer"), t.antes, fila}, 20, QStringLiteral("127.0.0.1"));
+        ASSERT_TRUE(d.has_value());
+        EXPECT_EQ(d->linea, t.linea);
+        EXPECT_EQ(d->cierta, t.cierta);
+    }
+    // Only a usable rule at that line is asked about.
+    EXPECT_FALSE(decidirRegla({fila}, 19, QStringLiteral("127.0.0.1")).has_value());
+}
+
 TEST(ReglasAcceso, RowsAndWrittenTextMatchTheGoldenFiles) {
     for (const CasoReglas& caso : casos()) {
         SCOPED_TRACE(caso.nombre);
@@ -970,6 +1018,79 @@ TEST_F(VentanaPermisos, ASaveThatWouldLockThisSessionOutIsRefusedAndChangesNothi
         EXPECT_TRUE(entrar(kPorIPv4));
         EXPECT_TRUE(!t.porIPv6 || entrar(kPorIPv6));
     }
+}
+
+// An administrator's line before the rows denies a network to one database: a row allowed in the window for
+// an address of that network would be shown as "SI" while the server goes by the earlier line. Typed and
+// pressed from the keyboard, the save is refused in the real message box, which names that line; the file is
+// as it was and nothing is reloaded. A row for an address that line does not take is saved.
+TEST_F(VentanaPermisos, ARowAnEarlierLineOverridesIsNotSaved) {
+    const QByteArray previa = "host    veliro7         all             10.9.0.0/16             reject\n";
+    QByteArray conPrevia = m_reglas.original();
+    const qsizetype donde = conPrevia.indexOf(kLineaServidor.toUtf8());
+    ASSERT_GE(donde, 0);
+    conPrevia.insert(donde, previa);
+    const int lineaPrevia = int(conPrevia.left(donde).count('\n')) + 1;
+    m_reglas.poner(conPrevia);
+    ReglasDelServidor::recargar();
+    auto c = consola();
+    FrmPermisosAcceso w(c.get(), c.get());
+    abrir(w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto pulsar = [&](const char* boton) {
+        hijo(w, boton)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    };
+    auto permitir = [&](const QString& ip, const QString& mascara) {
+        for (const auto& [caja, texto] : {std::pair{"TxtPermisosIP", ip}, std::pair{"TxtPermisosMascara", mascara}}) {
+            hijo(w, caja)->setFocus();
+            QApplication::processEvents(); // the box selects its text once it has the focus
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(QApplication::focusWidget(), texto);
+        }
+        pulsar("BtnPermisosPermitir");
+    };
+
+    permitir(QStringLiteral("10.9.8.0"), QStringLiteral("24"));
+    ASSERT_NE(filaDe(w, QStringLiteral("10.9.8.0")), nullptr);
+    EXPECT_EQ(filaDe(w, QStringLiteral("10.9.8.0"))->text(2), QStringLiteral("SI"));
+    const int recargas = vecesEnBitacora("received SIGHUP");
+    {
+        CajasReales cajas({CajasReales::tecla(Qt::Key_Return)});
+        pulsar("BtnPermisosGuardar");
+        ASSERT_EQ(cajas.vistas().size(), 1u);
+        const CajasReales::Vista& v = cajas.vistas()[0];
+        EXPECT_EQ(v.icono, QMessageBox::Critical);
+        EXPECT_EQ(v.texto,
+                  QStringLiteral("No se guardaron los cambios: el acceso que muestra la lista no sería el que decide "
+                                 "el servidor.\r\nPara la dirección 10.9.8.0 (línea ") +
+                      QString::number(lineaPrevia + 2) +
+                      QStringLiteral(": host    all         all         10.9.8.0/24          scram-sha-256) decide "
+                                     "antes la línea ") +
+                      QString::number(lineaPrevia) + QStringLiteral(" (") + QString::fromUtf8(previa).trimmed() +
+                      QStringLiteral("), que el servidor lee primero.\r\nCambie o quite esa línea del archivo de "
+                                     "configuración, o cambie la dirección en la lista. El archivo de configuración "
+                                     "quedó como estaba."));
+    }
+    EXPECT_EQ(leer(m_reglas.ruta()), conPrevia);
+    EXPECT_EQ(vecesEnBitacora("received SIGHUP"), recargas);
+    EXPECT_TRUE(w.isVisible());
+
+    // Another network: saved and applied.
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    clickEnFila(w, QStringLiteral("10.9.8.0"));
+    pulsar("BtnPermisosEliminar");
+    permitir(QStringLiteral("10.10.8.0"), QStringLiteral("24"));
+    {
+        CajasReales cajas({CajasReales::tecla(Qt::Key_Return)});
+        pulsar("BtnPermisosGuardar");
+        ASSERT_EQ(cajas.vistas().size(), 1u);
+        EXPECT_EQ(cajas.vistas()[0].texto, kHecho + QStringLiteral("\r\n") + kConPgCtl);
+    }
+    EXPECT_TRUE(
+        leer(m_reglas.ruta()).contains("host    all         all         10.10.8.0/24          scram-sha-256\n"));
+    EXPECT_TRUE(leer(m_reglas.ruta()).contains(previa));
 }
 
 TEST_F(VentanaPermisos, WithoutPgCtlTheRulesAreAppliedOverTheSession) {

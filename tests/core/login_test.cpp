@@ -608,6 +608,30 @@ TEST_F(Login, TheKeyboardAloneLogsInAndEnterPressesTheFocusedButton) {
     EXPECT_EQ(w.tag(), QString());
 }
 
+// With the last session's user filled in, the window opens in the password box: the password typed there
+// and Enter log in, and the user box keeps the name.
+TEST_F(Login, WithTheLastUserInPlaceThePasswordIsTypedWhereTheFocusIs) {
+    {
+        FrmIniciarSesion w;
+        entrar(w, kAdmin.usuario, kAdmin.clave);
+        ASSERT_EQ(w.tag(), QStringLiteral("OK"));
+    }
+    FrmIniciarSesion w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto* usuario = w.findChild<QLineEdit*>(QStringLiteral("TxtUsuario"));
+    auto* clave = w.findChild<QLineEdit*>(QStringLiteral("TxtPassword"));
+    ASSERT_EQ(usuario->text(), kAdmin.usuario);
+    ASSERT_EQ(QApplication::focusWidget(), clave);
+    QTest::keyClicks(QApplication::focusWidget(), kAdmin.clave);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(usuario->text(), kAdmin.usuario);
+    EXPECT_EQ(clave->text(), kAdmin.clave);
+    EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+    EXPECT_EQ(sesion().UsuarioBD, kAdmin.usuario);
+}
+
 // The login's statements run off the window's thread under the interactive limits: behind another
 // session that holds the configuration the window keeps running (a 10 ms timer keeps firing), and
 // the wait ends with the notice that the row could not be written.

@@ -8,12 +8,14 @@
 #include "maintenance/programacion.h"
 #include "platform/paths.h"
 #include "platform/widgets_ui.h"
+#include "tests/support/cajas_reales.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
@@ -23,6 +25,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRadioButton>
 #include <QTimeEdit>
@@ -353,7 +356,7 @@ TEST_F(Programacion, WizardSchedulesDailyWeeklyMonthlyAndTheCronLineWritesTheArc
         if (s.opcion == std::string("OptSemanal")) {
             captura(w, "programacion-actual");
         }
-        dialogs.answer(MsgResult::Ok);
+        dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
         click(w, "BtnEliminarRespaldo");
         EXPECT_EQ(dialogs.texts().last(),
                   QStringLiteral("La programación del respaldo ha sido eliminada correctamente"));
@@ -410,7 +413,7 @@ TEST_F(Programacion, WizardSchedulesDailyWeeklyMonthlyAndTheCronLineWritesTheArc
     // folder keeps only what V7backup's runs keep there.
     FrmProgTareas w;
     w.show();
-    dialogs.answer(MsgResult::Ok);
+    dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
     click(w, "BtnEliminarRespaldo");
     sinArchivos();
     QDirIterator it(m_programa, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -539,6 +542,76 @@ TEST_F(Programacion, DayStepAndGoingBack) {
     EXPECT_EQ(hijo<QPushButton>(w, "BtnSiguiente")->text(), QStringLiteral("Sigui&ente >"));
 }
 
+// From the keyboard, on the real window and the real question box: the page of a schedule opens on Salir,
+// so Enter only closes it; Enter on "Eliminar programación" asks first, and Enter on the question answers
+// No. Only Yes removes the schedule.
+TEST_F(Programacion, EnterNeverRemovesTheSchedule) {
+    ASSERT_EQ(AgregarTareaVista(ProgramaRespaldo{FrecuenciaRespaldo::Semanal, QStringLiteral("MON"), QTime(3, 0)}),
+              QString());
+    ASSERT_TRUE(GrabarConfiguracionRespaldo(QStringLiteral("127.0.0.1"), puerto(), m_destino));
+    ASSERT_EQ(grabarDescripcionRespaldo({QStringLiteral("cada semana")}), QString());
+    ASSERT_TRUE(PgCluster::instance().psql(
+        QStringLiteral("UPDATE config_veliro.configuracion SET valor = 'Verdadero' WHERE descripcion = "
+                       "'RESPALDOCONFIG'")));
+    const QByteArray tareaAntes = leer(tarea());
+    auto intacta = [&] {
+        EXPECT_EQ(leer(tarea()), tareaAntes);
+        EXPECT_TRUE(QFileInfo::exists(configuracion()));
+        EXPECT_TRUE(QFileInfo::exists(descripcion()));
+        EXPECT_EQ(valor("RESPALDOCONFIG"), QStringLiteral("Verdadero"));
+    };
+    auto enter = [] {
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    };
+
+    {
+        FrmProgTareas w;
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        auto* salir = hijo(w, "PanelTareaActual")->findChild<QWidget*>(QStringLiteral("BtnSalir"));
+        ASSERT_EQ(QApplication::focusWidget(), salir);
+        enter();
+        EXPECT_FALSE(w.isVisible());
+        intacta();
+    }
+
+    FrmProgTareas w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), hijo(w, "BtnEliminarRespaldo"));
+    {
+        CajasReales cajas({CajasReales::tecla(Qt::Key_Return)});
+        enter();
+        ASSERT_EQ(cajas.vistas().size(), 1u);
+        EXPECT_EQ(cajas.vistas()[0].titulo, QStringLiteral("Eliminar programación"));
+        EXPECT_TRUE(cajas.vistas()[0].texto.endsWith(QStringLiteral("¿ Desea eliminar la programación ?")))
+            << cajas.vistas()[0].texto.toStdString();
+        EXPECT_EQ(cajas.vistas()[0].porDefecto, QMessageBox::No);
+    }
+    intacta();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(hijo(w, "PanelTareaActual")->isVisible());
+    EXPECT_TRUE(hijo(w, "BtnEliminarRespaldo")->isEnabled());
+    // The window back in front, as the desktop gives it back once the box has gone (offscreen does not).
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    ASSERT_EQ(QApplication::focusWidget(), hijo(w, "BtnEliminarRespaldo"));
+
+    // Yes, then Enter on the notice: the schedule is gone and the wizard comes to view.
+    {
+        CajasReales cajas({CajasReales::boton(QMessageBox::Yes), CajasReales::tecla(Qt::Key_Return)});
+        enter();
+        ASSERT_EQ(cajas.vistas().size(), 2u);
+        EXPECT_EQ(cajas.vistas()[1].texto,
+                  QStringLiteral("La programación del respaldo ha sido eliminada correctamente"));
+    }
+    sinArchivos();
+    EXPECT_EQ(valor("RESPALDOCONFIG"), QStringLiteral("Falso"));
+    EXPECT_TRUE(hijo(w, "PanelCentral")->isVisible());
+}
+
 TEST_F(Programacion, RemovalOfATaskAlreadyGoneAndARemovalThatFails) {
     ScriptedDialogs dialogs;
     // A task removed by hand: the schedule's files still go and the flag is cleared.
@@ -555,10 +628,10 @@ TEST_F(Programacion, RemovalOfATaskAlreadyGoneAndARemovalThatFails) {
         w.show();
         EXPECT_EQ(hijo<QLabel>(w, "EtLog")->text().section(QStringLiteral("\r\n"), 2),
                   QStringLiteral("cada semana\r\n"));
-        dialogs.answer(MsgResult::Ok);
+        dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
         click(w, "BtnEliminarRespaldo");
-        EXPECT_EQ(dialogs.texts(),
-                  QStringList{QStringLiteral("La programación del respaldo ha sido eliminada correctamente")});
+        ASSERT_EQ(dialogs.texts().size(), 2);
+        EXPECT_EQ(dialogs.texts()[1], QStringLiteral("La programación del respaldo ha sido eliminada correctamente"));
         sinArchivos();
         EXPECT_TRUE(otro.exists());
         EXPECT_EQ(valor("RESPALDOCONFIG"), QStringLiteral("Falso"));
@@ -572,11 +645,11 @@ TEST_F(Programacion, RemovalOfATaskAlreadyGoneAndARemovalThatFails) {
                        "'RESPALDOCONFIG'")));
     FrmProgTareas w;
     w.show();
-    dialogs.answer(MsgResult::Ok);
+    dialogs.answer(MsgResult::Yes).answer(MsgResult::Ok);
     click(w, "BtnEliminarRespaldo");
-    ASSERT_EQ(dialogs.shown().size(), 1u);
-    EXPECT_EQ(dialogs.shown()[0].icon, MsgIcon::Warning);
-    EXPECT_TRUE(dialogs.shown()[0].text.startsWith(
+    ASSERT_EQ(dialogs.shown().size(), 2u);
+    EXPECT_EQ(dialogs.shown()[1].icon, MsgIcon::Warning);
+    EXPECT_TRUE(dialogs.shown()[1].text.startsWith(
         QStringLiteral("No se logró eliminar la tarea automáticamente, por favor,\r\neliminela manualmente desde el "
                        "programador de tareas \r\ndel sistema")));
     EXPECT_TRUE(QFileInfo::exists(descripcion()));

@@ -174,15 +174,17 @@ TEST_F(Respaldo, ArchiveLayoutCountsAndCleanUp) {
     ASSERT_EQ(QProcess::execute(QStringLiteral("7za"), {QStringLiteral("a"), QStringLiteral("-tzip"), destino,
                                                         destinos.file(QStringLiteral("viejo.txt"))}),
               0);
-    // A staging folder left by a crash earlier today: emptied, so its stray file is not packed.
+    // A staging folder left by a crash earlier today: emptied, so its stale members are not packed.
     const QDateTime momento(QDate::currentDate(), QTime(10, 11, 12));
     const QString carpeta = carpetaRespaldo(programa, momento.date());
     ASSERT_TRUE(QDir().mkpath(carpeta));
-    escribir(carpeta + QStringLiteral("/sobrante.txt"), "stale");
+    escribir(carpeta + QStringLiteral("/base.backup"), "stale");
+    escribir(carpeta + QStringLiteral("/checksum.dat"), "stale");
     // One of an earlier day, left by a killed run: removed. A link of such a name is not ours: left, and
     // what it points to untouched.
-    ASSERT_TRUE(QDir().mkpath(programa + QStringLiteral("r20200101/sub")));
-    escribir(programa + QStringLiteral("r20200101/sub/base.backup"), "old");
+    ASSERT_TRUE(QDir().mkpath(programa + QStringLiteral("r20200101")));
+    escribir(programa + QStringLiteral("r20200101/base.backup"), "old");
+    escribir(programa + QStringLiteral("r20200101/rolesv7.sql"), "old");
     escribir(destinos.file(QStringLiteral("ajeno.txt")), "not ours");
     ASSERT_TRUE(QFile::link(destinos.path(), programa + QStringLiteral("r20200102")));
     // The private packing folder of a run killed while 7za wrote a complete archive: swept.
@@ -235,6 +237,28 @@ TEST_F(Respaldo, ArchiveLayoutCountsAndCleanUp) {
                                  "config_veliro.control")),
               QStringLiteral("catalogos.usuarios=7,prestamo.devoluciones=3,prestamo.multas=0"));
     nadaAMedias(destino, "success");
+}
+
+// An "Administrador" login cannot read the roles' passwords the archive carries: told so in Spanish before
+// anything is made, locked or counted.
+TEST_F(Respaldo, ALoginThatIsNotASuperuserIsToldBeforeAnythingRuns) {
+    ASSERT_TRUE(m_server->iniciarSesion(kAdmin));
+    const QString destino = destinos.file(QStringLiteral("adm.zip"));
+    ScriptedDialogs dialogs;
+    const MensajeRespaldo m = respaldoManual(destino);
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(
+        m.mensaje.texto,
+        QStringLiteral("No se puede realizar el respaldo con el usuario adm: el respaldo incluye las cuentas de "
+                       "usuario del servidor con sus contraseñas, y solo un superusuario puede leerlas.\r\nInicie "
+                       "la sesión con un usuario Superusuario e inténtelo nuevamente."));
+    EXPECT_EQ(iconoDe(m.mensaje.gravedad), MsgIcon::Warning);
+    EXPECT_TRUE(dialogs.shown().empty());
+    EXPECT_FALSE(QFileInfo::exists(destino));
+    EXPECT_FALSE(QFileInfo::exists(programa + QStringLiteral("config/respaldo.lock")));
+    EXPECT_EQ(PgCluster::instance().scalar(QStringLiteral("SELECT sum(registros) FROM config_veliro.control")),
+              QStringLiteral("0"));
+    nadaAMedias(destino, "administrador");
 }
 
 TEST_F(Respaldo, ExistingStagingFolderCanStopTheRun) {
@@ -548,7 +572,8 @@ TEST_F(Respaldo, FailuresLeaveNothingHalfMade) {
              escribir(existente, "older archive");
          },
          QStringLiteral("El tamaño del archivo \"base.backup\" es de 0 bytes.\r\n     El Respaldo NO se generó "
-                        "satisfactoriamente.\r\npg_dump terminó con el código 1:\r\n"),
+                        "satisfactoriamente.\r\npg_dump terminó con el código 1.\r\nEl usuario o la contraseña no "
+                        "son válidos.\r\nDetalle del servidor: pg_dump: error: "),
          true, MsgIcon::Critical, true},
         // 7za's own words follow the designed line.
         {"7za missing", destinos.file(QStringLiteral("c.zip")), [&] { qputenv("PATH", "/usr/sbin:/sbin"); },
