@@ -225,7 +225,7 @@ TEST_F(Exportacion, AFailedDumpIsAFailureAndLeavesNoExportFile) {
              }
              hijo<QLineEdit>(w, "txtRuta")->setText(sinPermiso);
          },
-         sinPermiso, "could not open output file"},
+         sinPermiso, "No se tiene permiso para crear la carpeta "},
         {"server stopped", [&](frmMontarAcervo&) { ASSERT_TRUE(c.stop()); }, destinos.path(), "connection"},
     };
     for (const Caso& k : casos) {
