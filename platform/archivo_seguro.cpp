@@ -481,9 +481,14 @@ QString Carpeta::rechazoPorDueno(uid_t dueno) const {
 Carpeta Carpeta::subcarpeta(const QString& nombre) const {
     Carpeta c;
     c.m_ruta = rutaDe(nombre);
-    c.m_fd = abrirCarpetaDe(m_fd, QFile::encodeName(nombre).constData(), O_NOFOLLOW);
+    const QByteArray n = QFile::encodeName(nombre);
+    c.m_fd = abrirCarpetaDe(m_fd, n.constData(), O_NOFOLLOW);
     if (c.m_fd < 0 || ::fstat(c.m_fd, &c.m_estado) != 0) {
-        const int e = errno;
+        int e = errno;
+        struct stat st {};
+        if ((e == ENOTDIR || e == ELOOP) && ::fstatat(m_fd, n.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            e = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+        }
         if (c.m_fd >= 0) {
             ::close(c.m_fd);
             c.m_fd = -1;
