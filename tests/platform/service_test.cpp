@@ -190,8 +190,8 @@ TEST_F(ServiceControl, PgLogSwappedForALinkWhileTheStartMakesItIsNeverHandedOver
             if (::rmdir(pgLog.constData()) == 0 && ::symlink(victima.constData(), pgLog.constData()) == 0) {
                 cambios->fetch_add(1);
                 // The link stands a moment, then goes so that the next start makes the folder again.
-                for (volatile int i = 0; i < 2000; ++i) {
-                }
+                const timespec momento{0, 20000}; // 20 µs
+                ::nanosleep(&momento, nullptr);
                 ::unlink(pgLog.constData());
             }
             timespec ahora{};
@@ -207,14 +207,17 @@ TEST_F(ServiceControl, PgLogSwappedForALinkWhileTheStartMakesItIsNeverHandedOver
     int vueltas = 0;
     QElapsedTimer reloj;
     reloj.start();
-    while (reloj.elapsed() < 1500 && arranques < 200 && dueno(inst.victima()) == 0) {
+    while ((reloj.elapsed() < 1500 || arranques < 20) && arranques < 200 && dueno(inst.victima()) == 0) {
         const service::Result r = service::start(inst.carpeta());
-        ASSERT_EQ(r.outcome, Outcome::Failed) << r.message.toStdString();
         ++arranques;
+        if (r.outcome != Outcome::Failed) {
+            ADD_FAILURE() << r.message.toStdString();
+            break;
+        }
     }
     const archivo::Carpeta datos = archivo::Carpeta::abrir(inst.datos());
-    ASSERT_TRUE(datos.ok()) << datos.motivo().toStdString();
-    while (reloj.elapsed() < 3000 && dueno(inst.victima()) == 0) {
+    EXPECT_TRUE(datos.ok()) << datos.motivo().toStdString();
+    while (datos.ok() && (reloj.elapsed() < 3000 || vueltas < 500) && vueltas < 1000000 && dueno(inst.victima()) == 0) {
         (void)datos.crearSubcarpeta(QStringLiteral("pg_log"), 0700, uid, gid);
         ::unlinkat(datos.fd(), "pg_log", AT_REMOVEDIR);
         ++vueltas;
@@ -226,7 +229,6 @@ TEST_F(ServiceControl, PgLogSwappedForALinkWhileTheStartMakesItIsNeverHandedOver
 
     EXPECT_EQ(dueno(inst.victima()), 0u) << "after " << arranques << " starts and " << vueltas << " folders";
     EXPECT_EQ(dueno(inst.secreto()), 0u);
-    EXPECT_GE(arranques, 10);
     EXPECT_GT(hechos, 0) << "the swap never happened";
     std::cout << arranques << " starts and " << vueltas << " folders made, " << hechos << " swaps\n";
 }
