@@ -263,9 +263,10 @@ ResultadoArchivo escribirVolcado(const QString& carpetaBin, const QString& carpe
     const QString archivo = archivoExportacion(carpeta, nBib, version);
     ResultadoArchivo r;
     // The password reaches pg_dump through its environment only; the dump is judged by pg_dump's own
-    // outcome: one that failed after creating its file is no export.
+    // outcome: one that failed after writing part of its file is no export.
     const ResultadoVolcado v =
-        volcarExportacion({carpetaBin, s.ServidorSesion, s.PuertoSesion, s.UsuarioSesion, s.ClaveSesion, archivo});
+        volcarExportacion({carpetaBin, s.ServidorSesion, s.PuertoSesion, s.UsuarioSesion, s.ClaveSesion, archivo},
+                          [&ui] { avanceGeneral(ui, 16); });
     if (!v.ok()) {
         if (v.falla == FallaVolcado::SinArchivo) {
             r.titulo = QStringLiteral("Error critico");
@@ -277,15 +278,18 @@ ResultadoArchivo escribirVolcado(const QString& carpetaBin, const QString& carpe
         }
         return r;
     }
-    avanceGeneral(ui, 16);
-    const ResultadoEmpacado e = empacarExportacion(archivo);
     r.ok = true;
-    r.archivo = e.archivo;
+    r.archivo = v.archivo;
     r.titulo = QStringLiteral("Exportacion exitosa");
-    r.mensaje =
-        fallo(QStringLiteral("El archivo de exportacion se ha generado con exito, en") + kCrLf + e.archivo +
-                  (e.ok ? QString() : QStringLiteral(", pero se ha generado un error al intentar compactarlo.")),
-              Gravedad::Informacion);
+    QString texto =
+        QStringLiteral("El archivo de exportacion se ha generado con exito, en") + kCrLf + v.archivo +
+        (v.empacado ? QString() : QStringLiteral(", pero se ha generado un error al intentar compactarlo."));
+    if (!v.nombreOcupado.isEmpty()) {
+        texto += kCrLf + kCrLf + QStringLiteral("En ") + v.nombreOcupado +
+                 QStringLiteral(" ya había un enlace simbólico o un archivo de otro usuario; no se tocó y el archivo "
+                                "de exportación se guardó con el nombre de arriba.");
+    }
+    r.mensaje = fallo(texto, Gravedad::Informacion);
     return r;
 }
 

@@ -102,7 +102,9 @@ struct [[nodiscard]] ResultadoArchivo {
 };
 
 // Dumps the staged tables into the export file of this library and stamp in carpeta, with the local client
-// tools of carpetaBin and the session's login, then packs it into its .zip.
+// tools of carpetaBin and the session's login, then packs it into its .zip (volcado.h: a link or another
+// user's file at the export file's name is left alone and the file gets the next free name, which the
+// closing box names).
 ResultadoArchivo escribirVolcado(const QString& carpetaBin, const QString& carpeta, int nBib, const QString& version,
                                  const InterfazExportacion& ui);
 

@@ -1,9 +1,16 @@
 // The export file of a collection: a plain-SQL dump of the thirteen staging tables, made by the
 // server's own pg_dump, then packed into a .zip with the same name.
+//
+// The destination folder may be one that other users write (a shared folder): nothing there is reached by
+// a name that someone could have planted or swapped. The dump goes into a file the kit creates itself in a
+// private folder (0700, a name nobody can foresee) made in the destination, is packed from there, and only
+// the finished export file is moved to its name, never onto a link or another user's file.
 #pragma once
 
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace v7::acervo {
 
@@ -12,39 +19,40 @@ struct ParametrosVolcado {
     QString servidor;
     int puerto = 0;
     QString usuario;
-    QString clave; // reaches pg_dump through its environment only
-    QString archivoBackup;
+    QString clave;         // reaches pg_dump through its environment only
+    QString archivoBackup; // the export file's name: folder + respB….backup
 };
 
-// pg_dump's arguments: no ownership commands, plain SQL, each staging table as one exact name, and
-// --strict-names so that a missing table fails the dump instead of leaving it out.
+// pg_dump's arguments: no ownership commands, plain SQL to its standard output, each staging table as one
+// exact name, and --strict-names so that a missing table fails the dump instead of leaving it out.
 QStringList argumentosVolcado(const ParametrosVolcado& p);
 
 enum class FallaVolcado {
     Ninguna,
+    Carpeta,    // the destination folder cannot take the dump (detalle says why)
     NoIniciado, // pg_dump could not be started
     Fallido,    // pg_dump ended with an error
-    SinArchivo, // it reported success but wrote no file
+    SinArchivo, // it reported success but wrote nothing
+    Colocacion, // the finished export file could not be moved to its name (detalle says why)
 };
 
 struct [[nodiscard]] ResultadoVolcado {
     FallaVolcado falla = FallaVolcado::Ninguna;
-    int estado = -1; // pg_dump's exit status
-    QString detalle; // pg_dump's error lines, or why it did not start
+    int estado = -1;       // pg_dump's exit status
+    QString detalle;       // pg_dump's error lines, or why the folder or the file could not be used
+    bool empacado = false; // the .zip was written and checked; otherwise the .backup is the export file
+    QString archivo;       // the export file as placed
+    // The name it was meant to have, when a link or another user's file stood there: it is left alone and
+    // archivo is the next free name ("respB07_20180907_1435-2.zip").
+    QString nombreOcupado;
     bool ok() const { return falla == FallaVolcado::Ninguna; }
 };
 
-// Runs the dump into p.archivoBackup, letting events run while it waits. An older file of that name
-// (and its .zip) is removed first; after a failure no file of that name is left.
-ResultadoVolcado volcarExportacion(const ParametrosVolcado& p);
-
-struct [[nodiscard]] ResultadoEmpacado {
-    bool ok = false;
-    QString archivo; // the export file to name: the .zip, or the .backup when packing failed
-};
-
-// Packs the dump into its .zip (one entry, the dump's file name) and removes the dump once the
-// archive has been checked.
-ResultadoEmpacado empacarExportacion(const QString& archivoBackup);
+// Dumps the staging tables, packs the dump into its .zip (one entry, the dump's file name) and puts the
+// export file at its name in p.archivoBackup's folder: the .zip, or the .backup when packing failed. Events
+// run while pg_dump works; volcado, when given, hears when the dump is done, before packing. An older export
+// file of this program's user at the .backup or .zip name is replaced or removed, so it cannot pass for this
+// run's output; after a failure no file of those names of this user is left, nor anything of this run.
+ResultadoVolcado volcarExportacion(const ParametrosVolcado& p, const std::function<void()>& volcado = {});
 
 } // namespace v7::acervo

@@ -623,6 +623,8 @@ void FrmInicio::EsperarShell(const QString& command) {
             if (!r->logTail.isEmpty()) {
                 texto += kCrLf + kCrLf + QStringLiteral("Últimas líneas del registro del servidor (") + r->logFile +
                          QStringLiteral("):") + kCrLf + r->logTail;
+            } else if (!r->logRefused.isEmpty()) {
+                texto += kCrLf + kCrLf + QStringLiteral("No se muestra el registro del servidor: ") + r->logRefused;
             }
             avisarSoltando(MsgIcon::Critical, texto);
         }

@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -113,34 +114,49 @@ QString textoUltimaSesion(const UltimaSesion& s, const QLocale& locale) {
     return banner + QStringLiteral(" el día  ") + inicio;
 }
 
+QString carpetaDatosServidor() {
+    const QString datosServidor = ajusteServidor(QStringLiteral("data_directory"));
+    return datosServidor.isEmpty() ? paths::withSlash(sesion().RutaPostgres) + QStringLiteral("data") : datosServidor;
+}
+
+std::optional<uid_t> duenoDelServidor(QString* motivo) {
+    const archivo::Carpeta datos = archivo::Carpeta::abrir(carpetaDatosServidor());
+    if (!datos.ok()) {
+        if (motivo != nullptr) {
+            *motivo =
+                QStringLiteral("No se pudo saber qué usuario es el dueño del servidor PostgreSQL: ") + datos.motivo();
+        }
+        return std::nullopt;
+    }
+    return datos.dueno();
+}
+
 QString carpetaBitacora(bool* colector) {
     if (colector != nullptr) {
         *colector = ajusteServidor(QStringLiteral("logging_collector")) != QLatin1String("off");
     }
-    const QString datos = paths::withSlash(sesion().RutaPostgres) + QStringLiteral("data");
     const QString directorio = ajusteServidor(QStringLiteral("log_directory"));
     if (directorio.isEmpty()) {
-        return datos + QStringLiteral("/pg_log/");
+        return paths::withSlash(sesion().RutaPostgres) + QStringLiteral("data/pg_log/");
     }
     if (QDir::isAbsolutePath(directorio)) {
         return paths::withSlash(directorio);
     }
-    const QString datosServidor = ajusteServidor(QStringLiteral("data_directory"));
-    return paths::withSlash((datosServidor.isEmpty() ? datos : datosServidor) + QLatin1Char('/') + directorio);
+    return paths::withSlash(carpetaDatosServidor() + QLatin1Char('/') + directorio);
 }
 
-QString archivoBitacoraDelDia(const QString& carpeta, const QDate& dia) {
+QString archivoBitacoraDelDia(const QStringList& nombres, const QDate& dia) {
     const QString patron =
         QStringLiteral("postgresql-") + dia.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("_*.log");
     // Directory order is arbitrary here: the names say which file was started last. Links and other
-    // kinds of entry are listed too, so that the reader can refuse them by name.
-    QStringList nombres =
-        QDir(carpeta).entryList({patron}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
-    if (nombres.isEmpty()) {
+    // kinds of entry count too, so that the reader can refuse them by name.
+    QStringList delDia = nombres.filter(QRegularExpression(QRegularExpression::wildcardToRegularExpression(patron),
+                                                           QRegularExpression::NoPatternOption));
+    if (delDia.isEmpty()) {
         return QString();
     }
-    std::sort(nombres.begin(), nombres.end());
-    return paths::withSlash(carpeta) + nombres.last();
+    std::sort(delDia.begin(), delDia.end());
+    return delDia.last();
 }
 
 QString lineaVisible(QStringView linea) {
@@ -185,15 +201,16 @@ QString Bitacora::linea(int i) const {
     return lineaVisible(QString::fromUtf8(datos.constData() + inicio, fin - inicio));
 }
 
-Bitacora leerBitacora(const QString& ruta) {
+Bitacora leerBitacora(const archivo::Carpeta& carpeta, const QString& nombre, uid_t dueno) {
     Bitacora b;
-    b.archivo = ruta;
-    archivo::Lectura l = archivo::leerRegular(ruta, kLimiteBitacora, archivo::SiExcede::UltimaParte);
+    b.archivo = carpeta.rutaDe(nombre);
+    archivo::Lectura l = carpeta.leerRegular(nombre, kLimiteBitacora, archivo::SiExcede::UltimaParte, dueno);
     if (!l.ok()) {
         b.motivo = l.motivo;
-        // A planted link, a folder or a FIFO at the log's name is worth telling; a file that cannot be
-        // read is not (the tab then simply keeps what it showed).
-        const bool rechazo = l.numeroError == ELOOP || l.numeroError == EISDIR || l.numeroError == EINVAL;
+        // A planted link, a folder, a FIFO or another user's file at the log's name is worth telling; a file
+        // that cannot be read is not (the tab then simply keeps what it showed).
+        const bool rechazo =
+            l.numeroError == ELOOP || l.numeroError == EISDIR || l.numeroError == EINVAL || l.numeroError == EPERM;
         b.estado = rechazo ? Bitacora::Estado::Rechazada : Bitacora::Estado::NoLeida;
         return b;
     }
@@ -221,12 +238,34 @@ Bitacora leerBitacora(const QString& ruta) {
 
 Bitacora bitacoraDelDia(const QDate& dia) {
     bool colector = true;
-    const QString carpeta = carpetaBitacora(&colector);
-    const QString ruta = colector ? archivoBitacoraDelDia(carpeta, dia) : QString();
-    if (ruta.isEmpty()) {
+    const QString ruta = carpetaBitacora(&colector);
+    if (!colector) {
         return Bitacora{};
     }
-    return leerBitacora(ruta);
+    Bitacora rechazada;
+    rechazada.estado = Bitacora::Estado::Rechazada;
+    rechazada.archivo = ruta;
+    const std::optional<uid_t> dueno = duenoDelServidor(&rechazada.motivo);
+    if (!dueno) {
+        return rechazada;
+    }
+    const archivo::Carpeta carpeta = archivo::Carpeta::abrir(ruta);
+    if (!carpeta.ok()) {
+        if (carpeta.numeroError() == ENOENT) {
+            return Bitacora{};
+        }
+        rechazada.motivo = carpeta.motivo();
+        return rechazada;
+    }
+    rechazada.motivo = carpeta.rechazoPorDueno(*dueno);
+    if (!rechazada.motivo.isEmpty()) {
+        return rechazada;
+    }
+    const QString nombre = archivoBitacoraDelDia(carpeta.nombres(), dia);
+    if (nombre.isEmpty()) {
+        return Bitacora{};
+    }
+    return leerBitacora(carpeta, nombre, *dueno);
 }
 
 } // namespace v7

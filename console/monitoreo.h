@@ -48,14 +48,23 @@ QString textoUltimaSesion(const UltimaSesion& sesion, const QLocale& locale = QL
 // an error, which SHOW would write into the server's log).
 QString ajusteServidor(const QString& nombre);
 
+// The server's data folder: data_directory as the server tells, else the installation's data.
+QString carpetaDatosServidor();
+// The OS user that owns the server's data folder: the one the server runs as, and the only one whose log
+// and rules files the kit reads or writes. nullopt with the Spanish reason when the folder cannot be
+// reached (it is missing, or a link in a folder that another user can change).
+std::optional<uid_t> duenoDelServidor(QString* motivo);
+
 // Where the server writes its log files: log_directory (under data_directory when relative) as the
 // server tells, else the installation's data/pg_log/. Ends in "/". colector is false when the server
-// says that it writes no log files.
+// says that it writes no log files. A database superuser may set log_directory to any folder: the folder
+// is read only when it is a real folder of the server's owner or of root, and a file in it only when it is
+// the server's owner's.
 QString carpetaBitacora(bool* colector = nullptr);
 
-// The day's log file in carpeta ("postgresql-yyyy-mm-dd_*.log"): the greatest name, which is the one
+// The day's log file among nombres ("postgresql-yyyy-mm-dd_*.log"): the greatest name, which is the one
 // the server started last. Empty when there is none.
-QString archivoBitacoraDelDia(const QString& carpeta, const QDate& dia);
+QString archivoBitacoraDelDia(const QStringList& nombres, const QDate& dia);
 
 // How much of a log file is read: its end, when it is larger.
 inline constexpr qint64 kLimiteBitacora = 32 * archivo::kMiB;
@@ -68,7 +77,7 @@ struct Bitacora {
     enum class Estado {
         Leida,      // the lines are there to show
         SinArchivo, // no log file of the day
-        Rechazada,  // the name is a link, a folder or no regular file: not read (motivo says why)
+        Rechazada,  // the folder or the file is a link, another user's or no regular file: not read (motivo)
         NoLeida,    // it could not be read (motivo says why)
     };
     Estado estado = Estado::SinArchivo;
@@ -89,8 +98,9 @@ struct Bitacora {
 // kMaxCaracteresLinea characters.
 QString lineaVisible(QStringView linea);
 
-// Reads a log file: never through a link, never a FIFO or device, at most its last kLimiteBitacora bytes.
-Bitacora leerBitacora(const QString& ruta);
+// Reads the log file nombre of carpeta: never through a link, never a FIFO or device, only a file of dueno,
+// at most its last kLimiteBitacora bytes.
+Bitacora leerBitacora(const archivo::Carpeta& carpeta, const QString& nombre, uid_t dueno);
 
 // The log of the day: its folder as the server tells (statements on the shared connection), the day's
 // last file there, and its lines.

@@ -1,5 +1,6 @@
 #include "console/reglas_acceso.h"
 
+#include "console/monitoreo.h"
 #include "core/cifrado.h"
 #include "core/errores.h"
 #include "core/scripts.h"
@@ -483,19 +484,54 @@ QString rutaArchivoReglas() {
     return servidor.isEmpty() ? instalacion : servidor;
 }
 
+namespace {
+
+// The folder of the rules file, reached without following a link that the server's owner (or anyone
+// else) could have planted, and the owner the file must have: the server's. motivo says why not.
+struct CarpetaReglas {
+    archivo::Carpeta carpeta;
+    uid_t dueno = uid_t(-1);
+    QString motivo;
+};
+
+CarpetaReglas abrirCarpetaReglas(const QString& ruta) {
+    CarpetaReglas c;
+    c.carpeta = archivo::Carpeta::abrir(QFileInfo(ruta).absolutePath());
+    if (!c.carpeta.ok()) {
+        c.motivo = c.carpeta.motivo();
+        return c;
+    }
+    const std::optional<uid_t> dueno = duenoDelServidor(&c.motivo);
+    if (dueno) {
+        c.dueno = *dueno;
+        c.motivo = c.carpeta.rechazoPorDueno(c.dueno);
+    }
+    return c;
+}
+
+} // namespace
+
 LecturaReglas leerArchivoReglas(const QString& ruta) {
     LecturaReglas r;
-    if (!QFileInfo(QFileInfo(ruta).absolutePath()).isDir()) {
+    const CarpetaReglas c = abrirCarpetaReglas(ruta);
+    const int e = c.carpeta.numeroError();
+    if (e == ENOENT || e == ENOTDIR) {
         r.numero = err::kRutaNoEncontrada;
         r.descripcion = err::descripcion(err::kRutaNoEncontrada);
         return r;
     }
-    const archivo::Lectura l = archivo::leerRegular(ruta, kLimiteArchivoReglas);
+    if (!c.motivo.isEmpty()) {
+        r.numero = err::kErrorAccesoRuta;
+        r.descripcion = c.motivo;
+        return r;
+    }
+    const archivo::Lectura l =
+        c.carpeta.leerRegular(QFileInfo(ruta).fileName(), kLimiteArchivoReglas, archivo::SiExcede::Rechazar, c.dueno);
     if (!l.ok()) {
-        // A missing file or a refused permission by their numbers; a link, a folder, a pipe or a device
-        // is a path/file access error.
+        // A missing file or a refused permission by their numbers; a link, a folder, a pipe, a device or
+        // another user's file is a path/file access error.
         const int n = l.numeroError;
-        r.numero = n == ENOENT || n == EACCES || n == EPERM ? errorSistema(n).numero : err::kErrorAccesoRuta;
+        r.numero = n == ENOENT || n == EACCES ? errorSistema(n).numero : err::kErrorAccesoRuta;
         r.descripcion = l.motivo;
         return r;
     }
@@ -512,30 +548,32 @@ GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& conte
         g.detalle = motivo;
         return g;
     };
-    // The file the server reads, never a link: its bytes and who owns it.
-    const archivo::Lectura anterior = archivo::leerRegular(ruta, kLimiteArchivoReglas);
+    // The file the server reads, in a folder reached once and never through a link: its bytes and who owns
+    // it; the copy and the new file are written relative to that folder.
+    const CarpetaReglas carpeta = abrirCarpetaReglas(ruta);
+    if (!carpeta.motivo.isEmpty()) {
+        return noEscrito(carpeta.motivo);
+    }
+    const QString nombre = QFileInfo(ruta).fileName();
+    const archivo::Lectura anterior =
+        carpeta.carpeta.leerRegular(nombre, kLimiteArchivoReglas, archivo::SiExcede::Rechazar, carpeta.dueno);
     if (!anterior.ok()) {
         return noEscrito(anterior.motivo);
-    }
-    struct stat st {};
-    if (::lstat(QFile::encodeName(ruta).constData(), &st) != 0) {
-        return noEscrito(archivo::motivoDeError(ruta, errno));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return noEscrito(archivo::motivoDeError(ruta, S_ISLNK(st.st_mode) ? ELOOP : EINVAL));
     }
     // The copy gets the rules file's owner, group and mode, whatever stood at its name before.
     archivo::OpcionesEscritura comoElArchivo;
     comoElArchivo.conservarDuenoYModo = false;
-    comoElArchivo.dueno = st.st_uid;
-    comoElArchivo.grupo = st.st_gid;
-    comoElArchivo.modo = st.st_mode & 07777;
-    if (const QString e = archivo::escribirAtomico(g.respaldo, anterior.datos, comoElArchivo); !e.isEmpty()) {
+    comoElArchivo.dueno = anterior.dueno;
+    comoElArchivo.grupo = anterior.grupo;
+    comoElArchivo.modo = anterior.modo;
+    if (const QString e =
+            carpeta.carpeta.escribirAtomico(nombre + QStringLiteral(".bak"), anterior.datos, comoElArchivo);
+        !e.isEmpty()) {
         return noEscrito(e);
     }
     archivo::OpcionesEscritura enSuLugar = comoElArchivo;
     enSuLugar.exigirExistente = true;
-    if (const QString e = archivo::escribirAtomico(ruta, contenido, enSuLugar); !e.isEmpty()) {
+    if (const QString e = carpeta.carpeta.escribirAtomico(nombre, contenido, enSuLugar); !e.isEmpty()) {
         return noEscrito(e);
     }
     const ComprobacionSesion c = comprobarSesion(contenido, lineasNuevas);
@@ -562,7 +600,7 @@ GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& conte
         return g;
     }
     // Back before anything reloads it, with the same bytes.
-    if (const QString e = archivo::escribirAtomico(ruta, anterior.datos, enSuLugar); !e.isEmpty()) {
+    if (const QString e = carpeta.carpeta.escribirAtomico(nombre, anterior.datos, enSuLugar); !e.isEmpty()) {
         g.errorRestauracion = e;
     }
     return g;

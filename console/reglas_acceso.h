@@ -112,7 +112,9 @@ struct LecturaReglas {
     QString descripcion;
     ArchivoReglas archivo;
 };
-// Reads the file as bytes; a link at its name, or anything but a regular file, is refused.
+// Reads the file as bytes. Its folder is reached without following a link that the server's owner (or
+// anyone else) could have planted, and must be the server owner's or root's; a link at its name, anything but
+// a regular file, or a file of another user than the server's OS user is refused (75, with the reason).
 LecturaReglas leerArchivoReglas(const QString& ruta);
 // The message of a read that failed: the folder is missing (textoSinArchivoReglas, with the file's path), or
 // any other failure with its number and cause.
@@ -143,10 +145,11 @@ struct GuardadoReglas {
     bool guardado() const { return resultado == Resultado::Guardado; }
 };
 // Writes contenido as the rules file at ruta (a regular file with the previous file's owner, group and
-// mode; never through a link), keeps the previous file as ruta + ".bak" made the same way, and asks the
-// server through the shared connection whether it accepts the file, still lets this session in, and lets
-// each row of lineasNuevas (escribirReglas) decide for its own address. Not accepted: the previous file is
-// put back before anything reloads.
+// mode; never through a link, in the folder reached as leerArchivoReglas reaches it, and only over a file of
+// the server's OS user), keeps the previous file as ruta + ".bak" made the same way, and asks the server
+// through the shared connection whether it accepts the file, still lets this session in, and lets each row
+// of lineasNuevas (escribirReglas) decide for its own address. Not accepted: the previous file is put back
+// before anything reloads.
 [[nodiscard]] GuardadoReglas guardarArchivoReglas(const QString& ruta, const QByteArray& contenido,
                                                   const QVector<int>& lineasNuevas = {});
 // The message of a save that did not stay.

@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <cerrno>
+
 namespace v7 {
 
 namespace {
@@ -85,17 +87,22 @@ QString motivoTextoReporte(const QString& text) {
 
 ArchivoReporte leerArchivoReporte(const QString& ruta) {
     ArchivoReporte a;
-    // The administrator chose the name: a link to a definition file is fine, its target is what is checked
-    // (a link to /dev/zero or to a FIFO is refused without waiting).
+    // Chosen by its name like every other file: a link is not followed, in any folder of the path that
+    // someone else could change nor at the name itself (a link to a root-only file would otherwise show its
+    // text, ready to be stored where the staff read it).
     const QFileInfo info(ruta);
-    const QString destino = info.isSymLink() ? info.canonicalFilePath() : ruta;
-    if (destino.isEmpty()) {
-        a.motivo = QStringLiteral("El enlace ") + ruta + QStringLiteral(" no lleva a ningún archivo.");
+    const archivo::Carpeta carpeta = archivo::Carpeta::abrir(info.absolutePath());
+    if (!carpeta.ok()) {
+        a.motivo = carpeta.motivo();
         return a;
     }
-    const archivo::Lectura l = archivo::leerRegular(destino, kLimiteArchivoReporte);
+    const archivo::Lectura l = carpeta.leerRegular(info.fileName(), kLimiteArchivoReporte);
     if (!l.ok()) {
-        a.motivo = l.motivo;
+        a.motivo = l.numeroError == ELOOP
+                       ? QStringLiteral("El archivo ") + ruta +
+                             QStringLiteral(" es un enlace simbólico; por seguridad no se sigue. Elija el archivo "
+                                            "mismo, no un enlace a él.")
+                       : l.motivo;
         return a;
     }
     a.texto = decodificarArchivoTexto(l.datos);

@@ -43,9 +43,10 @@ QString motivoNombreReporte(const QString& name);
 // Spanish; empty when it can.
 QString motivoTextoReporte(const QString& text);
 
-// A definition file the administrator chose, read as decodificarArchivoTexto() reads it. A link is followed
-// to its target, which must be a regular file (never a FIFO or a device, and the open does not wait) of at
-// most kLimiteArchivoReporte bytes with no NUL character in its text.
+// A definition file the administrator chose, read as decodificarArchivoTexto() reads it: a regular file (never
+// a FIFO or a device, and the open does not wait) of at most kLimiteArchivoReporte bytes with no NUL
+// character in its text. A link is refused like at every other name the kit is given (the message asks for
+// the file itself), and so is a path through a link in a folder that another user can change.
 struct ArchivoReporte {
     QString texto;
     QString motivo; // why it was not read, in Spanish; empty on success

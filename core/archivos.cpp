@@ -4,6 +4,7 @@
 #include "core/scripts.h"
 #include "core/session.h"
 #include "platform/archiver.h"
+#include "platform/archivo_seguro.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -26,6 +26,8 @@
 namespace v7 {
 
 namespace {
+
+using Carpeta = archivo::Carpeta;
 
 const QString kTodoBien = QStringLiteral("Everything is Ok");
 using err::kCrLf;
@@ -192,34 +194,55 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const 
     // 7za "a" adds to an archive that exists: pack into a new file in a private folder beside the
     // destination (nobody else can open the archive while 7za writes it) and move it into place only once
     // it tested well, so an older archive of that name is never merged with new members and a failed run
-    // leaves no half-made archive behind.
+    // leaves no half-made archive behind. Others may write the destination's folder: it is reached once,
+    // the private folder gets a name nobody can foresee (as mkdtemp makes them), 7za is given a path that
+    // names that very folder whatever happens to the names on the way, and the move goes between the two
+    // folders' descriptors.
     const QFileInfo destino(archivo);
-    static std::atomic<int> serie{0};
-    const QString privada = destino.absolutePath() + QStringLiteral("/.") + destino.fileName() + QLatin1Char('.') +
-                            QString::number(::getpid()) + QLatin1Char('-') + QString::number(++serie) +
-                            QStringLiteral(".tmp");
-    if (::mkdir(QFile::encodeName(privada).constData(), 0700) != 0) {
-        return conMotivo(noCreado, errorSistema(errno).descripcion + QStringLiteral(": ") + destino.absolutePath());
+    const Carpeta carpetaDestino = Carpeta::abrir(destino.absolutePath());
+    if (!carpetaDestino.ok()) {
+        return conMotivo(noCreado, carpetaDestino.motivo());
     }
-    const process::Limpieza alTerminar([privada] { paths::borrarSinSeguirEnlaces(privada); });
+    const Carpeta privada = carpetaDestino.crearCarpetaTemporal(
+        QStringLiteral(".") + destino.fileName() + QLatin1Char('.') + QString::number(::getpid()) + QLatin1Char('-'));
+    if (!privada.ok()) {
+        return conMotivo(noCreado, errorSistema(privada.numeroError()).descripcion + QStringLiteral(": ") +
+                                       destino.absolutePath());
+    }
+    const QString nombrePrivada = QFileInfo(privada.ruta()).fileName();
+    // What 7za made inside goes first, through the folder's own descriptor; then the folder by its name.
+    const auto descartar = [&carpetaDestino, &privada, nombrePrivada] {
+        for (const QString& n : privada.nombres()) {
+            privada.borrar(n);
+        }
+        carpetaDestino.borrar(nombrePrivada);
+    };
+    const process::Limpieza alTerminar(descartar);
     struct Descarte {
-        const QString& ruta;
-        ~Descarte() { paths::borrarSinSeguirEnlaces(ruta); }
-    } descarte{privada};
-    const QString temporal = privada + QLatin1Char('/') + destino.fileName();
+        const std::function<void()> accion;
+        ~Descarte() { accion(); }
+    } descarte{descartar};
+    const QString nombre = destino.fileName();
+    const QString estable = privada.rutaEstable();
+    const QString temporal = estable + QLatin1Char('/') + nombre;
+    const QString comoSeVe = privada.rutaDe(nombre); // for the caller, which only looks at its size
+    // 7za's lines name the folder as the administrator knows it.
+    const auto lineas = [&](QByteArray salida) {
+        return lineasDeError(salida.replace(QFile::encodeName(estable), QFile::encodeName(privada.ruta())));
+    };
 
     // A step that could not run is a failure too.
     QByteArray salida;
     if (aviso) {
-        aviso(FaseEmpaque::Empacando, temporal);
+        aviso(FaseEmpaque::Empacando, comoSeVe);
     }
     const Paso empaque = correr7za(config + QStringLiteral("r_backup.bat"), archiver::comandoEmpacar(temporal, carpeta),
                                    config + QStringLiteral("r_backup.txt"), &salida);
     if (empaque != Paso::Hecho) {
-        return conMotivo(noCreado, empaque == Paso::Fallo ? lineasDeError(salida) : QString());
+        return conMotivo(noCreado, empaque == Paso::Fallo ? lineas(salida) : QString());
     }
     if (aviso) {
-        aviso(FaseEmpaque::Probando, temporal);
+        aviso(FaseEmpaque::Probando, comoSeVe);
     }
     const Paso prueba = correr7za(config + QStringLiteral("r_integral.bat"), archiver::comandoProbar(temporal),
                                   config + QStringLiteral("r_integral.txt"), &salida);
@@ -228,14 +251,14 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const 
     }
 
     struct stat st {};
-    if (::lstat(QFile::encodeName(temporal).constData(), &st) != 0) {
+    if (!privada.estado(nombre, &st)) {
         return QStringLiteral("No se generó el respaldo en la ubicación ") + archivo;
     }
     if (!S_ISREG(st.st_mode) || st.st_size <= 0) {
         return QStringLiteral("No se encontro el archivo con el respaldo") + kCrLf + archivo;
     }
     // The archive holds the roles' password hashes: readable by its owner only.
-    ::chmod(QFile::encodeName(temporal).constData(), 0600);
+    ::fchmodat(privada.fd(), QFile::encodeName(nombre).constData(), 0600, 0);
     {
         // Noted before the move: an end that comes right after it still finds the archive in place.
         Colocado& c = colocado();
@@ -246,8 +269,8 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const 
         c.tamano = st.st_size;
         c.modificado = st.st_mtim;
     }
-    if (::rename(QFile::encodeName(temporal).constData(), QFile::encodeName(archivo).constData()) != 0) {
-        return conMotivo(noCreado, errorSistema(errno).descripcion);
+    if (const int e = privada.mover(nombre, carpetaDestino, nombre, true); e != 0) {
+        return conMotivo(noCreado, errorSistema(e).descripcion);
     }
     return QString();
 }
@@ -265,38 +288,39 @@ bool respaldoColocado(const QString& archivo) {
 }
 
 QStringList barrerEmpaquesHuerfanos(const QString& archivo) {
-    static const QRegularExpression kPrivada(QStringLiteral("^\\.(.+)\\.(\\d+)-\\d+\\.tmp$"));
+    // ".<archive>.<pid>-XXXXXX", and ".<archive>.<pid>-<n>.tmp" as earlier versions named them.
+    static const QRegularExpression kPrivada(QStringLiteral("^\\.(.+)\\.(\\d+)-(?:[A-Za-z0-9]{6}|\\d+\\.tmp)$"));
     QStringList barridas;
-    const QString carpeta = QFileInfo(archivo).absolutePath();
-    const QStringList nombres =
-        QDir(carpeta).entryList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& nombre : nombres) {
+    const Carpeta carpeta = Carpeta::abrir(QFileInfo(archivo).absolutePath());
+    if (!carpeta.ok()) {
+        return barridas;
+    }
+    for (const QString& nombre : carpeta.nombres()) {
         const QRegularExpressionMatch m = kPrivada.match(nombre);
         if (!m.hasMatch()) {
             continue;
         }
-        const QString ruta = carpeta + QLatin1Char('/') + nombre;
         struct stat st {};
-        if (::lstat(QFile::encodeName(ruta).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-            st.st_uid != ::geteuid() || empacadorVivo(m.captured(2).toLongLong(), st.st_mtime)) {
+        if (!carpeta.estado(nombre, &st) || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+            empacadorVivo(m.captured(2).toLongLong(), st.st_mtime)) {
+            continue;
+        }
+        const Carpeta dentro = carpeta.subcarpeta(nombre);
+        if (!dentro.ok()) {
             continue;
         }
         // Only what 7za makes there: the archive, or a work file of its name.
         const QString miembro = m.captured(1);
         bool soloElArchivo = true;
-        const QStringList dentro =
-            QDir(ruta).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString& d : dentro) {
+        for (const QString& d : dentro.nombres()) {
             struct stat sd {};
-            const QString rd = ruta + QLatin1Char('/') + d;
-            if (!d.startsWith(miembro) || ::lstat(QFile::encodeName(rd).constData(), &sd) != 0 ||
-                !S_ISREG(sd.st_mode)) {
+            if (!d.startsWith(miembro) || !dentro.estado(d, &sd) || !S_ISREG(sd.st_mode)) {
                 soloElArchivo = false;
                 break;
             }
         }
-        if (soloElArchivo && paths::borrarSinSeguirEnlaces(ruta)) {
-            barridas << ruta;
+        if (soloElArchivo && carpeta.borrar(nombre) == 0) {
+            barridas << carpeta.rutaDe(nombre);
         }
     }
     return barridas;

@@ -16,10 +16,12 @@ using AvisoEmpaque = std::function<void(FaseEmpaque fase, const QString& tempora
 // Packs every file of carpeta into archivo (.zip) with 7za and tests the result. Empty on success, else the
 // failure text: "No se logro crear el archivo de respaldo: " archivo, followed by the reason (7za's own
 // error lines, or why the destination cannot take it: see motivoDestinoNoValido). The archive is packed
-// in a private folder (0700) beside archivo, ".<file name>.<pid>-<n>.tmp", readable by its owner only, and
-// moved into place only once it tested well: an older archive of that name is replaced whole or left as it
-// was, never added to. Work files r_backup.bat/.txt and r_integral.bat/.txt stay in the program folder's
-// config/. aviso, when given, hears of each step.
+// in a private folder (0700) beside archivo, ".<file name>.<pid>-XXXXXX" with six random letters and digits
+// (nobody can plant its name in advance), readable by its owner only, and moved into place only once it
+// tested well: an older archive of that name is replaced whole or left as it was, never added to. The
+// destination's folder is reached without following a link that another user could have planted. Work
+// files r_backup.bat/.txt and r_integral.bat/.txt stay in the program folder's config/. aviso, when given,
+// hears of each step (temporal names the archive inside the private folder).
 QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const AvisoEmpaque& aviso = {});
 
 // Whether the file now at archivo is the archive that ComprimirRespaldo of this process tested and moved
@@ -28,9 +30,10 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const 
 bool respaldoColocado(const QString& archivo);
 
 // The private packing folders beside archivo that a process killed outright left behind (only a killed
-// process leaves one): removes every ".<name>.<pid>-<n>.tmp" folder of archivo's folder whose process is
-// gone and that holds nothing but its archive (links and anything else are left alone), and returns their
-// paths. Call it only while no other backup of this program can be packing (under the backup lock).
+// process leaves one): removes every ".<name>.<pid>-XXXXXX" folder of archivo's folder (and every
+// ".<name>.<pid>-<n>.tmp" one, as earlier versions named them) whose process is gone and that holds nothing
+// but its archive (links and anything else are left alone), and returns their paths. Call it only while no other backup
+// of this program can be packing (under the backup lock).
 QStringList barrerEmpaquesHuerfanos(const QString& archivo);
 
 // Why archivo cannot be a backup archive's destination, empty when it can: the path must be absolute and

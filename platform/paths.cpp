@@ -104,6 +104,10 @@ int borrarEntrada(int dirfd, const char* name) {
 
 } // namespace
 
+int borrarEntradaEn(int dirfd, const QByteArray& name) {
+    return borrarEntrada(dirfd, name.constData());
+}
+
 bool borrarSinSeguirEnlaces(const QString& path, int* error) {
     QString limpio = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     const QFileInfo fi(limpio);

@@ -1,6 +1,7 @@
 // Where the programs keep their files on this system.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace v7::paths {
@@ -23,6 +24,8 @@ bool esEnlace(const QString& path);
 // on the way (path itself included) is removed as a link and its target is left alone. True when nothing
 // is left at path (also when there was nothing); otherwise false with the first errno in *error.
 bool borrarSinSeguirEnlaces(const QString& path, int* error = nullptr);
+// The same for the entry name of the folder open at dirfd: 0, or the first errno.
+int borrarEntradaEn(int dirfd, const QByteArray& name);
 
 // Creates a new empty regular file at path with mode, opened for writing: whatever stood there (a file or a
 // link, never followed) is removed first, and a link planted in between makes the creation fail. The file

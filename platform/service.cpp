@@ -163,13 +163,13 @@ bool runsNow(const Target& t) {
 }
 
 // The folder the start log goes to, owned like the data folder (the server's logging collector creates
-// it too, but only once it runs).
+// it too, but only once it runs). The data folder is its owner's to change: the folder is made and handed
+// over through descriptors, never by a name that could have been swapped for a link in between.
 void ensureLogFolder(const Target& t) {
-    const QByteArray logFolder = QFile::encodeName(t.dataFolder + QStringLiteral("/pg_log"));
-    if (::mkdir(logFolder.constData(), 0700) == 0 && ::geteuid() == 0) {
-        if (::chown(logFolder.constData(), t.uid, t.gid) != 0) {
-            ::rmdir(logFolder.constData()); // pg_ctl then reports that it cannot open its log
-        }
+    const archivo::Carpeta datos = archivo::Carpeta::abrir(t.dataFolder);
+    if (datos.ok()) {
+        // A failure here shows when pg_ctl cannot open its log.
+        (void)datos.crearSubcarpeta(QStringLiteral("pg_log"), 0700, t.uid, t.gid);
     }
 }
 
@@ -219,7 +219,7 @@ Result switchTo(const QString& installFolder, bool wantRunning) {
         r = failed(r, wantRunning ? QStringLiteral("No se logró iniciar el servidor PostgreSQL.")
                                   : QStringLiteral("No se logró detener el servidor PostgreSQL."));
         // pg_ctl only says that it failed; the server's reason is in its log.
-        r.logTail = serverLogTail(installFolder, kLogTailLines, &r.logFile);
+        r.logTail = serverLogTail(installFolder, kLogTailLines, &r.logFile, &r.logRefused);
         r.running = runsNow(t);
         return r;
     }
@@ -310,23 +310,52 @@ Result reload(const QString& installFolder, const QString& outputFile, const Rel
     return r;
 }
 
-QString serverLogTail(const QString& installFolder, int maxLines, QString* file) {
-    const QDir logs(paths::withSlash(installFolder.trimmed()) + QStringLiteral("data/pg_log"));
-    const QFileInfoList newest = logs.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Time);
+QString serverLogTail(const QString& installFolder, int maxLines, QString* file, QString* refused) {
+    auto refuse = [refused](const QString& why) {
+        if (refused != nullptr) {
+            *refused = why;
+        }
+        return QString();
+    };
+    const archivo::Carpeta datos =
+        archivo::Carpeta::abrir(paths::withSlash(installFolder.trimmed()) + QStringLiteral("data"));
+    if (!datos.ok()) {
+        return datos.numeroError() == ENOENT ? QString() : refuse(datos.motivo());
+    }
+    const uid_t owner = datos.dueno();
+    const archivo::Carpeta logs = datos.subcarpeta(QStringLiteral("pg_log"));
+    if (!logs.ok()) {
+        return logs.numeroError() == ENOENT ? QString() : refuse(logs.motivo());
+    }
+    if (const QString why = logs.rechazoPorDueno(owner); !why.isEmpty()) {
+        return refuse(why);
+    }
+    // The newest entry that is not a folder: a link or another user's file there is refused, not passed over.
+    QString newest;
+    timespec newestTime{};
+    for (const QString& name : logs.nombres()) {
+        struct stat st {};
+        if (!logs.estado(name, &st) || S_ISDIR(st.st_mode)) {
+            continue;
+        }
+        if (newest.isEmpty() || st.st_mtim.tv_sec > newestTime.tv_sec ||
+            (st.st_mtim.tv_sec == newestTime.tv_sec && st.st_mtim.tv_nsec > newestTime.tv_nsec)) {
+            newest = name;
+            newestTime = st.st_mtim;
+        }
+    }
     if (newest.isEmpty()) {
         return QString();
     }
-    QFile f(newest.first().filePath());
-    if (!f.open(QIODevice::ReadOnly)) {
-        return QString();
-    }
     if (file != nullptr) {
-        *file = f.fileName();
+        *file = logs.rutaDe(newest);
     }
-    const qint64 size = f.size();
-    f.seek(qMax<qint64>(0, size - kLogTailBytes));
-    QStringList lines = QString::fromLocal8Bit(f.readAll()).split(QLatin1Char('\n'));
-    if (size > kLogTailBytes && !lines.isEmpty()) {
+    const archivo::Lectura l = logs.leerRegular(newest, kLogTailBytes, archivo::SiExcede::UltimaParte, owner);
+    if (!l.ok()) {
+        return l.numeroError == ENOENT ? QString() : refuse(l.motivo);
+    }
+    QStringList lines = QString::fromLocal8Bit(l.datos).split(QLatin1Char('\n'));
+    if (l.recortado && !lines.isEmpty()) {
         lines.removeFirst(); // cut in the middle
     }
     while (!lines.isEmpty() && lines.last().trimmed().isEmpty()) {

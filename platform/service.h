@@ -38,6 +38,7 @@ struct Result {
     QString message;      // in Spanish, for the administrator; empty for Done and AlreadyThere
     QString logFile;      // failed start or stop: the server log read below (the newest file of data/pg_log)
     QString logTail;      // its last lines
+    QString logRefused;   // in Spanish: why that log was not read (a link, a file of another user…)
     // reload: asked of the server over the session's connection (SELECT pg_reload_conf()), not with pg_ctl
     bool throughConnection = false;
 
@@ -50,7 +51,9 @@ struct Result {
 };
 
 // pg_ctl start -w -D <data> -l <data>/pg_log/startup.log (the server's own log files are written by its
-// logging collector into the same folder). A failed start or stop also brings the tail of the newest log.
+// logging collector into the same folder). pg_log is made when missing and handed to the data folder's
+// owner through its own descriptor, so a link swapped in for it is never given away. A failed start or stop
+// also brings the tail of the newest log.
 [[nodiscard]] Result start(const QString& installFolder);
 // pg_ctl stop -m fast -w -D <data>.
 [[nodiscard]] Result stop(const QString& installFolder);
@@ -73,8 +76,11 @@ using ReloadOverConnection = std::function<bool(QString* error)>;
 // Whether a reload of this installation runs pg_ctl (rather than going over the session's connection).
 bool reloadRunsPgCtl(const QString& installFolder);
 
-// The last lines (at most maxLines) of the newest regular file in <install>/data/pg_log, and its path.
-QString serverLogTail(const QString& installFolder, int maxLines, QString* file = nullptr);
+// The last lines (at most maxLines) of the newest file in <install>/data/pg_log, and its path. The data
+// folder's owner runs the server and may change that folder at will: pg_log is read only when it is a real
+// folder of that owner (or of root), and its newest entry only when it is a regular file of that owner;
+// otherwise nothing is read and *refused says why.
+QString serverLogTail(const QString& installFolder, int maxLines, QString* file = nullptr, QString* refused = nullptr);
 
 // A command line "net start NAME" or "net stop NAME" (any case, the name possibly in double quotes) run
 // against the installation; std::nullopt for any other command line.

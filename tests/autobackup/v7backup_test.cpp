@@ -161,9 +161,9 @@ protected:
     }
 
     QString respaldos() const { return m_servidor->carpeta().path() + QStringLiteral("respaldos/"); }
-    // The packing folders beside the archive.
+    // The packing folders beside the archive (".<archive>.<pid>-XXXXXX").
     QStringList empaques() const {
-        return QDir(respaldos()).entryList({QStringLiteral(".*.tmp")}, QDir::AllEntries | QDir::Hidden);
+        return QDir(respaldos()).entryList({QStringLiteral(".*.zip.*-??????")}, QDir::AllEntries | QDir::Hidden);
     }
     // A 7za of the program folder's own (looked up before the one on PATH), running sh: $1 is "a" or "t",
     // $3 the archive being packed.

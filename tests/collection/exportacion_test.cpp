@@ -5,6 +5,7 @@
 #include "collection/exportacion.h"
 #include "collection/frmMontarAcervo.h"
 #include "collection/sql_asincrono.h"
+#include "collection/volcado.h"
 #include "core/fallos_ui.h"
 #include "core/session.h"
 #include "tests/support/archivos_prueba.h"
@@ -30,6 +31,8 @@
 
 #include <algorithm>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace v7;
@@ -225,7 +228,7 @@ TEST_F(Exportacion, AFailedDumpIsAFailureAndLeavesNoExportFile) {
              }
              hijo<QLineEdit>(w, "txtRuta")->setText(sinPermiso);
          },
-         sinPermiso, "could not open output file"},
+         sinPermiso, "No se tiene permiso para crear la carpeta "},
         {"server stopped", [&](frmMontarAcervo&) { ASSERT_TRUE(c.stop()); }, destinos.path(), "connection"},
     };
     for (const Caso& k : casos) {
@@ -254,6 +257,97 @@ TEST_F(Exportacion, AFailedDumpIsAFailureAndLeavesNoExportFile) {
         EXPECT_FALSE(QFileInfo::exists(acervo::archivoEmpacado(backup)));
         EXPECT_FALSE(hijo<QPlainTextEdit>(*w, "txtLog")->toPlainText().startsWith(QStringLiteral("Archivo de")));
     }
+}
+
+// Whoever may write the export folder knows the export file's names to the minute and plants links there to
+// a file of root's: the dump and its archive never go through them. The export is put under the next free
+// name, which the box names with the reason; the links and the file they point to stay as they were.
+TEST_F(Exportacion, LinksPlantedAtTheExportNamesAreLeftAloneAndTheBoxSaysWhereTheFileWent) {
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const QString carpeta = destinos.file(QStringLiteral("compartida"));
+    ASSERT_TRUE(QDir().mkpath(carpeta));
+    ASSERT_EQ(::chmod(QFile::encodeName(carpeta).constData(), 0777), 0);
+    TempDir raiz;
+    const QString victima = raiz.file(QStringLiteral("victima"));
+    escribir(victima, "VICTIMA\n");
+    ScriptedDialogs dialogs;
+    dialogs.answer(MsgResult::Ok).answer(MsgResult::Ok);
+    auto w = ventana(2, carpeta);
+    click(*w, "cmdCreaTablas");
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    const QString primera = w->archivoExportado();
+
+    // The next export's names, planted as nobody would.
+    w->strVersionAct = QStringLiteral("20240101_0000");
+    const QString backup = acervo::archivoExportacion(carpeta, 2, w->strVersionAct);
+    const QString zip = acervo::archivoEmpacado(backup);
+    for (const QString& nombre : {backup, zip}) {
+        ASSERT_TRUE(QFile::link(victima, nombre));
+        ASSERT_EQ(::lchown(QFile::encodeName(nombre).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    w->creaArchivoDUMP_Click();
+
+    ASSERT_EQ(dialogs.shown().size(), 2u);
+    const QString libre = carpeta + QStringLiteral("/respB02_20240101_0000-2.zip");
+    EXPECT_EQ(dialogs.shown()[1].title, QStringLiteral("Exportacion exitosa"));
+    EXPECT_EQ(dialogs.shown()[1].text,
+              QStringLiteral("El archivo de exportacion se ha generado con exito, en\r\n") + libre +
+                  QStringLiteral("\r\n\r\nEn ") + zip +
+                  QStringLiteral(" ya había un enlace simbólico o un archivo de otro usuario; no se tocó y el archivo "
+                                 "de exportación se guardó con el nombre de arriba."));
+    EXPECT_EQ(w->archivoExportado(), libre);
+    EXPECT_EQ(entradas(libre), QStringList{QStringLiteral("respB02_20240101_0000.backup")});
+    EXPECT_TRUE(miembro(libre, QStringLiteral("respB02_20240101_0000.backup")).contains("PostgreSQL database dump"));
+    for (const QString& nombre : {backup, zip}) {
+        EXPECT_EQ(QFileInfo(nombre).symLinkTarget(), victima);
+    }
+    EXPECT_EQ(leer(victima), QByteArray("VICTIMA\n"));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(victima).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    QStringList quedan = QDir(carpeta).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    quedan.sort();
+    QStringList esperados{QFileInfo(primera).fileName(), QFileInfo(backup).fileName(), QFileInfo(zip).fileName(),
+                          QFileInfo(libre).fileName()};
+    esperados.sort();
+    EXPECT_EQ(quedan, esperados);
+}
+
+// The dump swapped just before it is packed: a pg_dump that, as it ends, moves the export's private folder
+// away and leaves a link to a root-only folder holding a file of the dump's name in its place. What is packed
+// is the dump it wrote, never the root-only file; nothing is written into that folder.
+TEST(ExportacionVolcado, TheDumpIsPackedFromTheFileTheExportMadeWhateverIsSwappedInTheFolder) {
+    TempDir destino;
+    TempDir raiz;
+    TempDir bin;
+    const QString nombre = QStringLiteral("respB02_20240101_0001.backup");
+    const QByteArray secreto = "SECRETO-DE-ROOT\n";
+    escribir(raiz.file(nombre), secreto);
+    ASSERT_EQ(::chmod(QFile::encodeName(raiz.file(nombre)).constData(), 0600), 0);
+    const QString pgDump = bin.file(QStringLiteral("pg_dump"));
+    escribir(pgDump, "#!/bin/sh\nfor p in '" + QFile::encodeName(destino.path()) +
+                         "'.respB*; do mv \"$p\" \"$p.movida\"; ln -s '" + QFile::encodeName(raiz.path()) +
+                         "' \"$p\"; done\nprintf -- '-- volcado de prueba\\n'\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(pgDump).constData(), 0700), 0);
+
+    acervo::ParametrosVolcado p;
+    p.carpetaBin = bin.path();
+    p.servidor = QStringLiteral("127.0.0.1");
+    p.puerto = 5432;
+    p.usuario = QStringLiteral("postgres");
+    p.archivoBackup = destino.file(nombre);
+    const acervo::ResultadoVolcado v = acervo::volcarExportacion(p);
+    ASSERT_TRUE(v.ok()) << v.detalle.toStdString();
+    EXPECT_TRUE(v.empacado);
+    EXPECT_EQ(v.archivo, destino.file(QStringLiteral("respB02_20240101_0001.zip")));
+    EXPECT_TRUE(v.nombreOcupado.isEmpty());
+    EXPECT_EQ(entradas(v.archivo), QStringList{nombre});
+    EXPECT_EQ(miembro(v.archivo, nombre), QByteArray("-- volcado de prueba\n"));
+    // The private folder was moved indeed, and the root-only folder got nothing.
+    EXPECT_EQ(QDir(destino.path()).entryList({QStringLiteral(".respB*.movida")}, QDir::Dirs | QDir::Hidden).size(), 1);
+    EXPECT_EQ(QDir(raiz.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{nombre});
+    EXPECT_EQ(leer(raiz.file(nombre)), secreto);
 }
 
 TEST_F(Exportacion, ChecksRefuseBeforeAnythingIsWritten) {

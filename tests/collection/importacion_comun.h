@@ -139,10 +139,9 @@ inline QString exportar(const QString& carpeta, const QString& sello, int biblio
     const acervo::ResultadoVolcado volcado = acervo::volcarExportacion(
         {ObtenerRutaBinPostgres(), s.ServidorSesion, s.PuertoSesion, s.UsuarioSesion, s.ClaveSesion, archivo});
     EXPECT_TRUE(volcado.ok()) << volcado.detalle.toStdString();
-    const acervo::ResultadoEmpacado zip = acervo::empacarExportacion(archivo);
-    EXPECT_TRUE(zip.ok);
-    EXPECT_EQ(zip.archivo, acervo::archivoEmpacado(archivo));
-    escribir(archivo, miembro(zip.archivo, QFileInfo(archivo).fileName()));
+    EXPECT_TRUE(volcado.empacado);
+    EXPECT_EQ(volcado.archivo, acervo::archivoEmpacado(archivo));
+    escribir(archivo, miembro(volcado.archivo, QFileInfo(archivo).fileName()));
     return archivo;
 }
 

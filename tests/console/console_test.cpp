@@ -15,6 +15,7 @@
 #include "platform/widgets_ui.h"
 #include "tests/support/escuchas.h"
 #include "tests/support/esperas.h"
+#include "tests/support/instalacion_falsa.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/v7_fixture.h"
@@ -397,6 +398,32 @@ TEST_F(Consola, StartWithThePortTakenShowsPgCtlsReason) {
     EXPECT_TRUE(texto.contains(QStringLiteral("Address already in use"))) << texto.toStdString();
     EXPECT_FALSE(c.isRunning());
     EXPECT_TRUE(w->statusTimer()->isActive());
+}
+
+// The data folder's owner can make pg_log a link to a root-only folder: a failed start then says why the
+// server's log is not shown, and nothing behind the link reaches the box.
+TEST_F(Consola, AFailedStartShowsNoLogBehindALinkAndSaysWhy) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root, as the start runs";
+    }
+    InstalacionFalsa inst;
+    ASSERT_TRUE(inst.ok());
+    ASSERT_TRUE(QFile::link(inst.victima(), inst.datos() + QStringLiteral("/pg_log")));
+    auto w = consola();
+    ASSERT_TRUE(w->Form_Load());
+    sesion().RutaPostgres = inst.carpeta();
+    m_dialogs.answer(MsgResult::Ok);
+    w->EsperarShell(QStringLiteral("net start postgresql-x64-9.0"));
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    const QString texto = m_dialogs.shown()[0].text;
+    EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical);
+    EXPECT_TRUE(texto.startsWith(QStringLiteral("No se logró iniciar el servidor PostgreSQL.\r\n")))
+        << texto.toStdString();
+    EXPECT_TRUE(texto.contains(QStringLiteral("\r\n\r\nNo se muestra el registro del servidor: La carpeta ") +
+                               inst.datos() + QStringLiteral("/pg_log es un enlace simbólico")))
+        << texto.toStdString();
+    EXPECT_FALSE(texto.contains(QStringLiteral("SECRETO"))) << texto.toStdString();
+    EXPECT_EQ(InstalacionFalsa::leer(inst.secreto()), QByteArray("SECRETO-DE-ROOT\n"));
 }
 
 TEST_F(Consola, ARefusedPasswordIsNotAStoppedServerAndIsNotRetried) {

@@ -13,8 +13,10 @@
 #include "tests/support/v7_fixture.h"
 #include "tests/support/ventanas.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <QDate>
 #include <QDir>
@@ -311,6 +313,97 @@ TEST_F(VentanaMonitoreo, TheLogTabNeverFollowsALinkNorWaitsOnAFifo) {
         EXPECT_TRUE(hijo<QTabBar>(w, "TabUsuarios")->isEnabled());
         elegirPestania(w, 0);
         ASSERT_TRUE(QFileInfo(ruta).isDir() ? QDir(ruta).removeRecursively() : QFile::remove(ruta));
+    }
+}
+
+// Only the server's owner writes its logs. A database superuser (no OS access needed; an import file can do
+// it too) may point log_directory at a root-only folder; root's files may be hard-linked into pg_log; the
+// owner may make pg_log a link: in each case the tab says why it shows nothing, and nothing of the root-only
+// file reaches the list.
+TEST_F(VentanaMonitoreo, TheLogTabReadsOnlyTheServerOwnersFilesInARealFolder) {
+    auto& c = PgCluster::instance();
+    TempDir raiz; // root's, 0700
+    const QString secreto = raiz.file(nombreDeHoy("235959"));
+    escribir(secreto, "SECRETO-DE-ROOT\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(secreto).constData(), 0600), 0);
+    const QString duenoServidor = c.osOwner();
+    const QString enlazado = c.dataFolder() + QStringLiteral("/pg_log/") + nombreDeHoy("235959");
+    auto ajustar = [&](const QString& directorio) {
+        const QString sql = directorio.isEmpty()
+                                ? QStringLiteral("ALTER SYSTEM RESET log_directory;\nSELECT pg_reload_conf();")
+                                : QStringLiteral("ALTER SYSTEM SET log_directory = '") + directorio +
+                                      QStringLiteral("';\nSELECT pg_reload_conf();");
+        ASSERT_TRUE(c.psql(sql, nullptr, QStringLiteral("postgres")));
+        const QString esperado = directorio.isEmpty() ? QStringLiteral("pg_log") : QDir::cleanPath(directorio);
+        ASSERT_TRUE(esperarHasta([&] {
+            return c.scalar(QStringLiteral("SELECT setting FROM pg_settings WHERE name = 'log_directory'")) == esperado;
+        }));
+    };
+    struct Caso {
+        const char* nombre;
+        std::function<void()> preparar;
+        std::function<void()> deshacer;
+        QString motivo;
+    };
+    const Caso casos[] = {
+        {"log_directory set to a root-only folder",
+         [&] {
+             ASSERT_TRUE(m_server->iniciarSesion());
+             ajustar(raiz.path());
+         },
+         [&] { ajustar(QString()); },
+         QStringLiteral("El archivo ") + secreto + QStringLiteral(" pertenece al usuario \"root\" y no a \"") +
+             duenoServidor + QStringLiteral("\"; por seguridad no se usa.")},
+        {"a root-only file hard-linked into pg_log",
+         [&] {
+             ASSERT_TRUE(m_server->iniciarSesion());
+             ASSERT_EQ(::link(QFile::encodeName(secreto).constData(), QFile::encodeName(enlazado).constData()), 0);
+         },
+         [&] { QFile::remove(enlazado); },
+         QStringLiteral("pertenece al usuario \"root\" y no a \"") + duenoServidor + QLatin1Char('"')},
+        {"pg_log a link to a root-only folder (the installation's, for an administrator)",
+         [&] {
+             ASSERT_TRUE(m_server->iniciarSesion(kAdmin));
+             const QString datos = m_instalacion.path() + QStringLiteral("data");
+             ASSERT_TRUE(QDir().mkpath(datos));
+             const passwd* pw = ::getpwnam(duenoServidor.toLocal8Bit().constData());
+             ASSERT_NE(pw, nullptr);
+             ASSERT_EQ(::chown(QFile::encodeName(datos).constData(), pw->pw_uid, pw->pw_gid), 0);
+             ASSERT_TRUE(QFile::link(raiz.path(), datos + QStringLiteral("/pg_log")));
+             sesion().RutaPostgres = m_instalacion.path();
+         },
+         [] {},
+         QStringLiteral("/data/pg_log es un enlace simbólico en una carpeta que otro usuario puede cambiar; por "
+                        "seguridad no se sigue.")},
+    };
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        {
+            // Undone however the case ends: the other tests read the server's own log.
+            struct Deshacer {
+                const std::function<void()>& accion;
+                ~Deshacer() { accion(); }
+            } deshacer{k.deshacer};
+            k.preparar();
+            m_dialogs.clear();
+            m_dialogs.answer(MsgResult::Ok);
+            FrmUsuariosConectados w;
+            w.show();
+            elegirPestania(w, 1);
+            auto* log = hijo<QTreeWidget>(w, "ListLog");
+            EXPECT_EQ(log->topLevelItemCount(), 0);
+            EXPECT_FALSE(textos(log).join(QLatin1Char('\n')).contains(QStringLiteral("SECRETO")));
+            ASSERT_EQ(m_dialogs.shown().size(), 1u);
+            EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Warning);
+            EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(QStringLiteral("No se muestra la bitácora del día.\r\n")));
+            EXPECT_TRUE(m_dialogs.shown()[0].text.contains(k.motivo)) << m_dialogs.shown()[0].text.toStdString();
+            EXPECT_TRUE(hijo<QTabBar>(w, "TabUsuarios")->isEnabled());
+        }
+        EXPECT_EQ(leer(secreto), QByteArray("SECRETO-DE-ROOT\n"));
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(secreto).constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
     }
 }
 

@@ -1267,6 +1267,108 @@ TEST_F(VentanaPermisos, ALinkAtTheFileOrItsCopyIsNeverWrittenThrough) {
     }
 }
 
+// The server's owner may change the folders of its rules file: one swapped for a link to a root-only folder
+// (before the window reads, or between reading and saving) is neither read nor written, and a rules file of
+// another user than the server's is not read. The box says why; the root-only file keeps its bytes and
+// owner and gets no copy beside it.
+TEST_F(VentanaPermisos, ARulesFolderSwappedForALinkOrAFileOfAnotherUserIsNeitherReadNorWritten) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as the server's owner";
+    }
+    // An administrator's session reads the installation's data/pg_hba.conf; the installation is the
+    // server owner's, as the test server's is.
+    auto c = consola(kAdmin);
+    const passwd* duenio = ::getpwnam(PgCluster::instance().osOwner().toLocal8Bit().constData());
+    ASSERT_NE(duenio, nullptr);
+    const QString inst = m_instalacion.path() + QStringLiteral("inst/");
+    const QString datos = inst + QStringLiteral("data");
+    const QString ruta = datos + QStringLiteral("/pg_hba.conf");
+    const QByteArray original = fijo("stock-scram.conf");
+    auto delDueno = [&](const QString& r) {
+        ASSERT_EQ(::chown(QFile::encodeName(r).constData(), duenio->pw_uid, duenio->pw_gid), 0);
+    };
+    ASSERT_TRUE(QDir().mkpath(datos));
+    escribir(ruta, original);
+    delDueno(inst);
+    delDueno(datos);
+    delDueno(ruta);
+    sesion().RutaPostgres = inst;
+    TempDir raiz; // root's, 0700
+    const QByteArray secreto = "host all all 10.66.0.0/16 trust # SECRETO\n";
+    escribir(raiz.file(QStringLiteral("pg_hba.conf")), secreto);
+    ASSERT_EQ(::chmod(QFile::encodeName(raiz.file(QStringLiteral("pg_hba.conf"))).constData(), 0600), 0);
+    const QString aparte = inst + QStringLiteral("data.real");
+    auto cambiarPorEnlace = [&] {
+        ASSERT_TRUE(QDir().rename(datos, aparte));
+        ASSERT_TRUE(QFile::link(raiz.path(), datos));
+    };
+    auto reponer = [&] {
+        ASSERT_TRUE(QFile::remove(datos));
+        ASSERT_TRUE(QDir().rename(aparte, datos));
+    };
+    const QString enlace = QStringLiteral("La carpeta ") + datos +
+                           QStringLiteral(" es un enlace simbólico en una carpeta que otro usuario puede cambiar; por "
+                                          "seguridad no se sigue.");
+
+    // Swapped before the window reads: nothing is listed, the box says why, the window closes.
+    cambiarPorEnlace();
+    m_dialogs.answer(MsgResult::Ok);
+    {
+        FrmPermisosAcceso w(c.get(), c.get());
+        abrir(w);
+        EXPECT_TRUE(w.filas().isEmpty());
+        ASSERT_EQ(m_dialogs.shown().size(), 1u);
+        EXPECT_EQ(m_dialogs.shown()[0].icon, MsgIcon::Critical);
+        EXPECT_EQ(m_dialogs.shown()[0].text, QStringLiteral("Ocurrió el Error No. 75\r\nCausa: ") + enlace +
+                                                 QStringLiteral("\r\n[Rutina] LeerArchivoConfiguracion"));
+        EXPECT_TRUE(esperarHasta([&] { return !w.isVisible(); }, 3000));
+    }
+    reponer();
+
+    // Swapped between reading and saving: nothing is written there, the box says why.
+    {
+        FrmPermisosAcceso w(c.get(), c.get());
+        abrir(w);
+        EXPECT_EQ(w.filas(), leerReglas(original).reglas);
+        agregar(w, "BtnPermisosPermitir", QStringLiteral("10.9.8.0"), QStringLiteral("24"));
+        cambiarPorEnlace();
+        m_dialogs.clear();
+        m_dialogs.answer(MsgResult::Ok);
+        click(w, "BtnPermisosGuardar");
+        EXPECT_EQ(m_dialogs.texts(),
+                  QStringList{QStringLiteral("No se guardaron los cambios: no se pudo escribir el archivo de "
+                                             "configuración ") +
+                              ruta + QStringLiteral("\r\n") + enlace +
+                              QStringLiteral("\r\nEl archivo de configuración no se modificó.")});
+        reponer();
+    }
+    EXPECT_EQ(leer(ruta), original);
+    EXPECT_FALSE(QFileInfo::exists(ruta + QStringLiteral(".bak")));
+
+    // A rules file of root's in the server owner's folder: not read.
+    ASSERT_EQ(::chown(QFile::encodeName(ruta).constData(), 0, 0), 0);
+    m_dialogs.clear();
+    m_dialogs.answer(MsgResult::Ok);
+    {
+        FrmPermisosAcceso w(c.get(), c.get());
+        abrir(w);
+        EXPECT_TRUE(w.filas().isEmpty());
+        ASSERT_EQ(m_dialogs.shown().size(), 1u);
+        EXPECT_TRUE(m_dialogs.shown()[0].text.contains(QStringLiteral("El archivo ") + ruta +
+                                                       QStringLiteral(" pertenece al usuario \"root\" y no a \"") +
+                                                       PgCluster::instance().osOwner() + QLatin1Char('"')))
+            << m_dialogs.shown()[0].text.toStdString();
+    }
+
+    EXPECT_EQ(leer(raiz.file(QStringLiteral("pg_hba.conf"))), secreto);
+    EXPECT_EQ(QDir(raiz.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("pg_hba.conf")});
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(raiz.file(QStringLiteral("pg_hba.conf"))).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 TEST_F(VentanaPermisos, ASaveBehindALockedCatalogNeverFreezesTheWindow) {
     auto c = consola();
     FrmPermisosAcceso w(c.get(), c.get());

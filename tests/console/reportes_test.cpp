@@ -26,7 +26,9 @@
 
 #include <functional>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace v7;
 using namespace v7::test;
@@ -131,38 +133,64 @@ TEST_F(Reportes, ImportedFilesAreStoredAsTheirDecodedText) {
     EXPECT_EQ(hijo<QTreeWidget>(w, "LstReporte")->topLevelItemCount(), 37);
 }
 
-// The file chosen to import is read only when it is a regular file of a sensible size holding text: a FIFO,
-// a device (a link to /dev/zero), a folder, a huge file or a binary one is refused at once with its reason.
+// The file chosen to import is read only when it is a regular file of a sensible size holding text, reached
+// without a link: a FIFO, a device, a folder, a huge file or a binary one is refused at once with its reason,
+// and so is a link (even to a definition file: the message asks for the file itself) and a path through a
+// link that another user planted. Nothing behind a link reaches the box.
 TEST_F(Reportes, ImportRefusesWhatIsNotADefinitionFileAtOnce) {
     const TempDir dir;
     const QString xml = dir.file(QStringLiteral("definicion.xml"));
     escribir(xml, "<Reporte><Titulo>Enlazado</Titulo></Reporte>\r\n");
+    const TempDir privada;
+    const QString secreto = privada.file(QStringLiteral("secreto.xml"));
+    escribir(secreto, "<Reporte><Titulo>SECRETO-DE-ROOT</Titulo></Reporte>\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(secreto).constData(), 0600), 0);
+    const QString kEnlace = QStringLiteral("es un enlace simbólico; por seguridad no se sigue. Elija el archivo mismo, "
+                                           "no un enlace a él.");
     struct Caso {
         const char* nombre;
-        std::function<bool(const QString&)> crear;
+        // Makes what is chosen at ruta; the path to choose, or empty when it could not be made.
+        std::function<QString(const QString&)> crear;
         QString motivo; // empty: imported
     };
+    auto hecho = [](bool ok, const QString& r) { return ok ? r : QString(); };
     const Caso casos[] = {
-        {"FIFO", [](const QString& r) { return ::mkfifo(QFile::encodeName(r).constData(), 0600) == 0; },
+        {"FIFO", [&](const QString& r) { return hecho(::mkfifo(QFile::encodeName(r).constData(), 0600) == 0, r); },
          QStringLiteral("no es un archivo común")},
-        {"link to /dev/zero", [](const QString& r) { return QFile::link(QStringLiteral("/dev/zero"), r); },
+        {"/dev/zero", [](const QString&) { return QStringLiteral("/dev/zero"); },
          QStringLiteral("/dev/zero no es un archivo común")},
-        {"folder", [](const QString& r) { return QDir().mkdir(r); }, QStringLiteral("es una carpeta")},
+        {"link to /dev/zero", [&](const QString& r) { return hecho(QFile::link(QStringLiteral("/dev/zero"), r), r); },
+         kEnlace},
+        {"folder", [&](const QString& r) { return hecho(QDir().mkdir(r), r); }, QStringLiteral("es una carpeta")},
         {"25 MB file",
-         [](const QString& r) {
+         [&](const QString& r) {
              QFile f(r);
-             return f.open(QIODevice::WriteOnly) && f.resize(25 * 1024 * 1024);
+             return hecho(f.open(QIODevice::WriteOnly) && f.resize(25 * 1024 * 1024), r);
          },
          QStringLiteral("mide 25 MB; el máximo que se acepta es 20 MB")},
         {"NUL byte",
-         [](const QString& r) {
+         [&](const QString& r) {
              QFile f(r);
-             return f.open(QIODevice::WriteOnly) && f.write(QByteArray("<Reporte>\0</Reporte>", 20)) == 20;
+             return hecho(f.open(QIODevice::WriteOnly) && f.write(QByteArray("<Reporte>\0</Reporte>", 20)) == 20, r);
          },
          QStringLiteral("contiene caracteres nulos")},
-        {"broken link", [&](const QString& r) { return QFile::link(dir.file(QStringLiteral("no-existe")), r); },
-         QStringLiteral("no lleva a ningún archivo")},
-        {"link to a definition file", [&](const QString& r) { return QFile::link(xml, r); }, QString()},
+        {"broken link",
+         [&](const QString& r) { return hecho(QFile::link(dir.file(QStringLiteral("no-existe")), r), r); }, kEnlace},
+        {"link to a definition file", [&](const QString& r) { return hecho(QFile::link(xml, r), r); }, kEnlace},
+        {"link to a root-only file", [&](const QString& r) { return hecho(QFile::link(secreto, r), r); }, kEnlace},
+        // A folder of another user holding a link to the root-only folder.
+        {"a folder of the path is another user's link",
+         [&](const QString& r) {
+             const passwd* nobody = ::getpwnam("nobody");
+             if (nobody == nullptr || ::geteuid() != 0 || !QDir().mkdir(r) ||
+                 ::chown(QFile::encodeName(r).constData(), nobody->pw_uid, nobody->pw_gid) != 0 ||
+                 !QFile::link(privada.path(), r + QStringLiteral("/plantillas"))) {
+                 return QString();
+             }
+             return r + QStringLiteral("/plantillas/secreto.xml");
+         },
+         QStringLiteral("es un enlace simbólico en una carpeta que otro usuario puede cambiar")},
+        {"a definition file", [&](const QString& r) { return hecho(QFile::copy(xml, r), r); }, QString()},
     };
     frmGrabaReporte w;
     w.show();
@@ -170,8 +198,11 @@ TEST_F(Reportes, ImportRefusesWhatIsNotADefinitionFileAtOnce) {
     int n = 0;
     for (const Caso& c : casos) {
         SCOPED_TRACE(c.nombre);
-        const QString ruta = dir.file(QStringLiteral("elegido%1.xml").arg(++n));
-        ASSERT_TRUE(c.crear(ruta));
+        const QString ruta = c.crear(dir.file(QStringLiteral("elegido%1.xml").arg(++n)));
+        if (ruta.isEmpty() && ::geteuid() != 0) {
+            continue; // another user's folder needs root to make
+        }
+        ASSERT_FALSE(ruta.isEmpty());
         const QString antes = caja->toPlainText();
         m_dialogs.clear();
         m_dialogs.answer(ruta);
@@ -192,9 +223,11 @@ TEST_F(Reportes, ImportRefusesWhatIsNotADefinitionFileAtOnce) {
             EXPECT_TRUE(m_dialogs.shown()[1].text.contains(c.motivo)) << m_dialogs.shown()[1].text.toStdString();
             EXPECT_EQ(caja->toPlainText(), antes);
         }
+        EXPECT_FALSE(caja->toPlainText().contains(QStringLiteral("SECRETO")));
         click(w, "BtnCancelar");
         EXPECT_EQ(botones(w), QStringLiteral("NMEI--S"));
     }
+    EXPECT_EQ(leer(secreto), QByteArray("<Reporte><Titulo>SECRETO-DE-ROOT</Titulo></Reporte>\n"));
 }
 
 // A text holding a NUL character (pasted, say) is refused before the placement is asked or anything is sent.

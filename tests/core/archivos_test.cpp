@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -149,7 +152,7 @@ TEST_F(Archivos, DestinationMustExistAndStayPrivate) {
     EXPECT_FALSE(QFileInfo::exists(destino.file(QStringLiteral("montaje"))));
 
     // A 7za that records what others could see of its archive folder while it writes.
-    falso7za("if [ \"$1\" = a ]; then stat -c %a \"$(dirname \"$3\")\" > \"$(dirname \"$0\")/visto\"; "
+    falso7za("if [ \"$1\" = a ]; then stat -L -c %a \"$(dirname \"$3\")\" > \"$(dirname \"$0\")/visto\"; "
              "echo data > \"$3\"; stat -c %a \"$3\" >> \"$(dirname \"$0\")/visto\"; fi; echo 'Everything is Ok'\n");
     const QString zip = destino.file(QStringLiteral("r.zip"));
     ASSERT_EQ(ComprimirRespaldo(zip, carpeta), QString());
@@ -179,7 +182,7 @@ TEST_F(Archivos, StepsAndThePlacedArchive) {
     EXPECT_EQ(enCurso.fileName(), QStringLiteral("mi respaldo.zip"));
     EXPECT_EQ(QFileInfo(enCurso.path()).path(), QDir::cleanPath(destino.path()));
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\.mi respaldo\\.zip\\.") + QString::number(::getpid()) +
-                                   QStringLiteral("-\\d+\\.tmp$"))
+                                   QStringLiteral("-[A-Za-z0-9]{6}$"))
                     .match(QFileInfo(enCurso.path()).fileName())
                     .hasMatch())
         << privado.toStdString();
@@ -225,6 +228,12 @@ TEST_F(Archivos, OrphanPackingFoldersAreSwept) {
         {"a link", destino.file(".r.zip." + muerto + "-7.tmp"), false},
         {"a file", destino.file(".r.zip." + muerto + "-8.tmp"), false},
     };
+    // As packing folders are named now: ".<archive>.<pid>-" and six random letters and digits.
+    const Caso actuales[] = {
+        {"dead process, its archive (current name)", carpetaCon(".r.zip." + muerto + "-Xy3kQ9", {"r.zip"}), true},
+        {"live process (current name)", carpetaCon(".r.zip." + vivo + "-Ab12Cd", {"r.zip"}), false},
+        {"not six characters", carpetaCon(".r.zip." + muerto + "-Ab12C", {"r.zip"}), false},
+    };
     ASSERT_TRUE(QFile::link(ajena, casos[6].ruta));
     escribir(casos[7].ruta, "a file");
     // The pid of a folder last changed before its process began was given again to someone else.
@@ -235,15 +244,75 @@ TEST_F(Archivos, OrphanPackingFoldersAreSwept) {
     QStringList barridas = barrerEmpaquesHuerfanos(destino.file(QStringLiteral("hoy.zip")));
     barridas.sort();
     QStringList esperadas{reusado};
-    for (const Caso& c : casos) {
-        EXPECT_EQ(QFileInfo::exists(c.ruta) || QFileInfo(c.ruta).isSymLink(), !c.barrida) << c.nombre;
-        if (c.barrida) {
-            esperadas << c.ruta;
+    for (const auto& tabla : {std::vector<Caso>(std::begin(casos), std::end(casos)),
+                              std::vector<Caso>(std::begin(actuales), std::end(actuales))}) {
+        for (const Caso& c : tabla) {
+            EXPECT_EQ(QFileInfo::exists(c.ruta) || QFileInfo(c.ruta).isSymLink(), !c.barrida) << c.nombre;
+            if (c.barrida) {
+                esperadas << c.ruta;
+            }
         }
     }
     esperadas.sort();
     EXPECT_EQ(barridas, esperadas);
     EXPECT_TRUE(QFileInfo::exists(ajena + QStringLiteral("/base.backup")));
+}
+
+// Whoever may write the backup folder cannot stop the backup by planting the packing folder's name ahead of
+// it (the names earlier versions used, this process's pid and a counter, planted as links and folders): each
+// run picks a name of its own, and what was planted, and what its links point to, stays as it was.
+TEST_F(Archivos, APlantedPackingFolderNameCannotStopTheBackup) {
+    TempDir victima;
+    escribir(victima.file(QStringLiteral("dentro.txt")), "victim");
+    QStringList plantados;
+    for (int n = 1; n <= 20; ++n) {
+        const QString nombre = destino.file(QStringLiteral(".r.zip.%1-%2.tmp").arg(::getpid()).arg(n));
+        ASSERT_TRUE(n % 2 == 0 ? QFile::link(victima.path(), nombre) : QDir().mkdir(nombre));
+        plantados << nombre;
+    }
+    const QString zip = destino.file(QStringLiteral("r.zip"));
+    QStringList privados;
+    for (int corrida = 0; corrida < 2; ++corrida) {
+        ASSERT_EQ(ComprimirRespaldo(zip, carpeta,
+                                    [&](FaseEmpaque fase, const QString& temporal) {
+                                        if (fase == FaseEmpaque::Empacando) {
+                                            privados << QFileInfo(temporal).path();
+                                        }
+                                    }),
+                  QString());
+    }
+    ASSERT_EQ(privados.size(), 2);
+    EXPECT_NE(privados[0], privados[1]);
+    EXPECT_EQ(entradas(zip), (QStringList{"base.backup", "checksum.dat", "rolesv7.sql", "sin punto"}));
+    for (const QString& p : plantados) {
+        EXPECT_TRUE(QFileInfo(p).isSymLink() || QFileInfo(p).isDir()) << p.toStdString();
+    }
+    EXPECT_EQ(QDir(victima.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("dentro.txt")});
+    EXPECT_EQ(leer(victima.file(QStringLiteral("dentro.txt"))), QByteArray("victim"));
+}
+
+// A destination reached through a link that another user could have planted is refused: nothing is packed
+// into the folder it points to.
+TEST_F(Archivos, ADestinationThroughAnotherUsersLinkIsRefused) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to hand a folder to another user";
+    }
+    TempDir victima;
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const QString ajena = destino.file(QStringLiteral("ajena"));
+    ASSERT_TRUE(QDir().mkdir(ajena));
+    ASSERT_EQ(::chown(QFile::encodeName(ajena).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_TRUE(QFile::link(victima.path(), ajena + QStringLiteral("/respaldos")));
+    const QString zip = ajena + QStringLiteral("/respaldos/r.zip");
+    const QString r = ComprimirRespaldo(zip, carpeta);
+    EXPECT_TRUE(
+        r.startsWith(QStringLiteral("No se logro crear el archivo de respaldo: ") + zip + QStringLiteral("\r\n")))
+        << r.toStdString();
+    EXPECT_TRUE(r.contains(QStringLiteral("es un enlace simbólico en una carpeta que otro usuario puede cambiar")))
+        << r.toStdString();
+    EXPECT_TRUE(QDir(victima.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST_F(Archivos, RespaldarZipsOneDumpWithoutFolders) {

@@ -2,12 +2,16 @@
 #include "platform/archivo_seguro.h"
 #include "tests/support/temp_dir.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +97,137 @@ TEST(ArchivoSeguro, AtomicReplaceKeepsOwnerAndNeverWritesThroughALink) {
     EXPECT_FALSE(QFile::exists(dir.file(QStringLiteral("nuevo.conf"))));
     // Nothing temporary is left beside it.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 3);
+}
+
+uid_t duenoDe(const QString& ruta) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(ruta).constData(), &st) == 0 ? st.st_uid : uid_t(-1);
+}
+
+// The walk to a folder follows a link only where nobody but root could have put it; a link in another
+// user's folder, or in a folder everyone may write, stops it with its reason.
+TEST(Carpeta, AFolderIsReachedWithoutALinkSomeoneElseCouldHavePlanted) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to hand folders to another user";
+    }
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    v7::test::TempDir dir;
+    const QString destino = dir.file(QStringLiteral("destino"));
+    ASSERT_TRUE(QDir().mkpath(destino + QStringLiteral("/sub")));
+    escribir(destino + QStringLiteral("/sub/archivo"), "dato");
+    const QString ajena = dir.file(QStringLiteral("ajena"));
+    const QString publica = dir.file(QStringLiteral("publica"));
+    const QString propia = dir.file(QStringLiteral("propia"));
+    for (const QString& c : {ajena, publica, propia}) {
+        ASSERT_TRUE(QDir().mkdir(c));
+        ASSERT_TRUE(QFile::link(destino, c + QStringLiteral("/enlace")));
+        ASSERT_TRUE(QFile::link(QStringLiteral("../destino/sub"), c + QStringLiteral("/relativo")));
+    }
+    ASSERT_EQ(::chown(QFile::encodeName(ajena).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(publica).constData(), 0777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(propia).constData(), 0755), 0);
+    escribir(dir.file(QStringLiteral("un-archivo")), "x");
+
+    const QString kEnlaceAjeno = QStringLiteral("es un enlace simbólico en una carpeta que otro usuario puede cambiar");
+    struct Caso {
+        QString ruta;
+        int error; // 0: reached
+        QString motivo;
+    };
+    const Caso casos[] = {
+        {destino + QStringLiteral("/sub"), 0, QString()},
+        {propia + QStringLiteral("/enlace/sub"), 0, QString()},
+        {propia + QStringLiteral("/relativo"), 0, QString()},
+        {ajena + QStringLiteral("/enlace/sub"), ELOOP,
+         QStringLiteral("La carpeta ") + ajena + QStringLiteral("/enlace ") + kEnlaceAjeno},
+        {ajena + QStringLiteral("/relativo"), ELOOP, kEnlaceAjeno},
+        {publica + QStringLiteral("/enlace"), ELOOP, kEnlaceAjeno},
+        {dir.file(QStringLiteral("no-existe/sub")), ENOENT, QStringLiteral("No se encontró la carpeta ")},
+        {dir.file(QStringLiteral("un-archivo/sub")), ENOTDIR, QStringLiteral("no es una carpeta")},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.ruta.toStdString());
+        const Carpeta carpeta = Carpeta::abrir(c.ruta);
+        EXPECT_EQ(carpeta.numeroError(), c.error) << carpeta.motivo().toStdString();
+        EXPECT_EQ(carpeta.ok(), c.error == 0);
+        EXPECT_TRUE(carpeta.motivo().contains(c.motivo)) << carpeta.motivo().toStdString();
+        if (carpeta.ok()) {
+            EXPECT_EQ(carpeta.leerRegular(QStringLiteral("archivo"), 100).datos, QByteArray("dato"));
+        }
+    }
+
+    // Once reached, the folder is what it was, whatever is done to the names on the way.
+    const Carpeta sub = Carpeta::abrir(destino + QStringLiteral("/sub"));
+    ASSERT_TRUE(sub.ok());
+    ASSERT_TRUE(QDir().rename(destino, dir.file(QStringLiteral("movida"))));
+    ASSERT_TRUE(QFile::link(ajena, destino));
+    EXPECT_EQ(sub.leerRegular(QStringLiteral("archivo"), 100).datos, QByteArray("dato"));
+    EXPECT_EQ(leer(sub.rutaEstable() + QStringLiteral("/archivo")), QByteArray("dato"));
+    EXPECT_EQ(sub.escribirAtomico(QStringLiteral("nuevo"), "n"), QString());
+    EXPECT_EQ(leer(dir.file(QStringLiteral("movida/sub/nuevo"))), QByteArray("n"));
+    EXPECT_FALSE(QFileInfo::exists(ajena + QStringLiteral("/sub")));
+}
+
+// Made and handed to another user through its own descriptor; anything at the name that is not the folder
+// just made is never handed over. Files of another user than the one asked for are refused by name.
+TEST(Carpeta, CreationAndOwnersGoThroughTheDescriptor) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to hand folders to another user";
+    }
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    v7::test::TempDir dir;
+    const Carpeta c = Carpeta::abrir(dir.path());
+    ASSERT_TRUE(c.ok());
+
+    const Carpeta hecha = c.crearSubcarpeta(QStringLiteral("pg_log"), 0700, nobody->pw_uid, nobody->pw_gid);
+    ASSERT_TRUE(hecha.ok()) << hecha.motivo().toStdString();
+    EXPECT_EQ(duenoDe(dir.file(QStringLiteral("pg_log"))), nobody->pw_uid);
+    EXPECT_EQ(hecha.dueno(), nobody->pw_uid);
+    EXPECT_TRUE(hecha.rechazoPorDueno(nobody->pw_uid).isEmpty());
+    EXPECT_TRUE(hecha.rechazoPorDueno(0).contains(QStringLiteral("pertenece al usuario \"nobody\"")));
+
+    const QString victima = dir.file(QStringLiteral("victima"));
+    ASSERT_TRUE(QDir().mkdir(victima));
+    ASSERT_TRUE(QFile::link(victima, dir.file(QStringLiteral("enlace"))));
+    const Carpeta plantada = c.crearSubcarpeta(QStringLiteral("enlace"), 0700, nobody->pw_uid, nobody->pw_gid);
+    EXPECT_FALSE(plantada.ok());
+    EXPECT_EQ(plantada.numeroError(), ELOOP);
+    EXPECT_EQ(duenoDe(victima), 0u);
+
+    // Temporary folders: private, a name of their own each time.
+    const Carpeta t1 = c.crearCarpetaTemporal(QStringLiteral(".x."));
+    const Carpeta t2 = c.crearCarpetaTemporal(QStringLiteral(".x."));
+    ASSERT_TRUE(t1.ok() && t2.ok());
+    EXPECT_NE(t1.ruta(), t2.ruta());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("/\\.x\\.[A-Za-z0-9]{6}$")).match(t1.ruta()).hasMatch())
+        << t1.ruta().toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(t1.ruta()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+
+    // A file of someone else than the one asked for.
+    escribir(dir.file(QStringLiteral("de-root")), "root");
+    const Lectura ajeno = c.leerRegular(QStringLiteral("de-root"), 100, SiExcede::Rechazar, nobody->pw_uid);
+    EXPECT_FALSE(ajeno.ok());
+    EXPECT_EQ(ajeno.numeroError, EPERM);
+    EXPECT_TRUE(ajeno.motivo.contains(QStringLiteral("pertenece al usuario \"root\" y no a \"nobody\"")))
+        << ajeno.motivo.toStdString();
+    EXPECT_TRUE(ajeno.datos.isEmpty());
+
+    // Created anew only; moved without replacing what stands at the name unless asked to.
+    EXPECT_LT(c.crearNuevo(QStringLiteral("enlace")), 0);
+    EXPECT_EQ(errno, EEXIST);
+    const int fd = t1.crearNuevo(QStringLiteral("dato"));
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(t1.mover(QStringLiteral("dato"), c, QStringLiteral("enlace"), false), EEXIST);
+    EXPECT_TRUE(QFileInfo(dir.file(QStringLiteral("enlace"))).isSymLink());
+    EXPECT_EQ(t1.mover(QStringLiteral("dato"), c, QStringLiteral("dato"), false), 0);
+    EXPECT_TRUE(QFileInfo(dir.file(QStringLiteral("dato"))).isFile());
+    EXPECT_EQ(c.borrar(QFileInfo(t1.ruta()).fileName()), 0);
+    EXPECT_FALSE(QFileInfo::exists(t1.ruta()));
 }
 
 TEST(MarcaRestauracion, StandsUntilRemovedAndAnUnreadableOneStillCounts) {

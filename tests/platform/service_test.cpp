@@ -1,16 +1,30 @@
+#include "platform/archivo_seguro.h"
+#include "platform/paths.h"
 #include "platform/service.h"
 #include "tests/support/escuchas.h"
+#include "tests/support/instalacion_falsa.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/temp_dir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iostream>
+
+#include <atomic>
+#include <ctime>
+#include <new>
+
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +153,151 @@ TEST_F(ServiceControl, AFailedStartBringsTheServerLogsReason) {
     EXPECT_TRUE(r.logFile.startsWith(cluster.dataFolder() + QStringLiteral("/pg_log/"))) << r.logFile.toStdString();
     EXPECT_TRUE(r.logTail.contains(QStringLiteral("Address already in use"))) << r.logTail.toStdString();
     EXPECT_LE(r.logTail.count(QLatin1Char('\n')), 12);
+}
+
+uid_t dueno(const QString& ruta) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(ruta).constData(), &st) == 0 ? st.st_uid : uid_t(-1);
+}
+
+// The data folder is its owner's to change. While the start makes pg_log and hands it to that owner, the
+// owner swaps the new folder for a link to a root-only folder as fast as it can, over and over, while the
+// start runs many times: the folder the link points to never changes owner.
+TEST_F(ServiceControl, PgLogSwappedForALinkWhileTheStartMakesItIsNeverHandedOver) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root, as the start runs";
+    }
+    test::InstalacionFalsa inst;
+    ASSERT_TRUE(inst.ok());
+    const QByteArray pgLog = QFile::encodeName(inst.datos() + QStringLiteral("/pg_log"));
+    const QByteArray victima = QFile::encodeName(inst.victima());
+    void* compartida =
+        ::mmap(nullptr, sizeof(std::atomic<long>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(compartida, MAP_FAILED);
+    auto* cambios = new (compartida) std::atomic<long>(0);
+    const uid_t uid = inst.duenoUid();
+    const gid_t gid = inst.duenoGid();
+    const pid_t intruso = ::fork();
+    ASSERT_GE(intruso, 0);
+    if (intruso == 0) {
+        // Only system calls from here on. It ends by itself if nobody stops it.
+        if (::setgid(gid) != 0 || ::setuid(uid) != 0) {
+            ::_exit(1);
+        }
+        timespec inicio{};
+        ::clock_gettime(CLOCK_MONOTONIC, &inicio);
+        for (;;) {
+            if (::rmdir(pgLog.constData()) == 0 && ::symlink(victima.constData(), pgLog.constData()) == 0) {
+                cambios->fetch_add(1);
+                // The link stands a moment, then goes so that the next start makes the folder again.
+                const timespec momento{0, 20000}; // 20 µs
+                ::nanosleep(&momento, nullptr);
+                ::unlink(pgLog.constData());
+            }
+            timespec ahora{};
+            ::clock_gettime(CLOCK_MONOTONIC, &ahora);
+            if (ahora.tv_sec - inicio.tv_sec > 60) {
+                ::_exit(0);
+            }
+        }
+    }
+    // The start itself, then the routine it makes the folder with, in a tight loop (a start costs three runs
+    // of pg_ctl; the race is won, if at all, in a few microseconds).
+    int arranques = 0;
+    int vueltas = 0;
+    QElapsedTimer reloj;
+    reloj.start();
+    while ((reloj.elapsed() < 1500 || arranques < 20) && arranques < 200 && dueno(inst.victima()) == 0) {
+        const service::Result r = service::start(inst.carpeta());
+        ++arranques;
+        if (r.outcome != Outcome::Failed) {
+            ADD_FAILURE() << r.message.toStdString();
+            break;
+        }
+    }
+    const archivo::Carpeta datos = archivo::Carpeta::abrir(inst.datos());
+    EXPECT_TRUE(datos.ok()) << datos.motivo().toStdString();
+    while (datos.ok() && (reloj.elapsed() < 3000 || vueltas < 500) && vueltas < 1000000 && dueno(inst.victima()) == 0) {
+        (void)datos.crearSubcarpeta(QStringLiteral("pg_log"), 0700, uid, gid);
+        ::unlinkat(datos.fd(), "pg_log", AT_REMOVEDIR);
+        ++vueltas;
+    }
+    ::kill(intruso, SIGKILL);
+    ::waitpid(intruso, nullptr, 0);
+    const long hechos = cambios->load();
+    ::munmap(compartida, sizeof(std::atomic<long>));
+
+    EXPECT_EQ(dueno(inst.victima()), 0u) << "after " << arranques << " starts and " << vueltas << " folders";
+    EXPECT_EQ(dueno(inst.secreto()), 0u);
+    EXPECT_GT(hechos, 0) << "the swap never happened";
+    std::cout << arranques << " starts and " << vueltas << " folders made, " << hechos << " swaps\n";
+}
+
+// A failed start brings the newest log of pg_log only when pg_log is a real folder of the data folder's owner
+// (or root) and that log is a regular file of the owner; else the start says why and nothing of it is read.
+TEST_F(ServiceControl, AFailedStartReadsNoLogBehindALinkNorOfAnotherUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to plant files of several users";
+    }
+    test::InstalacionFalsa inst;
+    ASSERT_TRUE(inst.ok());
+    const QString pgLog = inst.datos() + QStringLiteral("/pg_log");
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const QString duenoNombre = PgCluster::instance().osOwner();
+    struct Caso {
+        const char* nombre;
+        std::function<bool()> plantar;
+        QString motivo; // empty: the tail is shown
+    };
+    auto carpetaDelDueno = [&] {
+        return QDir().mkdir(pgLog) &&
+               ::chown(QFile::encodeName(pgLog).constData(), inst.duenoUid(), inst.duenoGid()) == 0;
+    };
+    const Caso casos[] = {
+        {"pg_log a link to a root-only folder", [&] { return QFile::link(inst.victima(), pgLog); },
+         QStringLiteral("/pg_log es un enlace simbólico en una carpeta que otro usuario puede cambiar")},
+        {"a root-only file hard-linked into pg_log",
+         [&] {
+             return carpetaDelDueno() &&
+                    ::link(
+                        QFile::encodeName(inst.secreto()).constData(),
+                        QFile::encodeName(pgLog + QStringLiteral("/postgresql-2026-01-01_000000.log")).constData()) ==
+                        0;
+         },
+         QStringLiteral("pertenece al usuario \"root\" y no a \"") + duenoNombre + QLatin1Char('"')},
+        {"the newest log a link",
+         [&] { return carpetaDelDueno() && QFile::link(inst.secreto(), pgLog + QStringLiteral("/postgresql.log")); },
+         QStringLiteral("es un enlace simbólico; por seguridad no se sigue")},
+        {"pg_log of another user",
+         [&] {
+             return QDir().mkdir(pgLog) &&
+                    ::chown(QFile::encodeName(pgLog).constData(), nobody->pw_uid, nobody->pw_gid) == 0 &&
+                    inst.delDueno(pgLog + QStringLiteral("/postgresql.log"), "SECRETO de otro\n");
+         },
+         QStringLiteral("pertenece al usuario \"nobody\"")},
+        {"the owner's own log",
+         [&] { return carpetaDelDueno() && inst.delDueno(pgLog + QStringLiteral("/postgresql.log"), "FATAL: x\n"); },
+         QString()},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        ASSERT_TRUE(paths::borrarSinSeguirEnlaces(pgLog));
+        ASSERT_TRUE(c.plantar());
+        const service::Result r = service::start(inst.carpeta());
+        EXPECT_EQ(r.outcome, Outcome::Failed);
+        EXPECT_FALSE(r.logTail.contains(QStringLiteral("SECRETO")));
+        if (c.motivo.isEmpty()) {
+            EXPECT_EQ(r.logTail, QStringLiteral("FATAL: x"));
+            EXPECT_TRUE(r.logRefused.isEmpty()) << r.logRefused.toStdString();
+        } else {
+            EXPECT_TRUE(r.logTail.isEmpty());
+            EXPECT_TRUE(r.logRefused.contains(c.motivo)) << r.logRefused.toStdString();
+        }
+        EXPECT_EQ(dueno(inst.victima()), 0u);
+        EXPECT_EQ(dueno(inst.secreto()), 0u);
+        EXPECT_EQ(test::InstalacionFalsa::leer(inst.secreto()), QByteArray("SECRETO-DE-ROOT\n"));
+    }
 }
 
 TEST_F(ServiceControl, NetCommandsRouteTheServiceNamesToTheInstallation) {
