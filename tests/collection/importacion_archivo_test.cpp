@@ -223,9 +223,18 @@ TEST_F(Importacion, TheLoadsLoginCanOnlyMakeAndFillStagingTables) {
         "c.relname) FROM pg_class c WHERE c.relnamespace = 'analisis'::regnamespace AND c.relname LIKE "
         "'zexporta\\_%'");
 
+    // What killed loads left: a login whose day has passed goes with what it owns, a current one stays.
+    ASSERT_TRUE(cluster().psql(QStringLiteral(
+        "CREATE ROLE v7_carga_vencida LOGIN VALID UNTIL '2001-01-01'; CREATE ROLE v7_carga_vigente LOGIN VALID UNTIL "
+        "'infinity'; CREATE TABLE analisis.v7_resto (a integer); ALTER TABLE analisis.v7_resto OWNER TO "
+        "v7_carga_vencida;")));
     const acervo::ResultadoCarga actual = cargar(volcado);
     ASSERT_TRUE(actual.ok()) << actual.psql.detalle().toStdString() << actual.error.toStdString();
     EXPECT_TRUE(actual.cuenta.startsWith(acervo::kPrefijoCuentaCarga));
+    EXPECT_EQ(filas(QStringLiteral("SELECT string_agg(rolname, ',') FROM pg_roles WHERE rolname LIKE 'v7\\_carga\\_%' "
+                                   "UNION ALL SELECT (to_regclass('analisis.v7_resto') IS NULL)::text")),
+              QStringLiteral("v7_carga_vigente\ntrue"));
+    ASSERT_TRUE(cluster().psql(QStringLiteral("DROP ROLE v7_carga_vigente;")));
     const QString cargadas = filas(contar);
     EXPECT_EQ(cargadas.count(QStringLiteral(":jefe")), 13) << cargadas.toStdString();
     ASSERT_TRUE(cluster().psql(borrar));
