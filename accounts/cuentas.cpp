@@ -270,13 +270,28 @@ ResultadoCuenta ModificarCuenta(const DatosCuenta& d, const CuentaAnterior& ante
     if (!ejecutar(tx, QStringLiteral("ALTER ROLE ") + rol + vigenciaSql(d), e)) {
         return resultado(PasoCuenta::VigenciaFallo, e.description);
     }
-    // The attributes of the new group, its membership, and the old one's taken away.
+    // The attributes of the new group, its membership, and the old one's taken away. The superuser attribute
+    // is named only where it changes: only a superuser may name it at all, and an administrator, who never
+    // sees a superuser's account, changes groups too.
     if (d.grupo != antes.grupo) {
+        bool esSuperusuario = false;
+        if (d.grupo != 1) {
+            auto rs = tx.connection().query(
+                QStringLiteral("SELECT rolsuper FROM pg_roles WHERE rolname = ") + citarLiteral(d.login), e);
+            if (!rs) {
+                return resultado(PasoCuenta::GrupoFallo, e.description);
+            }
+            const QString v = rs->eof() ? QString() : rs->text(0).toLower();
+            esSuperusuario = v == QLatin1String("1") || v == QLatin1String("t") || v == QLatin1String("true");
+        }
         const QString atributos = d.grupo == 1   ? QStringLiteral(" SUPERUSER CREATEROLE")
-                                  : d.grupo == 2 ? QStringLiteral(" NOSUPERUSER CREATEROLE")
-                                                 : QStringLiteral(" NOSUPERUSER NOCREATEROLE");
+                                  : d.grupo == 2 ? QStringLiteral(" CREATEROLE")
+                                                 : QStringLiteral(" NOCREATEROLE");
         const QString viejo = NombreGrupo(antes.grupo);
-        if (!ejecutar(tx, QStringLiteral("ALTER ROLE ") + rol + atributos, e) ||
+        if (!ejecutar(tx,
+                      QStringLiteral("ALTER ROLE ") + rol +
+                          (esSuperusuario ? QStringLiteral(" NOSUPERUSER") : QString()) + atributos,
+                      e) ||
             !ejecutar(
                 tx, QStringLiteral("GRANT ") + citarIdentificador(NombreGrupo(d.grupo)) + QStringLiteral(" TO ") + rol,
                 e) ||

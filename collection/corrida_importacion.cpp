@@ -104,7 +104,7 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
                            QStringLiteral(" no es un archivo de exportación del acervo.") + kCrLf +
                            textoArchivoNecesario()));
     }
-    const ScriptAjeno script = events::esperar([&] { return prepararScriptAjeno(archivo.datos); });
+    const ScriptAjeno script = events::esperar([&] { return prepararExportacion(archivo.datos); });
     archivo.datos = QByteArray(); // a dump can be large: only psql's input is kept
     if (!script.ok()) {
         return con(fin(FinImportacion::Rechazado, Gravedad::Aviso, kTituloActualizacion, script.motivo));
@@ -126,13 +126,27 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
     if (ui.carpeta) {
         ui.carpeta(estado.carpeta);
     }
-    const ResultadoPsql carga =
-        ejecutarPsql(estado.carpetaBin, script.entrada, sesion().RutaTemporal + QStringLiteral("salida0.txt"));
-    if (!carga.ok()) {
+    // The file's SQL runs as a login that can only make and fill the staging tables.
+    const ResultadoCarga carga = cargarConCuentaTemporal(estado.carpetaBin, script.entrada,
+                                                         sesion().RutaTemporal + QStringLiteral("salida0.txt"));
+    if (!carga.ajeno.isEmpty()) {
         borrarTablasCargadas();
-        return con(
-            fin(FinImportacion::Fallido, Gravedad::Error, QStringLiteral("Error"),
-                QStringLiteral("Error al cargar archivo de exportación 'backup'") + kCrLf + kCrLf + carga.detalle()));
+        return con(fin(FinImportacion::Rechazado, Gravedad::Aviso, kTituloActualizacion,
+                       QStringLiteral("El archivo ") + ruta.trimmed() +
+                           QStringLiteral(" creó en la base de datos objetos que una exportación del acervo no "
+                                          "crea (") +
+                           carga.ajeno + QStringLiteral("); se eliminaron y no se importó nada.")));
+    }
+    if (!carga.error.isEmpty() || !carga.psql.ok()) {
+        borrarTablasCargadas();
+        QString detalle = carga.error.isEmpty() ? carga.psql.detalle() : carga.error;
+        if (carga.error.isEmpty() && carga.psql.estado == 2) {
+            detalle += kCrLf + QStringLiteral("El archivo se carga con una cuenta temporal (") + carga.cuenta +
+                       QStringLiteral("): las reglas de acceso del servidor deben admitir con contraseña a cualquier "
+                                      "usuario de la base de datos veliro7 desde este equipo.");
+        }
+        return con(fin(FinImportacion::Fallido, Gravedad::Error, QStringLiteral("Error"),
+                       QStringLiteral("Error al cargar archivo de exportación 'backup'") + kCrLf + kCrLf + detalle));
     }
 
     linea = 50;

@@ -7,14 +7,21 @@
 #include "core/session.h"
 #include "core/sqlutil.h"
 #include "platform/archivo_seguro.h"
+#include "platform/events.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "resources/recursos.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMessageAuthenticationCode>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <zip.h>
 
@@ -203,6 +210,305 @@ bool esExportacion(const QByteArray& datos) {
     return tabla.match(QString::fromLatin1(datos.left(16 * 1024 * 1024))).hasMatch();
 }
 
+// --- The statements of an export file ----------------------------------------------------------------------
+
+namespace {
+
+using Tipo = TokenSql::Tipo;
+
+// The settings a pg_dump sets at the head of a dump (of every version the export may have used).
+bool ajusteDelVolcado(const QByteArray& nombre) {
+    static const QSet<QByteArray> ajustes = {
+        "statement_timeout",
+        "lock_timeout",
+        "idle_in_transaction_session_timeout",
+        "transaction_timeout",
+        "client_encoding",
+        "standard_conforming_strings",
+        "check_function_bodies",
+        "xmloption",
+        "client_min_messages",
+        "row_security",
+        "default_tablespace",
+        "default_table_access_method",
+        "default_with_oids",
+        "escape_string_warning",
+        "default_toast_compression",
+        "search_path",
+    };
+    return ajustes.contains(nombre.toLower());
+}
+
+// The words of the server's own column types as pg_dump writes them ("character varying(20)",
+// "timestamp without time zone", "double precision").
+bool palabraDeTipo(const QByteArray& palabra) {
+    static const QSet<QByteArray> palabras = {
+        "bigint",  "int8",      "integer",     "int",     "int4",    "smallint", "int2",      "numeric",
+        "decimal", "real",      "float4",      "float8",  "float",   "double",   "precision", "boolean",
+        "bool",    "text",      "character",   "varying", "varchar", "char",     "bpchar",    "date",
+        "time",    "timestamp", "timestamptz", "timetz",  "with",    "without",  "zone",      "interval",
+        "bytea",   "oid",       "uuid",        "json",    "jsonb",   "xml",      "money",     "inet",
+        "cidr",    "macaddr",   "tsvector",    "tsquery", "bit",     "name",
+    };
+    return palabras.contains(palabra.toLower());
+}
+
+// A name as the server takes it: a plain one in lower case, a quoted one as it stands.
+QByteArray nombreSql(const TokenSql& t) {
+    return t.tipo == Tipo::Palabra ? t.texto.toLower() : t.texto;
+}
+
+// The first schema of a search path's text ("analisis, pg_catalog", "\"$user\", public", "").
+QByteArray primerEsquema(const QByteArray& ruta) {
+    QByteArray primero = ruta.left(ruta.indexOf(',') < 0 ? ruta.size() : ruta.indexOf(',')).trimmed();
+    if (primero.size() >= 2 && primero.startsWith('"') && primero.endsWith('"')) {
+        return primero.mid(1, primero.size() - 2);
+    }
+    return primero.toLower();
+}
+
+// Reads the tokens of one statement from start to end.
+class Cursor {
+public:
+    explicit Cursor(const QVector<TokenSql>& t) : m_t(t) {}
+
+    bool alFinal() const { return m_k >= m_t.size(); }
+    const TokenSql* actual() const { return alFinal() ? nullptr : &m_t[m_k]; }
+    // The line of the token where reading stopped (the last one at the end).
+    int linea() const { return m_t.isEmpty() ? 0 : m_t[std::min<qsizetype>(m_k, m_t.size() - 1)].linea; }
+
+    bool palabra(const char* p) {
+        if (!alFinal() && m_t[m_k].tipo == Tipo::Palabra && m_t[m_k].texto.compare(p, Qt::CaseInsensitive) == 0) {
+            ++m_k;
+            return true;
+        }
+        return false;
+    }
+    bool simbolo(char c) {
+        if (!alFinal() && m_t[m_k].tipo == Tipo::Simbolo && m_t[m_k].texto == QByteArray(1, c)) {
+            ++m_k;
+            return true;
+        }
+        return false;
+    }
+    const TokenSql* tomar(std::initializer_list<Tipo> tipos) {
+        if (alFinal()) {
+            return nullptr;
+        }
+        for (Tipo t : tipos) {
+            if (m_t[m_k].tipo == t) {
+                return &m_t[m_k++];
+            }
+        }
+        return nullptr;
+    }
+    const TokenSql* nombre() { return tomar({Tipo::Palabra, Tipo::Citado}); }
+    // A string constant without escapes or backslashes: what a dump's settings hold.
+    const TokenSql* cadenaSimple() {
+        const TokenSql* t = actual();
+        if (t != nullptr && t->tipo == Tipo::Cadena && t->prefijo == 0 && !t->texto.contains('\\')) {
+            ++m_k;
+            return t;
+        }
+        return nullptr;
+    }
+
+private:
+    const QVector<TokenSql>& m_t;
+    qsizetype m_k = 0;
+};
+
+class RevisorVolcado {
+public:
+    RevisionSentencia operator()(const SentenciaScript& s) {
+        Cursor c(s.tokens);
+        bool ok = false;
+        RevisionSentencia r;
+        if (c.palabra("SET")) {
+            ok = ajuste(c);
+        } else if (c.palabra("SELECT")) {
+            ok = rutaDeBusqueda(c);
+        } else if (c.palabra("CREATE")) {
+            ok = c.palabra("TABLE") && tabla(c) && columnas(c);
+        } else if (c.palabra("ALTER")) {
+            // The load's login owns what it makes; the file's owner means nothing on this server.
+            ok = c.palabra("TABLE");
+            c.palabra("ONLY");
+            ok = ok && tabla(c) && c.palabra("OWNER") && c.palabra("TO") && c.nombre() != nullptr;
+            r.accion = RevisionSentencia::Accion::Omitir;
+        } else if (c.palabra("COPY")) {
+            ok = s.abreDatos && tabla(c) && listaDeColumnas(c) && c.palabra("FROM") && c.palabra("STDIN");
+        }
+        if (ok && c.alFinal()) {
+            return r;
+        }
+        r.accion = RevisionSentencia::Accion::Rechazar;
+        r.que = QStringLiteral("una sentencia que no es de una exportación del acervo");
+        r.linea = c.linea();
+        return r;
+    }
+
+private:
+    // SET name = value[, value…] of a dump's own settings.
+    bool ajuste(Cursor& c) {
+        const TokenSql* nombre = c.tomar({Tipo::Palabra});
+        if (nombre == nullptr || !ajusteDelVolcado(nombre->texto) || !(c.simbolo('=') || c.palabra("TO"))) {
+            return false;
+        }
+        QByteArray primero;
+        bool primerValor = true;
+        do {
+            const TokenSql* v = c.cadenaSimple();
+            if (v == nullptr) {
+                v = c.tomar({Tipo::Palabra, Tipo::Citado, Tipo::Numero});
+            }
+            if (v == nullptr) {
+                return false;
+            }
+            if (primerValor) {
+                primero = v->tipo == Tipo::Cadena ? primerEsquema(v->texto) : nombreSql(*v);
+                primerValor = false;
+            }
+        } while (c.simbolo(','));
+        if (nombre->texto.compare("search_path", Qt::CaseInsensitive) == 0) {
+            m_esquema = primero;
+        }
+        return true;
+    }
+
+    // SELECT pg_catalog.set_config('search_path', '…', false)
+    bool rutaDeBusqueda(Cursor& c) {
+        if (!(c.palabra("pg_catalog") && c.simbolo('.') && c.palabra("set_config") && c.simbolo('('))) {
+            return false;
+        }
+        const TokenSql* nombre = c.cadenaSimple();
+        if (nombre == nullptr || nombre->texto != "search_path" || !c.simbolo(',')) {
+            return false;
+        }
+        const TokenSql* valor = c.cadenaSimple();
+        if (valor == nullptr || !c.simbolo(',') || !c.palabra("false") || !c.simbolo(')')) {
+            return false;
+        }
+        m_esquema = primerEsquema(valor->texto);
+        return true;
+    }
+
+    // One of the staging tables, in schema analisis.
+    bool tabla(Cursor& c) {
+        const TokenSql* primero = c.nombre();
+        if (primero == nullptr) {
+            return false;
+        }
+        QByteArray esquema = m_esquema;
+        QByteArray nombre = nombreSql(*primero);
+        if (c.simbolo('.')) {
+            const TokenSql* segundo = c.nombre();
+            if (segundo == nullptr) {
+                return false;
+            }
+            esquema = nombre;
+            nombre = nombreSql(*segundo);
+        }
+        return esquema == "analisis" &&
+               tablasExportacion().contains(QStringLiteral("analisis.") + QString::fromUtf8(nombre));
+    }
+
+    // ( name type [COLLATE name] [NOT NULL | NULL], … )
+    static bool columnas(Cursor& c) {
+        if (!c.simbolo('(')) {
+            return false;
+        }
+        if (c.simbolo(')')) {
+            return true;
+        }
+        do {
+            if (c.nombre() == nullptr || !tipo(c)) {
+                return false;
+            }
+            if (c.palabra("COLLATE")) {
+                if (c.nombre() == nullptr || (c.simbolo('.') && c.nombre() == nullptr)) {
+                    return false;
+                }
+            }
+            if (c.palabra("NOT")) {
+                if (!c.palabra("NULL")) {
+                    return false;
+                }
+            } else {
+                c.palabra("NULL");
+            }
+        } while (c.simbolo(','));
+        return c.simbolo(')');
+    }
+
+    // A type of the server's own: its words, each perhaps with (n[, m]), then perhaps [] for an array.
+    static bool tipo(Cursor& c) {
+        bool alguna = false;
+        for (;;) {
+            const TokenSql* t = c.actual();
+            if (t == nullptr) {
+                break;
+            }
+            if (t->tipo == Tipo::Palabra && t->texto.compare("pg_catalog", Qt::CaseInsensitive) == 0) {
+                c.nombre();
+                if (!c.simbolo('.')) {
+                    return false;
+                }
+                continue;
+            }
+            if (!((t->tipo == Tipo::Palabra && palabraDeTipo(t->texto)) ||
+                  (t->tipo == Tipo::Citado && palabraDeTipo(t->texto)))) {
+                break;
+            }
+            c.nombre();
+            alguna = true;
+            if (c.simbolo('(')) {
+                if (c.tomar({Tipo::Numero}) == nullptr) {
+                    return false;
+                }
+                if (c.simbolo(',') && c.tomar({Tipo::Numero}) == nullptr) {
+                    return false;
+                }
+                if (!c.simbolo(')')) {
+                    return false;
+                }
+            }
+        }
+        while (alguna && c.simbolo('[')) {
+            c.tomar({Tipo::Numero});
+            if (!c.simbolo(']')) {
+                return false;
+            }
+        }
+        return alguna;
+    }
+
+    // [( name, … )]
+    static bool listaDeColumnas(Cursor& c) {
+        if (!c.simbolo('(')) {
+            return true;
+        }
+        do {
+            if (c.nombre() == nullptr) {
+                return false;
+            }
+        } while (c.simbolo(','));
+        return c.simbolo(')');
+    }
+
+    QByteArray m_esquema; // the first schema of the search path, as the file sets it
+};
+
+} // namespace
+
+RevisorSentencias revisorExportacion() {
+    return RevisorVolcado();
+}
+
+ScriptAjeno prepararExportacion(const QByteArray& datos) {
+    return prepararScriptAjeno(datos, revisorExportacion());
+}
+
 QString ResultadoPsql::detalle() const {
     if (!iniciado) {
         return QStringLiteral("No se pudo ejecutar psql.") + kCrLf + QStringLiteral("Detalle: ") + errorInicio;
@@ -255,16 +561,21 @@ QStringList lineasErrorPsql(const QByteArray& salida) {
     return errores.isEmpty() ? ultimas : errores;
 }
 
-ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QByteArray& entrada, const QString& salida) {
+ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QByteArray& entrada, const QString& salida,
+                           const CuentaPsql* cuenta) {
     const SessionState& s = sesion();
+    const QString usuario = cuenta != nullptr ? cuenta->usuario : s.UsuarioSesion;
     process::Command c;
     c.program = paths::withSlash(carpetaBin) + QStringLiteral("psql");
-    c.arguments = {QStringLiteral("-X"), QStringLiteral("-w"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-                   QStringLiteral("-h"), s.ServidorSesion,     QStringLiteral("-p"), QString::number(s.PuertoSesion),
-                   QStringLiteral("-U"), s.UsuarioSesion,      QStringLiteral("-d"), QStringLiteral("veliro7"),
+    c.arguments = {QStringLiteral("-X"), QStringLiteral("-w"),
+                   QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                   QStringLiteral("-h"), s.ServidorSesion,
+                   QStringLiteral("-p"), QString::number(s.PuertoSesion),
+                   QStringLiteral("-U"), usuario,
+                   QStringLiteral("-d"), QStringLiteral("veliro7"),
                    QStringLiteral("-f"), QStringLiteral("-")};
     // The scripts are UTF-8 (a dump names its own encoding anyway).
-    c.environment = {{QStringLiteral("PGPASSWORD"), s.ClaveSesion},
+    c.environment = {{QStringLiteral("PGPASSWORD"), cuenta != nullptr ? cuenta->clave : s.ClaveSesion},
                      {QStringLiteral("PGCLIENTENCODING"), QStringLiteral("UTF8")}};
     c.entrada = entrada;
     c.out = process::Sink::File;
@@ -284,6 +595,199 @@ ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QByteArray& entrada,
         p.errores = lineasErrorPsql(l.datos);
     }
     return p;
+}
+
+// --- The load's own login --------------------------------------------------------------------------------
+
+namespace {
+
+QByteArray hmacSha256(const QByteArray& clave, const QByteArray& mensaje) {
+    return QMessageAuthenticationCode::hash(mensaje, clave, QCryptographicHash::Sha256);
+}
+
+QString letrasAlAzar(int n) {
+    static const char kAlfabeto[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QString t;
+    for (int i = 0; i < n; ++i) {
+        t += QLatin1Char(kAlfabeto[QRandomGenerator::system()->bounded(int(sizeof kAlfabeto - 1))]);
+    }
+    return t;
+}
+
+// A statement of the load's login on the shared connection, off the windows' thread; the layer's error
+// text when it fails.
+QString ejecutarAparte(const QString& sql) {
+    return events::esperar([&] { return sql::ejecutar(sql).error; });
+}
+
+// What the login owns in this database (or among the shared objects) besides plain staging tables.
+QString sqlAjenos(const QString& rol) {
+    QStringList nombres;
+    for (const QString& t : tablasExportacion()) {
+        nombres << citarLiteral(t.section(QLatin1Char('.'), 1));
+    }
+    return QStringLiteral(
+               "SELECT string_agg(pg_describe_object(d.classid, d.objid, d.objsubid), ', ' ORDER BY d.classid, "
+               "d.objid) FROM pg_shdepend d WHERE d.refclassid = 'pg_authid'::regclass AND d.refobjid = "
+               "to_regrole(%1) AND d.deptype = 'o' AND d.dbid IN (0, (SELECT oid FROM pg_database WHERE datname = "
+               "current_database())) AND NOT (d.classid = 'pg_class'::regclass AND EXISTS (SELECT 1 FROM pg_class c "
+               "WHERE c.oid = d.objid AND c.relkind = 'r' AND c.relnamespace = 'analisis'::regnamespace AND "
+               "c.relname IN (%2) AND NOT c.relrowsecurity AND NOT c.relforcerowsecurity AND NOT c.relispartition "
+               "AND c.reloftype = 0 AND c.relacl IS NULL "
+               "AND NOT EXISTS (SELECT 1 FROM pg_attrdef a WHERE a.adrelid = c.oid) "
+               "AND NOT EXISTS (SELECT 1 FROM pg_constraint k WHERE k.conrelid = c.oid) "
+               "AND NOT EXISTS (SELECT 1 FROM pg_inherits i WHERE i.inhrelid = c.oid OR i.inhparent = c.oid) "
+               "AND NOT EXISTS (SELECT 1 FROM pg_policy p WHERE p.polrelid = c.oid) "
+               "AND NOT EXISTS (SELECT 1 FROM pg_trigger t WHERE t.tgrelid = c.oid) "
+               "AND NOT EXISTS (SELECT 1 FROM pg_rewrite w WHERE w.ev_class = c.oid) "
+               "AND NOT EXISTS (SELECT 1 FROM pg_index x WHERE x.indrelid = c.oid) "
+               "AND NOT EXISTS (SELECT 1 FROM pg_statistic_ext e WHERE e.stxrelid = c.oid)))")
+        .arg(citarLiteral(rol), nombres.join(QStringLiteral(", ")));
+}
+
+// Ends the login's sessions (psql has ended; anything it left behind must not outlive the login) and waits
+// for them to go.
+QString cerrarSesiones(const QString& rol) {
+    const QString quedan = QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE usename = ") + citarLiteral(rol);
+    QDeadlineTimer plazo(10000);
+    for (;;) {
+        const sql::Valor v = events::esperar([&] {
+            (void)sql::ejecutar(
+                QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = ") +
+                citarLiteral(rol));
+            return sql::valor(quedan);
+        });
+        if (!v.ok()) {
+            return v.error;
+        }
+        if (v.texto().toLongLong() == 0) {
+            return QString();
+        }
+        if (plazo.hasExpired()) {
+            return QStringLiteral("Las sesiones de la cuenta ") + rol + QStringLiteral(" no terminaron.");
+        }
+        events::pause(100);
+    }
+}
+
+// After the load: the login may log in no more, what it made besides plain staging tables is named and
+// dropped, the tables go to the session's login and the login is dropped.
+QString retirarCuenta(const QString& rol, QString& ajeno) {
+    const QString r = citarIdentificador(rol);
+    if (const QString e = ejecutarAparte(QStringLiteral("ALTER ROLE ") + r + QStringLiteral(" NOLOGIN"));
+        !e.isEmpty()) {
+        return e;
+    }
+    if (const QString e = cerrarSesiones(rol); !e.isEmpty()) {
+        return e;
+    }
+    return events::esperar([&]() -> QString {
+        const sql::Valor ajenos = sql::valor(sqlAjenos(rol));
+        if (!ajenos.ok()) {
+            return ajenos.error;
+        }
+        ajeno = ajenos.texto();
+        db::DbError e;
+        db::Transaccion tx = sql::transaccion();
+        if (!tx.begin(e)) {
+            return e.description;
+        }
+        QStringList pasos;
+        if (ajeno.isEmpty()) {
+            pasos << QStringLiteral("REASSIGN OWNED BY ") + r + QStringLiteral(" TO CURRENT_USER");
+        }
+        pasos << QStringLiteral("DROP OWNED BY ") + r << QStringLiteral("DROP ROLE ") + r;
+        for (const QString& paso : pasos) {
+            qint64 filas = 0;
+            if (!tx.connection().execute(paso, filas, e)) {
+                return e.description;
+            }
+        }
+        return tx.commit(e) ? QString() : e.description;
+    });
+}
+
+} // namespace
+
+QString verificadorScram(const QByteArray& clave, const QByteArray& sal, int iteraciones) {
+    // PBKDF2 with HMAC-SHA-256, one block of 32 bytes.
+    QByteArray u = hmacSha256(clave, sal + QByteArray("\x00\x00\x00\x01", 4));
+    QByteArray salada = u;
+    for (int i = 1; i < iteraciones; ++i) {
+        u = hmacSha256(clave, u);
+        for (qsizetype k = 0; k < salada.size(); ++k) {
+            salada[k] = char(salada.at(k) ^ u.at(k));
+        }
+    }
+    const QByteArray guardada = QCryptographicHash::hash(hmacSha256(salada, "Client Key"), QCryptographicHash::Sha256);
+    const QByteArray servidor = hmacSha256(salada, "Server Key");
+    return QStringLiteral("SCRAM-SHA-256$%1:%2$%3:%4")
+        .arg(iteraciones)
+        .arg(QString::fromLatin1(sal.toBase64()), QString::fromLatin1(guardada.toBase64()),
+             QString::fromLatin1(servidor.toBase64()));
+}
+
+void retirarCuentasVencidas() {
+    events::esperarEnHilo([] {
+        const sql::Filas vencidas =
+            sql::filas(QStringLiteral("SELECT rolname FROM pg_roles WHERE rolname LIKE 'v7\\_carga\\_%' AND "
+                                      "rolvaliduntil < now()"));
+        if (!vencidas.ok()) {
+            return;
+        }
+        QStringList roles;
+        for (; !vencidas.rs->eof(); vencidas.rs->moveNext()) {
+            roles << vencidas.rs->text(0);
+        }
+        for (const QString& rol : roles) {
+            if (sql::ejecutar(QStringLiteral("DROP OWNED BY ") + citarIdentificador(rol)).ok()) {
+                (void)sql::ejecutar(QStringLiteral("DROP ROLE ") + citarIdentificador(rol));
+            }
+        }
+    });
+}
+
+ResultadoCarga cargarConCuentaTemporal(const QString& carpetaBin, const QByteArray& entrada, const QString& salida) {
+    ResultadoCarga r;
+    retirarCuentasVencidas();
+
+    CuentaPsql cuenta{kPrefijoCuentaCarga + letrasAlAzar(16), letrasAlAzar(32)};
+    QByteArray sal(16, '\0');
+    for (char& b : sal) {
+        b = char(QRandomGenerator::system()->bounded(256));
+    }
+    const QString rol = citarIdentificador(cuenta.usuario);
+    // Valid for a day: a login left by a killed program cannot be used after that, and the next load drops it.
+    const QString vence = QDateTime::currentDateTimeUtc().addDays(1).toString(Qt::ISODate);
+    const QString crear = QStringLiteral("CREATE ROLE ") + rol +
+                          QStringLiteral(" LOGIN NOSUPERUSER NOCREATEDB NOCREATEROLE NOINHERIT NOREPLICATION "
+                                         "NOBYPASSRLS CONNECTION LIMIT 1 PASSWORD ") +
+                          citarLiteral(verificadorScram(cuenta.clave.toUtf8(), sal)) + QStringLiteral(" VALID UNTIL ") +
+                          citarLiteral(vence);
+    const QString noCreada = QStringLiteral("No se pudo preparar la cuenta temporal con la que se carga el archivo.");
+    if (const QString e = ejecutarAparte(crear); !e.isEmpty()) {
+        r.error = err::textoParaUsuario(noCreada, e);
+        return r;
+    }
+    r.cuenta = cuenta.usuario;
+    QString ajeno;
+    for (const QString& permiso : {QStringLiteral("GRANT CONNECT ON DATABASE veliro7 TO ") + rol,
+                                   QStringLiteral("GRANT USAGE, CREATE ON SCHEMA analisis TO ") + rol}) {
+        if (const QString e = ejecutarAparte(permiso); !e.isEmpty()) {
+            r.error = err::textoParaUsuario(noCreada, e);
+            (void)retirarCuenta(cuenta.usuario, ajeno);
+            return r;
+        }
+    }
+
+    r.psql = ejecutarPsql(carpetaBin, entrada, salida, &cuenta);
+
+    if (const QString e = retirarCuenta(cuenta.usuario, r.ajeno); !e.isEmpty()) {
+        r.error = err::textoParaUsuario(QStringLiteral("No se pudo retirar la cuenta temporal ") + cuenta.usuario +
+                                            QStringLiteral(" con la que se cargó el archivo."),
+                                        e);
+    }
+    return r;
 }
 
 // --- Checks ------------------------------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 // them in order; nothing here shows a box.
 #pragma once
 
+#include "core/psql_ajeno.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -44,9 +46,25 @@ bool esExportacion(const QByteArray& datos);
 // The sentence that names the file the import needs.
 QString textoArchivoNecesario();
 
-// One run of psql on database veliro7 with the session's login, its password only in psql's environment,
-// reading the script on its standard input (prepared by core/psql_ajeno: a fresh \restrict key first) and
-// stopping at the first failing statement.
+// The check of an export file's statements, for prepararScriptAjeno: what pg_dump writes for the staging
+// tables and nothing else. The settings of a dump's head (SET of its own settings, the search path through
+// set_config), CREATE TABLE of a staging table with plain columns of the server's own types, COPY of a
+// staging table from stdin with its data, and comments run; ALTER TABLE … OWNER TO of a staging table is
+// left out (the load's login owns what it makes). Anything else is refused, naming its line. A staging
+// table is one of the thirteen, in schema analisis (named so, or through a search path that starts there).
+RevisorSentencias revisorExportacion();
+// The export file prepared for psql under that check.
+ScriptAjeno prepararExportacion(const QByteArray& datos);
+
+// The login psql connects as.
+struct CuentaPsql {
+    QString usuario;
+    QString clave;
+};
+
+// One run of psql on database veliro7 with the session's login (or the one given), its password only in
+// psql's environment, reading the script on its standard input (prepared by core/psql_ajeno: a fresh
+// \restrict key first) and stopping at the first failing statement.
 struct ResultadoPsql {
     bool iniciado = false;
     QString errorInicio; // why it did not start
@@ -59,7 +77,34 @@ struct ResultadoPsql {
 };
 
 // Runs psql of carpetaBin on entrada; its output and error lines go to the file salida.
-ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QByteArray& entrada, const QString& salida);
+ResultadoPsql ejecutarPsql(const QString& carpetaBin, const QByteArray& entrada, const QString& salida,
+                           const CuentaPsql* cuenta = nullptr);
+
+// The load of an export file runs as a login made for it alone: it may connect to veliro7 and create tables
+// in schema analisis, nothing more (no server programs, roles, settings of the server, other tables,
+// functions or extensions). Its password is fresh and random and reaches the server only as a SCRAM
+// verifier, psql only through its environment. After psql, the login may own nothing but plain staging
+// tables (no triggers, rules, indexes, defaults, constraints, policies, grants): those are handed to the
+// session's login and the login is dropped; anything else it made is dropped with it and named.
+struct ResultadoCarga {
+    ResultadoPsql psql;
+    QString cuenta; // the login that loaded the file
+    QString ajeno;  // what the file made that a load does not (dropped again); empty when nothing
+    QString error;  // the login could not be made or taken away: Spanish, then the server's words
+    bool ok() const { return error.isEmpty() && ajeno.isEmpty() && psql.ok(); }
+};
+ResultadoCarga cargarConCuentaTemporal(const QString& carpetaBin, const QByteArray& entrada, const QString& salida);
+
+// The logins of loads that never reached their end (a killed program) are dropped once their validity has run
+// out (a day). Nothing is reported: the next load tries again.
+void retirarCuentasVencidas();
+
+// The prefix of those logins' names.
+inline const QString kPrefijoCuentaCarga = QStringLiteral("v7_carga_");
+
+// A password as the server stores it for SCRAM-SHA-256 ("SCRAM-SHA-256$<iterations>:<salt>$<stored key>:<server
+// key>"), so that the password itself is never sent in a statement (nor written to the server's log).
+QString verificadorScram(const QByteArray& clave, const QByteArray& sal, int iteraciones = 4096);
 
 // psql's error lines in its output (at most a screenful); the last lines when none is marked. Lines that
 // quote a statement or its data (LINE, CONTEXT, QUERY, the caret) are left out.

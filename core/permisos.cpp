@@ -126,17 +126,24 @@ QString AsignarPermisosEsquema(const QString& schema, const QString& password, c
 }
 
 QString ProtegerAnalistas() {
+    // A row is a superuser's when it names a login with the superuser attribute or a member of v7_super.
+    const QString deSuperusuario =
+        QStringLiteral("EXISTS (SELECT 1 FROM pg_catalog.pg_roles r WHERE r.rolname = usuario AND (r.rolsuper OR "
+                       "pg_catalog.pg_has_role(r.oid, 'v7_super', 'MEMBER')))");
     // Already in place (the usual case): nothing is sent that would take the table's lock.
     const QString reglasEnOrden =
         QStringLiteral(
             "SELECT c.relrowsecurity "
-            "AND (SELECT count(*) FROM pg_policy p WHERE p.polrelid = c.oid) = 2 "
+            "AND (SELECT count(*) FROM pg_policy p WHERE p.polrelid = c.oid) = 3 "
             "AND EXISTS (SELECT 1 FROM pg_policy p WHERE p.polrelid = c.oid AND p.polname = '%1' AND p.polcmd = 'r' "
             "AND p.polpermissive AND p.polroles @> ARRAY[to_regrole('v7_usuario1'), to_regrole('v7_usuario2')]::oid[] "
             "AND cardinality(p.polroles) = 2) "
             "AND EXISTS (SELECT 1 FROM pg_policy p WHERE p.polrelid = c.oid AND p.polname = '%2' AND p.polcmd = '*' "
-            "AND p.polpermissive AND p.polroles @> ARRAY[to_regrole('v7_super'), to_regrole('v7_admin')]::oid[] "
-            "AND cardinality(p.polroles) = 2) "
+            "AND p.polpermissive AND p.polroles = ARRAY[to_regrole('v7_super')]::oid[]) "
+            "AND EXISTS (SELECT 1 FROM pg_policy p WHERE p.polrelid = c.oid AND p.polname = '%3' AND p.polcmd = '*' "
+            "AND p.polpermissive AND p.polroles = ARRAY[to_regrole('v7_admin')]::oid[] "
+            "AND pg_get_expr(p.polqual, p.polrelid) LIKE '%NOT (EXISTS (%rolsuper%v7_super%' "
+            "AND pg_get_expr(p.polwithcheck, p.polrelid) = pg_get_expr(p.polqual, p.polrelid)) "
             "AND NOT EXISTS (SELECT 1 FROM aclexplode(c.relacl) a WHERE a.grantee = 0 OR (a.grantee IN "
             "(to_regrole('v7_usuario1'), to_regrole('v7_usuario2')) AND a.privilege_type <> 'SELECT')) "
             "AND (SELECT count(*) FROM aclexplode(c.relacl) a WHERE a.grantee IN (to_regrole('v7_usuario1'), "
@@ -145,7 +152,7 @@ QString ProtegerAnalistas() {
             "(to_regrole('v7_super'), to_regrole('v7_admin')) AND a.privilege_type IN ('SELECT', 'INSERT', 'UPDATE', "
             "'DELETE')) = 8 "
             "FROM pg_class c WHERE c.oid = to_regclass('catalogos.analistas')")
-            .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion);
+            .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion, kPoliticaAnalistaAdministracion);
     const sql::Valor enOrden = sql::valor(reglasEnOrden);
     if (enOrden.ok() && (!enOrden.hayFila || esVerdadero(enOrden.texto()))) {
         return QString(); // no table, or nothing to change
@@ -157,14 +164,16 @@ QString ProtegerAnalistas() {
             "ALTER TABLE catalogos.analistas ENABLE ROW LEVEL SECURITY; "
             "DROP POLICY IF EXISTS %1 ON catalogos.analistas; "
             "DROP POLICY IF EXISTS %2 ON catalogos.analistas; "
+            "DROP POLICY IF EXISTS %3 ON catalogos.analistas; "
             "CREATE POLICY %1 ON catalogos.analistas FOR SELECT TO v7_usuario1, v7_usuario2 "
             "USING (usuario = session_user::text); "
-            "CREATE POLICY %2 ON catalogos.analistas FOR ALL TO v7_super, v7_admin USING (true) WITH CHECK (true); "
+            "CREATE POLICY %2 ON catalogos.analistas FOR ALL TO v7_super USING (true) WITH CHECK (true); "
+            "CREATE POLICY %3 ON catalogos.analistas FOR ALL TO v7_admin USING (NOT %4) WITH CHECK (NOT %4); "
             "REVOKE ALL ON catalogos.analistas FROM PUBLIC, v7_usuario1, v7_usuario2; "
             "GRANT SELECT ON catalogos.analistas TO v7_usuario1, v7_usuario2; "
             "GRANT SELECT, INSERT, UPDATE, DELETE ON catalogos.analistas TO v7_super, v7_admin; "
             "END IF; END $v7$;")
-            .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion);
+            .arg(kPoliticaAnalistaPropia, kPoliticaAnalistaGestion, kPoliticaAnalistaAdministracion, deSuperusuario);
     QString mensaje;
     if (!EjecutarSQL(sql, &mensaje)) {
         return err::textoParaUsuario(

@@ -36,15 +36,17 @@ QString AsignarPermisosEsquema(const QString& schema, const QString& password, c
 // The policy names that keep staff rows private.
 inline const QString kPoliticaAnalistaPropia = QStringLiteral("v7_analistas_propia");
 inline const QString kPoliticaAnalistaGestion = QStringLiteral("v7_analistas_gestion");
+inline const QString kPoliticaAnalistaAdministracion = QStringLiteral("v7_analistas_administracion");
 
 // Staff rows are private: each row of catalogos.analistas holds a scrambled password, the first one the
 // superuser's own. The groups v7_usuario1 and v7_usuario2 read only their own row (the client modules read
-// their own permissions) and write none; v7_super, v7_admin and the kit read and write every row (row-level
-// security on session_user). Run it after every grant that reaches the table (the group bootstrap, the
-// restore's grants, the first staff row): a schema-wide grant would give the writes back. Does nothing
-// when the table is missing or the rules are in place already (so a session that does not own the table,
-// an administrator's, is not told about what it could not change anyway). Empty on success, else a Spanish
-// sentence and the server's detail.
+// their own permissions) and write none; v7_super reads and writes every row; v7_admin reads and writes every
+// row but those of superuser accounts (logins with the superuser attribute or members of v7_super), and may
+// not make a row name one (row-level security on the session's login; a superuser's session is not bound by
+// it). Run it after every grant that reaches the table (the group bootstrap, the restore's grants, the first
+// staff row): a schema-wide grant would give the writes back. Does nothing when the table is missing or the
+// rules are in place already (so a session that does not own the table, an administrator's, is not told about
+// what it could not change anyway). Empty on success, else a Spanish sentence and the server's detail.
 QString ProtegerAnalistas();
 
 } // namespace v7

@@ -767,6 +767,64 @@ TEST_F(Usuarios, AnAdministratorNeverSeesTheSuperuserGroup) {
     EXPECT_NE(fila(kAdmin.usuario), nullptr);
 }
 
+// An administrator, whose session may not name the superuser attribute, creates an account, changes its name and
+// group in one acceptance, moves it down again, and deletes it; the superuser's row stays out of its reach.
+TEST_F(Usuarios, AnAdministratorCreatesChangesAndDeletesAnAccount) {
+    // The rights an installation gives the administrators' group on every table; the superuser's window then
+    // sets the groups up and keeps the staff rows private.
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
+        "DO $$DECLARE s text; BEGIN FOREACH s IN ARRAY ARRAY['adquis','analisis','catalogos','config_veliro',"
+        "'consultas_biblioteca','indizados','inventarios','metadata','prestamo','retroalimentacion','servicios'] "
+        "LOOP EXECUTE format('GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA %I TO v7_admin', s); "
+        "END LOOP; END$$;")));
+    abrir();
+    const QString filaJefe = huella(kJefe.usuario);
+    sesionDe(kAdmin, QStringLiteral("administrador"));
+    ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("ALTER ROLE adm CREATEROLE;")));
+    abrir();
+    EXPECT_TRUE(m_dialogos.shown().empty()) << m_dialogos.texts().join(QLatin1Char('\n')).toStdString();
+
+    crear({QStringLiteral("eva1"),
+           QStringLiteral("e-1"),
+           QStringLiteral("Usuario-Nivel1"),
+           QDate(2031, 5, 2),
+           {true, false, true, false, false, false},
+           QStringLiteral("Norte"),
+           {}});
+    ASSERT_EQ(ultimo(), kCreada);
+    comprobar(QStringLiteral("eva1"), QStringLiteral("e-1"), true);
+
+    modificar(QStringLiteral("eva1"));
+    escribir("TxtLogin", QStringLiteral("fer1"));
+    escribir("TxtContraseña", QStringLiteral("f-2"));
+    escribir("TxtConfirmar", QStringLiteral("f-2"));
+    elegirGrupo(QStringLiteral("Administrador"));
+    m_dialogos.answer(MsgResult::Ok);
+    aceptar();
+    ASSERT_EQ(ultimo(), kModificada);
+    EXPECT_FALSE(leerCuenta(QStringLiteral("eva1")).existe);
+    comprobar(QStringLiteral("fer1"), QStringLiteral("f-2"), true);
+
+    modificar(QStringLiteral("fer1"));
+    elegirGrupo(QStringLiteral("Usuario-Nivel2"));
+    m_dialogos.answer(MsgResult::Ok);
+    aceptar();
+    ASSERT_EQ(ultimo(), kModificada);
+    comprobar(QStringLiteral("fer1"), QStringLiteral("f-2"));
+
+    seleccionar(QStringLiteral("fer1"));
+    click(w(), "OptEliminarUsuario");
+    m_dialogos.answer(MsgResult::Yes).answer(MsgResult::Ok);
+    aceptar();
+    EXPECT_EQ(ultimo(), QStringLiteral("El usuario \" fer1 \" ha sido eliminado de la base de datos"));
+    const Cuenta borrada = leerCuenta(QStringLiteral("fer1"));
+    EXPECT_FALSE(borrada.existe);
+    EXPECT_EQ(borrada.filas, 0);
+    EXPECT_EQ(huella(kJefe.usuario).section(QStringLiteral(" | "), 0, 2),
+              filaJefe.section(QStringLiteral(" | "), 0, 2));
+    EXPECT_TRUE(m_dialogos.allAnswered());
+}
+
 TEST_F(Usuarios, ClosingIsRefusedWhileTheGroupsAreBeingSetUp) {
     ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral("DROP OWNED BY v7_usuario2; DROP ROLE v7_usuario2;")));
     m_ventana = std::make_unique<FrmUsuarios>();

@@ -158,8 +158,9 @@ protected:
     void SetUp() override {
         Permisos::SetUp();
         ASSERT_TRUE(PgCluster::instance().psql(QStringLiteral(
-            "DROP ROLE IF EXISTS ana_n1, beto_n2, caro_adm;"
+            "DROP ROLE IF EXISTS ana_n1, beto_n2, caro_adm, dora_sup;"
             "CREATE ROLE ana_n1 LOGIN PASSWORD 'pw-n1' IN ROLE v7_usuario1;"
+            "CREATE ROLE dora_sup LOGIN NOSUPERUSER PASSWORD 'pw-sup' IN ROLE v7_super;"
             "CREATE ROLE beto_n2 LOGIN PASSWORD 'pw-n2' IN ROLE v7_usuario2;"
             "CREATE ROLE caro_adm LOGIN CREATEROLE PASSWORD 'pw-adm' IN ROLE v7_admin;"
             "GRANT USAGE ON SCHEMA catalogos, config_veliro TO v7_admin, v7_usuario1, v7_usuario2;"
@@ -168,11 +169,12 @@ protected:
             "v7_usuario2;"
             "GRANT SELECT, UPDATE ON ALL SEQUENCES IN SCHEMA catalogos TO v7_admin, v7_usuario1, v7_usuario2;"
             "INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('postgres', 'postgres', 'CLAVE-SUPER'), "
-            "('ana_n1', 'Ana', 'CLAVE-ANA'), ('beto_n2', 'Beto', 'CLAVE-BETO'), ('caro_adm', 'Caro', 'CLAVE-CARO');")));
+            "('ana_n1', 'Ana', 'CLAVE-ANA'), ('beto_n2', 'Beto', 'CLAVE-BETO'), ('caro_adm', 'Caro', 'CLAVE-CARO'), "
+            "('dora_sup', 'Dora', 'CLAVE-DORA');")));
     }
     void TearDown() override {
         Permisos::TearDown();
-        (void)PgCluster::instance().psql(QStringLiteral("DROP ROLE IF EXISTS ana_n1, beto_n2, caro_adm;"));
+        (void)PgCluster::instance().psql(QStringLiteral("DROP ROLE IF EXISTS ana_n1, beto_n2, caro_adm, dora_sup;"));
     }
 
     // The table's rules as the server keeps them.
@@ -218,6 +220,8 @@ protected:
     }
 };
 
+// The staff groups read their own row and write none; an administrator manages every row but a superuser's (the
+// installation's superuser, a member of v7_super), which it can neither read, change, remove nor write anew.
 TEST_F(FilasPrivadas, EachStaffLoginReadsOnlyItsOwnRowAndWritesNoneWhileAnAdministratorManagesThemAll) {
     EXPECT_EQ(ProtegerAnalistas(), QString());
     const QString protegidas = reglas();
@@ -252,9 +256,21 @@ TEST_F(FilasPrivadas, EachStaffLoginReadsOnlyItsOwnRowAndWritesNoneWhileAnAdmini
     }
     EXPECT_EQ(filas(), antes);
 
-    // An administrator lists, creates, changes and deletes staff rows as before.
+    // An administrator lists, creates, changes and deletes the rows of administrators and staff as before.
     const QString adm = QStringLiteral("caro_adm"), pw = QStringLiteral("pw-adm");
-    EXPECT_EQ(como(adm, pw, QStringLiteral("SELECT clave FROM catalogos.analistas"), true).filas, 4);
+    EXPECT_EQ(como(adm, pw,
+                   QStringLiteral("SELECT usuario || '=' || clave FROM catalogos.analistas ORDER BY idanalista"), true)
+                  .texto,
+              QStringLiteral("ana_n1=CLAVE-ANA;beto_n2=CLAVE-BETO;caro_adm=CLAVE-CARO;"));
+    // A superuser's row is out of its reach, and so is making a row a superuser's.
+    for (const char* sql : {"UPDATE catalogos.analistas SET clave = 'z' WHERE usuario IN ('postgres', 'dora_sup')",
+                            "DELETE FROM catalogos.analistas WHERE usuario IN ('postgres', 'dora_sup')",
+                            "INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('postgres', 'x', 'y')",
+                            "UPDATE catalogos.analistas SET usuario = 'dora_sup' WHERE usuario = 'ana_n1'"}) {
+        const Resultado r = como(adm, pw, QString::fromUtf8(sql));
+        EXPECT_TRUE(!r.ok || r.filas == 0) << sql;
+    }
+    EXPECT_EQ(filas(), antes);
     EXPECT_EQ(como(adm, pw,
                    QStringLiteral("INSERT INTO catalogos.analistas (usuario, nombre, clave) VALUES ('dani', 'D', "
                                   "'C')"))
@@ -270,6 +286,12 @@ TEST_F(FilasPrivadas, EachStaffLoginReadsOnlyItsOwnRowAndWritesNoneWhileAnAdmini
     ASSERT_TRUE(PgCluster::instance().psql(
         QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA catalogos TO PUBLIC, v7_usuario1, v7_usuario2;")));
     EXPECT_NE(reglas(), protegidas);
+    EXPECT_EQ(ProtegerAnalistas(), QString());
+    EXPECT_EQ(reglas(), protegidas);
+    // So are the rules of an earlier version, under which administrators managed every row.
+    ASSERT_TRUE(PgCluster::instance().psql(
+        QStringLiteral("DROP POLICY v7_analistas_administracion ON catalogos.analistas; ALTER POLICY "
+                       "v7_analistas_gestion ON catalogos.analistas TO v7_super, v7_admin;")));
     EXPECT_EQ(ProtegerAnalistas(), QString());
     EXPECT_EQ(reglas(), protegidas);
     conectar(PgCluster::instance().connectionString(adm, pw), adm);

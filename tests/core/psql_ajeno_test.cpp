@@ -11,6 +11,10 @@ using namespace v7;
 
 namespace {
 
+bool esPalabraDePrueba(const SentenciaScript& s, const char* palabra) {
+    return !s.tokens.isEmpty() && s.tokens.first().texto.compare(palabra, Qt::CaseInsensitive) == 0;
+}
+
 // Which scripts may run: meta-commands are refused wherever they hide, quoted text and COPY data are not
 // meta-commands, and a dump's own \restrict pair is taken out.
 TEST(ScriptAjeno, RefusesMetaCommandsOutsideQuotesAndData) {
@@ -29,8 +33,17 @@ TEST(ScriptAjeno, RefusesMetaCommandsOutsideQuotesAndData) {
         {"after a string", "SELECT 'a'; \\! id\n", 1},
         {"inside a string", "INSERT INTO t VALUES ('\\! no es orden');\n", 0},
         {"E string with escaped quote", "SELECT E'it\\'s \\\\! ok';\nSELECT 2;\n", 0},
-        {"old dump: backslash escapes", "SET standard_conforming_strings = off;\nSELECT 'a\\'b \\! c';\n", 0},
-        {"conforming: backslash is plain", "SELECT 'a\\';\n\\! id\n", 2},
+        {"old dump: escapes in E strings", "SET standard_conforming_strings = off;\nSELECT E'a\\'b \\\\! c';\n", 0},
+        {"a plain string ending apart by the setting", "SET standard_conforming_strings = off;\nSELECT 'a\\'b';\n", 2},
+        {"a backslash in a plain string", "SELECT 'C:\\temp', 'a\\b''c';\n", 0},
+        {"several statements and parentheses on a line", "SELECT (1; 2); SELECT ';' AS \"x;\"; SELECT $$;$$;\n", 0},
+        {"a dollar quote after a number", "SELECT 1$q$ \\! $q$;\n", 0},
+        {"a name holding dollars", "SELECT a$b$c, $1 FROM t;\n", 0},
+        {"CR LF line ends", "-- nota\r\nSELECT 1;\r\nCOPY t FROM stdin;\r\n\\N\r\n\\.\r\nSELECT 2;\r\n", 0},
+        {"the dump's encoding", "SET client_encoding = 'UTF8';\nSET NAMES 'LATIN1';\n", 0},
+        {"an encoding psql splits otherwise", "SELECT 1;\nSET client_encoding = 'SJIS';\n", 2},
+        {"an encoding set out of the plain form", "SELECT set_config('client_encoding', 'UTF8', false);\n", 1},
+        {"more after COPY FROM STDIN on its line", "COPY t FROM stdin; SELECT 1;\n\\.\n", 1},
         {"dollar quoting", "CREATE FUNCTION f() RETURNS text AS $f$ SELECT '\\!' $f$ LANGUAGE sql;\n", 0},
         {"comments", "-- \\! id\n/* \\! id /* nested */ still */ SELECT 1;\n", 0},
         {"quoted identifier", "SELECT 1 AS \"\\!\";\n", 0},
@@ -55,6 +68,120 @@ TEST(ScriptAjeno, RefusesMetaCommandsOutsideQuotesAndData) {
     EXPECT_EQ(par.entrada, "\\restrict " + par.clave.toLatin1() + "\n\nSELECT 1;\n\n");
     // Two runs never share a key.
     EXPECT_NE(prepararScriptAjeno("SELECT 1;").clave, par.clave);
+}
+
+// A caller's check sees every statement once, in order, with its line and whether COPY data follow; it may
+// leave a statement out (psql gets blanks, the line numbers stay) or refuse the script, naming a line.
+TEST(ScriptAjeno, ACallersCheckSeesEachStatementAndMayLeaveItOut) {
+    const QByteArray script = "\\restrict k1\nSET a = 1; -- nota\nALTER TABLE t\n  OWNER TO x;\n"
+                              "COPY t (a) FROM stdin;\nuno;dos\n\\.\nSELECT 'x' /* ; */ ;\nSELECT 2";
+    QStringList vistas;
+    auto revisor = [&](const SentenciaScript& s) {
+        vistas << QStringLiteral("%1:%2:%3:%4")
+                      .arg(s.linea)
+                      .arg(QString::fromLatin1(s.tokens.first().texto))
+                      .arg(s.tokens.size())
+                      .arg(s.abreDatos);
+        RevisionSentencia r;
+        if (esPalabraDePrueba(s, "ALTER")) {
+            r.accion = RevisionSentencia::Accion::Omitir;
+        }
+        return r;
+    };
+    const ScriptAjeno s = prepararScriptAjeno(script, revisor);
+    ASSERT_TRUE(s.ok()) << s.motivo.toStdString();
+    EXPECT_EQ(vistas,
+              (QStringList{QStringLiteral("2:SET:4:0"), QStringLiteral("3:ALTER:6:0"), QStringLiteral("5:COPY:7:1"),
+                           QStringLiteral("8:SELECT:2:0"), QStringLiteral("9:SELECT:2:0")}));
+    EXPECT_EQ(s.entrada, "\\restrict " + s.clave.toLatin1() + "\n\nSET a = 1; -- nota\n" + QByteArray(13, ' ') + "\n" +
+                             QByteArray(13, ' ') +
+                             "\n"
+                             "COPY t (a) FROM stdin;\nuno;dos\n\\.\nSELECT 'x' /* ; */ ;\nSELECT 2\n");
+
+    auto rechazo = [](const SentenciaScript& s) {
+        RevisionSentencia r;
+        if (s.linea == 2) {
+            r.accion = RevisionSentencia::Accion::Rechazar;
+            r.que = QStringLiteral("una sentencia ajena");
+            r.linea = s.tokens.last().linea;
+        }
+        return r;
+    };
+    const ScriptAjeno no = prepararScriptAjeno("SELECT 1;\nSELECT\n  2;\n", rechazo);
+    EXPECT_EQ(no.linea, 3);
+    EXPECT_EQ(no.motivo, QStringLiteral("El archivo contiene una sentencia ajena en la línea 3 (2;); por seguridad no "
+                                        "se ejecutó nada."));
+    EXPECT_TRUE(no.entrada.isEmpty());
+}
+
+// Shapes that psql reads as meta-commands although a simpler reading finds none: a carriage return ending a
+// comment, a NUL byte, a name ending in E or a byte from 0x80 before E'…', standard_conforming_strings turned
+// off on the line of the string, text that only looks like FROM STDIN, a dollar quote after a number, a ";"
+// inside parentheses, a function body of BEGIN … END, a string continued after a carriage return. The check
+// refuses each, and the real psql under \restrict (as a login without rights, going on after errors) meets a
+// backslash command in each and runs none.
+TEST(ScriptAjeno, TheCheckAndPsqlAgreeOnWhatPsqlReadsAsMetaCommands) {
+    test::PgCluster& pg = test::PgCluster::instance();
+    ASSERT_TRUE(pg.psql(QStringLiteral("DROP ROLE IF EXISTS v7_sin_derechos; CREATE ROLE v7_sin_derechos LOGIN "
+                                       "PASSWORD 'sin-derechos';"),
+                        nullptr, QStringLiteral("postgres")));
+    test::TempDir dir;
+    const QByteArray marca = QFile::encodeName(dir.file(QStringLiteral("marca")));
+    const QByteArray orden = "\\! touch " + marca;
+    struct Caso {
+        const char* nombre;
+        QByteArray script;
+        int linea; // the line the check names
+    };
+    const Caso casos[] = {
+        {"a CR ending a -- comment", "SELECT 1; -- nota\r" + orden + "\nSELECT 2;\n", 1},
+        {"a NUL byte", QByteArray("SELECT \0'\n", 10) + orden + "\n';\n", 1},
+        {"a name ending in $E", "SELECT a$E'\\' " + orden + " ';\n", 1},
+        {"a byte from 0x80 before E",
+         "SELECT \xc3"
+         "E'\\' " +
+             orden + " ';\n",
+         1},
+        {"standard_conforming_strings off on the same line",
+         "SET standard_conforming_strings = off; SELECT 'a\\'; " + orden + " ';\n", 1},
+        {"FROM STDIN in a string", "COPY (SELECT 'FROM STDIN') TO STDOUT;\n" + orden + "\n", 2},
+        {"FROM STDIN in a program's name", "COPY pg_class FROM PROGRAM 'true FROM STDIN';\n" + orden + "\n", 2},
+        {"a dollar quote after a number", "SELECT 1$a$ ' $a$ " + orden + " ';\n", 1},
+        {"a semicolon inside parentheses", "SELECT (;\nCOPY pg_class FROM STDIN;\n" + orden + "\n);\n", 3},
+        {"a function body of BEGIN … END",
+         "CREATE FUNCTION begin() RETURNS int LANGUAGE sql RETURN 1;\nCOPY pg_class FROM STDIN;\n" + orden + "\nEND;\n",
+         1},
+        {"a string continued after a CR", "SELECT 'a'\r'\\' " + orden + " ';\n", 1},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        const ScriptAjeno s = prepararScriptAjeno(c.script);
+        EXPECT_FALSE(s.ok());
+        EXPECT_EQ(s.linea, c.linea) << s.motivo.toStdString();
+
+        process::Command psql;
+        psql.program = pg.binFolder() + QStringLiteral("/psql");
+        psql.arguments = QStringList{QStringLiteral("-X"),
+                                     QStringLiteral("-h"),
+                                     pg.host(),
+                                     QStringLiteral("-p"),
+                                     QString::number(pg.port()),
+                                     QStringLiteral("-U"),
+                                     QStringLiteral("v7_sin_derechos"),
+                                     QStringLiteral("-d"),
+                                     QStringLiteral("postgres"),
+                                     QStringLiteral("-f"),
+                                     QStringLiteral("-")};
+        psql.environment.insert(QStringLiteral("PGPASSWORD"), QStringLiteral("sin-derechos"));
+        psql.cLocale = true;
+        psql.out = process::Sink::Capture;
+        psql.err = process::Sink::Stdout;
+        psql.entrada = "\\restrict k9\n" + c.script;
+        const process::Result r = process::run(psql);
+        EXPECT_TRUE(r.started);
+        EXPECT_TRUE(r.output.contains("backslash commands are restricted")) << r.output.constData();
+        EXPECT_FALSE(QFile::exists(dir.file(QStringLiteral("marca"))));
+    }
 }
 
 TEST(ScriptAjeno, VersionsThatCanRestrict) {
