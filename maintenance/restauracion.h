@@ -29,6 +29,7 @@
 #include "core/errores.h"
 #include "maintenance/respaldo.h"
 
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -73,7 +74,8 @@ EstructuraVolcado examinarVolcado(const QString& ruta);
 struct DefinicionVolcado {
     int id = 0;
     QString tipo, esquema, nombre, propietario;
-    QStringList sentencias;
+    QStringList sentencias; // of the entries that name roles
+    QStringList propiedad;  // its ALTER ... OWNER TO statements
 };
 QVector<DefinicionVolcado> leerDefiniciones(const QString& textoPgRestore);
 
@@ -124,8 +126,12 @@ QString mensajeArchivoRechazado(const ArchivoVerificado& v);
 struct ListaCarga {
     QByteArray lista;                     // for pg_restore -L
     QStringList omitidas;                 // the entries left out, as pg_restore lists them
+    QSet<int> idsOmitidos;                // their ids
     QVector<DefinicionVolcado> diferidas; // privileges to run after the load
     QStringList propietariosFaltantes;    // owners the server lacks: the load cannot set owners
+    // The roles the server lacks that privileges or policies of the dump name, each with the objects whose
+    // grants to it (or whose policy for it) the restore leaves out.
+    QMap<QString, QStringList> concesionesSinRol;
 };
 ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& rolesExistentes);
 
@@ -159,5 +165,11 @@ QString errorGeneralRestauracion(qint64 numero, const QString& descripcion, int 
 // that could not be removed, in the program folder, named by the day.
 QString rutaLogRestauracion(const QDate& fecha);
 QString rutaLogUsuariosRestaurados(const QDate& fecha);
+
+// What a restore killed outright left in the work folder trabajo: its extracted archive (the roles file with
+// the password hashes among it) and the tools still working on it. Removed when V7Tools starts, unless a
+// restore of another V7Tools runs there now, and logged in the restore's log. The folder removed; empty when
+// there was none.
+QString limpiarRestauracionAbandonada(const QString& trabajo);
 
 } // namespace v7

@@ -1,3 +1,4 @@
+#include "console/FrmInicio.h"
 #include "core/FrmIniciarSesion.h"
 #include "core/analistas.h"
 #include "core/cifrado.h"
@@ -44,6 +45,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <optional>
 #include <thread>
 
 using namespace v7;
@@ -79,6 +82,64 @@ bool puedeEntrar(const QString& usuario, const QString& clave) {
     const bool ok = c.open(e);
     c.close();
     return ok;
+}
+
+// Another client of the database, a psql of its own named nombre: runs sql inside a transaction that it
+// leaves open until the object goes (or the server ends its session).
+class OtroCliente {
+public:
+    OtroCliente(const QString& nombre, const QString& sql) : m_nombre(nombre) {
+        auto& c = PgCluster::instance();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PGPASSWORD"), c.password());
+        env.insert(QStringLiteral("PGAPPNAME"), nombre);
+        m_psql.setProcessEnvironment(env);
+        m_psql.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_psql.setStandardOutputFile(QProcess::nullDevice());
+        m_psql.start(c.binFolder() + QStringLiteral("/psql"),
+                     {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-h"), c.host(), QStringLiteral("-p"),
+                      QString::number(c.port()), QStringLiteral("-U"), c.superuser(), QStringLiteral("-d"),
+                      QStringLiteral("veliro7")});
+        EXPECT_TRUE(m_psql.waitForStarted());
+        m_psql.write((QStringLiteral("BEGIN;\n") + sql + QStringLiteral(";\n")).toUtf8());
+        m_psql.waitForBytesWritten();
+        EXPECT_TRUE(esperarHasta(
+            [&] {
+                return c.scalar(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE application_name = ") +
+                                lit(m_nombre) + QStringLiteral(" AND state = 'idle in transaction'")) ==
+                       QLatin1String("1");
+            },
+            30000))
+            << nombre.toStdString();
+        m_pid = pid();
+    }
+    ~OtroCliente() {
+        m_psql.closeWriteChannel();
+        if (!m_psql.waitForFinished(10000)) {
+            m_psql.kill();
+            m_psql.waitForFinished();
+        }
+    }
+    // Its server session's pid while it is connected; empty once its session was ended.
+    QString pid() const {
+        return PgCluster::instance().scalar(
+            QStringLiteral("SELECT pid FROM pg_stat_activity WHERE application_name = ") + lit(m_nombre));
+    }
+    QString pidInicial() const { return m_pid; }
+    bool vivo() const { return !pid().isEmpty(); }
+
+private:
+    QString m_nombre;
+    QString m_pid;
+    QProcess m_psql;
+};
+
+// The question about other sessions, for tests that see none: a question fails the test, and is answered No.
+std::function<bool(const QString&)> sinPreguntaDeSesiones() {
+    return [](const QString& pregunta) {
+        ADD_FAILURE() << "unexpected question about other sessions: " << pregunta.toStdString();
+        return false;
+    };
 }
 
 class Restauracion : public ::testing::Test {
@@ -119,15 +180,12 @@ protected:
         return destino;
     }
 
-    // The restore routine with the zone window answered by zona; the messages on the way are collected.
-    // Other sessions are ended when asked (the questions are collected too).
+    // The restore routine with the zone window answered by zona; the messages on the way are collected. No
+    // other client is connected: a question about other sessions fails the test.
     ResultadoRestauracion restaurar(const QString& archivo, const QString& zona = kZona) {
         InterfazRestauracion ui;
         ui.aviso = [this](const Fallo& f) { m_avisos << f.texto; };
-        ui.terminarSesiones = [this](const QString& pregunta) {
-            m_preguntas << pregunta;
-            return true;
-        };
+        ui.terminarSesiones = sinPreguntaDeSesiones();
         ui.elegirZona = [this, zona] {
             ++m_zonasPedidas;
             return zona;
@@ -144,7 +202,6 @@ protected:
     std::unique_ptr<ServidorPreparado> m_server;
     TempDir m_dir;
     QStringList m_avisos;
-    QStringList m_preguntas;
     int m_zonasPedidas = 0;
 };
 
@@ -408,15 +465,7 @@ TEST_F(Restauracion, RoundTripThroughTheWindow) {
     EXPECT_FALSE(dialogs.shown()[0].preguntaReemplazo);
     EXPECT_EQ(hijo<QLineEdit>(w, "TxtRutaRespaldo")->text(), archivo);
     // Another client sits in an open transaction: the window asks before ending it.
-    db::Connection otra;
-    otra.setConnectionString(c.connectionString());
-    {
-        db::DbError e;
-        qint64 n = 0;
-        ASSERT_TRUE(otra.open(e) && otra.execute(QStringLiteral("BEGIN"), n, e) &&
-                    otra.query(QStringLiteral("SELECT count(*) FROM catalogos.usuarios"), e))
-            << e.description.toStdString();
-    }
+    OtroCliente otra(QStringLiteral("cliente_ida_y_vuelta"), QStringLiteral("SELECT count(*) FROM catalogos.usuarios"));
     dialogs.clear();
     bool zonaVista = false;
     alPedirZona(w, kZona, &zonaVista);
@@ -432,17 +481,17 @@ TEST_F(Restauracion, RoundTripThroughTheWindow) {
     EXPECT_EQ(dialogs.shown()[0].porDefecto, std::optional<MsgResult>(MsgResult::No)); // Enter must not restore
     EXPECT_EQ(dialogs.shown()[1].buttons, MsgButtons::YesNo);
     EXPECT_EQ(dialogs.shown()[1].porDefecto, std::optional<MsgResult>(MsgResult::No));
-    EXPECT_TRUE(dialogs.shown()[1].text.contains(QStringLiteral("inactiva dentro de una transacción abierta")))
+    EXPECT_TRUE(dialogs.shown()[1].text.contains(QStringLiteral("sesión ") + otra.pidInicial() +
+                                                 QStringLiteral(" del usuario postgres, programa "
+                                                                "cliente_ida_y_vuelta, desde el equipo 127.0.0.1, "
+                                                                "inactiva dentro de una transacción abierta")))
         << dialogs.shown()[1].text.toStdString();
     EXPECT_EQ(dialogs.shown()[2].text,
               QStringLiteral("La opción seleccionada es: ") + kZona + QStringLiteral("\r\n¿ Desea continuar ?"));
     EXPECT_EQ(dialogs.shown()[3].text, QStringLiteral("La base de datos ha sido restaurada correctamente"));
     EXPECT_EQ(dialogs.shown()[3].icon, MsgIcon::Information);
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
-    {
-        db::DbError e;
-        EXPECT_EQ(otra.query(QStringLiteral("SELECT 1"), e), nullptr); // ended by the restore
-    }
+    EXPECT_FALSE(otra.vivo()); // ended by the restore
     // Locked all along; only the zone window's own controls could be used while it asked.
     EXPECT_FALSE(muestreo.muestras().empty());
     for (const Muestra& m : muestreo.muestras()) {
@@ -1069,53 +1118,64 @@ TEST_F(Restauracion, WorkListLeavesOutWhatTheServerHasAlready) {
 
 // Another client in an open transaction: the question names it, "No" changes nothing; a lock that another
 // session takes after the question cannot be had in time, so nothing is dropped; "Sí" ends the sessions
-// and the restore completes.
+// and the restore completes. This program's own connections (the shared one and others it opened) are never
+// among the other sessions.
 TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
     auto& c = PgCluster::instance();
     const QString archivo = respaldar(QStringLiteral("sesiones.zip"));
     ASSERT_TRUE(c.psql(QStringLiteral("CREATE SCHEMA despues; CREATE TABLE despues.marca (t text);"
                                       "INSERT INTO despues.marca VALUES ('intacta');")));
-    auto ocupar = [&](db::Connection& k, const QString& sql) {
-        k.setConnectionString(c.connectionString());
-        db::DbError e;
-        qint64 n = 0;
-        EXPECT_TRUE(k.open(e) && k.execute(QStringLiteral("BEGIN"), n, e) && k.query(sql, e))
-            << e.description.toStdString();
-        auto rs = k.query(QStringLiteral("SELECT pg_backend_pid()"), e);
-        return rs ? rs->text(0) : QString();
-    };
-    auto viva = [](db::Connection& k) {
-        db::DbError e;
-        return k.query(QStringLiteral("SELECT 1"), e) != nullptr;
-    };
     auto intacta = [&] { return c.scalar(QStringLiteral("SELECT t FROM despues.marca")) == QLatin1String("intacta"); };
+    // A connection of this program's own, as the console's probe keeps one.
+    db::Connection propia;
+    propia.setConnectionString(c.connectionString(kJefe.usuario, kJefe.clave));
+    {
+        db::DbError e;
+        ASSERT_TRUE(propia.open(e)) << e.description.toStdString();
+    }
     QStringList preguntas;
     InterfazRestauracion ui;
     ui.aviso = [this](const Fallo& f) { m_avisos << f.texto; };
     ui.elegirZona = [] { return kZona; };
 
-    db::Connection a;
-    const QString pidA = ocupar(a, QStringLiteral("SELECT count(*) FROM catalogos.usuarios"));
+    int barra = 0;
+    QString estado;
+    ui.avance = [&](int valor, const QString& texto) {
+        barra = valor >= 0 ? valor : barra;
+        estado = texto.isEmpty() ? estado : texto;
+    };
+
+    std::optional<OtroCliente> a;
+    a.emplace(QStringLiteral("cliente_a"), QStringLiteral("SELECT count(*) FROM catalogos.usuarios"));
     ui.terminarSesiones = [&](const QString& p) {
         preguntas << p;
+        // While the question waits the status says so; the drops have not begun.
+        EXPECT_EQ(barra, 2);
+        EXPECT_EQ(estado, QStringLiteral("Hay otras sesiones conectadas a la base de datos; se espera su respuesta "
+                                         "(todavía no se ha modificado nada)..."));
         return false;
     };
     ResultadoRestauracion r = restaurarRespaldo(archivo, ui);
     EXPECT_TRUE(r.rechazado);
     ASSERT_EQ(preguntas.size(), 1);
-    EXPECT_TRUE(preguntas[0].contains(QStringLiteral("sesión ") + pidA + QStringLiteral(" del usuario postgres")))
+    // That session alone.
+    EXPECT_EQ(preguntas[0].count(QStringLiteral("   - sesión ")), 1) << preguntas[0].toStdString();
+    EXPECT_TRUE(preguntas[0].contains(QStringLiteral("sesión ") + a->pidInicial() +
+                                      QStringLiteral(" del usuario postgres, programa cliente_a")))
         << preguntas[0].toStdString();
     EXPECT_TRUE(preguntas[0].contains(QStringLiteral("inactiva dentro de una transacción abierta")));
     EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada.")))
         << r.mensaje.texto.toStdString();
     EXPECT_TRUE(intacta());
-    EXPECT_TRUE(viva(a));
+    EXPECT_TRUE(a->vivo());
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_db_role_setting s, unnest(s.setconfig) c WHERE c "
+                                      "LIKE 'v7.%'")),
+              QStringLiteral("0"));
 
-    db::Connection b;
-    QString pidB;
+    std::optional<OtroCliente> b;
     ui.terminarSesiones = [&](const QString&) {
-        pidB = ocupar(b, QStringLiteral("LOCK TABLE prestamo.multas IN ACCESS SHARE MODE"));
+        b.emplace(QStringLiteral("cliente_b"), QStringLiteral("LOCK TABLE prestamo.multas IN ACCESS SHARE MODE"));
         return true;
     };
     QElapsedTimer reloj;
@@ -1127,16 +1187,21 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
         r.mensaje.texto.startsWith(QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y "
                                                   "no la liberó en 10 segundos.")))
         << r.mensaje.texto.toStdString();
-    EXPECT_TRUE(r.mensaje.texto.contains(QStringLiteral("sesión ") + pidB)) << r.mensaje.texto.toStdString();
+    ASSERT_TRUE(b.has_value());
+    EXPECT_TRUE(r.mensaje.texto.contains(QStringLiteral("sesión ") + b->pidInicial())) << r.mensaje.texto.toStdString();
     EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada.")));
     EXPECT_TRUE(intacta());
-    EXPECT_FALSE(viva(a)); // it was named and ended
-    EXPECT_TRUE(viva(b));
+    EXPECT_FALSE(a->vivo()); // it was named and ended
+    EXPECT_TRUE(b->vivo());
+    // Nothing was dropped: both marks are gone again.
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
-    b.close();
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_db_role_setting s, unnest(s.setconfig) c WHERE c "
+                                      "LIKE 'v7.%'")),
+              QStringLiteral("0"));
+    b.reset();
+    a.reset();
 
-    db::Connection a2;
-    ocupar(a2, QStringLiteral("SELECT count(*) FROM prestamo.multas"));
+    OtroCliente a2(QStringLiteral("cliente_a2"), QStringLiteral("SELECT count(*) FROM prestamo.multas"));
     preguntas.clear();
     ui.terminarSesiones = [&](const QString& p) {
         preguntas << p;
@@ -1145,10 +1210,93 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
     r = restaurarRespaldo(archivo, ui);
     EXPECT_TRUE(r.ok) << r.mensaje.texto.toStdString();
     EXPECT_EQ(preguntas.size(), 1);
-    EXPECT_FALSE(viva(a2));
+    EXPECT_FALSE(a2.vivo());
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname = 'despues'")),
               QStringLiteral("0"));
     EXPECT_TRUE(m_avisos.isEmpty()) << m_avisos.join(QLatin1Char('|')).toStdString();
+    // The program's own connection was left alone.
+    db::DbError e;
+    EXPECT_NE(propia.query(QStringLiteral("SELECT 1"), e), nullptr) << e.description.toStdString();
+}
+
+// The console's maintenance window, with the console's status probe up (its connection of its own open): no
+// question about other sessions when no other client is connected, and the restore completes; with a real
+// other client in an open transaction the question names that session alone, and "No" changes nothing.
+TEST_F(Restauracion, FromTheConsoleWithItsProbeRunning) {
+    auto& c = PgCluster::instance();
+    const QString archivo = respaldar(QStringLiteral("consola.zip"));
+    ASSERT_TRUE(c.psql(QStringLiteral("CREATE SCHEMA despues; CREATE TABLE despues.marca (t text);"
+                                      "INSERT INTO despues.marca VALUES ('intacta');")));
+    ScriptedDialogs dialogs;
+    VentanasConsola ventanas = VentanasConsola::predeterminadas();
+    ventanas.login = [this](QWidget*) { return m_server->iniciarSesion() ? QStringLiteral("OK") : QString(); };
+    FrmInicio consola(ventanas);
+    ASSERT_TRUE(consola.Form_Load());
+    consola.show();
+    ASSERT_TRUE(esperarHasta([&] { return !consola.sondeoEnCurso(); }, 15000));
+    consola.TmrStatus_Timer();
+    ASSERT_TRUE(esperarHasta([&] { return !consola.sondeoEnCurso(); }, 15000));
+    ASSERT_EQ(consola.estado(), EstadoConsola::EnLinea);
+    // The session's shared connection and the probe's own.
+    ASSERT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE datname = 'veliro7' AND usename = "
+                                      "'jefe'")),
+              QStringLiteral("2"));
+
+    // The console's button, the maintenance window's restore tab, Restaurar.
+    auto restaurarDesdeLaConsola = [&](bool* zonaVista) {
+        alAbrirModal([&](QWidget* m) {
+            auto* base = qobject_cast<FrmBase*>(m);
+            ASSERT_NE(base, nullptr);
+            hijo<QTabBar>(*base, "TabAdmin")->setCurrentIndex(2);
+            hijo<QLineEdit>(*base, "TxtRutaRespaldo")->setText(archivo);
+            if (zonaVista != nullptr) {
+                alPedirZona(*base, kZona, zonaVista);
+            }
+            click(*base, "BtnMontar");
+            base->close();
+        });
+        click(consola, "BtnBaseDeDatos");
+    };
+
+    bool zonaVista = false;
+    dialogs.answer(MsgResult::Yes).answer(MsgResult::Yes).answer(MsgResult::Ok);
+    restaurarDesdeLaConsola(&zonaVista);
+    EXPECT_TRUE(zonaVista);
+    ASSERT_EQ(dialogs.shown().size(), 3u) << dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("ATENCION: Proceso crítico"));
+    EXPECT_EQ(dialogs.shown()[2].text, QStringLiteral("La base de datos ha sido restaurada correctamente"));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_namespace WHERE nspname = 'despues'")),
+              QStringLiteral("0"));
+    EXPECT_FALSE(leerMarcaRestauracion().has_value());
+
+    // A real other client: named alone; "No" changes nothing, and it goes on.
+    ASSERT_TRUE(c.psql(QStringLiteral("CREATE SCHEMA despues; CREATE TABLE despues.marca (t text);"
+                                      "INSERT INTO despues.marca VALUES ('intacta');")));
+    consola.TmrStatus_Timer();
+    ASSERT_TRUE(esperarHasta([&] { return !consola.sondeoEnCurso(); }, 15000));
+    OtroCliente otro(QStringLiteral("cliente_consola"), QStringLiteral("SELECT count(*) FROM catalogos.usuarios"));
+    dialogs.clear();
+    dialogs.answer(MsgResult::Yes).answer(MsgResult::No).answer(MsgResult::Ok);
+    restaurarDesdeLaConsola(nullptr);
+    ASSERT_EQ(dialogs.shown().size(), 3u) << dialogs.texts().join(QLatin1Char('|')).toStdString();
+    const QString pregunta = dialogs.shown()[1].text;
+    EXPECT_EQ(dialogs.shown()[1].title, QStringLiteral("ATENCION: Sesiones conectadas"));
+    EXPECT_EQ(pregunta.count(QStringLiteral("   - sesión ")), 1) << pregunta.toStdString();
+    EXPECT_TRUE(pregunta.contains(QStringLiteral("   - sesión ") + otro.pidInicial() +
+                                  QStringLiteral(" del usuario postgres, programa cliente_consola")))
+        << pregunta.toStdString();
+    EXPECT_TRUE(dialogs.shown()[2].text.endsWith(QStringLiteral("La base de datos no fue modificada.")))
+        << dialogs.shown()[2].text.toStdString();
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT t FROM despues.marca")), QStringLiteral("intacta"));
+    EXPECT_TRUE(otro.vivo());
+    EXPECT_FALSE(leerMarcaRestauracion().has_value());
+    // The console's probe and shared connection were never touched.
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE datname = 'veliro7' AND usename = "
+                                      "'jefe'")),
+              QStringLiteral("2"));
+    consola.TmrStatus_Timer();
+    ASSERT_TRUE(esperarHasta([&] { return !consola.sondeoEnCurso(); }, 15000));
+    EXPECT_EQ(consola.estado(), EstadoConsola::EnLinea);
 }
 
 // The pids whose command line names the program and an argument that begins with carpeta.
@@ -1267,17 +1415,11 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     ui.aviso = [this](const Fallo& f) { m_avisos << f.texto; };
     ui.elegirZona = [] { return kZona; };
 
-    db::Connection primera, bloqueo;
-    auto abrir = [&](db::Connection& k, const QString& sql) {
-        k.setConnectionString(c.connectionString());
-        db::DbError e;
-        qint64 n = 0;
-        ASSERT_TRUE(k.open(e) && k.execute(QStringLiteral("BEGIN"), n, e) && k.query(sql, e))
-            << e.description.toStdString();
-    };
-    abrir(primera, QStringLiteral("SELECT 1"));
+    std::optional<OtroCliente> primera, bloqueo;
+    primera.emplace(QStringLiteral("cliente_primero"), QStringLiteral("SELECT 1"));
     ui.terminarSesiones = [&](const QString&) {
-        abrir(bloqueo, QStringLiteral("LOCK TABLE prestamo.multas IN ACCESS SHARE MODE"));
+        bloqueo.emplace(QStringLiteral("cliente_bloqueo"),
+                        QStringLiteral("LOCK TABLE prestamo.multas IN ACCESS SHARE MODE"));
         return true;
     };
     std::thread detener([&] {
@@ -1294,7 +1436,9 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     reconectar();
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT t FROM despues.marca")), QStringLiteral("intacta"));
 
-    ui.terminarSesiones = [](const QString&) { return true; };
+    primera.reset();
+    bloqueo.reset();
+    ui.terminarSesiones = sinPreguntaDeSesiones();
     ui.elegirZona = [&] {
         EXPECT_TRUE(c.stop());
         return kZona;
