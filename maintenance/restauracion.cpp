@@ -970,6 +970,15 @@ EstructuraVolcado examinarVolcado(const QString& ruta) {
     return r;
 }
 
+int trabajosDeCarga(const EstructuraVolcado& estructura) {
+    if (!estructura.reconocida || !estructura.conDesplazamientos || !estructura.completa) {
+        return 1;
+    }
+    const int grandes = int(std::count_if(estructura.tamanosBloques.begin(), estructura.tamanosBloques.end(),
+                                          [](qint64 t) { return t >= kBloqueGrande; }));
+    return qBound(1, qMin(QThread::idealThreadCount(), grandes), kMaxTrabajosCarga);
+}
+
 QVector<DefinicionVolcado> leerDefiniciones(const QString& textoPgRestore) {
     static const QRegularExpression entrada(QStringLiteral("^-- TOC entry (\\d+) "));
     static const QRegularExpression nombre(
@@ -1144,9 +1153,7 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
         if (!estructura.completa) {
             return rechazo(v, FallaArchivo::VolcadoIncompleto, estructura.motivo);
         }
-        v.paralelo = true;
-        v.bloquesGrandes = int(std::count_if(estructura.tamanosBloques.begin(), estructura.tamanosBloques.end(),
-                                             [](qint64 t) { return t >= kBloqueGrande; }));
+        v.trabajos = trabajosDeCarga(estructura);
     } else {
         const QString errores = notas + QStringLiteral("lectura.err.txt");
         const process::Result r = events::esperar([&] {
@@ -1488,11 +1495,12 @@ PosibleParada montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
     if (!plan.propietariosFaltantes.isEmpty()) {
         opciones += QStringLiteral(" -O");
     }
-    const int trabajos =
-        v.paralelo ? qBound(1, qMin(QThread::idealThreadCount(), v.bloquesGrandes), kMaxTrabajosCarga) : 1;
+    const int trabajos = v.trabajos;
     if (trabajos > 1) {
         opciones += QStringLiteral(" -j ") + QString::number(trabajos);
     }
+    anexarLog(c.log, QStringLiteral("--- carga: pg_restore con ") + QString::number(trabajos) +
+                         (trabajos == 1 ? QStringLiteral(" trabajo\n") : QStringLiteral(" trabajos\n")));
     // The load's sessions: index builds sort in memory where the server's setting would spill to disk, and a
     // commit does not wait for its flush. That is safe here: a load cut short leaves the mark anyway, and the
     // restore's own statements after it commit normally, which flushes every commit of the load before them.

@@ -69,6 +69,10 @@ struct EstructuraVolcado {
 };
 EstructuraVolcado examinarVolcado(const QString& ruta);
 
+// The jobs the restore loads a dump of that structure with (pg_restore --jobs): the machine's cores, at most 8,
+// and no more than the dump's large data blocks; one for a dump that does not record its blocks' places.
+int trabajosDeCarga(const EstructuraVolcado& estructura);
+
 // One entry of the dump as pg_restore describes it (its "TOC entry" comment), with the statements of the
 // entries that name roles (privileges, default privileges, policies).
 struct DefinicionVolcado {
@@ -104,8 +108,7 @@ struct [[nodiscard]] ArchivoVerificado {
     QString motorInstalado; // pg_config's first line, upper case
     int mayorInstalado = -1, mayorRespaldo = -1;
     QByteArray listaVolcado;                 // pg_restore -l output
-    bool paralelo = false;                   // the dump can be loaded by several jobs (its blocks' places known)
-    int bloquesGrandes = 0;                  // its data blocks large enough to be worth a job of their own
+    int trabajos = 1;                        // the load's jobs (trabajosDeCarga)
     QVector<DefinicionVolcado> definiciones; // every entry without data
     QSet<QString> rolesNombrados;            // owners and grantees the dump names
     bool ok() const { return falla == FallaArchivo::Ninguna; }
