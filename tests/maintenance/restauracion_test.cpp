@@ -1499,16 +1499,19 @@ TEST_F(Restauracion, KilledDuringTheLoadLeavesTheMarkAndARerunCompletes) {
         v7tools.setProcessChannelMode(QProcess::ForwardedChannels);
         v7tools.start(QStringLiteral(V7_TOOLS_EXE), {});
         ASSERT_TRUE(v7tools.waitForStarted());
-        EXPECT_TRUE(esperarHasta([&] { return !QFileInfo::exists(carpeta); }, 30000));
+        const QByteArray linea = QStringLiteral(" al iniciar V7Tools se eliminó la carpeta ").toUtf8() +
+                                 QFile::encodeName(sesion().RutaTemporal + kCarpetaRestauracion);
+        EXPECT_TRUE(esperarHasta(
+            [&] {
+                return !QFileInfo::exists(carpeta) && leer(rutaLogRestauracion(QDate::currentDate())).contains(linea);
+            },
+            30000))
+            << leer(rutaLogRestauracion(QDate::currentDate())).toStdString();
         v7tools.terminate(); // it waits at its login
         if (!v7tools.waitForFinished(10000)) {
             v7tools.kill();
             v7tools.waitForFinished();
         }
-        const QByteArray log = leer(rutaLogRestauracion(QDate::currentDate()));
-        EXPECT_TRUE(log.contains(QStringLiteral(" al iniciar V7Tools se eliminó la carpeta ").toUtf8() +
-                                 QFile::encodeName(sesion().RutaTemporal + kCarpetaRestauracion)))
-            << log.toStdString();
     }
 
     const ResultadoRestauracion r = restaurar(archivo);
