@@ -123,21 +123,27 @@ std::optional<MarcaRestauracion> leerMarcaRestauracion() {
     return leer(QString::fromUtf8(l.datos));
 }
 
-QString marcarRestauracionServidor(db::Connection& conexion, const MarcaRestauracion& marca) {
+QString marcarRestauracionServidor(db::Connection& conexion, const MarcaRestauracion& marca, db::DbError* error) {
     db::DbError e;
     qint64 n = 0;
     if (!conexion.execute(QStringLiteral("ALTER DATABASE veliro7 SET ") + kAjuste + QStringLiteral(" = ") +
                               citarLiteral(texto(marca)),
                           n, e)) {
+        if (error != nullptr) {
+            *error = e;
+        }
         return sinMarcaServidor(e);
     }
     return QString();
 }
 
-QString borrarMarcaRestauracionServidor(db::Connection& conexion) {
+QString borrarMarcaRestauracionServidor(db::Connection& conexion, db::DbError* error) {
     db::DbError e;
     qint64 n = 0;
     if (!conexion.execute(QStringLiteral("ALTER DATABASE veliro7 RESET ") + kAjuste, n, e)) {
+        if (error != nullptr) {
+            *error = e;
+        }
         return QStringLiteral("No se pudo quitar la marca de la restauración en el servidor: ") + e.description;
     }
     return QString();

@@ -45,11 +45,13 @@ QString rutaMarcaRestauracion();
 // counts as standing, with what could be read of it: an unreadable mark must not let a backup through.
 std::optional<MarcaRestauracion> leerMarcaRestauracion();
 
-// The server's mark: the setting "v7.restauracion_pendiente" of the database the connection is on (written
-// and removed with ALTER DATABASE, which takes a superuser; every login may read it). Empty on success,
-// else the Spanish reason.
-[[nodiscard]] QString marcarRestauracionServidor(db::Connection& conexion, const MarcaRestauracion& marca);
-[[nodiscard]] QString borrarMarcaRestauracionServidor(db::Connection& conexion);
+// The server's mark: the setting "v7.restauracion_pendiente" of database veliro7 (written and removed with
+// ALTER DATABASE, which takes a superuser; every login may read it). The restore writes it in the transaction
+// of its drops, so that it is there exactly when they are. Empty on success, else the Spanish reason (and the
+// driver's error in *error).
+[[nodiscard]] QString marcarRestauracionServidor(db::Connection& conexion, const MarcaRestauracion& marca,
+                                                 db::DbError* error = nullptr);
+[[nodiscard]] QString borrarMarcaRestauracionServidor(db::Connection& conexion, db::DbError* error = nullptr);
 
 struct [[nodiscard]] LecturaMarcaServidor {
     bool ok = false;

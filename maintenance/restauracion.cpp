@@ -600,8 +600,9 @@ struct ResultadoEliminacion {
 };
 
 // Every schema (public made again as it was) and every large object, in one transaction that waits at most
-// plazoMs for another session's lock: all go or none.
-ResultadoEliminacion eliminarContenido(int plazoMs) {
+// plazoMs for another session's lock: all go or none. The server's mark of the restore is written first in
+// that same transaction, so it stands exactly when the drops do.
+ResultadoEliminacion eliminarContenido(int plazoMs, const MarcaRestauracion& marca) {
     ResultadoEliminacion r;
     auto con = sesion().ConexionPrincipal;
     if (!con || !con->isOpen()) {
@@ -618,6 +619,15 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
         t.begin(e) &&
         ejecutar(QStringLiteral("SET LOCAL lock_timeout = '") + QString::number(plazoMs) + QStringLiteral("ms'")) &&
         ejecutar(QStringLiteral("SET LOCAL statement_timeout = 0"));
+    if (ok) {
+        const QString noMarcada = marcarRestauracionServidor(t.connection(), marca, &e);
+        if (!noMarcada.isEmpty() && !e.isLostConnection()) {
+            t.rollback();
+            r.mensaje = noMarcada;
+            return r;
+        }
+        ok = noMarcada.isEmpty();
+    }
     // Owner and grants of schema public, to make it again as it was.
     QString propietario = QStringLiteral("pg_database_owner");
     QStringList concesiones;
@@ -1757,39 +1767,36 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     }
 
     // From here on the database changes: both marks say so until the restore has run to its end. The file
-    // mark first: a run stopped before the server's is marked changed nothing, and the file mark alone
-    // does not count then.
-    auto quitarMarcas = [&] {
-        QStringList errores;
-        const QString servidor = events::esperar([] { return borrarMarcaRestauracionServidor(conexionPrincipal()); });
-        if (!servidor.isEmpty()) {
-            errores << servidor;
-        }
-        const QString enArchivo = borrarMarcaRestauracion();
-        if (!enArchivo.isEmpty()) {
-            errores << enArchivo;
-        }
-        return errores;
-    };
+    // mark first; the server's is written in the drops' own transaction (a file mark whose restore left no
+    // mark on the server does not count: that run changed nothing). Only a restore that ran to its end
+    // removes them, the file mark once the server's is gone.
+    const MarcaRestauracion marca = nuevaMarcaRestauracion(archivo, s.UsuarioBD);
     {
-        const MarcaRestauracion marca = nuevaMarcaRestauracion(archivo, s.UsuarioBD);
         const QString noMarcada = marcarRestauracion(marca);
         if (!noMarcada.isEmpty()) {
             return rechazar(QStringLiteral("No se pudo registrar el inicio de la restauración: ") + noMarcada + kCrLf +
                             kCrLf + kNoModificada);
         }
-        const QString noMarcadaServidor =
-            events::esperar([&] { return marcarRestauracionServidor(conexionPrincipal(), marca); });
-        if (!noMarcadaServidor.isEmpty()) {
-            (void)borrarMarcaRestauracion();
-            return rechazar(noMarcadaServidor + kCrLf + kCrLf + kNoModificada);
-        }
     }
+    auto quitarMarcas = [&]() -> QStringList {
+        auto borrar = [] { return borrarMarcaRestauracionServidor(conexionPrincipal()); };
+        QString servidor = events::esperar(borrar);
+        if (!servidor.isEmpty() && !events::esperar([] { return servidorPerdido(); })) {
+            servidor = events::esperar(borrar); // on the connection opened again
+        }
+        if (!servidor.isEmpty()) {
+            return {servidor};
+        }
+        const QString enArchivo = borrarMarcaRestauracion();
+        return enArchivo.isEmpty() ? QStringList() : QStringList{enArchivo};
+    };
     c.paso(3, QStringLiteral("Eliminando esquemas de la base de datos..."));
     {
-        const ResultadoEliminacion e = events::esperar([] { return eliminarContenido(kPlazoBloqueoEliminacionMs); });
+        const ResultadoEliminacion e =
+            events::esperar([&] { return eliminarContenido(kPlazoBloqueoEliminacionMs, marca); });
         if (e.estado == Eliminacion::SinCambios) {
-            (void)quitarMarcas();
+            // The transaction took the server's mark with it.
+            (void)borrarMarcaRestauracion();
             anexarLog(c.log, QStringLiteral("--- nada se eliminó: ") + e.mensaje + QLatin1Char('\n'));
             return rechazar(e.mensaje + kCrLf + kCrLf + kNoModificada);
         }

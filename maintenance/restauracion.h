@@ -7,15 +7,18 @@
 // (a dump without such offsets is read to its end instead). A refused archive leaves the database, its roles
 // and the session as they were.
 //
-// Then, with a mark left in the program folder for the whole run (only a restore that runs to its end
-// clears it): the other sessions of veliro7 named and, when the administrator agrees, ended; every schema
-// and large object dropped in one transaction with a lock-wait limit (all or none); the staff logins of the
-// four v7_* groups dropped; the groups and the roles the dump needs made; the dump loaded with pg_restore
+// Then the other sessions of veliro7 (never this program's own connections) named and, when the
+// administrator agrees, ended; and, with both marks of core/marca_restauracion left for the whole run (only a
+// restore that runs to its end clears them): every schema and large object dropped in one transaction with a
+// lock-wait limit (all or none); the staff logins of the four v7_* groups dropped; the groups made, and the
+// roles the dump needs made from the archive's roles file in one transaction; the dump loaded with pg_restore
 // (by several jobs where the dump records its blocks and holds several large ones), leaving out what the
-// server has already (plpgsql, schema public, an old engine's tsearch2 objects); the full-text objects and
-// the time zone set; the counts of checksum.dat compared; the dates stored; the sequences raised; the staff
-// logins and the groups' privileges made good. Failures of the steps after the drops are gathered into the
-// closing message.
+// server has already (plpgsql, schema public, an old engine's tsearch2 objects), and the owners that exist
+// given their objects back when some owner is missing; the full-text objects and the time zone set; the
+// counts of checksum.dat compared; the dates stored; the sequences raised; the staff logins and the groups'
+// privileges made good. Failures of the steps after the drops are gathered into the closing message, which
+// also names the owners and grantees the server lacks and the archive's staff logins left without their
+// login or group.
 //
 //     InterfazRestauracion ui;
 //     ui.avance = [&](int valor, const QString& estado) { … };   // bar 0..10 and status text

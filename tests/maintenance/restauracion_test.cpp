@@ -135,6 +135,17 @@ private:
     QProcess m_psql;
 };
 
+// Whether the server holds a restore's mark; the mark itself.
+std::optional<MarcaRestauracion> marcaDelServidor() {
+    db::Connection k;
+    k.setConnectionString(PgCluster::instance().connectionString());
+    db::DbError e;
+    EXPECT_TRUE(k.open(e)) << e.description.toStdString();
+    const LecturaMarcaServidor l = leerMarcaRestauracionServidor(k);
+    EXPECT_TRUE(l.ok) << l.error.toStdString();
+    return l.marca;
+}
+
 // The question about other sessions, for tests that see none: a question fails the test, and is answered No.
 std::function<bool(const QString&)> sinPreguntaDeSesiones() {
     return [](const QString& pregunta) {
@@ -712,6 +723,26 @@ TEST_F(Restauracion, ArchiveWithoutRolesFileMakesTheStaffLogins) {
         nivel1.close();
     }
     ASSERT_TRUE(c.psql(QStringLiteral("DROP ROLE colision;")));
+}
+
+// A login that may not leave the mark on the server (not a superuser) restores nothing: it is refused before
+// anything changes, and neither mark is left.
+TEST_F(Restauracion, ALoginThatCannotMarkTheServerChangesNothing) {
+    auto& c = PgCluster::instance();
+    const QString archivo = respaldar(QStringLiteral("administrador.zip"));
+    ASSERT_TRUE(c.psql(QStringLiteral("CREATE SCHEMA despues; CREATE TABLE despues.marca (t text);"
+                                      "INSERT INTO despues.marca VALUES ('intacta');")));
+    ASSERT_TRUE(m_server->iniciarSesion(kAdmin));
+    const ResultadoRestauracion r = restaurar(archivo);
+    EXPECT_TRUE(r.rechazado);
+    EXPECT_TRUE(r.mensaje.texto.startsWith(QStringLiteral(
+        "No se pudo registrar el inicio de la restauración en el servidor (solo un usuario con permisos de "
+        "Superusuario puede restaurar la base de datos): ")))
+        << r.mensaje.texto.toStdString();
+    EXPECT_TRUE(r.mensaje.texto.endsWith(QStringLiteral("La base de datos no fue modificada.")));
+    EXPECT_EQ(c.scalar(QStringLiteral("SELECT t FROM despues.marca")), QStringLiteral("intacta"));
+    EXPECT_FALSE(leerMarcaRestauracion().has_value());
+    EXPECT_FALSE(marcaDelServidor().has_value());
 }
 
 // What the server lacks or holds otherwise than the archive says is named in the closing message, and the
@@ -1444,17 +1475,6 @@ pid_t cargaDe(QProcess& hijo) {
     return 0;
 }
 
-// Whether the server holds a restore's mark; the mark itself.
-std::optional<MarcaRestauracion> marcaDelServidor() {
-    db::Connection k;
-    k.setConnectionString(PgCluster::instance().connectionString());
-    db::DbError e;
-    EXPECT_TRUE(k.open(e)) << e.description.toStdString();
-    const LecturaMarcaServidor l = leerMarcaRestauracionServidor(k);
-    EXPECT_TRUE(l.ok) << l.error.toStdString();
-    return l.marca;
-}
-
 // A restore ended by SIGTERM (as a logout sends) and by SIGKILL while pg_restore loads: the load's tool
 // dies with the program, both marks stay for the login and V7backup to see, starting V7Tools removes the
 // extracted archive a SIGKILL left, and running the restore again completes and clears the marks.
@@ -1711,6 +1731,7 @@ TEST_F(Restauracion, LostServerAndFailedStepsAreToldInOneMessage) {
     EXPECT_FALSE(leerMarcaRestauracion().has_value());
     reconectar();
     EXPECT_EQ(c.scalar(QStringLiteral("SELECT t FROM despues.marca")), QStringLiteral("intacta"));
+    EXPECT_FALSE(marcaDelServidor().has_value()); // it went with the drops' transaction
 
     primera.reset();
     bloqueo.reset();
