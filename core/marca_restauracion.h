@@ -5,8 +5,9 @@
 // restore leaves two marks, and only a complete restore removes them: a file in the program folder's config/,
 // written before it changes anything, and a setting of database veliro7 on the server, written in the
 // transaction of its first change, which every installation of the kit that reaches the database sees
-// (another program folder, another computer) and which the restore's drops and load never reach. While a mark stands, the login says the last restore did not finish and offers
-// to run it again, and V7backup refuses to replace an archive with a dump of the partial database.
+// (another program folder, another computer) and which the restore's drops and load never reach. While a mark stands,
+// the login says the last restore did not finish and offers to run it again, and V7backup refuses to replace an archive
+// with a dump of the partial database.
 #pragma once
 
 #include "platform/db.h"
