@@ -180,14 +180,21 @@ std::optional<Desenlace> Ejecucion::leerConfiguracion() {
     return std::nullopt;
 }
 
+// Both marks of a restore, read once connected: the server's stands for every installation of the kit (this
+// program folder or another), the file mark for this folder.
 std::optional<Desenlace> Ejecucion::restauracionPendiente() {
-    const auto marca = leerMarcaRestauracion();
-    if (!marca) {
+    const EstadoRestauracion estado = v7::restauracionPendiente(*sesion().ConexionPrincipal);
+    if (!estado.pendiente && estado.errorServidor.isEmpty()) {
         return std::nullopt;
     }
     // A restore that did not finish left a database that may be partial: an archive of it would replace
-    // the day's good one, perhaps the very archive being restored.
-    m_log.escribir(QStringLiteral(" - No se realizó el respaldo. ") + textoRestauracionPendiente(*marca) +
+    // the day's good one, perhaps the very archive being restored. A mark that cannot be read counts too.
+    m_log.escribir(QStringLiteral(" - No se realizó el respaldo. ") +
+                   (estado.pendiente
+                        ? textoRestauracionPendiente(*estado.pendiente)
+                        : QStringLiteral("No se pudo comprobar en el servidor si quedó sin terminar una restauración "
+                                         "de la base de datos: ") +
+                              estado.errorServidor.trimmed() + QLatin1Char('.')) +
                    QStringLiteral(" No se respalda una base de datos que puede estar incompleta: ejecute nuevamente "
                                   "la restauración desde las Herramientas Administrativas."));
     return Desenlace::RestauracionPendiente;
@@ -334,13 +341,10 @@ ResultadoEjecucion Ejecucion::correr() {
     reiniciarSesion(); // nothing of an earlier run in this process: its connection string least of all
     std::optional<Desenlace> fin = leerConfiguracion();
     if (!fin) {
-        fin = restauracionPendiente();
-        if (fin) {
-            (void)conectar(); // only to record the outcome
-        }
+        fin = conectar();
     }
     if (!fin) {
-        fin = conectar();
+        fin = restauracionPendiente();
     }
     if (!fin) {
         marcarInicio();

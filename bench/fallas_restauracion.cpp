@@ -128,6 +128,18 @@ const char* nombreFalla(Falla f) {
     return "";
 }
 
+// Whether an unfinished restore is known, as the login and V7backup tell it: the server's mark, or this
+// folder's file mark (alone when the server cannot be reached).
+bool marcaPendiente() {
+    v7::db::Connection k;
+    k.setConnectionString(PgCluster::instance().connectionString());
+    v7::db::DbError e;
+    if (!k.open(e)) {
+        return v7::leerMarcaRestauracion().has_value();
+    }
+    return v7::restauracionPendiente(k).pendiente.has_value();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -233,7 +245,7 @@ int main(int argc, char** argv) {
         h.terminar(300000);
         QThread::msleep(2000);
         const int vivas = herramientasSobre(carpeta).size();
-        const bool marca = v7::leerMarcaRestauracion().has_value();
+        const bool marca = marcaPendiente();
         QString integra = QStringLiteral("-");
         if (!marca) {
             // Without a mark the database must be whole.
@@ -250,8 +262,8 @@ int main(int argc, char** argv) {
         limpio.iniciar(archivo);
         limpio.terminar(600000);
         duracion = reloj.elapsed();
-        const bool reintento = limpio.resultado == QLatin1String("ok") && !v7::leerMarcaRestauracion().has_value() &&
-                               c.scalar(consultaDatos) == esperado;
+        const bool reintento =
+            limpio.resultado == QLatin1String("ok") && !marcaPendiente() && c.scalar(consultaDatos) == esperado;
         reintentosFallidos += reintento ? 0 : 1;
         ++hechos;
         fila({QString::number(i + 1),

@@ -402,7 +402,7 @@ void FrmIniciarSesion::continuarLogin() {
     // The connection and the checks are done: messages and questions from here on.
     soltarVentana();
     // Whether the database may be used, or a restore comes first.
-    if (!decidirEntrada()) {
+    if (!decidirEntrada(d.restauracion)) {
         return;
     }
     // The session state.
@@ -435,10 +435,10 @@ void FrmIniciarSesion::continuarLogin() {
     }
 }
 
-bool FrmIniciarSesion::decidirEntrada() {
+bool FrmIniciarSesion::decidirEntrada(const std::optional<MarcaRestauracion>& marca) {
     auto& s = sesion();
-    // A restore that did not finish may have left a partial database that looks like a working one.
-    const std::optional<MarcaRestauracion> marca = leerMarcaRestauracion();
+    // A restore that did not finish (here or from any other installation) may have left a partial database
+    // that looks like a working one.
     m_archivoRestauracion = marca ? marca->archivo : QString();
     const bool utilizable = s.BaseDatosValida && m_tieneCatalogos;
     if (utilizable && !marca) {

@@ -2,6 +2,7 @@
 // its versions and fills the session state. The console reads its tag ("OK") after the modal show.
 #pragma once
 
+#include "core/marca_restauracion.h"
 #include "platform/db.h"
 
 #include <QDialog>
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -64,8 +66,9 @@ private:
     bool conectar();
     // The steps after a successful open.
     void continuarLogin();
-    // Whether the database may be used, or a restore is offered first; false when the program ends.
-    bool decidirEntrada();
+    // Whether the database may be used, or a restore is offered first (marca: a restore that did not
+    // finish); false when the program ends.
+    bool decidirEntrada(const std::optional<MarcaRestauracion>& marca);
     // Logged in: the tag, the window hidden, the local-address warning.
     void entrar();
     // The session state; what the session file is to hold.

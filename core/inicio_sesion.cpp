@@ -96,7 +96,9 @@ bool esDireccionLocal(const QString& servidor) {
     return net::direccionesLocales().contains(servidor.trimmed());
 }
 
-DecisionAcceso decidirAcceso(db::Connection& conexion) {
+namespace {
+
+DecisionAcceso decidirClase(db::Connection& conexion) {
     DecisionAcceso d;
     auto falla = [&d](const db::DbError& e, int linea) {
         d.acceso = Acceso::Fallo;
@@ -145,6 +147,17 @@ DecisionAcceso decidirAcceso(db::Connection& conexion) {
     }
     d.acceso = Acceso::Concedido;
     d.grupoSuper = grupo == QLatin1String("v7_super");
+    return d;
+}
+
+} // namespace
+
+DecisionAcceso decidirAcceso(db::Connection& conexion) {
+    DecisionAcceso d = decidirClase(conexion);
+    if (d.acceso == Acceso::Concedido) {
+        // A server mark that cannot be read leaves this folder's file mark to decide.
+        d.restauracion = restauracionPendiente(conexion).pendiente;
+    }
     return d;
 }
 

@@ -49,6 +49,9 @@ struct DecisionAcceso {
     bool grupoSuper = false;     // the login's group role is v7_super
     db::DbError error;
     int linea = 0; // the step of the login that failed (7: the staff table, 8: the user class)
+    // When Concedido: a restore that did not finish, by its marks (the server's, seen by every installation,
+    // and this program folder's file; see restauracionPendiente).
+    std::optional<MarcaRestauracion> restauracion;
 };
 
 DecisionAcceso decidirAcceso(db::Connection& conexion);

@@ -38,8 +38,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace v7 {
@@ -417,6 +419,19 @@ QString motivoOmision(const DefinicionVolcado& d, bool motorAntiguo) {
     return QString();
 }
 
+// An entry's object as the closing message names it: "TABLE catalogos.usuarios".
+QString objetoDe(const DefinicionVolcado& d) {
+    const bool enEsquema = !d.esquema.isEmpty() && d.esquema != QLatin1String("-");
+    if (d.tipo == QLatin1String("ACL") || d.tipo == QLatin1String("DEFAULT ACL")) {
+        const int espacio = d.nombre.indexOf(QLatin1Char(' '));
+        if (enEsquema && espacio > 0) {
+            return d.nombre.left(espacio) + QLatin1Char(' ') + d.esquema + QLatin1Char('.') + d.nombre.mid(espacio + 1);
+        }
+        return d.nombre;
+    }
+    return d.tipo + QLatin1Char(' ') + (enEsquema ? d.esquema + QLatin1Char('.') : QString()) + d.nombre;
+}
+
 // --- The lock of a restore ---
 
 // One restore at a time in a work folder: held for the whole run. A run that finds it free may remove what
@@ -511,16 +526,24 @@ QString estadoEnEspanol(const QString& estado) {
     return estado;
 }
 
-// The client sessions of veliro7 other than this one; soloConBloqueos: only those holding a lock on a
+// The client sessions of veliro7 other than this program's; soloConBloqueos: only those holding a lock on a
 // relation.
 QVector<SesionAjena> sesionesAjenas(bool soloConBloqueos) {
     QVector<SesionAjena> sesiones;
+    // This program's own connections (the shared one, the console's probe, any other it holds) are not
+    // other clients: they are known by their server session, never by their login.
+    const QStringList nuestras = db::sesionesPropias();
+    const QString propias = nuestras.isEmpty()
+                                ? QString()
+                                : QStringLiteral(" AND ") + db::expresionSesion(QStringLiteral("a")) +
+                                      QStringLiteral(" NOT IN (") + listaLiterales(nuestras) + QLatin1Char(')');
     const auto rs =
         sql::filas(QStringLiteral("SELECT a.pid, coalesce(a.usename::text, ''), coalesce(a.application_name, ''), "
                                   "coalesce(host(a.client_addr), ''), coalesce(a.state, ''), "
                                   "coalesce(to_char(coalesce(a.xact_start, a.backend_start), 'HH24:MI:SS'), '') "
                                   "FROM pg_stat_activity a WHERE a.datname = 'veliro7' AND a.pid <> pg_backend_pid() "
                                   "AND a.backend_type = 'client backend'") +
+                   propias +
                    (soloConBloqueos ? QStringLiteral(" AND EXISTS (SELECT 1 FROM pg_locks l WHERE l.pid = a.pid AND "
                                                      "l.granted AND l.locktype = 'relation')")
                                     : QString()) +
@@ -577,8 +600,9 @@ struct ResultadoEliminacion {
 };
 
 // Every schema (public made again as it was) and every large object, in one transaction that waits at most
-// plazoMs for another session's lock: all go or none.
-ResultadoEliminacion eliminarContenido(int plazoMs) {
+// plazoMs for another session's lock: all go or none. The server's mark of the restore is written first in
+// that same transaction, so it stands exactly when the drops do.
+ResultadoEliminacion eliminarContenido(int plazoMs, const MarcaRestauracion& marca) {
     ResultadoEliminacion r;
     auto con = sesion().ConexionPrincipal;
     if (!con || !con->isOpen()) {
@@ -595,6 +619,15 @@ ResultadoEliminacion eliminarContenido(int plazoMs) {
         t.begin(e) &&
         ejecutar(QStringLiteral("SET LOCAL lock_timeout = '") + QString::number(plazoMs) + QStringLiteral("ms'")) &&
         ejecutar(QStringLiteral("SET LOCAL statement_timeout = 0"));
+    if (ok) {
+        const QString noMarcada = marcarRestauracionServidor(t.connection(), marca, &e);
+        if (!noMarcada.isEmpty() && !e.isLostConnection()) {
+            t.rollback();
+            r.mensaje = noMarcada;
+            return r;
+        }
+        ok = noMarcada.isEmpty();
+    }
     // Owner and grants of schema public, to make it again as it was.
     QString propietario = QStringLiteral("pg_database_owner");
     QStringList concesiones;
@@ -747,6 +780,34 @@ QString rutaLogRestauracion(const QDate& fecha) {
 QString rutaLogUsuariosRestaurados(const QDate& fecha) {
     return paths::programFolder() + QStringLiteral("LogUsuarioRestaurados_") +
            fecha.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".txt");
+}
+
+QString limpiarRestauracionAbandonada(const QString& trabajo) {
+    if (trabajo.isEmpty()) {
+        return QString();
+    }
+    const QString carpetaTrabajo = paths::withSlash(trabajo);
+    const QString carpeta = carpetaTrabajo + kCarpetaRestauracion;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(carpeta).constData(), &st) != 0) {
+        return QString();
+    }
+    const BloqueoRestauracion bloqueo(carpetaTrabajo);
+    if (!bloqueo.tomado()) {
+        return QString(); // a restore runs there now
+    }
+    terminarHerramientasAbandonadas(carpeta);
+    int error = 0;
+    const bool borrada = paths::borrarSinSeguirEnlaces(carpeta, &error);
+    const QString ahora = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    anexarLog(rutaLogRestauracion(QDate::currentDate()),
+              QStringLiteral("=== ") + ahora + QStringLiteral(" al iniciar V7Tools ") +
+                  (borrada ? QStringLiteral("se eliminó ")
+                           : QStringLiteral("no se pudo eliminar (") + QString::fromLocal8Bit(std::strerror(error)) +
+                                 QStringLiteral(") ")) +
+                  QStringLiteral("la carpeta ") + carpeta +
+                  QStringLiteral(", el respaldo extraído por una restauración que no terminó\n"));
+    return borrada ? carpeta : QString();
 }
 
 std::optional<ChecksumRespaldo> leerChecksum(const QByteArray& contenido) {
@@ -919,15 +980,33 @@ EstructuraVolcado examinarVolcado(const QString& ruta) {
     return r;
 }
 
+int trabajosDeCarga(const EstructuraVolcado& estructura) {
+    if (!estructura.reconocida || !estructura.conDesplazamientos || !estructura.completa) {
+        return 1;
+    }
+    const int grandes = int(std::count_if(estructura.tamanosBloques.begin(), estructura.tamanosBloques.end(),
+                                          [](qint64 t) { return t >= kBloqueGrande; }));
+    return qBound(1, qMin(QThread::idealThreadCount(), grandes), kMaxTrabajosCarga);
+}
+
 QVector<DefinicionVolcado> leerDefiniciones(const QString& textoPgRestore) {
     static const QRegularExpression entrada(QStringLiteral("^-- TOC entry (\\d+) "));
     static const QRegularExpression nombre(
         QStringLiteral("^-- Name: (.*); Type: ([^;]*); Schema: ([^;]*); Owner: (.*)$"));
     QVector<DefinicionVolcado> defs;
     QStringList lineas;
+    static const QRegularExpression propiedad(QStringLiteral("^ALTER [A-Z ]+ .* OWNER TO .+;$"));
     auto cerrar = [&] {
-        if (!defs.isEmpty() && nombraRoles(defs.last().tipo)) {
-            defs.last().sentencias = sentenciasDe(lineas);
+        if (!defs.isEmpty()) {
+            const QStringList sentencias = sentenciasDe(lineas);
+            if (nombraRoles(defs.last().tipo)) {
+                defs.last().sentencias = sentencias;
+            }
+            for (const QString& s : sentencias) {
+                if (propiedad.match(s).hasMatch()) {
+                    defs.last().propiedad << s;
+                }
+            }
         }
         lineas.clear();
     };
@@ -1084,9 +1163,7 @@ ArchivoVerificado verificarArchivo(const QString& archivo, const QString& carpet
         if (!estructura.completa) {
             return rechazo(v, FallaArchivo::VolcadoIncompleto, estructura.motivo);
         }
-        v.paralelo = true;
-        v.bloquesGrandes = int(std::count_if(estructura.tamanosBloques.begin(), estructura.tamanosBloques.end(),
-                                             [](qint64 t) { return t >= kBloqueGrande; }));
+        v.trabajos = trabajosDeCarga(estructura);
     } else {
         const QString errores = notas + QStringLiteral("lectura.err.txt");
         const process::Result r = events::esperar([&] {
@@ -1193,6 +1270,10 @@ ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& r
                     for (const QString& rol : rolesDeSentencia(s)) {
                         if (!rolesExistentes.contains(rol)) {
                             motivo = QStringLiteral("nombra el rol ") + rol + QStringLiteral(", que no existe");
+                            QStringList& objetos = c.concesionesSinRol[rol];
+                            if (!objetos.contains(objetoDe(*d))) {
+                                objetos << objetoDe(*d);
+                            }
                         }
                     }
                 }
@@ -1214,6 +1295,7 @@ ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& r
         } else {
             c.lista += ';' + crudo + '\n';
             c.omitidas << linea.trimmed() + QStringLiteral("  (") + motivo + QLatin1Char(')');
+            c.idsOmitidos.insert(m.captured(1).toInt());
         }
     }
     c.propietariosFaltantes = QStringList(faltantes.begin(), faltantes.end());
@@ -1269,7 +1351,8 @@ Parada fallaDeConsulta(const QString& queSeHacia, const QString& error, int prog
 
 // Other sessions would hold the drops up, or see the database half gone: they are named, and ended only when
 // the administrator says so.
-PosibleParada atenderOtrasSesiones(const InterfazRestauracion& ui) {
+PosibleParada atenderOtrasSesiones(Corrida& c) {
+    const InterfazRestauracion& ui = c.ui;
     const QVector<SesionAjena> otras = events::esperar([] { return sesionesAjenas(false); });
     if (otras.isEmpty()) {
         return std::nullopt;
@@ -1283,11 +1366,14 @@ PosibleParada atenderOtrasSesiones(const InterfazRestauracion& ui) {
         kCrLf + kCrLf +
         QStringLiteral("Para restaurar el respaldo es necesario terminarlas; lo que no hayan guardado se perderá.") +
         kCrLf + QStringLiteral("¿ Desea terminar estas sesiones y continuar con la restauración ?");
+    c.paso(-1, QStringLiteral("Hay otras sesiones conectadas a la base de datos; se espera su respuesta (todavía no "
+                              "se ha modificado nada)..."));
     if (!ui.terminarSesiones || !ui.terminarSesiones(pregunta)) {
         return Parada{QStringLiteral("La restauración se canceló: hay otras sesiones conectadas a la base de datos.") +
                           kCrLf + kCrLf + kNoModificada,
                       Gravedad::Informacion};
     }
+    c.paso(-1, QStringLiteral("Terminando las otras sesiones conectadas a la base de datos..."));
     events::esperarEnHilo([&] { terminarSesiones(otras); });
     return std::nullopt;
 }
@@ -1318,9 +1404,12 @@ PosibleParada eliminarStaff(Corrida& c, QSet<QString>& protegidos, QStringList& 
 }
 
 // The archive's roles file, reduced to what the server lacks (filtrarRoles), run by psql under a fresh
-// restrict key: not one meta-command of the file can run.
+// restrict key (not one meta-command of the file can run) in one transaction that stops at the first error:
+// a run stopped on the way, or a statement that fails, leaves none of its roles behind, never one half made
+// (a login without LOGIN or without its group, which a later restore would keep as it is). incompletos gets
+// the archive's staff logins that exist afterwards without the login or group the archive gives them.
 PosibleParada crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const QSet<QString>& protegidos,
-                                   QStringList& fallas) {
+                                   QStringList& fallas, QStringList& incompletos) {
     c.paso(-1, QStringLiteral("Asignando permisos a los roles..."));
     bool ok = false;
     QString error;
@@ -1346,13 +1435,13 @@ PosibleParada crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const
     const QString salida = c.trabajo + QStringLiteral("v7.roles.txt");
     c.restos.agregar(script);
     c.restos.agregar(salida);
-    const QString escrito =
-        CrearArchivoBat(script,
-                        citarSh(herramienta(c.bin, QStringLiteral("psql"))) +
-                            QStringLiteral(" -X -q -v ON_ERROR_STOP=0 -d veliro7 -f - -h ") + citarSh(c.s.ServidorIP) +
-                            QStringLiteral(" -p ") + QString::number(c.s.PuertoBD) + QStringLiteral(" -U ") +
-                            citarSh(c.s.UsuarioBD) + QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
-                        QString());
+    const QString escrito = CrearArchivoBat(
+        script,
+        citarSh(herramienta(c.bin, QStringLiteral("psql"))) +
+            QStringLiteral(" -X -q -1 -v ON_ERROR_STOP=1 -d veliro7 -f - -h ") + citarSh(c.s.ServidorIP) +
+            QStringLiteral(" -p ") + QString::number(c.s.PuertoBD) + QStringLiteral(" -U ") + citarSh(c.s.UsuarioBD) +
+            QStringLiteral(" > ") + citarSh(salida) + QStringLiteral(" 2>&1"),
+        QString());
     const QString noLanzado = QStringLiteral("No se logró lanzar el archivo .BAT para restaurar los usuarios");
     if (escrito != QLatin1String("OK")) {
         return Parada{escrito + kCrLf + noLanzado};
@@ -1369,7 +1458,14 @@ PosibleParada crearRolesDelArchivo(Corrida& c, const ArchivoVerificado& v, const
         if (servidorPerdido()) {
             return perdidaAl(QStringLiteral("al crear los usuarios"));
         }
-        fallas << QStringLiteral("Usuarios del respaldo: ") + db::redactStatement(lineasError(salidaRoles, 5));
+        fallas << QStringLiteral("Usuarios del respaldo: la creación se detuvo en el primer error y no se creó "
+                                 "ninguno: ") +
+                      db::redactStatement(lineasError(salidaRoles, 5));
+    }
+    const QVector<StaffEsperado> staff = staffDelArchivo(roles.texto);
+    incompletos = events::esperar([&] { return staffIncompleto(staff, ok, error); });
+    if (!ok) {
+        fallas << QStringLiteral("Usuarios del respaldo: no se pudo comprobar los usuarios analistas: ") + error;
     }
     return std::nullopt;
 }
@@ -1409,11 +1505,12 @@ PosibleParada montar(Corrida& c, const ArchivoVerificado& v, ListaCarga& plan) {
     if (!plan.propietariosFaltantes.isEmpty()) {
         opciones += QStringLiteral(" -O");
     }
-    const int trabajos =
-        v.paralelo ? qBound(1, qMin(QThread::idealThreadCount(), v.bloquesGrandes), kMaxTrabajosCarga) : 1;
+    const int trabajos = v.trabajos;
     if (trabajos > 1) {
         opciones += QStringLiteral(" -j ") + QString::number(trabajos);
     }
+    anexarLog(c.log, QStringLiteral("--- carga: pg_restore con ") + QString::number(trabajos) +
+                         (trabajos == 1 ? QStringLiteral(" trabajo\n") : QStringLiteral(" trabajos\n")));
     // The load's sessions: index builds sort in memory where the server's setting would spill to disk, and a
     // commit does not wait for its flush. That is safe here: a load cut short leaves the mark anyway, and the
     // restore's own statements after it commit normally, which flushes every commit of the load before them.
@@ -1525,6 +1622,74 @@ PosibleParada compararConteos(const ChecksumRespaldo& checksum) {
     return std::nullopt;
 }
 
+// After a load that could not set owners (pg_restore -O, because some owner is missing): the objects of the
+// owners that exist go back to them; those of the missing owners stay the session login's. The failures'
+// texts.
+QStringList devolverPropietarios(const ArchivoVerificado& v, const ListaCarga& plan) {
+    bool ok = false;
+    QString error;
+    const QSet<QString> existentes = rolesExistentes(ok, error);
+    if (!ok) {
+        return {QStringLiteral("no se pudo leer los roles del servidor: ") + error};
+    }
+    const QString login = sesion().UsuarioBD.trimmed();
+    QStringList fallas;
+    int mas = 0;
+    for (const DefinicionVolcado& d : v.definiciones) {
+        if (plan.idsOmitidos.contains(d.id) || d.propietario == login || !existentes.contains(d.propietario)) {
+            continue;
+        }
+        for (const QString& sentencia : d.propiedad) {
+            const sql::Hecho hecho = sql::ejecutar(sentencia);
+            if (hecho.ok()) {
+                continue;
+            }
+            if (fallas.size() < 10) {
+                fallas << objetoDe(d) + QStringLiteral(" (") + d.propietario + QStringLiteral("): ") +
+                              err::detalleDelServidor(hecho.error);
+            } else {
+                ++mas;
+            }
+        }
+    }
+    if (mas > 0) {
+        fallas << QStringLiteral("y ") + QString::number(mas) + QStringLiteral(" objetos más");
+    }
+    return fallas;
+}
+
+// What a restore that ran to its end did differently from the archive, for its closing message: the owners
+// and the grantees the server lacks, and the archive's staff logins that exist without their login or group.
+QStringList notasDeRoles(const ListaCarga& plan, const QStringList& staffIncompletos, const QString& login) {
+    constexpr int kObjetosPorRol = 5;
+    QStringList notas;
+    if (!plan.propietariosFaltantes.isEmpty()) {
+        notas << QStringLiteral("Los objetos de estos propietarios, que no existen en este servidor, quedaron a "
+                                "nombre de ") +
+                     login + QStringLiteral(": ") + plan.propietariosFaltantes.join(QStringLiteral(", ")) +
+                     QLatin1Char('.');
+    }
+    if (!plan.concesionesSinRol.isEmpty()) {
+        QString t = QStringLiteral("Se omitieron los permisos que el respaldo daba a estos roles, que no existen en "
+                                   "este servidor:");
+        for (auto it = plan.concesionesSinRol.cbegin(); it != plan.concesionesSinRol.cend(); ++it) {
+            t += kCrLf + QStringLiteral("   - ") + it.key() + QStringLiteral(": ") +
+                 it.value().mid(0, kObjetosPorRol).join(QStringLiteral(", "));
+            if (it.value().size() > kObjetosPorRol) {
+                t += QStringLiteral(" y ") + QString::number(it.value().size() - kObjetosPorRol) +
+                     QStringLiteral(" más");
+            }
+        }
+        notas << t;
+    }
+    if (!staffIncompletos.isEmpty()) {
+        notas << QStringLiteral("Estos usuarios analistas del respaldo existen en este servidor sin el inicio de "
+                                "sesión o el grupo que el respaldo les da, y se dejaron como estaban:") +
+                     kCrLf + QStringLiteral("   - ") + staffIncompletos.join(kCrLf + QStringLiteral("   - "));
+    }
+    return notas;
+}
+
 QString zonaDesconocida(const QString& z) {
     return z.isEmpty() ? QStringLiteral("no se eligió la zona horaria")
                        : QStringLiteral("la zona horaria ") + z + QStringLiteral(" no existe");
@@ -1591,31 +1756,46 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                          QStringLiteral(" restauración de ") + archivo + QStringLiteral(" (respaldo: ") +
                          v.checksum.motor + QStringLiteral("; instalado: ") + v.motorInstalado + QStringLiteral(")\n"));
 
-    c.paso(3, QStringLiteral("Eliminando esquemas de la base de datos..."));
+    // Nothing is dropped while the question about other sessions waits: the status says so.
+    c.paso(-1, QStringLiteral("Buscando otras sesiones conectadas a la base de datos..."));
     if (events::esperar([] { return servidorPerdido(); })) {
         return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor") + kCrLf + kCrLf +
                         kNoModificada);
     }
-    if (const PosibleParada p = atenderOtrasSesiones(ui)) {
+    if (const PosibleParada p = atenderOtrasSesiones(c)) {
         return rechazar(p->texto, p->gravedad);
     }
 
-    // From here on the database changes: the mark says so until the restore has run to its end.
+    // From here on the database changes: both marks say so until the restore has run to its end. The file
+    // mark first; the server's is written in the drops' own transaction (a file mark whose restore left no
+    // mark on the server does not count: that run changed nothing). Only a restore that ran to its end
+    // removes them, the file mark once the server's is gone.
+    const MarcaRestauracion marca = nuevaMarcaRestauracion(archivo, s.UsuarioBD);
     {
-        MarcaRestauracion marca;
-        marca.archivo = archivo;
-        marca.inicio = QDateTime::currentDateTime();
-        marca.usuario = s.UsuarioBD;
-        marca.proceso = ::getpid();
         const QString noMarcada = marcarRestauracion(marca);
         if (!noMarcada.isEmpty()) {
             return rechazar(QStringLiteral("No se pudo registrar el inicio de la restauración: ") + noMarcada + kCrLf +
                             kCrLf + kNoModificada);
         }
     }
+    auto quitarMarcas = [&]() -> QStringList {
+        auto borrar = [] { return borrarMarcaRestauracionServidor(conexionPrincipal()); };
+        QString servidor = events::esperar(borrar);
+        if (!servidor.isEmpty() && !events::esperar([] { return servidorPerdido(); })) {
+            servidor = events::esperar(borrar); // on the connection opened again
+        }
+        if (!servidor.isEmpty()) {
+            return {servidor};
+        }
+        const QString enArchivo = borrarMarcaRestauracion();
+        return enArchivo.isEmpty() ? QStringList() : QStringList{enArchivo};
+    };
+    c.paso(3, QStringLiteral("Eliminando esquemas de la base de datos..."));
     {
-        const ResultadoEliminacion e = events::esperar([] { return eliminarContenido(kPlazoBloqueoEliminacionMs); });
+        const ResultadoEliminacion e =
+            events::esperar([&] { return eliminarContenido(kPlazoBloqueoEliminacionMs, marca); });
         if (e.estado == Eliminacion::SinCambios) {
+            // The transaction took the server's mark with it.
             (void)borrarMarcaRestauracion();
             anexarLog(c.log, QStringLiteral("--- nada se eliminó: ") + e.mensaje + QLatin1Char('\n'));
             return rechazar(e.mensaje + kCrLf + kCrLf + kNoModificada);
@@ -1632,8 +1812,9 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     }
     c.paso(-1, QStringLiteral("Creando roles de usuarios..."));
     r.fallas += crearGrupos();
+    QStringList staffIncompletos;
     if (!v.roles.isEmpty()) {
-        if (const PosibleParada p = crearRolesDelArchivo(c, v, protegidos, r.fallas)) {
+        if (const PosibleParada p = crearRolesDelArchivo(c, v, protegidos, r.fallas, staffIncompletos)) {
             return detener(*p);
         }
     }
@@ -1661,6 +1842,11 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         }
         return !sinServidor;
     };
+    // A load that could not set owners (some owner is missing) gives the owners that exist their objects back.
+    const QString pasoPropietarios = QStringLiteral("Propietarios del respaldo");
+    if (!plan.propietariosFaltantes.isEmpty() && pendiente(pasoPropietarios)) {
+        anotar(pasoPropietarios, events::esperar([&] { return devolverPropietarios(v, plan); }));
+    }
     const QString pasoPermisos = QStringLiteral("Permisos del respaldo");
     if (!plan.diferidas.isEmpty() && pendiente(pasoPermisos)) {
         anotar(pasoPermisos, events::esperar([&] { return aplicarPrivilegiosDiferidos(plan.diferidas); }));
@@ -1775,6 +1961,21 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         }
         r.noIncorporados = logins.noIncorporados;
         anotar(pasoAnalistas, logins.fallas);
+        if (!sinServidor) {
+            // The staff rows' logins that were there already: named when they lack their login or group (those
+            // that could not be made are named as not incorporated).
+            bool ok = false;
+            QString error;
+            const QStringList incompletos = events::esperar([&] {
+                QVector<StaffEsperado> staff = staffDeAnalistas(v.checksum.claveA, ok, error);
+                staff.removeIf([&](const StaffEsperado& e) { return logins.noIncorporados.contains(e.rol); });
+                return ok ? staffIncompleto(staff, ok, error) : QStringList();
+            });
+            if (!ok) {
+                anotar(pasoAnalistas, {QStringLiteral("no se pudo comprobar los usuarios analistas: ") + error});
+            }
+            staffIncompletos = incompletos;
+        }
     }
     const QString pasoGrupos = QStringLiteral("Permisos de los grupos");
     if (pendiente(pasoGrupos)) {
@@ -1798,9 +1999,8 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         r.mensaje = fallo(t);
         return r;
     }
-    // Every step ran: the database is whole again, and the mark goes.
-    const QString marca = borrarMarcaRestauracion();
-    if (!marca.isEmpty()) {
+    // Every step ran: the database is whole again, and both marks go.
+    for (const QString& marca : quitarMarcas()) {
         r.fallas << QStringLiteral("Marca de restauración: ") + marca;
     }
     if (!r.noIncorporados.isEmpty()) {
@@ -1809,6 +2009,16 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
         if (!borrados.ok()) {
             r.fallas << pasoAnalistas + QStringLiteral(": ") + err::detalleDelServidor(borrados.error);
         }
+    }
+    // Owners and grantees the server lacks, staff logins left as they were: told in the closing message (the
+    // restore itself is complete).
+    const QStringList notas = notasDeRoles(plan, staffIncompletos, s.UsuarioBD.trimmed());
+    QString textoNotas;
+    if (!notas.isEmpty()) {
+        textoNotas = kCrLf + kCrLf + notas.join(kCrLf + kCrLf);
+        anexarLog(c.log, QStringLiteral("--- ") +
+                             notas.join(QStringLiteral("\n--- ")).replace(kCrLf, QStringLiteral("\n")) +
+                             QLatin1Char('\n'));
     }
     if (!r.fallas.isEmpty()) {
         r.ok = false;
@@ -1823,20 +2033,25 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
                                "su información:") +
                 kCrLf + r.noIncorporados.join(kCrLf);
         }
+        r.mensaje.texto += textoNotas;
         anexarLog(c.log,
                   QStringLiteral("--- terminó con errores:\n") + r.fallas.join(QLatin1Char('\n')) + QLatin1Char('\n'));
         return r;
     }
     r.ok = true;
-    r.mensaje.gravedad = Gravedad::Informacion;
+    r.mensaje.gravedad = notas.isEmpty() ? Gravedad::Informacion : Gravedad::Aviso;
     if (!r.noIncorporados.isEmpty()) {
         r.mensaje.texto = QStringLiteral("La información ha sido restaurada correctamente, sin embargo, los") + kCrLf +
                           QStringLiteral("siguientes usuarios analistas no fueron incorporados debido a ") + kCrLf +
-                          QStringLiteral("duplicidad en su información:") + kCrLf + r.noIncorporados.join(kCrLf);
+                          QStringLiteral("duplicidad en su información:") + kCrLf + r.noIncorporados.join(kCrLf) +
+                          textoNotas;
         return r;
     }
     (void)VerificarArchivosCompartidos();
-    r.mensaje.texto = QStringLiteral("La base de datos ha sido restaurada correctamente");
+    r.mensaje.texto = QStringLiteral("La base de datos ha sido restaurada correctamente") + textoNotas;
+    if (!notas.isEmpty()) {
+        r.mensaje.texto += kCrLf + kCrLf + QStringLiteral("Los detalles están en el archivo: ") + c.log;
+    }
     return r;
 }
 

@@ -7,15 +7,18 @@
 // (a dump without such offsets is read to its end instead). A refused archive leaves the database, its roles
 // and the session as they were.
 //
-// Then, with a mark left in the program folder for the whole run (only a restore that runs to its end
-// clears it): the other sessions of veliro7 named and, when the administrator agrees, ended; every schema
-// and large object dropped in one transaction with a lock-wait limit (all or none); the staff logins of the
-// four v7_* groups dropped; the groups and the roles the dump needs made; the dump loaded with pg_restore
+// Then the other sessions of veliro7 (never this program's own connections) named and, when the
+// administrator agrees, ended; and, with both marks of core/marca_restauracion left for the whole run (only a
+// restore that runs to its end clears them): every schema and large object dropped in one transaction with a
+// lock-wait limit (all or none); the staff logins of the four v7_* groups dropped; the groups made, and the
+// roles the dump needs made from the archive's roles file in one transaction; the dump loaded with pg_restore
 // (by several jobs where the dump records its blocks and holds several large ones), leaving out what the
-// server has already (plpgsql, schema public, an old engine's tsearch2 objects); the full-text objects and
-// the time zone set; the counts of checksum.dat compared; the dates stored; the sequences raised; the staff
-// logins and the groups' privileges made good. Failures of the steps after the drops are gathered into the
-// closing message.
+// server has already (plpgsql, schema public, an old engine's tsearch2 objects), and the owners that exist
+// given their objects back when some owner is missing; the full-text objects and the time zone set; the
+// counts of checksum.dat compared; the dates stored; the sequences raised; the staff logins and the groups'
+// privileges made good. Failures of the steps after the drops are gathered into the closing message, which
+// also names the owners and grantees the server lacks and the archive's staff logins left without their
+// login or group.
 //
 //     InterfazRestauracion ui;
 //     ui.avance = [&](int valor, const QString& estado) { … };   // bar 0..10 and status text
@@ -29,6 +32,7 @@
 #include "core/errores.h"
 #include "maintenance/respaldo.h"
 
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -68,12 +72,17 @@ struct EstructuraVolcado {
 };
 EstructuraVolcado examinarVolcado(const QString& ruta);
 
+// The jobs the restore loads a dump of that structure with (pg_restore --jobs): the machine's cores, at most 8,
+// and no more than the dump's large data blocks; one for a dump that does not record its blocks' places.
+int trabajosDeCarga(const EstructuraVolcado& estructura);
+
 // One entry of the dump as pg_restore describes it (its "TOC entry" comment), with the statements of the
 // entries that name roles (privileges, default privileges, policies).
 struct DefinicionVolcado {
     int id = 0;
     QString tipo, esquema, nombre, propietario;
-    QStringList sentencias;
+    QStringList sentencias; // of the entries that name roles
+    QStringList propiedad;  // its ALTER ... OWNER TO statements
 };
 QVector<DefinicionVolcado> leerDefiniciones(const QString& textoPgRestore);
 
@@ -102,8 +111,7 @@ struct [[nodiscard]] ArchivoVerificado {
     QString motorInstalado; // pg_config's first line, upper case
     int mayorInstalado = -1, mayorRespaldo = -1;
     QByteArray listaVolcado;                 // pg_restore -l output
-    bool paralelo = false;                   // the dump can be loaded by several jobs (its blocks' places known)
-    int bloquesGrandes = 0;                  // its data blocks large enough to be worth a job of their own
+    int trabajos = 1;                        // the load's jobs (trabajosDeCarga)
     QVector<DefinicionVolcado> definiciones; // every entry without data
     QSet<QString> rolesNombrados;            // owners and grantees the dump names
     bool ok() const { return falla == FallaArchivo::Ninguna; }
@@ -124,8 +132,12 @@ QString mensajeArchivoRechazado(const ArchivoVerificado& v);
 struct ListaCarga {
     QByteArray lista;                     // for pg_restore -L
     QStringList omitidas;                 // the entries left out, as pg_restore lists them
+    QSet<int> idsOmitidos;                // their ids
     QVector<DefinicionVolcado> diferidas; // privileges to run after the load
     QStringList propietariosFaltantes;    // owners the server lacks: the load cannot set owners
+    // The roles the server lacks that privileges or policies of the dump name, each with the objects whose
+    // grants to it (or whose policy for it) the restore leaves out.
+    QMap<QString, QStringList> concesionesSinRol;
 };
 ListaCarga prepararListaCarga(const ArchivoVerificado& v, const QSet<QString>& rolesExistentes);
 
@@ -159,5 +171,11 @@ QString errorGeneralRestauracion(qint64 numero, const QString& descripcion, int 
 // that could not be removed, in the program folder, named by the day.
 QString rutaLogRestauracion(const QDate& fecha);
 QString rutaLogUsuariosRestaurados(const QDate& fecha);
+
+// What a restore killed outright left in the work folder trabajo: its extracted archive (the roles file with
+// the password hashes among it) and the tools still working on it. Removed when V7Tools starts, unless a
+// restore of another V7Tools runs there now, and logged in the restore's log. The folder removed; empty when
+// there was none.
+QString limpiarRestauracionAbandonada(const QString& trabajo);
 
 } // namespace v7

@@ -12,6 +12,7 @@
 #include "platform/db.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRegularExpression>
 
 namespace v7 {
@@ -177,6 +178,22 @@ void otorgante(const QVector<Token>& t, int desde, QStringList& roles) {
     }
 }
 
+// The lines of a pg_dumpall -g output that make a role, alter it and grant it a role.
+const QRegularExpression& lineaCrear() {
+    static const QRegularExpression re(QStringLiteral("^CREATE ROLE (") + kIdent + QStringLiteral(");$"));
+    return re;
+}
+const QRegularExpression& lineaAlterar() {
+    static const QRegularExpression re(QStringLiteral("^ALTER ROLE (") + kIdent + QStringLiteral(") (.*);$"));
+    return re;
+}
+const QRegularExpression& lineaConceder() {
+    static const QRegularExpression re(QStringLiteral("^GRANT (") + kIdent + QStringLiteral(") TO (") + kIdent +
+                                       QStringLiteral(")( WITH [^;]*?)?(?: GRANTED BY ") + kIdent +
+                                       QStringLiteral(")?;$"));
+    return re;
+}
+
 } // namespace
 
 void anexarLog(const QString& archivo, const QString& texto) {
@@ -197,11 +214,9 @@ QString nombreDeIdentificador(const QString& identificador) {
 
 QString filtrarRoles(const QString& volcadoRoles, const QSet<QString>& protegidos, const QSet<QString>& existentes,
                      const QSet<QString>& necesarios, RolesFiltrados* detalle) {
-    static const QRegularExpression crear(QStringLiteral("^CREATE ROLE (") + kIdent + QStringLiteral(");$"));
-    static const QRegularExpression alterar(QStringLiteral("^ALTER ROLE (") + kIdent + QStringLiteral(") .*;$"));
-    static const QRegularExpression conceder(QStringLiteral("^GRANT (") + kIdent + QStringLiteral(") TO (") + kIdent +
-                                             QStringLiteral(")( WITH [^;]*?)?(?: GRANTED BY ") + kIdent +
-                                             QStringLiteral(")?;$"));
+    const QRegularExpression& crear = lineaCrear();
+    const QRegularExpression& alterar = lineaAlterar();
+    const QRegularExpression& conceder = lineaConceder();
     static const QRegularExpression set(QStringLiteral("^SET [a-z_]+ = [^;]*;$"));
     const QStringList lineas = volcadoRoles.split(QRegularExpression(QStringLiteral("\\r?\\n")));
 
@@ -364,6 +379,91 @@ EliminacionRoles eliminarRolesStaff(const QStringList& roles, const QString& log
     return r;
 }
 
+QVector<StaffEsperado> staffDelArchivo(const QString& volcadoRoles) {
+    QVector<StaffEsperado> staff;
+    QHash<QString, bool> login;
+    for (const QString& l : volcadoRoles.split(QRegularExpression(QStringLiteral("\\r?\\n")))) {
+        if (const auto a = lineaAlterar().match(l); a.hasMatch()) {
+            // ALTER ROLE x WITH … LOGIN …; its words outside the password's literal.
+            for (const Token& t : tokens(a.captured(2))) {
+                if (t.es("LOGIN") || t.es("NOLOGIN")) {
+                    login[nombreDeIdentificador(a.captured(1))] = t.es("LOGIN");
+                }
+            }
+        } else if (const auto g = lineaConceder().match(l); g.hasMatch()) {
+            const QString grupo = nombreDeIdentificador(g.captured(1));
+            if (esGrupo(grupo)) {
+                staff.push_back({nombreDeIdentificador(g.captured(2)), grupo, false});
+            }
+        }
+    }
+    for (StaffEsperado& e : staff) {
+        e.login = login.value(e.rol, false);
+    }
+    return staff;
+}
+
+QVector<StaffEsperado> staffDeAnalistas(bool claveA, bool& ok, QString& error) {
+    QVector<StaffEsperado> staff;
+    const sql::Filas f = sql::filas(QStringLiteral("SELECT usuario, clave FROM catalogos.analistas ORDER BY usuario"));
+    ok = f.ok();
+    error = f.error;
+    for (auto& rs = f.rs; ok && !rs->eof(); rs->moveNext()) {
+        const QString clave = rs->text(1);
+        if (rs->text(0).isEmpty() || clave.isEmpty()) {
+            continue;
+        }
+        const QString grupo = rolDeCodigoGrupo(leerClave(clave, claveA).codigo);
+        if (!grupo.isEmpty()) {
+            staff.push_back({rs->text(0), grupo, true});
+        }
+    }
+    return staff;
+}
+
+QStringList staffIncompleto(const QVector<StaffEsperado>& esperados, bool& ok, QString& error) {
+    QStringList incompletos;
+    ok = true;
+    if (esperados.isEmpty()) {
+        return incompletos;
+    }
+    QStringList nombres;
+    for (const StaffEsperado& e : esperados) {
+        nombres << e.rol;
+    }
+    // Direct memberships only: a superuser counts as a member of every role.
+    const sql::Filas f = sql::filas(
+        QStringLiteral("SELECT r.rolname::text, CASE WHEN r.rolcanlogin THEN 'S' ELSE 'N' END, "
+                       "coalesce(string_agg(g.rolname::text, ','), '') FROM "
+                       "pg_roles r LEFT JOIN pg_auth_members m ON m.member = r.oid LEFT JOIN pg_roles g ON g.oid = "
+                       "m.roleid WHERE r.rolname IN (") +
+        listaLiterales(nombres) + QStringLiteral(") GROUP BY 1, 2"));
+    ok = f.ok();
+    error = f.error;
+    QHash<QString, QPair<bool, QStringList>> servidor;
+    for (auto& rs = f.rs; ok && !rs->eof(); rs->moveNext()) {
+        servidor.insert(rs->text(0),
+                        {rs->text(1) == QLatin1String("S"), rs->text(2).split(QLatin1Char(','), Qt::SkipEmptyParts)});
+    }
+    for (const StaffEsperado& e : esperados) {
+        const auto it = servidor.constFind(e.rol);
+        if (it == servidor.cend()) {
+            continue;
+        }
+        QStringList falta;
+        if (e.login && !it->first) {
+            falta << QStringLiteral("no puede iniciar sesión");
+        }
+        if (!it->second.contains(e.grupo)) {
+            falta << QStringLiteral("no pertenece al grupo ") + e.grupo;
+        }
+        if (!falta.isEmpty()) {
+            incompletos << e.rol + QStringLiteral(" (") + falta.join(QStringLiteral("; ")) + QLatin1Char(')');
+        }
+    }
+    return incompletos;
+}
+
 QStringList crearGrupos() {
     QStringList fallas;
     const QSet<QString> existen = gruposExistentes();
@@ -432,18 +532,34 @@ ResultadoLogins crearLoginsStaff(bool claveA) {
         if (!grupos.contains(grupo->rol)) {
             continue;
         }
-        // The name is an identifier and the password a literal: O'Brien stays O'Brien.
+        // The name is an identifier and the password a literal: O'Brien stays O'Brien. The login and its group
+        // in one transaction: a run stopped between them leaves neither.
         const QString nombre = citarIdentificador(usuario);
-        QString falla;
-        if (!EjecutarSQL(QStringLiteral("CREATE USER ") + nombre + QStringLiteral(" WITH ENCRYPTED PASSWORD ") +
-                             citarLiteral(permiso.contrasena) + grupo->opciones,
-                         &falla)) {
+        db::Transaccion t(sesion().ConexionPrincipal);
+        db::DbError e;
+        qint64 n = 0;
+        if (!t.begin(e) || !t.connection().execute(QStringLiteral("CREATE USER ") + nombre +
+                                                       QStringLiteral(" WITH ENCRYPTED PASSWORD ") +
+                                                       citarLiteral(permiso.contrasena) + grupo->opciones,
+                                                   n, e)) {
+            t.rollback();
+            if (e.isLostConnection()) {
+                r.ok = false;
+                r.mensajeFatal = e.description;
+                return r;
+            }
             // Nothing was made: a role of that name that is not a login belongs to someone else.
             r.noIncorporados << usuario;
             continue;
         }
-        if (!EjecutarSQL(QStringLiteral("GRANT ") + grupo->rol + QStringLiteral(" TO ") + nombre, &falla)) {
-            (void)EjecutarSQL(QStringLiteral("DROP ROLE ") + nombre);
+        if (!t.connection().execute(QStringLiteral("GRANT ") + grupo->rol + QStringLiteral(" TO ") + nombre, n, e) ||
+            !t.commit(e)) {
+            t.rollback();
+            if (e.isLostConnection()) {
+                r.ok = false;
+                r.mensajeFatal = e.description;
+                return r;
+            }
             r.fallas << QStringLiteral("No se logró asignar el usuario ") + usuario + QStringLiteral(" al grupo ") +
                             grupo->nombre;
         }

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 namespace v7 {
 
@@ -57,11 +58,30 @@ struct [[nodiscard]] EliminacionRoles {
 // role-removal log.
 EliminacionRoles eliminarRolesStaff(const QStringList& roles, const QString& logEliminacion);
 
+// A staff login as the archive gives it: its group and whether it may log in.
+struct StaffEsperado {
+    QString rol;
+    QString grupo;
+    bool login = true;
+};
+
+// The staff logins of a roles file: every role it makes a member of one of the four groups, with the LOGIN
+// or NOLOGIN of its ALTER ROLE (a role the file never lets log in is NOLOGIN).
+QVector<StaffEsperado> staffDelArchivo(const QString& volcadoRoles);
+
+// The staff logins of the staff table (rows whose group code is known), passwords read with claveA.
+QVector<StaffEsperado> staffDeAnalistas(bool claveA, bool& ok, QString& error);
+
+// Those of esperados that exist on the server without the login or the group the archive gives them, each
+// as "name (what it lacks)". ok false (error set) when the server could not be read.
+QStringList staffIncompleto(const QVector<StaffEsperado>& esperados, bool& ok, QString& error);
+
 // The four groups, created when missing (v7_super WITH SUPERUSER). The failures' texts.
 QStringList crearGrupos();
 
 // Staff logins from catalogos.analistas for an archive without a roles file: each row whose login is
-// missing gets its login in its group (passwords descrambled with claveA). Rows with an unknown group code
+// missing gets its login in its group (passwords descrambled with claveA), both in one transaction, so that
+// no login is left without its group. Rows with an unknown group code
 // are deleted. noIncorporados: the names that could not be created; fallas: the logins whose group could not
 // be given; ok false when the restore must stop (mensajeFatal set).
 struct [[nodiscard]] ResultadoLogins {

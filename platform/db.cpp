@@ -2,6 +2,9 @@
 
 #include <QRegularExpression>
 
+#include <map>
+#include <mutex>
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -142,7 +145,25 @@ bool readField(SQLHSTMT stmt, SQLUSMALLINT col, std::optional<QString>& out, DbE
     return true;
 }
 
+// The sessions of the open connections, by connection (opened and closed on several threads).
+std::mutex g_sesionesMutex;
+std::map<const void*, QString> g_sesiones;
+
 } // namespace
+
+QString expresionSesion(const QString& alias) {
+    return alias + QStringLiteral(".pid::text || '@' || to_char(") + alias +
+           QStringLiteral(".backend_start AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS.US')");
+}
+
+QStringList sesionesPropias() {
+    std::lock_guard<std::mutex> lock(g_sesionesMutex);
+    QStringList s;
+    for (const auto& [conexion, sesion] : g_sesiones) {
+        s << sesion;
+    }
+    return s;
+}
 
 bool DbError::isLostConnection() const {
     if (sqlState.startsWith(QLatin1String("08"))) {
@@ -267,10 +288,23 @@ bool Connection::open(DbError& error) {
     }
     m_env = env;
     m_dbc = dbc;
+    // Which server session this is, so that the program can tell its own sessions from other clients'.
+    DbError ignorado;
+    if (auto rs = runQuery(QStringLiteral("SELECT ") + expresionSesion(QStringLiteral("a")) +
+                               QStringLiteral(" FROM pg_stat_activity a WHERE a.pid = pg_backend_pid()"),
+                           ignorado);
+        rs && !rs->eof()) {
+        std::lock_guard<std::mutex> lock(g_sesionesMutex);
+        g_sesiones[this] = rs->text(0);
+    }
     return true;
 }
 
 void Connection::close() {
+    {
+        std::lock_guard<std::mutex> lock(g_sesionesMutex);
+        g_sesiones.erase(this);
+    }
     m_inTransaction = false;
     if (m_dbc != nullptr) {
         SQLDisconnect(static_cast<SQLHDBC>(m_dbc));

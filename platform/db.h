@@ -170,6 +170,15 @@ private:
     bool m_active = false;
 };
 
+// The server sessions of this program's open connections (the shared one, the console's probe, any
+// other), each as "<backend pid>@<backend start in UTC, to the microsecond>": the pair names one session
+// even after its pid is reused. A restore that asks to end the other sessions of the database never counts
+// these among them. Written by every open(), removed by close().
+QStringList sesionesPropias();
+
+// The same text of a session of pg_stat_activity aliased a, for comparing with sesionesPropias().
+QString expresionSesion(const QString& alias);
+
 // Replaces the value of every PWD= entry of a connection string (braced or bare) by <redacted>.
 QString redactPassword(const QString& text);
 

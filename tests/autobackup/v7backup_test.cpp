@@ -796,6 +796,46 @@ TEST_F(V7backup, ARestoreThatDidNotFinishStopsTheRun) {
     ASSERT_EQ(borrarMarcaRestauracion(), QString());
 }
 
+// The server's mark of a restore that did not finish, left from another program folder, stops the run as the
+// file mark does. A file mark of this folder whose restore left no mark on the server (it stopped before
+// changing anything, or a complete restore from any folder cleared the server's since) does not.
+TEST_F(V7backup, TheServersMarkStopsTheRunAndAFileMarkWithoutItDoesNot) {
+    escribirConfiguracionBuena(cluster().host());
+    escribir(archivoFechado(), "the day's archive, being restored");
+    db::Connection superusuario;
+    superusuario.setConnectionString(cluster().connectionString());
+    db::DbError e;
+    ASSERT_TRUE(superusuario.open(e)) << e.description.toStdString();
+    MarcaRestauracion otra = nuevaMarcaRestauracion(archivoFechado(), kJefe.usuario);
+    otra.inicio = QDateTime(QDate(2026, 12, 9), QTime(14, 5));
+    otra.carpeta = QStringLiteral("/opt/otra instalacion/");
+    ASSERT_EQ(marcarRestauracionServidor(superusuario, otra), QString());
+
+    Corrida c = correr();
+    EXPECT_EQ(c.estado, 6) << c.salidaError.toStdString();
+    EXPECT_TRUE(bitacora().contains(
+        QStringLiteral(" - No se realizó el respaldo. La última restauración de la base de datos no terminó (comenzó "
+                       "el 09/12/2026 a las 14:05): la base de datos puede estar incompleta. Archivo de respaldo: ") +
+        archivoFechado() +
+        QStringLiteral(". Se ejecutó desde la carpeta /opt/otra instalacion/. No se respalda una base de datos que "
+                       "puede estar incompleta: ejecute nuevamente la restauración desde las Herramientas "
+                       "Administrativas.\r\n")))
+        << bitacora().toStdString();
+    EXPECT_EQ(leer(archivoFechado()), QByteArray("the day's archive, being restored"));
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Falso"));
+    EXPECT_TRUE(empaques().isEmpty());
+    sinRestos();
+    ASSERT_EQ(borrarMarcaRestauracionServidor(superusuario), QString());
+
+    ASSERT_EQ(marcarRestauracion(nuevaMarcaRestauracion(archivoFechado(), kJefe.usuario)), QString());
+    c = correr();
+    EXPECT_EQ(c.estado, 0) << c.salidaError.toStdString() << bitacora().toStdString();
+    EXPECT_TRUE(leerZip(archivoFechado()).has_value());
+    EXPECT_EQ(valorConfiguracion("RESPALDOOK"), QStringLiteral("Verdadero"));
+    EXPECT_TRUE(leerMarcaRestauracion().has_value()); // the restore's to clear
+    ASSERT_EQ(borrarMarcaRestauracion(), QString());
+}
+
 // A server that restarts while 7za packs: the outcome is written once it answers again.
 TEST_F(V7backup, TheOutcomeIsWrittenWhenTheServerAnswersAgain) {
     escribirConfiguracionBuena(cluster().host());

@@ -548,6 +548,50 @@ TEST_F(Login, AnUnfinishedRestoreIsToldAndOfferedAgain) {
     ASSERT_EQ(borrarMarcaRestauracion(), QString());
 }
 
+// A restore of another installation (another program folder, another computer) that did not finish left its
+// mark on the server: every login is told, an "Administrador" one too, which may read the mark but not write
+// it. A file mark of this folder whose restore left no mark on the server (it stopped before changing
+// anything, or a complete restore from anywhere cleared the server's since) is not told.
+TEST_F(Login, TheServersMarkIsToldToEveryInstallation) {
+    db::Connection superusuario;
+    superusuario.setConnectionString(PgCluster::instance().connectionString());
+    db::DbError e;
+    ASSERT_TRUE(superusuario.open(e)) << e.description.toStdString();
+    MarcaRestauracion otra =
+        nuevaMarcaRestauracion(QStringLiteral("/srv/respaldos/veliro7_20240301.zip"), kJefe.usuario);
+    otra.inicio = QDateTime(QDate(2024, 3, 1), QTime(9, 30));
+    otra.equipo = QStringLiteral("otro-servidor");
+    otra.carpeta = QStringLiteral("/opt/veliro7/");
+    ASSERT_EQ(marcarRestauracionServidor(superusuario, otra), QString());
+    {
+        m_dialogs.answer(MsgResult::No);
+        FrmIniciarSesion w;
+        entrar(w, kAdmin.usuario, kAdmin.clave);
+        ASSERT_EQ(m_dialogs.shown().size(), 1u) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(m_dialogs.shown()[0].text,
+                  QStringLiteral("La última restauración de la base de datos no terminó (comenzó el 01/03/2024 a las "
+                                 "09:30): la base de datos puede estar incompleta. Archivo de respaldo: "
+                                 "/srv/respaldos/veliro7_20240301.zip. Se ejecutó en el equipo otro-servidor, desde "
+                                 "la carpeta /opt/veliro7/.\r\n\r\nSe recomienda restaurar nuevamente el respaldo "
+                                 "antes de continuar.\r\n            ¿ Desea hacerlo ahora ?"));
+        EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+    }
+    // Not the administrator's to clear.
+    EXPECT_NE(borrarMarcaRestauracionServidor(conexionPrincipal()), QString());
+    ASSERT_EQ(borrarMarcaRestauracionServidor(superusuario), QString());
+
+    ASSERT_EQ(marcarRestauracion(nuevaMarcaRestauracion(QStringLiteral("/srv/r.zip"), kJefe.usuario)), QString());
+    {
+        m_dialogs.clear();
+        FrmIniciarSesion w;
+        entrar(w, kJefe.usuario, kJefe.clave);
+        EXPECT_TRUE(m_dialogs.shown().empty()) << m_dialogs.texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(w.tag(), QStringLiteral("OK"));
+    }
+    EXPECT_TRUE(leerMarcaRestauracion().has_value());
+    ASSERT_EQ(borrarMarcaRestauracion(), QString());
+}
+
 // The console's own login: "Sí" opens the maintenance window on its restore, with the archive of the
 // unfinished restore in the box.
 TEST_F(Login, TheMaintenanceWindowOpensOnTheRestoreWithTheArchive) {

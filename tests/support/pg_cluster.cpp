@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,8 +46,10 @@ int freePort() {
 }
 
 // A watcher that outlives this test program: it holds the read end of a pipe whose write end only this
-// program holds, so it reads end of file once the program is gone, however it ended (CTest's time limit
-// kills it outright, and no atexit handler runs then). It then stops the cluster and removes its folder.
+// program holds, so it reads end of file once the program is gone, however it ended, and then stops the
+// cluster and removes its folder. CTest's time limit stops and kills the test's whole process tree (every
+// descendant, whatever its process group) and runs no atexit handler: so the watcher is a grandchild whose
+// parent exits at once, which leaves it an orphan of init, out of that tree.
 void vigilarCluster(const QString& root, const QString& data, const QString& bin, const QString& owner) {
     const bool conservar = !qEnvironmentVariableIsEmpty("V7_KEEP_CLUSTER");
     const QString pgctl = bin + QStringLiteral("/pg_ctl stop -w -t 30 -m immediate -D '") + data + QStringLiteral("'");
@@ -63,10 +66,21 @@ void vigilarCluster(const QString& root, const QString& data, const QString& bin
     }
     const pid_t p = ::fork();
     if (p == 0) {
-        ::setsid(); // out of the test's process group, which a time limit may kill whole
-        ::close(tubo[1]);
+        if (::fork() != 0) {
+            ::_exit(0); // the watcher's parent goes at once: the watcher is reparented
+        }
+        ::setsid(); // and out of the test's process group and session
+        // Nothing else of the test program is held open meanwhile: only the pipe's read end, as fd 3.
+        if (tubo[0] != 3) {
+            ::dup2(tubo[0], 3);
+        }
+        ::close_range(4, ~0U, 0);
         char b = 0;
-        while (::read(tubo[0], &b, 1) != 0 && errno == EINTR) {
+        for (;;) {
+            const ssize_t n = ::read(3, &b, 1);
+            if (n == 0 || (n < 0 && errno != EINTR)) {
+                break;
+            }
         }
         const int devnull = ::open("/dev/null", O_RDWR);
         ::dup2(devnull, 0);
@@ -76,6 +90,11 @@ void vigilarCluster(const QString& root, const QString& data, const QString& bin
         ::_exit(127);
     }
     ::close(tubo[0]);
+    if (p > 0) {
+        int estado = 0;
+        while (::waitpid(p, &estado, 0) < 0 && errno == EINTR) {
+        }
+    }
     // The write end stays open, unread, for as long as this program lives.
 }
 
