@@ -9,7 +9,11 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 namespace v7::ac8 {
 
@@ -138,10 +142,24 @@ public:
 
     Resultado crear(const QString& ruta) override {
         (void)cerrar();
-        if (QFileInfo::exists(ruta)) {
-            return {kBaseYaExiste, QStringLiteral("La base de datos ya existe.")};
+        // The file is made here, new, never through a link; the engine then only opens it (an empty file is an
+        // empty database), so it never creates a file by name.
+        const int fd = ::open(QFile::encodeName(ruta).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                return {kBaseYaExiste, QStringLiteral("La base de datos ya existe.")};
+            }
+            return {kRutaNoValida, QStringLiteral("No es una ruta válida. (") +
+                                       QString::fromLocal8Bit(std::strerror(errno)) + QLatin1Char(')')};
         }
-        return abrirCon(ruta, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        ::close(fd);
+        Resultado r = abrirCon(ruta, SQLITE_OPEN_READWRITE);
+        if (!r.ok()) {
+            // The empty file just made is no file of the export.
+            ::unlink(QFile::encodeName(ruta).constData());
+        }
+        return r;
     }
 
     Resultado definir(const Tabla& tabla) override {
@@ -231,7 +249,8 @@ public:
 private:
     Resultado abrirCon(const QString& ruta, int flags) {
         sqlite3* db = nullptr;
-        const int rc = sqlite3_open_v2(QFile::encodeName(ruta).constData(), &db, flags, nullptr);
+        // No link anywhere in the path: the engine would follow it by name, for the file and its journal alike.
+        const int rc = sqlite3_open_v2(QFile::encodeName(ruta).constData(), &db, flags | SQLITE_OPEN_NOFOLLOW, nullptr);
         if (rc != SQLITE_OK) {
             Resultado r = error(db != nullptr ? sqlite3_extended_errcode(db) : rc,
                                 db != nullptr ? QString::fromUtf8(sqlite3_errmsg(db)) : QString());

@@ -68,10 +68,12 @@ struct [[nodiscard]] Resultado {
 class ArchivoAcervo {
 public:
     virtual ~ArchivoAcervo() = default;
-    // A new, empty file at ruta (an existing file is an error); it stays open for definir().
+    // A new, empty file at ruta (anything standing at the name is an error); it stays open for definir().
+    // The file is reached by its path, and refused where a link stands anywhere on it: ruta must lie in a
+    // folder that nobody else can change (the writer builds the file in the program's work folder).
     virtual Resultado crear(const QString& ruta) = 0;
     virtual Resultado definir(const Tabla& tabla) = 0;
-    // Opens an existing file for ejecutar().
+    // Opens an existing file for ejecutar(), by its path as crear does.
     virtual Resultado abrir(const QString& ruta) = 0;
     // One INSERT statement. A rejected statement leaves no trace and the file stays usable.
     virtual Resultado ejecutar(const QString& insert) = 0;

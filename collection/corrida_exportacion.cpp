@@ -285,9 +285,7 @@ ResultadoArchivo escribirVolcado(const QString& carpetaBin, const QString& carpe
         QStringLiteral("El archivo de exportacion se ha generado con exito, en") + kCrLf + v.archivo +
         (v.empacado ? QString() : QStringLiteral(", pero se ha generado un error al intentar compactarlo."));
     if (!v.nombreOcupado.isEmpty()) {
-        texto += kCrLf + kCrLf + QStringLiteral("En ") + v.nombreOcupado +
-                 QStringLiteral(" ya había un enlace simbólico o un archivo de otro usuario; no se tocó y el archivo "
-                                "de exportación se guardó con el nombre de arriba.");
+        texto += kCrLf + kCrLf + textoNombreOcupado(v.nombreOcupado);
     }
     r.mensaje = fallo(texto, Gravedad::Informacion);
     return r;

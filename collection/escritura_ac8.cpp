@@ -1,17 +1,27 @@
 #include "collection/escritura_ac8.h"
 
+#include "collection/volcado.h"
 #include "core/consultas.h"
 #include "core/errores.h"
+#include "core/session.h"
 #include "core/sqlutil.h"
+#include "platform/archivo_seguro.h"
 #include "platform/events.h"
+#include "platform/paths.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace v7::acervo {
 
+using archivo::Carpeta;
 using err::kCrLf;
 
 namespace {
@@ -47,6 +57,92 @@ template <typename Fila> void escribirFilas(db::Recordset& rs, const InterfazExp
             ui.avanceEspecifico(hechas, 0);
         }
     }
+}
+
+// The file's name while it is built in the work folder: short, so that the engine's journal beside it
+// fits whatever name the file gets.
+const QString kNombreEnObra = QStringLiteral("acervo.ac8");
+
+// The session's work folder, else this user's own.
+QString carpetaDeTrabajo() {
+    const QString s = sesion().RutaTemporal;
+    return s.isEmpty() ? paths::workFolder() : s;
+}
+
+// The path of the folder open in c as the system names it, links resolved: the file engine is given a path
+// without any link on it. Empty when it cannot be told.
+QString rutaReal(const Carpeta& c) {
+    QByteArray destino(PATH_MAX, '\0');
+    const ssize_t n =
+        ::readlink(QFile::encodeName(c.rutaEstable()).constData(), destino.data(), size_t(destino.size()));
+    if (n <= 0 || n >= destino.size() || destino.at(0) != '/') {
+        return QString();
+    }
+    destino.truncate(n);
+    return QFile::decodeName(destino);
+}
+
+// Copies nombre of de into nuevo, a new file of a with the same mode, through descriptors alone. Empty, or
+// the Spanish reason.
+QString copiar(const Carpeta& de, const QString& nombre, const Carpeta& a, const QString& nuevo) {
+    QString motivo;
+    const int origen = de.abrirRegular(nombre, &motivo);
+    if (origen < 0) {
+        return motivo;
+    }
+    struct stat st {};
+    const int copia = ::fstat(origen, &st) == 0 ? a.crearNuevo(nuevo, st.st_mode & 0777) : -1;
+    auto fallar = [&](int e, const QString& ruta) {
+        ::close(origen);
+        if (copia >= 0) {
+            ::close(copia);
+        }
+        return archivo::motivoDeError(ruta, e);
+    };
+    if (copia < 0) {
+        const int e = errno;
+        return fallar(e, a.rutaDe(nuevo));
+    }
+    // The mode the file was built with, whatever the umask takes away.
+    if (::fchmod(copia, st.st_mode & 0777) != 0) {
+        const int e = errno;
+        return fallar(e, a.rutaDe(nuevo));
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(origen, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int e = errno;
+            return fallar(e, de.rutaDe(nombre));
+        }
+        if (n == 0) {
+            break;
+        }
+        for (ssize_t hecho = 0; hecho < n;) {
+            const ssize_t m = ::write(copia, buf + hecho, size_t(n - hecho));
+            if (m < 0 && errno == EINTR) {
+                continue;
+            }
+            if (m <= 0) {
+                const int e = m < 0 ? errno : ENOSPC;
+                return fallar(e, a.rutaDe(nuevo));
+            }
+            hecho += m;
+        }
+    }
+    if (::fsync(copia) != 0) {
+        const int e = errno;
+        return fallar(e, a.rutaDe(nuevo));
+    }
+    ::close(origen);
+    if (::close(copia) != 0) {
+        const int e = errno;
+        return archivo::motivoDeError(a.rutaDe(nuevo), e);
+    }
+    return QString();
 }
 
 QStringList lineasRecorte(const QString& marca, const QString& fichaNo, const QVector<ac8::Recorte>& recortes) {
@@ -85,13 +181,10 @@ QString textoFallaAc8(const ac8::Resultado& r) {
     return QString::number(r.numero) + kCrLf + kCrLf + r.descripcion;
 }
 
-bool liberarDestinoAc8(const QString& ruta) {
-    const QFileInfo info(ruta);
-    if (!info.exists() && !info.isSymLink()) {
-        return true;
-    }
-    // A link or a folder at the name is not a file to replace.
-    return !info.isSymLink() && info.isFile() && QFile::remove(ruta);
+bool nombreAc8Utilizable(const QString& ruta) {
+    struct stat st {};
+    // lstat: a link there is no folder, and is never followed (the file goes under a free name instead).
+    return ::lstat(QFile::encodeName(ruta).constData(), &st) != 0 || !S_ISDIR(st.st_mode);
 }
 
 bool etiquetasV6(qint64 idficha, QString& datosFijos, QString& etiquetas, QString* error,
@@ -121,9 +214,11 @@ bool etiquetasV6(qint64 idficha, QString& datosFijos, QString& etiquetas, QStrin
 }
 
 void textoCierreAc8(ResultadoAc8& r) {
+    const QString ocupado =
+        r.nombreOcupado.isEmpty() ? QString() : kCrLf + kCrLf + textoNombreOcupado(r.nombreOcupado, r.archivo);
     if (!r.conDetalles()) {
         r.titulo = QStringLiteral("Archivo de exportación generado!!!");
-        r.mensaje = fallo(QStringLiteral("Exportación exitosa"), Gravedad::Informacion);
+        r.mensaje = fallo(QStringLiteral("Exportación exitosa") + ocupado, Gravedad::Informacion);
         return;
     }
     const QString inicio =
@@ -150,11 +245,15 @@ void textoCierreAc8(ResultadoAc8& r) {
     }
     partes << r.lecturasFallidas;
     r.titulo = QStringLiteral("Archivo de exportación generado con detalles!!!");
-    r.mensaje = fallo(partes.join(kCrLf), r.lecturasFallidas.isEmpty() ? Gravedad::Informacion : Gravedad::Aviso);
+    r.mensaje =
+        fallo(partes.join(kCrLf) + ocupado, r.lecturasFallidas.isEmpty() ? Gravedad::Informacion : Gravedad::Aviso);
 }
 
-ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacion& ui) {
-    ResultadoAc8 r;
+namespace {
+
+// Fills the file just created at ruta: its items, then its records. False when it could not be opened
+// (r then holds the closing message).
+bool llenarAc8(const QString& ruta, int nBib, const InterfazExportacion& ui, ResultadoAc8& r) {
     auto general = [&](int valor, int maximo = 0) {
         if (ui.avanceGeneral) {
             ui.avanceGeneral(valor, maximo);
@@ -171,23 +270,13 @@ ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacio
         }
     };
 
-    general(1, 5);
-    estado(QStringLiteral("Creando contenedor AC8..."));
-    if (const ac8::Resultado creado = events::esperar([&] { return crearArchivoAc8(ruta); }); !creado.ok()) {
-        if (ui.aviso) {
-            ui.aviso(Gravedad::Error, textoFallaAc8(creado), QString());
-        }
-        r.titulo = QStringLiteral("Error al exportar acervo");
-        r.mensaje = fallo(QStringLiteral("No se pudo crear el archivo con la exportación"));
-        return r;
-    }
     const std::unique_ptr<ac8::ArchivoAcervo> archivo = ac8::nuevoArchivoAcervo();
     if (const ac8::Resultado abierto = archivo->abrir(ruta); !abierto.ok()) {
         // This box has always carried the information mark.
         r.titulo = QStringLiteral("Error en Exportación de acervo");
         r.mensaje = fallo(QStringLiteral("No se pudo abrir el archivo AC8 para el vaciado de los datos"),
                           Gravedad::Informacion);
-        return r;
+        return false;
     }
     r.creado = true;
     const bool conEnlaces = events::esperar([] {
@@ -268,7 +357,97 @@ ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacio
         r.lecturasFallidas << QStringLiteral("No se pudo guardar el archivo: ") + QString::number(cierre.numero) +
                                   QLatin1Char(' ') + cierre.descripcion;
     }
-    textoCierreAc8(r);
+    return true;
+}
+
+} // namespace
+
+ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacion& ui) {
+    ResultadoAc8 r;
+    if (ui.avanceGeneral) {
+        ui.avanceGeneral(1, 5);
+    }
+    if (ui.estado) {
+        ui.estado(QStringLiteral("Creando contenedor AC8..."));
+    }
+    const QFileInfo fi(ruta);
+    const QString nombre = fi.fileName();
+    const Carpeta destino = Carpeta::abrir(fi.absolutePath());
+    auto sinArchivo = [&](const QString& titulo, const Fallo& mensaje) {
+        if (destino.ok()) {
+            // An earlier file of this name must not pass for this run's output.
+            quitarSiEsPropio(destino, nombre);
+        }
+        r.creado = false;
+        r.titulo = titulo;
+        r.mensaje = mensaje;
+        return r;
+    };
+    auto noCreado = [&](const ac8::Resultado& falla) {
+        if (ui.aviso) {
+            ui.aviso(Gravedad::Error, textoFallaAc8(falla), QString());
+        }
+        return sinArchivo(QStringLiteral("Error al exportar acervo"),
+                          fallo(QStringLiteral("No se pudo crear el archivo con la exportación")));
+    };
+    auto rutaNoValida = [](const QString& motivo) {
+        return ac8::Resultado{ac8::kRutaNoValida,
+                              QStringLiteral("No es una ruta válida. (") + motivo + QLatin1Char(')')};
+    };
+    if (!destino.ok()) {
+        return noCreado(rutaNoValida(destino.motivo()));
+    }
+    // Made now, so that a folder that cannot take the file fails the run before any work.
+    const CarpetaPrivada entrega(destino, QLatin1Char('.') + nombre.left(32) + QLatin1Char('.'));
+    if (!entrega.ok()) {
+        return noCreado(rutaNoValida(entrega.carpeta().motivo()));
+    }
+    // The file engine reaches its file and journal by name: they are built where nobody else can change a
+    // folder on the way.
+    const Carpeta trabajo = Carpeta::abrir(carpetaDeTrabajo());
+    if (!trabajo.ok()) {
+        return noCreado(rutaNoValida(trabajo.motivo()));
+    }
+    const CarpetaPrivada obra(trabajo, QStringLiteral("ac8."));
+    const QString carpetaObra = obra.ok() ? rutaReal(obra.carpeta()) : QString();
+    if (carpetaObra.isEmpty()) {
+        return noCreado(rutaNoValida(obra.ok() ? obra.carpeta().ruta() : obra.carpeta().motivo()));
+    }
+    const QString enObra = carpetaObra + QLatin1Char('/') + kNombreEnObra;
+    if (const ac8::Resultado creado = events::esperar([&] { return crearArchivoAc8(enObra); }); !creado.ok()) {
+        return noCreado(creado);
+    }
+    r.creado = llenarAc8(enObra, nBib, ui, r);
+
+    // The file, as the run left it, goes to its name: copied into the private folder, then moved.
+    struct Puesta {
+        Colocacion colocacion;
+        QString motivo; // why it could not be put in place
+    };
+    const Puesta puesta = events::esperar([&] {
+        Puesta p;
+        p.motivo = copiar(obra.carpeta(), kNombreEnObra, entrega.carpeta(), nombre);
+        if (p.motivo.isEmpty()) {
+            p.colocacion = colocarExportacion(entrega.carpeta(), nombre, destino);
+            if (!p.colocacion.ok()) {
+                p.motivo = archivo::motivoDeError(destino.rutaDe(nombre), p.colocacion.error);
+            }
+        }
+        return p;
+    });
+    const Colocacion& colocado = puesta.colocacion;
+    if (!puesta.motivo.isEmpty()) {
+        return sinArchivo(
+            QStringLiteral("Error al exportar acervo"),
+            fallo(QStringLiteral("No se pudo crear el archivo con la exportación") + kCrLf + puesta.motivo));
+    }
+    r.archivo = destino.rutaDe(colocado.nombre);
+    if (!colocado.ocupado.isEmpty()) {
+        r.nombreOcupado = destino.rutaDe(colocado.ocupado);
+    }
+    if (r.creado) {
+        textoCierreAc8(r);
+    }
     return r;
 }
 

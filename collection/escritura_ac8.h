@@ -3,6 +3,11 @@
 // refuses, or whose item number does not fit its key, is left out, logged and counted; a descriptive text
 // longer than its field is cut to it, logged and counted; the closing message says how many of each.
 // Progress and log lines go through InterfazExportacion; nothing here shows a box.
+//
+// The chosen folder may be one that other users write: the file is built in a private folder of the
+// program's work folder, copied through descriptors into a file made in a private folder (0700, a name
+// nobody can foresee) inside the chosen folder, and only then moved to its name, never onto a link or
+// another user's file.
 #pragma once
 
 #include "collection/ac8.h"
@@ -20,8 +25,9 @@ ac8::Resultado definirTablaFichas(ac8::ArchivoAcervo& archivo);
 // The message of a file that could not be created: its number, two line ends, its description.
 QString textoFallaAc8(const ac8::Resultado& r);
 
-// An existing file at the chosen name is removed first; false when it cannot be.
-bool liberarDestinoAc8(const QString& ruta);
+// Whether the chosen name can take the file: not while a folder stands there. Nothing is removed here: an
+// earlier file of this program's user at the name is replaced only by the finished file.
+bool nombreAc8Utilizable(const QString& ruta);
 
 // A record's fixed data (its last 008 row) and its packed tags, read through the tag function of the
 // server. False with error when the tags could not be read. conEnlaces: whether the live tag table has its
@@ -38,18 +44,26 @@ struct [[nodiscard]] ResultadoAc8 {
     QStringList lecturasFallidas; // staged rows or the file that could not be read or saved
     QString titulo;               // the closing message; empty when the failure was shown on the way
     Fallo mensaje;
+    QString archivo; // the file as placed; empty when none was
+    // The chosen name, when a link or another user's file stood there: it is left alone and archivo is the
+    // next free name ("acervo-2.ac8").
+    QString nombreOcupado;
     // Whether the error log has lines to show.
     bool conDetalles() const {
         return ejemplaresFuera > 0 || fichasFuera > 0 || filasRecortadas > 0 || !lecturasFallidas.isEmpty();
     }
 };
 
-// The closing message of a written file: "Exportación exitosa" only when no row was left out or cut.
+// The closing message of a written file: "Exportación exitosa" only when no row was left out or cut; it
+// names the file when it went under a free name.
 void textoCierreAc8(ResultadoAc8& r);
 
-// Writes the file at ruta (removed first by the caller) from the staged items and records of library nBib.
-// The overall bar goes 1 to 5, the specific bar row by row; the closing steps put both back at 1 and clear
-// the status texts.
+// Writes the file from the staged items and records of library nBib and puts it at ruta: over an earlier
+// file of this program's user, else (a link or anything else at the name) under the next free name. Once
+// the file is made it is put in place whatever the run met afterwards (the rows written stay); when it
+// could not be made or placed, an earlier file of this user at ruta is removed, so it cannot pass for this
+// run's output, and nothing of the run is left. The overall bar goes 1 to 5, the specific bar row by row;
+// the closing steps put both back at 1 and clear the status texts.
 ResultadoAc8 escribirAc8(const QString& ruta, int nBib, const InterfazExportacion& ui);
 
 } // namespace v7::acervo

@@ -414,17 +414,16 @@ bool frmMontarAcervo::GetTagsMARCV6(qint64 queIDficha, QString& strDatosFijos, Q
 }
 
 void frmMontarAcervo::cmdArchivoDUMP_V6_Click() {
-    // The file's name comes from the save dialog alone; one that cannot be replaced is asked for again.
+    // The file's name comes from the save dialog alone; a folder at it is asked for again. Nothing is removed
+    // here: the finished file replaces an earlier one of this program's user, and goes under a free name
+    // where anything else stands (a folder still there the second time too).
     QString ruta = elegirArchivoAc8();
-    if (!ruta.isEmpty() && !acervo::liberarDestinoAc8(ruta)) {
+    if (!ruta.isEmpty() && !acervo::nombreAc8Utilizable(ruta)) {
         dialogs().message(this, MsgIcon::Critical,
                           QStringLiteral("No se puede reemplazar el archivo seleccionado por favor escoja un nuevo "
                                          "nombre para su archivo de exportación"),
                           MsgButtons::Ok, QStringLiteral("Selección de archivo"));
         ruta = elegirArchivoAc8();
-        if (!ruta.isEmpty()) {
-            (void)acervo::liberarDestinoAc8(ruta); // one that still stands makes the file's creation fail
-        }
     }
     if (ruta.isEmpty()) {
         cierreAc8();

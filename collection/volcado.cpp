@@ -31,49 +31,80 @@ QStringList argumentosVolcado(const ParametrosVolcado& p) {
     return a;
 }
 
-namespace {
+CarpetaPrivada::CarpetaPrivada(const Carpeta& dentro, const QString& prefijo)
+    : m_dentro(dentro), m_carpeta(dentro.crearCarpetaTemporal(prefijo)) {
+    if (m_carpeta.ok()) {
+        m_nombre = QFileInfo(m_carpeta.ruta()).fileName();
+        m_limpieza = std::make_unique<process::Limpieza>([this] { descartar(); });
+    }
+}
 
-// Whether nombre in c is a regular file of this program's user: an earlier export, which this run may
-// replace or remove. Anything else there (a link, another user's file) is not the kit's to touch.
-bool esPropio(const Carpeta& c, const QString& nombre) {
+CarpetaPrivada::~CarpetaPrivada() {
+    if (m_carpeta.ok()) {
+        descartar();
+    }
+    m_limpieza.reset();
+}
+
+void CarpetaPrivada::descartar() const {
+    // Through the folder's own descriptor: nobody else can write in it.
+    for (const QString& n : m_carpeta.nombres()) {
+        m_carpeta.borrar(n);
+    }
+    // By then its name may hold a link or someone else's folder, moved there after this one was moved away:
+    // only this very folder, emptied, goes (rmdir takes no link and no folder that holds anything).
+    struct stat aqui {};
+    struct stat alli {};
+    if (::fstat(m_carpeta.fd(), &aqui) == 0 && m_dentro.estado(m_nombre, &alli) && S_ISDIR(alli.st_mode) &&
+        alli.st_dev == aqui.st_dev && alli.st_ino == aqui.st_ino) {
+        ::unlinkat(m_dentro.fd(), QFile::encodeName(m_nombre).constData(), AT_REMOVEDIR);
+    }
+}
+
+bool esArchivoPropio(const Carpeta& c, const QString& nombre) {
     struct stat st {};
     return c.estado(nombre, &st) && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 void quitarSiEsPropio(const Carpeta& c, const QString& nombre) {
-    if (esPropio(c, nombre)) {
+    if (esArchivoPropio(c, nombre)) {
         // unlink removes the name only: whatever was swapped in meanwhile is not followed.
         ::unlinkat(c.fd(), QFile::encodeName(nombre).constData(), 0);
     }
 }
 
-// Moves nombre from privada to destino under the same name, over an earlier file of this user; where a link
-// or anything else stands at it, under the first free name "<base>-2<ext>", "-3"… (*ocupado tells).
-// The name used, or empty with errno in *error.
-QString colocar(const Carpeta& privada, const QString& nombre, const Carpeta& destino, QString* ocupado, int* error) {
+Colocacion colocarExportacion(const Carpeta& privada, const QString& nombre, const Carpeta& destino) {
+    Colocacion c;
     const QFileInfo fi(nombre);
     const QString base = fi.completeBaseName();
     const QString extension = fi.suffix().isEmpty() ? QString() : QLatin1Char('.') + fi.suffix();
     for (int i = 1; i <= 99; ++i) {
         const QString candidato = i == 1 ? nombre : base + QLatin1Char('-') + QString::number(i) + extension;
         // Replacing replaces the name itself: whatever is swapped in meanwhile is never written through.
-        const int e = privada.mover(nombre, destino, candidato, esPropio(destino, candidato));
+        const int e = privada.mover(nombre, destino, candidato, esArchivoPropio(destino, candidato));
         if (e == 0) {
-            return candidato;
+            c.nombre = candidato;
+            return c;
         }
         if (e != EEXIST && e != ENOTEMPTY && e != EISDIR) {
-            *error = e;
-            return QString();
+            c.error = e;
+            return c;
         }
         if (i == 1) {
-            *ocupado = nombre;
+            c.ocupado = nombre;
         }
     }
-    *error = EEXIST;
-    return QString();
+    c.error = EEXIST;
+    return c;
 }
 
-} // namespace
+QString textoNombreOcupado(const QString& ocupado, const QString& colocado) {
+    return QStringLiteral("En ") + ocupado +
+           QStringLiteral(" ya había un enlace simbólico o un archivo de otro usuario; no se tocó y el archivo de "
+                          "exportación se guardó ") +
+           (colocado.isEmpty() ? QStringLiteral("con el nombre de arriba.")
+                               : QStringLiteral("como ") + colocado + QLatin1Char('.'));
+}
 
 ResultadoVolcado volcarExportacion(const ParametrosVolcado& p, const std::function<void()>& volcado) {
     ResultadoVolcado r;
@@ -94,22 +125,11 @@ ResultadoVolcado volcarExportacion(const ParametrosVolcado& p, const std::functi
     if (!destino.ok()) {
         return fallar(FallaVolcado::Carpeta, destino.motivo());
     }
-    const Carpeta privada = destino.crearCarpetaTemporal(QLatin1Char('.') + nombreBackup + QLatin1Char('.'));
+    const CarpetaPrivada trabajo(destino, QLatin1Char('.') + nombreBackup + QLatin1Char('.'));
+    const Carpeta& privada = trabajo.carpeta();
     if (!privada.ok()) {
         return fallar(FallaVolcado::Carpeta, privada.motivo());
     }
-    const QString nombrePrivada = QFileInfo(privada.ruta()).fileName();
-    const auto descartar = [&destino, &privada, nombrePrivada] {
-        for (const QString& n : privada.nombres()) {
-            privada.borrar(n);
-        }
-        destino.borrar(nombrePrivada);
-    };
-    const process::Limpieza alTerminar(descartar);
-    struct Descarte {
-        const std::function<void()> accion;
-        ~Descarte() { accion(); }
-    } descarte{descartar};
 
     // The dump's file is this run's own, new; pg_dump writes it through its standard output, opened by a
     // path that names the private folder itself.
@@ -147,14 +167,13 @@ ResultadoVolcado volcarExportacion(const ParametrosVolcado& p, const std::functi
     // Packed from the file just written; an archive that did not check out is no export file.
     r.empacado = archiver::empacarArchivo(estable + nombreBackup, estable + nombreZip) == archiver::kZipOk;
     const QString aColocar = r.empacado ? nombreZip : nombreBackup;
-    int e = 0;
-    const QString colocado = colocar(privada, aColocar, destino, &r.nombreOcupado, &e);
-    if (colocado.isEmpty()) {
-        return fallar(FallaVolcado::Colocacion, archivo::motivoDeError(destino.rutaDe(aColocar), e));
+    const Colocacion colocado = colocarExportacion(privada, aColocar, destino);
+    if (!colocado.ok()) {
+        return fallar(FallaVolcado::Colocacion, archivo::motivoDeError(destino.rutaDe(aColocar), colocado.error));
     }
-    r.archivo = destino.rutaDe(colocado);
-    if (!r.nombreOcupado.isEmpty()) {
-        r.nombreOcupado = destino.rutaDe(r.nombreOcupado);
+    r.archivo = destino.rutaDe(colocado.nombre);
+    if (!colocado.ocupado.isEmpty()) {
+        r.nombreOcupado = destino.rutaDe(colocado.ocupado);
     }
     quitarSiEsPropio(destino, r.empacado ? nombreBackup : nombreZip);
     return r;

@@ -7,12 +7,67 @@
 // the finished export file is moved to its name, never onto a link or another user's file.
 #pragma once
 
+#include "platform/archivo_seguro.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+namespace v7::process {
+class Limpieza;
+}
 
 namespace v7::acervo {
+
+// ---------------------------------------------------------------- shared by the export files
+
+// A private folder (0700, named prefijo and six random letters and digits: nobody can plant its name in
+// advance) made inside dentro, a folder that others may write. What it holds goes when the object goes, and
+// also when a signal ends the program meanwhile; the folder itself is removed only while it is still the one
+// made here, so a folder swapped in at its name keeps what it holds. dentro must outlive it.
+class CarpetaPrivada {
+public:
+    CarpetaPrivada(const archivo::Carpeta& dentro, const QString& prefijo);
+    ~CarpetaPrivada();
+    CarpetaPrivada(const CarpetaPrivada&) = delete;
+    CarpetaPrivada& operator=(const CarpetaPrivada&) = delete;
+
+    bool ok() const { return m_carpeta.ok(); }
+    const archivo::Carpeta& carpeta() const { return m_carpeta; }
+
+private:
+    void descartar() const;
+
+    const archivo::Carpeta& m_dentro;
+    archivo::Carpeta m_carpeta;
+    QString m_nombre;
+    std::unique_ptr<process::Limpieza> m_limpieza;
+};
+
+// Whether nombre in c is a regular file of this program's user: an earlier export, which a run may replace or
+// remove. Anything else there (a link, another user's file, a folder) is not the kit's to touch.
+bool esArchivoPropio(const archivo::Carpeta& c, const QString& nombre);
+// Removes nombre from c when it is such a file (the name itself: nothing swapped in is followed).
+void quitarSiEsPropio(const archivo::Carpeta& c, const QString& nombre);
+
+struct [[nodiscard]] Colocacion {
+    QString nombre;  // the name it got in the destination; empty when it could not be moved
+    QString ocupado; // the name it was meant to have, when something that is not the kit's stood there
+    int error = 0;   // errno when it could not be moved
+    bool ok() const { return !nombre.isEmpty(); }
+};
+
+// Moves nombre of privada to destino under the same name, over an earlier file of this program's user; where
+// a link or anything else stands at it, under the first free name "<base>-2<ext>", "-3"…
+Colocacion colocarExportacion(const archivo::Carpeta& privada, const QString& nombre, const archivo::Carpeta& destino);
+
+// The closing box's paragraph when the name was taken: ocupado was left alone and the export file saved as
+// colocado, or under the name the box gives above it when colocado is empty.
+QString textoNombreOcupado(const QString& ocupado, const QString& colocado = QString());
+
+// ---------------------------------------------------------------- the dump
 
 struct ParametrosVolcado {
     QString carpetaBin; // the server's client tools

@@ -8,6 +8,7 @@
 #include "collection/volcado.h"
 #include "core/fallos_ui.h"
 #include "core/session.h"
+#include "platform/paths.h"
 #include "tests/support/archivos_prueba.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
@@ -575,6 +576,322 @@ TEST_F(Exportacion, PreviousGenerationFileLeavesOutItemNumbersThatDoNotFit) {
         EXPECT_EQ(sqlite(archivo, QStringLiteral("SELECT count(*) FROM EJEMPLARES WHERE NumAdqui LIKE 'ABCDEFGHIJ%'")),
                   QStringLiteral("0"));
     }
+}
+
+// What stands at a path, not followed: its kind, owner and inode, and its bytes or a link's target.
+struct Huella {
+    mode_t modo = 0;
+    uid_t dueno = 0;
+    ino_t inodo = 0;
+    QByteArray contenido;
+    bool operator==(const Huella&) const = default;
+};
+
+Huella huella(const QString& ruta) {
+    Huella h;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(ruta).constData(), &st) != 0) {
+        return h;
+    }
+    h = {st.st_mode, st.st_uid, st.st_ino, {}};
+    if (S_ISLNK(st.st_mode)) {
+        h.contenido = QFile::encodeName(QFileInfo(ruta).symLinkTarget());
+    } else if (S_ISREG(st.st_mode)) {
+        h.contenido = leer(ruta);
+    } else if (S_ISDIR(st.st_mode)) {
+        h.contenido = QDir(ruta)
+                          .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                          .join(QLatin1Char('|'))
+                          .toUtf8();
+    }
+    return h;
+}
+
+QStringList entradasDe(const QString& carpeta, const QStringList& filtro = {}) {
+    QStringList l =
+        QDir(carpeta).entryList(filtro, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    l.sort();
+    return l;
+}
+
+// The staging of library 2 for the previous generation's file, done once through the window; later files
+// are written by the window's writer alone. The closing text of that library's file is kept.
+class ExportacionAc8 : public Exportacion {
+protected:
+    void SetUp() override {
+        Exportacion::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        const passwd* pw = ::getpwnam("nobody");
+        ASSERT_NE(pw, nullptr);
+        nobody = *pw;
+        ASSERT_TRUE(QDir().mkpath(carpeta));
+        ASSERT_EQ(::chmod(QFile::encodeName(carpeta).constData(), 0777), 0);
+        escribir(victima, "VICTIMA\n");
+        ASSERT_EQ(::chmod(QFile::encodeName(victima).constData(), 0600), 0);
+        ScriptedDialogs dialogs;
+        dialogs.answer(destinos.file(QStringLiteral("primero.ac8"))).answer(MsgResult::Ok);
+        w = ventana(2, destinos.path(), true);
+        click(*w, "cmdCreaTablas");
+        ASSERT_EQ(dialogs.shown().size(), 2u);
+        cierre = dialogs.shown()[1].text;
+        ASSERT_TRUE(cierre.startsWith(QStringLiteral("El proceso de Exportación ha terminado,")))
+            << cierre.toStdString();
+    }
+
+    // Nothing of a run is left in the work folder.
+    static QStringList restosEnTrabajo() { return entradasDe(sesion().RutaTemporal, {QStringLiteral("ac8.*")}); }
+
+    passwd nobody{};
+    const QString carpeta = destinos.file(QStringLiteral("compartida")); // others may write it
+    TempDir raiz;                                                        // root's alone
+    const QString victima = raiz.file(QStringLiteral("victima"));
+    std::unique_ptr<frmMontarAcervo> w;
+    QString cierre;
+};
+
+// Whoever may write the chosen folder may plant something at the file's name before the run: nothing is
+// removed or written through it. A link or another user's file is left alone and the file goes under the
+// next free name, which the closing box names; an earlier file of the kit's own is replaced, as the save
+// dialog asked; a folder there makes the dialog ask again.
+TEST_F(ExportacionAc8, NothingThatStandsAtTheNameIsRemovedOrWrittenThrough) {
+    struct Caso {
+        const char* nombre;
+        std::function<void(const QString&)> plantar;
+        bool reemplazado; // the kit's own earlier file
+    };
+    const Caso casos[] = {
+        {"a link to a file of root's",
+         [&](const QString& ruta) {
+             ASSERT_TRUE(QFile::link(victima, ruta));
+             ASSERT_EQ(::lchown(QFile::encodeName(ruta).constData(), nobody.pw_uid, nobody.pw_gid), 0);
+         },
+         false},
+        {"another user's file",
+         [&](const QString& ruta) {
+             escribir(ruta, "AJENO\n");
+             ASSERT_EQ(::chown(QFile::encodeName(ruta).constData(), nobody.pw_uid, nobody.pw_gid), 0);
+         },
+         false},
+        {"an earlier file of the kit's own", [&](const QString& ruta) { escribir(ruta, "ANTERIOR\n"); }, true},
+    };
+    QStringList esperadas;
+    int n = 0;
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const QString ruta = carpeta + QStringLiteral("/acervo %1.ac8").arg(++n);
+        k.plantar(ruta);
+        const Huella antes = huella(ruta);
+        ScriptedDialogs dialogs;
+        dialogs.answer(ruta).answer(MsgResult::Ok);
+        w->cmdArchivoDUMP_V6_Click();
+
+        ASSERT_EQ(dialogs.shown().size(), 2u);
+        const QString libre = k.reemplazado ? ruta : ruta.chopped(4) + QStringLiteral("-2.ac8");
+        EXPECT_EQ(dialogs.shown()[1].title, QStringLiteral("Archivo de exportación generado con detalles!!!"));
+        EXPECT_EQ(dialogs.shown()[1].text,
+                  k.reemplazado
+                      ? cierre
+                      : cierre + QStringLiteral("\r\n\r\nEn ") + ruta +
+                            QStringLiteral(" ya había un enlace simbólico o un archivo de otro usuario; no se tocó y "
+                                           "el archivo de exportación se guardó como ") +
+                            libre + QLatin1Char('.'));
+        EXPECT_EQ(sqlite(libre, QStringLiteral("SELECT (SELECT count(*) FROM Fichas) || '/' || count(*) FROM "
+                                               "EJEMPLARES")),
+                  QStringLiteral("5/6"));
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(libre).constData(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_uid, ::geteuid());
+        if (!k.reemplazado) {
+            EXPECT_TRUE(huella(ruta) == antes);
+        }
+        esperadas << QFileInfo(ruta).fileName();
+        if (libre != ruta) {
+            esperadas << QFileInfo(libre).fileName();
+        }
+    }
+    EXPECT_EQ(leer(victima), QByteArray("VICTIMA\n"));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(victima).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(entradasDe(raiz.path()), QStringList{QStringLiteral("victima")});
+
+    // A folder at the name: the dialog asks once more, and the folder stays as it was.
+    const QString hueco = carpeta + QStringLiteral("/carpeta.ac8");
+    ASSERT_TRUE(QDir().mkpath(hueco + QStringLiteral("/dentro")));
+    const Huella antes = huella(hueco);
+    const QString otra = carpeta + QStringLiteral("/otra.ac8");
+    ScriptedDialogs dialogs;
+    dialogs.answer(hueco).answer(MsgResult::Ok).answer(otra).answer(MsgResult::Ok);
+    w->cmdArchivoDUMP_V6_Click();
+    ASSERT_EQ(dialogs.shown().size(), 4u);
+    EXPECT_EQ(dialogs.shown()[1].title, QStringLiteral("Selección de archivo"));
+    EXPECT_EQ(dialogs.shown()[1].icon, MsgIcon::Critical);
+    EXPECT_EQ(dialogs.shown()[2].kind, QStringLiteral("save"));
+    EXPECT_EQ(dialogs.shown()[3].text, cierre);
+    EXPECT_TRUE(huella(hueco) == antes);
+    EXPECT_EQ(sqlite(otra, QStringLiteral("SELECT count(*) FROM Fichas")), QStringLiteral("5"));
+    esperadas << QStringLiteral("carpeta.ac8") << QStringLiteral("otra.ac8");
+
+    // No private folder or copy is left behind, here or in the work folder.
+    esperadas.sort();
+    EXPECT_EQ(entradasDe(carpeta), esperadas);
+    EXPECT_EQ(restosEnTrabajo(), QStringList());
+}
+
+// The run's private folder in the chosen folder swapped while the file is written: moved away, and a link to
+// a root-only folder, or another user's folder, put at its name. The file still reaches its name from the
+// folder the run made; the root-only folder gets nothing and the other user's folder keeps what it holds.
+TEST_F(ExportacionAc8, TheFileReachesItsNameFromTheFolderTheRunMadeWhateverIsSwappedIn) {
+    const QByteArray secreto = "SECRETO-DE-ROOT\n";
+    const QString nombre = QStringLiteral("acervo.ac8");
+    escribir(raiz.file(nombre), secreto);
+    ASSERT_EQ(::chmod(QFile::encodeName(raiz.file(nombre)).constData(), 0600), 0);
+    const QString ajena = carpeta + QStringLiteral("/ajena");
+    ASSERT_TRUE(QDir().mkpath(ajena));
+    escribir(ajena + QStringLiteral("/nota"), "NOTA\n");
+    for (const QString& r : {ajena, ajena + QStringLiteral("/nota")}) {
+        ASSERT_EQ(::chown(QFile::encodeName(r).constData(), nobody.pw_uid, nobody.pw_gid), 0);
+    }
+    const Huella notaAntes = huella(ajena + QStringLiteral("/nota"));
+
+    for (const bool enlace : {true, false}) {
+        SCOPED_TRACE(enlace ? "a link to a root-only folder" : "another user's folder");
+        const QString ruta = carpeta + QLatin1Char('/') + nombre;
+        QString privada;
+        acervo::InterfazExportacion ui;
+        ui.estado = [&](const QString& texto) {
+            if (texto != QLatin1String("Exportando ejemplares ...")) {
+                return;
+            }
+            const QStringList halladas = entradasDe(carpeta, {QStringLiteral(".acervo.ac8.??????")});
+            ASSERT_EQ(halladas.size(), 1) << halladas.join(QLatin1Char(' ')).toStdString();
+            privada = carpeta + QLatin1Char('/') + halladas[0];
+            ASSERT_TRUE(QDir().rename(privada, privada + QStringLiteral(".movida")));
+            if (enlace) {
+                ASSERT_TRUE(QFile::link(raiz.path(), privada));
+            } else {
+                ASSERT_TRUE(QDir().rename(ajena, privada));
+            }
+        };
+        const acervo::ResultadoAc8 r = acervo::escribirAc8(ruta, 2, ui);
+
+        ASSERT_FALSE(privada.isEmpty());
+        EXPECT_EQ(r.archivo, ruta);
+        EXPECT_TRUE(r.nombreOcupado.isEmpty());
+        EXPECT_EQ(r.titulo, QStringLiteral("Archivo de exportación generado con detalles!!!"));
+        EXPECT_EQ(r.mensaje.texto, cierre);
+        EXPECT_EQ(sqlite(ruta, QStringLiteral("SELECT (SELECT count(*) FROM Fichas) || '/' || count(*) FROM "
+                                              "EJEMPLARES")),
+                  QStringLiteral("5/6"));
+        // What was swapped in is the swapper's, left as it is; the folder moved away is emptied.
+        if (enlace) {
+            EXPECT_EQ(QFileInfo(privada).symLinkTarget(), QDir::cleanPath(raiz.path()));
+        } else {
+            EXPECT_EQ(entradasDe(privada), QStringList{QStringLiteral("nota")});
+            EXPECT_TRUE(huella(privada + QStringLiteral("/nota")) == notaAntes);
+        }
+        EXPECT_EQ(entradasDe(privada + QStringLiteral(".movida")), QStringList());
+        EXPECT_EQ(entradasDe(raiz.path()), (QStringList{nombre, QStringLiteral("victima")}));
+        EXPECT_EQ(leer(raiz.file(nombre)), secreto);
+        ASSERT_TRUE(paths::borrarSinSeguirEnlaces(privada + QStringLiteral(".movida")));
+        if (!enlace) {
+            ASSERT_TRUE(QDir().rename(privada, ajena));
+        } else {
+            ASSERT_TRUE(QFile::remove(privada));
+        }
+        ASSERT_TRUE(QFile::remove(ruta));
+    }
+    EXPECT_EQ(restosEnTrabajo(), QStringList());
+}
+
+// A file that cannot be made is reported before any row is read, leaves nothing of the run, and leaves no
+// earlier file of the kit's own at the name to pass for this run's.
+TEST_F(ExportacionAc8, AFileThatCannotBeMadeLeavesNoEarlierFileAtItsName) {
+    const QString trabajo = sesion().RutaTemporal;
+    struct Caso {
+        const char* nombre;
+        QString ruta;
+        QString trabajo;   // the session's work folder for the run
+        const char* razon; // in the box with the file's error
+    };
+    const QString enlace = carpeta + QStringLiteral("/enlace");
+    ASSERT_TRUE(QFile::link(raiz.path(), enlace));
+    const Caso casos[] = {
+        {"the work folder is gone", carpeta + QStringLiteral("/anterior.ac8"),
+         destinos.file(QStringLiteral("no existe/")), "3044\r\n\r\nNo es una ruta válida. (No se encontró la carpeta "},
+        {"the chosen folder is a link in a folder others write", enlace + QStringLiteral("/anterior.ac8"), trabajo,
+         "3044\r\n\r\nNo es una ruta válida. (La carpeta "},
+    };
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        escribir(k.ruta, "ANTERIOR\n");
+        const Huella raizAntes = huella(raiz.path());
+        sesion().RutaTemporal = k.trabajo;
+        ScriptedDialogs dialogs;
+        dialogs.answer(k.ruta).answer(MsgResult::Ok).answer(MsgResult::Ok);
+        w->cmdArchivoDUMP_V6_Click();
+        sesion().RutaTemporal = trabajo;
+
+        ASSERT_EQ(dialogs.shown().size(), 3u);
+        EXPECT_EQ(dialogs.shown()[1].title, kProgramTitle);
+        EXPECT_EQ(dialogs.shown()[1].icon, MsgIcon::Critical);
+        EXPECT_TRUE(dialogs.shown()[1].text.startsWith(QString::fromUtf8(k.razon)))
+            << dialogs.shown()[1].text.toStdString();
+        EXPECT_EQ(dialogs.shown()[2].title, QStringLiteral("Error al exportar acervo"));
+        EXPECT_EQ(dialogs.shown()[2].text, QStringLiteral("No se pudo crear el archivo con la exportación"));
+        if (k.trabajo == trabajo) {
+            // Behind the link: the root-only folder is not the kit's to write in, nor to remove from.
+            EXPECT_TRUE(huella(raiz.path()) == raizAntes);
+            EXPECT_EQ(leer(k.ruta), QByteArray("ANTERIOR\n"));
+            ASSERT_TRUE(QFile::remove(k.ruta));
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(k.ruta));
+        }
+        EXPECT_EQ(entradasDe(carpeta), QStringList{QStringLiteral("enlace")});
+        EXPECT_EQ(restosEnTrabajo(), QStringList());
+    }
+}
+
+// The file engine reaches the file by its path: a link at the name or on the way is refused, and nothing is
+// created or changed through it.
+TEST(ArchivoAc8, NoLinkOnThePathIsFollowed) {
+    TempDir d;
+    TempDir raiz;
+    escribir(raiz.file(QStringLiteral("x.ac8")), "NO ES UNA BASE\n");
+    ASSERT_TRUE(QFile::link(raiz.path(), d.file(QStringLiteral("enlace"))));
+    ASSERT_TRUE(QFile::link(raiz.file(QStringLiteral("x.ac8")), d.file(QStringLiteral("x.ac8"))));
+    ASSERT_TRUE(QFile::link(raiz.file(QStringLiteral("nuevo.ac8")), d.file(QStringLiteral("suelto.ac8"))));
+    struct Caso {
+        const char* nombre;
+        bool crear;
+        QString ruta;
+        int numero;
+    };
+    const Caso casos[] = {
+        {"create, a link at the name", true, d.file(QStringLiteral("x.ac8")), ac8::kBaseYaExiste},
+        {"create, a dangling link at the name", true, d.file(QStringLiteral("suelto.ac8")), ac8::kBaseYaExiste},
+        {"create, a link on the way", true, d.file(QStringLiteral("enlace/otro.ac8")), ac8::kRutaNoValida},
+        {"open, a link at the name", false, d.file(QStringLiteral("x.ac8")), ac8::kRutaNoValida},
+        {"open, a link on the way", false, d.file(QStringLiteral("enlace/x.ac8")), ac8::kRutaNoValida},
+    };
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const std::unique_ptr<ac8::ArchivoAcervo> a = ac8::nuevoArchivoAcervo();
+        const ac8::Resultado r = k.crear ? a->crear(k.ruta) : a->abrir(k.ruta);
+        EXPECT_EQ(r.numero, k.numero) << r.descripcion.toStdString();
+        EXPECT_FALSE(a->abierto());
+        EXPECT_EQ(entradasDe(raiz.path()), QStringList{QStringLiteral("x.ac8")});
+        EXPECT_EQ(leer(raiz.file(QStringLiteral("x.ac8"))), QByteArray("NO ES UNA BASE\n"));
+    }
+    // Where nothing stands, the file is made and takes its tables.
+    EXPECT_TRUE(acervo::crearArchivoAc8(d.file(QStringLiteral("bueno.ac8"))).ok());
+    EXPECT_EQ(sqlite(d.file(QStringLiteral("bueno.ac8")),
+                     QStringLiteral("SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master WHERE type = "
+                                    "'table' ORDER BY name)")),
+              QStringLiteral("EJEMPLARES,Fichas"));
 }
 
 TEST(TextosAc8, TheClosingMessageCountsRowsLeftOutAndCut) {
