@@ -6,6 +6,7 @@
 #include "core/session.h"
 #include "core/sqlutil.h"
 #include "platform/archivo_seguro.h"
+#include "platform/carpeta_privada.h"
 #include "platform/events.h"
 #include "platform/paths.h"
 
@@ -22,6 +23,7 @@
 namespace v7::acervo {
 
 using archivo::Carpeta;
+using archivo::CarpetaPrivada;
 using err::kCrLf;
 
 namespace {

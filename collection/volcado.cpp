@@ -4,6 +4,7 @@
 #include "core/archivos.h"
 #include "platform/archiver.h"
 #include "platform/archivo_seguro.h"
+#include "platform/carpeta_privada.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -17,6 +18,7 @@
 namespace v7::acervo {
 
 using archivo::Carpeta;
+using archivo::CarpetaPrivada;
 
 QStringList argumentosVolcado(const ParametrosVolcado& p) {
     QStringList a{QStringLiteral("-O"),      QStringLiteral("-h"), p.servidor, QStringLiteral("-p"),
@@ -29,36 +31,6 @@ QStringList argumentosVolcado(const ParametrosVolcado& p) {
     }
     a << QStringLiteral("--strict-names") << QStringLiteral("veliro7");
     return a;
-}
-
-CarpetaPrivada::CarpetaPrivada(const Carpeta& dentro, const QString& prefijo)
-    : m_dentro(dentro), m_carpeta(dentro.crearCarpetaTemporal(prefijo)) {
-    if (m_carpeta.ok()) {
-        m_nombre = QFileInfo(m_carpeta.ruta()).fileName();
-        m_limpieza = std::make_unique<process::Limpieza>([this] { descartar(); });
-    }
-}
-
-CarpetaPrivada::~CarpetaPrivada() {
-    if (m_carpeta.ok()) {
-        descartar();
-    }
-    m_limpieza.reset();
-}
-
-void CarpetaPrivada::descartar() const {
-    // Through the folder's own descriptor: nobody else can write in it.
-    for (const QString& n : m_carpeta.nombres()) {
-        m_carpeta.borrar(n);
-    }
-    // By then its name may hold a link or someone else's folder, moved there after this one was moved away:
-    // only this very folder, emptied, goes (rmdir takes no link and no folder that holds anything).
-    struct stat aqui {};
-    struct stat alli {};
-    if (::fstat(m_carpeta.fd(), &aqui) == 0 && m_dentro.estado(m_nombre, &alli) && S_ISDIR(alli.st_mode) &&
-        alli.st_dev == aqui.st_dev && alli.st_ino == aqui.st_ino) {
-        ::unlinkat(m_dentro.fd(), QFile::encodeName(m_nombre).constData(), AT_REMOVEDIR);
-    }
 }
 
 bool esArchivoPropio(const Carpeta& c, const QString& nombre) {

@@ -15,36 +15,9 @@
 #include <functional>
 #include <memory>
 
-namespace v7::process {
-class Limpieza;
-}
-
 namespace v7::acervo {
 
 // ---------------------------------------------------------------- shared by the export files
-
-// A private folder (0700, named prefijo and six random letters and digits: nobody can plant its name in
-// advance) made inside dentro, a folder that others may write. What it holds goes when the object goes, and
-// also when a signal ends the program meanwhile; the folder itself is removed only while it is still the one
-// made here, so a folder swapped in at its name keeps what it holds. dentro must outlive it.
-class CarpetaPrivada {
-public:
-    CarpetaPrivada(const archivo::Carpeta& dentro, const QString& prefijo);
-    ~CarpetaPrivada();
-    CarpetaPrivada(const CarpetaPrivada&) = delete;
-    CarpetaPrivada& operator=(const CarpetaPrivada&) = delete;
-
-    bool ok() const { return m_carpeta.ok(); }
-    const archivo::Carpeta& carpeta() const { return m_carpeta; }
-
-private:
-    void descartar() const;
-
-    const archivo::Carpeta& m_dentro;
-    archivo::Carpeta m_carpeta;
-    QString m_nombre;
-    std::unique_ptr<process::Limpieza> m_limpieza;
-};
 
 // Whether nombre in c is a regular file of this program's user: an earlier export, which a run may replace or
 // remove. Anything else there (a link, another user's file, a folder) is not the kit's to touch.

@@ -5,6 +5,7 @@
 #include "core/session.h"
 #include "platform/archiver.h"
 #include "platform/archivo_seguro.h"
+#include "platform/carpeta_privada.h"
 #include "platform/notify.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -203,25 +204,15 @@ QString ComprimirRespaldo(const QString& archivo, const QString& carpeta, const 
     if (!carpetaDestino.ok()) {
         return conMotivo(noCreado, carpetaDestino.motivo());
     }
-    const Carpeta privada = carpetaDestino.crearCarpetaTemporal(
-        QStringLiteral(".") + destino.fileName() + QLatin1Char('.') + QString::number(::getpid()) + QLatin1Char('-'));
-    if (!privada.ok()) {
-        return conMotivo(noCreado, errorSistema(privada.numeroError()).descripcion + QStringLiteral(": ") +
+    // What 7za made inside goes with the folder on every end, through the folder's own descriptor; the folder
+    // itself only while its name still holds it.
+    const archivo::CarpetaPrivada aparte(carpetaDestino, QStringLiteral(".") + destino.fileName() + QLatin1Char('.') +
+                                                             QString::number(::getpid()) + QLatin1Char('-'));
+    if (!aparte.ok()) {
+        return conMotivo(noCreado, errorSistema(aparte.carpeta().numeroError()).descripcion + QStringLiteral(": ") +
                                        destino.absolutePath());
     }
-    const QString nombrePrivada = QFileInfo(privada.ruta()).fileName();
-    // What 7za made inside goes first, through the folder's own descriptor; then the folder by its name.
-    const auto descartar = [&carpetaDestino, &privada, nombrePrivada] {
-        for (const QString& n : privada.nombres()) {
-            privada.borrar(n);
-        }
-        carpetaDestino.borrar(nombrePrivada);
-    };
-    const process::Limpieza alTerminar(descartar);
-    struct Descarte {
-        const std::function<void()> accion;
-        ~Descarte() { accion(); }
-    } descarte{descartar};
+    const Carpeta& privada = aparte.carpeta();
     const QString nombre = destino.fileName();
     const QString estable = privada.rutaEstable();
     const QString temporal = estable + QLatin1Char('/') + nombre;

@@ -1,5 +1,6 @@
 #include "core/marca_restauracion.h"
 #include "platform/archivo_seguro.h"
+#include "tests/support/archivos_prueba.h"
 #include "tests/support/temp_dir.h"
 
 #include <QDir>
@@ -99,11 +100,6 @@ TEST(ArchivoSeguro, AtomicReplaceKeepsOwnerAndNeverWritesThroughALink) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 3);
 }
 
-uid_t duenoDe(const QString& ruta) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(ruta).constData(), &st) == 0 ? st.st_uid : uid_t(-1);
-}
-
 // The walk to a folder follows a link only where nobody but root could have put it; a link in another
 // user's folder, or in a folder everyone may write, stops it with its reason.
 TEST(Carpeta, AFolderIsReachedWithoutALinkSomeoneElseCouldHavePlanted) {
@@ -183,7 +179,7 @@ TEST(Carpeta, CreationAndOwnersGoThroughTheDescriptor) {
 
     const Carpeta hecha = c.crearSubcarpeta(QStringLiteral("pg_log"), 0700, nobody->pw_uid, nobody->pw_gid);
     ASSERT_TRUE(hecha.ok()) << hecha.motivo().toStdString();
-    EXPECT_EQ(duenoDe(dir.file(QStringLiteral("pg_log"))), nobody->pw_uid);
+    EXPECT_EQ(v7::test::duenoDe(dir.file(QStringLiteral("pg_log"))), nobody->pw_uid);
     EXPECT_EQ(hecha.dueno(), nobody->pw_uid);
     EXPECT_TRUE(hecha.rechazoPorDueno(nobody->pw_uid).isEmpty());
     EXPECT_TRUE(hecha.rechazoPorDueno(0).contains(QStringLiteral("pertenece al usuario \"nobody\"")));
@@ -194,7 +190,7 @@ TEST(Carpeta, CreationAndOwnersGoThroughTheDescriptor) {
     const Carpeta plantada = c.crearSubcarpeta(QStringLiteral("enlace"), 0700, nobody->pw_uid, nobody->pw_gid);
     EXPECT_FALSE(plantada.ok());
     EXPECT_EQ(plantada.numeroError(), ELOOP);
-    EXPECT_EQ(duenoDe(victima), 0u);
+    EXPECT_EQ(v7::test::duenoDe(victima), 0u);
 
     // Temporary folders: private, a name of their own each time.
     const Carpeta t1 = c.crearCarpetaTemporal(QStringLiteral(".x."));

@@ -1,6 +1,7 @@
 #include "platform/archivo_seguro.h"
 #include "platform/paths.h"
 #include "platform/service.h"
+#include "tests/support/archivos_prueba.h"
 #include "tests/support/escuchas.h"
 #include "tests/support/instalacion_falsa.h"
 #include "tests/support/pg_cluster.h"
@@ -155,11 +156,6 @@ TEST_F(ServiceControl, AFailedStartBringsTheServerLogsReason) {
     EXPECT_LE(r.logTail.count(QLatin1Char('\n')), 12);
 }
 
-uid_t dueno(const QString& ruta) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(ruta).constData(), &st) == 0 ? st.st_uid : uid_t(-1);
-}
-
 // The data folder is its owner's to change. While the start makes pg_log and hands it to that owner, the
 // owner swaps the new folder for a link to a root-only folder as fast as it can, over and over, while the
 // start runs many times: the folder the link points to never changes owner.
@@ -207,7 +203,7 @@ TEST_F(ServiceControl, PgLogSwappedForALinkWhileTheStartMakesItIsNeverHandedOver
     int vueltas = 0;
     QElapsedTimer reloj;
     reloj.start();
-    while ((reloj.elapsed() < 1500 || arranques < 20) && arranques < 200 && dueno(inst.victima()) == 0) {
+    while ((reloj.elapsed() < 1500 || arranques < 20) && arranques < 200 && test::duenoDe(inst.victima()) == 0) {
         const service::Result r = service::start(inst.carpeta());
         ++arranques;
         if (r.outcome != Outcome::Failed) {
@@ -217,7 +213,8 @@ TEST_F(ServiceControl, PgLogSwappedForALinkWhileTheStartMakesItIsNeverHandedOver
     }
     const archivo::Carpeta datos = archivo::Carpeta::abrir(inst.datos());
     EXPECT_TRUE(datos.ok()) << datos.motivo().toStdString();
-    while (datos.ok() && (reloj.elapsed() < 3000 || vueltas < 500) && vueltas < 1000000 && dueno(inst.victima()) == 0) {
+    while (datos.ok() && (reloj.elapsed() < 3000 || vueltas < 500) && vueltas < 1000000 &&
+           test::duenoDe(inst.victima()) == 0) {
         (void)datos.crearSubcarpeta(QStringLiteral("pg_log"), 0700, uid, gid);
         ::unlinkat(datos.fd(), "pg_log", AT_REMOVEDIR);
         ++vueltas;
@@ -227,8 +224,8 @@ TEST_F(ServiceControl, PgLogSwappedForALinkWhileTheStartMakesItIsNeverHandedOver
     const long hechos = cambios->load();
     ::munmap(compartida, sizeof(std::atomic<long>));
 
-    EXPECT_EQ(dueno(inst.victima()), 0u) << "after " << arranques << " starts and " << vueltas << " folders";
-    EXPECT_EQ(dueno(inst.secreto()), 0u);
+    EXPECT_EQ(test::duenoDe(inst.victima()), 0u) << "after " << arranques << " starts and " << vueltas << " folders";
+    EXPECT_EQ(test::duenoDe(inst.secreto()), 0u);
     EXPECT_GT(hechos, 0) << "the swap never happened";
     std::cout << arranques << " starts and " << vueltas << " folders made, " << hechos << " swaps\n";
 }
@@ -294,8 +291,8 @@ TEST_F(ServiceControl, AFailedStartReadsNoLogBehindALinkNorOfAnotherUser) {
             EXPECT_TRUE(r.logTail.isEmpty());
             EXPECT_TRUE(r.logRefused.contains(c.motivo)) << r.logRefused.toStdString();
         }
-        EXPECT_EQ(dueno(inst.victima()), 0u);
-        EXPECT_EQ(dueno(inst.secreto()), 0u);
+        EXPECT_EQ(test::duenoDe(inst.victima()), 0u);
+        EXPECT_EQ(test::duenoDe(inst.secreto()), 0u);
         EXPECT_EQ(test::InstalacionFalsa::leer(inst.secreto()), QByteArray("SECRETO-DE-ROOT\n"));
     }
 }

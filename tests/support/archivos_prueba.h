@@ -18,6 +18,12 @@
 
 namespace v7::test {
 
+// The owner of the entry at ruta, a link itself when it is one; -1 when there is none.
+inline uid_t duenoDe(const QString& ruta) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(ruta).constData(), &st) == 0 ? st.st_uid : uid_t(-1);
+}
+
 // The names in a zip archive, sorted, read with the zip library.
 inline QStringList entradas(const QString& zipPath) {
     QStringList names;
