@@ -18,7 +18,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -1094,12 +1093,11 @@ TEST_F(Usuarios, ActionsOnALockedTableEndWithTheirMessageAndTheWindowKeepsAnswer
         const QString usr1 = huella(QStringLiteral("usr1"));
         a.preparar();
         m_dialogos.answer(MsgResult::Ok);
-        QElapsedTimer reloj;
-        reloj.start();
+        Cronometro reloj;
         Pausas latido;
         aceptar();
         EXPECT_TRUE(latido.siempreAtendio()) << latido.mayor() << " ms";
-        EXPECT_GE(reloj.elapsed(), 4500) << m_dialogos.texts().join(QLatin1Char('\n')).toStdString();
+        EXPECT_GE(reloj.transcurrido(), 4500) << m_dialogos.texts().join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(ultimo().startsWith(QString::fromUtf8(a.mensaje) + ocupada)) << ultimo().toStdString();
         EXPECT_FALSE(leerCuenta(QStringLiteral("gil2")).existe);
         EXPECT_EQ(huella(QStringLiteral("usr1")), usr1);

@@ -19,7 +19,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -912,12 +911,11 @@ TEST_F(Catalogo, SavesOnALockedTableEndWithTheirMessageAndTheWindowKeepsAnswerin
         SCOPED_TRACE(a.accion);
         a.preparar();
         dialogs.answer(MsgResult::Ok);
-        QElapsedTimer reloj;
-        reloj.start();
+        Cronometro reloj;
         Pausas latido;
         click(v.w, a.boton);
         EXPECT_TRUE(latido.siempreAtendio()) << latido.mayor() << " ms";
-        EXPECT_GE(reloj.elapsed(), 4500) << dialogs.texts().join(QLatin1Char('\n')).toStdString();
+        EXPECT_GE(reloj.transcurrido(), 4500) << dialogs.texts().join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(dialogs.texts().last().startsWith(QString::fromUtf8(a.mensaje) + ocupada))
             << dialogs.texts().last().toStdString();
         EXPECT_EQ(renglonesTabla(), antes);

@@ -10,6 +10,7 @@
 #include "core/session.h"
 #include "platform/paths.h"
 #include "tests/support/archivos_prueba.h"
+#include "tests/support/esperas.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
@@ -1049,10 +1050,9 @@ TEST_F(Exportacion, AStatementRunsWhileTheWindowStaysLive) {
     QObject::connect(&reloj, &QTimer::timeout, [&] { ++disparos; });
     reloj.start(50);
     QString error = QStringLiteral("untouched");
-    QElapsedTimer t;
-    t.start();
+    Cronometro t;
     EXPECT_TRUE(w->executeSQLasync(QStringLiteral("SELECT pg_sleep(3)"), barra, 0, error));
-    EXPECT_GE(t.elapsed(), 3000);
+    EXPECT_GE(t.transcurrido(), 3000);
     EXPECT_GE(disparos, 30);
     EXPECT_EQ(error, QStringLiteral("untouched"));
     EXPECT_EQ(barra->value(), barra->maximum());

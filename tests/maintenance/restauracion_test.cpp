@@ -23,6 +23,7 @@
 #include "platform/widgets_ui.h"
 #include "tests/maintenance/archivo_respaldo.h"
 #include "tests/maintenance/archivo_restauracion.h"
+#include "tests/support/esperas.h"
 #include "tests/support/pg_cluster.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
@@ -1277,10 +1278,9 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
         b.emplace(QStringLiteral("cliente_b"), QStringLiteral("LOCK TABLE prestamo.multas IN ACCESS SHARE MODE"));
         return true;
     };
-    QElapsedTimer reloj;
-    reloj.start();
+    Cronometro reloj;
     r = restaurarRespaldo(archivo, ui);
-    EXPECT_GE(reloj.elapsed(), kPlazoBloqueoEliminacionMs - 500);
+    EXPECT_GE(reloj.transcurrido(), kPlazoBloqueoEliminacionMs - 500);
     EXPECT_TRUE(r.rechazado);
     EXPECT_TRUE(
         r.mensaje.texto.startsWith(QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y "
