@@ -1403,7 +1403,7 @@ TEST_F(VentanaPermisos, ASaveBehindALockedCatalogNeverFreezesTheWindow) {
     Pausas pausas;
     click(w, "BtnPermisosGuardar");
     pausas.detener();
-    const qint64 total = pausas.transcurrido();
+    const qint64 total = pausas.reloj().largo();
     cl.psql(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
                            "'v7-candado'"));
     candado.waitForFinished(30000);

@@ -328,7 +328,7 @@ TEST_F(SqlLayer, LockedTableEndsWithinItsLimitWhileTimersRun) {
         int filas = 0;
         return ExecuteSQLaction(QStringLiteral("UPDATE public.ocupada SET a = 2"), filas, error);
     });
-    const qint64 duracion = pausas.transcurrido();
+    const qint64 duracion = pausas.reloj().corto();
     pausas.detener();
     cliente.join();
     EXPECT_FALSE(ok);

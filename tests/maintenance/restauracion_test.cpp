@@ -1280,7 +1280,7 @@ TEST_F(Restauracion, OtherSessionsAreNamedAndEndedOnlyWhenAllowed) {
     };
     Cronometro reloj;
     r = restaurarRespaldo(archivo, ui);
-    EXPECT_GE(reloj.transcurrido(), kPlazoBloqueoEliminacionMs - 500);
+    EXPECT_GE(reloj.largo(), kPlazoBloqueoEliminacionMs - 500);
     EXPECT_TRUE(r.rechazado);
     EXPECT_TRUE(
         r.mensaje.texto.startsWith(QStringLiteral("No se eliminó ningún esquema: otra sesión ocupa la base de datos y "
