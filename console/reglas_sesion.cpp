@@ -326,10 +326,22 @@ std::optional<DecisionRegla> decidirRegla(const QVector<ReglaServidor>& reglas, 
             continue;
         }
         if (const Coincide c = tomaDireccion(*r, desde); c != Coincide::No) {
-            return DecisionRegla{r->linea, c == Coincide::Si};
+            return DecisionRegla{r->linea, c == Coincide::Si, false};
+        }
+        // A smaller network inside the rule's own is not found from the rule's first address, yet it decides
+        // for its part of them: the earlier line is asked about with the two networks swapped.
+        if (leerIp(propia->direccion) && leerIp(r->direccion) && !r->mascara.isEmpty()) {
+            ReglaServidor enLaFila = *r;
+            enLaFila.direccion = propia->direccion;
+            enLaFila.mascara = propia->mascara;
+            SesionCliente desdeLaOtra = desde;
+            desdeLaOtra.direccion = r->direccion;
+            if (const Coincide c = tomaDireccion(enLaFila, desdeLaOtra); c != Coincide::No) {
+                return DecisionRegla{r->linea, c == Coincide::Si, true};
+            }
         }
     }
-    return DecisionRegla{linea, true};
+    return DecisionRegla{linea, true, false};
 }
 
 ComprobacionSesion comprobarSesion(const QByteArray& contenido, const QVector<int>& lineasPropias) {
@@ -441,7 +453,9 @@ QString textoReglasSinEfecto(const ComprobacionSesion& c) {
         t += kCrLf + QStringLiteral("Para la dirección ") + r.direccion + QStringLiteral(" (línea ") +
              QString::number(r.linea) + QStringLiteral(": ") + r.texto + QStringLiteral(") ") +
              (r.decide.cierta
-                  ? QStringLiteral("decide antes ") + antes + QStringLiteral(", que el servidor lee primero.")
+                  ? QStringLiteral("decide antes ") +
+                        (r.decide.parte ? QStringLiteral("para una parte de esas direcciones ") : QString()) + antes +
+                        QStringLiteral(", que el servidor lee primero.")
                   : QStringLiteral("puede decidir antes ") + antes +
                         QStringLiteral(", según el nombre del equipo o las redes del servidor."));
     }

@@ -61,12 +61,13 @@ struct DecisionSesion {
 // The first rule that matches decides. Pure.
 DecisionSesion decidirSesion(const QVector<ReglaServidor>& reglas, const SesionCliente& sesion);
 
-// The line that decides for the own address of a rule for every database and user (a row of the
-// client-address list): the first line, in the server's order, that may take a connection from that address
-// for some database and some user.
+// The line that decides for the own addresses of a rule for every database and user (a row of the
+// client-address list): the first line, in the server's order, that may take a connection from one of those
+// addresses for some database and some user.
 struct DecisionRegla {
     int linea = 0;      // the rule's own line when no earlier line comes first
     bool cierta = true; // false: the earlier line may or may not match (a host name, samehost, samenet)
+    bool parte = false; // the earlier line takes only a part of the rule's network (a smaller network in it)
 };
 // reglas as the server lists them; linea the rule's line; direccionServidor the address the session reached
 // the server at (a client with that address is on the server's machine). nullopt when no usable rule stands

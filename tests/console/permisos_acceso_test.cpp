@@ -620,6 +620,7 @@ TEST(ReglasAcceso, ARowDecidesForItsAddressUnlessAnEarlierLineMay) {
         ReglaServidor antes;
         int linea; // the line that decides
         bool cierta;
+        bool parte = false;
     } tabla[] = {
         {"a wider network denied for one database", regla(3, "host", veliro, all, "10.9.0.0", "255.255.0.0", "reject"),
          3, true},
@@ -631,8 +632,12 @@ TEST(ReglasAcceso, ARowDecidesForItsAddressUnlessAnEarlierLineMay) {
         {"local connections", regla(3, "local", all, all, "", "", "peer"), 20, true},
         {"IPv6 loopback", regla(3, "host", all, all, "::1", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "md5"), 20,
          true},
-        {"the other half of the network", regla(3, "host", all, all, "10.9.8.128", "255.255.255.128", "reject"), 20,
-         true},
+        {"the other half of the network", regla(3, "host", all, all, "10.9.8.128", "255.255.255.128", "reject"), 3,
+         true, true},
+        {"one address of the network for one database",
+         regla(3, "host", veliro, all, "10.9.8.77", "255.255.255.255", "reject"), 3, true, true},
+        {"replication from one address of it",
+         regla(3, "host", replicacion, all, "10.9.8.77", "255.255.255.255", "md5"), 20, true},
         {"another network", regla(3, "host", all, all, "10.9.9.0", "255.255.255.0", "reject"), 20, true},
         {"a host name", regla(3, "host", all, all, "aula.example.net", "", "reject"), 3, false},
         {"the server's networks", regla(3, "host", all, all, "samenet", "", "reject"), 3, false},
@@ -646,6 +651,7 @@ TEST(ReglasAcceso, ARowDecidesForItsAddressUnlessAnEarlierLineMay) {
         ASSERT_TRUE(d.has_value());
         EXPECT_EQ(d->linea, t.linea);
         EXPECT_EQ(d->cierta, t.cierta);
+        EXPECT_EQ(d->parte, t.parte);
     }
     // Only a usable rule at that line is asked about.
     EXPECT_FALSE(decidirRegla({fila}, 19, QStringLiteral("127.0.0.1")).has_value());
