@@ -97,6 +97,22 @@ bool subirConRecifrado(const QString& key, const QString& expected, QString& mes
     return true;
 }
 
+// Whether the session's login reads and writes every staff row: the rewrite across the cut-over must reach
+// them all, and the rows of superuser accounts are out of an administrator's or a staff login's reach.
+// false when the server cannot tell.
+bool alcanzaTodasLasFilas() {
+    int total = 0;
+    QString err;
+    auto rs = ExecuteSQLrs(
+        QStringLiteral("SELECT CASE WHEN NOT c.relrowsecurity OR r.rolsuper OR r.rolbypassrls "
+                       "OR pg_catalog.pg_has_role(r.oid, c.relowner, 'USAGE') "
+                       "OR coalesce(pg_catalog.pg_has_role(r.oid, to_regrole('v7_super'), 'USAGE'), false) "
+                       "THEN 1 ELSE 0 END FROM pg_catalog.pg_class c, pg_catalog.pg_roles r "
+                       "WHERE c.oid = to_regclass('catalogos.analistas') AND r.rolname = current_user"),
+        total, err);
+    return rs && !rs->eof() && rs->text(0) == QLatin1String("1");
+}
+
 } // namespace
 
 QString FormatearVersion(QString& version, QString& message) {
@@ -172,7 +188,9 @@ bool ValidarVersionModulo(const QString& key, const QString& expected, QString& 
     message.clear();
     if (key.trimmed() == kClaveVersionHerramienta && *storedDay <= kFechaCambioClave &&
         *expectedDay > kFechaCambioClave) {
-        return subirConRecifrado(key, expected, message);
+        // Another login leaves the version and every row as they are: the key stays the one the stored
+        // version selects, and a superuser's login makes the change for all of them.
+        return alcanzaTodasLasFilas() ? subirConRecifrado(key, expected, message) : true;
     }
     // The raise of other modules stays best-effort: the database may be used either way.
     int rows = 0;

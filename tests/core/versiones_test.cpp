@@ -1,4 +1,5 @@
 #include "core/cifrado.h"
+#include "core/permisos.h"
 #include "core/session.h"
 #include "core/sql.h"
 #include "core/versiones.h"
@@ -107,6 +108,45 @@ TEST_F(Gates, RaiseOfTheToolAcrossTheCutOverRescramblesEveryStaffRecord) {
     EXPECT_TRUE(
         ValidarVersionModulo(QStringLiteral("VER_V7TOOLS"), QStringLiteral("R1.01 - 2018/09/07"), message, found));
     EXPECT_EQ(claves(), clavesIn(false));
+}
+
+// An administrator reaches no superuser's staff row: its login leaves the cut-over to a superuser's, so no
+// row is left in the old key under a raised version.
+TEST_F(Gates, TheCutOverWaitsForALoginThatReachesEveryStaffRecord) {
+    PgCluster& pg = PgCluster::instance();
+    ASSERT_TRUE(
+        psql(QStringLiteral(
+                 "DO $$BEGIN IF to_regrole('v7_super') IS NULL THEN CREATE ROLE v7_super SUPERUSER; END IF; "
+                 "IF to_regrole('v7_admin') IS NULL THEN CREATE ROLE v7_admin; END IF; "
+                 "IF to_regrole('v7_usuario1') IS NULL THEN CREATE ROLE v7_usuario1; END IF; "
+                 "IF to_regrole('v7_usuario2') IS NULL THEN CREATE ROLE v7_usuario2; END IF; "
+                 "IF to_regrole('corte_adm') IS NULL THEN CREATE ROLE corte_adm LOGIN PASSWORD 'corte'; END IF; "
+                 "END$$; GRANT v7_admin TO corte_adm; GRANT USAGE ON SCHEMA config_veliro, catalogos TO v7_admin; "
+                 "GRANT SELECT, UPDATE ON config_veliro.configuracion TO v7_admin; "
+                 "INSERT INTO catalogos.analistas (idanalista, usuario, nombre, clave) VALUES (4, '%1', 'raiz', "
+                 "'%2');")
+                 .arg(pg.superuser(), cifrarConClave(QStringLiteral("raiz,111,111111"), true))));
+    ASSERT_TRUE(ProtegerAnalistas().isEmpty());
+    store(QStringLiteral("VER_V7TOOLS"), QStringLiteral("R1.00 - 2013/11/04"));
+    const QStringList antes = claves();
+    ASSERT_EQ(antes.size(), 4);
+
+    reiniciarSesion();
+    sesion().CadenaConexion = pg.connectionString(QStringLiteral("corte_adm"), QStringLiteral("corte"));
+    QString message, found;
+    ASSERT_TRUE(ConexionServer(sesion().CadenaConexion, message)) << message.toStdString();
+    EXPECT_TRUE(
+        ValidarVersionModulo(QStringLiteral("VER_V7TOOLS"), QStringLiteral("R1.01 - 2018/09/07"), message, found));
+    EXPECT_TRUE(message.isEmpty()) << message.toStdString();
+    EXPECT_EQ(stored(QStringLiteral("VER_V7TOOLS")), QStringLiteral("R1.00 - 2013/11/04"));
+    EXPECT_EQ(claves(), antes);
+
+    ASSERT_TRUE(v7::test::conectarSesion().isEmpty());
+    EXPECT_TRUE(
+        ValidarVersionModulo(QStringLiteral("VER_V7TOOLS"), QStringLiteral("R1.01 - 2018/09/07"), message, found));
+    EXPECT_EQ(stored(QStringLiteral("VER_V7TOOLS")), QStringLiteral("R1.01 - 2018/09/07"));
+    EXPECT_EQ(DescifrarCadena(claves().last(), false), QStringLiteral("raiz,111,111111"));
+    EXPECT_EQ(claves().mid(0, 3), clavesIn(false));
 }
 
 TEST_F(Gates, OtherRaisesLeaveTheStaffRecords) {
