@@ -131,11 +131,15 @@ ResultadoImportacion importarAcervo(const QString& ruta, EstadoImportacion& esta
                                                          sesion().RutaTemporal + QStringLiteral("salida0.txt"));
     if (!carga.ajeno.isEmpty()) {
         borrarTablasCargadas();
-        return con(fin(FinImportacion::Rechazado, Gravedad::Aviso, kTituloActualizacion,
-                       QStringLiteral("El archivo ") + ruta.trimmed() +
-                           QStringLiteral(" creó en la base de datos objetos que una exportación del acervo no "
-                                          "crea (") +
-                           carga.ajeno + QStringLiteral("); se eliminaron y no se importó nada.")));
+        return con(fin(
+            FinImportacion::Rechazado, Gravedad::Aviso, kTituloActualizacion,
+            QStringLiteral("El archivo ") + ruta.trimmed() +
+                QStringLiteral(" creó en la base de datos objetos que una exportación del acervo no "
+                               "crea (") +
+                carga.ajeno +
+                (carga.error.isEmpty()
+                     ? QStringLiteral("); se eliminaron y no se importó nada.")
+                     : QStringLiteral("); no se importó nada, pero no se pudieron eliminar.") + kCrLf + carga.error)));
     }
     if (!carga.error.isEmpty() || !carga.psql.ok()) {
         borrarTablasCargadas();
