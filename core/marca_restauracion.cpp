@@ -1,5 +1,6 @@
 #include "core/marca_restauracion.h"
 
+#include "core/consultas.h"
 #include "core/sqlutil.h"
 #include "platform/archivo_seguro.h"
 #include "platform/paths.h"
@@ -135,6 +136,17 @@ QString marcarRestauracionServidor(db::Connection& conexion, const MarcaRestaura
         return sinMarcaServidor(e);
     }
     return QString();
+}
+
+QString probarMarcaRestauracionServidor() {
+    db::Transaccion tx = sql::transaccion();
+    db::DbError e;
+    if (!tx.begin(e)) {
+        return QString();
+    }
+    const QString motivo = marcarRestauracionServidor(tx.connection(), MarcaRestauracion{}, &e);
+    tx.rollback();
+    return e.sqlState == QLatin1String("42501") ? motivo : QString();
 }
 
 QString borrarMarcaRestauracionServidor(db::Connection& conexion, db::DbError* error) {

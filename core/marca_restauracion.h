@@ -53,6 +53,10 @@ std::optional<MarcaRestauracion> leerMarcaRestauracion();
 [[nodiscard]] QString marcarRestauracionServidor(db::Connection& conexion, const MarcaRestauracion& marca,
                                                  db::DbError* error = nullptr);
 [[nodiscard]] QString borrarMarcaRestauracionServidor(db::Connection& conexion, db::DbError* error = nullptr);
+// Whether the session's login may write the server's mark, tried on the shared connection in a transaction
+// that is always rolled back: the reason when the server refuses it for want of rights, else empty (any other
+// failure is left for the real step to tell).
+[[nodiscard]] QString probarMarcaRestauracionServidor();
 
 struct [[nodiscard]] LecturaMarcaServidor {
     bool ok = false;

@@ -1741,6 +1741,12 @@ ResultadoRestauracion restaurarRespaldo(const QString& archivo, const InterfazRe
     if (!VerificarConexion().isEmpty() || servidorPerdido()) {
         return rechazar(QStringLiteral("No se pudo establecer conexión con el servidor"));
     }
+    // A login that may not mark the server restores nothing: it is told so before the archive is opened and
+    // before any other session is asked about.
+    if (const QString sinDerecho = events::esperar([] { return probarMarcaRestauracionServidor(); });
+        !sinDerecho.isEmpty()) {
+        return rechazar(sinDerecho + kCrLf + kCrLf + kNoModificada);
+    }
 
     c.paso(1, QStringLiteral("Descompactando el archivo del respaldo..."));
     c.bin = carpetaHerramientas();

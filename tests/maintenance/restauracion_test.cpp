@@ -733,8 +733,13 @@ TEST_F(Restauracion, ALoginThatCannotMarkTheServerChangesNothing) {
     const QString archivo = respaldar(QStringLiteral("administrador.zip"));
     ASSERT_TRUE(c.psql(QStringLiteral("CREATE SCHEMA despues; CREATE TABLE despues.marca (t text);"
                                       "INSERT INTO despues.marca VALUES ('intacta');")));
+    // Told before anything else: no question about this other client (which the login can see), which goes on.
+    ASSERT_TRUE(c.psql(QStringLiteral("GRANT pg_read_all_stats TO ") + kAdmin.usuario));
     ASSERT_TRUE(m_server->iniciarSesion(kAdmin));
+    OtroCliente otro(QStringLiteral("cliente_a"), QStringLiteral("SELECT 1"));
     const ResultadoRestauracion r = restaurar(archivo);
+    EXPECT_TRUE(otro.vivo());
+    EXPECT_TRUE(c.psql(QStringLiteral("REVOKE pg_read_all_stats FROM ") + kAdmin.usuario));
     EXPECT_TRUE(r.rechazado);
     EXPECT_TRUE(r.mensaje.texto.startsWith(QStringLiteral(
         "No se pudo registrar el inicio de la restauración en el servidor (solo un usuario con permisos de "
