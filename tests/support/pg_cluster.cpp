@@ -70,11 +70,19 @@ void vigilarCluster(const QString& root, const QString& data, const QString& bin
             ::_exit(0); // the watcher's parent goes at once: the watcher is reparented
         }
         ::setsid(); // and out of the test's process group and session
-        // Nothing else of the test program is held open meanwhile: only the pipe's read end, as fd 3.
+        // Nothing else of the test program is held open meanwhile (its output pipes neither, which the test's
+        // runner reads to their end): only the pipe's read end, as fd 3.
         if (tubo[0] != 3) {
             ::dup2(tubo[0], 3);
         }
         ::close_range(4, ~0U, 0);
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        if (devnull > 3) {
+            ::close(devnull);
+        }
         char b = 0;
         for (;;) {
             const ssize_t n = ::read(3, &b, 1);
@@ -82,10 +90,6 @@ void vigilarCluster(const QString& root, const QString& data, const QString& bin
                 break;
             }
         }
-        const int devnull = ::open("/dev/null", O_RDWR);
-        ::dup2(devnull, 0);
-        ::dup2(devnull, 1);
-        ::dup2(devnull, 2);
         ::execl("/bin/sh", "sh", "-c", comando.constData(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
