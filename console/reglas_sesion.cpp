@@ -321,6 +321,7 @@ std::optional<DecisionRegla> decidirRegla(const QVector<ReglaServidor>& reglas, 
     SesionCliente desde;
     desde.direccion = propia->direccion;
     desde.direccionServidor = direccionServidor;
+    const bool redPropia = leerIp(propia->direccion).has_value();
     for (auto r = reglas.begin(); r != propia; ++r) {
         if (r->tipo.isEmpty()) {
             continue;
@@ -330,7 +331,7 @@ std::optional<DecisionRegla> decidirRegla(const QVector<ReglaServidor>& reglas, 
         }
         // A smaller network inside the rule's own is not found from the rule's first address, yet it decides
         // for its part of them: the earlier line is asked about with the two networks swapped.
-        if (leerIp(propia->direccion) && leerIp(r->direccion) && !r->mascara.isEmpty()) {
+        if (redPropia && leerIp(r->direccion) && !r->mascara.isEmpty()) {
             ReglaServidor enLaFila = *r;
             enLaFila.direccion = propia->direccion;
             enLaFila.mascara = propia->mascara;

@@ -65,10 +65,14 @@ MarcaRestauracion leer(const QString& texto) {
     return m;
 }
 
+// 42501: the login is not a superuser (only one may give a database such a setting).
+bool sinDerecho(const db::DbError& e) {
+    return e.sqlState == QLatin1String("42501");
+}
+
 QString sinMarcaServidor(const db::DbError& e) {
-    // 42501: the login is not a superuser (only one may give a database such a setting).
     return QStringLiteral("No se pudo registrar el inicio de la restauración en el servidor") +
-           (e.sqlState == QLatin1String("42501")
+           (sinDerecho(e)
                 ? QStringLiteral(" (solo un usuario con permisos de Superusuario puede restaurar la base de datos)")
                 : QString()) +
            QStringLiteral(": ") + e.description;
@@ -146,7 +150,7 @@ QString probarMarcaRestauracionServidor() {
     }
     const QString motivo = marcarRestauracionServidor(tx.connection(), MarcaRestauracion{}, &e);
     tx.rollback();
-    return e.sqlState == QLatin1String("42501") ? motivo : QString();
+    return sinDerecho(e) ? motivo : QString();
 }
 
 QString borrarMarcaRestauracionServidor(db::Connection& conexion, db::DbError* error) {

@@ -25,8 +25,9 @@ public:
         m_estable.start();
         m_pared = QDateTime::currentMSecsSinceEpoch();
     }
-    qint64 largo() const { return qMax(m_estable.elapsed(), pared()); }
-    qint64 corto() const { return qMin(m_estable.elapsed(), pared()); }
+    qint64 estable() const { return m_estable.elapsed(); }
+    qint64 largo() const { return qMax(estable(), pared()); }
+    qint64 corto() const { return qMin(estable(), pared()); }
 
 private:
     qint64 pared() const { return QDateTime::currentMSecsSinceEpoch() - m_pared; }
@@ -48,14 +49,12 @@ public:
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             const bool enEspera = events::operacionesLargas() > 0;
             if (!m_soloEnEspera || (enEspera && m_anteriorEnEspera)) {
-                anotar(m_reloj.elapsed() - m_ultimo);
+                anotar(m_reloj.estable() - m_ultimo);
                 ++m_tics;
             }
             m_anteriorEnEspera = enEspera;
-            m_ultimo = m_reloj.elapsed();
+            m_ultimo = m_reloj.estable();
         });
-        m_reloj.start();
-        m_espera.reiniciar();
         m_timer.start();
     }
     // Stops measuring (the first call counts the pause up to now); further calls change nothing.
@@ -65,7 +64,7 @@ public:
         }
         m_timer.stop();
         if (!m_soloEnEspera) {
-            anotar(m_reloj.elapsed() - m_ultimo);
+            anotar(m_reloj.estable() - m_ultimo);
         }
     }
     // The longest pause so far; the timer stops.
@@ -80,7 +79,7 @@ public:
     }
     int tics() const { return m_tics; }
     // The time since it began.
-    const Cronometro& reloj() const { return m_espera; }
+    const Cronometro& reloj() const { return m_reloj; }
 
 private:
     void anotar(qint64 pausa) {
@@ -90,8 +89,7 @@ private:
         }
     }
     QTimer m_timer;
-    QElapsedTimer m_reloj;
-    Cronometro m_espera;
+    Cronometro m_reloj;
     qint64 m_ultimo = 0;
     qint64 m_mayor = 0;
     int m_tardias = 0;
