@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <exception>
 #include <thread>
 
@@ -66,11 +67,12 @@ void alTerminar(QObject* contexto, std::function<void()> trabajo, std::function<
 }
 
 namespace {
-int g_operaciones = 0; // the windows' thread only
+// Counted on the windows' thread; read on any (a test's watcher of the windows' pauses).
+std::atomic<int> g_operaciones{0};
 } // namespace
 
 int operacionesLargas() {
-    return g_operaciones;
+    return g_operaciones.load(std::memory_order_relaxed);
 }
 
 OperacionLarga::OperacionLarga() {

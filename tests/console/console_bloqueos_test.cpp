@@ -64,7 +64,7 @@ protected:
         accion();
         const qint64 corto = pausas.reloj().corto();
         const qint64 largo = pausas.reloj().largo();
-        EXPECT_TRUE(pausas.siempreAtendio()) << tabla.toStdString() << ": " << pausas.mayor() << " ms";
+        EXPECT_TRUE(pausas.siempreAtendio()) << tabla.toStdString() << ": " << pausas.informe();
         EXPECT_GE(largo, esperas * kPlazosInteractivos.bloqueoMs - 100) << tabla.toStdString();
         EXPECT_LT(corto, esperas * kPlazosInteractivos.bloqueoMs + 10000) << tabla.toStdString();
         EXPECT_TRUE(m_dialogs.allAnswered()) << m_dialogs.texts().join(QLatin1Char('\n')).toStdString();

@@ -319,7 +319,7 @@ TEST_F(Consola, ProbeNeverBlocksTheWindowWhenTheServerDoesNotAnswer) {
     EXPECT_TRUE(esperarHasta([&] { return w->estado() == EstadoConsola::SinRespuesta; }, 8000));
     w->statusTimer()->stop();
     EXPECT_TRUE(esperarHasta([&] { return !w->sondeoEnCurso(); }, 10000)); // its login time-out ends it
-    EXPECT_TRUE(pausas.siempreAtendio()) << "the window's events stopped for " << pausas.mayor() << " ms";
+    EXPECT_TRUE(pausas.siempreAtendio()) << pausas.informe();
     EXPECT_TRUE(status(*w).startsWith(QStringLiteral("Sin respuesta del servidor\r\n"))) << status(*w).toStdString();
     // A Spanish sentence on the label, whichever noticed first (the console's clock or the probe's time-out);
     // the driver's words, if any, only in its tooltip.

@@ -1414,7 +1414,7 @@ TEST_F(VentanaPermisos, ASaveBehindALockedCatalogNeverFreezesTheWindow) {
                            "'v7-candado'"));
     candado.waitForFinished(30000);
 
-    EXPECT_TRUE(pausas.siempreAtendio()) << pausas.mayor() << " ms";
+    EXPECT_TRUE(pausas.siempreAtendio()) << pausas.informe();
     EXPECT_GE(total, kPlazosInteractivos.bloqueoMs - 500);
     ASSERT_EQ(m_dialogs.texts().size(), 1);
     const QString texto = m_dialogs.texts()[0];

@@ -12,6 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
 namespace v7::test {
 
 // A stopwatch for a wait that the server times (a lock limit, pg_sleep). The server counts such limits partly
@@ -35,36 +40,48 @@ private:
     qint64 m_pared = 0;
 };
 
-// The pauses of the windows' events while it lives, measured by a 10 ms timer. soloEnEspera: only while a
-// window waits for its work off the windows' thread (a statement behind a lock, say), leaving out the
-// building of the window and the showing of the outcome.
+// The pauses of the windows' events while it lives: a 10 ms timer on the windows' thread notes each tick, and a
+// watcher thread of its own reads how long ago the last one came (so a pause is seen while it lasts, even when
+// the windows' thread never comes back to the timer until the wait is over). soloEnEspera: only while a window
+// waits for its work off the windows' thread (events::operacionesLargas() above 0: a statement behind a lock,
+// say), leaving out the building of the window and the showing of the outcome.
 //
-// A loaded machine now and then delays even an idle loop's timer past 100 ms (measured here: 114 ms in 15 s
-// of a bare event loop while other test programs ran), so siempreAtendio() puts one such late tick down to
-// the machine; a window that waits for the server on its own thread misses every tick of the wait.
+// The verdict is judged against what a freeze does, not against a figure that a busy machine misses now and
+// then: a window that runs the awaited work on its own thread misses every tick of it, so its longest pause is
+// the whole wait; a loaded machine delays the windows' events too (measured: single ticks 114 to 156 ms late at
+// load 30 on 8 cores), but never by half of a wait of seconds. siempreAtendio() asks the longest pause to stay
+// under half of the time measured.
 class Pausas {
 public:
     explicit Pausas(bool soloEnEspera = false) : m_soloEnEspera(soloEnEspera) {
+        m_ultimoTic = m_reloj.estable();
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_ultimoTic = m_reloj.estable();
             const bool enEspera = events::operacionesLargas() > 0;
             if (!m_soloEnEspera || (enEspera && m_anteriorEnEspera)) {
-                anotar(m_reloj.estable() - m_ultimo);
                 ++m_tics;
             }
             m_anteriorEnEspera = enEspera;
-            m_ultimo = m_reloj.estable();
         });
         m_timer.start();
+        m_vigia = std::thread([this] { vigilar(); });
     }
+    ~Pausas() { detener(); }
+    Pausas(const Pausas&) = delete;
+    Pausas& operator=(const Pausas&) = delete;
+
     // Stops measuring (the first call counts the pause up to now); further calls change nothing.
     void detener() {
-        if (!m_timer.isActive()) {
+        if (!m_vigia.joinable()) {
             return;
         }
         m_timer.stop();
+        m_fin = true;
+        m_vigia.join();
         if (!m_soloEnEspera) {
-            anotar(m_reloj.estable() - m_ultimo);
+            m_mayor = qMax(m_mayor, m_reloj.estable() - m_ultimoTic);
+            m_medido = m_reloj.estable();
         }
     }
     // The longest pause so far; the timer stops.
@@ -72,27 +89,58 @@ public:
         detener();
         return m_mayor;
     }
-    // No pause over 100 ms but one, and none of 300 ms; the timer stops.
+    // The time measured (its whole life, or the windows' waits); the timer stops.
+    qint64 medido() {
+        detener();
+        return m_medido;
+    }
+    // Something was measured and no pause took half of it; the timer stops.
     bool siempreAtendio() {
         detener();
-        return m_tardias <= 1 && m_mayor < 300;
+        return m_medido > 0 && 2 * m_mayor < m_medido;
     }
+    // The figures behind the verdict, for a failure's message.
+    std::string informe() {
+        detener();
+        return "longest pause " + std::to_string(m_mayor) + " ms of " + std::to_string(m_medido) + " ms measured" +
+               (m_soloEnEspera ? " while a window waited" : "");
+    }
+    // The ticks so far (only those within a wait when soloEnEspera).
     int tics() const { return m_tics; }
     // The time since it began.
     const Cronometro& reloj() const { return m_reloj; }
 
 private:
-    void anotar(qint64 pausa) {
-        m_mayor = qMax(m_mayor, pausa);
-        if (pausa > 100) {
-            ++m_tardias;
+    // Every 5 ms: while measuring, the time since the last tick (or since the wait began) is a pause so far.
+    void vigilar() {
+        qint64 antes = m_reloj.estable();
+        bool enEsperaAntes = !m_soloEnEspera;
+        qint64 inicio = 0;
+        while (!m_fin) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            const qint64 ahora = m_reloj.estable();
+            const bool enEspera = !m_soloEnEspera || events::operacionesLargas() > 0;
+            if (enEspera) {
+                if (enEsperaAntes) {
+                    m_medido += ahora - antes;
+                } else {
+                    inicio = ahora;
+                }
+                m_mayor = qMax(m_mayor, ahora - qMax(qint64(m_ultimoTic), inicio));
+            }
+            enEsperaAntes = enEspera;
+            antes = ahora;
         }
     }
+
     QTimer m_timer;
     Cronometro m_reloj;
-    qint64 m_ultimo = 0;
+    std::thread m_vigia;
+    std::atomic<bool> m_fin{false};
+    std::atomic<qint64> m_ultimoTic{0};
+    // Written by the watcher alone until it is joined.
     qint64 m_mayor = 0;
-    int m_tardias = 0;
+    qint64 m_medido = 0;
     int m_tics = 0;
     bool m_soloEnEspera = false;
     bool m_anteriorEnEspera = false;
