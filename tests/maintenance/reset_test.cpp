@@ -387,7 +387,7 @@ TEST_F(Reset, BehindAClientsOpenTransactionItStopsAndChangesNothing) {
         const qint64 duracion = pausas.reloj().corto();
         EXPECT_TRUE(pausas.siempreAtendio()) << pausas.informe();
         EXPECT_GT(pausas.medido(), 1000); // it did wait, for seconds
-        EXPECT_LT(duracion, 20000);    // its own lock wait, not the client's whole transaction
+        EXPECT_LT(duracion, 20000);       // its own lock wait, not the client's whole transaction
 
         ASSERT_EQ(dialogs.shown().size(), 2u);
         const ShownDialog& m = dialogs.shown()[1];
