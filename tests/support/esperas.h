@@ -56,14 +56,7 @@ public:
     explicit Pausas(bool soloEnEspera = false) : m_soloEnEspera(soloEnEspera) {
         m_ultimoTic = m_reloj.estable();
         m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_ultimoTic = m_reloj.estable();
-            const bool enEspera = events::operacionesLargas() > 0;
-            if (!m_soloEnEspera || (enEspera && m_anteriorEnEspera)) {
-                ++m_tics;
-            }
-            m_anteriorEnEspera = enEspera;
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_ultimoTic = m_reloj.estable(); });
         m_timer.start();
         m_vigia = std::thread([this] { vigilar(); });
     }
@@ -105,8 +98,6 @@ public:
         return "longest pause " + std::to_string(m_mayor) + " ms of " + std::to_string(m_medido) + " ms measured" +
                (m_soloEnEspera ? " while a window waited" : "");
     }
-    // The ticks so far (only those within a wait when soloEnEspera).
-    int tics() const { return m_tics; }
     // The time since it began.
     const Cronometro& reloj() const { return m_reloj; }
 
@@ -141,9 +132,7 @@ private:
     // Written by the watcher alone until it is joined.
     qint64 m_mayor = 0;
     qint64 m_medido = 0;
-    int m_tics = 0;
     bool m_soloEnEspera = false;
-    bool m_anteriorEnEspera = false;
 };
 
 // Another session that holds a table locked (ACCESS EXCLUSIVE unless told) inside an open transaction for
